@@ -1,0 +1,66 @@
+// IIdleable.h - objects called by their task between messages.
+//
+// This file defines IIdleable, the mixin of objects that want DoIdle called on
+// one task at every idle pass of its message loop, and XIdleMessage, a message
+// that calls an idler and posts itself again 16 ms later, for loops that run no
+// idle passes. An idler retains the task it idles on. Start and stop idling on
+// the idler's own task: a task only takes unregistrations from itself, so an
+// idler stopped elsewhere stays listed until its task calls UnregisterIdler or
+// the idler is destroyed on that task.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "basekit/runtime/VMessage.h"
+
+namespace bkit {
+
+class VTask;
+
+class IIdleable {
+public:
+    IIdleable();
+    IIdleable(const IIdleable&) = delete;
+    IIdleable& operator=(const IIdleable&) = delete;
+    // Stops idling.
+    virtual ~IIdleable();
+
+    // The work of one idle pass. Does nothing here.
+    virtual void DoIdle();
+
+    // Starts idling on task (the calling task for the second form; nothing
+    // happens without one). Moving to another task unregisters from the old
+    // one and releases it.
+    void StartIdling(VTask* task);
+    void StartIdling();
+
+    // Stops idling, unregisters from the task and releases it.
+    void StopIdling();
+
+    // Calls DoIdle when idling.
+    void Idle();
+
+    bool IsIdling() const { return fIdling.load(std::memory_order_acquire) != 0; }
+
+    // The task idled on, without reference; null when none.
+    VTask* GetIdlingTask() const { return fTask; }
+
+private:
+    VTask* fTask;
+    std::atomic<uint8_t> fIdling;
+};
+
+class XIdleMessage : public VMessage {
+public:
+    explicit XIdleMessage(IIdleable* idler);
+
+    // When the idler is idling: calls its DoIdle, then posts a new idle message
+    // for it to the calling task, due 16 ms later.
+    void DoExecute() override;
+
+private:
+    IIdleable* fIdler;
+};
+
+}  // namespace bkit

@@ -1,0 +1,135 @@
+// VSpinLock.cpp - the acquire and release strategies of the spin-lock word.
+#include "basekit/runtime/VSpinLock.h"
+
+#include <sched.h>
+#include <unicode/ucol.h>
+
+#include <algorithm>
+
+#include "basekit/runtime/VSystem.h"
+#include "basekit/runtime/VTask.h"
+#include "basekit/runtime/VTaskMgr.h"
+
+namespace bkit {
+
+SpinLock::LockFunction SpinLock::Lock = &SpinLock::MaxSpinsThenLoopYields;
+SpinLock::LockFunction SpinLock::Unlock = &SpinLock::ClearBit;
+int SpinLock::maxSpins = 1;
+bool SpinLock::yieldAfterCheckEvent = false;
+
+static void YieldProcessor()
+{
+    if (VTaskMgr::IsInited())
+        VTaskMgr::Get()->YieldNow();
+    else
+        sched_yield();
+}
+
+static bool SpinAttempts(SpinLockWord* word)
+{
+    int spins = std::max(SpinLock::maxSpins, 1);
+    for (int i = 0; i < spins; ++i) {
+        if (SpinLock::TryLock(word)) return true;
+    }
+    return false;
+}
+
+void SpinLock::MaxSpinsThenLoopYields(SpinLockWord* word)
+{
+    if (SpinAttempts(word)) return;
+    do {
+        YieldProcessor();
+    } while (!TryLock(word));
+}
+
+void SpinLock::LoopMaxSpinsAndYields(SpinLockWord* word)
+{
+    while (true) {
+        if (SpinAttempts(word)) return;
+        YieldProcessor();
+        if (TryLock(word)) return;
+    }
+}
+
+void SpinLock::AlwaysSleep(SpinLockWord* word)
+{
+    if (TryLock(word)) return;
+    int shortSleeps = std::max(8, static_cast<int>(VSystem::GetNumberOfLogicalProcessors())) - 1;
+    for (int retry = 0;; ++retry) {
+        VTask::Sleep(retry < shortSleeps ? 0 : 1);
+        if (TryLock(word)) return;
+    }
+}
+
+// The strategy pair may change only while the main task is alone.
+static bool OnlyOneTask()
+{
+    return VTaskMgr::IsInited() && VTaskMgr::Get()->GetTaskCount(false) == 1;
+}
+
+// Compares ignoring case and accents, as the settings file's modes are matched.
+static bool SameModeName(const std::u16string& text, const char16_t* mode)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    UCollator* collator = ucol_open("", &status);
+    if (U_FAILURE(status)) return false;
+    ucol_setStrength(collator, UCOL_PRIMARY);
+    bool same = ucol_strcoll(collator, reinterpret_cast<const UChar*>(text.data()),
+                             static_cast<int32_t>(text.size()), reinterpret_cast<const UChar*>(mode),
+                             -1) == UCOL_EQUAL;
+    ucol_close(collator);
+    return same;
+}
+
+bool SpinLock::ApplySettings(const SpinLockSettings& settings)
+{
+    if (!OnlyOneTask()) return false;
+    if (settings.mode) {
+        static const struct {
+            const char16_t* name;
+            LockFunction function;
+        } kModes[] = {
+            {u"alwaysSleep", &SpinLock::AlwaysSleep},
+            {u"loopMaxSpinsAndYields", &SpinLock::LoopMaxSpinsAndYields},
+            {u"maxSpinsThenLoopYields", &SpinLock::MaxSpinsThenLoopYields},
+        };
+        for (const auto& mode : kModes) {
+            if (SameModeName(*settings.mode, mode.name)) {
+                Lock = mode.function;
+                Unlock = &SpinLock::ClearBit;
+                break;
+            }
+        }
+    }
+    if (settings.maxSpins) {
+        double value = *settings.maxSpins;
+        // Truncated; out-of-range numbers are clamped rather than overflowing.
+        if (value >= 2147483647.0)
+            maxSpins = 2147483647;
+        else if (value <= -2147483648.0)
+            maxSpins = -2147483647 - 1;
+        else if (value == value)
+            maxSpins = static_cast<int>(value);
+    }
+    if (settings.yieldAfterCheckEvent) yieldAfterCheckEvent = *settings.yieldAfterCheckEvent;
+    return true;
+}
+
+bool SpinLock::ResetToDefaults()
+{
+    if (!OnlyOneTask()) return false;
+    Lock = &SpinLock::MaxSpinsThenLoopYields;
+    Unlock = &SpinLock::ClearBit;
+    maxSpins = 1;
+    yieldAfterCheckEvent = false;
+    return true;
+}
+
+void SpinLock::Configure()
+{
+    if (!OnlyOneTask()) return;
+    // The file is JSON; it is read once the toolbox has its JSON text reader,
+    // and its content goes through ApplySettings. Until then nothing changes.
+}
+
+}  // namespace bkit

@@ -1,0 +1,94 @@
+// XMacTask.h - the platform side of a task.
+//
+// This file defines XMacTask, the platform object that a VTask owns, and
+// XMacTask_preemptive, a task on a joinable thread of its own (or the adopted
+// main thread). The thread is created with the task, waits on a semaphore until
+// the task runs, runs it and ends; the platform task is destroyed with its
+// VTask, which wakes a thread that never ran (it then ends without running the
+// task) and joins it. A platform task destroyed on its own thread (a task that
+// dropped the last reference to itself) detaches the thread instead of joining
+// it. The fiber kind is not part of this build.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "basekit/platform/Semaphore.h"
+#include "basekit/values/VObject.h"
+
+namespace bkit {
+
+class VTask;
+
+class XMacTask : public VObject {
+public:
+    explicit XMacTask(VTask* owner) : fOwner(owner) {}
+    ~XMacTask() override = default;
+
+    // Lets the task start; false when it cannot be started.
+    virtual bool Run() = 0;
+    // Wakes the task from Sleep or Freeze.
+    virtual void WakeUp() = 0;
+    // The calling task (this one) waits until woken.
+    virtual void Freeze() = 0;
+    // The calling task (this one) waits until woken or ms milliseconds passed.
+    virtual void Sleep(int ms) = 0;
+    // Platform messages handled; none here.
+    virtual int CheckSystemMessages() { return 0; }
+    // The id that a task of this kind takes: the thread's id, or 0.
+    virtual int32_t GetValueForVTaskID() const = 0;
+    virtual bool GetCPUUsage(double& usage) const;
+    virtual bool GetCPUTimes(double& user, double& system) const;
+
+    pthread_t GetPThread() const { return fPThread; }
+    int32_t GetThreadPort() const { return fThreadPort.load(std::memory_order_acquire); }
+    size_t GetStackSize() const { return fStackSize; }
+    char* GetStackTop() const { return fStackTop; }
+    bool IsAdopted() const { return fAdopted; }
+    VTask* GetOwner() const { return fOwner; }
+
+protected:
+    pthread_t fPThread{};
+    std::atomic<int32_t> fThreadPort{0};
+    VTask* fOwner;
+    size_t fStackSize = 0;
+    char* fStackTop = nullptr;
+    bool fAdopted = false;
+};
+
+class XMacTask_preemptive : public XMacTask {
+public:
+    // Adopts the calling thread for the main task.
+    static XMacTask_preemptive* CreateMain(VTask* owner);
+    // A new thread of stackSize bytes (rounded up to the page size) waiting to
+    // run owner; null, with the error on the caller's stack, when it cannot be
+    // made.
+    static XMacTask_preemptive* Create(VTask* owner, size_t stackSize);
+
+    // Wakes a thread that never ran, joins it (never the calling thread, never
+    // the adopted one) and destroys the semaphore.
+    ~XMacTask_preemptive() override;
+
+    bool Run() override;
+    void WakeUp() override;
+    void Freeze() override;
+    void Sleep(int ms) override;
+    int32_t GetValueForVTaskID() const override { return GetThreadPort(); }
+
+private:
+    explicit XMacTask_preemptive(VTask* owner) : XMacTask(owner) {}
+    bool _CreateThread(size_t stackSize);
+    static void* _ThreadProc(void* self);
+
+    platform::Semaphore fSemaphore;
+    // Raised by the new thread once it has told its id.
+    platform::Semaphore fStarted;
+    bool fThreadCreated = false;
+    // Set by the destructor: a waiting thread that never ran ends.
+    std::atomic<bool> fAbandoned{false};
+};
+
+}  // namespace bkit

@@ -1,0 +1,77 @@
+// XMacTaskMgr.cpp - thread-specific values, platform tasks, stacks and names.
+#include "basekit/runtime/mac/XMacTaskMgr.h"
+
+#include <sys/resource.h>
+#include <unicode/ustring.h>
+
+#include <cstdio>
+#include <string>
+
+#include "basekit/platform/ThreadInfo.h"
+#include "basekit/runtime/mac/XMacTask.h"
+#include "basekit/text/VString.h"
+
+namespace bkit {
+
+int32_t XMacTaskMgr::_ComputeForeignTaskID()
+{
+    return platform::GetCurrentThreadPort();
+}
+
+XMacTask* XMacTaskMgr::CreateMain(VTask* task)
+{
+    return XMacTask_preemptive::CreateMain(task);
+}
+
+XMacTask* XMacTaskMgr::Create(VTask* task, ETaskStyle style, size_t stackSize)
+{
+    if (style == eTaskStylePreemptive) return XMacTask_preemptive::Create(task, stackSize);
+    return nullptr;
+}
+
+size_t XMacTaskMgr::ComputeMainTaskStackSize()
+{
+    char* top = nullptr;
+    size_t size = 0;
+    platform::GetCurrentThreadStack(&top, &size);
+    return size;
+}
+
+size_t XMacTaskMgr::GetCurrentFreeStackSizeStatic()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1048576;
+    return static_cast<size_t>(limit.rlim_cur);
+}
+
+size_t XMacTaskMgr::GetCurrentFreeStackSize()
+{
+    VTask* task = sCurrentTask;
+    XMacTask* platformTask = task ? task->GetPlatformTask() : nullptr;
+    if (!platformTask || !platformTask->GetStackTop()) return GetCurrentFreeStackSizeStatic();
+    char here;
+    char* bottom = platformTask->GetStackTop() - platformTask->GetStackSize();
+    char* local = &here;
+    return local > bottom ? static_cast<size_t>(local - bottom) : 0;
+}
+
+void XMacTaskMgr::SetCurrentThreadName(const VString& name, int32_t id)
+{
+    std::string utf8;
+    if (name.GetLength() > 0) {
+        int32_t needed = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        const UChar* text = reinterpret_cast<const UChar*>(name.GetCPointer());
+        u_strToUTF8(nullptr, 0, &needed, text, name.GetLength(), &status);
+        utf8.resize(static_cast<size_t>(needed));
+        status = U_ZERO_ERROR;
+        u_strToUTF8(utf8.data(), needed, &needed, text, name.GetLength(), &status);
+        if (U_FAILURE(status)) utf8.clear();
+    }
+    char suffix[32];
+    snprintf(suffix, sizeof(suffix), " (id = %d)", id);
+    utf8 += suffix;
+    platform::SetCurrentThreadName(utf8.c_str());
+}
+
+}  // namespace bkit

@@ -1,0 +1,60 @@
+// XMacTaskMgr.h - the platform side of the task manager.
+//
+// This file defines XMacTaskMgr: the thread-specific values (the current task
+// and the cached id of a thread that is no task), the making of platform tasks,
+// stack sizes and thread names. Everything is static and thread-safe; each
+// thread-specific value belongs to the calling thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "basekit/runtime/VTask.h"
+
+namespace bkit {
+
+class VString;
+class XMacTask;
+
+class XMacTaskMgr {
+public:
+    // The main task's platform task, adopting the calling thread, which becomes
+    // the current task's thread.
+    static XMacTask* CreateMain(VTask* task);
+    // A preemptive platform task (waiting thread) for style 1; null for other
+    // styles (fibers are not part of this build) and when the thread cannot
+    // be made.
+    static XMacTask* Create(VTask* task, ETaskStyle style, size_t stackSize);
+
+    // The calling thread's stack size, 0 when unknown.
+    static size_t ComputeMainTaskStackSize();
+    // For a task: bytes between the calling point and the bottom of its stack;
+    // for a thread that is no task, GetCurrentFreeStackSizeStatic.
+    static size_t GetCurrentFreeStackSize();
+    // The RLIMIT_STACK value, 1048576 when it cannot be read or is unlimited.
+    static size_t GetCurrentFreeStackSizeStatic();
+
+    // Names the calling thread "<name> (id = <id>)" (cut to what the system keeps).
+    static void SetCurrentThreadName(const VString& name, int32_t id);
+
+    // The calling thread's kernel id, cached per thread.
+    static int32_t GetCurrentForeignTaskID()
+    {
+        if (sForeignID == 0) sForeignID = _ComputeForeignTaskID();
+        return sForeignID;
+    }
+
+    // The calling thread's task (no reference), null for a thread that is no task.
+    static VTask* GetCurrentTask() { return sCurrentTask; }
+    static void SetCurrentTask(VTask* task) { sCurrentTask = task; }
+
+private:
+    static int32_t _ComputeForeignTaskID();
+
+    // Plain thread-local values rather than pthread keys: the lock path reads
+    // them on every Lock.
+    static inline thread_local VTask* sCurrentTask = nullptr;
+    static inline thread_local int32_t sForeignID = 0;
+};
+
+}  // namespace bkit

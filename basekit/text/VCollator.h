@@ -1,0 +1,114 @@
+// VCollator.h - locale-aware comparison, search and LIKE matching of UTF-16 text.
+//
+// This file defines VCollator, the abstract comparison object of an
+// international manager with the LIKE logic and the wild-card character, and
+// VCollator_system, the concrete collator over the ICU collation service of one
+// dialect.
+//
+// Contracts:
+// - withDiacritics true makes case and accents significant (tertiary strength);
+//   false ignores both (primary strength). Width differences are always
+//   ignored: full- and half-width forms are folded before comparing.
+// - Positions are 1-based; a search that finds nothing returns 0 with match
+//   length 0. A match may differ in length from the pattern.
+// - A collator is reference counted, belongs to one manager and is not locked:
+//   use it from one thread at a time. Clone gives an independent one.
+#pragma once
+
+#include "basekit/BKitTypes.h"
+#include "basekit/values/IRefCountable.h"
+#include "basekit/values/VObject.h"
+
+namespace bkit {
+
+class VIntlMgr;
+class VString;
+struct XCollatorImpl;
+
+class VCollator : public VObject, public IRefCountable {
+public:
+    // The default wild card of LIKE patterns: U+0040.
+    static UniChar sDefaultWildChar;
+
+    // Option bit: a wild card inside a pattern is an ordinary character.
+    static constexpr uint8_t kOptionIgnoreWildCharInMiddle = 2;
+
+    explicit VCollator(uint32_t dialect);
+    VCollator(const VCollator& other);
+    ~VCollator() override = default;
+
+    // -1, 0 or 1: a against b.
+    virtual CompareResult CompareString(const UniChar* a, VIndex aLength, const UniChar* b, VIndex bLength,
+                                        bool withDiacritics) = 0;
+    virtual bool EqualString(const UniChar* a, VIndex aLength, const UniChar* b, VIndex bLength,
+                             bool withDiacritics) = 0;
+    // The 1-based position of the first occurrence of pattern in text, or 0;
+    // the length of the match in text goes to matchLength (when not null).
+    virtual VIndex FindString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
+                              bool withDiacritics, VIndex* matchLength) = 0;
+    // The last occurrence.
+    virtual VIndex ReversedFindString(const UniChar* text, VIndex textLength, const UniChar* pattern,
+                                      VIndex patternLength, bool withDiacritics, VIndex* matchLength) = 0;
+    virtual bool BeginsWithString(const UniChar* text, VIndex textLength, const UniChar* pattern,
+                                  VIndex patternLength, bool withDiacritics, VIndex* matchLength);
+    virtual bool EndsWithString(const UniChar* text, VIndex textLength, const UniChar* pattern,
+                                VIndex patternLength, bool withDiacritics, VIndex* matchLength);
+    // A new collator with one reference.
+    virtual VCollator* Clone() const = 0;
+    virtual void SetWildChar(UniChar c) { fWildChar = c; }
+    virtual void GetStringComparisonAlgorithmSignature(VString& out) const = 0;
+    // Puts the wild card back to the default.
+    virtual void Reset() { fWildChar = sDefaultWildChar; }
+
+    // LIKE comparison: 0 for a match. The wild card stands for any run of
+    // characters, the empty one included.
+    CompareResult CompareString_Like(const UniChar* text, VIndex textLength, const UniChar* pattern,
+                                     VIndex patternLength, bool withDiacritics);
+    bool EqualString_Like(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
+                          bool withDiacritics);
+
+    UniChar GetWildChar() const { return fWildChar; }
+    uint32_t GetDialectCode() const { return fDialect; }
+    uint8_t GetOptions() const { return fOptions; }
+    void SetOptions(uint8_t options) { fOptions = options; }
+
+protected:
+    virtual CompareResult _CompareString_Like_IgnoreWildCharInMiddle(const UniChar* text, VIndex textLength,
+                                                                     const UniChar* pattern, VIndex patternLength,
+                                                                     bool withDiacritics);
+    virtual CompareResult _CompareString_Like_SupportWildCharInMiddle(const UniChar* text, VIndex textLength,
+                                                                      const UniChar* pattern, VIndex patternLength,
+                                                                      bool withDiacritics);
+
+    uint32_t fDialect;
+    UniChar fWildChar;
+    uint8_t fOptions;
+};
+
+class VCollator_system : public VCollator {
+public:
+    // A new collator with one reference for the dialect, or null when the
+    // collation service has nothing for it. The manager is not retained.
+    static VCollator_system* Create(uint32_t dialect, VIntlMgr* manager);
+
+    VCollator_system(const VCollator_system& other);
+    ~VCollator_system() override;
+
+    CompareResult CompareString(const UniChar* a, VIndex aLength, const UniChar* b, VIndex bLength,
+                                bool withDiacritics) override;
+    bool EqualString(const UniChar* a, VIndex aLength, const UniChar* b, VIndex bLength,
+                     bool withDiacritics) override;
+    VIndex FindString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
+                      bool withDiacritics, VIndex* matchLength) override;
+    VIndex ReversedFindString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
+                              bool withDiacritics, VIndex* matchLength) override;
+    VCollator* Clone() const override;
+    // "system:" followed by the version of the collation service.
+    void GetStringComparisonAlgorithmSignature(VString& out) const override;
+
+private:
+    VCollator_system(uint32_t dialect, XCollatorImpl* impl);
+    XCollatorImpl* fImpl;
+};
+
+}  // namespace bkit

@@ -1,0 +1,675 @@
+// VStringFormat.cpp - printf-style formatting into strings, and placeholder filling.
+//
+// This file implements the formatter engine declared in VStringFormatter.h,
+// the formatting members of VString with the free Printf, ToString and
+// to_string, and the fillers of {name} and {{path}} placeholders.
+//
+// The engine never hands vsnprintf a conversion it cannot handle: the format
+// is cut into segments at every toolbox conversion (and "%n"), each segment
+// runs with the argument list positioned at its own first argument, and the
+// list is walked past the segment by reading the same conversions again. The
+// texts of toolbox objects are then put in at the recorded byte offsets, so
+// literal text or arguments that look like a placeholder are never mistaken
+// for one.
+#include "basekit/text/VStringFormatter.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "basekit/json/VJSONArray.h"
+#include "basekit/json/VJSONObject.h"
+#include "basekit/json/VJSONValue.h"
+#include "basekit/runtime/VMemoryMgr.h"
+#include "basekit/text/VString.h"
+#include "basekit/values/VValue.h"
+
+namespace bkit {
+
+namespace {
+
+// The C type an argument is read as, after default promotions.
+enum class ArgKind : uint8_t { Int, Long, LongLong, IntMax, Size, PtrDiff, WInt, Double, LongDouble, Pointer };
+
+enum class LengthModifier : uint8_t { None, Char, Short, Long, LongLong, IntMax, Size, PtrDiff, LongDouble };
+
+struct ConversionSpec {
+    size_t fLength = 0;     // bytes from '%' through the conversion character
+    char fConversion = 0;   // 0 when the format ends inside the conversion
+    LengthModifier fModifier = LengthModifier::None;
+    bool fIsToolbox = false;
+    int fArgCount = 0;
+    ArgKind fArgs[3] = {ArgKind::Int, ArgKind::Int, ArgKind::Int};
+
+    void AddArg(ArgKind kind) { fArgs[fArgCount++] = kind; }
+};
+
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+inline bool IsFlag(char c)
+{
+    return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0' || c == '\'' || c == 'I';
+}
+
+// Skips "123$" at p[i] when present; true when it was a positional reference.
+bool SkipPositional(const char* p, size_t& i)
+{
+    size_t j = i;
+    while (IsDigit(p[j]))
+        ++j;
+    if (j > i && p[j] == '$') {
+        i = j + 1;
+        return true;
+    }
+    return false;
+}
+
+ArgKind IntegerKind(LengthModifier modifier)
+{
+    switch (modifier) {
+    case LengthModifier::Long: return ArgKind::Long;
+    case LengthModifier::LongLong:
+    case LengthModifier::LongDouble: return ArgKind::LongLong;  // "%Ld" is read as long long
+    case LengthModifier::IntMax: return ArgKind::IntMax;
+    case LengthModifier::Size: return ArgKind::Size;
+    case LengthModifier::PtrDiff: return ArgKind::PtrDiff;
+    default: return ArgKind::Int;
+    }
+}
+
+// p points at a '%'.
+ConversionSpec ParseSpec(const char* p)
+{
+    ConversionSpec spec;
+    if (p[1] == 'S' || p[1] == 'A' || p[1] == 'V') {
+        spec.fLength = 2;
+        spec.fConversion = p[1];
+        spec.fIsToolbox = true;
+        spec.AddArg(ArgKind::Pointer);
+        return spec;
+    }
+
+    size_t i = 1;
+    bool positional = SkipPositional(p, i);
+    while (IsFlag(p[i]))
+        ++i;
+    if (p[i] == '*') {
+        ++i;
+        positional |= SkipPositional(p, i);
+        spec.AddArg(ArgKind::Int);
+    } else {
+        while (IsDigit(p[i]))
+            ++i;
+    }
+    if (p[i] == '.') {
+        ++i;
+        if (p[i] == '*') {
+            ++i;
+            positional |= SkipPositional(p, i);
+            spec.AddArg(ArgKind::Int);
+        } else {
+            while (IsDigit(p[i]))
+                ++i;
+        }
+    }
+    switch (p[i]) {
+    case 'h':
+        ++i;
+        spec.fModifier = LengthModifier::Short;
+        if (p[i] == 'h') {
+            ++i;
+            spec.fModifier = LengthModifier::Char;
+        }
+        break;
+    case 'l':
+        ++i;
+        spec.fModifier = LengthModifier::Long;
+        if (p[i] == 'l') {
+            ++i;
+            spec.fModifier = LengthModifier::LongLong;
+        }
+        break;
+    case 'q': ++i; spec.fModifier = LengthModifier::LongLong; break;
+    case 'L': ++i; spec.fModifier = LengthModifier::LongDouble; break;
+    case 'j': ++i; spec.fModifier = LengthModifier::IntMax; break;
+    case 'z':
+    case 'Z': ++i; spec.fModifier = LengthModifier::Size; break;
+    case 't': ++i; spec.fModifier = LengthModifier::PtrDiff; break;
+    default: break;
+    }
+
+    const char conversion = p[i];
+    if (conversion == 0) {
+        spec.fLength = i;
+        spec.fArgCount = 0;
+        return spec;
+    }
+    spec.fLength = i + 1;
+    spec.fConversion = conversion;
+    switch (conversion) {
+    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+        spec.AddArg(IntegerKind(spec.fModifier));
+        break;
+    case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+        spec.AddArg(spec.fModifier == LengthModifier::LongDouble ? ArgKind::LongDouble : ArgKind::Double);
+        break;
+    case 'c':
+        spec.AddArg(spec.fModifier == LengthModifier::Long ? ArgKind::WInt : ArgKind::Int);
+        break;
+    case 'C':
+        spec.AddArg(ArgKind::WInt);
+        break;
+    case 'S':
+    case 'V':
+        // The toolbox's object conversions with flags, width, precision or a
+        // length modifier: vsnprintf would read a VString as wide text, so
+        // they stay toolbox conversions and the modifiers are ignored.
+        spec.fIsToolbox = true;
+        spec.AddArg(ArgKind::Pointer);
+        break;
+    case 's': case 'p': case 'n':
+        spec.AddArg(ArgKind::Pointer);
+        break;
+    default:  // "%%", "%m" and conversions vsnprintf does not know take nothing
+        break;
+    }
+    if (positional) {
+        // Arguments by number cannot be walked in order; such formats only
+        // work whole, without toolbox conversions.
+        spec.fArgCount = 0;
+    }
+    return spec;
+}
+
+void SkipArg(ArgKind kind, va_list* ap)
+{
+    switch (kind) {
+    case ArgKind::Int: (void)va_arg(*ap, int); break;
+    case ArgKind::Long: (void)va_arg(*ap, long); break;
+    case ArgKind::LongLong: (void)va_arg(*ap, long long); break;
+    case ArgKind::IntMax: (void)va_arg(*ap, intmax_t); break;
+    case ArgKind::Size: (void)va_arg(*ap, size_t); break;
+    case ArgKind::PtrDiff: (void)va_arg(*ap, ptrdiff_t); break;
+    case ArgKind::WInt: (void)va_arg(*ap, wint_t); break;
+    case ArgKind::Double: (void)va_arg(*ap, double); break;
+    case ArgKind::LongDouble: (void)va_arg(*ap, long double); break;
+    case ArgKind::Pointer: (void)va_arg(*ap, void*); break;
+    }
+}
+
+// Walks ap past the arguments of every conversion of a segment.
+void SkipSegmentArgs(const char* segment, va_list* ap)
+{
+    for (const char* p = segment; *p;) {
+        if (*p != '%') {
+            ++p;
+            continue;
+        }
+        ConversionSpec spec = ParseSpec(p);
+        for (int a = 0; a < spec.fArgCount; ++a)
+            SkipArg(spec.fArgs[a], ap);
+        if (spec.fConversion == 0)
+            break;
+        p += spec.fLength;
+    }
+}
+
+void StoreCount(void* target, LengthModifier modifier, uint64_t count)
+{
+    if (target == nullptr)
+        return;
+    switch (modifier) {
+    case LengthModifier::Char: *static_cast<signed char*>(target) = static_cast<signed char>(count); break;
+    case LengthModifier::Short: *static_cast<short*>(target) = static_cast<short>(count); break;
+    case LengthModifier::Long: *static_cast<long*>(target) = static_cast<long>(count); break;
+    case LengthModifier::LongLong:
+    case LengthModifier::LongDouble: *static_cast<long long*>(target) = static_cast<long long>(count); break;
+    case LengthModifier::IntMax: *static_cast<intmax_t*>(target) = static_cast<intmax_t>(count); break;
+    case LengthModifier::Size: *static_cast<size_t*>(target) = static_cast<size_t>(count); break;
+    case LengthModifier::PtrDiff: *static_cast<ptrdiff_t*>(target) = static_cast<ptrdiff_t>(count); break;
+    case LengthModifier::None: *static_cast<int*>(target) = static_cast<int>(count); break;
+    }
+}
+
+}  // namespace
+
+size_t VStringFormatter::Utf8PrefixLength(const char* text, size_t length)
+{
+    // Step back over the continuation bytes of the last sequence to its lead byte.
+    size_t lead = length;
+    size_t continuations = 0;
+    while (lead > 0 && continuations < 4 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) {
+        --lead;
+        ++continuations;
+    }
+    if (lead == 0)
+        return length;
+    const unsigned char c = static_cast<unsigned char>(text[lead - 1]);
+    size_t needed = 0;
+    if (c < 0x80)
+        needed = 1;
+    else if ((c & 0xE0) == 0xC0)
+        needed = 2;
+    else if ((c & 0xF0) == 0xE0)
+        needed = 3;
+    else if ((c & 0xF8) == 0xF0)
+        needed = 4;
+    if (needed == 0 || continuations + 1 >= needed)
+        return length;
+    return lead - 1;
+}
+
+void VStringFormatter::_AddObject(char conversion, const void* object)
+{
+    ObjectSlot slot{fLength, conversion, object};
+    if (fObjectCount < kInlineObjects)
+        fInlineObjects[fObjectCount] = slot;
+    else
+        fMoreObjects.push_back(slot);
+    ++fObjectCount;
+}
+
+void VStringFormatter::_FlushSegment(va_list* ap, bool last)
+{
+    if (fSegmentLength == 0)
+        return;
+    fSegment[fSegmentLength] = 0;
+    fSegmentLength = 0;
+
+    const size_t room = kMaxOutputBytes + 1 - fLength;
+    va_list copy;
+    va_copy(copy, *ap);
+    const int printed = vsnprintf(fOutput + fLength, room, fSegment, copy);
+    va_end(copy);
+    if (!last)
+        SkipSegmentArgs(fSegment, ap);
+
+    if (printed < 0) {
+        // An encoding failure of wide text: the segment gives nothing.
+        fOutput[fLength] = 0;
+        return;
+    }
+    const size_t written = static_cast<size_t>(printed) < room ? static_cast<size_t>(printed) : room - 1;
+    if (written < static_cast<size_t>(printed))
+        fOutputCut = true;
+    fLength += written;
+    fWouldBe += static_cast<uint64_t>(printed);
+}
+
+void VStringFormatter::Run(const char* format, va_list args)
+{
+    fOutput[0] = 0;
+    fLength = 0;
+    fWouldBe = 0;
+    fCut = false;
+    fOutputCut = false;
+    fSegmentLength = 0;
+    fObjectCount = 0;
+    fMoreObjects.clear();
+    if (format == nullptr)
+        return;
+
+    va_list ap;
+    va_copy(ap, args);
+    size_t budget = kMaxFormatBytes;
+    const char* p = format;
+    while (*p) {
+        if (*p != '%') {
+            const char* end = p;
+            while (*end && *end != '%')
+                ++end;
+            size_t n = static_cast<size_t>(end - p);
+            if (n > budget) {
+                n = Utf8PrefixLength(p, budget);
+                std::memcpy(fSegment + fSegmentLength, p, n);
+                fSegmentLength += n;
+                fCut = true;
+                break;
+            }
+            std::memcpy(fSegment + fSegmentLength, p, n);
+            fSegmentLength += n;
+            budget -= n;
+            p = end;
+            continue;
+        }
+
+        const ConversionSpec spec = ParseSpec(p);
+        if (spec.fConversion == 0)
+            break;  // the format ends inside a conversion: it is dropped
+        const size_t weight = spec.fIsToolbox ? kObjectPlaceholderBytes : spec.fLength;
+        if (weight > budget) {
+            fCut = true;
+            break;
+        }
+        budget -= weight;
+
+        if (spec.fIsToolbox || spec.fConversion == 'n') {
+            _FlushSegment(&ap, false);
+            // '*' widths and precisions of these conversions are read and ignored.
+            for (int a = 0; a + 1 < spec.fArgCount; ++a)
+                SkipArg(spec.fArgs[a], &ap);
+            void* object = spec.fArgCount > 0 ? va_arg(ap, void*) : nullptr;
+            if (spec.fConversion == 'n')
+                StoreCount(object, spec.fModifier, fWouldBe);
+            else if (fLength < kMaxOutputBytes)
+                _AddObject(spec.fConversion, object);
+        } else {
+            std::memcpy(fSegment + fSegmentLength, p, spec.fLength);
+            fSegmentLength += spec.fLength;
+        }
+        p += spec.fLength;
+    }
+    _FlushSegment(&ap, true);
+    va_end(ap);
+
+    if (fOutputCut) {
+        fCut = true;
+        fLength = Utf8PrefixLength(fOutput, fLength);
+        fOutput[fLength] = 0;
+        for (size_t i = 0; i < fObjectCount; ++i) {
+            ObjectSlot& slot = i < kInlineObjects ? fInlineObjects[i] : fMoreObjects[i - kInlineObjects];
+            if (slot.fOffset > fLength)
+                slot.fOffset = fLength;
+        }
+    }
+}
+
+// --- strings ---
+
+namespace {
+
+// Pointers that cannot be a live object whatever the memory manager says:
+// null, the zero page, or misaligned for an object with a virtual table.
+bool CanBeObject(const void* pointer)
+{
+    const uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
+    return address >= 4096 && address % alignof(void*) == 0;
+}
+
+// The text of one toolbox conversion.
+void MakeObjectText(char conversion, const void* pointer, VString& text)
+{
+    const void* checked = VCppMemMgr::CheckVObject(pointer);
+    if (!CanBeObject(checked)) {
+        text.FromCString("@@invalid VObject@@");
+        return;
+    }
+    // The caller passed a pointer to an object whose primary base is VObject.
+    VObject* object = static_cast<VObject*>(const_cast<void*>(checked));
+    switch (conversion) {
+    case 'S':
+        if (const VString* string = dynamic_cast<const VString*>(object))
+            text.FromString(*string);
+        else
+            text.FromCString("@@invalid VString@@");
+        break;
+    case 'A':
+        if (const VValueSingle* value = dynamic_cast<const VValueSingle*>(object))
+            value->GetString(text);
+        else
+            text.FromCString("@@invalid VValueSingle@@");
+        break;
+    default:
+        object->DebugDump(text);
+        break;
+    }
+}
+
+// Appends what the engine produced, the objects' texts at their places.
+void AppendFormatted(VString& target, VStringFormatter& engine)
+{
+    const size_t count = engine.GetObjectCount();
+    if (count == 0) {
+        target.AppendCString(engine.GetOutput());
+        return;
+    }
+    // Every text is made before anything is appended, so that "%S" of the
+    // target itself reads its text as it stood.
+    std::vector<VString> texts(count);
+    for (size_t i = 0; i < count; ++i)
+        MakeObjectText(engine.GetObject(i).fConversion, engine.GetObject(i).fObject, texts[i]);
+
+    char* output = engine.GetMutableOutput();
+    size_t from = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t at = engine.GetObject(i).fOffset;
+        if (at > from) {
+            const char saved = output[at];
+            output[at] = 0;
+            target.AppendCString(output + from);
+            output[at] = saved;
+            from = at;
+        }
+        target.AppendString(texts[i]);
+    }
+    if (from < engine.GetOutputLength())
+        target.AppendCString(output + from);
+}
+
+// Fills {name} placeholders of text; lookup(name, out) answers whether the
+// name is known and sets its text.
+template <class Lookup>
+void FillPlaceholders(VString& text, bool removeUnknown, Lookup lookup)
+{
+    if (text.GetLength() < 2)
+        return;
+    VString name;
+    VString value;
+    VIndex pos = 1;
+    while (pos <= text.GetLength()) {
+        const VIndex open = text.FindUniChar(u'{', pos);
+        if (open == 0)
+            break;
+        if (text.GetUniChar(open + 1) == u'{') {
+            pos = open + 2;
+            continue;
+        }
+        const VIndex close = text.FindUniChar(u'}', open + 1);
+        if (close == 0)
+            break;
+        if (text.GetUniChar(close + 1) == u'}') {
+            pos = close + 2;
+            continue;
+        }
+        const VIndex nameLength = close - open - 1;
+        if (nameLength > 0)
+            text.GetSubString(open + 1, nameLength, name);
+        if (nameLength == 0 || name.FindUniChar(u' ') != 0) {
+            pos = open + 1;
+            continue;
+        }
+        value.Clear();
+        if (lookup(name, value)) {
+            text.Replace(value, open, nameLength + 2);
+            pos = open + value.GetLength();
+        } else if (removeUnknown) {
+            text.Remove(open, nameLength + 2);
+            pos = open;
+        } else {
+            pos = open + 1;
+        }
+    }
+}
+
+bool IsAbsent(const VJSONValue& value)
+{
+    return value.GetType() == JSON_null || value.GetType() == JSON_undefined;
+}
+
+// The value at a path of property names separated by dots, each name
+// followed by any number of [index] steps into arrays; undefined when any step
+// is missing.
+VJSONValue GetValueAtPath(const VJSONObject& root, const VString& path)
+{
+    const UniChar* p = path.GetCPointer();
+    const VIndex n = path.GetLength();
+    VJSONValue current(const_cast<VJSONObject*>(&root));
+    VIndex i = 0;
+    for (;;) {
+        const VIndex start = i;
+        while (i < n && p[i] != u'.' && p[i] != u'[')
+            ++i;
+        if (i > start) {
+            const VJSONObject* object = current.GetObject();
+            if (object == nullptr)
+                return VJSONValue();
+            VJSONValue next = object->GetProperty(VString(p + start, i - start));
+            current = std::move(next);
+        } else if (i == n || p[i] == u'.') {
+            return VJSONValue();  // an empty name
+        }
+        while (i < n && p[i] == u'[') {
+            ++i;
+            size_t index = 0;
+            const VIndex digits = i;
+            while (i < n && p[i] >= u'0' && p[i] <= u'9' && i - digits < 10)
+                index = index * 10 + static_cast<size_t>(p[i++] - u'0');
+            if (i == digits || i >= n || p[i] != u']')
+                return VJSONValue();
+            ++i;
+            const VJSONArray* array = current.GetArray();
+            if (array == nullptr || index >= array->GetCount())
+                return VJSONValue();
+            VJSONValue next = array->GetAt(index);
+            current = std::move(next);
+        }
+        if (i == n)
+            return current;
+        if (p[i] != u'.')
+            return VJSONValue();
+        ++i;
+    }
+}
+
+}  // namespace
+
+VString& VString::Printf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    VPrintf(format, args);
+    va_end(args);
+    return *this;
+}
+
+VString& VString::VPrintf(const char* format, va_list args)
+{
+    _EmptyForNumber();
+    VStringFormatter engine;
+    engine.Run(format, args);
+    AppendFormatted(*this, engine);
+    SetNull(false);
+    SetDirty(true);
+    return *this;
+}
+
+VString& VString::AppendPrintf(const char* format, ...)
+{
+    VStringFormatter engine;
+    va_list args;
+    va_start(args, format);
+    engine.Run(format, args);
+    va_end(args);
+    AppendFormatted(*this, engine);
+    return *this;
+}
+
+VString Printf(const char* format, ...)
+{
+    VString result;
+    va_list args;
+    va_start(args, format);
+    result.VPrintf(format, args);
+    va_end(args);
+    return result;
+}
+
+VString ToString(int value)
+{
+    VString result;
+    result.AppendLong(value);
+    return result;
+}
+
+VString ToString(long long value)
+{
+    VString result;
+    result.AppendLong8(value);
+    return result;
+}
+
+VString ToString(unsigned long long value)
+{
+    VString result;
+    result.AppendULong8(value);
+    return result;
+}
+
+VString ToString(unsigned long value)
+{
+    VString result;
+    result.AppendULong8(value);
+    return result;
+}
+
+std::string to_string(const VString& text)
+{
+    if (text.IsEmpty())
+        return std::string();
+    StStringConverter<char> converter(text, VTC_UTF_8);
+    const char* bytes = converter.GetCPointer();
+    return bytes != nullptr ? std::string(bytes, static_cast<size_t>(converter.GetSize())) : std::string();
+}
+
+void VString::Format(const VJSONObject* object, bool removeUnknown)
+{
+    if (object == nullptr || object->IsEmpty())
+        return;
+    FillPlaceholders(*this, removeUnknown, [object](const VString& name, VString& text) {
+        const VJSONValue value = object->GetProperty(name);
+        if (IsAbsent(value))
+            return false;
+        value.GetString(text);
+        return true;
+    });
+}
+
+void VString::FormatWithTemplate(const VJSONObject* object, VString& out) const
+{
+    out.Clear();
+    const VString open("{{");
+    const VString close("}}");
+    std::vector<VString> pieces;
+    GetSubStrings(open, pieces, true, false, true);
+    std::vector<VString> parts;
+    VString text;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        // The text before the first "{{" is never a placeholder, even when it
+        // holds a "}}".
+        if (i == 0) {
+            out.AppendString(pieces[i]);
+            continue;
+        }
+        pieces[i].GetSubStrings(close, parts, true, false, true);
+        if (parts.size() < 2) {
+            // An unclosed "{{" is text: it stays in the output.
+            out.AppendString(open);
+            out.AppendString(pieces[i]);
+            continue;
+        }
+        text.Clear();
+        if (object != nullptr) {
+            const VJSONValue value = GetValueAtPath(*object, parts[0]);
+            if (!IsAbsent(value))
+                value.GetString(text);
+        }
+        out.AppendString(text);
+        for (size_t k = 1; k < parts.size(); ++k)
+            out.AppendString(parts[k]);
+    }
+}
+
+}  // namespace bkit

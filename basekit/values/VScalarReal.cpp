@@ -1,0 +1,295 @@
+// VScalarReal.cpp - the double value, its descriptor and its text forms.
+//
+// This file implements VReal and VReal::VValueInfo_real: tolerant comparisons,
+// the raw and stream forms, and the XML and JSON texts of a double, which are
+// written and read with '.' as the decimal point whatever the process locale.
+#include <cmath>
+
+#include "basekit/files/VStream.h"
+#include "basekit/json/VJSONValue.h"
+#include "basekit/text/VString.h"
+#include "basekit/values/VDuration.h"
+#include "basekit/values/VScalarCLocale.h"
+#include "basekit/values/VScalars.h"
+
+namespace bkit {
+
+namespace {
+
+constexpr double kRealEpsilon = 1e-6;
+// Integers up to this magnitude are exact in a double and printed as integers.
+constexpr double kMaxExactInteger = 9007199254740991.0;  // 2^53 - 1
+
+bool IsPrintedAsInteger(double value)
+{
+    return std::fabs(value) <= kMaxExactInteger && value == std::trunc(value);
+}
+
+// "%.14G" with '.' as the decimal point whatever the locale of the process.
+void FormatG14(double value, VString& out)
+{
+    char buffer[255];
+    scalar::FormatCText(buffer, sizeof(buffer), "%.14G", value);
+    out.FromCString(buffer);
+}
+
+// Reads text holding one decimal number and nothing else (',' counts as '.');
+// an empty text is 0.0. False for anything else, with out untouched.
+bool ReadRealText(const VString& text, double& out)
+{
+    constexpr VIndex kMaxBytes = 254;
+    VIndex length = text.GetLength();
+    if (length > kMaxBytes)
+        return false;
+    char buffer[kMaxBytes + 1];
+    const UniChar* units = text.GetCPointer();
+    for (VIndex i = 0; i < length; ++i) {
+        UniChar c = units[i];
+        // No non-ASCII character is part of a number (its UTF-8 bytes would
+        // stop the reader), nor is an embedded NUL.
+        if (c == 0 || c >= 0x80)
+            return false;
+        buffer[i] = (c == u',') ? '.' : static_cast<char>(c);
+    }
+    buffer[length] = 0;
+    if (length == 0) {
+        out = 0.0;
+        return true;
+    }
+    char* end = nullptr;
+    double value = scalar::ReadCDouble(buffer, &end);
+    if (end != buffer + length)
+        return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Descriptor
+
+CompareResult VReal::VValueInfo_real::CompareTwoPtrToData(const void* a, const void* b, bool diacritical) const
+{
+    return scalar::CompareReals(scalar::LoadRaw<double>(a), scalar::LoadRaw<double>(b), diacritical ? 0.0 : kRealEpsilon);
+}
+
+CompareResult VReal::VValueInfo_real::CompareTwoPtrToDataBegining(const void* a, const void* b, bool diacritical) const
+{
+    return VValueInfo_real::CompareTwoPtrToData(a, b, diacritical);
+}
+
+CompareResult VReal::VValueInfo_real::CompareTwoPtrToDataWithOptions(const void* a, const void* b,
+                                                                     const VCompareOptions& options) const
+{
+    return scalar::CompareRealsForSort(scalar::LoadRaw<double>(a), scalar::LoadRaw<double>(b), options.GetEpsilon(),
+                                       options.IsDiacritical());
+}
+
+// ---------------------------------------------------------------------------
+// Value
+
+void VReal::_Set(double value)
+{
+    fValue = value;
+    SetNull(false);
+    SetDirty(true);
+}
+
+const VValueInfo* VReal::GetValueInfo() const { return &sInfo; }
+
+void VReal::Clear()
+{
+    _Set(0.0);
+}
+
+VValue* VReal::Clone() const { return new VReal(*this); }
+
+VError VReal::GetJSONString(VString& json, uint32_t options) const
+{
+    (void)options;
+    RealToJSONString(fValue, json);
+    return VE_OK;
+}
+
+VError VReal::FromJSONString(const VString& json, uint32_t options)
+{
+    (void)options;
+    if (!FromXMLString(json))
+        _Set(0.0);
+    return VE_OK;
+}
+
+VError VReal::FromJSONValue(const VJSONValue& json)
+{
+    if (json.IsNull()) {
+        SetNull(true);
+        SetDirty(true);
+    } else {
+        _Set(json.GetNumber());
+    }
+    return VE_OK;
+}
+
+VError VReal::GetJSONValue(VJSONValue& json, uint32_t options) const
+{
+    (void)options;
+    if (IsNull())
+        json.SetNull();
+    else
+        json.SetNumber(fValue);
+    return VE_OK;
+}
+
+CompareResult VReal::CompareToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const
+{
+    return scalar::CompareReals(fValue, static_cast<const VReal*>(other)->fValue, options.GetEpsilon());
+}
+
+bool VReal::EqualToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const
+{
+    return CompareToSameKindWithOptions(other, options) == CR_EQUAL;
+}
+
+CompareResult VReal::CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const
+{
+    return scalar::CompareReals(fValue, scalar::LoadRaw<double>(data), options.GetEpsilon());
+}
+
+bool VReal::EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const
+{
+    return CompareToSameKindPtrWithOptions(data, options) == CR_EQUAL;
+}
+
+CompareResult VReal::CompareToSameKind(const VValue* other, bool diacritical) const
+{
+    (void)diacritical;
+    return scalar::CompareReals(fValue, static_cast<const VReal*>(other)->fValue, kRealEpsilon);
+}
+
+bool VReal::EqualToSameKind(const VValue* other, bool diacritical) const
+{
+    return VReal::CompareToSameKind(other, diacritical) == CR_EQUAL;
+}
+
+bool VReal::FromValueSameKind(const VValue* other)
+{
+    const auto* source = static_cast<const VReal*>(other);
+    fValue = source->fValue;
+    SetNull(source->IsNull());
+    SetDirty(true);
+    return true;
+}
+
+CompareResult VReal::CompareToSameKindPtr(const void* data, bool diacritical) const
+{
+    (void)diacritical;
+    return scalar::CompareReals(fValue, scalar::LoadRaw<double>(data), kRealEpsilon);
+}
+
+bool VReal::EqualToSameKindPtr(const void* data, bool diacritical) const
+{
+    return VReal::CompareToSameKindPtr(data, diacritical) == CR_EQUAL;
+}
+
+const void* VReal::LoadFromPtr(const void* data, bool swap)
+{
+    (void)swap;
+    _Set(scalar::LoadRaw<double>(data));
+    return static_cast<const char*>(data) + sizeof(double);
+}
+
+void* VReal::WriteToPtr(void* data, bool swap, VSize max) const
+{
+    (void)swap;
+    (void)max;
+    scalar::StoreRaw<double>(data, fValue);
+    return static_cast<char*>(data) + sizeof(double);
+}
+
+VError VReal::ReadFromStream(VStream* stream, int32_t param)
+{
+    (void)param;
+    double value = 0.0;
+    if (stream->GetReal(value) == VE_OK)
+        fValue = value;
+    return stream->GetLastError();
+}
+
+VError VReal::WriteToStream(VStream* stream, int32_t param) const
+{
+    (void)param;
+    stream->PutReal(fValue);
+    return stream->GetLastError();
+}
+
+void VReal::GetDuration(VDuration& duration) const { duration.FromReal(fValue); }
+void VReal::GetString(VString& string) const { string.FromReal(fValue); }
+void VReal::GetValue(VValueSingle& value) const { value.FromReal(fValue); }
+
+void VReal::FromDuration(const VDuration& duration)
+{
+    fValue = duration.GetReal();
+    SetNull(duration.IsNull());
+    SetDirty(true);
+}
+
+void VReal::FromString(const VString& string)
+{
+    if (!string.IsNull())
+        fValue = string.GetReal();
+    SetNull(string.IsNull());
+    SetDirty(true);
+}
+
+void VReal::FromValue(const VValueSingle& value)
+{
+    fValue = value.GetReal();
+    SetNull(value.IsNull());
+    SetDirty(true);
+}
+
+void VReal::GetXMLString(VString& string, uint32_t options) const
+{
+    (void)options;
+    RealToXMLString(fValue, string);
+}
+
+bool VReal::FromXMLString(const VString& string)
+{
+    double value = 0.0;
+    if (!ReadRealText(string, value))
+        return false;
+    _Set(value);
+    return true;
+}
+
+CompareResult VReal::CompareTo(const VValueSingle& other, bool diacritical) const
+{
+    (void)diacritical;
+    return scalar::CompareReals(fValue, other.GetReal(), kRealEpsilon);
+}
+
+void VReal::RealToXMLString(double value, VString& out)
+{
+    if (IsPrintedAsInteger(value))
+        out.FromLong8(static_cast<int64_t>(value));
+    else if (std::isnan(value))
+        out.FromCString("NaN");
+    else if (std::isinf(value))
+        out.FromCString(value > 0 ? "INF" : "-INF");
+    else
+        FormatG14(value, out);
+}
+
+void VReal::RealToJSONString(double value, VString& out)
+{
+    if (IsPrintedAsInteger(value))
+        out.FromLong8(static_cast<int64_t>(value));
+    else if (!std::isfinite(value))
+        out.FromCString("null");
+    else
+        FormatG14(value, out);
+}
+
+}  // namespace bkit

@@ -1,0 +1,130 @@
+// VStringConvertTest.cpp - strings to and from UTF-8 and other Unicode byte forms.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "basekit/text/VString.h"
+
+using namespace bkit;
+
+namespace {
+
+std::u16string Text(const VString& s)
+{
+    return std::u16string(s.GetCPointer(), static_cast<size_t>(s.GetLength()));
+}
+
+}  // namespace
+
+TEST(VStringConvert, Utf8TextIn)
+{
+    struct Case {
+        const char* bytes;
+        std::u16string units;
+    } cases[] = {
+        {"plain", u"plain"},
+        {"caf\xC3\xA9", u"café"},
+        {"\xF0\x9F\x98\x80!", u"\U0001F600!"},
+        {"a\xFF" "b", u"a\uFFFDb"},           // a byte that starts nothing
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},         // overlong
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
+        {"x\xE2\x82", u"x"},                      // cut short at the end: left out
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Text(VString(c.bytes)), c.units) << c.bytes;
+        VString appended("=");
+        appended.AppendCString(c.bytes);
+        EXPECT_EQ(Text(appended), u"=" + c.units) << c.bytes;
+        VString from("previous");
+        from.FromCString(c.bytes);
+        EXPECT_EQ(Text(from), c.units) << c.bytes;
+    }
+    VString n(reinterpret_cast<const void*>("caf\xC3\xA9 au lait"), 5, VTC_UTF_8);
+    EXPECT_EQ(Text(n), u"café");
+    VString cut;
+    EXPECT_EQ(cut.FromBlock("caf\xC3\xA9", 4, VTC_UTF_8), 3u);
+    EXPECT_EQ(Text(cut), u"caf");
+}
+
+TEST(VStringConvert, BlocksInUnicodeCharsets)
+{
+    const unsigned char be16[] = {0x00, 'h', 0x00, 'i', 0xD8, 0x3D, 0xDE, 0x00};
+    VString s;
+    EXPECT_EQ(s.FromBlock(be16, sizeof(be16), VTC_UTF_16_BIGENDIAN), sizeof(be16));
+    EXPECT_EQ(Text(s), u"hi\U0001F600");
+
+    const char16_t native[] = u"native";
+    EXPECT_EQ(s.FromBlock(native, 12, VTC_UTF_16), 12u);
+    EXPECT_EQ(Text(s), u"native");
+
+    const unsigned char le32[] = {0x00, 0xF6, 0x01, 0x00, 'a', 0, 0, 0};
+    s.FromBlock(le32, sizeof(le32), VTC_UTF_32_SMALLENDIAN);
+    EXPECT_EQ(Text(s), u"\U0001F600a");
+    s.FromBlock(le32, sizeof(le32), VTC_UTF_32_RAW_SMALLENDIAN);
+    EXPECT_EQ(Text(s), u"\uF600a");
+
+    s.FromCString("kept?");
+    s.FromBlock("abc", 3, VTC_MacOSAnsi);  // no converter here: nothing produced
+    EXPECT_TRUE(s.IsEmpty());
+
+    VString code;
+    code.FromOsType(MakeOsType("TEXT"));
+    EXPECT_EQ(Text(code), u"TEXT");
+    code.AppendOsType(MakeOsType("bkit"));
+    EXPECT_EQ(Text(code), u"TEXTbkit");
+    VString wide(L"wide\x1F600");
+    EXPECT_EQ(Text(wide), u"wide\uF600");
+}
+
+TEST(VStringConvert, ToBlockWithPrefixAndTerminator)
+{
+    VString s("h\u00E9!");
+    unsigned char out[16];
+    std::memset(out, 0xAA, sizeof(out));
+    EXPECT_EQ(s.ToBlock(out, sizeof(out), VTC_UTF_8, true, true), 4u);
+    EXPECT_EQ(out[0], 4);
+    EXPECT_EQ(std::memcmp(out + 1, "h\xC3\xA9!", 5), 0);
+
+    // Whole characters only: the é does not fit in two bytes after the h.
+    std::memset(out, 0xAA, sizeof(out));
+    EXPECT_EQ(s.ToBlock(out, 3, VTC_UTF_8, true, false), 1u);
+    EXPECT_EQ(out[0], 'h');
+    EXPECT_EQ(out[1], 0);
+
+    char16_t units[8];
+    EXPECT_EQ(s.ToBlock(units, sizeof(units), VTC_UTF_16, true, true), 6u);
+    EXPECT_EQ(units[0], 3);
+    EXPECT_EQ(std::u16string(units + 1), u"h\u00E9!");
+
+    std::string longText(300, 'x');
+    std::string buffer(400, '\0');
+    EXPECT_EQ(VString(longText.c_str()).ToBlock(buffer.data(), buffer.size(), VTC_UTF_8, false, true), 300u);
+    EXPECT_EQ(buffer[0], 0);
+}
+
+TEST(VStringConvert, ScopedConverterGivesUtf8Bytes)
+{
+    VString text(u"line\r\nnext\rlast\U0001F600");
+    StStringConverter<char> plain(text);
+    EXPECT_TRUE(plain.IsOK());
+    EXPECT_STREQ(plain.GetCPointer(), "line\r\nnext\rlast\xF0\x9F\x98\x80");
+
+    StStringConverter<char> lf(text, VTC_UTF_8, eCRM_LF);
+    EXPECT_STREQ(lf.GetCPointer(), "line\nnext\nlast\xF0\x9F\x98\x80");
+    StStringConverter<char> crlf(VString("a\nb"), VTC_UTF_8, eCRM_CRLF);
+    EXPECT_STREQ(crlf.GetCPointer(), "a\r\nb");
+    StStringConverter<char> cr(VString("a\r\nb"), VTC_UTF_8, eCRM_CR);
+    EXPECT_STREQ(cr.GetCPointer(), "a\rb");
+
+    // Longer than the inline room: the converter moves to the heap.
+    std::string big(2000, 'e');
+    big += "\xC3\xA9";
+    StStringConverter<char> large(VString(big.c_str()));
+    EXPECT_EQ(large.GetSize(), big.size());
+    EXPECT_EQ(std::string(large.GetCPointer()), big);
+    StStringConverter<char> copied(large);
+    EXPECT_EQ(std::string(copied.GetCPointer()), big);
+    StStringConverter<char> moved(std::move(copied));
+    EXPECT_EQ(std::string(moved.GetCPointer()), big);
+}
