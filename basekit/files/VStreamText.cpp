@@ -2,11 +2,12 @@
 //
 // This file implements the text half of VStream: the charset guess, byte-order
 // marks, writing text with line-end conversion and the three ways of reading
-// text (all of it, a number of characters, a line). Text is converted here for
-// UTF-8 (which is also the platform default on this system) and for UTF-16 in
-// both byte orders; a stream refuses to open with any other charset
-// (VE_STREAM_NO_TEXT_CONVERTER), so the readers and writers below only ever
-// meet those three.
+// text (all of it, a number of characters, a line). UTF-16 in either byte
+// order is handled here directly (a copy and a swap); every other charset goes
+// through the converters of the text-converter registry, so a stream reads
+// and writes any charset the registry converts. The platform default charset
+// of streams is UTF-8 on this system. A stream refuses a charset without a
+// converter (VE_STREAM_NO_TEXT_CONVERTER).
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -15,6 +16,9 @@
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/text/VString.h"
+#include "basekit/text/VTextConverter.h"
+#include "basekit/text/VTextConverterLineEnds.h"
+#include "basekit/text/VTextConverters.h"
 
 namespace bkit {
 
@@ -43,68 +47,40 @@ UniChar SwapUnit(UniChar u)
     return static_cast<UniChar>((u >> 8) | (u << 8));
 }
 
-// Length of the sequence a UTF-8 lead byte starts; 1 for bytes that cannot
-// lead, so that they are consumed one by one (and decoded as replacements).
-VSize UTF8SequenceLength(uint8_t lead)
+// The bytes of a sample that a UTF-8 check can judge: when more data follows,
+// a sequence cut by the end of the sample is left out.
+VSize UTF8JudgeableLength(const uint8_t* bytes, VSize count, bool moreFollows)
 {
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    if (lead >= 0xE0)
-        return lead <= 0xEF ? 3 : 1;
-    if (lead >= 0xC2)
-        return 2;
-    return 1;
-}
-
-// The longest prefix of bytes that ends on a character boundary: a sequence cut
-// by the end of the bytes waits for the bytes that complete it.
-VSize UTF8CompletePrefix(const uint8_t* bytes, VSize count)
-{
-    VSize i = 0;
-    while (i < count) {
-        VSize n = UTF8SequenceLength(bytes[i]);
-        if (i + n > count) {
-            // Only a run of continuation bytes can still be completed.
-            bool truncated = true;
-            for (VSize k = i + 1; k < count; ++k)
-                truncated = truncated && (bytes[k] & 0xC0) == 0x80;
-            if (truncated)
-                return i;
-            n = 1;
-        }
-        i += n;
-    }
+    if (!moreFollows)
+        return count;
+    VSize k = count;
+    while (k > 0 && count - k < 3 && (bytes[k - 1] & 0xC0) == 0x80)
+        --k;
+    if (k > 0 && bytes[k - 1] >= 0xC0)
+        return k - 1;
     return count;
 }
 
-// True when the bytes are well-formed UTF-8, a sequence cut by the end of the
-// sample excepted (the sample may end inside a character).
-bool LooksLikeUTF8(const uint8_t* bytes, VSize count)
+// Code-unit width of a charset for finding line ends in its bytes.
+VSize UnitWidth(CharSet charSet)
 {
-    VSize i = 0;
-    while (i < count) {
-        uint8_t b = bytes[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        VSize n = UTF8SequenceLength(b);
-        if (n == 1)
-            return false;
-        for (VSize k = 1; k < n; ++k) {
-            if (i + k >= count)
-                return true;
-            uint8_t c = bytes[i + k];
-            if ((c & 0xC0) != 0x80)
-                return false;
-            // Overlong forms, surrogates and values past U+10FFFF.
-            if (k == 1 && ((b == 0xE0 && c < 0xA0) || (b == 0xED && c > 0x9F) || (b == 0xF0 && c < 0x90) ||
-                           (b == 0xF4 && c > 0x8F)))
-                return false;
-        }
-        i += n;
+    switch (static_cast<int32_t>(charSet)) {
+        case VTC_UTF_16_BIGENDIAN:
+        case VTC_UTF_16_SMALLENDIAN:
+            return 2;
+        case VTC_UTF_32_BIGENDIAN:
+        case VTC_UTF_32_SMALLENDIAN:
+        case VTC_UTF_32_RAW_BIGENDIAN:
+        case VTC_UTF_32_RAW_SMALLENDIAN:
+            return 4;
+        default:
+            return 1;
     }
-    return true;
+}
+
+bool IsBigEndian(CharSet charSet)
+{
+    return charSet == VTC_UTF_16_BIGENDIAN || charSet == VTC_UTF_32_BIGENDIAN || charSet == VTC_UTF_32_RAW_BIGENDIAN;
 }
 
 // Appends to text the characters of the whole characters at the start of bytes
@@ -129,37 +105,26 @@ VSize AppendConverted(const void* bytes, VSize count, CharSet charSet, VString& 
         text.Validate(start + static_cast<VIndex>(units));
         return units * 2;
     }
-    VSize whole = UTF8CompletePrefix(static_cast<const uint8_t*>(bytes), count);
-    if (whole > 0)
-        text.AppendBlock(bytes, whole, VTC_UTF_8);
-    return whole;
+    VToUnicodeConverter* converter = VTextConverters::Get()->RetainToUnicodeConverter(charSet);
+    size_t consumed = 0;
+    converter->ConvertString(bytes, static_cast<size_t>(count), &consumed, text);
+    converter->Release();
+    return consumed;
 }
 
 // The units of text with each line end (CR LF, CR or LF) written as the mode
 // asks; other modes keep the text as it is.
 std::vector<UniChar> UnitsWithLineEnds(const VString& text, ECarriageReturnMode mode)
 {
-    const UniChar* p = text.GetCPointer();
-    VIndex n = text.GetLength();
-    std::vector<UniChar> out;
-    out.reserve(static_cast<size_t>(n));
-    bool convert = mode == eCRM_CRLF || mode == eCRM_CR || mode == eCRM_LF;
-    for (VIndex i = 0; i < n; ++i) {
-        UniChar u = p[i];
-        if (!convert || (u != kCR && u != kLF)) {
-            out.push_back(u);
-            continue;
-        }
-        if (u == kCR && i + 1 < n && p[i + 1] == kLF)
-            ++i;
-        if (mode == eCRM_CRLF) {
-            out.push_back(kCR);
-            out.push_back(kLF);
-        } else {
-            out.push_back(mode == eCRM_CR ? kCR : kLF);
-        }
+    size_t n = static_cast<size_t>(text.GetLength());
+    std::vector<UniChar> units(text.GetCPointer(), text.GetCPointer() + n);
+    size_t length = ConvertLineEndUnits<UniChar>(units.data(), n, n, mode, kCR, kLF);
+    if (length > n) {
+        units.resize(length);
+        length = ConvertLineEndUnits<UniChar>(units.data(), n, length, mode, kCR, kLF);
     }
-    return out;
+    units.resize(length);
+    return units;
 }
 
 }  // namespace
@@ -167,7 +132,15 @@ std::vector<UniChar> UnitsWithLineEnds(const VString& text, ECarriageReturnMode 
 bool VStream::_CharSetHasConverter() const
 {
     CharSet charSet = EffectiveCharSet(fCharSet);
-    return charSet == VTC_UTF_8 || IsUTF16(charSet);
+    if (IsUTF16(charSet) || charSet == VTC_UTF_8)
+        return true;
+    VTextConverters* registry = VTextConverters::Get();
+    VToUnicodeConverter* in = registry->RetainToUnicodeConverter(charSet);
+    VFromUnicodeConverter* out = registry->RetainFromUnicodeConverter(charSet);
+    bool valid = in->IsValid() && out->IsValid();
+    in->Release();
+    out->Release();
+    return valid;
 }
 
 VError VStream::SetCharSet(CharSet charSet)
@@ -182,22 +155,8 @@ VError VStream::SetCharSet(CharSet charSet)
 
 VError VStream::WriteBOM()
 {
-    static const uint8_t kUTF16BE[] = {0xFE, 0xFF};
-    static const uint8_t kUTF16LE[] = {0xFF, 0xFE};
-    static const uint8_t kUTF32BE[] = {0x00, 0x00, 0xFE, 0xFF};
-    static const uint8_t kUTF32LE[] = {0xFF, 0xFE, 0x00, 0x00};
-    static const uint8_t kUTF8[] = {0xEF, 0xBB, 0xBF};
-
-    const uint8_t* mark = nullptr;
     size_t length = 0;
-    switch (fCharSet) {
-        case VTC_UTF_16_BIGENDIAN: mark = kUTF16BE; length = sizeof(kUTF16BE); break;
-        case VTC_UTF_16_SMALLENDIAN: mark = kUTF16LE; length = sizeof(kUTF16LE); break;
-        case VTC_UTF_32_BIGENDIAN: mark = kUTF32BE; length = sizeof(kUTF32BE); break;
-        case VTC_UTF_32_SMALLENDIAN: mark = kUTF32LE; length = sizeof(kUTF32LE); break;
-        case VTC_UTF_8: mark = kUTF8; length = sizeof(kUTF8); break;
-        default: break;
-    }
+    const uint8_t* mark = VTextConverters::GetBOMForCharSet(fCharSet, &length);
     for (size_t i = 0; i < length; ++i)
         Put<uint8_t>(mark[i]);
     return fLastError;
@@ -259,7 +218,8 @@ VError VStream::GuessCharSetFromLeadingBytes(CharSet defaultCharSet, bool detect
                 std::vector<uint8_t> sample(sampleSize);
                 VSize read = 0;
                 if (sampleSize > 0 && GetData(sample.data(), sampleSize, &read) == VE_OK) {
-                    if (LooksLikeUTF8(sample.data(), read))
+                    VSize judged = UTF8JudgeableLength(sample.data(), read, left > static_cast<int64_t>(read));
+                    if (VTextConverters::DetectUTF8(sample.data(), static_cast<int>(judged)))
                         guess = VTC_UTF_8;
                 }
                 if (fLastError == VE_OK || fLastError == VE_STREAM_EOF)
@@ -290,7 +250,7 @@ VError VStream::PutText(const VString& text)
         return PutData(units.data(), units.size() * sizeof(UniChar));
     }
 
-    StStringConverter<char> converter(VTC_UTF_8, fCRMode);
+    StStringConverter<char> converter(charSet, fCRMode);
     converter.ConvertString(text);
     // Nothing written must not pass for the text written.
     if (!converter.IsOK())
@@ -414,26 +374,25 @@ VError VStream::_GetTextCountConverted(VString& text, VIndex count, bool allowMo
             break;
         }
         if (produced > remaining) {
-            // Too many characters: take them again one character at a time
-            // until the count is reached, and give back the bytes not used. A
-            // surrogate pair is never cut.
+            // Too many characters: convert again one growing slice of bytes at
+            // a time and keep the longest that does not exceed the count (a
+            // surrogate pair is never cut), giving back the bytes not used.
             text.Truncate(before);
+            VString best;
             VSize used = 0;
-            VIndex taken = 0;
-            while (used < consumed) {
-                VSize next = used + UTF8SequenceLength(buffer[used]);
-                if (next > consumed)
-                    next = consumed;
-                VString one;
-                AppendConverted(buffer + used, next - used, fCharSet, one);
-                if (taken + one.GetLength() > remaining)
+            for (VSize slice = 1; slice <= consumed; ++slice) {
+                VString part;
+                VSize partUsed = AppendConverted(buffer, slice, fCharSet, part);
+                if (part.GetLength() > remaining)
                     break;
-                text.AppendString(one);
-                taken += one.GetLength();
-                used = next;
-                if (taken == remaining)
+                if (part.GetLength() > best.GetLength()) {
+                    best = part;
+                    used = partUsed;
+                }
+                if (part.GetLength() == remaining)
                     break;
             }
+            text.AppendString(best);
             UngetData(buffer + used, pending - used);
             break;
         }
@@ -454,24 +413,34 @@ VError VStream::GetTextLine(VString& line, bool keepLineEnd, const UniChar* term
 
     StErrorContextInstaller endOfDataExpected(VE_STREAM_EOF);
     CharSet charSet = EffectiveCharSet(fCharSet);
-    const VSize width = IsUTF16(charSet) ? 2 : 1;
-    const bool swap = charSet == VTC_UTF_16_BIGENDIAN;
-    auto unitAt = [&](const uint8_t* p) -> UniChar {
-        return width == 1 ? p[0] : static_cast<UniChar>(p[0] | (p[1] << 8));
-    };
-    auto streamUnit = [&](UniChar u) -> UniChar {
+    // Line ends are found in the code units of the charset: a byte 0D inside
+    // a UTF-16 or UTF-32 unit is no CR.
+    const VSize width = UnitWidth(charSet);
+    const bool swap = IsBigEndian(charSet);
+    auto unitAt = [&](const uint8_t* p) -> uint32_t {
         if (width == 1)
-            return static_cast<UniChar>(u & 0xFF);
-        return swap ? SwapUnit(u) : u;
+            return p[0];
+        if (width == 2)
+            return static_cast<uint32_t>(p[0] | (p[1] << 8));
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
     };
-    const UniChar cr = streamUnit(kCR);
-    const UniChar lf = streamUnit(kLF);
-    const UniChar custom = terminator ? streamUnit(*terminator) : 0;
+    auto streamUnit = [&](UniChar u) -> uint32_t {
+        if (width == 1)
+            return u & 0xFFu;
+        if (width == 2)
+            return swap ? SwapUnit(u) : u;
+        return swap ? __builtin_bswap32(uint32_t(u)) : uint32_t(u);
+    };
+    const uint32_t cr = streamUnit(kCR);
+    const uint32_t lf = streamUnit(kLF);
+    const uint32_t custom = terminator ? streamUnit(*terminator) : 0;
 
     // The line's bytes are gathered first and converted once, so that a
     // character cut by a chunk boundary is not torn apart.
     std::vector<uint8_t> bytes;
-    uint8_t chunk[512];
+    uint8_t chunk[1024];
     const VSize chunkSize = 256 * width;
     bool anyRead = false;
     bool foundEnd = false;
@@ -485,7 +454,7 @@ VError VStream::GetTextLine(VString& line, bool keepLineEnd, const UniChar* term
         VSize units = got / width;
         VSize i = 0;
         for (; i < units && !foundEnd; ++i) {
-            UniChar u = unitAt(chunk + i * width);
+            uint32_t u = unitAt(chunk + i * width);
             VSize restFrom = 0;
             if (terminator) {
                 if (u != custom)
@@ -493,7 +462,7 @@ VError VStream::GetTextLine(VString& line, bool keepLineEnd, const UniChar* term
                 restFrom = i + 1;
             } else if (u == cr) {
                 if (i + 1 == units) {
-                    uint8_t next[2];
+                    uint8_t next[4];
                     VSize more = 0;
                     GetData(next, width, &more);
                     if (more == width && unitAt(next) != lf)
@@ -519,14 +488,10 @@ VError VStream::GetTextLine(VString& line, bool keepLineEnd, const UniChar* term
             break;
     }
 
-    // A line is all there is to convert: a cut UTF-8 sequence at its end is
-    // decoded as it is rather than dropped.
-    if (!bytes.empty()) {
-        if (width == 1)
-            line.AppendBlock(bytes.data(), bytes.size(), VTC_UTF_8);
-        else
-            AppendConverted(bytes.data(), bytes.size(), charSet, line);
-    }
+    // A character cut short at the end of the data has nothing to complete
+    // it: the converter leaves it out.
+    if (!bytes.empty())
+        AppendConverted(bytes.data(), bytes.size(), charSet, line);
     if (keepLineEnd && anyRead)
         line.AppendUniChar((foundEnd && terminator) ? *terminator : kCR);
     if (anyRead && fLastError == VE_STREAM_EOF)

@@ -46,7 +46,8 @@ void IIdleable::StartIdling(VTask* task)
 
 void IIdleable::StartIdling()
 {
-    StartIdling(VTask::GetCurrent());
+    if (VTask* task = VTask::GetCurrent())
+        StartIdling(task);
 }
 
 void IIdleable::StopIdling()
@@ -113,7 +114,9 @@ void VTask::UnregisterIdler(IIdleable* idler)
     // Called from elsewhere, typically by an idler being destroyed: the task
     // may be calling it from its copy of the list right now. The cleared flag
     // ends that pass before the next idler; wait for the pass to end so that
-    // the caller may free the idler afterwards.
+    // the caller may free the idler afterwards. A calling task serves its own
+    // messages meanwhile, in case the idler is waiting for an answer from it.
+    VTask* caller = GetCurrent();
     for (;;) {
         bool inIdle;
         {
@@ -122,7 +125,10 @@ void VTask::UnregisterIdler(IIdleable* idler)
         }
         if (!inIdle)
             break;
-        VSystem::Delay(1);
+        if (caller)
+            ExecuteMessagesWithTimeout(1, false);
+        else
+            VSystem::Delay(1);
     }
 }
 

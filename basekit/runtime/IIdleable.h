@@ -3,10 +3,13 @@
 // This file defines IIdleable, the mixin of objects that want DoIdle called on
 // one task at every idle pass of its message loop, and XIdleMessage, a message
 // that calls an idler and posts itself again 16 ms later, for loops that run no
-// idle passes. An idler retains the task it idles on. Start and stop idling on
-// the idler's own task: a task only takes unregistrations from itself, so an
-// idler stopped elsewhere stays listed until its task calls UnregisterIdler or
-// the idler is destroyed on that task.
+// idle passes. An idler retains the task it idles on and is called on that
+// task only. It may be stopped or destroyed on any thread: stopping it from
+// another thread waits until an idle pass of its task that may be calling it
+// is over, so the idler can be freed at once afterwards; a task that stops it
+// executes its own messages while it waits, so DoIdle may send to that task.
+// An idle message holds its idler without reference: keep the idler alive
+// while one of its idle messages is queued or delayed.
 #pragma once
 
 #include <atomic>

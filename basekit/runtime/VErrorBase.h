@@ -199,7 +199,7 @@ VError vThrowUserGeneratedError(VError code, const VString& message);
 // Scoped raiser: holds one record (and an optional native code) while the
 // caller adds parameters, and pushes both with _PushRetainedError when it goes
 // out of scope. Example:
-//   StThrowError<> err(VE_FILE_NOT_FOUND, MakePOSIXVError(errno));
+//   StThrowError<> err(MakeBKitError(600), MakePOSIXVError(errno));
 //   err->SetString("path", path);
 template <class T = VErrorBase>
 class StThrowError {

@@ -315,14 +315,23 @@ bool VMessage::_PostToAndWait(IMessageable* target, int ms, bool infinite)
     if (target == nullptr || IsBound())
         return false;
 
-    VTask* caller = RetainCurrentTask();
+    VRefPtr<VTask> callerRef = VRefPtr<VTask>::Adopt(RetainCurrentTask());
+    VTask* caller = callerRef.Get();
     // A caller that is no task has no messages of its own to run while it
     // waits; a private queue gives it something to sleep on.
-    VMessageQueue* replyQueue = caller ? caller->RetainMessageQueue() : new VMessageQueue;
+    VRefPtr<VMessageQueue> replyQueueRef =
+        VRefPtr<VMessageQueue>::Adopt(caller ? caller->RetainMessageQueue() : new VMessageQueue);
+    VMessageQueue* replyQueue = replyQueueRef.Get();
     fReplyQueue.store(replyQueue, std::memory_order_release);
+    // Also when a message run here at once throws.
+    struct StClearReplyQueue {
+        std::atomic<VMessageQueue*>& fSlot;
+        ~StClearReplyQueue() { fSlot.store(nullptr, std::memory_order_release); }
+    } clearReplyQueue{fReplyQueue};
 
     bool posted = false;
-    VTask* task = _PostAndRetainTask(target->RetainMessagingContext(), true, &posted);
+    VRefPtr<VTask> taskRef = VRefPtr<VTask>::Adopt(_PostAndRetainTask(target->RetainMessagingContext(), true, &posted));
+    VTask* task = taskRef.Get();
     if (posted && !Answered()) {
         const uint64_t start = VSystem::GetCurrentTime();
         for (;;) {
@@ -360,12 +369,6 @@ bool VMessage::_PostToAndWait(IMessageable* target, int ms, bool infinite)
                 Pause(10);
         }
     }
-    if (task)
-        task->Release();
-    fReplyQueue.store(nullptr, std::memory_order_release);
-    replyQueue->Release();
-    if (caller)
-        caller->Release();
     return Answered();
 }
 

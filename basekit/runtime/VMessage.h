@@ -10,10 +10,13 @@
 // Ownership: a queue retains the messages it holds; the poster keeps its own
 // reference and releases it when it no longer needs the message. Make messages
 // with new, never on the stack: the executing task may drop its reference
-// after a sender has already woken and returned. Posting,
-// sending and aborting may be done from any thread; Execute runs on the target's
-// task. A thread that is no task may post and send; it cannot post-and-wait
-// (it has no queue to execute while waiting) unless the target is reached at once.
+// after a sender has already woken and returned.
+//
+// Threads: posting, sending and aborting may be done from any thread; Execute
+// runs on the target's task. A thread that is no task may post, send and
+// post-and-wait; having no messages of its own to execute, it sleeps until the
+// answer comes. A message whose DoExecute throws is marked aborted (its sender
+// wakes) and the exception goes on to the executing task's loop.
 #pragma once
 
 #include <atomic>

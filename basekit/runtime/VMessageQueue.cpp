@@ -25,9 +25,6 @@ inline void CpuRelax()
 #endif
 }
 
-// Rounds a waiting owner watches its queue before it goes to sleep.
-constexpr int kSpinBeforeSleep = 200;
-
 // Holds a queue's critical section for a scope. The queue's sections last a
 // few instructions, so a contended caller first retries briefly: a critical
 // section's own contention path puts the caller to sleep on an event, which
@@ -143,7 +140,6 @@ VMessage* VMessageQueue::RetainMessageWithTimeout(int ms, bool* timedOut)
     // removed meanwhile sends us back to waiting for the rest of the time.
     const uint64_t start = VSystem::GetCurrentTime();
     bool fired = false;
-    uint32_t stamp = 0;
     for (bool waited = false;; waited = true) {
         {
             StQueueLock lock(fLock);
@@ -155,7 +151,6 @@ VMessage* VMessageQueue::RetainMessageWithTimeout(int ms, bool* timedOut)
                 return message;
             }
             _ResetEventIfIdle();
-            stamp = fStamp.load(std::memory_order_acquire);
         }
         if (waited && !fired)
             break;
@@ -166,25 +161,11 @@ VMessage* VMessageQueue::RetainMessageWithTimeout(int ms, bool* timedOut)
             if (waited && remaining == 0)
                 break;
         }
-        if (remaining != 0 && !waited && _SpinForNews(stamp))
-            continue;  // something came: take it without sleeping
         fired = (remaining < 0) ? fEvent->Lock() : fEvent->Lock(remaining);
     }
     if (timedOut)
         *timedOut = true;
     return nullptr;
-}
-
-bool VMessageQueue::_SpinForNews(uint32_t stamp) const
-{
-    // A message often follows the last one within microseconds; watching the
-    // stamp that long spares the poster the system call that wakes a sleeper.
-    for (int i = 0; i < kSpinBeforeSleep; ++i) {
-        if (fStamp.load(std::memory_order_acquire) != stamp)
-            return true;
-        CpuRelax();
-    }
-    return false;
 }
 
 bool VMessageQueue::Wait(int ms)

@@ -88,8 +88,6 @@ private:
     void _RaiseStamp();
     // With no message and no wake-up: resets the event and answers true.
     bool _ResetEventIfIdle();
-    // Outside the lock: watches the stamp a short while; true when it moved.
-    bool _SpinForNews(uint32_t stamp) const;
 
     std::deque<VMessage*> fMessages;
     mutable VCriticalSection fLock;

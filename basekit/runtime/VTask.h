@@ -109,8 +109,9 @@ public:
 
     // --- life cycle ---
 
-    // Starts a created task. False when it has no platform task, when it was
-    // already started, or when the platform could not start it (it is dead then).
+    // Starts a created task. False when it has no platform task, before the task
+    // manager is initialised, when it was already started, or when the platform
+    // could not start it (it is dead then).
     bool Run();
 
     // Asks the task to die: waits while it is starting, calls DoPrepareToDie
@@ -262,7 +263,7 @@ public:
     void _SetStackMark(char* mark) { fStackMark = mark; }
     char* _GetStackMark() const { return fStackMark; }
     bool _IsFiber() const { return fIsFiber; }
-    // Pops the task's next registry link (task manager only).
+    // The next task of the registry (task manager only).
     VTask* _GetNextInRegistry() const { return fNext; }
     void _SetNextInRegistry(VTask* next) { fNext = next; }
     void _RecordDyingTicks();

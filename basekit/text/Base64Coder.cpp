@@ -2,6 +2,7 @@
 #include "basekit/text/Base64Coder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -30,15 +31,62 @@ constexpr bool IsWhitespace(uint8_t c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// The position of the first whitespace byte at or after from, or size.
+size_t FindWhitespace(const uint8_t* text, size_t from, size_t size)
+{
+    // Every whitespace byte is below 0x21 and every Base64 character above, so
+    // eight bytes at a time are skipped when none of them is below 0x21.
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = 0x8080808080808080ULL;
+    size_t i = from;
+    while (i + 8 <= size) {
+        uint64_t word;
+        std::memcpy(&word, text + i, sizeof(word));
+        if (((word - kOnes * 0x21) & ~word & kHighs) != 0) {
+            for (size_t end = i + 8; i < end; ++i) {
+                if (IsWhitespace(text[i]))
+                    return i;
+            }
+        } else {
+            i += 8;
+        }
+    }
+    for (; i < size; ++i) {
+        if (IsWhitespace(text[i]))
+            return i;
+    }
+    return size;
+}
+
+// The two characters of every 12-bit value, first character in the first
+// byte, so that one store writes both.
+using PairTable = std::array<uint16_t, 4096>;
+
+constexpr PairTable MakePairs(const char (&alphabet)[65])
+{
+    PairTable pairs{};
+    for (uint32_t v = 0; v < 4096; ++v) {
+        auto first = static_cast<uint8_t>(alphabet[v >> 6]);
+        auto second = static_cast<uint8_t>(alphabet[v & 63]);
+        // Stored through memcpy, so the byte order of the host decides.
+        pairs[v] = std::endian::native == std::endian::little ? static_cast<uint16_t>(first | (second << 8))
+                                                              : static_cast<uint16_t>((first << 8) | second);
+    }
+    return pairs;
+}
+
+constexpr PairTable kStandardPairs = MakePairs(Base64Coder::sBase64Alphabet);
+constexpr PairTable kURLPairs = MakePairs(Base64Coder::sBase64URLAlphabet);
+
 // Writes groups complete groups of three bytes as four characters each.
-inline void EncodeGroups(const uint8_t* in, size_t groups, char* out, const char* alphabet)
+inline void EncodeGroups(const uint8_t* in, size_t groups, char* out, const PairTable& pairs)
 {
     for (size_t i = 0; i < groups; ++i, in += 3, out += 4) {
         uint32_t v = (static_cast<uint32_t>(in[0]) << 16) | (static_cast<uint32_t>(in[1]) << 8) | in[2];
-        out[0] = alphabet[v >> 18];
-        out[1] = alphabet[(v >> 12) & 63];
-        out[2] = alphabet[(v >> 6) & 63];
-        out[3] = alphabet[v & 63];
+        uint16_t high = pairs[v >> 12];
+        uint16_t low = pairs[v & 0xFFF];
+        std::memcpy(out, &high, 2);
+        std::memcpy(out + 2, &low, 2);
     }
 }
 
@@ -80,6 +128,34 @@ bool DecodeTail(const uint8_t* inverse, const uint8_t* text, size_t count, uint8
     return true;
 }
 
+// The standard decoder's work on text free of whitespace.
+bool DecodeStandard(const uint8_t* text, size_t size, Base64Coder::Buffer& out)
+{
+    if (size % 4 != 0)
+        return false;
+    if (size == 0)
+        return true;
+    if (!out.SetSize(size / 4 * 3 + 1))
+        return false;
+
+    const uint8_t* inverse = Base64Coder::sBase64Inverse.data();
+    auto* dst = static_cast<uint8_t*>(out.GetDataPtr());
+    size_t read = 0;
+    size_t written = 0;
+    bool ok = Base64Coder::_DecodeQuads(inverse, text, size / 4 - 1, dst, read, written);
+    if (ok) {
+        const uint8_t* last = text + read;
+        if (last[2] == '=' && last[3] == '=')
+            ok = DecodeTail(inverse, last, 2, dst, written);
+        else if (last[3] == '=')
+            ok = DecodeTail(inverse, last, 3, dst, written);
+        else
+            ok = Base64Coder::_DecodeQuads(inverse, text, 1, dst, read, written);
+    }
+    out.SetDataSize(written);
+    return ok;
+}
+
 }  // namespace
 
 const std::array<uint8_t, 256> Base64Coder::sBase64Inverse = MakeInverse(Base64Coder::sBase64Alphabet);
@@ -107,13 +183,14 @@ bool Base64Coder::_Encode(const void* bytes, size_t size, Buffer& out, int quads
         return false;
 
     const char* alphabet = urlSafe ? sBase64URLAlphabet : sBase64Alphabet;
+    const PairTable& pairs = urlSafe ? kURLPairs : kStandardPairs;
     const auto* in = static_cast<const uint8_t*>(bytes);
     char* start = static_cast<char*>(out.GetDataPtr());
     char* cursor = start;
     size_t fullGroups = size / 3;
 
     if (!breakLines) {
-        EncodeGroups(in, fullGroups, cursor, alphabet);
+        EncodeGroups(in, fullGroups, cursor, pairs);
         cursor += 4 * fullGroups;
     } else {
         // A CR LF after every quadsPerLine groups, never after the last group.
@@ -121,7 +198,7 @@ bool Base64Coder::_Encode(const void* bytes, size_t size, Buffer& out, int quads
         size_t done = 0;
         while (done < fullGroups) {
             size_t run = std::min(perLine, fullGroups - done);
-            EncodeGroups(in + 3 * done, run, cursor, alphabet);
+            EncodeGroups(in + 3 * done, run, cursor, pairs);
             cursor += 4 * run;
             done += run;
             if (run == perLine && done < groups) {
@@ -197,50 +274,31 @@ bool Base64Coder::_DecodeQuads(const uint8_t* inverse, const uint8_t* text, size
 
 bool Base64Coder::_DecodeBase64(const uint8_t* text, size_t size, Buffer& out)
 {
-    // Whitespace may stand anywhere: decode a copy without it.
-    Buffer stripped(out.GetMemMgr());
-    size_t firstSpace = 0;
-    while (firstSpace < size && !IsWhitespace(text[firstSpace]))
-        ++firstSpace;
-    if (firstSpace < size) {
-        if (!stripped.SetSize(size)) {
-            _ThrowError(VE_MEMORY_FULL);
-            return false;
-        }
-        auto* copy = static_cast<uint8_t*>(stripped.GetDataPtr());
-        std::memcpy(copy, text, firstSpace);
-        size_t kept = firstSpace;
-        for (size_t i = firstSpace + 1; i < size; ++i) {
-            if (!IsWhitespace(text[i]))
-                copy[kept++] = text[i];
-        }
-        text = copy;
-        size = kept;
-    }
-
-    if (size % 4 != 0)
-        return false;
-    if (size == 0)
+    // Text without whitespace, the common case, is decoded in place. Any
+    // whitespace makes that pass fail (it is not in the alphabet), so only a
+    // failed pass needs to look for it.
+    if (size % 4 == 0 && DecodeStandard(text, size, out))
         return true;
-    if (!out.SetSize(size / 4 * 3 + 1))
+    size_t firstSpace = FindWhitespace(text, 0, size);
+    if (firstSpace == size)
         return false;
 
-    const uint8_t* inverse = sBase64Inverse.data();
-    auto* dst = static_cast<uint8_t*>(out.GetDataPtr());
-    size_t read = 0;
-    size_t written = 0;
-    bool ok = _DecodeQuads(inverse, text, size / 4 - 1, dst, read, written);
-    if (ok) {
-        const uint8_t* last = text + read;
-        if (last[2] == '=' && last[3] == '=')
-            ok = DecodeTail(inverse, last, 2, dst, written);
-        else if (last[3] == '=')
-            ok = DecodeTail(inverse, last, 3, dst, written);
-        else
-            ok = _DecodeQuads(inverse, text, 1, dst, read, written);
+    // Decode a copy without the whitespace.
+    Buffer stripped(out.GetMemMgr());
+    if (!stripped.SetSize(size)) {
+        _ThrowError(VE_MEMORY_FULL);
+        out.Clear();
+        return false;
     }
-    out.SetDataSize(written);
-    return ok;
+    auto* copy = static_cast<uint8_t*>(stripped.GetDataPtr());
+    size_t kept = 0;
+    for (size_t from = 0, space = firstSpace; from < size; space = FindWhitespace(text, from, size)) {
+        std::memcpy(copy + kept, text + from, space - from);
+        kept += space - from;
+        from = space + 1;
+    }
+    out.Clear();
+    return DecodeStandard(copy, kept, out);
 }
 
 bool Base64Coder::_DecodeBase64URL(const uint8_t* text, size_t size, Buffer& out)

@@ -1,89 +1,23 @@
-// VCollator.cpp - LIKE matching and the collator over the ICU collation service.
+// VCollator.cpp - LIKE matching and the system collator.
 //
 // This file implements the LIKE logic of VCollator (the wild card stands for
-// any run of characters) and VCollator_system, which compares and searches
-// with an ICU collator of the dialect's locale: tertiary strength with
-// diacritics (case and accents count), primary strength without (both
-// ignored). Each strength has its own ICU collator, set up once and only read
-// afterwards, so a collator never changes under a concurrent reader. ICU counts width differences at the tertiary level, so full- and
-// half-width forms are folded unit by unit before every comparison; the fold
-// keeps the length, so positions found in the folded text are positions in
-// the caller's text.
+// any run of characters), with a fast path over 7-bit text, and
+// VCollator_system, which compares and searches through its platform comparer.
 #include "basekit/text/VCollator.h"
 
 #include <memory>
-#include <mutex>
-#include <string>
 
-#include <unicode/normalizer2.h>
-#include <unicode/ucol.h>
-#include <unicode/uloc.h>
-#include <unicode/usearch.h>
-#include <unicode/uversion.h>
-
+#include "basekit/platform/Locale.h"
 #include "basekit/text/VIntlMgr.h"
 #include "basekit/text/VString.h"
+#include "basekit/text/mac/XMacIntlMgr.h"
+#include "basekit/text/mac/XMacStringCompare.h"
 
 namespace bkit {
 
 UniChar VCollator::sDefaultWildChar = u'@';
 
 namespace {
-
-// Unit-by-unit width fold of U+3000 and the block U+FF00 to U+FFEF.
-class WidthFold {
-public:
-    static const WidthFold& Get()
-    {
-        static const WidthFold sFold;
-        return sFold;
-    }
-
-    static bool NeedsFold(const UniChar* text, VIndex n)
-    {
-        for (VIndex i = 0; i < n; ++i) {
-            if (text[i] == 0x3000 || (text[i] >= 0xFF00 && text[i] <= 0xFFEF))
-                return true;
-        }
-        return false;
-    }
-
-    // Points text at a folded copy in storage when the text needs folding.
-    void Apply(const UniChar*& text, VIndex n, std::u16string& storage) const
-    {
-        if (!NeedsFold(text, n))
-            return;
-        storage.assign(text, static_cast<size_t>(n));
-        for (char16_t& c : storage) {
-            if (c == 0x3000)
-                c = u' ';
-            else if (c >= 0xFF00 && c <= 0xFFEF)
-                c = fTable[c - 0xFF00];
-        }
-        text = reinterpret_cast<const UniChar*>(storage.data());
-    }
-
-private:
-    WidthFold()
-    {
-        UErrorCode status = U_ZERO_ERROR;
-        const icu::Normalizer2* nfkc = icu::Normalizer2::getNFKCInstance(status);
-        for (UChar32 c = 0xFF00; c <= 0xFFEF; ++c) {
-            char16_t folded = static_cast<char16_t>(c);
-            if (U_SUCCESS(status) && nfkc != nullptr) {
-                // Only one-unit results keep the positions of the text.
-                icu::UnicodeString mapped;
-                UErrorCode err = U_ZERO_ERROR;
-                nfkc->normalize(icu::UnicodeString(c), mapped, err);
-                if (U_SUCCESS(err) && mapped.length() == 1)
-                    folded = mapped.charAt(0);
-            }
-            fTable[c - 0xFF00] = folded;
-        }
-    }
-
-    char16_t fTable[0xF0];
-};
 
 bool IsIgnoredInLike(UniChar c)
 {
@@ -96,39 +30,6 @@ UniChar FoldAscii(UniChar c)
 }
 
 }  // namespace
-
-struct XCollatorImpl {
-    UCollator* fTertiary = nullptr;  // with diacritics
-    UCollator* fPrimary = nullptr;   // without
-    std::string fLocale;
-
-    ~XCollatorImpl()
-    {
-        if (fTertiary != nullptr)
-            ucol_close(fTertiary);
-        if (fPrimary != nullptr)
-            ucol_close(fPrimary);
-    }
-
-    // Opens both collators of the locale; false when ICU has none.
-    bool Open()
-    {
-        UErrorCode status = U_ZERO_ERROR;
-        fTertiary = ucol_open(fLocale.c_str(), &status);
-        if (U_FAILURE(status) || fTertiary == nullptr)
-            return false;
-        // Canonically equivalent texts (composed or not) compare equal.
-        ucol_setAttribute(fTertiary, UCOL_NORMALIZATION_MODE, UCOL_ON, &status);
-        ucol_setStrength(fTertiary, UCOL_TERTIARY);
-        fPrimary = ucol_clone(fTertiary, &status);
-        if (U_FAILURE(status) || fPrimary == nullptr)
-            return false;
-        ucol_setStrength(fPrimary, UCOL_PRIMARY);
-        return true;
-    }
-
-    const UCollator* Get(bool withDiacritics) const { return withDiacritics ? fTertiary : fPrimary; }
-};
 
 // --- VCollator ---
 
@@ -335,37 +236,54 @@ bool VCollator::EqualString_Like(const UniChar* text, VIndex textLength, const U
     }
 }
 
+bool VCollator::IsPatternCompatibleWithDichotomyAndDiacritics(const UniChar* pattern, VIndex patternLength,
+                                                               UniChar wildChar)
+{
+    VIndex wildAt = -1;
+    for (VIndex i = 0; i < patternLength; ++i) {
+        if (pattern[i] == wildChar) {
+            if (i != patternLength - 1)
+                return false;
+            wildAt = i;
+        }
+    }
+    if (wildAt < 0)
+        return true;
+    for (VIndex i = 0; i < patternLength; ++i) {
+        UniChar c = pattern[i];
+        // Kana sort apart from their keys; a prefix lookup would miss matches.
+        if ((c >= 0x3040 && c <= 0x3094) || (c >= 0x309D && c <= 0x309E) || (c >= 0x30A1 && c <= 0x30FE) ||
+            (c >= 0xFF65 && c <= 0xFF9F))
+            return false;
+    }
+    return true;
+}
+
 // --- VCollator_system ---
 
-VCollator_system::VCollator_system(uint32_t dialect, XCollatorImpl* impl) : VCollator(dialect), fImpl(impl) {}
+VCollator_system::VCollator_system(uint32_t dialect, XMacStringCompare* comparer)
+    : VCollator(dialect), fComparer(comparer)
+{
+}
 
 VCollator_system::VCollator_system(const VCollator_system& other)
-    : VCollator(other), fImpl(new XCollatorImpl())
+    : VCollator(other), fComparer(new XMacStringCompare(*other.fComparer))
 {
-    UErrorCode status = U_ZERO_ERROR;
-    fImpl->fLocale = other.fImpl->fLocale;
-    fImpl->fTertiary = ucol_clone(other.fImpl->fTertiary, &status);
-    fImpl->fPrimary = ucol_clone(other.fImpl->fPrimary, &status);
 }
 
 VCollator_system::~VCollator_system()
 {
-    delete fImpl;
+    delete fComparer;
 }
 
 VCollator_system* VCollator_system::Create(uint32_t dialect, VIntlMgr* manager)
 {
-    (void)manager;
-    char locale[ULOC_FULLNAME_CAPACITY] = "";
-    UErrorCode status = U_ZERO_ERROR;
-    uloc_getLocaleForLCID(dialect, locale, sizeof(locale), &status);
-    if (U_FAILURE(status))
-        locale[0] = 0;
-    auto impl = std::make_unique<XCollatorImpl>();
-    impl->fLocale = locale[0] ? locale : "en_US";
-    if (!impl->Open())
+    std::shared_ptr<const platform::Locale> locale =
+        manager != nullptr ? manager->GetImpl().RetainCFLocaleRef() : XMacIntlMgr::CreateCFLocaleRef(dialect);
+    auto comparer = std::make_unique<XMacStringCompare>(std::move(locale));
+    if (!comparer->IsValid())
         return nullptr;
-    return new VCollator_system(dialect, impl.release());
+    return new VCollator_system(dialect, comparer.release());
 }
 
 VCollator* VCollator_system::Clone() const
@@ -375,12 +293,8 @@ VCollator* VCollator_system::Clone() const
 
 void VCollator_system::GetStringComparisonAlgorithmSignature(VString& out) const
 {
-    UVersionInfo version;
-    char text[U_MAX_VERSION_STRING_LENGTH];
-    ucol_getVersion(fImpl->fTertiary, version);
-    u_versionToString(version, text);
     out.FromCString("system:");
-    out.AppendCString(text);
+    out.AppendCString(fComparer->GetVersion().c_str());
 }
 
 CompareResult VCollator_system::CompareString(const UniChar* a, VIndex aLength, const UniChar* b, VIndex bLength,
@@ -390,18 +304,8 @@ CompareResult VCollator_system::CompareString(const UniChar* a, VIndex aLength, 
         return bLength <= 0 ? CR_EQUAL : CR_SMALLER;
     if (bLength <= 0)
         return CR_BIGGER;
-    std::u16string foldedA, foldedB;
-    const WidthFold& fold = WidthFold::Get();
-    fold.Apply(a, aLength, foldedA);
-    fold.Apply(b, bLength, foldedB);
-    switch (ucol_strcoll(fImpl->Get(withDiacritics), a, aLength, b, bLength)) {
-        case UCOL_LESS:
-            return CR_SMALLER;
-        case UCOL_GREATER:
-            return CR_BIGGER;
-        default:
-            return CR_EQUAL;
-    }
+    int32_t result = fComparer->_CompareCFString(a, aLength, b, bLength, withDiacritics);
+    return result < 0 ? CR_SMALLER : (result > 0 ? CR_BIGGER : CR_EQUAL);
 }
 
 bool VCollator_system::EqualString(const UniChar* a, VIndex aLength, const UniChar* b, VIndex bLength,
@@ -410,32 +314,6 @@ bool VCollator_system::EqualString(const UniChar* a, VIndex aLength, const UniCh
     return CompareString(a, aLength, b, bLength, withDiacritics) == CR_EQUAL;
 }
 
-namespace {
-
-// Runs an ICU search of pattern in text; last selects the last match.
-VIndex SearchWithCollator(const UCollator* collator, const UniChar* text, VIndex textLength, const UniChar* pattern,
-                          VIndex patternLength, bool last, VIndex* matchLength)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    UStringSearch* search =
-        usearch_openFromCollator(pattern, patternLength, text, textLength, collator, nullptr, &status);
-    if (U_FAILURE(status) || search == nullptr)
-        return 0;
-    if (last)
-        usearch_setAttribute(search, USEARCH_OVERLAP, USEARCH_ON, &status);
-    int32_t at = last ? usearch_last(search, &status) : usearch_first(search, &status);
-    VIndex result = 0;
-    if (U_SUCCESS(status) && at != USEARCH_DONE) {
-        result = at + 1;
-        if (matchLength)
-            *matchLength = usearch_getMatchedLength(search);
-    }
-    usearch_close(search);
-    return result;
-}
-
-}  // namespace
-
 VIndex VCollator_system::FindString(const UniChar* text, VIndex textLength, const UniChar* pattern,
                                     VIndex patternLength, bool withDiacritics, VIndex* matchLength)
 {
@@ -443,12 +321,13 @@ VIndex VCollator_system::FindString(const UniChar* text, VIndex textLength, cons
         *matchLength = 0;
     if (textLength <= 0 || patternLength <= 0)
         return (patternLength <= 0 && textLength > 0) ? 1 : 0;
-    std::u16string foldedText, foldedPattern;
-    const WidthFold& fold = WidthFold::Get();
-    fold.Apply(text, textLength, foldedText);
-    fold.Apply(pattern, patternLength, foldedPattern);
-    return SearchWithCollator(fImpl->Get(withDiacritics), text, textLength, pattern, patternLength, false,
-                              matchLength);
+    VIndex location = 0;
+    VIndex length = 0;
+    if (!fComparer->_FindCFString(text, textLength, pattern, patternLength, withDiacritics, location, length))
+        return 0;
+    if (matchLength)
+        *matchLength = length;
+    return location + 1;
 }
 
 VIndex VCollator_system::ReversedFindString(const UniChar* text, VIndex textLength, const UniChar* pattern,
@@ -460,12 +339,21 @@ VIndex VCollator_system::ReversedFindString(const UniChar* text, VIndex textLeng
         return 0;
     if (patternLength <= 0)
         return 1;
-    std::u16string foldedText, foldedPattern;
-    const WidthFold& fold = WidthFold::Get();
-    fold.Apply(text, textLength, foldedText);
-    fold.Apply(pattern, patternLength, foldedPattern);
-    return SearchWithCollator(fImpl->Get(withDiacritics), text, textLength, pattern, patternLength, true,
-                              matchLength);
+    VIndex last = 0;
+    VIndex lastLength = 0;
+    VIndex from = 0;
+    while (from < textLength) {
+        VIndex length = 0;
+        VIndex at = FindString(text + from, textLength - from, pattern, patternLength, withDiacritics, &length);
+        if (at == 0)
+            break;
+        last = from + at;
+        lastLength = length;
+        from = last;  // again from the unit after this hit's start
+    }
+    if (matchLength)
+        *matchLength = lastLength;
+    return last;
 }
 
 }  // namespace bkit

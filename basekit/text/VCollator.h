@@ -2,13 +2,16 @@
 //
 // This file defines VCollator, the abstract comparison object of an
 // international manager with the LIKE logic and the wild-card character, and
-// VCollator_system, the concrete collator over the ICU collation service of one
-// dialect.
+// VCollator_system, the concrete collator over the platform's localized
+// comparison of one dialect (XMacStringCompare).
 //
 // Contracts:
-// - withDiacritics true makes case and accents significant (tertiary strength);
-//   false ignores both (primary strength). Width differences are always
-//   ignored: full- and half-width forms are folded before comparing.
+// - withDiacritics true makes case and accents significant; false ignores
+//   both. Width differences are always ignored.
+// - LIKE patterns: the wild card (U+0040 unless changed) stands for any run
+//   of characters, the empty one included; a LIKE comparison answers 0 for a
+//   match. With option bit 2 only a wild card at either end of the pattern
+//   has that meaning.
 // - Positions are 1-based; a search that finds nothing returns 0 with match
 //   length 0. A match may differ in length from the pattern.
 // - A collator is reference counted, belongs to one manager and is not locked:
@@ -23,7 +26,7 @@ namespace bkit {
 
 class VIntlMgr;
 class VString;
-struct XCollatorImpl;
+class XMacStringCompare;
 
 class VCollator : public VObject, public IRefCountable {
 public:
@@ -67,6 +70,11 @@ public:
     bool EqualString_Like(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
                           bool withDiacritics);
 
+    // Whether an index lookup by sorted key can serve a LIKE pattern: no wild
+    // card, or one only at the end of a pattern without kana.
+    static bool IsPatternCompatibleWithDichotomyAndDiacritics(const UniChar* pattern, VIndex patternLength,
+                                                              UniChar wildChar = sDefaultWildChar);
+
     UniChar GetWildChar() const { return fWildChar; }
     uint32_t GetDialectCode() const { return fDialect; }
     uint8_t GetOptions() const { return fOptions; }
@@ -87,8 +95,11 @@ protected:
 
 class VCollator_system : public VCollator {
 public:
-    // A new collator with one reference for the dialect, or null when the
-    // collation service has nothing for it. The manager is not retained.
+    // A new collator with one reference for the dialect (wild card U+0040,
+    // option byte 1), or null when the platform has no collation for it. With
+    // a manager the comparer shares the manager's locale (the manager itself
+    // is not retained); without, it makes the locale of the dialect's BCP 47
+    // code.
     static VCollator_system* Create(uint32_t dialect, VIntlMgr* manager);
 
     VCollator_system(const VCollator_system& other);
@@ -103,12 +114,12 @@ public:
     VIndex ReversedFindString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
                               bool withDiacritics, VIndex* matchLength) override;
     VCollator* Clone() const override;
-    // "system:" followed by the version of the collation service.
+    // "system:" followed by the version of the platform's collation data.
     void GetStringComparisonAlgorithmSignature(VString& out) const override;
 
 private:
-    VCollator_system(uint32_t dialect, XCollatorImpl* impl);
-    XCollatorImpl* fImpl;
+    VCollator_system(uint32_t dialect, XMacStringCompare* comparer);
+    XMacStringCompare* fComparer;
 };
 
 }  // namespace bkit

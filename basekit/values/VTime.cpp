@@ -6,8 +6,6 @@
 
 #include <time.h>
 
-#include <cmath>
-
 #include "basekit/files/VStream.h"
 #include "basekit/runtime/VSystem.h"
 
@@ -34,14 +32,14 @@ int64_t FloorDiv(int64_t a, int64_t b)
 }
 
 // The date of a day number. The formula is the toolbox's own (it decides the
-// dates of every stored stamp), computed in double precision as it always was;
-// the year wraps to 16 bits.
+// dates of every stored stamp); its divisions were done in double precision
+// and rounded down, which floor division on integers gives exactly for every
+// day number a 64-bit millisecond scale holds. The year wraps to 16 bits.
 void DateOfDayNumber(int64_t n, int16_t& year, uint8_t& month, uint8_t& day)
 {
-    double a = std::floor((100.0 * static_cast<double>(n) - 172111825.0) / 3652425.0);
-    int64_t k = n + static_cast<int64_t>(a) - static_cast<int64_t>(std::floor(a / 4.0));
-    auto y = static_cast<int16_t>(
-        static_cast<int64_t>(std::floor((100.0 * static_cast<double>(k) - 172111825.0) / 36525.0)));
+    int64_t a = FloorDiv(100 * n - 172111825, 3652425);
+    int64_t k = n + a - FloorDiv(a, 4);
+    auto y = static_cast<int16_t>(FloorDiv(100 * k - 172111825, 36525));
     int64_t e = k - 365 * static_cast<int64_t>(y) - 1721118 - FloorDiv(y, 4);
     int64_t m = (5 * e + 456) / 153;
     int64_t d = e - (153 * m - 457) / 5;
@@ -434,7 +432,7 @@ void VTime::GetJulianDate(int16_t& year, int16_t& month, int16_t& day) const
         return;
     }
     int64_t n = ComputeJulianDay(fYear, fMonth, fDay);
-    int64_t y = static_cast<int64_t>(std::floor((100.0 * static_cast<double>(n) - 172111625.0) / 36525.0));
+    int64_t y = FloorDiv(100 * n - 172111625, 36525);
     int64_t e = n - 365 * y - 1721116 - FloorDiv(y, 4);
     int64_t m = (5 * e + 456) / 153;
     int64_t d = e - (153 * m - 457) / 5;

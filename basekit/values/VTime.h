@@ -220,6 +220,13 @@ public:
     // "YYYY-MM-DD hh:mm:ss:mmm" in local time; empty when null.
     void GetStringLocalTime(VString& text) const;
 
+    // The date and the time in the platform's short styles, through the
+    // calling task's international manager; shown in GMT with utc, else in
+    // the local zone. A null time clears both.
+    void FormatByOS(VString& dateText, VString& timeText, bool utc) const;
+    // The date, " " and the time; empty when null.
+    void FormatByOS(VString& text, bool utc) const;
+
     // "day!month!year" without padding; a null text when null.
     void toSimpleDateString(VString& text) const;
 
@@ -270,7 +277,7 @@ public:
     // Call the destination's FromTime.
     void GetTime(VTime& time) const override;
     void GetValue(VValueSingle& value) const override;
-    // The display text; in UTC.
+    // FormatByOS in UTC.
     void GetString(VString& string) const override;
 
     // Copies the fields and the null flag; dirty only through a change of the

@@ -2,7 +2,7 @@
 //
 // This file implements the RFC 3339 writer and reader that serve as the XML
 // and JSON forms of VTime, the JSON values, RFC 822, the local display text,
-// the day!month!year form, the generic number reader and the reader of the
+// the display through the international manager, the day!month!year form, the generic number reader and the reader of the
 // compiler's build date. The digit-level formats are those of the stored texts
 // and must not change.
 #include <unicode/uchar.h>
@@ -15,6 +15,7 @@
 
 #include "basekit/json/VJSONValue.h"
 #include "basekit/runtime/VSystem.h"
+#include "basekit/text/VIntlMgr.h"
 #include "basekit/text/VString.h"
 #include "basekit/values/VTime.h"
 
@@ -109,58 +110,84 @@ struct ScannedText {
     VSize length = 0;
     int firstT = -1, firstColon = -1, firstDash = -1, lastPlus = -1, lastDash = -1;
     bool hasZ = false;
+    bool canonicalStart = false;  // begins with "dddd-dd-ddThh:mm:ss"
 };
+
+// Notes the place of one character of the text.
+inline void Note(ScannedText& out, char c, int i)
+{
+    if (c >= '0' && c <= '9')
+        return;
+    switch (c) {
+        case 'T':
+            if (out.firstT < 0)
+                out.firstT = i;
+            break;
+        case ':':
+            if (out.firstColon < 0)
+                out.firstColon = i;
+            break;
+        case '-':
+            if (out.firstDash < 0)
+                out.firstDash = i;
+            out.lastDash = i;
+            break;
+        case '+':
+            out.lastPlus = i;
+            break;
+        case 'Z':
+            out.hasZ = true;
+            break;
+        default:
+            break;
+    }
+}
 
 void Scan(const VString& text, ScannedText& out)
 {
     const UniChar* units = text.GetCPointer();
-    VIndex length = text.GetLength();
-    const VSize room = sizeof(out.bytes) - 1;
-    VSize n = 0;
-    bool ascii = true;
-    for (VIndex i = 0; i < length && n < room; ++i) {
-        if (units[i] >= 0x80) {
-            ascii = false;
-            break;
+    const VIndex length = text.GetLength();
+    const int room = static_cast<int>(sizeof(out.bytes)) - 1;
+    const int limit = length < room ? static_cast<int>(length) : room;
+    int n = 0;
+    // The common beginning "dddd-dd-ddThh:mm:ss" is taken as a whole; only what
+    // follows it is looked at character by character.
+    if (limit >= 19) {
+        auto digit = [units](int i) { return units[i] >= '0' && units[i] <= '9'; };
+        bool canonical = digit(0) && digit(1) && digit(2) && digit(3) && units[4] == '-' && digit(5) && digit(6) &&
+                         units[7] == '-' && digit(8) && digit(9) && units[10] == 'T' && digit(11) && digit(12) &&
+                         units[13] == ':' && digit(14) && digit(15) && units[16] == ':' && digit(17) && digit(18);
+        if (canonical) {
+            for (int i = 0; i < 19; ++i)
+                out.bytes[i] = static_cast<char>(units[i]);
+            out.firstDash = 4;
+            out.lastDash = 7;
+            out.firstT = 10;
+            out.firstColon = 13;
+            out.canonicalStart = true;
+            n = 19;
         }
-        out.bytes[n++] = static_cast<char>(units[i]);
     }
-    if (!ascii) {
+    for (; n < limit; ++n) {
+        UniChar unit = units[n];
+        if (static_cast<UniChar>(unit - 1) >= 0x7F)  // NUL or not ASCII
+            break;
+        out.bytes[n] = static_cast<char>(unit);
+        Note(out, static_cast<char>(unit), n);
+    }
+    if (n < limit && units[n] != 0) {
+        // Not ASCII: the UTF-8 form of the whole text, scanned afresh.
+        out = ScannedText();
         StStringConverter<char> converter(text);
         const char* bytes = converter.GetCPointer();
-        VSize total = bytes != nullptr ? std::strlen(bytes) : 0;
-        n = total < room ? total : room;
-        if (n > 0)
-            std::memcpy(out.bytes, bytes, n);
-    }
-    out.bytes[n] = '\0';
-    int i = 0;
-    for (; out.bytes[i] != '\0'; ++i) {
-        switch (out.bytes[i]) {
-            case 'T':
-                if (out.firstT < 0)
-                    out.firstT = i;
-                break;
-            case ':':
-                if (out.firstColon < 0)
-                    out.firstColon = i;
-                break;
-            case '-':
-                if (out.firstDash < 0)
-                    out.firstDash = i;
-                out.lastDash = i;
-                break;
-            case '+':
-                out.lastPlus = i;
-                break;
-            case 'Z':
-                out.hasZ = true;
-                break;
-            default:
-                break;
+        n = 0;
+        for (; bytes != nullptr && bytes[n] != '\0' && n < room; ++n) {
+            out.bytes[n] = bytes[n];
+            Note(out, bytes[n], n);
         }
     }
-    out.length = static_cast<VSize>(i);
+    out.bytes[n] = '\0';
+    out.length = static_cast<VSize>(n);
 }
 
 // A field read from text, for the 16-bit setters: a number that does not fit
@@ -177,17 +204,14 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int Digits2(const char* p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
 
-// The canonical full form "YYYY-MM-DDThh:mm:ss[.fff...]" read without sscanf.
-// Answers false whenever sscanf might read the text differently, so that the
-// caller asks sscanf itself. fractionMs is the milliseconds when the digits
-// give them directly, else left alone.
+// The canonical full form "YYYY-MM-DDThh:mm:ss[.fff...]" read without sscanf,
+// for a text whose scan found that beginning. Answers false whenever sscanf
+// might read the text differently, so that the caller asks sscanf itself.
+// fractionMs is the milliseconds (and seconds the whole seconds) when the
+// digits give them directly; otherwise it is left alone and seconds holds the
+// number sscanf would read.
 bool ReadCanonicalFull(const char* p, int& y, int& mo, int& d, int& h, int& mi, double& seconds, int& fractionMs)
 {
-    // "dddd-dd-ddTdd:dd:dd"; the text is terminated, so no test reads past it.
-    auto twoDigits = [p](int i) { return IsDigit(p[i]) && IsDigit(p[i + 1]); };
-    if (!(twoDigits(0) && twoDigits(2) && p[4] == '-' && twoDigits(5) && p[7] == '-' && twoDigits(8) &&
-          p[10] == 'T' && twoDigits(11) && p[13] == ':' && twoDigits(14) && p[16] == ':' && twoDigits(17)))
-        return false;
     const char* rest = p + 19;
     if (IsDigit(*rest))
         return false;
@@ -206,10 +230,10 @@ bool ReadCanonicalFull(const char* p, int& y, int& mo, int& d, int& h, int& mi, 
     mi = Digits2(p + 14);
     if (end == rest) {
         seconds = Digits2(p + 17);
+        fractionMs = 0;
     } else if (end - rest <= 7) {
         // Up to six decimals: the milliseconds are exactly their first three
-        // digits (see MillisecondsOfSeconds), and the double of those is all
-        // the caller needs.
+        // digits (see MillisecondsOfSeconds).
         fractionMs = 0;
         for (int i = 1; i <= 3; ++i)
             fractionMs = fractionMs * 10 + (rest + i < end ? rest[i] - '0' : 0);
@@ -334,7 +358,7 @@ bool VTime::FromRfc3339String(const VString& text)
     int fractionMs = -1;
     switch (shape) {
         case kFull:
-            if (ReadCanonicalFull(buffer, y, mo, d, h, mi, seconds, fractionMs))
+            if (scanned.canonicalStart && ReadCanonicalFull(buffer, y, mo, d, h, mi, seconds, fractionMs))
                 count = 6;
             else
                 count = std::sscanf(buffer, "%4d-%2d-%2dT%2d:%2d:%lf", &y, &mo, &d, &h, &mi, &seconds);
@@ -360,7 +384,7 @@ bool VTime::FromRfc3339String(const VString& text)
     }
     bool wasFull = shape == kFull || (shape == kTime && scanned.firstT == 10);
 
-    int32_t wholeSeconds = scalar::TruncToInt32(seconds);
+    int32_t wholeSeconds = fractionMs >= 0 ? static_cast<int32_t>(seconds) : scalar::TruncToInt32(seconds);
     int32_t ms = fractionMs >= 0 ? fractionMs : MillisecondsOfSeconds(seconds);
 
     // Zone: a short text is UTC; a longer one only with 'Z'. The offset sign
@@ -629,13 +653,32 @@ void VTime::GetStringLocalTime(VString& text) const
     out.Store(text);
 }
 
+void VTime::FormatByOS(VString& dateText, VString& timeText, bool utc) const
+{
+    // The manager leaves a text alone when the platform cannot format it.
+    dateText.Clear();
+    timeText.Clear();
+    if (IsNull())
+        return;
+    VIntlMgr* intlMgr = VIntlMgr::GetCurrentOrDefault();
+    intlMgr->FormatDate(*this, dateText, eOS_SHORT_FORMAT, utc);
+    intlMgr->FormatTime(*this, timeText, eOS_SHORT_FORMAT, utc);
+}
+
+void VTime::FormatByOS(VString& text, bool utc) const
+{
+    text.Clear();
+    if (IsNull())
+        return;
+    VString timeText;
+    FormatByOS(text, timeText, utc);
+    text.AppendUniChar(' ');
+    text.AppendString(timeText);
+}
+
 void VTime::GetString(VString& string) const
 {
-    // The display through the international manager is not available yet;
-    // the UTC RFC 3339 text stands in for it.
-    string.Clear();
-    if (!IsNull())
-        GetRfc3339String(string, kRfc3339_UTC);
+    FormatByOS(string, true);
 }
 
 void VTime::toSimpleDateString(VString& text) const

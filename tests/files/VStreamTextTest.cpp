@@ -21,13 +21,33 @@ Bytes ContentOf(const VStream& stream)
     return data.fHasData && p ? Bytes(p, p + data.fSize) : Bytes();
 }
 
-// The bytes of text in one of the charsets streams convert.
+// The bytes of text in one of the charsets the tests use, spelled out here
+// rather than taken from the converters under test.
 Bytes Encode(const std::u16string& text, CharSet charSet)
 {
     Bytes out;
     if (charSet == VTC_UTF_8) {
         std::string utf8 = to_string(VString(text.c_str(), static_cast<VIndex>(text.size())));
         return Bytes(utf8.begin(), utf8.end());
+    }
+    if (charSet == VTC_ISO_8859_1) {
+        for (char16_t u : text) {
+            EXPECT_LT(u, 0x100) << "not Latin-1";
+            out.push_back(static_cast<uint8_t>(u));
+        }
+        return out;
+    }
+    if (charSet == VTC_UTF_32_SMALLENDIAN || charSet == VTC_UTF_32_BIGENDIAN) {
+        for (size_t i = 0; i < text.size(); ++i) {
+            uint32_t v = text[i];
+            if (v >= 0xD800 && v <= 0xDBFF && i + 1 < text.size())
+                v = 0x10000 + ((v - 0xD800) << 10) + (text[++i] - 0xDC00);
+            for (int k = 0; k < 4; ++k) {
+                int shift = charSet == VTC_UTF_32_BIGENDIAN ? 24 - 8 * k : 8 * k;
+                out.push_back(static_cast<uint8_t>(v >> shift));
+            }
+        }
+        return out;
     }
     for (char16_t u : text) {
         uint8_t hi = static_cast<uint8_t>(u >> 8), lo = static_cast<uint8_t>(u & 0xFF);
@@ -60,7 +80,10 @@ std::u16string Text(const VString& s)
     return std::u16string(s.GetCPointer(), static_cast<size_t>(s.GetLength()));
 }
 
-const CharSet kTextCharSets[] = {VTC_UTF_8, VTC_UTF_16_SMALLENDIAN, VTC_UTF_16_BIGENDIAN};
+// Byte charsets, both UTF-16 and both UTF-32 forms (whose units hold the
+// bytes 0D and 0A in other places than a CR or LF), and a legacy charset.
+const CharSet kTextCharSets[] = {VTC_UTF_8,           VTC_UTF_16_SMALLENDIAN, VTC_UTF_16_BIGENDIAN,
+                                 VTC_UTF_32_SMALLENDIAN, VTC_UTF_32_BIGENDIAN,  VTC_ISO_8859_1};
 
 TEST(VStreamText, LinesEndWithCROrLFOrBoth)
 {
@@ -155,10 +178,15 @@ TEST(VStreamText, GuessCharSetFromLeadingBytes)
         EXPECT_EQ(c.position, stream.GetPos());
     }
 
-    // A UTF-32 mark is recognised, but such text has no converter here.
-    TextStream utf32(Bytes{0xFF, 0xFE, 0x00, 0x00}, VTC_UTF_8);
-    EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, utf32.GuessCharSetFromLeadingBytes(VTC_UTF_8));
+    // A UTF-32 mark is recognised and its text read.
+    TextStream utf32(Bytes{0xFF, 0xFE, 0x00, 0x00, 'z', 0, 0, 0}, VTC_UTF_8);
+    bool bom = false;
+    EXPECT_EQ(VE_OK, utf32.GuessCharSetFromLeadingBytes(VTC_UTF_8, false, &bom));
+    EXPECT_TRUE(bom);
     EXPECT_EQ(VTC_UTF_32_SMALLENDIAN, utf32.GetCharSet());
+    VString z;
+    EXPECT_EQ(VE_OK, utf32.GetText(z));
+    EXPECT_EQ(u"z", Text(z));
 }
 
 TEST(VStreamText, WriteBOM)
@@ -171,6 +199,9 @@ TEST(VStreamText, WriteBOM)
         {VTC_UTF_16_BIGENDIAN, {0xFE, 0xFF}},
         {VTC_UTF_16_SMALLENDIAN, {0xFF, 0xFE}},
         {VTC_UTF_8, {0xEF, 0xBB, 0xBF}},
+        {VTC_UTF_32_BIGENDIAN, {0x00, 0x00, 0xFE, 0xFF}},
+        {VTC_UTF_32_SMALLENDIAN, {0xFF, 0xFE, 0x00, 0x00}},
+        {VTC_ISO_8859_1, {}},
         {VTC_DefaultTextExport, {}},
     };
     for (const Case& c : cases) {
@@ -308,10 +339,42 @@ TEST(VStreamText, GetTextByCount)
     EXPECT_EQ(4, odd.GetPos());
 }
 
+TEST(VStreamText, MultiByteLegacyCharset)
+{
+    // Shift_JIS: "日本" is 93 FA 96 7B; the first character is cut by the end
+    // of the first 256-byte chunk and still converted whole.
+    const std::string sjis = std::string(255, 'x') + "\x93\xFA\x96\x7B\nka\x83";
+    const Bytes bytes(sjis.begin(), sjis.end());
+    const std::u16string x255(255, u'x');
+    TextStream lines(bytes, static_cast<CharSet>(1000));
+    VString line;
+    EXPECT_EQ(VE_OK, lines.GetTextLine(line, false));
+    EXPECT_EQ(x255 + u"\u65E5\u672C", Text(line));
+
+    TextStream counted(bytes, static_cast<CharSet>(1000));
+    VString text;
+    EXPECT_EQ(VE_OK, counted.GetText(text, 256, false));
+    EXPECT_EQ(x255 + u"\u65E5", Text(text));
+    EXPECT_EQ(257, counted.GetPos());
+
+    // A lead byte with nothing after it is an unterminated conversion.
+    VTask::FlushErrors();
+    TextStream all(bytes, static_cast<CharSet>(1000));
+    EXPECT_EQ(VE_STREAM_TEXT_CONVERSION_FAILURE, all.GetText(text));
+    VTask::FlushErrors();
+
+    VPtrStream out;
+    out.SetCharSet(static_cast<CharSet>(1000));
+    out.SetCarriageReturnMode(eCRM_CRLF);
+    out.OpenWriting();
+    EXPECT_EQ(VE_OK, out.PutText(VString(u"\u65E5\n")));
+    EXPECT_EQ((Bytes{0x93, 0xFA, '\r', '\n'}), ContentOf(out));
+}
+
 TEST(VStreamText, CharsetWithoutConverter)
 {
     VPtrStream stream;
-    stream.SetCharSet(VTC_ISO_8859_1);
+    stream.SetCharSet(static_cast<CharSet>(50));
     EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, stream.OpenReading());
     EXPECT_FALSE(stream.IsReading());
     EXPECT_EQ(VE_OK, stream.GetLastError());
@@ -321,7 +384,7 @@ TEST(VStreamText, CharsetWithoutConverter)
 
     VPtrStream open;
     open.OpenWriting();
-    EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, open.SetCharSet(VTC_ISO_8859_1));
+    EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, open.SetCharSet(static_cast<CharSet>(50)));
     EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, open.PutText(VString("a")));
 }
 

@@ -1,6 +1,7 @@
 // VErrorContextTest.cpp - error levels, the task error stack and installers.
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "basekit/json/VJSONValue.h"
@@ -169,6 +170,17 @@ TEST_F(VErrorContextTest, ExpectationsDoNotOutliveTheirInstaller)
     }
     EXPECT_EQ(gReported, std::vector<VError>{kE});
     EXPECT_EQ(VTask::GetLastError(), kE);
+}
+
+TEST(StErrorContextInstaller, OnAThreadThatIsNoTaskTheLevelStandsAlone)
+{
+    std::thread([] {
+        StErrorContextInstaller level(true, false);
+        ASSERT_NE(level.GetContext(), nullptr);
+        EXPECT_EQ(_ThrowError(kE), kE);
+        EXPECT_EQ(level.GetLastError(), 0u) << "nothing is kept without a task";
+        EXPECT_EQ(VTask::GetErrorContext(true), nullptr);
+    }).join();
 }
 
 TEST(VErrorTaskContext, OnlyLevelStaysAsANonSilentCopy)

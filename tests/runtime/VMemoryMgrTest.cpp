@@ -193,6 +193,8 @@ TEST(VMemoryMgr, GlobalManagerExistsAndUsesTheSystemAllocator)
     // The test program lies in no bundle, so no key selects the own allocator.
     ASSERT_NE(VObject::sCppMemMgr, nullptr);
     EXPECT_TRUE(VObject::sCppMemMgr->IsSystemAllocator());
+    // The manager lives in a region of its own, behind the region's size.
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(VObject::sCppMemMgr) % static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)), 8u);
     size_t s[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
     VObject::sCppMemMgr->GetMemStatistics(s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8]);
     EXPECT_EQ(s[2], 1048576u);

@@ -95,6 +95,23 @@ TEST_F(VMessageIdleTest, AnIdlerDestroyedOnAnotherTaskIsNoLongerCalled)
     }
 }
 
+TEST_F(VMessageIdleTest, StoppingAnIdlerThatWaitsForTheStopperDoesNotDeadlock)
+{
+    // The idler's pass waits for an answer from the main task, which at the
+    // same time waits for that pass to end.
+    Worker worker;
+    auto* idler = new CountingIdler;
+    std::atomic<bool> waiting{false};
+    idler->fOnIdle = [&waiting] {
+        waiting = true;
+        VFunctionMessage::PostToAndWait(VTask::GetMain(), [] {});
+    };
+    idler->StartIdling(worker.Task());
+    while (!waiting)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    delete idler;
+}
+
 TEST_F(VMessageIdleTest, IdleMessagesComeBackUntilTheIdlerStops)
 {
     // Idling but not listed: only the idle messages call it.

@@ -144,6 +144,10 @@ TEST_F(VMessageTest, SendTimesOutOnlyBeforeTheMessageIsTaken)
     EXPECT_GE(VSystem::GetCurrentTime() - start, 45u);
     EXPECT_TRUE(late->IsAborted());
     EXPECT_FALSE(late->IsBound());
+    // Taken out of the queue too: a stale copy could absorb later messages.
+    VMessageQueue* queue = worker.Task()->RetainMessageQueue();
+    EXPECT_TRUE(queue->IsEmpty());
+    queue->Release();
     worker.Open();
 
     // Taken in time but slower than the time-out: waited for.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -68,6 +69,20 @@ TEST_F(TaskTest, MainTaskIsTheAdoptedThread)
     EXPECT_EQ(VTaskMgr::Get()->GetTaskCount(false), 1);
     EXPECT_GT(main->GetStackSize(), 0u);
     EXPECT_FALSE(main->WaitForDeath(10)) << "a task waiting for itself";
+    size_t free = VTaskMgr::Get()->GetCurrentFreeStackSize();
+    EXPECT_GT(free, 0u);
+    EXPECT_LT(free, main->GetStackSize());
+
+    // A thread that is no task has no task, no manager and the default wildcard.
+    VTask* seen = main;
+    UniChar wild = 0;
+    std::thread t([&] {
+        seen = VTask::GetCurrent();
+        wild = VTask::GetWildChar();
+    });
+    t.join();
+    EXPECT_EQ(seen, nullptr);
+    EXPECT_EQ(wild, u'@');
 }
 
 TEST_F(TaskTest, FunctionTaskGoesFromCreatedToDead)
@@ -105,6 +120,27 @@ TEST_F(TaskTest, TaskDestroyedBeforeItRanNeverRuns)
         task->Release();
     }
     EXPECT_FALSE(ran);
+}
+
+TEST_F(TaskTest, ThreadStackIsTheStackSizeRoundedUpToPages)
+{
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t asked = 40 * page + 123;
+    size_t seen = 0;
+    VTask* task = new VTask(asked, eTaskStylePreemptive, [&] {
+        char* top = nullptr;
+        platform::GetCurrentThreadStack(&top, &seen);
+    });
+    EXPECT_EQ(task->GetStackSize(), asked);
+    ASSERT_TRUE(task->Run());
+    EXPECT_TRUE(task->WaitForDeath(10000));
+    EXPECT_EQ(seen, 41 * page);
+    task->Release();
+
+    // Without a size a task takes the default: the main stack, at most 1 MiB.
+    VTask* plain = new VTask(0, eTaskStylePreemptive, [] {});
+    EXPECT_EQ(plain->GetStackSize(), std::min<size_t>(VTaskMgr::Get()->GetStackSizeForMainTask(), 1048576));
+    plain->Release();
 }
 
 TEST_F(TaskTest, ProcedureTaskReceivesItsTask)

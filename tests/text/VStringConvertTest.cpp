@@ -26,9 +26,9 @@ TEST(VStringConvert, Utf8TextIn)
         {"plain", u"plain"},
         {"caf\xC3\xA9", u"café"},
         {"\xF0\x9F\x98\x80!", u"\U0001F600!"},
-        {"a\xFF" "b", u"a\uFFFDb"},           // a byte that starts nothing
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},         // overlong
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
+        {"a\xFF" "b", u"a\u00FFb"},           // a byte that starts nothing stands for itself
+        {"\xC0\xAF", u"\u00C0\u00AF"},         // overlong: no "/"
+        {"\xED\xA0\x80", u"\xD800"},           // encoded surrogate: its unit
         {"x\xE2\x82", u"x"},                      // cut short at the end: left out
     };
     for (const Case& c : cases) {
@@ -64,9 +64,17 @@ TEST(VStringConvert, BlocksInUnicodeCharsets)
     s.FromBlock(le32, sizeof(le32), VTC_UTF_32_RAW_SMALLENDIAN);
     EXPECT_EQ(Text(s), u"\uF600a");
 
+    s.FromBlock("caf\x8E", 4, VTC_MacOSAnsi);
+    EXPECT_EQ(Text(s), u"caf\u00e9");
+    s.FromBlock("caf\xE9", 4, VTC_ISO_8859_1);
+    EXPECT_EQ(Text(s), u"caf\u00e9");
+    s.AppendBlock("\x80", 1, VTC_Win32Ansi);
+    EXPECT_EQ(Text(s), u"caf\u00e9\u20ac");
+
     s.FromCString("kept?");
-    s.FromBlock("abc", 3, VTC_MacOSAnsi);  // no converter here: nothing produced
+    EXPECT_EQ(s.FromBlock("abc", 3, static_cast<CharSet>(50)), 0u);  // no converter: nothing produced
     EXPECT_TRUE(s.IsEmpty());
+    EXPECT_FALSE(s.IsNull());
 
     VString code;
     code.FromOsType(MakeOsType("TEXT"));
@@ -96,6 +104,14 @@ TEST(VStringConvert, ToBlockWithPrefixAndTerminator)
     EXPECT_EQ(s.ToBlock(units, sizeof(units), VTC_UTF_16, true, true), 6u);
     EXPECT_EQ(units[0], 3);
     EXPECT_EQ(std::u16string(units + 1), u"h\u00E9!");
+
+    // Any charset, written by its converter; the prefix and terminator stay one byte.
+    unsigned char sjis[8];
+    EXPECT_EQ(VString(u"\u65E5a").ToBlock(sjis, sizeof(sjis), static_cast<CharSet>(1000), true, true), 3u);
+    EXPECT_EQ(std::memcmp(sjis, "\x03\x93\xFA" "a\0", 5), 0);
+    unsigned char wide[12];
+    EXPECT_EQ(VString("ab").ToBlock(wide, sizeof(wide), VTC_UTF_32_BIGENDIAN, true, true), 8u);
+    EXPECT_EQ(std::memcmp(wide, "\x08\0\0\0a\0\0\0b\0", 10), 0);
 
     std::string longText(300, 'x');
     std::string buffer(400, '\0');

@@ -128,6 +128,12 @@ TEST(VTimeCalendar, KnownValues)
     EXPECT_EQ(4, VTime::ComputeWeekDay(1970, 1, 1));
     EXPECT_EQ(366, VTime::ComputeYearDay(2024, 12, 31));
     EXPECT_EQ(210866716800000LL, UTC(1970, 1, 1).GetMilliseconds());
+    EXPECT_EQ(2440587, UTC(1970, 1, 1, 23).GetJulianDay());
+    EXPECT_EQ(4, UTC(1970, 1, 1).GetWeekDay());
+    EXPECT_EQ(60, UTC(2024, 2, 29).GetYearDay());
+    VTime fromDay = UTC(2024, 5, 5, 10);
+    fromDay.FromJulianDay(2440587 + 366);
+    EXPECT_EQ(UTC(1971, 1, 2), fromDay);
 
     struct {
         int y, m, d;

@@ -171,6 +171,7 @@ TEST_F(LocalZoneTest, Rfc3339ReaderShapes)
         {"9999-12-31T23:59:59.999Z", true, "9999-12-31T23:59:59.999Z"},
         {"2026-12-09T8:5:53.5Z", true, "2026-12-09T08:05:53.500Z"},
         {"2026-12-09T08:53:5e1Z", true, "2026-12-09T08:53:50.000Z"},
+        {"2026-12-09T08:53:53Z \u20ac", true, "2026-12-09T08:53:53.000Z"},  // read as UTF-8
         // null and refusals of the full form
         {"0000-00-00T00:00:00Z", true, "null"},
         {"2026-13-09T08:53:53Z", true, "null"},
@@ -456,6 +457,40 @@ TEST(VTimeText, FromStringReadsDayFirstOrUpToSevenNumbers)
     EXPECT_EQ(UTC(2024, 1, 5), back);
     Null().toSimpleDateString(simple);
     EXPECT_TRUE(simple.IsNull());
+}
+
+TEST_F(LocalZoneTest, DisplayThroughTheInternationalManager)
+{
+    // The styles are the locale's; the fields and the zone are ours to check.
+    // The platform's formatters know zones by name only, not by POSIX rules.
+    UseZone("Europe/Paris");
+    time_t winter = 1796806433;  // 2026-12-09T08:53:53Z
+    struct tm fields;
+    if (::localtime_r(&winter, &fields) == nullptr || fields.tm_gmtoff != 3600)
+        GTEST_SKIP() << "no zone database for Europe/Paris";
+    VTime t = UTC(2026, 12, 9, 8, 53, 53, 7);
+    VString date, time;
+    t.FormatByOS(date, time, true);
+    EXPECT_NE(std::string::npos, Text(date).find("12")) << Text(date);
+    EXPECT_NE(std::string::npos, Text(date).find("26")) << Text(date);
+    EXPECT_NE(std::string::npos, Text(time).find("8:53")) << Text(time);
+    t.FormatByOS(date, time, false);
+    EXPECT_NE(std::string::npos, Text(time).find("9:53")) << Text(time);
+
+    VString both, string;
+    t.FormatByOS(both, true);
+    t.GetString(string);
+    t.FormatByOS(date, time, true);
+    EXPECT_EQ(Text(date) + " " + Text(time), Text(both));
+    EXPECT_EQ(Text(both), Text(string));
+
+    date = "x";
+    time = "y";
+    Null().FormatByOS(date, time, true);
+    EXPECT_TRUE(date.IsEmpty());
+    EXPECT_TRUE(time.IsEmpty());
+    Null().GetString(string);
+    EXPECT_TRUE(string.IsEmpty());
 }
 
 TEST_F(LocalZoneTest, LocalDisplayAndCompilerDates)

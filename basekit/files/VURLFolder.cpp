@@ -1,0 +1,25 @@
+// VURLFolder.cpp - URLs of paths relative to a folder object.
+//
+// This file holds the VURL operations that take a VFolder, apart from VURL.cpp
+// so that plain URL code does not depend on folder objects.
+#include "basekit/files/VFilePath.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/files/VURL.h"
+
+namespace bkit {
+
+VURL::VURL(const VFolder& folder, const VString& relativePath, EURLPathStyle style)
+{
+    FromRelativePath(folder, relativePath, style);
+}
+
+void VURL::FromRelativePath(const VFolder& folder, const VString& relativePath, EURLPathStyle style)
+{
+    VString relative(relativePath);
+    if (style == eURL_WIN_STYLE)
+        WIN_to_POSIX(relative);
+    VFilePath path(folder.GetPathRef(), relative, FPS_POSIX, false);
+    FromFilePath(path);
+}
+
+}  // namespace bkit

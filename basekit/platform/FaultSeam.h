@@ -1,0 +1,52 @@
+// FaultSeam.h - injected failures of file and folder operations, for tests.
+//
+// This file defines FaultSeam, the switch through which a test makes the n-th
+// copy, rename or move, delete, Trash move or creation fail with an errno of
+// its choice. Tests run as root, where permission bits stop nothing and a disk
+// is seldom full, so these failures cannot be produced by the file system
+// itself. The stand-ins of the file and folder layers ask the seam before the
+// system call they replace; it is off unless a test arms it, and then costs one
+// relaxed atomic load per operation. Arming and checking may happen on any
+// thread.
+#pragma once
+
+#include <cstdint>
+
+namespace bkit {
+
+enum class FaultOperation : int32_t {
+    kCopy = 0,    // writing the data of one file being copied
+    kRename,      // a rename or move of one item
+    kDelete,      // the removal of one item
+    kTrash,       // the move of one item to the Trash
+    kCreate,      // the creation of one file or folder
+    kRenameFlag,  // the file system refusing the no-replace flag of a rename (EINVAL)
+    kCount
+};
+
+class FaultSeam {
+public:
+    // From now on, the nth (1 = the next) operation of that kind fails with
+    // errnum; later ones succeed again. Replaces an earlier arming of the kind.
+    static void Arm(FaultOperation op, int nth, int errnum);
+
+    // Every operation of that kind fails with errnum until disarmed.
+    static void ArmAlways(FaultOperation op, int errnum);
+
+    static void Disarm(FaultOperation op);
+    static void DisarmAll();
+
+    // Called by the stand-ins once per operation: the errno to fail with, or 0.
+    static int Check(FaultOperation op);
+};
+
+// Arms on construction, disarms every kind on destruction.
+class StFaultSeam {
+public:
+    StFaultSeam(FaultOperation op, int nth, int errnum) { FaultSeam::Arm(op, nth, errnum); }
+    ~StFaultSeam() { FaultSeam::DisarmAll(); }
+    StFaultSeam(const StFaultSeam&) = delete;
+    StFaultSeam& operator=(const StFaultSeam&) = delete;
+};
+
+}  // namespace bkit

@@ -1,0 +1,113 @@
+// FileOps.h - the file operations the platform's file manager and BSD layer offer.
+//
+// This file defines the Linux stand-ins for what the file implementation asks
+// of services Linux lacks:
+// - renames that never replace (renameat2 RENAME_NOREPLACE; where the file
+//   system refuses the flag, a hard link and unlink for files, never a plain
+//   replacing rename);
+// - the BSD file flags (user and system immutable, hidden), kept as a 32-bit
+//   value in the extended attribute "user.bkit.st_flags", with the kernel's
+//   immutable attribute read as system immutable; symbolic links have none;
+// - opening with an exclusive or shared lock (flock right after open, and
+//   truncation only once the lock is held, so a refused lock never empties the
+//   file of another process);
+// - birth times (statx), falling back to the modification time;
+// - copying a file or symbolic link the way the file manager does (data with
+//   copy_file_range, mode, extended attributes and times kept; a link copied as
+//   a link), always into a temporary sibling first, so that an existing
+//   destination is replaced only once the copy is complete;
+// - moving a file or link (rename, or copy and delete across volumes);
+// - the freedesktop.org Trash, with its info/<name>.trashinfo records.
+//
+// Shortcomings against the platform: the creation time cannot be set; flags
+// are honoured only by this toolbox (other programs ignore the attribute);
+// locks are advisory flock locks.
+//
+// Every function returns 0 or an errno value and pushes nothing. Every
+// operation asks the fault seam (FaultSeam.h) first.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace bkit {
+
+// BSD flag bits kept in the extended attribute.
+constexpr uint32_t kFileFlagUserImmutable = 0x00000002;
+constexpr uint32_t kFileFlagHidden = 0x00008000;
+constexpr uint32_t kFileFlagSystemImmutable = 0x00020000;
+
+// The name of the extended attribute that keeps the flags.
+constexpr const char* kFileFlagsAttributeName = "user.bkit.st_flags";
+
+// Result of a copy or move: the errno and whether it concerns the source.
+struct FileOpResult {
+    int error = 0;
+    bool onSource = false;
+    explicit operator bool() const { return error == 0; }
+};
+
+// Renames from to to; fails with EEXIST when to exists (a link or a file
+// counts, a dangling link too). Never replaces, also on file systems that
+// refuse RENAME_NOREPLACE.
+int RenameNoReplace(const char* from, const char* to);
+
+// Renames from to to, replacing what is there (rename(2)).
+int RenameReplacing(const char* from, const char* to);
+
+// Removes a file or a symbolic link (never a folder); a link is removed, not
+// its target.
+int UnlinkItem(const char* path);
+
+// Reads the flags of the item (follow: of a final link's target). A missing
+// attribute reads as 0. A link not followed has none.
+int GetFileFlags(const char* path, bool follow, uint32_t& flags);
+
+// Writes the flags (only the user-settable ones are kept; the system immutable
+// flag reflects the kernel's attribute and is not written). Writing to a link
+// not followed does nothing and succeeds.
+int SetFileFlags(const char* path, bool follow, uint32_t flags);
+
+// Lock kinds of OpenFileLocked.
+enum class FileLockKind { kNone, kExclusive, kShared };
+
+// Opens path with the open(2) flags and mode, then takes the lock without
+// waiting. O_TRUNC in flags is applied only once the lock is held. A lock
+// held by another open file fails with EWOULDBLOCK (== EAGAIN). On success
+// outFD receives the descriptor, which the caller closes.
+int OpenFileLocked(const char* path, int flags, mode_t mode, FileLockKind lock, int& outFD);
+
+// The birth time of the item, else its modification time.
+int GetBirthTime(const char* path, bool follow, struct timespec& out);
+
+// Copies the regular file or symbolic link at from to a new item at to
+// (through a temporary sibling of to). With replace false an existing item at
+// to is never touched and the result is EEXIST; with replace true it is
+// replaced, but only after the copy completed: a failed copy leaves it as it
+// was and removes the partial copy.
+FileOpResult CopyFileItem(const char* from, const char* to, bool replace);
+
+// Copies data, mode, extended attributes and times of the file or link at from
+// into a new item at to, which must not exist. On failure the partial item is
+// removed. The building block of CopyFileItem and of tree copies.
+FileOpResult CopyFileItemDirect(const char* from, const char* to);
+
+// Moves a file or link: rename (never replacing unless replace is true); across
+// volumes, a copy then the removal of the source.
+FileOpResult MoveFileItem(const char* from, const char* to, bool replace);
+
+// Moves the item (file, link or folder) to the Trash of its volume: the home
+// Trash ($XDG_DATA_HOME/Trash, else ~/.local/share/Trash) when it lies on the
+// same volume, else $topdir/.Trash-$UID at the top of its mount. Writes
+// info/<name>.trashinfo before moving the item into files/<name> (the name made
+// unique). outTrashedPath, when given, receives the item's new path. ENOTSUP
+// when no Trash can be used on that volume.
+int MoveItemToTrash(const char* path, std::string* outTrashedPath = nullptr);
+
+// The path the descriptor designates (readlink of /proc/self/fd/N).
+int GetPathOfDescriptor(int fd, std::string& out);
+
+}  // namespace bkit

@@ -1,0 +1,55 @@
+// LocaleStringCompare.h - locale-aware comparison and search of UTF-16 text.
+//
+// This file defines platform::StringComparer, which replaces
+// CFStringCompareWithOptionsAndLocale and CFStringFindWithOptionsAndLocale as
+// the collator calls them: localized and width-insensitive, and, without
+// diacritics, also case- and diacritic-insensitive. It is built on ICU
+// collation (tertiary strength with diacritics, primary strength without;
+// canonically equivalent texts compare equal) and ICU string search.
+//
+// Contracts:
+// - Width is always ignored: U+3000 and the half- and full-width forms
+//   U+FF00 to U+FFEF are folded unit by unit before comparing; the fold keeps
+//   the length, so positions found are positions in the caller's text.
+// - A comparer is used by one thread at a time (ICU collators and searches
+//   are not to be shared); copy it for another thread.
+// - Where it falls short of macOS: the order is ICU's (CLDR) root or locale
+//   order, which may differ in details from the macOS order; lengths of
+//   matches come from ICU's string search, which matches whole grapheme
+//   clusters only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bkit::platform {
+
+class Locale;
+
+class StringComparer {
+public:
+    explicit StringComparer(const Locale& locale);
+    // An independent copy of the same locale and settings.
+    StringComparer(const StringComparer& other);
+    StringComparer& operator=(const StringComparer&) = delete;
+    ~StringComparer();
+
+    // False when ICU has no collator for the locale.
+    bool IsValid() const { return fTertiary != nullptr && fPrimary != nullptr; }
+
+    // -1, 0 or 1: a against b.
+    int32_t Compare(const char16_t* a, int32_t aLength, const char16_t* b, int32_t bLength,
+                    bool withDiacritics) const;
+    // The first occurrence of pattern in text: its 0-based location and the
+    // length it covers in text; false when none (or on failure).
+    bool Find(const char16_t* text, int32_t textLength, const char16_t* pattern, int32_t patternLength,
+              bool withDiacritics, int32_t& location, int32_t& length) const;
+    // The collation data's version ("153.112").
+    std::string GetVersion() const;
+
+private:
+    void* fTertiary = nullptr;  // UCollator, with diacritics
+    void* fPrimary = nullptr;   // UCollator, without
+};
+
+}  // namespace bkit::platform
