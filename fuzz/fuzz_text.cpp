@@ -2,8 +2,8 @@
 //
 // Each input runs through the UTF-8 decoder (whole and in two pieces, so that
 // characters cut at the seam are exercised), a stateful legacy decoder
-// (ISO-2022-JP) and a multi-byte one (Shift_JIS), the charset guess, and the
-// Base64 decoder in both alphabets. Decoded UTF-16 is written back as UTF-8
+// (ISO-2022-JP) and a multi-byte one (Shift_JIS), the charset guess, the
+// Base64 decoder in both alphabets and the XML and JSON unescaping of strings. Decoded UTF-16 is written back as UTF-8
 // and UTF-32 so that the encoders see every unit the decoders can make,
 // lone surrogates included. Crashes, sanitizer reports and the invariants
 // below are the findings.
@@ -17,6 +17,7 @@
 #include "basekit/text/Base64Coder.h"
 #include "basekit/text/VString.h"
 #include "basekit/text/VTextConverter.h"
+#include "basekit/text/VTextConverterForms.h"
 #include "basekit/text/VTextConverters.h"
 
 using namespace bkit;
@@ -83,6 +84,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t bom = 0;
     VTextConverters::ParseBOM(data, size, &bom, &guess);
     Check(bom <= size);
+
+    // The same bytes as text units: the string side of Base64 and the
+    // escaping forms read them back.
+    VString units;
+    units.FromBlock(data, size, VTC_ISO_8859_1);
+    VString copy(units);
+    DecodeBase64Of(copy, VTC_UTF_8, false);
+    VString xml(units);
+    TranscodeFromXML(xml);
+    VString json;
+    FromJSONStringTo(units, json, 0);
+    VString escaped;
+    GetJSONStringOf(json, escaped, kJSONWithQuotes);
 
     for (bool urlSafe : {false, true}) {
         Base64Coder::Buffer decoded;

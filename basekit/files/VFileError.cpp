@@ -4,7 +4,6 @@
 // file systems reserve.
 #include "basekit/files/VFileError.h"
 
-#include "basekit/files/VFolder.h"
 
 namespace bkit {
 
@@ -55,12 +54,6 @@ uint32_t HexReading(const UniChar* units, VIndex n)
 }  // namespace
 
 VFileError::VFileError(const VFilePath& path, VError code) : VErrorBase(code), fPath(path)
-{
-    _SetPathParameters();
-}
-
-VFileError::VFileError(const VFolder* folder, VError code)
-    : VErrorBase(code), fPath(folder != nullptr ? folder->GetPathRef() : VFilePath())
 {
     _SetPathParameters();
 }

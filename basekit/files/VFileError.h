@@ -22,6 +22,7 @@
 
 namespace bkit {
 
+class VFile;
 class VFolder;
 
 // Codes of file and open-file operations ('bkit').
@@ -52,8 +53,9 @@ public:
     // Builds the base record with code, then sets "name" and "path" from a
     // copy of path ("n/a" for both when its text is empty).
     VFileError(const VFilePath& path, VError code);
-    // The same with the folder's path; a null folder leaves the path invalid
-    // ("n/a").
+    // The same with the file's or folder's path; a null object leaves the
+    // path invalid ("n/a").
+    VFileError(const VFile* file, VError code);
     VFileError(const VFolder* folder, VError code);
 
     ~VFileError() override;
@@ -67,6 +69,49 @@ private:
     void _SetPathParameters();
 
     VFilePath fPath;
+};
+
+// Scoped raiser of a file error: the record's code is
+// EncodedNativeErrorToVError(native, defaultCode); a native code ('POSX',
+// 'CARB', 'MACH', 'COCO') is pushed beneath the record, a toolbox code passes
+// through without a second record. The caller may add parameters through ->;
+// both are pushed on the calling task when the raiser goes out of scope.
+//   StThrowError<VFileError> err(path, MakePOSIXVError(errno), VE_FILE_CANNOT_OPEN);
+template <>
+class StThrowError<VFileError> {
+public:
+    StThrowError(const VFilePath& path, VError native, VError defaultCode)
+        : fError(new VFileError(path, VErrorBase::EncodedNativeErrorToVError(native, defaultCode))),
+          fNative(_NativeCause(native)) {}
+    StThrowError(const VFile* file, VError native, VError defaultCode)
+        : fError(new VFileError(file, VErrorBase::EncodedNativeErrorToVError(native, defaultCode))),
+          fNative(_NativeCause(native)) {}
+    StThrowError(const VFolder* folder, VError native, VError defaultCode)
+        : fError(new VFileError(folder, VErrorBase::EncodedNativeErrorToVError(native, defaultCode))),
+          fNative(_NativeCause(native)) {}
+    // Adopts the caller's reference to error.
+    explicit StThrowError(VFileError* error, VError native = 0) : fError(error), fNative(native) {}
+
+    ~StThrowError() { _PushRetainedError(fError, fNative); }
+
+    StThrowError(const StThrowError&) = delete;
+    StThrowError& operator=(const StThrowError&) = delete;
+
+    VFileError* operator->() const { return fError; }
+    VFileError* Get() const { return fError; }
+    VError GetError() const { return fError ? fError->GetError() : 0; }
+
+private:
+    static VError _NativeCause(VError native)
+    {
+        OsType component = COMPONENT_FROM_VERROR(native);
+        bool isNative = component == kPOSX_SIGNATURE || component == kCARB_SIGNATURE ||
+                        component == kMACH_SIGNATURE || component == kCOCO_SIGNATURE;
+        return isNative ? native : 0;
+    }
+
+    VFileError* fError;
+    VError fNative;
 };
 
 // Reserved code units (0-31, " % * / : < > ? \ |) become '%' and two

@@ -114,7 +114,7 @@ bool VFilePath::_ResolveInternal(VString& text)
     if (first < length && units[first] == kSep)
         return false;  // "Volume::" would climb above the volume
 
-    // The components after the volume; the last piece is the file name (empty
+    // The components after the volume; the last one is the file name (empty
     // for a folder). An empty component between two ':' climbs one level.
     std::vector<std::pair<VIndex, VIndex>> kept;  // 0-based start, length
     bool climbs = false;
@@ -123,7 +123,7 @@ bool VFilePath::_ResolveInternal(VString& text)
         if (i < length && units[i] != kSep)
             continue;
         if (i == length)
-            break;  // the last piece, kept as it is
+            break;  // the last component, kept as it is
         VIndex n = i - start;
         if (n == 0) {
             if (kept.empty())
@@ -138,8 +138,8 @@ bool VFilePath::_ResolveInternal(VString& text)
     if (!climbs)
         return true;
     VString resolved(units, first);
-    for (const auto& piece : kept) {
-        resolved.AppendUniChars(units + piece.first, piece.second);
+    for (const auto& component : kept) {
+        resolved.AppendUniChars(units + component.first, component.second);
         resolved.AppendUniChar(kSep);
     }
     resolved.AppendUniChars(units + start, length - start);

@@ -31,6 +31,7 @@ namespace bkit {
 class VFile;
 class VFileSystem;
 class VTime;
+struct VisitedFolders;
 
 constexpr VError VE_FOLDER_NOT_FOUND = MakeBKitError(650);
 constexpr VError VE_FOLDER_NOT_EMPTY = MakeBKitError(651);
@@ -131,6 +132,13 @@ public:
     VError _WrapNative(VError result, VError defaultError, const VString* newName = nullptr) const;
 
 private:
+    void _IterateFiles(const std::function<bool(IFile*, IFileAttributeAccessor*)>& callback, unsigned int options,
+                       VisitedFolders& visited) const;
+    void _IterateFolders(const std::function<bool(IFolder*, IFileAttributeAccessor*)>& callback,
+                         unsigned int options, VisitedFolders& visited) const;
+    // True (660 pushed) when destination is this folder or lies below it.
+    bool _RefuseCopyInto(const VFolder& destination) const;
+
     // Held by value and initialised last, from the finished object.
     XMacFolder fImpl;
     VFilePath fPath;

@@ -18,7 +18,9 @@ void VURL::FromRelativePath(const VFolder& folder, const VString& relativePath, 
     VString relative(relativePath);
     if (style == eURL_WIN_STYLE)
         WIN_to_POSIX(relative);
-    VFilePath path(folder.GetPathRef(), relative, FPS_POSIX, false);
+    // An internal-form text stays internal; the other styles are POSIX by now.
+    FilePathStyle pathStyle = style == eURL_HFS_STYLE ? FPS_SYSTEM : FPS_POSIX;
+    VFilePath path(folder.GetPathRef(), relative, pathStyle, false);
     FromFilePath(path);
 }
 

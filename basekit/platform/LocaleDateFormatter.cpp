@@ -1,6 +1,8 @@
 // LocaleDateFormatter.cpp - date formatters over ICU.
 #include "basekit/platform/LocaleDateFormatter.h"
 
+#include <mutex>
+
 #include <unicode/ucal.h>
 #include <unicode/udat.h>
 #include <unicode/udatpg.h>
@@ -34,9 +36,12 @@ UDateFormat* AsFormat(void* format)
 }
 
 // The host's zone as it is now (the TZ environment is read again), so that a
-// formatter follows a zone changed after the first one was made.
+// formatter follows a zone changed after the first one was made. ICU detects
+// the host zone in static buffers of its own: one thread at a time.
 std::u16string HostZone()
 {
+    static std::mutex sHostZoneLock;
+    std::lock_guard<std::mutex> guard(sHostZoneLock);
     UChar buffer[128];
     UErrorCode status = U_ZERO_ERROR;
     int32_t length = ucal_getHostTimeZone(buffer, 128, &status);

@@ -13,7 +13,8 @@
 //   ICU reads it) until SetTimeZoneGMT.
 // - Absolute times are seconds since 1970-01-01 00:00:00 UTC (not 2001 as on
 //   macOS); fractions are dropped by the callers.
-// - A formatter is used by one thread at a time.
+// - A formatter is used by one thread at a time; formatters of different
+//   threads may be made and used side by side.
 // - Where it falls short of macOS: no user overrides of the formats; with both
 //   styles "none" the pattern and every formatted text are empty, as on macOS.
 #pragma once

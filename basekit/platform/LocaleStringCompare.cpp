@@ -91,10 +91,6 @@ private:
     char16_t fTable[0xF0];
 };
 
-UCollator* AsCollator(void* collator)
-{
-    return static_cast<UCollator*>(collator);
-}
 
 }  // namespace
 
@@ -122,8 +118,8 @@ StringComparer::StringComparer(const StringComparer& other)
     if (!other.IsValid())
         return;
     UErrorCode status = U_ZERO_ERROR;
-    UCollator* tertiary = ucol_clone(AsCollator(other.fTertiary), &status);
-    UCollator* primary = ucol_clone(AsCollator(other.fPrimary), &status);
+    UCollator* tertiary = ucol_clone(other.fTertiary, &status);
+    UCollator* primary = ucol_clone(other.fPrimary, &status);
     if (U_SUCCESS(status) && tertiary != nullptr && primary != nullptr) {
         fTertiary = tertiary;
         fPrimary = primary;
@@ -138,47 +134,23 @@ StringComparer::StringComparer(const StringComparer& other)
 StringComparer::~StringComparer()
 {
     if (fTertiary != nullptr)
-        ucol_close(AsCollator(fTertiary));
+        ucol_close(fTertiary);
     if (fPrimary != nullptr)
-        ucol_close(AsCollator(fPrimary));
+        ucol_close(fPrimary);
 }
 
-namespace {
-
-int32_t ToResult(UCollationResult result)
+int32_t StringComparer::_CompareIgnoringWidth(const char16_t* a, int32_t aLength, const char16_t* b,
+                                              int32_t bLength, UCollationResult result) const
 {
+    if ((WidthFold::HighBits(a, aLength) | WidthFold::HighBits(b, bLength)) != 0) {
+        std::u16string foldedA, foldedB;
+        if (WidthFold::NeedsFold(a, aLength))
+            WidthFold::Get().Apply(a, aLength, foldedA);
+        if (WidthFold::NeedsFold(b, bLength))
+            WidthFold::Get().Apply(b, bLength, foldedB);
+        result = ucol_strcoll(fTertiary, a, aLength, b, bLength);
+    }
     return result == UCOL_LESS ? -1 : (result == UCOL_GREATER ? 1 : 0);
-}
-
-// Kept out of line so that the common path of Compare stays small.
-[[gnu::noinline]] int32_t CompareFolded(const UCollator* collator, const char16_t* a, int32_t aLength,
-                                        const char16_t* b, int32_t bLength)
-{
-    std::u16string foldedA, foldedB;
-    if (WidthFold::NeedsFold(a, aLength))
-        WidthFold::Get().Apply(a, aLength, foldedA);
-    if (WidthFold::NeedsFold(b, bLength))
-        WidthFold::Get().Apply(b, bLength, foldedB);
-    return ToResult(ucol_strcoll(collator, a, aLength, b, bLength));
-}
-
-}  // namespace
-
-int32_t StringComparer::Compare(const char16_t* a, int32_t aLength, const char16_t* b, int32_t bLength,
-                                bool withDiacritics) const
-{
-    if (!IsValid())
-        return 0;
-    const UCollator* collator = AsCollator(withDiacritics ? fTertiary : fPrimary);
-    UCollationResult result = ucol_strcoll(collator, a, aLength, b, bLength);
-    // Width differences are tertiary differences: the primary strength never
-    // sees them, and texts equal at the tertiary strength have the same
-    // widths throughout. Only a difference may be one of width alone.
-    if (!withDiacritics || result == UCOL_EQUAL)
-        return ToResult(result);
-    if ((WidthFold::HighBits(a, aLength) | WidthFold::HighBits(b, bLength)) == 0)
-        return ToResult(result);
-    return CompareFolded(collator, a, aLength, b, bLength);
 }
 
 bool StringComparer::Find(const char16_t* text, int32_t textLength, const char16_t* pattern, int32_t patternLength,
@@ -195,7 +167,7 @@ bool StringComparer::Find(const char16_t* text, int32_t textLength, const char16
         WidthFold::Get().Apply(pattern, patternLength, foldedPattern);
     UErrorCode status = U_ZERO_ERROR;
     UStringSearch* search = usearch_openFromCollator(pattern, patternLength, text, textLength,
-                                                     AsCollator(withDiacritics ? fTertiary : fPrimary), nullptr,
+                                                     withDiacritics ? fTertiary : fPrimary, nullptr,
                                                      &status);
     if (U_FAILURE(status) || search == nullptr)
         return false;
@@ -215,7 +187,7 @@ std::string StringComparer::GetVersion() const
         return std::string();
     UVersionInfo version;
     char text[U_MAX_VERSION_STRING_LENGTH];
-    ucol_getVersion(AsCollator(fTertiary), version);
+    ucol_getVersion(fTertiary, version);
     u_versionToString(version, text);
     return std::string(text);
 }

@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <string>
 
+#include <unicode/ucol.h>
+
 namespace bkit::platform {
 
 class Locale;
@@ -37,9 +39,21 @@ public:
     // False when ICU has no collator for the locale.
     bool IsValid() const { return fTertiary != nullptr && fPrimary != nullptr; }
 
-    // -1, 0 or 1: a against b.
+    // -1, 0 or 1: a against b. Inline: every sort and search of the toolbox
+    // comes through here.
     int32_t Compare(const char16_t* a, int32_t aLength, const char16_t* b, int32_t bLength,
-                    bool withDiacritics) const;
+                    bool withDiacritics) const
+    {
+        if (!IsValid())
+            return 0;
+        UCollationResult result = ucol_strcoll(withDiacritics ? fTertiary : fPrimary, a, aLength, b, bLength);
+        // Width differences are tertiary differences: the primary strength
+        // never sees them, and texts equal at the tertiary strength have the
+        // same widths throughout. Only a difference may be one of width alone.
+        if (!withDiacritics || result == UCOL_EQUAL)
+            return result == UCOL_LESS ? -1 : (result == UCOL_GREATER ? 1 : 0);
+        return _CompareIgnoringWidth(a, aLength, b, bLength, result);
+    }
     // The first occurrence of pattern in text: its 0-based location and the
     // length it covers in text; false when none (or on failure).
     bool Find(const char16_t* text, int32_t textLength, const char16_t* pattern, int32_t patternLength,
@@ -48,8 +62,13 @@ public:
     std::string GetVersion() const;
 
 private:
-    void* fTertiary = nullptr;  // UCollator, with diacritics
-    void* fPrimary = nullptr;   // UCollator, without
+    // The tertiary comparison again on width-folded texts when either text
+    // holds a unit that folds; else the result it was given.
+    int32_t _CompareIgnoringWidth(const char16_t* a, int32_t aLength, const char16_t* b, int32_t bLength,
+                                  UCollationResult result) const;
+
+    UCollator* fTertiary = nullptr;  // with diacritics
+    UCollator* fPrimary = nullptr;   // without
 };
 
 }  // namespace bkit::platform

@@ -8,7 +8,7 @@ namespace bkit {
 
 VError PosixErrorFromErrno(int errnum)
 {
-    return errnum == 0 ? VE_OK : MakePOSIXVError(errnum);
+    return errnum == 0 ? VE_OK : MakeVError(kPOSX_SIGNATURE, errnum);
 }
 
 VError LastPosixError()

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "basekit/platform/MonotonicClock.h"
+#include "basekit/platform/PosixError.h"
 
 namespace bkit::platform {
 
@@ -26,25 +27,16 @@ void Semaphore::Signal()
 void Semaphore::Wait()
 {
     if (!fCreated) return;
-    while (sem_wait(&fSemaphore) != 0 && errno == EINTR) {
-    }
+    RetryOnEINTR([this] { return sem_wait(&fSemaphore); });
 }
 
 bool Semaphore::TimedWait(int ms)
 {
     if (!fCreated) return false;
-    if (ms <= 0) {
-        while (true) {
-            if (sem_trywait(&fSemaphore) == 0) return true;
-            if (errno != EINTR) return false;
-        }
-    }
+    if (ms <= 0) return RetryOnEINTR([this] { return sem_trywait(&fSemaphore); }) == 0;
     // One absolute deadline, so that interruptions do not stretch the wait.
-    struct timespec deadline = MonotonicDeadline(ms);
-    while (true) {
-        if (sem_clockwait(&fSemaphore, CLOCK_MONOTONIC, &deadline) == 0) return true;
-        if (errno != EINTR) return false;
-    }
+    const struct timespec deadline = MonotonicDeadline(ms);
+    return RetryOnEINTR([&] { return sem_clockwait(&fSemaphore, CLOCK_MONOTONIC, &deadline); }) == 0;
 }
 
 void Semaphore::Destroy()

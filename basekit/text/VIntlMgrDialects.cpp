@@ -222,6 +222,18 @@ bool ColumnToString(const char* text, VString& out)
 
 std::string ToUTF8(const VString& text, size_t maxBytes)
 {
+    // Language codes are ASCII: narrowed directly, without a text converter.
+    std::string ascii;
+    for (VIndex i = 0; i < text.GetLength(); ++i) {
+        UniChar c = text.GetCPointer()[i];
+        if (c >= 0x80) {
+            ascii.clear();
+            break;
+        }
+        ascii.push_back(static_cast<char>(c));
+    }
+    if (ascii.size() == static_cast<size_t>(text.GetLength()))
+        return ascii.size() > maxBytes ? ascii.substr(0, maxBytes) : ascii;
     StStringConverter<char> converter(text);
     std::string result(converter.GetCPointer() != nullptr ? converter.GetCPointer() : "");
     if (result.size() > maxBytes)

@@ -3,9 +3,9 @@
 // The order is computed on a list of indexes with a merge sort, then carried
 // out on the sortables with at most one exchange per element. The merge sort
 // keeps every access inside the range even when the comparisons are not
-// transitive (epsilon comparison of reals, NaNs, collations), and it needs
-// far fewer of the (virtual, possibly collating) comparisons than the
-// exchange-based quicksort it replaces.
+// transitive (epsilon comparison of reals, NaNs, collations), it needs fewer
+// of the (virtual, possibly collating) comparisons than a quicksort, and it
+// stays O(n log n) on ranges full of equal keys.
 #include <algorithm>
 #include <new>
 #include <vector>

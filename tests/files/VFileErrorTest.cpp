@@ -67,6 +67,36 @@ TEST(VFileErrorTest, ScopedRaiserPushesTheNativeCauseBeneath)
     EXPECT_EQ(Parameter(*fileError, "extra"), "1");
 }
 
+TEST(VFileErrorTest, ScopedRaiserFromCodes)
+{
+    struct Case {
+        VError native;
+        VError expectedCode;
+        bool causeBeneath;
+    } cases[] = {
+        // 'COCO' and 'MACH' give the operation's code, with the native record beneath.
+        {MakeVError(kCOCO_SIGNATURE, 4), VE_FILE_CANNOT_COPY, true},
+        {MakeVError(kMACH_SIGNATURE, 5), VE_FILE_CANNOT_COPY, true},
+        // A toolbox code passes through without a second record.
+        {VE_MEMORY_FULL, VE_MEMORY_FULL, false},
+        {VE_UNKNOWN_ERROR, VE_FILE_CANNOT_COPY, false},
+    };
+    for (const Case& c : cases) {
+        StErrorContextInstaller errors(false, true);
+        {
+            StThrowError<VFileError> raise(VFilePath(VString("Vol:f")), c.native, VE_FILE_CANNOT_COPY);
+            EXPECT_EQ(raise.GetError(), c.expectedCode);
+        }
+        const VErrorContext::ErrorList& list = errors.GetContext()->GetErrors();
+        ASSERT_EQ(list.size(), c.causeBeneath ? 2u : 1u);
+        if (c.causeBeneath) {
+            EXPECT_EQ(list[0]->GetError(), c.native);
+        }
+        EXPECT_EQ(list.back()->GetError(), c.expectedCode);
+        EXPECT_EQ(Parameter(*list.back(), "name"), "f");
+    }
+}
+
 TEST(ReservedFileCharactersTest, EncodeAndDecode)
 {
     struct Case {

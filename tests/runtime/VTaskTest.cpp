@@ -122,7 +122,7 @@ TEST_F(TaskTest, TaskDestroyedBeforeItRanNeverRuns)
     EXPECT_FALSE(ran);
 }
 
-TEST_F(TaskTest, ThreadStackIsTheStackSizeRoundedUpToPages)
+TEST_F(TaskTest, ThreadGetsAtLeastItsStackSizeRoundedUpToPages)
 {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     const size_t asked = 40 * page + 123;
@@ -134,7 +134,8 @@ TEST_F(TaskTest, ThreadStackIsTheStackSizeRoundedUpToPages)
     EXPECT_EQ(task->GetStackSize(), asked);
     ASSERT_TRUE(task->Run());
     EXPECT_TRUE(task->WaitForDeath(10000));
-    EXPECT_EQ(seen, 41 * page);
+    // Sanitizers may add room of their own.
+    EXPECT_GE(seen, 41 * page);
     task->Release();
 
     // Without a size a task takes the default: the main stack, at most 1 MiB.

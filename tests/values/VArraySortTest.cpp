@@ -87,6 +87,34 @@ TEST(VArraySort, SortTouchesOnlyTheGivenRange)
     EXPECT_EQ((std::vector<std::string>{"d", "b", "c", "a"}), Texts(s));
 }
 
+TEST(VArraySort, StringSortPutsNullsFirstAndAgreesWithTheMultiKeySort)
+{
+    const char* texts[] = {"pear", nullptr, "apple", "Fig", nullptr, "fig", "banana", "apple"};
+    for (bool descending : {false, true}) {
+        VArrayString own(8), keyed(8);
+        for (int32_t i = 0; i < 8; ++i) {
+            if (texts[i]) {
+                own.FromString(VString(texts[i]), i + 1);
+                keyed.FromString(VString(texts[i]), i + 1);
+            }
+        }
+        own.Sort(1, 8, descending);
+        VArrayValue::SynchronizedSort(descending, &keyed, nullptr);
+        std::vector<std::string> sorted = Texts(own);
+        EXPECT_EQ(sorted, Texts(keyed));
+        const size_t nulls = descending ? 6 : 0;
+        EXPECT_EQ("<null>", sorted[nulls]);
+        EXPECT_EQ("<null>", sorted[nulls + 1]);
+        EXPECT_EQ(descending ? "pear" : "apple", sorted[descending ? 0 : 2]);
+        for (size_t i = 1; i < sorted.size(); ++i) {
+            if (sorted[i] != "<null>" && sorted[i - 1] != "<null>") {
+                CompareResult r = VString(sorted[i - 1].c_str()).CompareToString(VString(sorted[i].c_str()), true);
+                EXPECT_NE(descending ? CR_SMALLER : CR_BIGGER, r) << sorted[i - 1] << " / " << sorted[i];
+            }
+        }
+    }
+}
+
 TEST(VArraySort, SynchronizedSortKeepsParallelArraysInStep)
 {
     VArrayLong keys;

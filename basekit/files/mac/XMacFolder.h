@@ -68,6 +68,8 @@ public:
     VError DeleteForced() const;
     VError MoveToTrash() const;
     bool Exists(bool followLinks) const;
+    // The folder's own path (without its final '/') is a symbolic link.
+    bool IsSymbolicLink() const;
     VError RevealInFinder() const;
     VError IsHidden(bool& hidden) const;
     bool IsPackage() const;

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "basekit/platform/MonotonicClock.h"
+#include "basekit/platform/PosixError.h"
 
 namespace bkit {
 
@@ -47,7 +48,12 @@ void XBSDSystem::Delay(int32_t ms)
     wanted.tv_sec = ms / 1000;
     wanted.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
     struct timespec remaining;
-    while (nanosleep(&wanted, &remaining) != 0 && errno == EINTR) wanted = remaining;
+    // After an interruption, sleep again for what was left.
+    RetryOnEINTR([&] {
+        int result = nanosleep(&wanted, &remaining);
+        if (result != 0) wanted = remaining;
+        return result;
+    });
 }
 
 }  // namespace bkit

@@ -72,10 +72,13 @@ XMacIntlMgr::~XMacIntlMgr() = default;
 
 std::shared_ptr<const platform::Locale> XMacIntlMgr::CreateCFLocaleRef(uint32_t dialect)
 {
-    VString code;
-    VIntlMgr::GetBCP47LanguageCode(dialect, code);
-    StStringConverter<char> utf8(code);
-    return platform::Locale::Create(utf8.GetCPointer());
+    // The table's codes are ASCII: no text converter is needed.
+    const char* language = VIntlMgr::GetISO6391LanguageCode(dialect);
+    const char* region = VIntlMgr::GetISO3166RegionCode(dialect);
+    std::string code = language != nullptr ? language : "";
+    if (!code.empty() && region != nullptr && *region != 0)
+        code.append("-").append(region);
+    return platform::Locale::Create(code);
 }
 
 const platform::Locale& XMacIntlMgr::GetCFLocaleRef()

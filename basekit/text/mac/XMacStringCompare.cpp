@@ -7,12 +7,12 @@
 namespace bkit {
 
 XMacStringCompare::XMacStringCompare(std::shared_ptr<const platform::Locale> locale)
-    : fLocale(std::move(locale)), fComparer(std::make_unique<platform::StringComparer>(*fLocale))
+    : fLocale(std::move(locale)), fComparer(*fLocale)
 {
 }
 
 XMacStringCompare::XMacStringCompare(const XMacStringCompare& other)
-    : fLocale(other.fLocale), fComparer(std::make_unique<platform::StringComparer>(*other.fComparer))
+    : fLocale(other.fLocale), fComparer(other.fComparer)
 {
 }
 
@@ -20,7 +20,7 @@ XMacStringCompare::~XMacStringCompare() = default;
 
 bool XMacStringCompare::IsValid() const
 {
-    return fComparer->IsValid();
+    return fComparer.IsValid();
 }
 
 bool XMacStringCompare::_FindCFString(const UniChar* text, VIndex textLength, const UniChar* pattern,
@@ -29,7 +29,7 @@ bool XMacStringCompare::_FindCFString(const UniChar* text, VIndex textLength, co
 {
     int32_t at = 0;
     int32_t covered = 0;
-    bool found = fComparer->Find(text, textLength, pattern, patternLength, withDiacritics, at, covered);
+    bool found = fComparer.Find(text, textLength, pattern, patternLength, withDiacritics, at, covered);
     location = at;
     length = covered;
     return found;
@@ -37,7 +37,7 @@ bool XMacStringCompare::_FindCFString(const UniChar* text, VIndex textLength, co
 
 std::string XMacStringCompare::GetVersion() const
 {
-    return fComparer->GetVersion();
+    return fComparer.GetVersion();
 }
 
 }  // namespace bkit

@@ -38,7 +38,7 @@ public:
     int32_t _CompareCFString(const UniChar* a, VIndex aLength, const UniChar* b, VIndex bLength,
                              bool withDiacritics) const
     {
-        return fComparer->Compare(a, aLength, b, bLength, withDiacritics);
+        return fComparer.Compare(a, aLength, b, bLength, withDiacritics);
     }
     // The 0-based location and the length in text of the first occurrence.
     bool _FindCFString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
@@ -48,7 +48,7 @@ public:
 
 private:
     std::shared_ptr<const platform::Locale> fLocale;
-    std::unique_ptr<platform::StringComparer> fComparer;
+    platform::StringComparer fComparer;
 };
 
 }  // namespace bkit

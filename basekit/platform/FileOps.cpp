@@ -1,0 +1,354 @@
+// FileOps.cpp - renames, flags, locked opens, birth times, copies and moves.
+
+#include "basekit/platform/FileOps.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "basekit/platform/FaultSeam.h"
+#include "basekit/platform/PosixError.h"
+
+namespace bkit {
+
+namespace {
+
+int _Errno(int result)
+{
+    return result == 0 ? 0 : errno;
+}
+
+// The no-replace rename itself, without asking the seam for a rename fault.
+int _RenameNoReplace(const char* from, const char* to)
+{
+    int err = FaultSeam::Check(FaultOperation::kRenameFlag);
+    if (err == 0) {
+        if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+            return 0;
+        err = errno;
+    }
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP)
+        return err;
+
+    // The file system refuses the flag. A plain rename would replace, so a file
+    // goes through a hard link, which fails when the name is taken.
+    struct stat st;
+    if (::lstat(from, &st) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode)) {
+        if (::link(from, to) == 0) {
+            ::unlink(from);
+            return 0;
+        }
+        if (errno == EEXIST)
+            return EEXIST;
+    }
+    struct stat dest;
+    if (::lstat(to, &dest) == 0)
+        return EEXIST;
+    return _Errno(::rename(from, to));
+}
+
+std::string _ParentOf(const std::string& path)
+{
+    std::string::size_type slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// A name in the folder of to that nothing else uses.
+std::string _TemporarySibling(const char* to, int attempt)
+{
+    static std::atomic<unsigned> sCounter{0};
+    char suffix[64];
+    std::snprintf(suffix, sizeof(suffix), "/.bkit-copy-%d-%u-%d", static_cast<int>(::getpid()), sCounter.fetch_add(1),
+                  attempt);
+    return _ParentOf(to) + suffix;
+}
+
+int _CopyExtendedAttributes(int from, int to)
+{
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0)
+        return 0;
+    std::vector<char> names(static_cast<size_t>(size));
+    size = ::flistxattr(from, names.data(), names.size());
+    if (size <= 0)
+        return 0;
+    std::vector<char> value;
+    for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+        ssize_t len = ::fgetxattr(from, name, nullptr, 0);
+        if (len < 0)
+            continue;
+        value.resize(static_cast<size_t>(len) + 1);
+        len = ::fgetxattr(from, name, value.data(), value.size());
+        if (len < 0)
+            continue;
+        if (::fsetxattr(to, name, value.data(), static_cast<size_t>(len), 0) != 0 && errno != ENOTSUP &&
+            errno != EPERM)
+            return errno;
+    }
+    return 0;
+}
+
+// Copies the bytes from one descriptor to the other from their starts.
+// Returns the errno and whether the source failed.
+FileOpResult _CopyData(int from, int to)
+{
+    bool useCopyRange = true;
+    std::vector<char> buffer;
+    for (;;) {
+        if (useCopyRange) {
+            ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+            if (n > 0)
+                continue;
+            if (n == 0)
+                return {};
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF)
+                return {errno, false};
+            useCopyRange = false;
+            buffer.resize(1 << 20);
+        }
+        ssize_t n = RetryOnEINTR([&] { return ::read(from, buffer.data(), buffer.size()); });
+        if (n < 0)
+            return {errno, true};
+        if (n == 0)
+            return {};
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = RetryOnEINTR([&] { return ::write(to, buffer.data() + done, static_cast<size_t>(n - done)); });
+            if (w < 0)
+                return {errno, false};
+            // A write that takes nothing would loop for ever: the volume is full.
+            if (w == 0)
+                return {ENOSPC, false};
+            done += w;
+        }
+    }
+}
+
+}  // namespace
+
+int RenameNoReplace(const char* from, const char* to)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kRename))
+        return err;
+    return _RenameNoReplace(from, to);
+}
+
+int RenameReplacing(const char* from, const char* to)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kRename))
+        return err;
+    return _Errno(::rename(from, to));
+}
+
+int UnlinkItem(const char* path)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kDelete))
+        return err;
+    return _Errno(::unlink(path));
+}
+
+int GetFileFlags(const char* path, bool follow, uint32_t& flags)
+{
+    flags = 0;
+    struct stat st;
+    if ((follow ? ::stat(path, &st) : ::lstat(path, &st)) != 0)
+        return errno;
+    if (S_ISLNK(st.st_mode))
+        return 0;
+    uint32_t value = 0;
+    ssize_t n = ::getxattr(path, kFileFlagsAttributeName, &value, sizeof(value));
+    if (n == static_cast<ssize_t>(sizeof(value)))
+        flags = value & ~kFileFlagSystemImmutable;
+    else if (n < 0 && errno != ENODATA && errno != ENOTSUP)
+        return errno;
+
+    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+        StFileDescriptor fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        int attr = 0;
+        if (fd.IsValid() && ::ioctl(fd.Get(), FS_IOC_GETFLAGS, &attr) == 0 && (attr & FS_IMMUTABLE_FL) != 0)
+            flags |= kFileFlagSystemImmutable;
+    }
+    return 0;
+}
+
+int SetFileFlags(const char* path, bool follow, uint32_t flags)
+{
+    struct stat st;
+    if ((follow ? ::stat(path, &st) : ::lstat(path, &st)) != 0)
+        return errno;
+    if (S_ISLNK(st.st_mode))
+        return 0;
+    uint32_t value = flags & ~kFileFlagSystemImmutable;
+    if (value == 0) {
+        if (::removexattr(path, kFileFlagsAttributeName) != 0 && errno != ENODATA)
+            return errno;
+        return 0;
+    }
+    return _Errno(::setxattr(path, kFileFlagsAttributeName, &value, sizeof(value), 0));
+}
+
+int OpenFileLocked(const char* path, int flags, mode_t mode, FileLockKind lock, int& outFD)
+{
+    outFD = -1;
+    bool truncate = (flags & O_TRUNC) != 0;
+    if (lock != FileLockKind::kNone)
+        flags &= ~O_TRUNC;
+    StFileDescriptor fd(RetryOnEINTR([&] { return ::open(path, flags, mode); }));
+    if (!fd.IsValid())
+        return errno;
+    if (lock != FileLockKind::kNone) {
+        int op = (lock == FileLockKind::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+        if (RetryOnEINTR([&] { return ::flock(fd.Get(), op); }) != 0)
+            return errno;
+        if (truncate && ::ftruncate(fd.Get(), 0) != 0)
+            return errno;
+    }
+    outFD = fd.Release();
+    return 0;
+}
+
+int GetBirthTime(const char* path, bool follow, struct timespec& out)
+{
+    struct statx stx;
+    if (::statx(AT_FDCWD, path, follow ? 0 : AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &stx) != 0)
+        return errno;
+    const struct statx_timestamp& t = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
+    out.tv_sec = t.tv_sec;
+    out.tv_nsec = t.tv_nsec;
+    return 0;
+}
+
+FileOpResult CopyFileItemDirect(const char* from, const char* to)
+{
+    struct stat st;
+    if (::lstat(from, &st) != 0)
+        return {errno, true};
+
+    if (S_ISLNK(st.st_mode)) {
+        std::vector<char> target(static_cast<size_t>(st.st_size) + 2);
+        ssize_t n = ::readlink(from, target.data(), target.size() - 1);
+        if (n < 0)
+            return {errno, true};
+        target[static_cast<size_t>(n)] = 0;
+        if (int err = FaultSeam::Check(FaultOperation::kCopy))
+            return {err, false};
+        if (::symlink(target.data(), to) != 0)
+            return {errno, false};
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::utimensat(AT_FDCWD, to, times, AT_SYMLINK_NOFOLLOW);
+        return {};
+    }
+    if (S_ISDIR(st.st_mode))
+        return {EISDIR, true};
+    if (!S_ISREG(st.st_mode))
+        return {ENOTSUP, true};
+
+    StFileDescriptor source(RetryOnEINTR([&] { return ::open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW); }));
+    if (!source.IsValid())
+        return {errno, true};
+    StFileDescriptor dest(
+        RetryOnEINTR([&] { return ::open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600); }));
+    if (!dest.IsValid())
+        return {errno, false};
+
+    FileOpResult result;
+    if (int err = FaultSeam::Check(FaultOperation::kCopy))
+        result = {err, false};
+    if (result)
+        result = _CopyData(source.Get(), dest.Get());
+    if (result) {
+        if (int err = _CopyExtendedAttributes(source.Get(), dest.Get()))
+            result = {err, false};
+    }
+    if (result && ::fchmod(dest.Get(), st.st_mode & 07777) != 0)
+        result = {errno, false};
+    if (result) {
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::futimens(dest.Get(), times) != 0)
+            result = {errno, false};
+    }
+    if (result && ::close(dest.Release()) != 0)
+        result = {errno, false};
+    if (!result) {
+        dest.Reset();
+        ::unlink(to);
+    }
+    return result;
+}
+
+FileOpResult CopyFileItem(const char* from, const char* to, bool replace)
+{
+    struct stat st;
+    if (::lstat(from, &st) != 0)
+        return {errno, true};
+    if (!replace && ::lstat(to, &st) == 0)
+        return {EEXIST, false};
+
+    std::string temporary;
+    FileOpResult result;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = _TemporarySibling(to, attempt);
+        result = CopyFileItemDirect(from, temporary.c_str());
+        if (result.error != EEXIST || result.onSource)
+            break;
+    }
+    if (!result)
+        return result;
+
+    int err = replace ? RenameReplacing(temporary.c_str(), to) : RenameNoReplace(temporary.c_str(), to);
+    if (err != 0) {
+        ::unlink(temporary.c_str());
+        return {err, false};
+    }
+    return {};
+}
+
+FileOpResult MoveFileItem(const char* from, const char* to, bool replace)
+{
+    int err = replace ? RenameReplacing(from, to) : RenameNoReplace(from, to);
+    if (err == 0)
+        return {};
+    if (err != EXDEV) {
+        struct stat st;
+        bool sourceMissing = ::lstat(from, &st) != 0;
+        return {err, sourceMissing};
+    }
+    FileOpResult copied = CopyFileItem(from, to, replace);
+    if (!copied)
+        return copied;
+    if (int removeErr = UnlinkItem(from))
+        return {removeErr, true};
+    return {};
+}
+
+int GetPathOfDescriptor(int fd, std::string& out)
+{
+    char link[64];
+    std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    std::vector<char> buffer(4097);
+    ssize_t n = ::readlink(link, buffer.data(), buffer.size() - 1);
+    if (n < 0)
+        return errno;
+    out.assign(buffer.data(), static_cast<size_t>(n));
+    return 0;
+}
+
+}  // namespace bkit

@@ -1,0 +1,436 @@
+// VFolderTest.cpp - folder objects on a real disk: bundle copies, renames, the
+// Trash, deletion, and the refusals that protect data.
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "basekit/files/VFile.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/platform/FaultSeam.h"
+#include "basekit/platform/FileOps.h"
+#include "basekit/platform/FolderOps.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "basekit/json/VJSONObject.h"
+#include "tests/support/TempFolder.h"
+
+namespace bkit {
+namespace {
+
+using test::TempFolder;
+
+VRefPtr<VFolder> FolderAt(const TempFolder& temp, const std::string& name = "")
+{
+    return VRefPtr<VFolder>::Adopt(new VFolder(temp.FolderPath(name)));
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+std::string LinkTarget(const std::string& path)
+{
+    char buffer[1024];
+    ssize_t n = readlink(path.c_str(), buffer, sizeof(buffer));
+    return n < 0 ? std::string("<no link>") : std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string Attribute(const std::string& path, const char* name)
+{
+    char buffer[256];
+    ssize_t n = lgetxattr(path.c_str(), name, buffer, sizeof(buffer));
+    return n < 0 ? std::string("<none>") : std::string(buffer, static_cast<size_t>(n));
+}
+
+time_t MTimeOf(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec : 0;
+}
+
+// The parameter of the error record on top of the context, or "<none>".
+std::string TopParameter(const StErrorContextInstaller& context, const char* name)
+{
+    VErrorBase* error = context.GetContext() ? context.GetContext()->GetLast() : nullptr;
+    if (error == nullptr || error->GetParameters() == nullptr)
+        return "<none>";
+    VString text;
+    if (error->GetParameters()->GetProperty(VString(name)).GetString(text) != 0)
+        return "<none>";
+    StStringConverter<char> utf8(text);
+    return utf8.GetCPointer();
+}
+
+// A small application bundle: nested folders, a Versions/Current link, an
+// executable, a read-only folder, extended attributes, an empty folder and
+// names in both Unicode forms.
+class BundleTree {
+public:
+    static constexpr const char* kComposed = "R\xC3\xA9sum\xC3\xA9.txt";       // NFC
+    static constexpr const char* kDecomposed = "Re\xCC\x81sume\xCC\x81.txt";  // NFD
+
+    explicit BundleTree(const TempFolder& temp, const std::string& root) : fTemp(temp), fRoot(root)
+    {
+        Make("");
+        Make("/Contents");
+        Make("/Contents/MacOS");
+        EXPECT_TRUE(fTemp.WriteFile(fRoot + "/Contents/MacOS/app", "#!/bin/sh\necho hi\n", 0755));
+        Make("/Contents/Frameworks");
+        Make("/Contents/Frameworks/Kit.framework");
+        Make("/Contents/Frameworks/Kit.framework/Versions");
+        Make("/Contents/Frameworks/Kit.framework/Versions/A");
+        EXPECT_TRUE(fTemp.WriteFile(fRoot + "/Contents/Frameworks/Kit.framework/Versions/A/Kit", "binary", 0755));
+        EXPECT_TRUE(fTemp.MakeLink(fRoot + "/Contents/Frameworks/Kit.framework/Versions/Current", "A"));
+        EXPECT_TRUE(fTemp.MakeLink(fRoot + "/Contents/Frameworks/Kit.framework/Kit", "Versions/Current/Kit"));
+        Make("/Contents/Resources");
+        EXPECT_TRUE(fTemp.WriteFile(fRoot + "/Contents/Resources/" + kComposed, "nfc"));
+        EXPECT_TRUE(fTemp.WriteFile(fRoot + "/Contents/Resources/" + kDecomposed, "nfd"));
+        EXPECT_TRUE(fTemp.WriteFile(fRoot + "/Contents/Resources/.hidden", "dot"));
+        Make("/Contents/Resources/Empty");
+        EXPECT_TRUE(fTemp.WriteFile(fRoot + "/Contents/Info.plist", "<plist/>"));
+        EXPECT_EQ(0, setxattr(fTemp.Path(fRoot + "/Contents/Info.plist").c_str(), "user.origin", "web", 3, 0));
+        EXPECT_EQ(0, setxattr(fTemp.Path(fRoot + "/Contents").c_str(), "user.folder", "tag", 3, 0));
+        Make("/Contents/Locked");
+        EXPECT_TRUE(fTemp.WriteFile(fRoot + "/Contents/Locked/data", "ro"));
+        EXPECT_EQ(0, chmod(fTemp.Path(fRoot + "/Contents/Locked").c_str(), 0555));
+        struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        EXPECT_EQ(0, utimensat(AT_FDCWD, fTemp.Path(fRoot + "/Contents/MacOS/app").c_str(), old, 0));
+        EXPECT_EQ(0, utimensat(AT_FDCWD, fTemp.Path(fRoot + "/Contents/Locked").c_str(), old, 0));
+    }
+
+    // Checks that the tree at root is an intact copy of this bundle.
+    void ExpectIntactAt(const std::string& root) const
+    {
+        SCOPED_TRACE(root);
+        const std::string kit = root + "/Contents/Frameworks/Kit.framework";
+        EXPECT_EQ("A", LinkTarget(fTemp.Path(kit + "/Versions/Current")));
+        EXPECT_EQ("Versions/Current/Kit", LinkTarget(fTemp.Path(kit + "/Kit")));
+        EXPECT_EQ("binary", fTemp.ReadFile(kit + "/Kit"));
+        EXPECT_EQ(0755u, ModeOf(fTemp.Path(root + "/Contents/MacOS/app")));
+        EXPECT_EQ(1000000000, MTimeOf(fTemp.Path(root + "/Contents/MacOS/app")));
+        EXPECT_EQ(0555u, ModeOf(fTemp.Path(root + "/Contents/Locked")));
+        EXPECT_EQ(1000000000, MTimeOf(fTemp.Path(root + "/Contents/Locked")));
+        EXPECT_EQ("ro", fTemp.ReadFile(root + "/Contents/Locked/data"));
+        EXPECT_EQ("web", Attribute(fTemp.Path(root + "/Contents/Info.plist"), "user.origin"));
+        EXPECT_EQ("tag", Attribute(fTemp.Path(root + "/Contents"), "user.folder"));
+        EXPECT_EQ("nfc", fTemp.ReadFile(root + "/Contents/Resources/" + kComposed));
+        EXPECT_EQ("nfd", fTemp.ReadFile(root + "/Contents/Resources/" + kDecomposed));
+        EXPECT_EQ("dot", fTemp.ReadFile(root + "/Contents/Resources/.hidden"));
+        EXPECT_TRUE(fTemp.ItemExists(root + "/Contents/Resources/Empty"));
+    }
+
+private:
+    void Make(const std::string& sub) { EXPECT_TRUE(fTemp.MakeFolder(fRoot + sub)); }
+
+    const TempFolder& fTemp;
+    std::string fRoot;
+};
+
+class VFolderTest : public test::TempFolderTest {};
+
+TEST_F(VFolderTest, BundleCopiedRenamedTrashedRestoredAndDeleted)
+{
+    BundleTree bundle(fTemp, "My.app");
+    ASSERT_TRUE(fTemp.MakeFolder("dest"));
+    VRefPtr<VFolder> source = FolderAt(fTemp, "My.app");
+    VRefPtr<VFolder> dest = FolderAt(fTemp, "dest");
+
+    // A new copy, a replacing copy over it, and a plain copy elsewhere.
+    ASSERT_TRUE(fTemp.MakeFolder("other"));
+    struct Case {
+        const char* destination;
+        uint32_t options;
+    } cases[] = {{"dest", FCP_Overwrite}, {"dest", FCP_Overwrite}, {"other", FCP_Default}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.destination);
+        VFolder* copy = nullptr;
+        ASSERT_EQ(0u, source->CopyTo(*FolderAt(fTemp, c.destination), &copy, c.options));
+        ASSERT_NE(nullptr, copy);
+        EXPECT_TRUE(copy->Exists());
+        copy->Release();
+        bundle.ExpectIntactAt(std::string(c.destination) + "/My.app");
+    }
+
+    VFolder* renamed = nullptr;
+    VRefPtr<VFolder> copied = FolderAt(fTemp, "dest/My.app");
+    ASSERT_EQ(0u, copied->Rename(VString("Renamed.app"), &renamed));
+    VRefPtr<VFolder> renamedRef = VRefPtr<VFolder>::Adopt(renamed);
+    ASSERT_TRUE(renamedRef);
+    EXPECT_TRUE(renamedRef->Exists());
+    EXPECT_FALSE(copied->Exists());
+    bundle.ExpectIntactAt("dest/Renamed.app");
+
+    // The Trash of the home volume, here inside the test folder.
+    std::string dataHome = fTemp.Path("data");
+    ASSERT_TRUE(fTemp.MakeFolder("data"));
+    const char* oldDataHome = std::getenv("XDG_DATA_HOME");
+    std::string savedDataHome = oldDataHome ? oldDataHome : "";
+    setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    VError trashed = renamedRef->MoveToTrash();
+    if (oldDataHome)
+        setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    ASSERT_EQ(0u, trashed);
+    EXPECT_FALSE(renamedRef->Exists());
+    bundle.ExpectIntactAt("data/Trash/files/Renamed.app");
+    std::string info = fTemp.ReadFile("data/Trash/info/Renamed.app.trashinfo");
+    EXPECT_NE(std::string::npos, info.find("[Trash Info]")) << info;
+    EXPECT_NE(std::string::npos, info.find("Path=")) << info;
+    EXPECT_NE(std::string::npos, info.find("DeletionDate=")) << info;
+
+    // Restored by hand, as a desktop does: back to where the record says.
+    ASSERT_EQ(0, rename(fTemp.Path("data/Trash/files/Renamed.app").c_str(), fTemp.Path("dest/Renamed.app").c_str()));
+    ASSERT_EQ(0, unlink(fTemp.Path("data/Trash/info/Renamed.app.trashinfo").c_str()));
+    bundle.ExpectIntactAt("dest/Renamed.app");
+
+    EXPECT_EQ(0u, renamedRef->Delete(true));
+    EXPECT_FALSE(fTemp.ItemExists("dest/Renamed.app"));
+    EXPECT_TRUE(source->Exists());
+}
+
+TEST_F(VFolderTest, CopyIntoItselfIsRefusedBeforeAnythingIsMade)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/sub"));
+    ASSERT_TRUE(fTemp.WriteFile("src/f", "x"));
+    ASSERT_TRUE(fTemp.MakeLink("alias", "src"));
+    VRefPtr<VFolder> source = FolderAt(fTemp, "src");
+
+    struct Case {
+        const char* destination;
+        bool contents;
+    } cases[] = {{"src", false}, {"src/sub", false}, {"src/new", true}, {"src/new/deeper", true}, {"alias/new", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.destination);
+        StErrorContextInstaller context(false, true);
+        VRefPtr<VFolder> destination = FolderAt(fTemp, c.destination);
+        VFolder* out = reinterpret_cast<VFolder*>(1);
+        VError err = c.contents ? source->CopyContentsTo(*destination) : source->CopyTo(*destination, &out);
+        EXPECT_EQ(VE_CANNOT_COPY_FOLDER_INTO_ITSELF, err);
+        if (!c.contents) {
+            EXPECT_EQ(nullptr, out);
+        }
+        EXPECT_NE("<none>", TopParameter(context, "destination"));
+        EXPECT_FALSE(fTemp.ItemExists("src/new"));
+        EXPECT_FALSE(fTemp.ItemExists("src/sub/src"));
+    }
+}
+
+TEST_F(VFolderTest, FailedTreeCopyRollsBackThenItemCopyCompletes)
+{
+    BundleTree bundle(fTemp, "B.app");
+    ASSERT_TRUE(fTemp.MakeFolder("dest"));
+
+    // The tree copy alone leaves nothing behind when a file's data fails.
+    {
+        FaultSeam::ArmAlways(FaultOperation::kCopy, ENOSPC);
+        int err = CopyFolderTree(fTemp.Path("B.app").c_str(), fTemp.Path("dest/B.app").c_str());
+        FaultSeam::DisarmAll();
+        EXPECT_EQ(ENOSPC, err);
+        EXPECT_FALSE(fTemp.ItemExists("dest/B.app"));
+    }
+
+    // Through the folder object: the third file fails once, the partial tree
+    // is rolled back and the item-by-item copy then makes a whole copy.
+    StFaultSeam seam(FaultOperation::kCopy, 3, ENOSPC);
+    VFolder* out = nullptr;
+    EXPECT_EQ(0u, FolderAt(fTemp, "B.app")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite));
+    ReleaseRefCountable(&out);
+    EXPECT_EQ("binary", fTemp.ReadFile("dest/B.app/Contents/Frameworks/Kit.framework/Versions/A/Kit"));
+    EXPECT_EQ("A", LinkTarget(fTemp.Path("dest/B.app/Contents/Frameworks/Kit.framework/Versions/Current")));
+}
+
+TEST_F(VFolderTest, ContinueOnErrorCopiesTheOthersAndReportsTheFirst)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    for (const char* name : {"a", "b", "c", "d"})
+        ASSERT_TRUE(fTemp.WriteFile(std::string("src/") + name, name));
+    ASSERT_TRUE(fTemp.MakeFolder("dest"));
+    StErrorContextInstaller context(false, true);
+    FaultSeam::Arm(FaultOperation::kCopy, 2, EIO);
+    VError err = FolderAt(fTemp, "src")->CopyContentsTo(*FolderAt(fTemp, "dest"), FCP_ContinueOnError);
+    FaultSeam::DisarmAll();
+    EXPECT_NE(0u, err);
+    int copied = 0;
+    for (const char* name : {"a", "b", "c", "d"})
+        copied += fTemp.ItemExists(std::string("dest/") + name) ? 1 : 0;
+    EXPECT_EQ(3, copied);
+}
+
+TEST_F(VFolderTest, MergeKeepsExistingItemsAndSkipInvisiblesLeavesDotNames)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.WriteFile("src/new", "n"));
+    ASSERT_TRUE(fTemp.WriteFile("src/.dot", "d"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/.dotdir"));
+    ASSERT_TRUE(fTemp.MakeFolder("dest"));
+    ASSERT_TRUE(fTemp.MakeFolder("dest/src"));
+    ASSERT_TRUE(fTemp.WriteFile("dest/src/old", "o"));
+    VFolder* out = nullptr;
+    ASSERT_EQ(0u, FolderAt(fTemp, "src")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_SkipInvisibles));
+    ReleaseRefCountable(&out);
+    EXPECT_EQ("o", fTemp.ReadFile("dest/src/old"));
+    EXPECT_EQ("n", fTemp.ReadFile("dest/src/new"));
+    EXPECT_FALSE(fTemp.ItemExists("dest/src/.dot"));
+    EXPECT_FALSE(fTemp.ItemExists("dest/src/.dotdir"));
+}
+
+TEST_F(VFolderTest, DeleteOfFolderReachedThroughLinkRemovesOnlyTheLink)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("target"));
+    ASSERT_TRUE(fTemp.WriteFile("target/keep", "k"));
+    ASSERT_TRUE(fTemp.MakeFolder("target/sub"));
+    for (int forced = 0; forced < 2; ++forced) {
+        SCOPED_TRACE(forced);
+        ASSERT_TRUE(fTemp.MakeLink("link", "target"));
+        VRefPtr<VFolder> link = VRefPtr<VFolder>::Adopt(new VFolder(VString(fTemp.Path("link/").c_str()), FPS_POSIX));
+        EXPECT_TRUE(link->Exists());
+        EXPECT_EQ(0u, forced ? link->DeleteForced() : link->Delete(true));
+        EXPECT_FALSE(fTemp.ItemExists("link"));
+        EXPECT_EQ("k", fTemp.ReadFile("target/keep"));
+        EXPECT_TRUE(fTemp.ItemExists("target/sub"));
+    }
+}
+
+TEST_F(VFolderTest, DeleteRefusesNonEmptyAndDeletesWithContents)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("f"));
+    ASSERT_TRUE(fTemp.WriteFile("f/.invisible", "x"));
+    ASSERT_TRUE(fTemp.MakeFolder("f/sub"));
+    ASSERT_TRUE(fTemp.WriteFile("f/sub/y", "y"));
+    VRefPtr<VFolder> folder = FolderAt(fTemp, "f");
+    {
+        StErrorContextInstaller context(false, true);
+        EXPECT_EQ(VE_FOLDER_NOT_EMPTY, folder->Delete(false));
+        EXPECT_TRUE(fTemp.ItemExists("f/.invisible"));
+    }
+    EXPECT_EQ(0u, folder->Delete(true));
+    EXPECT_FALSE(folder->Exists());
+}
+
+TEST_F(VFolderTest, IsEmptyAndCreateRecursive)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("a"));
+    EXPECT_TRUE(FolderAt(fTemp, "missing")->IsEmpty());
+    EXPECT_TRUE(FolderAt(fTemp, "a")->IsEmpty());
+    ASSERT_TRUE(fTemp.WriteFile("a/.dot", ""));
+    EXPECT_FALSE(FolderAt(fTemp, "a")->IsEmpty());
+
+    mode_t before = ModeOf(fTemp.Path("a"));
+    EXPECT_EQ(0u, FolderAt(fTemp, "a/b/c")->CreateRecursive(true));
+    EXPECT_EQ(0777u, ModeOf(fTemp.Path("a/b")));
+    EXPECT_EQ(0777u, ModeOf(fTemp.Path("a/b/c")));
+    EXPECT_EQ(before, ModeOf(fTemp.Path("a")));
+    EXPECT_EQ(0u, FolderAt(fTemp, "a/b/c")->Create());
+}
+
+TEST_F(VFolderTest, ForcedDeleteUnlocksInsideAndPutsTheParentBack)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("parent"));
+    ASSERT_TRUE(fTemp.MakeFolder("parent/victim"));
+    ASSERT_TRUE(fTemp.MakeFolder("parent/victim/ro"));
+    ASSERT_TRUE(fTemp.WriteFile("parent/victim/ro/locked", "l"));
+    ASSERT_EQ(0, SetFileFlags(fTemp.Path("parent/victim/ro/locked").c_str(), false, kFileFlagUserImmutable));
+    ASSERT_EQ(0, chmod(fTemp.Path("parent/victim/ro").c_str(), 0500));
+    ASSERT_EQ(0, SetFileFlags(fTemp.Path("parent").c_str(), true, kFileFlagUserImmutable | kFileFlagHidden));
+    // A locked item outside the tree stays locked.
+    ASSERT_TRUE(fTemp.WriteFile("parent/outside", "o"));
+    ASSERT_EQ(0, SetFileFlags(fTemp.Path("parent/outside").c_str(), false, kFileFlagUserImmutable));
+
+    EXPECT_EQ(0u, FolderAt(fTemp, "parent/victim")->DeleteForced());
+    EXPECT_FALSE(fTemp.ItemExists("parent/victim"));
+    uint32_t flags = 0;
+    ASSERT_EQ(0, GetFileFlags(fTemp.Path("parent").c_str(), true, flags));
+    EXPECT_EQ(kFileFlagUserImmutable | kFileFlagHidden, flags & (kFileFlagUserImmutable | kFileFlagHidden));
+    ASSERT_EQ(0, GetFileFlags(fTemp.Path("parent/outside").c_str(), false, flags));
+    EXPECT_EQ(kFileFlagUserImmutable, flags & kFileFlagUserImmutable);
+
+    // A pipe stops the deletion; the parent is put back all the same.
+    ASSERT_TRUE(fTemp.MakeFolder("parent/piped"));
+    ASSERT_EQ(0, mkfifo(fTemp.Path("parent/piped/pipe").c_str(), 0600));
+    {
+        StErrorContextInstaller context(false, true);
+        EXPECT_NE(0u, FolderAt(fTemp, "parent/piped")->DeleteForced());
+    }
+    EXPECT_TRUE(fTemp.ItemExists("parent/piped/pipe"));
+    ASSERT_EQ(0, GetFileFlags(fTemp.Path("parent").c_str(), true, flags));
+    EXPECT_EQ(kFileFlagUserImmutable, flags & kFileFlagUserImmutable);
+    SetFileFlags(fTemp.Path("parent").c_str(), true, 0);
+    SetFileFlags(fTemp.Path("parent/outside").c_str(), false, 0);
+}
+
+TEST_F(VFolderTest, FailuresAreWrappedWithTheOperationsNumberAndParameters)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("a"));
+    ASSERT_TRUE(fTemp.MakeFolder("b"));
+    StErrorContextInstaller context(false, true);
+    VFolder* out = reinterpret_cast<VFolder*>(1);
+    VError err = FolderAt(fTemp, "a")->Rename(VString("b"), &out);
+    EXPECT_NE(0u, err);
+    EXPECT_EQ(kBKIT_SIGNATURE, COMPONENT_FROM_VERROR(err));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ("b", TopParameter(context, "newname"));
+    // The native cause lies below the folder error.
+    ASSERT_NE(nullptr, context.GetContext());
+    ASSERT_GE(context.GetContext()->GetErrors().size(), 2u);
+    EXPECT_EQ(kPOSX_SIGNATURE, context.GetContext()->GetErrors()[context.GetContext()->GetErrors().size() - 2]->GetComponentSignature());
+
+    // Missing folders: Trash is a no-op, copying contents reports 650.
+    EXPECT_EQ(0u, FolderAt(fTemp, "missing")->MoveToTrash());
+    EXPECT_EQ(VE_FOLDER_NOT_FOUND, FolderAt(fTemp, "missing")->CopyContentsTo(*FolderAt(fTemp, "b")));
+}
+
+TEST_F(VFolderTest, MoveKeepsNameOrTakesTheNewOne)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.WriteFile("src/f", "x"));
+    ASSERT_TRUE(fTemp.MakeFolder("to"));
+    VFolder* moved = nullptr;
+    ASSERT_EQ(0u, FolderAt(fTemp, "src")->Move(*FolderAt(fTemp, "to"), VString(""), &moved));
+    ASSERT_NE(nullptr, moved);
+    EXPECT_EQ("x", fTemp.ReadFile("to/src/f"));
+    VFolder* again = nullptr;
+    ASSERT_EQ(0u, moved->Move(*FolderAt(fTemp, ""), VString("back"), &again));
+    EXPECT_EQ("x", fTemp.ReadFile("back/f"));
+    moved->Release();
+    ReleaseRefCountable(&again);
+}
+
+TEST_F(VFolderTest, SystemFolders)
+{
+    const char* savedTmp = std::getenv("TMPDIR");
+    std::string saved = savedTmp ? savedTmp : "";
+    setenv("TMPDIR", fTemp.Path().c_str(), 1);
+    VRefPtr<VFolder> temporary = VRefPtr<VFolder>::Adopt(VFolder::RetainSystemFolder(eFK_Temporary));
+    if (savedTmp)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    ASSERT_TRUE(temporary);
+    VString posix;
+    temporary->GetPlatformPath(posix, FPS_POSIX);
+    EXPECT_TRUE(posix.EqualToString(VString((fTemp.Path() + "/").c_str()), true));
+
+    EXPECT_EQ(nullptr, VFolder::RetainSystemFolder(eFK_None));
+    EXPECT_EQ(nullptr, VFolder::RetainSystemFolder(static_cast<ESystemFolderKind>(14)));
+    VRefPtr<VFolder> k4 = VRefPtr<VFolder>::Adopt(VFolder::RetainSystemFolder(eFK_CommonApplicationData));
+    VRefPtr<VFolder> k6 = VRefPtr<VFolder>::Adopt(VFolder::RetainSystemFolder(eFK_CommonPreferences));
+    ASSERT_TRUE(k4 && k6);
+    EXPECT_TRUE(k4->IsSameFolder(k6.Get()));
+    VRefPtr<VFolder> home = VRefPtr<VFolder>::Adopt(VFolder::RetainSystemFolder(eFK_UserHome));
+    VRefPtr<VFolder> exe = VRefPtr<VFolder>::Adopt(VFolder::RetainSystemFolder(eFK_Executable));
+    ASSERT_TRUE(home && exe);
+    EXPECT_TRUE(exe->Exists());
+}
+
+}  // namespace
+}  // namespace bkit
