@@ -28,20 +28,15 @@ public:
     // settles most text before any closer look.
     static uint64_t HighBits(const char16_t* text, int32_t n)
     {
+        const char16_t* end = text + n;
         uint64_t bits = 0;
-        if (n >= 4) {
+        for (; end - text >= 4; text += 4) {
             uint64_t four;
-            for (int32_t i = 0; i + 4 <= n; i += 4) {
-                std::memcpy(&four, text + i, sizeof(four));
-                bits |= four;
-            }
-            // The last four units, overlapping what was read: no unit-by-unit tail.
-            std::memcpy(&four, text + n - 4, sizeof(four));
+            std::memcpy(&four, text, sizeof(four));
             bits |= four;
-        } else {
-            for (int32_t i = 0; i < n; ++i)
-                bits |= text[i];
         }
+        for (; text < end; ++text)
+            bits |= *text;
         return bits & 0xE000E000E000E000ULL;
     }
 
