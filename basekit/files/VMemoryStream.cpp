@@ -10,7 +10,10 @@ namespace bkit {
 
 // --- VConstPtrStream ------------------------------------------------------------
 
-VConstPtrStream::VConstPtrStream(const void* data, VSize size) : fData(data), fSize(data ? size : 0) {}
+VConstPtrStream::VConstPtrStream(const void* data, VSize size) : fData(data), fSize(data ? size : 0)
+{
+    SetDirectReadWindow(fData, static_cast<int64_t>(fSize));
+}
 
 VConstPtrStream::~VConstPtrStream() = default;
 
@@ -62,20 +65,35 @@ VError VConstPtrStream::DoSetPos(int64_t position)
 }
 
 // --- VPtrStream -----------------------------------------------------------------
+// The window's size is the data size: direct writes extend it without telling
+// the stream, so every primitive reads the size from there and publishes the
+// block again after changing it.
 
 VPtrStream::VPtrStream() = default;
 
 VPtrStream::~VPtrStream() = default;
 
+void VPtrStream::_Publish(VSize size)
+{
+    fBuffer.SetDataSize(size);
+    SetDirectWindow(fBuffer.GetDataPtr(), static_cast<int64_t>(size), static_cast<int64_t>(fBuffer.GetAllocatedSize()));
+}
+
+const VPtrStream::Buffer& VPtrStream::GetBuffer() const
+{
+    fBuffer.SetDataSize(_DataSize());
+    return fBuffer;
+}
+
 VStreamUnderlyingData VPtrStream::GetUnderlyingData() const
 {
-    return VStreamUnderlyingData{true, fBuffer.GetDataPtr(), fBuffer.GetDataSize()};
+    return VStreamUnderlyingData{true, fBuffer.GetDataPtr(), _DataSize()};
 }
 
 VError VPtrStream::DoPutData(const void* buffer, VSize count)
 {
     VSize position = static_cast<VSize>(GetPos());
-    VSize size = fBuffer.GetDataSize();
+    VSize size = _DataSize();
     if (position > SIZE_MAX - count)
         return VE_MEMORY_FULL;
     VSize end = position + count;
@@ -88,14 +106,14 @@ VError VPtrStream::DoPutData(const void* buffer, VSize count)
         std::memset(data + size, 0, position - size);
     if (count > 0)
         std::memcpy(data + position, buffer, count);
-    fBuffer.SetDataSize(std::max(size, end));
+    _Publish(std::max(size, end));
     return VE_OK;
 }
 
 VError VPtrStream::DoGetData(void* buffer, VSize* ioCount)
 {
     VSize position = static_cast<VSize>(GetPos());
-    VSize size = fBuffer.GetDataSize();
+    VSize size = _DataSize();
     VSize wanted = *ioCount;
     if (position > size) {
         *ioCount = 0;
@@ -110,7 +128,7 @@ VError VPtrStream::DoGetData(void* buffer, VSize* ioCount)
 
 int64_t VPtrStream::DoGetSize()
 {
-    return static_cast<int64_t>(fBuffer.GetDataSize());
+    return static_cast<int64_t>(_DataSize());
 }
 
 VError VPtrStream::DoSetSize(int64_t size)
@@ -118,23 +136,22 @@ VError VPtrStream::DoSetSize(int64_t size)
     if (size < 0)
         return VE_INVALID_PARAMETER;
     VSize newSize = static_cast<VSize>(size);
-    VSize oldSize = fBuffer.GetDataSize();
+    VSize oldSize = _DataSize();
     if (fBuffer.GetAllocatedSize() != newSize) {
         if (!fBuffer.SetSize(newSize))
             return VE_MEMORY_FULL;
-    } else {
-        fBuffer.SetDataSize(newSize);
     }
     // Bytes nothing was written to read as zeros, not as what the allocator
     // left there.
     if (newSize > oldSize)
         std::memset(static_cast<uint8_t*>(fBuffer.GetDataPtr()) + oldSize, 0, newSize - oldSize);
+    _Publish(newSize);
     return VE_OK;
 }
 
 VError VPtrStream::DoSetPos(int64_t position)
 {
-    if (static_cast<VSize>(position) <= fBuffer.GetDataSize())
+    if (static_cast<VSize>(position) <= _DataSize())
         return VE_OK;
     return DoSetSize(position);
 }

@@ -13,6 +13,10 @@
 //   destroyed. Growing its data, by writing or by moving the position past the
 //   end, fills the new bytes that nothing was written to with zeros.
 // - Reading past the end stores VE_STREAM_EOF; out of memory is VE_MEMORY_FULL.
+// - Both show their block to the base as its direct window, so that numbers
+//   and byte blocks move without a call per transfer. VPtrStream's data size
+//   is the window's, which direct writes extend; GetBuffer brings the buffer's
+//   own data size up to date before handing it out.
 // - Like every stream, one task uses a memory stream at a time.
 #pragma once
 
@@ -55,7 +59,7 @@ public:
     VStreamUnderlyingData GetUnderlyingData() const override;
 
     // The growable buffer (data pointer, data size, capacity), for reading.
-    const Buffer& GetBuffer() const { return fBuffer; }
+    const Buffer& GetBuffer() const;
 
 protected:
     VError DoPutData(const void* buffer, VSize count) override;
@@ -67,7 +71,14 @@ protected:
     VError DoSetPos(int64_t position) override;
 
 private:
-    Buffer fBuffer;
+    VSize _DataSize() const { return static_cast<VSize>(GetDirectWindowSize()); }
+    // Makes size the data size of the buffer and shows the block as the
+    // window again.
+    void _Publish(VSize size);
+
+    // Mutable for GetBuffer, which catches the buffer's data size up with
+    // direct writes.
+    mutable Buffer fBuffer;
 };
 
 }  // namespace bkit

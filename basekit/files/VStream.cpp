@@ -13,6 +13,8 @@
 
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VMemoryMgr.h"
+#include "basekit/text/VString.h"
+#include "basekit/values/VArrayString.h"
 #include "basekit/values/VValue.h"
 
 namespace bkit {
@@ -62,6 +64,44 @@ VError VStream::DoCloseWriting(bool) { return VE_OK; }
 VError VStream::DoUngetData(const void*, VSize) { return VE_OK; }
 VError VStream::DoSetPos(int64_t) { return VE_OK; }
 VError VStream::DoFlush() { return VE_OK; }
+
+// --- direct window -------------------------------------------------------------
+
+void VStream::SetDirectWindow(void* data, int64_t size, int64_t capacity)
+{
+    fWindowRead = static_cast<const uint8_t*>(data);
+    fWindowWrite = static_cast<uint8_t*>(data);
+    fWindowSize = data ? size : 0;
+    fWindowCapacity = data ? capacity : 0;
+    _UpdateDirectLimits();
+}
+
+void VStream::SetDirectReadWindow(const void* data, int64_t size)
+{
+    fWindowRead = static_cast<const uint8_t*>(data);
+    fWindowWrite = nullptr;
+    fWindowSize = data ? size : 0;
+    fWindowCapacity = 0;
+    _UpdateDirectLimits();
+}
+
+void VStream::ClearDirectWindow()
+{
+    fWindowRead = nullptr;
+    fWindowWrite = nullptr;
+    fWindowSize = 0;
+    fWindowCapacity = 0;
+    _UpdateDirectLimits();
+}
+
+void VStream::_UpdateDirectLimits()
+{
+    // Progress must see every transfer, so an indicator turns direct access
+    // off.
+    const bool direct = fProgressIndicator == nullptr;
+    fReadLimit = direct && fIsReading && fWindowRead ? fWindowSize : 0;
+    fWriteLimit = direct && fIsWriting && fWindowWrite ? fWindowCapacity : 0;
+}
 
 VError VStream::ReportError(VError err)
 {
@@ -113,6 +153,7 @@ VError VStream::OpenReading()
     if (fLastError == VE_OK) {
         fIsReading = true;
         _ProgressBegin(true);
+        _UpdateDirectLimits();
     }
     return fLastError;
 }
@@ -149,6 +190,7 @@ VError VStream::CloseReading()
     DoCloseReading();
     _ProgressEnd();
     fIsReading = false;
+    _UpdateDirectLimits();
     return fLastError;
 }
 
@@ -166,6 +208,7 @@ VError VStream::OpenWriting()
     if (fLastError == VE_OK) {
         fIsWriting = true;
         _ProgressBegin(false);
+        _UpdateDirectLimits();
     }
     return fLastError;
 }
@@ -180,6 +223,7 @@ VError VStream::CloseWriting(bool setSize)
     DoCloseWriting(setSize);
     _ProgressEnd();
     fIsWriting = false;
+    _UpdateDirectLimits();
     return fLastError;
 }
 
@@ -252,6 +296,14 @@ VError VStream::Flush()
 
 VError VStream::PutData(const void* buffer, VSize count)
 {
+    if (fLastError == VE_OK && fPosition < fWriteLimit && fPosition <= fWindowSize &&
+        count <= static_cast<VSize>(fWriteLimit - fPosition) && count > 0) {
+        std::memcpy(fWindowWrite + fPosition, buffer, count);
+        fPosition += static_cast<int64_t>(count);
+        if (fPosition > fWindowSize)
+            fWindowSize = fPosition;
+        return VE_OK;
+    }
     VError err = _CheckWriting();
     if (err != VE_OK)
         return err;
@@ -264,6 +316,14 @@ VError VStream::PutData(const void* buffer, VSize count)
 
 VError VStream::GetData(void* buffer, VSize count, VSize* outRead)
 {
+    if (fLastError == VE_OK && fPosition < fReadLimit && count <= static_cast<VSize>(fReadLimit - fPosition) &&
+        count > 0) {
+        std::memcpy(buffer, fWindowRead + fPosition, count);
+        fPosition += static_cast<int64_t>(count);
+        if (outRead)
+            *outRead = count;
+        return VE_OK;
+    }
     if (outRead)
         *outRead = 0;
     VError err = _CheckReading();
@@ -333,6 +393,7 @@ VError VStream::PutContentInto(VStream* destination)
     DoCloseReading();
     _ProgressEnd();
     fIsReading = false;
+    _UpdateDirectLimits();
     return err;
 }
 
@@ -419,6 +480,18 @@ VError VStream::PutHexBytes(const char* bytes, VSize count)
         bytes += n;
         count -= n;
     }
+    return err;
+}
+
+// --- tab-separated lines ---------------------------------------------------------
+
+VError VStream::GetTTRLine(VArrayString& outArray)
+{
+    outArray.Clear();
+    VString line;
+    VError err = GetTextLine(line, false, nullptr);
+    if (err == VE_OK || err == VE_STREAM_EOF)
+        line.GetSubStrings(u'\t', outArray, true, false);
     return err;
 }
 

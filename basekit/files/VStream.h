@@ -23,10 +23,17 @@
 // - A stream is used by one task at a time; it has no lock. It is not
 //   copyable. The stream owns nothing the caller passes to it, except its
 //   progress indicator.
+// - A subclass that keeps its bytes in one block of memory may show that block
+//   to the base as a direct window (SetDirectWindow). Single numbers and byte
+//   blocks that fit inside it are then moved inline, without a call to a
+//   primitive, whenever the stream is open in the matching direction, has no
+//   error stored and has no progress indicator; every other case takes the
+//   common path through the primitives. The outcome is the same either way.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "basekit/BKitTypes.h"
@@ -36,6 +43,7 @@ namespace bkit {
 
 class VString;
 class VValue;
+class VArrayString;
 class VProgressIndicator;
 
 // Error codes of streams (component 'bkit'). A negative position is
@@ -178,6 +186,21 @@ public:
     {
         static_assert(std::is_arithmetic_v<T> && (sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8),
                       "streams put numbers of 1, 2, 4 or 8 bytes");
+        const int64_t end = fPosition + static_cast<int64_t>(sizeof(T));
+        // The write limit is 0 unless writing through a direct window; a
+        // position past the window's data would leave a gap to fill, which is
+        // the primitive's business.
+        if (end <= fWriteLimit && fLastError == VE_OK && fPosition <= fWindowSize) [[likely]] {
+            if constexpr (sizeof(T) > 1) {
+                if (fNeedSwap)
+                    value = _Swapped(value);
+            }
+            _StoreWindowBytes(fWindowWrite + fPosition, value);
+            fPosition = end;
+            if (end > fWindowSize)
+                fWindowSize = end;
+            return VE_OK;
+        }
         return _PutNumber(&value, sizeof(T));
     }
     template <class T>
@@ -185,6 +208,17 @@ public:
     {
         static_assert(std::is_arithmetic_v<T> && (sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8),
                       "streams get numbers of 1, 2, 4 or 8 bytes");
+        const int64_t end = fPosition + static_cast<int64_t>(sizeof(T));
+        // The read limit is 0 unless reading through a direct window.
+        if (end <= fReadLimit && fLastError == VE_OK) [[likely]] {
+            _LoadWindowBytes(fWindowRead + fPosition, value);
+            if constexpr (sizeof(T) > 1) {
+                if (fNeedSwap)
+                    value = _Swapped(value);
+            }
+            fPosition = end;
+            return VE_OK;
+        }
         return _GetNumber(&value, sizeof(T));
     }
 
@@ -269,6 +303,12 @@ public:
     // the very end of the data returns VE_STREAM_EOF.
     VError GetTextLine(VString& line, bool keepLineEnd, const UniChar* terminator = nullptr);
 
+    // Empties outArray, reads one line as GetTextLine(line, false) does and,
+    // when that succeeded or met the end of the data, appends each of the
+    // line's TAB-separated fields to it (the last one too, so an empty line
+    // gives one empty string). Returns GetTextLine's result.
+    VError GetTTRLine(VArrayString& outArray);
+
 protected:
     // Storage primitives. The base versions of the non-abstract ones do
     // nothing and return 0.
@@ -292,6 +332,19 @@ protected:
     // Pushes err on the task's error stack and stores it as the sticky error.
     VError ReportError(VError err);
 
+    // Direct window: the subclass's block, size bytes of data in capacity
+    // bytes of room, with offset 0 at data. The base then reads and writes
+    // inside it without calling DoGetData or DoPutData; a write beyond size
+    // grows the window's size, which the subclass takes back as its data size
+    // with GetDirectWindowSize. The subclass sets the window again after every
+    // change of its block (a primitive that moved or resized it) and keeps the
+    // bytes from size to capacity its own until written. A read-only block is
+    // shown with a capacity of 0. Positions stay the base's.
+    void SetDirectWindow(void* data, int64_t size, int64_t capacity);
+    void SetDirectReadWindow(const void* data, int64_t size);
+    void ClearDirectWindow();
+    int64_t GetDirectWindowSize() const { return fWindowSize; }
+
 private:
     VError _PutNumber(const void* value, size_t width);
     VError _GetNumber(void* value, size_t width);
@@ -310,15 +363,96 @@ private:
     void _ProgressEnd();
     void _ProgressReport(VSize count);
 
-    VProgressIndicator* fProgressIndicator = nullptr;
+    // Recomputes the limits of direct access from the window and the state;
+    // called whenever either changes.
+    void _UpdateDirectLimits();
+
+    // Unaligned access to window bytes typed as 16-bit units. A byte-wise copy
+    // would tell the compiler that it may overwrite any object, the stream's
+    // position included, which forces a reload of every field after each
+    // number moved; 16-bit units cannot alias any field of the stream.
+    typedef int16_t _Unit2 __attribute__((aligned(1)));
+    typedef int16_t _Unit4 __attribute__((vector_size(4), aligned(1)));
+    typedef int16_t _Unit8 __attribute__((vector_size(8), aligned(1)));
+
+    template <class T>
+    static void _StoreWindowBytes(uint8_t* at, T value)
+    {
+        if constexpr (sizeof(T) == 1) {
+            std::memcpy(at, &value, 1);
+        } else if constexpr (sizeof(T) == 2) {
+            _Unit2 unit;
+            std::memcpy(&unit, &value, 2);
+            *reinterpret_cast<_Unit2*>(at) = unit;
+        } else if constexpr (sizeof(T) == 4) {
+            _Unit4 unit;
+            std::memcpy(&unit, &value, 4);
+            *reinterpret_cast<_Unit4*>(at) = unit;
+        } else {
+            _Unit8 unit;
+            std::memcpy(&unit, &value, 8);
+            *reinterpret_cast<_Unit8*>(at) = unit;
+        }
+    }
+    template <class T>
+    static void _LoadWindowBytes(const uint8_t* at, T& value)
+    {
+        if constexpr (sizeof(T) == 1) {
+            std::memcpy(&value, at, 1);
+        } else if constexpr (sizeof(T) == 2) {
+            _Unit2 unit = *reinterpret_cast<const _Unit2*>(at);
+            std::memcpy(&value, &unit, 2);
+        } else if constexpr (sizeof(T) == 4) {
+            _Unit4 unit = *reinterpret_cast<const _Unit4*>(at);
+            std::memcpy(&value, &unit, 4);
+        } else {
+            _Unit8 unit = *reinterpret_cast<const _Unit8*>(at);
+            std::memcpy(&value, &unit, 8);
+        }
+    }
+
+    template <class T>
+    static T _Swapped(T value)
+    {
+        if constexpr (sizeof(T) == 2) {
+            uint16_t bits;
+            std::memcpy(&bits, &value, 2);
+            bits = __builtin_bswap16(bits);
+            std::memcpy(&value, &bits, 2);
+        } else if constexpr (sizeof(T) == 4) {
+            uint32_t bits;
+            std::memcpy(&bits, &value, 4);
+            bits = __builtin_bswap32(bits);
+            std::memcpy(&value, &bits, 4);
+        } else if constexpr (sizeof(T) == 8) {
+            uint64_t bits;
+            std::memcpy(&bits, &value, 8);
+            bits = __builtin_bswap64(bits);
+            std::memcpy(&value, &bits, 8);
+        }
+        return value;
+    }
+
+    // Direct window (see SetDirectWindow) and the limits that gate it: the
+    // byte offset a direct read or write may reach, 0 while direct access is
+    // off in that direction. Kept first with the position and the error, the
+    // fields every inline transfer looks at.
+    const uint8_t* fWindowRead = nullptr;
+    uint8_t* fWindowWrite = nullptr;
+    int64_t fWindowSize = 0;
+    int64_t fWindowCapacity = 0;
+    int64_t fReadLimit = 0;
+    int64_t fWriteLimit = 0;
     int64_t fPosition = 0;
+    VError fLastError = VE_OK;
+    bool fNeedSwap = false;
+
+    VProgressIndicator* fProgressIndicator = nullptr;
     bool fIsReading = false;
     bool fIsWriting = false;
     bool fIsReadOnly = false;
     bool fIsWriteOnly = false;
-    bool fNeedSwap = false;
     bool fIsWritten = false;
-    VError fLastError = VE_OK;
     CharSet fCharSet = VTC_DefaultTextExport;
     ECarriageReturnMode fCRMode = eCRM_LF;
 };

@@ -24,12 +24,8 @@ namespace bkit {
 
 namespace {
 
-// Raised when text cannot be expressed in the stream's charset.
-constexpr VError kTextConversionFailed = MakeBKitError(300);
-
 constexpr UniChar kCR = 13;
 constexpr UniChar kLF = 10;
-constexpr UniChar kTab = 9;
 
 // The charset text is really converted with.
 CharSet EffectiveCharSet(CharSet charSet)
@@ -254,7 +250,7 @@ VError VStream::PutText(const VString& text)
     converter.ConvertString(text);
     // Nothing written must not pass for the text written.
     if (!converter.IsOK())
-        return ReportError(kTextConversionFailed);
+        return ReportError(VE_TEXT_CONVERSION_FAILED);
     return PutData(converter.GetCPointer(), converter.GetSize());
 }
 

@@ -269,6 +269,7 @@ FileOpResult CopyFileItemDirect(const char* from, const char* to)
     if (!dest.IsValid())
         return {errno, false};
 
+    ::posix_fadvise(source.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     FileOpResult result;
     if (int err = FaultSeam::Check(FaultOperation::kCopy))
         result = {err, false};

@@ -28,15 +28,26 @@ public:
     // settles most text before any closer look.
     static uint64_t HighBits(const char16_t* text, int32_t n)
     {
-        const char16_t* end = text + n;
         uint64_t bits = 0;
-        for (; end - text >= 4; text += 4) {
-            uint64_t four;
-            std::memcpy(&four, text, sizeof(four));
-            bits |= four;
+        uint64_t first, second;
+        if (n >= 8) {
+            for (int32_t i = 0; i + 8 <= n; i += 8) {
+                std::memcpy(&first, text + i, sizeof(first));
+                std::memcpy(&second, text + i + 4, sizeof(second));
+                bits |= first | second;
+            }
+            // The last eight units, overlapping what was read: no tail loop.
+            std::memcpy(&first, text + n - 8, sizeof(first));
+            std::memcpy(&second, text + n - 4, sizeof(second));
+            bits |= first | second;
+        } else if (n >= 4) {
+            std::memcpy(&first, text, sizeof(first));
+            std::memcpy(&second, text + n - 4, sizeof(second));
+            bits = first | second;
+        } else {
+            for (int32_t i = 0; i < n; ++i)
+                bits |= text[i];
         }
-        for (; text < end; ++text)
-            bits |= *text;
         return bits & 0xE000E000E000E000ULL;
     }
 

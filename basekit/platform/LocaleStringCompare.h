@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 
+#include <unicode/coll.h>
 #include <unicode/ucol.h>
 
 namespace bkit::platform {
@@ -46,7 +47,10 @@ public:
     {
         if (!IsValid())
             return 0;
-        UCollationResult result = ucol_strcoll(withDiacritics ? fTertiary : fPrimary, a, aLength, b, bLength);
+        // Straight to the collator object: the C wrapper only forwards.
+        UErrorCode status = U_ZERO_ERROR;
+        UCollationResult result = icu::Collator::fromUCollator(withDiacritics ? fTertiary : fPrimary)
+                                      ->compare(a, aLength, b, bLength, status);
         // Width differences are tertiary differences: the primary strength
         // never sees them, and texts equal at the tertiary strength have the
         // same widths throughout. Only a difference may be one of width alone.

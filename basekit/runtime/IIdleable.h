@@ -8,6 +8,9 @@
 // another thread waits until an idle pass of its task that may be calling it
 // is over, so the idler can be freed at once afterwards; a task that stops it
 // executes its own messages while it waits, so DoIdle may send to that task.
+// The base destructor stops idling only after a derived class's members are
+// gone: a derived idler whose DoIdle uses its own members and that may be
+// destroyed on another task calls StopIdling in its own destructor.
 // An idle message holds its idler without reference: keep the idler alive
 // while one of its idle messages is queued or delayed.
 #pragma once

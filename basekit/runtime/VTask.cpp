@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "basekit/json/VJSONObject.h"
+#include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VMessageQueue.h"
 #include "basekit/runtime/VSystem.h"
@@ -19,24 +20,58 @@ namespace bkit {
 
 namespace {
 
-// The process's international manager. The process object does not carry one
-// yet; until it does, tasks start without a manager and string operations use
-// their own default.
+// The process's international manager, null before the process made one.
 VIntlMgr* GetProcessIntlMgr()
 {
-    return nullptr;
+    VProcess* process = VProcess::sInstance;
+    return process ? process->GetIntlMgr() : nullptr;
 }
 
-// Whether the process allows fiber tasks; fibers are not part of this build.
-bool ProcessAllowsFibers()
+// Whether the main task is a fiber: when the process allows fibers and this
+// build can schedule them. No fiber platform task exists here, so the main
+// task stays a thread task whatever the process allows; making it a fiber
+// without a scheduler would turn its sleeps and waits into busy loops.
+constexpr bool kFiberPlatformAvailable = false;
+
+bool MainTaskIsFiber()
 {
-    return false;
+    VProcess* process = VProcess::sInstance;
+    return kFiberPlatformAvailable && process && process->AreFibersAllowed();
 }
 
+// A new task starts with its own copy of the process's manager, so that no
+// collator is shared between tasks.
 VIntlMgr* CloneProcessIntlMgr()
 {
     VIntlMgr* manager = GetProcessIntlMgr();
     return manager ? manager->Clone() : nullptr;
+}
+
+// The process's manager for a caller without one of its own (a thread that is
+// no task, or a task made before the process had a manager). A manager is not
+// locked, so callers on different threads must not share one: each thread
+// gets its own copy of the process's, made at its first call and released
+// when the thread ends.
+VIntlMgr* ThreadCopyOfProcessIntlMgr()
+{
+    VIntlMgr* source = GetProcessIntlMgr();
+    if (!source) return nullptr;
+    struct ThreadCopy {
+        const VIntlMgr* source = nullptr;
+        VIntlMgr* copy = nullptr;
+        ~ThreadCopy()
+        {
+            if (copy) copy->Release();
+        }
+    };
+    thread_local ThreadCopy sCopy;
+    if (sCopy.source != source || !sCopy.copy) {
+        VIntlMgr* copy = source->Clone();
+        if (sCopy.copy) sCopy.copy->Release();
+        sCopy.copy = copy;
+        sCopy.source = source;
+    }
+    return sCopy.copy;
 }
 
 }  // namespace
@@ -63,7 +98,7 @@ VTask::VTask(VTaskMgr* manager)
     fState.store(TS_RUNNING, std::memory_order_release);
     VTime::Now(fCreationTime);
     fStackSize = manager->GetStackSizeForMainTask();
-    fIsFiber = ProcessAllowsFibers();
+    fIsFiber = MainTaskIsFiber();
     fIsThread = !fIsFiber;
     fIntlMgr = CloneProcessIntlMgr();
     fPlatformTask = XMacTaskMgr::CreateMain(this);
@@ -428,7 +463,7 @@ VIntlMgr* VTask::GetCurrentIntlManager()
 {
     VTask* task = GetCurrent();
     if (task && task->fIntlMgr) return task->fIntlMgr;
-    return GetProcessIntlMgr();
+    return ThreadCopyOfProcessIntlMgr();
 }
 
 void VTask::SetCurrentIntlManager(VIntlMgr* manager)

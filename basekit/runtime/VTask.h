@@ -176,6 +176,8 @@ public:
 
     // --- international manager ---
     // The calling task's manager, else the process's, else null. No reference.
+    // A caller without a manager of its own gets the process's through a copy
+    // private to its thread, since a manager is never used by two threads.
     static VIntlMgr* GetCurrentIntlManager();
     // Installs manager (retained) in the calling task; null or the same one
     // changes nothing.

@@ -45,6 +45,7 @@ struct VInlineString;
 class VValueBag;
 class VJSONObject;
 class VString_info;
+class VArrayString;
 
 class VString : public VValueSingle {
 public:
@@ -351,6 +352,9 @@ public:
 
     // Cuts at every unit sep into a cleared vector; true when sep occurs.
     bool GetSubStrings(UniChar sep, std::vector<VString>& out, bool keepEmpty = false, bool trim = false) const;
+    // The same into a string array, which is emptied first.
+    bool GetSubStrings(UniChar separator, VArrayString& outArray, bool keepEmpty = false,
+                       bool trimSpaces = false) const;
     // The same with a separator string found by the collator.
     bool GetSubStrings(const VString& sep, std::vector<VString>& out, bool keepEmpty = false, bool trim = false,
                        bool withDiacritics = false) const;

@@ -156,6 +156,17 @@ VSize VString::_AppendBlock(const void* bytes, VSize size, CharSet charset)
     }
     if (size > static_cast<VSize>(SIZE_MAX))
         return 0;
+    VIndex offset = 0;
+    if (_Holds(static_cast<const UniChar*>(bytes), fLength, &offset)) {
+        // Bytes from this string's own buffer, which the conversion may move.
+        VString copy(*this);
+        copy._ReallocBuffer(fLength, true);
+        copy.Validate(fLength);
+        size_t at = static_cast<size_t>(static_cast<const char*>(bytes) - reinterpret_cast<const char*>(fBuffer));
+        size_t inText = static_cast<size_t>(fLength) * sizeof(UniChar) - std::min(at, static_cast<size_t>(fLength) * sizeof(UniChar));
+        return _AppendBlock(reinterpret_cast<const char*>(copy.GetCPointer()) + at,
+                            std::min<VSize>(size, inText), charset);
+    }
     VToUnicodeConverter* converter = VTextConverters::Get()->RetainToUnicodeConverter(charset);
     size_t consumed = 0;
     converter->ConvertString(bytes, static_cast<size_t>(size), &consumed, *this);
@@ -248,7 +259,7 @@ StStringConverterBase::StStringConverterBase(const StStringConverterBase& other)
         fBuffer = fHeapBuffer;
         fCapacity = other.fCapacity;
     }
-    std::memcpy(fBuffer, other.fBuffer, static_cast<size_t>(std::min(other.fSize + 2, fCapacity)));
+    std::memcpy(fBuffer, other.fBuffer, static_cast<size_t>(std::min(other.fSize + 4, fCapacity)));
 }
 
 StStringConverterBase::StStringConverterBase(StStringConverterBase&& other) noexcept

@@ -18,6 +18,7 @@
 #include "basekit/text/VCollator.h"
 #include "basekit/text/VIntlMgr.h"
 #include "basekit/text/VString.h"
+#include "basekit/values/VArrayString.h"
 #include "basekit/values/VDuration.h"
 
 namespace bkit {
@@ -585,6 +586,16 @@ bool VString::GetSubStrings(UniChar sep, std::vector<VString>& out, bool keepEmp
             out.emplace_back(fBuffer + begin, end - begin);
         pieceStart = i + 1;
     }
+    return found;
+}
+
+bool VString::GetSubStrings(UniChar separator, VArrayString& outArray, bool keepEmpty, bool trimSpaces) const
+{
+    std::vector<VString> pieces;
+    bool found = GetSubStrings(separator, pieces, keepEmpty, trimSpaces);
+    outArray.Clear();
+    for (const VString& piece : pieces)
+        outArray.AppendString(piece);
     return found;
 }
 

@@ -325,6 +325,83 @@ TEST_F(VFileTest, ConfinementFollowsTheDestination)
     parent->Release();
 }
 
+// Each operation's failure: the native record beneath a file error carrying
+// the operation's number (or the toolbox code the native one maps to).
+TEST_F(VFileTest, FailuresCarryTheOperationsNumbers)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("elsewhere"));
+    struct Case {
+        const char* what;
+        FaultOperation fault;
+        int errnum;
+        VError native;
+        VError operation;
+        VError (*run)(const VFile& file, const TempFolder& temp);
+    } cases[] = {
+        {"delete", FaultOperation::kDelete, EACCES, Posix(EACCES), VE_FILE_CANNOT_DELETE,
+         [](const VFile& f, const TempFolder&) { return f.Delete(); }},
+        {"create", FaultOperation::kCreate, ENOSPC, Posix(ENOSPC), VE_FILE_CANNOT_CREATE,
+         [](const VFile& f, const TempFolder&) { return f.Create(FO_OVERWRITE); }},
+        {"rename", FaultOperation::kRename, EROFS, Posix(EROFS), VE_FILE_CANNOT_RENAME,
+         [](const VFile& f, const TempFolder&) { return f.Rename(VString("other")); }},
+        {"move", FaultOperation::kRename, EACCES, Cocoa(kCocoaFileWriteNoPermission), VE_FILE_CANNOT_MOVE,
+         [](const VFile& f, const TempFolder& t) { return f.Move(t.FolderPath("elsewhere"), nullptr); }},
+        {"copy", FaultOperation::kCopy, EDQUOT, Cocoa(kCocoaFileWriteOutOfSpace), VE_FILE_CANNOT_COPY,
+         [](const VFile& f, const TempFolder& t) { return f.CopyTo(t.FilePath("copy")); }},
+        {"trash", FaultOperation::kTrash, ENAMETOOLONG, Cocoa(kCocoaFileWriteInvalidFileName),
+         VE_FILE_CANNOT_DELETE, [](const VFile& f, const TempFolder&) { return f.MoveToTrash(); }},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(fTemp.WriteFile("f", "F"));
+        VRefPtr<VFile> file = FileIn(fTemp, "f");
+        StErrorContextInstaller errors(false, true);
+        {
+            StFaultSeam fault(c.fault, 1, c.errnum);
+            EXPECT_EQ(c.run(*file, fTemp), VErrorBase::EncodedNativeErrorToVError(c.native, c.operation)) << c.what;
+        }
+        SCOPED_TRACE(c.what);
+        ExpectFileError(errors, c.native, c.operation, "f");
+        EXPECT_EQ(fTemp.ReadFile("f"), "F");
+    }
+    StErrorContextInstaller errors(false, true);
+    VFileDesc* desc = nullptr;
+    EXPECT_NE(FileIn(fTemp, "missing")->Open(FA_READ, &desc), VE_OK);
+    ExpectFileError(errors, Posix(ENOENT), VE_FILE_CANNOT_OPEN, "missing");
+}
+
+TEST_F(VFileTest, MoveAcrossVolumesCopiesThenRemoves)
+{
+    struct stat here, shm;
+    if (::stat(fTemp.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
+        GTEST_SKIP() << "no second volume at /dev/shm";
+    char templ[] = "/dev/shm/bkit-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(templ), nullptr);
+    std::string other = templ;
+    ASSERT_TRUE(fTemp.WriteFile("a", "A", 0640));
+    ASSERT_TRUE(fTemp.WriteFile("b", "B"));
+    VString text;
+    text.FromCString((other + "/").c_str());
+    VFilePath otherFolder(text, FPS_POSIX);
+    // An existing destination on the other volume is refused, then replaced when asked.
+    ASSERT_TRUE(VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("b")))->Move(otherFolder, nullptr) == VE_OK);
+    ::rename((other + "/b").c_str(), (other + "/a").c_str());
+    {
+        StErrorContextInstaller errors(false, true);
+        EXPECT_NE(FileIn(fTemp, "a")->Move(otherFolder, nullptr), VE_OK);
+        EXPECT_EQ(Codes(errors).front(), Cocoa(kCocoaFileWriteFileExists));
+        EXPECT_EQ(fTemp.ReadFile("a"), "A");
+    }
+    VFile* moved = nullptr;
+    ASSERT_EQ(FileIn(fTemp, "a")->Move(otherFolder, &moved, 4), VE_OK);
+    ASSERT_NE(moved, nullptr);
+    moved->Release();
+    EXPECT_FALSE(fTemp.ItemExists("a"));
+    struct stat st;
+    ASSERT_EQ(::stat((other + "/a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    TempFolder::RemoveTree(other);
+}
+
 class VFileTrashTest : public VFileTest {
 protected:
     void SetUp() override

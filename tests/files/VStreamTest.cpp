@@ -1,6 +1,7 @@
 // VStreamTest.cpp - the stream state machine, typed numbers and memory streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -8,8 +9,11 @@
 
 #include "basekit/files/VMemoryStream.h"
 #include "basekit/files/VStream.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/text/VString.h"
+#include "basekit/values/VArrayString.h"
 #include "basekit/values/VScalars.h"
 
 namespace bkit {
@@ -446,6 +450,206 @@ TEST(VMemoryStream, ReadingPastTheEndOfTheOwnedBlock)
     EXPECT_EQ(VE_STREAM_EOF, stream.GetData(buffer, 4, &read));
     EXPECT_EQ(3u, read);
     EXPECT_EQ(0, std::memcmp(buffer, "abc", 3));
+}
+
+// The owned-block rules of VPtrStream kept in a vector and moved only through
+// the primitives: a stream without a direct window, to hold VPtrStream's
+// inline transfers against.
+class PlainStream : public VStream {
+public:
+    Bytes data;
+
+protected:
+    VError DoPutData(const void* buffer, VSize count) override
+    {
+        auto position = static_cast<size_t>(GetPos());
+        if (data.size() < position + count)
+            data.resize(position + count, 0);
+        if (count > 0)
+            std::memcpy(data.data() + position, buffer, count);
+        return VE_OK;
+    }
+    VError DoGetData(void* buffer, VSize* ioCount) override
+    {
+        auto position = static_cast<size_t>(GetPos());
+        VSize wanted = *ioCount;
+        VSize count = position < data.size() ? std::min(wanted, data.size() - position) : 0;
+        if (count > 0)
+            std::memcpy(buffer, data.data() + position, count);
+        *ioCount = count;
+        return count < wanted ? _ThrowError(VE_STREAM_EOF) : VE_OK;
+    }
+    int64_t DoGetSize() override { return static_cast<int64_t>(data.size()); }
+    VError DoSetSize(int64_t size) override
+    {
+        data.resize(static_cast<size_t>(size), 0);
+        return VE_OK;
+    }
+    VError DoSetPos(int64_t position) override
+    {
+        if (static_cast<size_t>(position) > data.size())
+            data.resize(static_cast<size_t>(position), 0);
+        return VE_OK;
+    }
+};
+
+// Runs one step on a stream and sums up everything it observably did.
+struct StepOutcome {
+    VError result;
+    int64_t position;
+    int64_t size;
+    VError stored;
+    uint64_t value;
+    bool operator==(const StepOutcome&) const = default;
+};
+
+StepOutcome RunStep(VStream& stream, int op, uint64_t arg)
+{
+    uint64_t value = 0;
+    VError result = VE_OK;
+    uint8_t block[3000] = {};
+    switch (op) {
+    case 0: result = stream.PutByte(static_cast<uint8_t>(arg)); break;
+    case 1: result = stream.PutWord(static_cast<int16_t>(arg)); break;
+    case 2: result = stream.PutLong(static_cast<int32_t>(arg)); break;
+    case 3: result = stream.PutLong8(static_cast<int64_t>(arg)); break;
+    case 4: result = stream.PutReal(static_cast<double>(arg % 100000) / 8); break;
+    case 5: {
+        VSize count = arg % sizeof(block);
+        for (VSize i = 0; i < count; ++i)
+            block[i] = static_cast<uint8_t>(arg + i);
+        result = stream.PutData(block, count);
+        break;
+    }
+    case 6: { uint8_t v = 0; result = stream.GetByte(v); value = v; break; }
+    case 7: { uint16_t v = 0; result = stream.GetWord(v); value = v; break; }
+    case 8: { uint32_t v = 0; result = stream.GetLong(v); value = v; break; }
+    case 9: { uint64_t v = 0; result = stream.GetLong8(v); value = v; break; }
+    case 10: { double v = 0; result = stream.GetReal(v); std::memcpy(&value, &v, 8); break; }
+    case 11: {
+        VSize count = arg % sizeof(block), read = 0;
+        std::memset(block, 0xEE, count);
+        result = stream.GetData(block, count, &read);
+        for (VSize i = 0; i < read; ++i)
+            value = value * 31 + block[i];
+        value = value * 31 + read;
+        break;
+    }
+    case 12: result = stream.SetPos(static_cast<int64_t>(arg % static_cast<uint64_t>(stream.GetSize() + 64))); break;
+    case 13: result = stream.SetSize(static_cast<int64_t>(arg % static_cast<uint64_t>(stream.GetSize() + 64))); break;
+    case 14: result = stream.UngetData(block, arg % 16); break;
+    case 15: {
+        int32_t longs[7];
+        VIndex count = 7;
+        result = stream.GetLongs(longs, &count);
+        for (VIndex i = 0; i < count; ++i)
+            value = value * 31 + static_cast<uint32_t>(longs[i]);
+        value = value * 31 + static_cast<uint64_t>(count);
+        break;
+    }
+    case 16: {
+        const int64_t long8s[3] = {static_cast<int64_t>(arg), -1, 42};
+        result = stream.PutLong8s(long8s, 3);
+        break;
+    }
+    case 17: stream.SetNeedSwap(arg & 1); break;
+    default:
+        // Reopen in one direction or the other.
+        if (stream.IsReading())
+            stream.CloseReading();
+        if (stream.IsWriting())
+            stream.CloseWriting(arg & 2);
+        result = (arg & 1) ? stream.OpenReading() : stream.OpenWriting();
+        break;
+    }
+    return StepOutcome{result, stream.GetPos(), stream.GetSize(), stream.GetLastError(), value};
+}
+
+TEST(VMemoryStream, InlineTransfersMatchThePrimitives)
+{
+    // A long pseudo-random walk over every transfer, positioning and reopening
+    // crosses capacity growth, gaps, shrinking, end of data and stored errors.
+    StErrorContextInstaller quiet(false, true);
+    for (uint32_t seed : {1u, 7u, 2024u}) {
+        SCOPED_TRACE(seed);
+        VPtrStream inlined;
+        PlainStream plain;
+        inlined.OpenWriting();
+        plain.OpenWriting();
+        uint64_t state = seed;
+        for (int step = 0; step < 4000; ++step) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            uint64_t pick = state >> 33;
+            // Transfers dominate, so that runs of numbers fill the capacity.
+            int op = static_cast<int>(pick % 40);
+            if (op >= 19)
+                op = static_cast<int>(pick % 12);
+            uint64_t arg = state ^ (state >> 29);
+            StepOutcome a = RunStep(inlined, op, arg);
+            StepOutcome b = RunStep(plain, op, arg);
+            ASSERT_EQ(b.result, a.result) << "step " << step << " op " << op;
+            ASSERT_TRUE(a == b) << "step " << step << " op " << op << " position " << a.position << "/"
+                                << b.position << " size " << a.size << "/" << b.size;
+        }
+        EXPECT_EQ(plain.data, ContentOf(inlined));
+        EXPECT_EQ(inlined.GetSize(), static_cast<int64_t>(inlined.GetBuffer().GetDataSize()));
+    }
+}
+
+TEST(VMemoryStream, StoredErrorStopsNumbersInsideTheBlock)
+{
+    // A refused position leaves the stream where it was with data still ahead:
+    // the stored end of data must still stop every read and write.
+    const uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    VConstPtrStream stream(bytes, sizeof(bytes));
+    ASSERT_EQ(VE_OK, stream.OpenReading());
+    uint16_t word = 0;
+    ASSERT_EQ(VE_OK, stream.GetWord(word));
+    EXPECT_EQ(VE_STREAM_EOF, stream.SetPos(9));
+    uint32_t value = 0xFFFFFFFF;
+    char buffer[2] = {};
+    EXPECT_EQ(VE_STREAM_EOF, stream.GetLong(value));
+    EXPECT_EQ(VE_STREAM_EOF, stream.GetData(buffer, 2));
+    EXPECT_EQ(0xFFFFFFFFu, value);
+    EXPECT_EQ(2, stream.GetPos());
+
+    VPtrStream owned;
+    ASSERT_EQ(VE_OK, owned.OpenWriting());
+    ASSERT_EQ(VE_OK, owned.PutLong(1));
+    ASSERT_EQ(VE_OK, owned.SetPos(0));
+    // Reading while writing stores 203; the block has room, yet nothing moves.
+    EXPECT_EQ(VE_STREAM_NOT_OPENED_FOR_READING, owned.GetLong(value));
+    EXPECT_EQ(VE_STREAM_NOT_OPENED_FOR_READING, owned.PutLong(2));
+    EXPECT_EQ(0, owned.GetPos());
+    EXPECT_EQ((Bytes{1, 0, 0, 0}), ContentOf(owned));
+}
+
+TEST(VStreamText, TabSeparatedLines)
+{
+    const char text[] = "a\tb\t\tc\n\nlast\t";
+    VConstPtrStream stream(text, sizeof(text) - 1);
+    ASSERT_EQ(VE_OK, stream.OpenReading());
+    VArrayString fields;
+    struct Expected {
+        VError result;
+        std::vector<std::u16string> fields;
+    } expected[] = {
+        {VE_OK, {u"a", u"b", u"", u"c"}},
+        {VE_OK, {u""}},
+        {VE_OK, {u"last", u""}},
+        // At the very end: end of data, and the empty line's one empty field.
+        {VE_STREAM_EOF, {u""}},
+    };
+    for (const Expected& e : expected) {
+        fields.AppendString(VString("stale"));
+        EXPECT_EQ(e.result, stream.GetTTRLine(fields));
+        ASSERT_EQ(static_cast<int32_t>(e.fields.size()), fields.GetCount());
+        for (int32_t i = 1; i <= fields.GetCount(); ++i) {
+            VString field;
+            fields.GetString(field, i);
+            EXPECT_EQ(e.fields[static_cast<size_t>(i - 1)], std::u16string(field.GetCPointer(), field.GetLength()));
+        }
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "basekit/files/VFile.h"
+#include "basekit/files/VFileKind.h"
 #include "basekit/files/mac/XMacFile.h"
 #include "basekit/platform/FileOps.h"
 #include "basekit/values/VTime.h"
@@ -243,6 +244,35 @@ TEST_F(XMacFileTest, PathServices)
     VFilePath folder;
     XMacFile::GetFilePathFromPosixPath(fTemp.Path("real").c_str(), true, folder);
     EXPECT_EQ(folder, fTemp.FolderPath("real"));
+}
+
+TEST_F(XMacFileTest, ConformanceByTypeIdentifierThenExtension)
+{
+    bool started = VFileKindManager::Get() == nullptr;
+    if (started) {
+        ASSERT_TRUE(VFileKindManager::Init());
+    }
+    VFileKindManager::Get()->RegisterPrivateFileKind(VString("com.example.zz9"), VString("zz9 document"),
+                                                     {VString("zz9")}, {});
+    struct Case {
+        const char* name;
+        const char* kind;
+        bool conforms;
+    } cases[] = {
+        {"notes.txt", "public.plain-text", true},
+        // Through the identifiers the file's own kind conforms to.
+        {"notes.txt", "public.text", true},
+        {"server.log", "public.text", true},
+        {"notes.txt", "public.log", false},
+        {"data.ZZ9", "com.example.zz9", true},
+        {"data.zz8", "com.example.zz9", false},
+        {"no-extension", "public.plain-text", false},
+        {"notes.txt", "com.unknown.kind", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FileIn(fTemp, c.name)->ConformsTo(VString(c.kind)), c.conforms) << c.name << " " << c.kind;
+    if (started)
+        VFileKindManager::DeInit();
 }
 
 }  // namespace

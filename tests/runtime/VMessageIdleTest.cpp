@@ -19,6 +19,9 @@ using testing::Worker;
 
 class CountingIdler : public IIdleable {
 public:
+    // Stops before its members go: a pass of another task may be calling
+    // DoIdle, which uses them.
+    ~CountingIdler() override { StopIdling(); }
     void DoIdle() override
     {
         ++fCalls;
@@ -88,7 +91,7 @@ TEST_F(VMessageIdleTest, AnIdlerDestroyedOnAnotherTaskIsNoLongerCalled)
         auto* idler = new CountingIdler;
         idler->fOnIdle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
         idler->StartIdling(worker.Task());
-        for (int i = 0; i < 200 && idler->fCalls == 0; ++i)
+        for (int i = 0; i < 5000 && idler->fCalls == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         EXPECT_GT(idler->fCalls, 0);
         delete idler;

@@ -150,9 +150,23 @@ TEST_F(VMessageTest, SendTimesOutOnlyBeforeTheMessageIsTaken)
     queue->Release();
     worker.Open();
 
-    // Taken in time but slower than the time-out: waited for.
-    auto slow = New<CountingMessage>(150);
-    EXPECT_TRUE(slow->SendTo(worker.Task(), 20));
+    // Taken in time but slower than the time-out: waited for. The message
+    // runs until the sender's time-out has passed and its timed wait is over
+    // (it is no longer blocked waiting for the answer), whatever the load.
+    class OutlastingMessage : public CountingMessage {
+    public:
+        void DoExecute() override
+        {
+            while (VSystem::GetCurrentTime() - fSendStart < 350 ||
+                   VTask::GetMain()->GetBlockedReason() == eTaskWaitingForAnswer)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            CountingMessage::DoExecute();
+        }
+        uint64_t fSendStart = 0;
+    };
+    auto slow = New<OutlastingMessage>();
+    slow->fSendStart = VSystem::GetCurrentTime();
+    EXPECT_TRUE(slow->SendTo(worker.Task(), 300));
     EXPECT_EQ(slow->fExecutions, 1);
     EXPECT_FALSE(slow->IsAborted());
     EXPECT_EQ(late->fExecutions, 0);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/runtime/VTaskMgr.h"
+#include "basekit/text/VIntlMgr.h"
 #include "basekit/text/VString.h"
 
 namespace bkit {
@@ -388,7 +390,8 @@ TEST_F(TaskTest, DataIsPerTaskAndDisposedAtExit)
 
 TEST_F(TaskTest, EachTaskHasItsOwnErrorStack)
 {
-    VProcess process;
+    // Errors are kept only inside a process; the test main made one.
+    ASSERT_NE(VProcess::sInstance, nullptr);
     const VError mainError = MakeBKitError(5001);
     const VError taskError = MakeBKitError(5002);
     _ThrowError(mainError);
@@ -417,6 +420,85 @@ TEST_F(TaskTest, EachTaskHasItsOwnErrorStack)
     });
     t.join();
     EXPECT_EQ(foreign, VE_OK);
+}
+
+// --- the process's services as tasks see them ---
+
+TEST_F(TaskTest, TasksWorkOnTheirOwnCopiesOfTheProcessIntlManager)
+{
+    VProcess* process = VProcess::sInstance;
+    ASSERT_NE(process, nullptr);
+    VIntlMgr* processMgr = process->GetIntlMgr();
+    ASSERT_NE(processMgr, nullptr);
+    EXPECT_FALSE(process->AreFibersAllowed());
+
+    struct Seen {
+        VIntlMgr* manager = nullptr;
+        uint32_t dialect = 0;
+        UniChar wildChar = 0;
+    };
+    auto look = [](Seen& seen) {
+        seen.manager = VTask::GetCurrentIntlManager();
+        seen.dialect = seen.manager ? seen.manager->GetDialectCode() : 0;
+        seen.wildChar = VTask::GetWildChar();
+    };
+    Seen main, task, outsider1, outsider2;
+    look(main);
+    // All three stay alive until each has looked, so that no copy is freed
+    // and its address reused by another.
+    std::latch looked(3);
+    VTask* worker = new VTask(0, eTaskStylePreemptive, [&] {
+        look(task);
+        looked.arrive_and_wait();
+    });
+    ASSERT_TRUE(worker->Run());
+    std::thread t1([&] {
+        look(outsider1);
+        looked.arrive_and_wait();
+    });
+    std::thread t2([&] {
+        look(outsider2);
+        looked.arrive_and_wait();
+    });
+    t1.join();
+    t2.join();
+    EXPECT_TRUE(worker->WaitForDeath(10000));
+    worker->Release();
+
+    // Every caller gets a manager of the process's dialect, and no two callers
+    // share one (a manager is not locked): not even the process's own.
+    const Seen* all[] = {&main, &task, &outsider1, &outsider2};
+    for (size_t i = 0; i < std::size(all); ++i) {
+        ASSERT_NE(all[i]->manager, nullptr) << i;
+        EXPECT_NE(all[i]->manager, processMgr) << i;
+        EXPECT_EQ(all[i]->dialect, processMgr->GetDialectCode()) << i;
+        EXPECT_EQ(all[i]->wildChar, processMgr->GetWildChar()) << i;
+        for (size_t j = 0; j < i; ++j) EXPECT_NE(all[i]->manager, all[j]->manager) << i << " " << j;
+    }
+    EXPECT_EQ(main.manager, VTask::GetMain()->GetIntlManager());
+}
+
+TEST_F(TaskTest, ProcessInitRunsOnceAndLeavesAForeignTaskManagerAlone)
+{
+    // A second process object while the test main's runs: its Init finds the
+    // task manager started and must not stop it when it goes.
+    VProcess* mainProcess = VProcess::sInstance;
+    {
+        VProcess second;
+        EXPECT_EQ(VProcess::sInstance, &second);
+        EXPECT_EQ(second.GetIntlMgr(), nullptr);
+        EXPECT_TRUE(second.Init(VProcess::kInitAllowFibers));
+        EXPECT_TRUE(second.AreFibersAllowed());
+        EXPECT_NE(second.GetIntlMgr(), nullptr);
+        // Later calls answer the first result and change nothing.
+        VIntlMgr* first = second.GetIntlMgr();
+        EXPECT_TRUE(second.Init(0));
+        EXPECT_TRUE(second.AreFibersAllowed());
+        EXPECT_EQ(second.GetIntlMgr(), first);
+    }
+    EXPECT_TRUE(VTaskMgr::IsInited());
+    EXPECT_NE(VTask::GetMain(), nullptr);
+    VProcess::sInstance = mainProcess;
 }
 
 TEST_F(TaskTest, FiberStyleIsNotAvailable)

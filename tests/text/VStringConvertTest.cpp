@@ -71,6 +71,12 @@ TEST(VStringConvert, BlocksInUnicodeCharsets)
     s.AppendBlock("\x80", 1, VTC_Win32Ansi);
     EXPECT_EQ(Text(s), u"caf\u00e9\u20ac");
 
+    // Bytes taken from the string itself, in a charset that goes through a
+    // converter: the buffer may move while the string grows.
+    VString self(u"\u6100\u6200 and a text long enough to live on the heap");
+    self.AppendBlock(self.GetCPointer(), 4, VTC_UTF_16_BIGENDIAN);
+    EXPECT_EQ(Text(self), u"\u6100\u6200 and a text long enough to live on the heap\u0061\u0062");
+
     s.FromCString("kept?");
     EXPECT_EQ(s.FromBlock("abc", 3, static_cast<CharSet>(50)), 0u);  // no converter: nothing produced
     EXPECT_TRUE(s.IsEmpty());

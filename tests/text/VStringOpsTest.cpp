@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "basekit/text/VString.h"
+#include "basekit/values/VArrayString.h"
 
 using namespace bkit;
 
@@ -179,12 +180,23 @@ TEST(VStringOps, SplittingAndJoining)
         {"", true, false, {""}, false},
         {"", false, false, {}, false},
     };
+    // The string array receives the same pieces, in place of what it held.
+    VArrayString array;
     for (const Case& c : cases) {
         std::vector<VString> pieces;
         EXPECT_EQ(VString(c.text).GetSubStrings(u',', pieces, c.keepEmpty, c.trim), c.found) << c.text;
         ASSERT_EQ(pieces.size(), c.pieces.size()) << c.text;
         for (size_t i = 0; i < pieces.size(); ++i)
             EXPECT_EQ(Text(pieces[i]), U(c.pieces[i])) << c.text << " piece " << i;
+
+        array.AppendString(VString("stale"));
+        EXPECT_EQ(VString(c.text).GetSubStrings(u',', array, c.keepEmpty, c.trim), c.found) << c.text;
+        ASSERT_EQ(static_cast<size_t>(array.GetCount()), c.pieces.size()) << c.text;
+        for (int32_t i = 1; i <= array.GetCount(); ++i) {
+            VString piece;
+            array.GetString(piece, i);
+            EXPECT_EQ(Text(piece), U(c.pieces[static_cast<size_t>(i - 1)])) << c.text << " element " << i;
+        }
     }
 
     std::vector<VString> parts = {VString("a"), VString(""), VString("b")};

@@ -175,9 +175,7 @@ VError XMacFolder::Rename(const VString& name, VFolder** outFolder) const
     if (!path.SetName(name))
         return VE_FS_BAD_NAME;
     std::string to = NoTrailingSlash(PosixOf(path).c_str());
-    int err = FaultSeam::Check(FaultOperation::kRename);
-    if (err == 0)
-        err = RenameNoReplace(NoTrailingSlash(GetPosixPathCString()).c_str(), to.c_str());
+    int err = RenameNoReplace(NoTrailingSlash(GetPosixPathCString()).c_str(), to.c_str());
     if (err != 0)
         return PosixErrorFromErrno(err);
     if (outFolder)
@@ -200,15 +198,12 @@ VError XMacFolder::Move(const VFolder& parent, const VString* name, VFolder** ou
     destination.ToSubFolder(*name);
     std::string from = NoTrailingSlash(GetPosixPathCString());
     std::string to = NoTrailingSlash(PosixOf(destination).c_str());
-    int err = FaultSeam::Check(FaultOperation::kRename);
-    if (err == 0) {
-        err = RenameNoReplace(from.c_str(), to.c_str());
-        if (err == EXDEV) {
-            // Across volumes: a whole copy, then the source goes.
-            err = CopyFolderTree(from.c_str(), to.c_str());
-            if (err == 0)
-                err = ForceDeleteFolder(from.c_str()).error;
-        }
+    int err = RenameNoReplace(from.c_str(), to.c_str());
+    if (err == EXDEV) {
+        // Across volumes: a whole copy, then the source goes.
+        err = CopyFolderTree(from.c_str(), to.c_str());
+        if (err == 0)
+            err = ForceDeleteFolder(from.c_str()).error;
     }
     if (err != 0) {
         struct stat st;

@@ -5,6 +5,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -96,7 +97,8 @@ bool XMacFSObjectIterator::GetNextPath(VFilePath& path, char* text, size_t size,
             continue;
         std::memcpy(text, fFolderText, fFolderTextLength);
         std::memcpy(text + fFolderTextLength, name, nameLength + 1);
-        std::strncpy(fLastName, name, sizeof(fLastName) - 1);
+        std::memcpy(fLastName, name, std::min(nameLength + 1, sizeof(fLastName)));
+        fLastName[sizeof(fLastName) - 1] = 0;
 
         bool replaced = false;
         if (resolveLinks && type == DT_LNK) {
@@ -143,11 +145,17 @@ bool XMacFSObjectIterator::GetNextPath(VFilePath& path, char* text, size_t size,
                 continue;
             path.FromFullPath(hfs, FPS_SYSTEM);
         } else {
+            // The name below the folder's path; a ':' in a POSIX name is a
+            // '/' in the internal form.
             VString relative(name);
             relative.Compose();
+            if (std::strchr(name, ':') != nullptr)
+                relative.Exchange(u':', u'/');
+            path = fFolderPath;
             if (folder)
-                relative.AppendUniChar(u'/');
-            path = VFilePath(fFolderPath, relative, FPS_POSIX, true);
+                path.ToSubFolder(relative);
+            else
+                path.ToSubFile(relative);
         }
         if (!path.IsValid())
             continue;
