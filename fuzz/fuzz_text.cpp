@@ -17,7 +17,6 @@
 #include "basekit/text/Base64Coder.h"
 #include "basekit/text/VString.h"
 #include "basekit/text/VTextConverter.h"
-#include "basekit/text/VTextConverterForms.h"
 #include "basekit/text/VTextConverters.h"
 
 using namespace bkit;
@@ -90,13 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VString units;
     units.FromBlock(data, size, VTC_ISO_8859_1);
     VString copy(units);
-    DecodeBase64Of(copy, VTC_UTF_8, false);
+    copy.DecodeBase64(VTC_UTF_8, false);
     VString xml(units);
-    TranscodeFromXML(xml);
+    xml.TranscodeFromXML();
     VString json;
-    FromJSONStringTo(units, json, 0);
+    json.FromJSONString(units, 0);
     VString escaped;
-    GetJSONStringOf(json, escaped, kJSONWithQuotes);
+    json.GetJSONString(escaped, kJSONWithQuotes);
 
     for (bool urlSafe : {false, true}) {
         Base64Coder::Buffer decoded;

@@ -33,24 +33,6 @@ bool IsReserved(UniChar c)
     }
 }
 
-// The hexadecimal reading of n units: digits of either case accumulate, any
-// other unit is passed over (so "%G1" gives 1). VString has no hexadecimal
-// reading of its own yet.
-uint32_t HexReading(const UniChar* units, VIndex n)
-{
-    uint32_t value = 0;
-    for (VIndex i = 0; i < n; ++i) {
-        UniChar c = units[i];
-        if (c >= u'0' && c <= u'9')
-            value = value * 16 + (c - u'0');
-        else if (c >= u'A' && c <= u'F')
-            value = value * 16 + (c - u'A' + 10);
-        else if (c >= u'a' && c <= u'f')
-            value = value * 16 + (c - u'a' + 10);
-    }
-    return value;
-}
-
 }  // namespace
 
 VFileError::VFileError(const VFilePath& path, VError code) : VErrorBase(code), fPath(path)
@@ -116,7 +98,9 @@ VString DecodeReservedFileCharacters(const VString& text)
     VString out;
     for (VIndex i = 0; i < length; ++i) {
         if (units[i] == u'%' && i + 2 < length) {
-            out.AppendUniChar(static_cast<UniChar>(HexReading(units + i + 1, 2) & 0xFFFF));
+            // Digits of either case count, any other unit is passed over
+            // (so "%G1" gives 1).
+            out.AppendUniChar(static_cast<UniChar>(VString(units + i + 1, 2).GetHexLong() & 0xFFFF));
             i += 2;
         } else {
             out.AppendUniChar(units[i]);

@@ -169,7 +169,12 @@ bool MountTable::GetResolvedPath(const char* path, std::string& resolved)
 {
     if (path == nullptr || *path == 0)
         return false;
-    int fd = open(path, O_PATH | O_CLOEXEC);
+    // A trailing '/' would make the kernel follow a link in the last place;
+    // the last name is the caller's own item, never its target.
+    std::string own(path);
+    while (own.size() > 1 && own.back() == '/')
+        own.pop_back();
+    int fd = open(own.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     char link[64];

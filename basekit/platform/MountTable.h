@@ -47,9 +47,11 @@ public:
     // (statfs). False when the path cannot be resolved.
     static bool GetMountPointOfPath(const char* path, std::string& mountPoint, std::string* type = nullptr);
 
-    // The resolved absolute path of an existing file or folder, symbolic
-    // links followed (F_GETPATH of a file opened for events only). False with
-    // errno set when it cannot be opened.
+    // The resolved absolute path of an existing file or folder (F_GETPATH of
+    // an item opened for events only): links among the containing folders are
+    // followed, a link in the last place is not, so a path naming a link
+    // resolves to the link itself. False with errno set when it cannot be
+    // opened.
     static bool GetResolvedPath(const char* path, std::string& resolved);
 
     // Decodes the octal escapes (\040 and the like) of a mountinfo field.

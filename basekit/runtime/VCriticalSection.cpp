@@ -2,6 +2,7 @@
 #include "basekit/runtime/VCriticalSection.h"
 
 #include <sched.h>
+#include <sys/single_threaded.h>
 
 #include "basekit/runtime/VSyncEvent.h"
 #include "basekit/runtime/VTaskMgr.h"
@@ -14,16 +15,55 @@ namespace {
 inline int32_t CallerID()
 {
     if (VTaskMgr::IsInited()) {
-        if (VTask* task = XMacTaskMgr::GetCurrentTask()) return task->GetID();
+        if (int32_t id = XMacTaskMgr::GetCurrentTaskID(); id != 0) return id;
     }
     return XMacTaskMgr::GetCurrentForeignTaskID();
+}
+
+// While the process has a single thread nobody else can hold or even read a
+// critical section's word, so it is taken and released with plain stores, as
+// the C library does for its own mutexes. The flag only goes from true to false,
+// and only when the one thread starts another, which orders everything it did
+// before; every later acquire and release then goes through the atomic road.
+inline bool SingleThreaded()
+{
+    return __libc_single_threaded != 0;
+}
+
+// Tells the processor that this thread is spinning.
+inline void CpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+// A critical section holds its word for a few instructions only, never across
+// a call that can block. A caller that finds it held watches it for a short
+// while before handing over to the strategy in force, whose yields are system
+// calls that cost far more than the wait for such a short hold.
+constexpr int kWordWatches = 128;
+
+bool WatchAndTryWord(SpinLockWord* word)
+{
+    for (int i = 0; i < kWordWatches; ++i) {
+        CpuRelax();
+        if (!(word->load(std::memory_order_relaxed) & SpinLock::kHeldBit) && SpinLock::TryLock(word)) return true;
+    }
+    return false;
 }
 
 // Every acquire strategy begins with one attempt; making it here saves the
 // indirect call on the uncontended path.
 inline void AcquireWord(SpinLockWord* word)
 {
-    if (!SpinLock::TryLock(word)) SpinLock::Lock(word);
+    if (SingleThreaded()) {
+        word->store(SpinLock::kHeldBit, std::memory_order_relaxed);
+        return;
+    }
+    if (!SpinLock::TryLock(word) && !WatchAndTryWord(word)) SpinLock::Lock(word);
 }
 
 // The release in force is always ClearBit. A critical section's own word never
@@ -31,7 +71,7 @@ inline void AcquireWord(SpinLockWord* word)
 // the indirect call and the reload of the word on the uncontended path.
 inline void ReleaseWord(SpinLockWord* word)
 {
-    if (SpinLock::Unlock == &SpinLock::ClearBit)
+    if (SpinLock::Unlock == &SpinLock::ClearBit || SingleThreaded())
         word->store(0, std::memory_order_release);
     else
         SpinLock::Unlock(word);

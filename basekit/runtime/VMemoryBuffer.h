@@ -160,7 +160,16 @@ public:
 
 private:
     void* _Malloc(size_t size) { return fMemMgr ? fMemMgr->Malloc(size, false, kMemTag_Buffer, -1) : std::malloc(size); }
-    void* _Realloc(void* block, size_t size) { return fMemMgr ? fMemMgr->Realloc(block, size) : std::realloc(block, size); }
+    // The manager's Realloc always moves the block and copies all of it. On the
+    // system allocator the C library may grow a large block in place or remap
+    // its pages instead, which keeps a buffer that grows by steps of 1 MiB from
+    // copying itself again at every step.
+    void* _Realloc(void* block, size_t size)
+    {
+        if (!fMemMgr || fMemMgr->IsSystemAllocator())
+            return std::realloc(block, size);
+        return fMemMgr->Realloc(block, size);
+    }
     void _Free(void* block)
     {
         if (fMemMgr)

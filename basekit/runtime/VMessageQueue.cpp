@@ -136,11 +136,17 @@ VMessage* VMessageQueue::RetainMessage()
 VMessage* VMessageQueue::RetainMessageWithTimeout(int ms, bool* timedOut)
 {
     // Look before waiting: a busy queue is served without touching the event.
-    // After a wait, look again; an event that fired for a message someone else
-    // removed meanwhile sends us back to waiting for the rest of the time.
+    // An empty one is first watched for a moment through its stamp, since
+    // messages tend to come in bursts and putting the owner to sleep and
+    // waking it costs system calls on both sides; the event is reset, and
+    // waited on, only when nothing came. After a wait, look again; an event
+    // that fired for a message someone else removed meanwhile sends us back to
+    // waiting for the rest of the time.
     const uint64_t start = VSystem::GetCurrentTime();
     bool fired = false;
-    for (bool waited = false;; waited = true) {
+    bool watched = ms == 0;
+    for (bool waited = false;;) {
+        uint32_t stamp;
         {
             StQueueLock lock(fLock);
             const bool wokenUp = _ConsumeWakeUp();
@@ -150,7 +156,14 @@ VMessage* VMessageQueue::RetainMessageWithTimeout(int ms, bool* timedOut)
                     *timedOut = false;
                 return message;
             }
-            _ResetEventIfIdle();
+            stamp = fStamp.load(std::memory_order_relaxed);
+            if (watched)
+                _ResetEventIfIdle();
+        }
+        if (!watched) {
+            watched = true;
+            _WatchStamp(stamp);
+            continue;
         }
         if (waited && !fired)
             break;
@@ -162,10 +175,21 @@ VMessage* VMessageQueue::RetainMessageWithTimeout(int ms, bool* timedOut)
                 break;
         }
         fired = (remaining < 0) ? fEvent->Lock() : fEvent->Lock(remaining);
+        waited = true;
     }
     if (timedOut)
         *timedOut = true;
     return nullptr;
+}
+
+bool VMessageQueue::_WatchStamp(uint32_t stamp) const
+{
+    for (int i = 0; i < kStampWatches; ++i) {
+        if (fStamp.load(std::memory_order_relaxed) != stamp)
+            return true;
+        CpuRelax();
+    }
+    return false;
 }
 
 bool VMessageQueue::Wait(int ms)

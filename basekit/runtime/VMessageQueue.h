@@ -88,6 +88,12 @@ private:
     void _RaiseStamp();
     // With no message and no wake-up: resets the event and answers true.
     bool _ResetEventIfIdle();
+    // Outside the lock: watches the stamp a short while; answers whether it
+    // moved away from stamp.
+    bool _WatchStamp(uint32_t stamp) const;
+
+    // About a few tens of microseconds of watching.
+    static constexpr int kStampWatches = 1000;
 
     std::deque<VMessage*> fMessages;
     mutable VCriticalSection fLock;

@@ -20,21 +20,49 @@ constinit std::atomic<bool> VTaskMgr::sInstanceInited{false};
 // ---------------------------------------------------------------------------
 // Registry mutex
 
+namespace {
+// Tells the threads apart: the address of a per-thread byte, never 0, and
+// unique among the threads alive (a thread that ended owns nothing).
+uintptr_t CurrentThreadToken()
+{
+    static thread_local char sToken;
+    return reinterpret_cast<uintptr_t>(&sToken);
+}
+}  // namespace
+
 void XTaskMgrMutexImpl::Lock()
 {
-    const std::thread::id self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> lock(fMutex);
-    while (fCount > 0 && fOwner != self) fCondition.wait(lock);
-    fOwner = self;
-    ++fCount;
+    const uintptr_t self = CurrentThreadToken();
+    // Only this thread ever stores its own token.
+    if (fOwner.load(std::memory_order_relaxed) == self) {
+        ++fCount;
+        return;
+    }
+    uintptr_t expected = 0;
+    if (!fOwner.compare_exchange_strong(expected, self, std::memory_order_acquire, std::memory_order_relaxed)) {
+        // Counted among the waiters before trying again, so that a release
+        // either is seen by the retry or sees the waiter and wakes it (both
+        // sides use sequentially consistent operations).
+        std::unique_lock<std::mutex> lock(fMutex);
+        fWaiters.fetch_add(1, std::memory_order_seq_cst);
+        for (;;) {
+            expected = 0;
+            if (fOwner.compare_exchange_strong(expected, self, std::memory_order_seq_cst, std::memory_order_relaxed))
+                break;
+            fCondition.wait(lock);
+        }
+        fWaiters.fetch_sub(1, std::memory_order_relaxed);
+    }
+    fCount = 1;
 }
 
 void XTaskMgrMutexImpl::Unlock()
 {
-    std::unique_lock<std::mutex> lock(fMutex);
-    if (fCount > 0 && --fCount == 0) {
-        fOwner = std::thread::id();
-        lock.unlock();
+    if (fCount <= 0 || --fCount > 0) return;
+    fOwner.store(0, std::memory_order_seq_cst);
+    if (fWaiters.load(std::memory_order_seq_cst) > 0) {
+        // Taking the platform mutex makes sure the waiter is inside its wait.
+        { std::lock_guard<std::mutex> lock(fMutex); }
         fCondition.notify_one();
     }
 }
@@ -119,8 +147,8 @@ void VTaskMgr::_DeInit()
 int32_t VTaskMgr::GetCurrentTaskID()
 {
     if (!IsInited()) return 0;
-    VTask* task = XMacTaskMgr::GetCurrentTask();
-    return task ? task->GetID() : XMacTaskMgr::GetCurrentForeignTaskID();
+    if (int32_t id = XMacTaskMgr::GetCurrentTaskID(); id != 0) return id;
+    return XMacTaskMgr::GetCurrentForeignTaskID();
 }
 
 VTask* VTaskMgr::GetCurrentTask()

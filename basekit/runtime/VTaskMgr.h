@@ -74,6 +74,9 @@ public:
 
 // The registry mutex: recursive across threads. Acquiring waits while another
 // thread owns it; the last release clears the owner and wakes one waiter.
+// The owner is an atomic word, so a free mutex is taken with one exchange and
+// given back with one store; the platform mutex and condition are touched only
+// when somebody waits.
 class XTaskMgrMutexImpl {
 public:
     XTaskMgrMutexImpl() = default;
@@ -86,8 +89,12 @@ public:
 private:
     std::mutex fMutex;
     std::condition_variable fCondition;
-    std::thread::id fOwner;
+    // A token of the owning thread, 0 when free.
+    std::atomic<uintptr_t> fOwner{0};
+    // Changed by the owner only.
     int32_t fCount = 0;
+    // Threads inside the waiting road of Lock.
+    std::atomic<int32_t> fWaiters{0};
 };
 
 class VTaskMgr {

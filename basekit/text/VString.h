@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "basekit/BKitTypes.h"
+#include "basekit/runtime/VMemoryBuffer.h"
 #include "basekit/values/VValue.h"
 
 namespace bkit {
@@ -44,8 +45,14 @@ class VCollator;
 struct VInlineString;
 class VValueBag;
 class VJSONObject;
+class VJSONValue;
 class VString_info;
 class VArrayString;
+
+// Options of VString::GetJSONString.
+constexpr uint32_t kJSONWithQuotes = 0x1;                // U+0022 around the text
+constexpr uint32_t kJSONNoEscaping = 0x10;               // the text as it is
+constexpr uint32_t kJSONEscapeAmpersandAndApos = 0x400;  // '&' and U+0027 escaped too
 
 class VString : public VValueSingle {
 public:
@@ -226,16 +233,87 @@ public:
     void FromDuration(const VDuration& duration) override;
     void FromOsType(OsType code);
 
-    // Replaces the text with bytes in a charset: 2 copies size / 2 units; 7
-    // (UTF-8), 9 (US-ASCII) and the other UTF-16 and UTF-32 forms are decoded;
-    // a charset without a converter gives an empty text. A character cut short
-    // at the end is left out. Returns the number of bytes consumed.
+    // Replaces the text with bytes in a charset: 2 copies size / 2 units; every
+    // other charset goes through the registry's converter for it (one without
+    // a converter gives an empty text). A character cut short at the end is
+    // left out. Returns the number of bytes consumed.
     VSize FromBlock(const void* bytes, VSize size, CharSet charset);
-    // Writes the text in a charset (2 native UTF-16, 7 UTF-8) into buffer of
-    // size bytes, whole characters only, with an optional terminator and length
-    // prefix (one unit for UTF-16, one byte otherwise; 0 when it overflows).
+    // Writes the text in any charset into buffer of size bytes, whole
+    // characters only, with an optional terminator and length prefix (one
+    // unit for native UTF-16, one byte otherwise; 0 when it overflows).
     // Returns the text bytes written.
     VSize ToBlock(void* buffer, VSize size, CharSet charset, bool withTerminator, bool withLengthPrefix) const;
+    // Replaces the text with bytes read in the charset of their byte-order mark
+    // (the mark skipped), else in a charset guessed from zero-byte patterns,
+    // else in charset. Returns the charset used.
+    CharSet FromBlockWithOptionalBOM(const void* bytes, VSize size, CharSet charset);
+    // Empties buffer and converts the whole text into it. False when the
+    // charset has no converter or the conversion fails.
+    bool ToBuffer(VMemoryBuffer<>& buffer, CharSet charset) const;
+
+    // --- other text forms ---
+
+    // The first four bytes of the text's UTF-8, padded with spaces, read
+    // big-endian ("ab" gives the code of "ab  ").
+    OsType GetOsType() const;
+    // Converts the line ends in place: 2 CR LF, 3 CR, 4 LF; other modes change
+    // nothing. False, text unchanged, when the room for CR LF cannot be had.
+    bool ConvertCarriageReturns(ECarriageReturnMode mode);
+    // Converts the line ends of encoded text in buffer in the code units of
+    // its charset (none for charset 0), growing the buffer when needed. False
+    // when it cannot grow.
+    static bool ConvertCarriageReturns(VMemoryBuffer<>& buffer, CharSet charset, ECarriageReturnMode mode);
+    // The value of the hexadecimal digits of the text read from first to last
+    // unit; every other unit is skipped ("0x1F" gives 31). 0 for no digits.
+    int64_t GetHexLong() const;
+    // The text becomes the upper-case hexadecimal digits of value without
+    // leading zeros ("0" for 0); with prefixed, zero-padded behind "0x" (64
+    // bits: 4, 8 or 16 digits; 32 bits: 4 or 8; 8 bits: 2). Cleared when the
+    // room cannot be had.
+    void FromHexLong(long long value, bool prefixed = false);
+    void FromHexLong(int value, bool prefixed = false);
+    void FromHexLong(unsigned char value, bool prefixed = false);
+    void FromHexLong(char value, bool prefixed = false);
+    // Escapes '&', '<', '>', U+0022 and U+0027 as entities; with
+    // escapeControls also units below U+0020 other than tab, LF and CR, and
+    // U+007F, as "&#xNN;". Stops at the first zero unit; a text needing no
+    // change is left untouched.
+    void TranscodeToXML(bool escapeControls = false);
+    // Undoes the five entities and "&#x" hexadecimal ";" references (cut to 16
+    // bits; 0 stays). Decimal references and unknown entities stay.
+    void TranscodeFromXML();
+    // out becomes the text escaped for XML (controls kept).
+    void GetXMLString(VString& out, uint32_t options = 0) const override;
+    // Copies the text and undoes its XML escapes; always true.
+    bool FromXMLString(const VString& text) override;
+    // out becomes the text escaped for a JSON string; option 0x1 puts it in
+    // U+0022 marks, 0x10 escapes nothing, 0x400 also escapes '&' and U+0027.
+    // Answers 0, or 'bkit' 107 (raised, out unchanged) when room is lacking.
+    VError GetJSONString(VString& out, uint32_t options = 0) const override;
+    // The text becomes the content of a JSON string with its escapes undone
+    // (option 0x10: a plain copy). Answers 0.
+    VError FromJSONString(const VString& json, uint32_t options = 0) override;
+    // A null string gives a JSON null, any other a JSON string of the text.
+    VError GetJSONValue(VJSONValue& out, uint32_t options = 0) const override;
+    // A JSON null makes the string null; any other value gives its text.
+    VError FromJSONValue(const VJSONValue& value) override;
+    // out becomes the text reduced to a JavaScript identifier: '_' before a
+    // leading ASCII digit, then only ASCII letters, digits, '_' and '$'.
+    void GetCleanJSName(VString& out) const;
+    // The text becomes the Base64 of the bytes (one unit per character, no
+    // line breaks; urlSafe picks the URL alphabet). False, text unchanged,
+    // when the coder fails.
+    bool EncodeBase64(const void* bytes, VSize size, bool urlSafe = false);
+    // The text in charset replaced by its Base64. True and nothing else for
+    // an empty or null text.
+    bool EncodeBase64(CharSet charset, bool urlSafe = false);
+    // Decodes the units into out. A unit of 128 or more raises 'bkit' 210, a
+    // lack of memory 'bkit' 100; both give false.
+    bool DecodeBase64(VMemoryBuffer<>& out, bool urlSafe = false) const;
+    // The text replaced by its decoded bytes read in charset. True and
+    // nothing else for an empty or null text; false, text unchanged, on
+    // failure.
+    bool DecodeBase64(CharSet charset, bool urlSafe = false);
 
     // --- reading the text as another value ---
 

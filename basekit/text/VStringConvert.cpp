@@ -13,9 +13,11 @@
 #include <string>
 
 #include "basekit/runtime/VErrorBase.h"
+#include "basekit/json/VJSONValue.h"
 #include "basekit/runtime/VMemoryMgr.h"
 #include "basekit/text/VString.h"
 #include "basekit/text/VTextConverter.h"
+#include "basekit/text/VTextConverterForms.h"
 #include "basekit/text/VTextConverterLineEnds.h"
 #include "basekit/text/VTextConverters.h"
 
@@ -233,6 +235,140 @@ VSize VString::ToBlock(void* buffer, VSize size, CharSet charset, bool withTermi
         }
     }
     return written;
+}
+
+// --- other forms (the workers are in VTextConverterForms.cpp) ---
+
+CharSet VString::FromBlockWithOptionalBOM(const void* bytes, VSize size, CharSet charset)
+{
+    if (size > static_cast<VSize>(SIZE_MAX))
+        size = static_cast<VSize>(SIZE_MAX);
+    return bkit::FromBlockWithOptionalBOM(*this, bytes, static_cast<size_t>(size), charset);
+}
+
+bool VString::ToBuffer(VMemoryBuffer<>& buffer, CharSet charset) const
+{
+    return bkit::TextToBuffer(*this, buffer, charset);
+}
+
+OsType VString::GetOsType() const
+{
+    return bkit::TextToOsType(*this);
+}
+
+bool VString::ConvertCarriageReturns(ECarriageReturnMode mode)
+{
+    return bkit::ConvertLineEndsOf(*this, mode);
+}
+
+bool VString::ConvertCarriageReturns(VMemoryBuffer<>& buffer, CharSet charset, ECarriageReturnMode mode)
+{
+    return bkit::ConvertLineEndsInBuffer(buffer, charset, mode);
+}
+
+int64_t VString::GetHexLong() const
+{
+    return bkit::TextToHexLong(*this);
+}
+
+void VString::FromHexLong(long long value, bool prefixed)
+{
+    bkit::HexLongToText(static_cast<uint64_t>(value), 64, prefixed, *this);
+}
+
+void VString::FromHexLong(int value, bool prefixed)
+{
+    bkit::HexLongToText(static_cast<uint32_t>(value), 32, prefixed, *this);
+}
+
+void VString::FromHexLong(unsigned char value, bool prefixed)
+{
+    bkit::HexLongToText(value, 8, prefixed, *this);
+}
+
+void VString::FromHexLong(char value, bool prefixed)
+{
+    bkit::HexLongToText(static_cast<unsigned char>(value), 8, prefixed, *this);
+}
+
+void VString::TranscodeToXML(bool escapeControls)
+{
+    bkit::TranscodeToXML(*this, escapeControls);
+}
+
+void VString::TranscodeFromXML()
+{
+    bkit::TranscodeFromXML(*this);
+}
+
+void VString::GetXMLString(VString& out, uint32_t) const
+{
+    out.FromString(*this);
+    out.TranscodeToXML(false);
+}
+
+bool VString::FromXMLString(const VString& text)
+{
+    FromString(text);
+    TranscodeFromXML();
+    return true;
+}
+
+VError VString::GetJSONString(VString& out, uint32_t options) const
+{
+    return bkit::GetJSONStringOf(*this, out, options);
+}
+
+VError VString::FromJSONString(const VString& json, uint32_t options)
+{
+    return bkit::FromJSONStringTo(json, *this, options);
+}
+
+VError VString::GetJSONValue(VJSONValue& out, uint32_t) const
+{
+    if (IsNull())
+        out.SetNull();
+    else
+        out.SetString(*this);
+    return VE_OK;
+}
+
+VError VString::FromJSONValue(const VJSONValue& value)
+{
+    if (value.IsNull()) {
+        Clear();
+        SetNull(true);
+    } else {
+        value.GetString(*this);
+    }
+    return VE_OK;
+}
+
+void VString::GetCleanJSName(VString& out) const
+{
+    bkit::GetCleanJSNameOf(*this, out);
+}
+
+bool VString::EncodeBase64(const void* bytes, VSize size, bool urlSafe)
+{
+    if (size > static_cast<VSize>(SIZE_MAX))
+        return false;
+    return bkit::EncodeBase64To(*this, bytes, static_cast<size_t>(size), urlSafe);
+}
+
+bool VString::EncodeBase64(CharSet charset, bool urlSafe)
+{
+    return bkit::EncodeBase64Of(*this, charset, urlSafe);
+}
+
+bool VString::DecodeBase64(VMemoryBuffer<>& out, bool urlSafe) const
+{
+    return bkit::DecodeBase64From(*this, out, urlSafe);
+}
+
+bool VString::DecodeBase64(CharSet charset, bool urlSafe)
+{
+    return bkit::DecodeBase64Of(*this, charset, urlSafe);
 }
 
 // --- scoped converter ---

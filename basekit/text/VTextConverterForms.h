@@ -1,11 +1,12 @@
-// VTextConverterForms.h - text forms of strings: hexadecimal, XML, JSON, Base64.
+// VTextConverterForms.h - the workers behind VString's text forms (internal).
 //
-// This file defines the conversions behind the VString operations that write
-// a text in another form or read it back: hexadecimal numbers, XML and JSON
+// This file declares the conversions behind the VString members that write a
+// text in another form or read it back: hexadecimal numbers, XML and JSON
 // escaping, identifier names, four-character codes, Base64 of bytes and of
 // text in a charset, blocks with an optional byte-order mark, whole texts into
-// memory buffers and line ends of a string. VString's members of the same
-// names forward here.
+// memory buffers, line ends of a string and of encoded buffers. It is internal to the string
+// code: only the string and converter sources include it; everyone else
+// calls the VString members, which forward here.
 //
 // Contracts: every function is thread-safe for distinct outputs; outputs are
 // replaced, not appended to, unless said otherwise. Room that cannot be had
@@ -21,11 +22,6 @@
 namespace bkit {
 
 class VString;
-
-// JSON escaping options.
-constexpr uint32_t kJSONWithQuotes = 0x1;          // U+0022 around the text
-constexpr uint32_t kJSONNoEscaping = 0x10;         // the text as it is
-constexpr uint32_t kJSONEscapeAmpersandAndApos = 0x400;
 
 // --- hexadecimal ---
 
@@ -52,7 +48,8 @@ void TranscodeFromXML(VString& text);
 
 // --- JSON ---
 
-// out becomes the text escaped for a JSON string (see the options above).
+// out becomes the text escaped for a JSON string (see the kJSON... options
+// in VString.h).
 // Answers 0, or 'bkit' 107 (raised) when the room for 6 units per unit cannot
 // be had; out is then left unchanged.
 VError GetJSONStringOf(const VString& text, VString& out, uint32_t options);
@@ -78,6 +75,11 @@ CharSet FromBlockWithOptionalBOM(VString& text, const void* bytes, size_t size, 
 // buffer is emptied and receives the whole text in charSet. False when the
 // charset has no converter or the conversion failed.
 bool TextToBuffer(const VString& text, VMemoryBuffer<>& buffer, CharSet charSet);
+// Converts the line ends of encoded text in a buffer in the code units of its
+// charset: none for charset 0, 16-bit units for the UTF-16 forms, 32-bit units
+// for the UTF-32 forms (raw included), bytes for every other charset. The
+// buffer grows when CR LF needs more room. False when it cannot grow.
+bool ConvertLineEndsInBuffer(VMemoryBuffer<>& buffer, CharSet charSet, ECarriageReturnMode mode);
 // Converts the line ends of the string in place (2 CR LF, 3 CR, 4 LF; other
 // modes change nothing). False when the room for CR LF cannot be had.
 bool ConvertLineEndsOf(VString& text, ECarriageReturnMode mode);

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "basekit/text/VTextConverterForms.h"
+
 namespace bkit {
 
 namespace {

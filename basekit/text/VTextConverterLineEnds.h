@@ -1,7 +1,8 @@
 // VTextConverterLineEnds.h - line-end conversion of text in code units.
 //
 // This file defines the line-end conversion shared by strings, the scoped
-// string converter, streams and encoded buffers: every line end (CR LF, CR or
+// string converter and streams (encoded buffers go through
+// VString::ConvertCarriageReturns): every line end (CR LF, CR or
 // LF) of a text becomes what an ECarriageReturnMode asks (2 CR LF, 3 CR, 4 LF;
 // any other mode leaves the text alone). It works on code units of any width,
 // so that encoded text is converted in the units of its charset (a 16-bit
@@ -77,11 +78,5 @@ size_t ConvertLineEndUnits(Unit* text, size_t n, size_t capacity, ECarriageRetur
     }
     return w;
 }
-
-// Converts the line ends of encoded text in a buffer in the code units of its
-// charset: none for charset 0, 16-bit units for the UTF-16 forms, 32-bit units
-// for the UTF-32 forms (raw included), bytes for every other charset. The
-// buffer grows when CR LF needs more room. False when it cannot grow.
-bool ConvertLineEndsInBuffer(VMemoryBuffer<>& buffer, CharSet charSet, ECarriageReturnMode mode);
 
 }  // namespace bkit

@@ -16,9 +16,10 @@ VTextConverters* VTextConverters::sInstance = nullptr;
 
 VTextConverters* VTextConverters::Get()
 {
-    if (sInstance == nullptr)
-        sInstance = new VTextConverters();
-    return sInstance;
+    // The first conversions of a program may start on several threads at
+    // once: a function-local static is created exactly once, the others wait.
+    static VTextConverters* const sCreated = sInstance = new VTextConverters();
+    return sCreated;
 }
 
 VTextConverters::VTextConverters()

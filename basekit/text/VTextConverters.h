@@ -11,9 +11,8 @@
 //   converter, whose conversions produce nothing and return false.
 //   Get...Converter hands out a shared converter without a reference.
 // - The instance is created by the first Get and lives until the process ends.
-//   That first call must not race with another first call; afterwards every
-//   operation may be called from any thread (shared converters hold no
-//   conversion state).
+//   Every operation, the first Get included, may be called from any thread at
+//   once (creation happens once; shared converters hold no conversion state).
 // - Name lookups compare case- and accent-insensitively through the calling
 //   task's collator; the first matching row of the table wins.
 #pragma once
@@ -89,6 +88,7 @@ public:
     static void EnumWebCharsets(std::vector<VString>& names, std::vector<CharSet>& charSets);
     static void EnumCharsets(std::vector<VString>& names, std::vector<CharSet>& charSets);
 
+    // The instance once Get has created it (null before).
     static VTextConverters* sInstance;
 
 private:

@@ -93,6 +93,10 @@ TEST_F(VolumesTest, PosixFullPathsConvertToTheirVolume)
         {"/volume2/x", false, "~:volume2:x"},
         // A link to a folder of another volume is followed to that volume.
         {"/link/a.txt", false, "Vol:dir:a.txt"},
+        // A link in the last place names the link itself, never its target:
+        // a folder object over it must act on the link.
+        {"/link/", true, "~:link:"},
+        {"/link", false, "~:link"},
         // The mount point as a file path of its parent volume.
         {"/vol", false, "~:vol"},
     };

@@ -1,13 +1,13 @@
-// VTextConverterFormsTest.cpp - hexadecimal, XML, JSON, Base64 and other text forms.
+// VTextConverterFormsTest.cpp - VString's hexadecimal, XML, JSON, Base64 and other text forms.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "basekit/json/VJSONValue.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/text/VString.h"
-#include "basekit/text/VTextConverterForms.h"
 
 namespace bkit {
 namespace {
@@ -42,13 +42,21 @@ TEST(VTextConverterForms, Hexadecimal)
     };
     for (const Case& c : cases) {
         VString text("previous text that is long");
-        HexLongToText(c.value, c.bits, c.prefixed, text);
+        if (c.bits == 64)
+            text.FromHexLong(static_cast<long long>(c.value), c.prefixed);
+        else if (c.bits == 32)
+            text.FromHexLong(static_cast<int>(static_cast<uint32_t>(c.value)), c.prefixed);
+        else
+            text.FromHexLong(static_cast<unsigned char>(c.value), c.prefixed);
         EXPECT_EQ(c.text, Text(text)) << c.value;
     }
-    EXPECT_EQ(31, TextToHexLong(VString("0x1F")));
-    EXPECT_EQ(0xABC, TextToHexLong(VString("a-b.C")));
-    EXPECT_EQ(0, TextToHexLong(VString("")));
-    EXPECT_EQ(-1, TextToHexLong(VString("FFFFFFFFFFFFFFFF")));
+    VString byte;
+    byte.FromHexLong(static_cast<char>(-1), true);
+    EXPECT_EQ(u"0xFF", Text(byte));
+    EXPECT_EQ(31, VString("0x1F").GetHexLong());
+    EXPECT_EQ(0xABC, VString("a-b.C").GetHexLong());
+    EXPECT_EQ(0, VString("").GetHexLong());
+    EXPECT_EQ(-1, VString("FFFFFFFFFFFFFFFF").GetHexLong());
 }
 
 TEST(VTextConverterForms, XMLEscaping)
@@ -65,13 +73,13 @@ TEST(VTextConverterForms, XMLEscaping)
     };
     for (const Case& c : to) {
         VString text = Str(c.in);
-        TranscodeToXML(text, c.controls);
+        text.TranscodeToXML(c.controls);
         EXPECT_EQ(c.out, Text(text));
     }
     // A text that needs no change keeps its shared buffer.
     VString plain("nothing to escape in here, nothing at all");
     VString copy(plain);
-    TranscodeToXML(copy, true);
+    copy.TranscodeToXML(true);
     EXPECT_EQ(plain.GetCPointer(), copy.GetCPointer());
 
     struct Back {
@@ -86,9 +94,17 @@ TEST(VTextConverterForms, XMLEscaping)
     };
     for (const Back& b : from) {
         VString text = Str(b.in);
-        TranscodeFromXML(text);
+        text.TranscodeFromXML();
         EXPECT_EQ(b.out, Text(text));
     }
+
+    // The value forms escape without controls and read back what they wrote.
+    VString out("stale");
+    VString(u"<a\u0007>").GetXMLString(out);
+    EXPECT_EQ(u"&lt;a\u0007&gt;", Text(out));
+    VString back("stale");
+    EXPECT_TRUE(back.FromXMLString(out));
+    EXPECT_EQ(u"<a\u0007>", Text(back));
 }
 
 TEST(VTextConverterForms, JSONEscaping)
@@ -108,7 +124,7 @@ TEST(VTextConverterForms, JSONEscaping)
     };
     for (const Case& c : cases) {
         VString out("stale");
-        EXPECT_EQ(VE_OK, GetJSONStringOf(Str(c.in), out, c.options));
+        EXPECT_EQ(VE_OK, Str(c.in).GetJSONString(out, c.options));
         EXPECT_EQ(c.out, Text(out));
     }
 
@@ -125,11 +141,11 @@ TEST(VTextConverterForms, JSONEscaping)
     };
     for (const Back& b : back) {
         VString out("stale");
-        EXPECT_EQ(VE_OK, FromJSONStringTo(Str(b.in), out, 0));
+        EXPECT_EQ(VE_OK, out.FromJSONString(Str(b.in)));
         EXPECT_EQ(b.out, Text(out));
     }
     VString plain;
-    FromJSONStringTo(VString("a\\tb"), plain, kJSONNoEscaping);
+    plain.FromJSONString(VString("a\\tb"), kJSONNoEscaping);
     EXPECT_EQ(u"a\\tb", Text(plain));
 
     struct Name {
@@ -138,16 +154,38 @@ TEST(VTextConverterForms, JSONEscaping)
     } names[] = {{u"9lives", u"_9lives"}, {u"my-var $x_1", u"myvar$x_1"}, {u"\u00e9t\u00e9", u"t"}};
     for (const Name& n : names) {
         VString out;
-        GetCleanJSNameOf(Str(n.in), out);
+        Str(n.in).GetCleanJSName(out);
         EXPECT_EQ(n.out, Text(out));
     }
 }
 
+TEST(VTextConverterForms, JSONValues)
+{
+    // Null and text survive the round trip through a JSON value.
+    VJSONValue json;
+    EXPECT_EQ(VE_OK, VString(true).GetJSONValue(json));
+    EXPECT_TRUE(json.IsNull());
+    VString s("was here");
+    EXPECT_EQ(VE_OK, s.FromJSONValue(json));
+    EXPECT_TRUE(s.IsNull());
+    EXPECT_TRUE(s.IsEmpty());
+
+    EXPECT_EQ(VE_OK, VString(u"caf\u00e9 \"q\"").GetJSONValue(json));
+    EXPECT_FALSE(json.IsNull());
+    EXPECT_EQ(VE_OK, s.FromJSONValue(json));
+    EXPECT_FALSE(s.IsNull());
+    EXPECT_EQ(u"caf\u00e9 \"q\"", Text(s));
+
+    // An empty, not null, string stays a string.
+    EXPECT_EQ(VE_OK, VString().GetJSONValue(json));
+    EXPECT_FALSE(json.IsNull());
+}
+
 TEST(VTextConverterForms, OsTypesBlocksAndBuffers)
 {
-    EXPECT_EQ(MakeOsType("ab  "), TextToOsType(VString("ab")));
-    EXPECT_EQ(MakeOsType("TEXT"), TextToOsType(VString("TEXTS")));
-    EXPECT_EQ(MakeOsType("    "), TextToOsType(VString("")));
+    EXPECT_EQ(MakeOsType("ab  "), VString("ab").GetOsType());
+    EXPECT_EQ(MakeOsType("TEXT"), VString("TEXTS").GetOsType());
+    EXPECT_EQ(MakeOsType("    "), VString("").GetOsType());
 
     struct Block {
         std::string bytes;
@@ -162,14 +200,14 @@ TEST(VTextConverterForms, OsTypesBlocksAndBuffers)
     };
     for (const Block& b : blocks) {
         VString text;
-        EXPECT_EQ(b.used, FromBlockWithOptionalBOM(text, b.bytes.data(), b.bytes.size(), static_cast<CharSet>(b.given)));
+        EXPECT_EQ(b.used, text.FromBlockWithOptionalBOM(b.bytes.data(), b.bytes.size(), static_cast<CharSet>(b.given)));
         EXPECT_EQ(b.text, Text(text));
     }
 
     VMemoryBuffer<> buffer;
-    ASSERT_TRUE(TextToBuffer(VString(u"\u65e5x"), buffer, static_cast<CharSet>(1000)));
+    ASSERT_TRUE(VString(u"\u65e5x").ToBuffer(buffer, static_cast<CharSet>(1000)));
     EXPECT_EQ(std::string("\x93\xFAx"), std::string(static_cast<char*>(buffer.GetDataPtr()), buffer.GetDataSize()));
-    EXPECT_FALSE(TextToBuffer(VString("x"), buffer, static_cast<CharSet>(50)));
+    EXPECT_FALSE(VString("x").ToBuffer(buffer, static_cast<CharSet>(50)));
 }
 
 TEST(VTextConverterForms, StringLineEnds)
@@ -189,50 +227,50 @@ TEST(VTextConverterForms, StringLineEnds)
     for (const Case& c : cases) {
         VString text = Str(c.in);
         VString shared(text);
-        ASSERT_TRUE(ConvertLineEndsOf(text, c.mode));
+        ASSERT_TRUE(text.ConvertCarriageReturns(c.mode));
         EXPECT_EQ(c.out, Text(text));
         EXPECT_EQ(c.in, Text(shared));  // a copy sharing the buffer keeps its text
     }
     // Many line ends grow the text past its room.
     std::u16string many(3000, u'\n');
     VString text = Str(many);
-    ASSERT_TRUE(ConvertLineEndsOf(text, eCRM_CRLF));
+    ASSERT_TRUE(text.ConvertCarriageReturns(eCRM_CRLF));
     EXPECT_EQ(6000, text.GetLength());
 }
 
 TEST(VTextConverterForms, Base64)
 {
     VString text("unchanged");
-    ASSERT_TRUE(EncodeBase64To(text, "Hello", 5, false));
+    ASSERT_TRUE(text.EncodeBase64("Hello", 5, false));
     EXPECT_EQ(u"SGVsbG8=", Text(text));
-    ASSERT_TRUE(EncodeBase64To(text, "\xFB\xFF", 2, true));
+    ASSERT_TRUE(text.EncodeBase64("\xFB\xFF", 2, true));
     EXPECT_EQ(u"-_8", Text(text));
 
     VString utf8(u"caf\u00e9");
-    ASSERT_TRUE(EncodeBase64Of(utf8, VTC_UTF_8, false));
+    ASSERT_TRUE(utf8.EncodeBase64(VTC_UTF_8, false));
     EXPECT_EQ(u"Y2Fmw6k=", Text(utf8));
-    ASSERT_TRUE(DecodeBase64Of(utf8, VTC_UTF_8, false));
+    ASSERT_TRUE(utf8.DecodeBase64(VTC_UTF_8, false));
     EXPECT_EQ(u"caf\u00e9", Text(utf8));
 
     VString latin1(u"caf\u00e9");
-    ASSERT_TRUE(EncodeBase64Of(latin1, VTC_ISO_8859_1, true));
+    ASSERT_TRUE(latin1.EncodeBase64(VTC_ISO_8859_1, true));
     EXPECT_EQ(u"Y2Fm6Q", Text(latin1));
-    ASSERT_TRUE(DecodeBase64Of(latin1, VTC_ISO_8859_1, true));
+    ASSERT_TRUE(latin1.DecodeBase64(VTC_ISO_8859_1, true));
     EXPECT_EQ(u"caf\u00e9", Text(latin1));
 
     VString empty;
-    EXPECT_TRUE(EncodeBase64Of(empty, VTC_UTF_8, false));
+    EXPECT_TRUE(empty.EncodeBase64(VTC_UTF_8, false));
     EXPECT_TRUE(empty.IsEmpty());
 
     VTask::FlushErrors();
     VString wide(u"SGVs\u00e9G8=");
-    EXPECT_FALSE(DecodeBase64Of(wide, VTC_UTF_8, false));
+    EXPECT_FALSE(wide.DecodeBase64(VTC_UTF_8, false));
     EXPECT_EQ(u"SGVs\u00e9G8=", Text(wide));
     EXPECT_EQ(MakeBKitError(210), VTask::GetLastError());
     VTask::FlushErrors();
 
     VString bad("SGV*bG8=");
-    EXPECT_FALSE(DecodeBase64Of(bad, VTC_UTF_8, false));
+    EXPECT_FALSE(bad.DecodeBase64(VTC_UTF_8, false));
     EXPECT_EQ(u"SGV*bG8=", Text(bad));
 }
 

@@ -1,7 +1,11 @@
 // VTextConverterTest.cpp - converters, the registry, marks, guessing and names.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "basekit/runtime/VErrorBase.h"
@@ -9,7 +13,6 @@
 #include "basekit/runtime/VTask.h"
 #include "basekit/text/VString.h"
 #include "basekit/text/VTextConverter.h"
-#include "basekit/text/VTextConverterLineEnds.h"
 #include "basekit/text/VTextConverters.h"
 
 namespace bkit {
@@ -474,7 +477,7 @@ TEST(VTextConverter, LineEndsInCodeUnitsOfTheCharset)
         VMemoryBuffer<> buffer;
         buffer.SetSize(bytes.size());  // no spare room: growing is part of the test
         std::memcpy(buffer.GetDataPtr(), bytes.data(), bytes.size());
-        ASSERT_TRUE(ConvertLineEndsInBuffer(buffer, charSet, c.mode));
+        ASSERT_TRUE(VString::ConvertCarriageReturns(buffer, charSet, c.mode));
         const auto* p = static_cast<const uint8_t*>(buffer.GetDataPtr());
         EXPECT_EQ(Encode(c.expected, charSet), Bytes(p, p + buffer.GetDataSize()));
     }
@@ -500,6 +503,49 @@ TEST(VTextConverter, ScopedConverterInAnyCharset)
     StStringConverter<char> none(VString("x"), static_cast<CharSet>(50));
     EXPECT_FALSE(none.IsOK());
     EXPECT_EQ(0u, none.GetSize());
+}
+
+// The registry's first use made by several threads at once. It runs in a
+// fresh process (a re-executed death test), where nothing has made the
+// registry yet; there every thread must get the one instance, and the thread
+// sanitizer build must see no race in its creation.
+void ConvertOnManyThreadsFirst()
+{
+    if (VTextConverters::sInstance != nullptr) {
+        std::fprintf(stderr, "the registry existed before the threads started\n");
+        std::exit(2);
+    }
+    constexpr int kThreads = 8;
+    std::atomic<bool> go{false};
+    std::vector<VTextConverters*> seen(kThreads, nullptr);
+    std::vector<int> converted(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            while (!go.load())
+                std::this_thread::yield();
+            seen[static_cast<size_t>(t)] = VTextConverters::Get();
+            VString text;
+            text.FromBlock("caf\xE9", 4, VTC_ISO_8859_1);
+            converted[static_cast<size_t>(t)] = text.GetLength();
+        });
+    }
+    go.store(true);
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        if (seen[static_cast<size_t>(t)] != VTextConverters::sInstance || converted[static_cast<size_t>(t)] != 4) {
+            std::fprintf(stderr, "thread %d saw another registry or converted nothing\n", t);
+            std::exit(3);
+        }
+    }
+    std::exit(0);
+}
+
+TEST(VTextConverter, FirstUseFromManyThreadsMakesOneRegistry)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(ConvertOnManyThreadsFirst(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -46,7 +46,26 @@ public:
 
     // The calling thread's task (no reference), null for a thread that is no task.
     static VTask* GetCurrentTask() { return sCurrentTask; }
-    static void SetCurrentTask(VTask* task) { sCurrentTask = task; }
+    static void SetCurrentTask(VTask* task)
+    {
+        sCurrentTask = task;
+        sCurrentTaskID = 0;
+    }
+
+    // The calling thread's task's id, 0 for a thread that is no task. Kept per
+    // thread: every lock asks for it, and reading it from the task would make
+    // the task's first bytes (its reference count among them) travel between
+    // the processors of the task and of whoever retains it.
+    static int32_t GetCurrentTaskID()
+    {
+        int32_t id = sCurrentTaskID;
+        if (id == 0 && sCurrentTask) {
+            // A task's id never changes once given; 0 means not given yet.
+            id = sCurrentTask->GetID();
+            sCurrentTaskID = id;
+        }
+        return id;
+    }
 
 private:
     static int32_t _ComputeForeignTaskID();
@@ -55,6 +74,7 @@ private:
     // them on every Lock.
     static inline thread_local VTask* sCurrentTask = nullptr;
     static inline thread_local int32_t sForeignID = 0;
+    static inline thread_local int32_t sCurrentTaskID = 0;
 };
 
 }  // namespace bkit
