@@ -15,6 +15,17 @@
 #include <new>
 #include <string>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_LEAK__)
+#define BKIT_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(leak_sanitizer)
+#define BKIT_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef BKIT_LEAK_CHECKED
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include "basekit/platform/BundleInfo.h"
 #include "basekit/runtime/VCriticalSection.h"
 #include "basekit/runtime/VSyncEvent.h"
@@ -117,6 +128,12 @@ void* VCppMemMgr::operator new(size_t size) noexcept
     if (!region)
         return nullptr;
     *static_cast<uint64_t*>(region) = total;
+#ifdef BKIT_LEAK_CHECKED
+    // The leak checker scans no anonymous mapping: without this, the blocks
+    // only the manager points to (its locks, its allocators) would be taken
+    // for leaks by any check made while it lives.
+    __lsan_register_root_region(region, total);
+#endif
     return static_cast<char*>(region) + 8;
 }
 
@@ -125,7 +142,11 @@ void VCppMemMgr::operator delete(void* object)
     if (!object)
         return;
     void* region = static_cast<char*>(object) - 8;
-    VSystem::VirtualFree(region, static_cast<size_t>(*static_cast<uint64_t*>(region)), false);
+    size_t total = static_cast<size_t>(*static_cast<uint64_t*>(region));
+#ifdef BKIT_LEAK_CHECKED
+    __lsan_unregister_root_region(region, total);
+#endif
+    VSystem::VirtualFree(region, total, false);
 }
 
 VCppMemMgr::OwnImplFactory VCppMemMgr::SetOwnImplFactory(OwnImplFactory factory)

@@ -61,10 +61,24 @@ void SpinLock::AlwaysSleep(SpinLockWord* word)
     }
 }
 
-// The strategy pair may change only while the main task is alone.
+// The strategy pair may change only while the main task is alone. A task that
+// has just died may still be running its last instructions (waking the tasks
+// that waited for its death takes locks); purging first joins the threads of
+// dead tasks that nobody else holds.
 static bool OnlyOneTask()
 {
-    return VTaskMgr::IsInited() && VTaskMgr::Get()->GetTaskCount(false) == 1;
+    if (!VTaskMgr::IsInited()) return false;
+    VTaskMgr::Get()->PurgeDeadTasks();
+    return VTaskMgr::Get()->GetTaskCount(false) == 1;
+}
+
+// Settings are written only when they change: a thread of a task that died
+// but is still held elsewhere may still read them, and rewriting a value with
+// itself must not race with that.
+template <class T>
+static void Change(T& setting, T value)
+{
+    if (setting != value) setting = value;
 }
 
 // Compares ignoring case and accents, as the settings file's modes are matched.
@@ -95,8 +109,8 @@ bool SpinLock::ApplySettings(const SpinLockSettings& settings)
         };
         for (const auto& mode : kModes) {
             if (SameModeName(*settings.mode, mode.name)) {
-                Lock = mode.function;
-                Unlock = &SpinLock::ClearBit;
+                Change(Lock, mode.function);
+                Change(Unlock, &SpinLock::ClearBit);
                 break;
             }
         }
@@ -105,23 +119,23 @@ bool SpinLock::ApplySettings(const SpinLockSettings& settings)
         double value = *settings.maxSpins;
         // Truncated; out-of-range numbers are clamped rather than overflowing.
         if (value >= 2147483647.0)
-            maxSpins = 2147483647;
+            Change(maxSpins, 2147483647);
         else if (value <= -2147483648.0)
-            maxSpins = -2147483647 - 1;
+            Change(maxSpins, -2147483647 - 1);
         else if (value == value)
-            maxSpins = static_cast<int>(value);
+            Change(maxSpins, static_cast<int>(value));
     }
-    if (settings.yieldAfterCheckEvent) yieldAfterCheckEvent = *settings.yieldAfterCheckEvent;
+    if (settings.yieldAfterCheckEvent) Change(yieldAfterCheckEvent, *settings.yieldAfterCheckEvent);
     return true;
 }
 
 bool SpinLock::ResetToDefaults()
 {
     if (!OnlyOneTask()) return false;
-    Lock = &SpinLock::MaxSpinsThenLoopYields;
-    Unlock = &SpinLock::ClearBit;
-    maxSpins = 1;
-    yieldAfterCheckEvent = false;
+    Change(Lock, &SpinLock::MaxSpinsThenLoopYields);
+    Change(Unlock, &SpinLock::ClearBit);
+    Change(maxSpins, 1);
+    Change(yieldAfterCheckEvent, false);
     return true;
 }
 

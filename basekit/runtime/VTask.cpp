@@ -315,7 +315,33 @@ bool VTask::WaitForDeath(int ms)
         }
     }
 
-    const bool blocked = caller && caller->SetBlockedReason(eTaskWaitingForDeath);
+    // Undone also when a message executed meanwhile throws: the caller's
+    // queue leaves the list (and drops the list's reference) and the caller is
+    // no longer marked as waiting.
+    struct StWaitEnd {
+        VTask* fTarget;
+        VTask* fCaller;
+        VMessageQueue* fQueue;
+        bool fBlocked;
+        ~StWaitEnd()
+        {
+            if (fBlocked) fCaller->ClearBlockedReason(eTaskWaitingForDeath);
+            if (!fQueue) return;
+            VMessageQueue* removed = nullptr;
+            {
+                StLocker<XTaskMgrMutexImpl> lock(fTarget->fManager->GetMutex());
+                if (std::vector<VMessageQueue*>* waiters = fTarget->fDeathWaiters) {
+                    auto it = std::find(waiters->begin(), waiters->end(), fQueue);
+                    if (it != waiters->end()) {
+                        removed = *it;
+                        waiters->erase(it);
+                    }
+                }
+            }
+            if (removed) removed->Release();
+        }
+    } waitEnd{this, caller, callerQueue, caller && caller->SetBlockedReason(eTaskWaitingForDeath)};
+
     while (GetState() != TS_DEAD) {
         uint64_t elapsed = VSystem::GetCurrentTime() - start;
         if (ms <= 0 || elapsed >= static_cast<uint64_t>(ms)) break;
@@ -327,22 +353,6 @@ bool VTask::WaitForDeath(int ms)
         } else {
             VSystem::Delay(std::min(remaining, 5));
         }
-    }
-    if (blocked) caller->ClearBlockedReason(eTaskWaitingForDeath);
-
-    if (callerQueue) {
-        VMessageQueue* removed = nullptr;
-        {
-            StLocker<XTaskMgrMutexImpl> lock(fManager->GetMutex());
-            if (fDeathWaiters) {
-                auto it = std::find(fDeathWaiters->begin(), fDeathWaiters->end(), callerQueue);
-                if (it != fDeathWaiters->end()) {
-                    removed = *it;
-                    fDeathWaiters->erase(it);
-                }
-            }
-        }
-        if (removed) removed->Release();
     }
     return GetState() == TS_DEAD;
 }

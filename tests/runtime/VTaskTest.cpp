@@ -14,6 +14,7 @@
 #include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VLocks.h"
+#include "basekit/runtime/VMessage.h"
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/runtime/VTaskMgr.h"
@@ -202,6 +203,30 @@ TEST_F(TaskTest, WaitForDeathTimesOutThenSucceeds)
     EXPECT_TRUE(task->WaitForDeath(10000));
     foreign.join();
     EXPECT_TRUE(deadForForeign);
+    task->Release();
+    release->Release();
+}
+
+TEST_F(TaskTest, AMessageThrowingDuringWaitForDeathLeavesTheWaitClean)
+{
+    // The task makes its waiter run a message that throws, then waits to be
+    // let go; the waiter's wait ends with the exception, and must neither stay
+    // marked as waiting nor stay listed among the task's death waiters.
+    VSyncEvent* release = new VSyncEvent;
+    VTask* main = VTask::GetMain();
+    VTask* task = new VTask(0, eTaskStylePreemptive, [&] {
+        while (main->GetBlockedReason() != eTaskWaitingForDeath) VTask::Sleep(1);
+        VFunctionMessage::PostFunctionTo(main, std::function<void()>());
+        release->Lock();
+    });
+    ASSERT_TRUE(task->Run());
+    EXPECT_THROW(task->WaitForDeath(10000), std::bad_function_call);
+    EXPECT_EQ(main->GetBlockedReason(), eTaskNotBlocked);
+
+    // A later wait works as usual and is woken by the death.
+    release->Set();
+    EXPECT_TRUE(task->WaitForDeath(10000));
+    EXPECT_EQ(main->GetBlockedReason(), eTaskNotBlocked);
     task->Release();
     release->Release();
 }
