@@ -1,7 +1,7 @@
 // VFileKind.cpp - file kinds and the process's registry of them.
 #include "basekit/files/VFileKind.h"
 
-#include "basekit/files/VFileKindTable.h"
+#include "basekit/files/mac/XMacFile.h"
 
 namespace bkit {
 
@@ -65,7 +65,7 @@ bool VFileKind::GetParentIDs(std::vector<VString>& out) const
     return !out.empty();
 }
 
-bool VFileKind::ConformsTo(const VFileKind& other) const { return TypeIdentifierConformsTo(fID, other.fID); }
+bool VFileKind::ConformsTo(const VFileKind& other) const { return XMacFile::IsFileKindConformsTo(*this, other); }
 
 bool VFileKind::ConformsTo(const VString& id) const
 {
@@ -121,7 +121,7 @@ VFileKind* VFileKindManager::RetainFileKind(const VString& id)
         found->second->Retain();
         return found->second;
     }
-    VFileKind* kind = CreatePublicFileKindFromTable(id);
+    VFileKind* kind = XMacFile::CreatePublicFileKind(id);
     if (kind == nullptr)
         return nullptr;
     kind->Retain();
@@ -151,7 +151,7 @@ VFileKind* VFileKindManager::RetainFirstFileKindMatchingWithExtension(const VStr
             return entry.second;
         }
     }
-    VFileKind* kind = CreatePublicFileKindFromTableForExtension(ext);
+    VFileKind* kind = XMacFile::CreatePublicFileKindFromExtension(ext);
     if (kind != nullptr) {
         kind->Retain();
         _Put(kind->GetID(), kind);
@@ -167,7 +167,7 @@ VFileKind* VFileKindManager::RetainFirstFileKindMatchingWithOsKind(const VString
             return entry.second;
         }
     }
-    return CreatePublicFileKindFromTableForOsKind(osKind);
+    return XMacFile::CreatePublicFileKindFromOsKind(osKind);
 }
 
 void VFileKindManager::RegisterLocalizedString(long index, const VString& text)

@@ -4,8 +4,8 @@
 // description, file-name extensions without dot, the identifiers of the kinds
 // it conforms to, and whether the platform made it) and VFileKindManager, the
 // one registry of the process (sManager) that answers lookups by identifier,
-// extension and OS type, asking the built-in table of public type identifiers
-// (VFileKindTable.h) for public kinds it does not know yet.
+// extension and OS type, asking the platform (XMacFile) for public kinds it
+// does not know yet.
 //
 // Contracts:
 // - Both are reference counted, count 1 at creation. RetainFileKind and the

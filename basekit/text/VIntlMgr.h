@@ -37,6 +37,8 @@
 
 namespace bkit {
 
+class IFile;
+class IFolder;
 class VCollator;
 class VCompareOptions;
 class VDuration;
@@ -266,6 +268,16 @@ public:
     static int32_t DialectCodeToScriptCode(uint32_t dialect);
     // The candidate ".lproj" folder names of a dialect, in search order.
     static void GetLocalizationFolderNames(uint32_t dialect, std::vector<VString>& names);
+    // Appends to folders each candidate ".lproj" sub-folder of parent that
+    // exists, in search order (new references owned by the vector); answers
+    // whether one was appended. Null parent or unknown dialect: false.
+    static bool GetLocalizationFoldersWithDialect(uint32_t dialect, const IFolder* parent,
+                                                  std::vector<VRefPtr<IFolder>>& folders);
+    // The file called name in the localization folders of the dialect, the
+    // last folder found searched first; one reference, or null. found, when
+    // given, tells whether a file was returned.
+    static IFile* RetainLocalizationFile(const IFolder* parent, const VString& name, uint32_t dialect,
+                                         bool* found = nullptr);
 
 private:
     explicit VIntlMgr(uint32_t dialect);

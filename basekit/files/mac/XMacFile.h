@@ -101,6 +101,19 @@ public:
     // Canonical path into out (at least 1025 bytes). See the source.
     static bool RealPath(char* path, bool mustExist, char* out, size_t outSize);
 
+    // --- platform file kinds (the built-in type declarations) ---
+
+    // A new public kind (count 1, no OS kinds) from the declaration of the
+    // type identifier, or null when none is declared.
+    static VFileKind* CreatePublicFileKind(const VString& uti);
+    // The same for the preferred identifier of the first four characters taken
+    // as an OS type / of a file-name extension; null when none.
+    static VFileKind* CreatePublicFileKindFromOsKind(const VString& osKind);
+    static VFileKind* CreatePublicFileKindFromExtension(const VString& extension);
+    // Whether a's identifier conforms to b's (equal or a descendant); false
+    // when either is not declared.
+    static bool IsFileKindConformsTo(const VFileKind& a, const VFileKind& b);
+
     // --- per-file operations ---
 
     VError Create(uint32_t options) const;

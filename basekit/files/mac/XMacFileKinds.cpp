@@ -1,14 +1,58 @@
-// XMacFileKinds.cpp - whether a file is of a kind.
+// XMacFileKinds.cpp - the platform's file kinds, and whether a file is of one.
 //
+// Public kinds are made from the built-in type declarations (VFileKindTable.h).
 // The platform's type identifier of a file is the public kind its extension
 // names in the process's registry; a kind conforms when that identifier
 // conforms to the kind's, and otherwise when the extension matches the kind's.
 
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFileKind.h"
+#include "basekit/files/VFileKindTable.h"
 #include "basekit/files/mac/XMacFile.h"
 
 namespace bkit {
+
+namespace {
+
+std::vector<VString> ToStrings(const std::vector<const char*>& texts)
+{
+    std::vector<VString> out;
+    out.reserve(texts.size());
+    for (const char* text : texts)
+        out.emplace_back(text);
+    return out;
+}
+
+}  // namespace
+
+VFileKind* XMacFile::CreatePublicFileKind(const VString& uti)
+{
+    const TypeDeclaration* declaration = FindTypeDeclaration(uti);
+    if (declaration == nullptr)
+        return nullptr;
+    return VFileKind::Create(VString(declaration->identifier), std::vector<VString>(),
+                             VString(declaration->description), ToStrings(declaration->extensions),
+                             ToStrings(declaration->conformsTo), true);
+}
+
+VFileKind* XMacFile::CreatePublicFileKindFromOsKind(const VString& osKind)
+{
+    VString uti = PreferredTypeIdentifierForOsType(osKind);
+    return uti.IsEmpty() ? nullptr : CreatePublicFileKind(uti);
+}
+
+VFileKind* XMacFile::CreatePublicFileKindFromExtension(const VString& extension)
+{
+    VString uti = PreferredTypeIdentifierForExtension(extension);
+    return uti.IsEmpty() ? nullptr : CreatePublicFileKind(uti);
+}
+
+bool XMacFile::IsFileKindConformsTo(const VFileKind& a, const VFileKind& b)
+{
+    if (a.GetID().IsEmpty() || b.GetID().IsEmpty())
+        return false;
+    return TypeIdentifierConformsTo(a.GetID(), b.GetID());
+}
 
 VError XMacFile::ConformsTo(const VFileKind& kind, bool* conforms) const
 {
