@@ -21,17 +21,6 @@
 
 namespace bkit {
 
-namespace {
-
-bool _IsNative(VError code)
-{
-    OsType component = COMPONENT_FROM_VERROR(code);
-    return component == kPOSX_SIGNATURE || component == kMACH_SIGNATURE || component == kCARB_SIGNATURE ||
-           component == kCOCO_SIGNATURE;
-}
-
-}  // namespace
-
 // --- construction ---
 
 VFile::VFile(const VFilePath& path, VFileSystem* fileSystem) : fPath(path), fFileSystem(fileSystem)
@@ -113,7 +102,7 @@ CharSet VFile::DebugDump(char* buffer, int& length)
 template <class Fill>
 VError VFile::_Wrap(VError code, VError defaultError, Fill fill) const
 {
-    if (code == VE_OK || !_IsNative(code))
+    if (code == VE_OK || !VErrorBase::IsNativeError(code))
         return code;
     VFileError* error = new VFileError(fPath, VErrorBase::EncodedNativeErrorToVError(code, defaultError));
     fill(error);

@@ -8,17 +8,6 @@
 
 namespace bkit {
 
-namespace {
-
-bool _IsNative(VError code)
-{
-    OsType component = COMPONENT_FROM_VERROR(code);
-    return component == kPOSX_SIGNATURE || component == kMACH_SIGNATURE || component == kCARB_SIGNATURE ||
-           component == kCOCO_SIGNATURE;
-}
-
-}  // namespace
-
 VFileDesc::VFileDesc(const VFile* file, int descriptor, FileAccess access)
     : fMode(access), fFile(file), fImpl(descriptor)
 {
@@ -38,7 +27,7 @@ VError VFileDesc::_Wrap(VError code, VError defaultError, bool withCount, uint32
     if (code == VE_OK)
         return VE_OK;
     bool endOfFile = code == VE_STREAM_EOF;
-    if (!_IsNative(code) && !endOfFile)
+    if (!VErrorBase::IsNativeError(code) && !endOfFile)
         return code;
     VError mapped = endOfFile ? code : VErrorBase::EncodedNativeErrorToVError(code, defaultError);
     VFileError* error = new VFileError(fFile ? fFile->GetPathRef() : VFilePath(), mapped);
@@ -68,7 +57,7 @@ int64_t VFileDesc::GetSize() const
 VError VFileDesc::SetSize(int64_t size) const
 {
     VError err = fImpl.SetSize(size);
-    if (err == VE_OK || !_IsNative(err))
+    if (err == VE_OK || !VErrorBase::IsNativeError(err))
         return err;
     VError mapped = VErrorBase::EncodedNativeErrorToVError(err, VE_FILE_CANNOT_SET_EOF);
     VFileError* error = new VFileError(fFile ? fFile->GetPathRef() : VFilePath(), mapped);

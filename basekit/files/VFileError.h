@@ -104,10 +104,7 @@ public:
 private:
     static VError _NativeCause(VError native)
     {
-        OsType component = COMPONENT_FROM_VERROR(native);
-        bool isNative = component == kPOSX_SIGNATURE || component == kCARB_SIGNATURE ||
-                        component == kMACH_SIGNATURE || component == kCOCO_SIGNATURE;
-        return isNative ? native : 0;
+        return VErrorBase::IsNativeError(native) ? native : 0;
     }
 
     VFileError* fError;

@@ -17,13 +17,6 @@ namespace bkit {
 
 namespace {
 
-bool IsNativeCode(VError code)
-{
-    OsType component = COMPONENT_FROM_VERROR(code);
-    return component == kPOSX_SIGNATURE || component == kMACH_SIGNATURE || component == kCOCO_SIGNATURE ||
-           component == MakeOsType("CARB");
-}
-
 void RetainFileSystem(VFileSystem* fileSystem)
 {
     if (fileSystem)
@@ -96,7 +89,7 @@ VFolder::~VFolder()
 
 VError VFolder::_WrapNative(VError result, VError defaultError, const VString* newName) const
 {
-    if (result == 0 || !IsNativeCode(result))
+    if (result == 0 || !VErrorBase::IsNativeError(result))
         return result;
     VError code = VErrorBase::EncodedNativeErrorToVError(result, defaultError);
     VFileError* error = new VFileError(fPath, code);
@@ -352,7 +345,7 @@ VError VFolder::ResolveAliasFolder(VFolder** ioFolder, bool deleteBrokenAlias)
     }
     if (deleteBrokenAlias)
         return alias.Delete();
-    if (IsNativeCode(err)) {
+    if (VErrorBase::IsNativeError(err)) {
         VError code = VErrorBase::EncodedNativeErrorToVError(err, VE_FILE_CANNOT_RESOLVE_ALIAS);
         _PushRetainedError(new VFileError(alias.GetPathRef(), code), err);
         return code;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "basekit/files/VURL.h"
+#include "basekit/text/HexDigits.h"
 #include "basekit/files/mac/XMacVolumes.h"
 
 namespace bkit {
@@ -44,16 +45,6 @@ const ByteSet& EncodingSet(bool withBrackets)
     return withBrackets ? sWith : sWithout;
 }
 
-int HexValue(UniChar c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -116,8 +107,8 @@ void VURL::Decode(VString& text)
         }
         std::string run;
         while (i + 2 < length && units[i] == u'%') {
-            int high = HexValue(units[i + 1]);
-            int low = HexValue(units[i + 2]);
+            int high = HexDigitValue(units[i + 1]);
+            int low = HexDigitValue(units[i + 2]);
             run.push_back(static_cast<char>(((high < 0 ? 0 : high) << 4) | (low < 0 ? 0 : low)));
             i += 3;
         }

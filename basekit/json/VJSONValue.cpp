@@ -1,5 +1,6 @@
 // VJSONValue.cpp - the tagged JSON value and its packed string.
 #include "basekit/json/VJSONValue.h"
+#include "basekit/text/HexDigits.h"
 
 #include <atomic>
 #include <cstdio>
@@ -387,17 +388,10 @@ double ReadHexNumber(const UniChar* units, VIndex length)
 {
     uint64_t result = 0;
     for (VIndex i = 2; i < length; ++i) {
-        UniChar c = units[i];
-        unsigned digit;
-        if (c >= u'0' && c <= u'9')
-            digit = c - u'0';
-        else if (c >= u'a' && c <= u'f')
-            digit = c - u'a' + 10;
-        else if (c >= u'A' && c <= u'F')
-            digit = c - u'A' + 10;
-        else
+        int digit = HexDigitValue(units[i]);
+        if (digit < 0)
             break;
-        result = (result << 4) | digit;
+        result = (result << 4) | static_cast<unsigned>(digit);
     }
     return static_cast<double>(result);
 }

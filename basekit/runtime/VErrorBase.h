@@ -142,6 +142,15 @@ public:
     // defaultError. Any other code is returned unchanged.
     static VError EncodedNativeErrorToVError(VError native, VError defaultError);
 
+    // True for a code of the operating system ('POSX', 'CARB', 'MACH', 'COCO'):
+    // such a code is pushed as its own record beneath the toolbox record.
+    static bool IsNativeError(VError code)
+    {
+        OsType component = COMPONENT_FROM_VERROR(code);
+        return component == kPOSX_SIGNATURE || component == kCARB_SIGNATURE || component == kMACH_SIGNATURE ||
+               component == kCOCO_SIGNATURE;
+    }
+
     static std::map<OsType, ILocalizer*> sLocalizers;
 
 protected:

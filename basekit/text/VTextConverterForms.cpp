@@ -1,5 +1,6 @@
 // VTextConverterForms.cpp - hexadecimal, XML, JSON and Base64 forms of strings.
 #include "basekit/text/VTextConverterForms.h"
+#include "basekit/text/HexDigits.h"
 
 #include <algorithm>
 #include <climits>
@@ -21,16 +22,6 @@ namespace {
 
 constexpr VError kNonASCIIInBase64 = MakeBKitError(210);
 
-int HexDigit(UniChar u)
-{
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
-}
 
 const char16_t kHexUpper[] = u"0123456789ABCDEF";
 
@@ -55,7 +46,7 @@ int64_t TextToHexLong(const VString& text)
     uint64_t value = 0;
     const UniChar* p = text.GetCPointer();
     for (VIndex i = 0; i < text.GetLength(); ++i) {
-        int digit = HexDigit(p[i]);
+        int digit = HexDigitValue(p[i]);
         if (digit >= 0)
             value = (value << 4) | static_cast<uint64_t>(digit);
     }
@@ -173,8 +164,8 @@ void TranscodeFromXML(VString& text)
         if (!replaced && n - i >= 3 && p[i + 1] == u'#' && p[i + 2] == u'x') {
             VIndex k = i + 3;
             uint32_t value = 0;
-            while (k < n && HexDigit(p[k]) >= 0) {
-                value = ((value << 4) | static_cast<uint32_t>(HexDigit(p[k]))) & 0xFFFFFFF;
+            while (k < n && HexDigitValue(p[k]) >= 0) {
+                value = ((value << 4) | static_cast<uint32_t>(HexDigitValue(p[k]))) & 0xFFFFFFF;
                 ++k;
             }
             if (k > i + 3 && k < n && p[k] == u';' && (value & 0xFFFF) != 0) {
@@ -284,7 +275,7 @@ VError FromJSONStringTo(const VString& json, VString& out, uint32_t options)
                     // A first unit that is no digit counts as 0; later ones are skipped.
                     uint32_t value = 0;
                     for (int k = 1; k <= 4; ++k) {
-                        int digit = HexDigit(p[i + k]);
+                        int digit = HexDigitValue(p[i + k]);
                         if (digit >= 0)
                             value = (value << 4) | static_cast<uint32_t>(digit);
                         else if (k == 1)

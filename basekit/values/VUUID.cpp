@@ -1,5 +1,6 @@
 // VUUID.cpp - the UUID value and the descriptor of kind 13.
 #include "basekit/values/VUUID.h"
+#include "basekit/text/HexDigits.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,17 +41,6 @@ CompareResult CompareBytes(const void* a, const void* b)
     return result < 0 ? CR_SMALLER : (result > 0 ? CR_BIGGER : CR_EQUAL);
 }
 
-// The value of a hexadecimal digit in either case, or -1.
-int HexValue(uint32_t c)
-{
-    if (c >= '0' && c <= '9')
-        return static_cast<int>(c - '0');
-    if (c >= 'A' && c <= 'F')
-        return static_cast<int>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f')
-        return static_cast<int>(c - 'a' + 10);
-    return -1;
-}
 
 void MakeText(const VUUIDBuffer& buffer, VString& text)
 {
@@ -134,8 +124,8 @@ void VUUID::FromBuffer(const char* text)
     size_t length = text ? std::strlen(text) : 0;
     if (text && length == static_cast<size_t>(kUUIDDigits)) {
         for (size_t i = 0; i < kUUIDSize; ++i) {
-            int high = HexValue(static_cast<unsigned char>(text[2 * i]));
-            int low = HexValue(static_cast<unsigned char>(text[2 * i + 1]));
+            int high = HexDigitValue(static_cast<unsigned char>(text[2 * i]));
+            int low = HexDigitValue(static_cast<unsigned char>(text[2 * i + 1]));
             fData.fBytes[i] = static_cast<uint8_t>((std::max(high, 0) << 4) | std::max(low, 0));
         }
     } else if (text && length <= kUUIDSize) {
@@ -168,7 +158,7 @@ void VUUID::FromString(const VString& text)
     int digits = 0;
     const UniChar* units = text.GetCPointer();
     for (VIndex i = 0, n = text.GetLength(); i < n && digits < kUUIDDigits; ++i) {
-        int value = HexValue(units[i]);
+        int value = HexDigitValue(units[i]);
         if (value < 0)
             continue;
         uint8_t& byte = buffer.fBytes[digits / 2];
