@@ -15,20 +15,9 @@
 #include "basekit/text/VString.h"
 #include "basekit/values/VEmpty.h"
 
-// The duration, time and UUID values come with their own sources; until a
-// kind's header is there, no object of it can exist and clearing one is moot.
-#if __has_include("basekit/values/VDuration.h")
 #include "basekit/values/VDuration.h"
-#define BKIT_HAS_VDURATION 1
-#endif
-#if __has_include("basekit/values/VTime.h")
 #include "basekit/values/VTime.h"
-#define BKIT_HAS_VTIME 1
-#endif
-#if __has_include("basekit/values/VUUID.h")
 #include "basekit/values/VUUID.h"
-#define BKIT_HAS_VUUID 1
-#endif
 
 namespace bkit {
 
@@ -280,29 +269,17 @@ VError VValue::WriteToStream(VStream* stream, int32_t) const
 
 void VValueSingle::GetDuration(VDuration& duration) const
 {
-#ifdef BKIT_HAS_VDURATION
     duration.Clear();
-#else
-    (void)duration;
-#endif
 }
 
 void VValueSingle::GetTime(VTime& time) const
 {
-#ifdef BKIT_HAS_VTIME
     time.Clear();
-#else
-    (void)time;
-#endif
 }
 
 void VValueSingle::GetVUUID(VUUID& uuid) const
 {
-#ifdef BKIT_HAS_VUUID
     uuid.Clear();
-#else
-    (void)uuid;
-#endif
 }
 
 void VValueSingle::GetString(VString& string) const
