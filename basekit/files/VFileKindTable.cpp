@@ -98,15 +98,6 @@ bool ConformsByTable(const TypeDeclaration& a, const VString& b, int depth)
     return false;
 }
 
-std::vector<VString> ToStrings(const std::vector<const char*>& texts)
-{
-    std::vector<VString> out;
-    out.reserve(texts.size());
-    for (const char* t : texts)
-        out.emplace_back(t);
-    return out;
-}
-
 }  // namespace
 
 const TypeDeclaration* FindTypeDeclaration(const VString& identifier)
@@ -145,27 +136,6 @@ bool TypeIdentifierConformsTo(const VString& a, const VString& b)
     if (declaration == nullptr || FindTypeDeclaration(b) == nullptr)
         return false;
     return ConformsByTable(*declaration, b, 0);
-}
-
-VFileKind* CreatePublicFileKindFromTable(const VString& identifier)
-{
-    const TypeDeclaration* d = FindTypeDeclaration(identifier);
-    if (d == nullptr)
-        return nullptr;
-    return VFileKind::Create(VString(d->identifier), std::vector<VString>(), VString(d->description),
-                             ToStrings(d->extensions), ToStrings(d->conformsTo), true);
-}
-
-VFileKind* CreatePublicFileKindFromTableForExtension(const VString& extension)
-{
-    VString id = PreferredTypeIdentifierForExtension(extension);
-    return id.IsEmpty() ? nullptr : CreatePublicFileKindFromTable(id);
-}
-
-VFileKind* CreatePublicFileKindFromTableForOsKind(const VString& osKind)
-{
-    VString id = PreferredTypeIdentifierForOsType(osKind);
-    return id.IsEmpty() ? nullptr : CreatePublicFileKindFromTable(id);
 }
 
 }  // namespace bkit

@@ -16,7 +16,6 @@
 
 namespace bkit {
 
-class VFileKind;
 
 struct TypeDeclaration {
     const char* identifier;
@@ -36,10 +35,5 @@ VString PreferredTypeIdentifierForOsType(const VString& osType);
 // True when a conforms to b: equal, or b among a's parents, transitively.
 // False when either is unknown.
 bool TypeIdentifierConformsTo(const VString& a, const VString& b);
-
-// A new public kind made from the declaration (no OS kinds), or null.
-VFileKind* CreatePublicFileKindFromTable(const VString& identifier);
-VFileKind* CreatePublicFileKindFromTableForExtension(const VString& extension);
-VFileKind* CreatePublicFileKindFromTableForOsKind(const VString& osKind);
 
 }  // namespace bkit

@@ -5,7 +5,8 @@
 // dialect's separators, date and time formats and AM/PM symbols, formats
 // dates, times and durations, classifies characters, maps case, finds words,
 // and converts between numeric dialect codes and ISO 639, ISO 3166, BCP 47 and
-// RFC 3066bis language codes (the constant table of dialects). It also
+// RFC 3066bis language codes (the constant table of dialects), and finds the
+// localization folders (".lproj") of a dialect and the files in them. It also
 // defines the small VBidiRun record of GetBidiRuns.
 //
 // Contracts:

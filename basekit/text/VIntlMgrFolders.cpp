@@ -32,8 +32,9 @@ IFile* VIntlMgr::RetainLocalizationFile(const IFolder* parent, const VString& na
     std::vector<VRefPtr<IFolder>> folders;
     if (!GetLocalizationFoldersWithDialect(dialect, parent, folders))
         return nullptr;
-    // The last folder found is the most general name (the language name):
-    // it is searched first, as stored bundles expect.
+    // From the last folder found back to the first: the language-name folder
+    // (French.lproj) answers before the regional one (fr-ca.lproj). Bundles
+    // are laid out for this order, so it is kept.
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
         IFile* file = (*it)->_RetainRelativeIFile(name, FPS_SYSTEM);
         if (file == nullptr)

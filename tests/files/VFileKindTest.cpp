@@ -1,9 +1,11 @@
 // VFileKindTest.cpp - file kinds and the registry's lookups.
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "basekit/files/VFileKind.h"
+#include "basekit/files/mac/XMacFile.h"
 
 namespace bkit {
 namespace {
@@ -101,6 +103,77 @@ TEST_F(VFileKindTest, LocalizedStrings)
     text = VString("kept");
     fManager->GetLocalizedString(5, text);
     EXPECT_TRUE(text.EqualToString(VString("kept"), true));
+}
+
+TEST(XMacFileKindsTest, PublicKindsFromTheDeclarations)
+{
+    struct Case {
+        const char* how;  // "id", "os" or "ext"
+        const char* text;
+        const char* id;   // the kind made, null when none
+    } cases[] = {
+        {"id", "public.png", "public.png"},
+        {"id", "PUBLIC.PNG", "public.png"},  // identifiers ignore case
+        {"id", "com.nobody.nothing", nullptr},
+        {"id", "", nullptr},
+        {"os", "PNGf", "public.png"},
+        {"os", "PNGfmore", "public.png"},    // only the first four characters count
+        {"os", "pngf", nullptr},             // OS types are exact
+        {"os", "PNG", nullptr},
+        {"os", "", nullptr},
+        {"ext", "JPG", "public.jpeg"},
+        {"ext", "txt", "public.plain-text"},
+        {"ext", "", nullptr},
+        {"ext", "nothing-known", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.how) + " " + c.text);
+        VString text(c.text);
+        VFileKind* kind = std::string(c.how) == "id"   ? XMacFile::CreatePublicFileKind(text)
+                          : std::string(c.how) == "os" ? XMacFile::CreatePublicFileKindFromOsKind(text)
+                                                       : XMacFile::CreatePublicFileKindFromExtension(text);
+        if (c.id == nullptr) {
+            EXPECT_EQ(nullptr, kind);
+            continue;
+        }
+        ASSERT_NE(nullptr, kind);
+        EXPECT_TRUE(kind->GetID().EqualToUSASCIICString(c.id));
+        EXPECT_TRUE(kind->IsPublic());
+        EXPECT_EQ(1, kind->GetRefCount());
+        VString os;
+        EXPECT_FALSE(kind->GetPreferredOsKind(os));  // public kinds carry no OS kinds
+        std::vector<VString> parents;
+        EXPECT_TRUE(kind->GetParentIDs(parents));
+        kind->Release();
+    }
+}
+
+TEST(XMacFileKindsTest, Conformance)
+{
+    auto make = [](const char* id) {
+        return VRefPtr<VFileKind>::Adopt(VFileKind::Create(VString(id), {}, VString(), {}, {}, false));
+    };
+    struct Case {
+        const char* a;
+        const char* b;
+        bool conforms;
+    } cases[] = {
+        {"public.json", "public.json", true},
+        {"public.json", "public.text", true},
+        {"public.json", "public.item", true},   // through several parents
+        {"public.text", "public.json", false},  // not the other way
+        {"public.png", "public.text", false},
+        {"com.x.private", "com.x.private", true},  // a kind is of its own kind, declared or not
+        {"com.x.private", "COM.X.PRIVATE", true},
+        {"com.x.private", "public.data", false},   // undeclared: no parents known
+        {"public.data", "com.x.private", false},
+        {"", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " -> " + c.b);
+        EXPECT_EQ(c.conforms, XMacFile::IsFileKindConformsTo(*make(c.a), *make(c.b)));
+        EXPECT_EQ(c.conforms, make(c.a)->ConformsTo(*make(c.b)));
+    }
 }
 
 }  // namespace

@@ -110,8 +110,8 @@ public:
     // as an OS type / of a file-name extension; null when none.
     static VFileKind* CreatePublicFileKindFromOsKind(const VString& osKind);
     static VFileKind* CreatePublicFileKindFromExtension(const VString& extension);
-    // Whether a's identifier conforms to b's (equal or a descendant); false
-    // when either is not declared.
+    // Whether a's identifier conforms to b's: the same identifier (ignoring
+    // ASCII case, declared or not), or a declared descendant of it.
     static bool IsFileKindConformsTo(const VFileKind& a, const VFileKind& b);
 
     // --- per-file operations ---

@@ -23,6 +23,19 @@ std::vector<VString> ToStrings(const std::vector<const char*>& texts)
     return out;
 }
 
+bool EqualIgnoringASCIICase(const VString& a, const VString& b)
+{
+    if (a.GetLength() != b.GetLength())
+        return false;
+    auto lower = [](UniChar c) { return (c >= u'A' && c <= u'Z') ? static_cast<UniChar>(c + 32) : c; };
+    const UniChar* x = a.GetCPointer();
+    const UniChar* y = b.GetCPointer();
+    for (VIndex i = 0; i < a.GetLength(); ++i)
+        if (lower(x[i]) != lower(y[i]))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 VFileKind* XMacFile::CreatePublicFileKind(const VString& uti)
@@ -51,6 +64,10 @@ bool XMacFile::IsFileKindConformsTo(const VFileKind& a, const VFileKind& b)
 {
     if (a.GetID().IsEmpty() || b.GetID().IsEmpty())
         return false;
+    // Every identifier conforms to itself, declared or not (type identifiers
+    // ignore case); only the parent walk needs the declarations.
+    if (EqualIgnoringASCIICase(a.GetID(), b.GetID()))
+        return true;
     return TypeIdentifierConformsTo(a.GetID(), b.GetID());
 }
 
