@@ -201,18 +201,26 @@ bool VFilePath::operator==(const VFilePath& other) const
 
 // --- navigation ---
 
-VFilePath& VFilePath::ToParent()
+// Keeps the text through the last separator found searching backwards from
+// position from (1-based); with none (or from 0) the path becomes empty, and
+// invalid.
+VFilePath& VFilePath::_KeepThroughSeparatorBefore(VIndex from)
 {
-    if (!fIsValid)
-        return *this;
-    VIndex length = fPath.GetLength();
-    VIndex pos = length > 1 ? fPath.FindUniChar(kSep, length - 1, true) : 0;
+    VIndex pos = from > 0 ? fPath.FindUniChar(kSep, from, true) : 0;
     if (pos == 0)
         fPath.Clear();
     else
         fPath.Truncate(pos);
     _SetValidFromText();
     return *this;
+}
+
+VFilePath& VFilePath::ToParent()
+{
+    if (!fIsValid)
+        return *this;
+    VIndex length = fPath.GetLength();
+    return _KeepThroughSeparatorBefore(length > 1 ? length - 1 : 0);
 }
 
 bool VFilePath::GetParent(VFilePath& out) const
@@ -230,13 +238,7 @@ VFilePath& VFilePath::ToFolder()
 {
     if (!fIsValid)
         return *this;
-    VIndex pos = fPath.FindUniChar(kSep, fPath.GetLength(), true);
-    if (pos == 0)
-        fPath.Clear();
-    else
-        fPath.Truncate(pos);
-    _SetValidFromText();
-    return *this;
+    return _KeepThroughSeparatorBefore(fPath.GetLength());
 }
 
 bool VFilePath::GetFolder(VFilePath& out) const

@@ -183,6 +183,7 @@ private:
     // is not a valid full path or climbs above its volume.
     static bool _ResolveInternal(VString& text);
     void _SetValidFromText() { fIsValid = !fPath.IsEmpty(); }
+    VFilePath& _KeepThroughSeparatorBefore(VIndex from);
 
     VString fPath;
     bool fIsValid = false;

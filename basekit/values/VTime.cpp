@@ -271,40 +271,35 @@ void VTime::SetLocalDay(int32_t day)
     _SetFromLocalFields(f);
 }
 
-void VTime::SetLocalHour(int32_t hours)
+// Larger values roll over: the field is set to 0 in local time, then the
+// units are added on the millisecond scale.
+void VTime::_SetLocalFieldToZeroAndAdd(int fieldIndex, int64_t ms)
 {
     int16_t f[7];
     _GetLocalFields(f);
-    f[3] = 0;
+    f[fieldIndex] = 0;
     _SetFromLocalFields(f);
-    _AddToScale(hours * kMsPerHour);
+    _AddToScale(ms);
+}
+
+void VTime::SetLocalHour(int32_t hours)
+{
+    _SetLocalFieldToZeroAndAdd(3, hours * kMsPerHour);
 }
 
 void VTime::SetLocalMinute(int32_t minutes)
 {
-    int16_t f[7];
-    _GetLocalFields(f);
-    f[4] = 0;
-    _SetFromLocalFields(f);
-    _AddToScale(minutes * kMsPerMinute);
+    _SetLocalFieldToZeroAndAdd(4, minutes * kMsPerMinute);
 }
 
 void VTime::SetLocalSecond(int32_t seconds)
 {
-    int16_t f[7];
-    _GetLocalFields(f);
-    f[5] = 0;
-    _SetFromLocalFields(f);
-    _AddToScale(seconds * kMsPerSecond);
+    _SetLocalFieldToZeroAndAdd(5, seconds * kMsPerSecond);
 }
 
 void VTime::SetLocalMillisecond(int32_t ms)
 {
-    int16_t f[7];
-    _GetLocalFields(f);
-    f[6] = 0;
-    _SetFromLocalFields(f);
-    _AddToScale(ms);
+    _SetLocalFieldToZeroAndAdd(6, ms);
 }
 
 VDuration VTime::GetLocalDurationSinceMidnight() const

@@ -308,6 +308,7 @@ private:
     void _GetLocalFields(int16_t* fields) const;
     // Converts local fields to UTC and sets them through FromUTCTime.
     void _SetFromLocalFields(int16_t* fields);
+    void _SetLocalFieldToZeroAndAdd(int fieldIndex, int64_t ms);
     // Adds on the millisecond scale; a null time stays null.
     void _AddToScale(int64_t ms);
 
