@@ -169,67 +169,63 @@ bool VArrayValue::Copy(const VArrayValue& other)
 
 // --- appending ---
 
+namespace {
+
+// Makes room for one more element and sets it through the element setter of
+// the value's kind (so every typed array converts as its own setter does).
+template <class Param, class Value>
+int32_t AppendThrough(VArrayValue& array, void (VValueMultiple::*setter)(Param, int32_t), const Value& value)
+{
+    if (array.Insert(array.GetCount() + 1, 1))
+        (array.*setter)(value, array.GetCount());
+    return array.GetCount();
+}
+
+}  // namespace
+
 int32_t VArrayValue::AppendBoolean(uint8_t value)
 {
-    if (Insert(fCount + 1, 1))
-        FromBoolean(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromBoolean, value);
 }
 
 int32_t VArrayValue::AppendByte(int8_t value)
 {
-    if (Insert(fCount + 1, 1))
-        FromByte(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromByte, value);
 }
 
 int32_t VArrayValue::AppendWord(int16_t value)
 {
-    if (Insert(fCount + 1, 1))
-        FromWord(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromWord, value);
 }
 
 int32_t VArrayValue::AppendLong(int32_t value)
 {
-    if (Insert(fCount + 1, 1))
-        FromLong(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromLong, value);
 }
 
 int32_t VArrayValue::AppendLong8(int64_t value)
 {
-    if (Insert(fCount + 1, 1))
-        FromLong8(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromLong8, value);
 }
 
 int32_t VArrayValue::AppendReal(double value)
 {
-    if (Insert(fCount + 1, 1))
-        FromReal(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromReal, value);
 }
 
 int32_t VArrayValue::AppendDuration(const VDuration& value)
 {
-    if (Insert(fCount + 1, 1))
-        FromDuration(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromDuration, value);
 }
 
 int32_t VArrayValue::AppendTime(const VTime& value)
 {
-    if (Insert(fCount + 1, 1))
-        FromTime(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromTime, value);
 }
 
 int32_t VArrayValue::AppendString(const VString& value)
 {
-    if (Insert(fCount + 1, 1))
-        FromString(value, fCount);
-    return fCount;
+    return AppendThrough(*this, &VValueMultiple::FromString, value);
 }
 
 // --- sorting ---
