@@ -43,7 +43,6 @@ class VStream;
 class VIntlMgr;
 class VCollator;
 struct VInlineString;
-class VValueBag;
 class VJSONObject;
 class VJSONValue;
 class VString_info;
@@ -451,8 +450,6 @@ public:
     VString& Printf(const char* format, ...);
     VString& VPrintf(const char* format, va_list args);
     VString& AppendPrintf(const char* format, ...);
-    // Fills {name} placeholders from the bag's attributes.
-    void Format(const VValueBag* bag, bool removeUnknown);
     // Fills {name} placeholders from the object's properties.
     void Format(const VJSONObject* object, bool removeUnknown);
     // This string is a template with {{path}} placeholders; out gets the result.
