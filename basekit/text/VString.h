@@ -47,6 +47,7 @@ class VJSONObject;
 class VJSONValue;
 class VString_info;
 class VArrayString;
+class VFromUnicodeConverter;
 
 // Options of VString::GetJSONString.
 constexpr uint32_t kJSONWithQuotes = 0x1;                // U+0022 around the text
@@ -228,8 +229,10 @@ public:
     void FromULong8(uint64_t value);
     void FromReal(double value) override;
     void FromValue(const VValueSingle& value) override;
-    // The duration's text.
+    // The text of the duration, time or UUID (its GetString).
     void FromDuration(const VDuration& duration) override;
+    void FromTime(const VTime& time) override;
+    void FromVUUID(const VUUID& uuid) override;
     void FromOsType(OsType code);
 
     // Replaces the text with bytes in a charset: 2 copies size / 2 units; every
@@ -318,8 +321,10 @@ public:
 
     void GetString(VString& out) const override;
     void GetValue(VValueSingle& out) const override;
-    // Hands the text to the duration's FromString.
+    // Hand the text to the target's FromString.
     void GetDuration(VDuration& out) const override;
+    void GetTime(VTime& out) const override;
+    void GetVUUID(VUUID& out) const override;
     uint8_t GetBoolean() const override;
     int16_t GetWord() const override;
     int32_t GetLong() const override;
@@ -583,7 +588,10 @@ public:
 };
 
 // Scoped conversion of a string to NUL-terminated bytes in a charset. The
-// bytes belong to the converter until its next conversion or its end.
+// bytes belong to the converter until its next conversion or its end. It
+// retains the registry's from-Unicode converter of its charset for its whole
+// life: a copy retains the same one, a move takes it over and leaves the
+// source without one (its conversions then produce nothing and fail).
 class StStringConverterBase : public VObject {
 public:
     StStringConverterBase(CharSet charset, ECarriageReturnMode mode);
@@ -598,6 +606,11 @@ public:
     // Whether the last conversion succeeded.
     bool IsOK() const { return fOK; }
 
+    // A UTF-8 line telling the bytes produced and whether the last conversion
+    // succeeded.
+    CharSet DebugDump(char* buffer, int& length) override;
+    using VObject::DebugDump;
+
 protected:
     ECarriageReturnMode GetMode() const { return fMode; }
     // Converts n units into the buffer, leaving reserve zero bytes after them.
@@ -610,7 +623,7 @@ private:
     bool fOK;
     VSize fCapacity;
     char* fHeapBuffer;
-    CharSet fCharSet;
+    VFromUnicodeConverter* fConverter;
     char fInlineBuffer[512];
 };
 

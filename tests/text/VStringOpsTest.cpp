@@ -7,6 +7,8 @@
 
 #include "basekit/text/VString.h"
 #include "basekit/values/VArrayString.h"
+#include "basekit/values/VTime.h"
+#include "basekit/values/VUUID.h"
 
 using namespace bkit;
 
@@ -276,6 +278,37 @@ TEST(VStringOps, NumbersToText)
     copy.FromLong(5);
     EXPECT_EQ(Text(copy), u"5");
     EXPECT_EQ(Text(shared), u"shared text that is long enough");
+}
+
+TEST(VStringOps, TimesAndUUIDsPassThroughTheirText)
+{
+    VTime time;
+    time.FromUTCTime(2024, 3, 5, 6, 7, 8, 9);
+    VString text("old text");
+    text.FromTime(time);
+    VString expected;
+    time.GetString(expected);
+    EXPECT_EQ(Text(text), Text(expected));
+
+    // A string holding an ISO date and time gives that time, also through the
+    // value path of the time.
+    VString iso("2024-03-05T06:07:08.009Z");
+    VTime back, viaValue;
+    iso.GetTime(back);
+    viaValue.FromValue(iso);
+    for (const VTime* read : {&back, &viaValue}) {
+        EXPECT_FALSE(read->IsNull());
+        EXPECT_TRUE(read->EqualToSameKind(&time, true));
+    }
+
+    VUUID uuid(VString("00112233445566778899AABBCCDDEEFF"));
+    text.FromVUUID(uuid);
+    EXPECT_EQ(Text(text), u"00112233445566778899AABBCCDDEEFF");
+    VUUID read;
+    VString("ffeeddcc-bbaa-9988-7766-554433221100").GetVUUID(read);
+    VString readText;
+    read.GetString(readText);
+    EXPECT_EQ(Text(readText), u"FFEEDDCCBBAA99887766554433221100");
 }
 
 TEST(VStringOps, RawComparisonsAndWhiteSpace)
