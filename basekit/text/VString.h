@@ -27,9 +27,11 @@
 //   blocks from malloc that are never shared and never freed.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -197,8 +199,33 @@ public:
 
     // --- appending (each returns the string itself) ---
 
-    VString& AppendUniChar(UniChar c);
-    VString& AppendUniChars(const UniChar* units, VIndex n);
+    // The common case (room left in a buffer this string alone writes) is
+    // done inline; growing, sharing and errors take the out-of-line path.
+    VString& AppendUniChar(UniChar c)
+    {
+        const VIndex length = fLength;
+        if (length < fCapacity && _CanWriteInPlaceNow()) {
+            UniChar* buffer = fBuffer;
+            buffer[length] = c;
+            buffer[length + 1] = 0;
+            _SetLengthNow(length + 1);
+            return *this;
+        }
+        return _AppendUniCharGrowing(c);
+    }
+    VString& AppendUniChars(const UniChar* units, VIndex n)
+    {
+        const VIndex length = fLength;
+        if (units != nullptr && n > 0 && n <= fCapacity - length && _CanWriteInPlaceNow()) {
+            // No reallocation: units inside this buffer stay where they are.
+            UniChar* buffer = fBuffer;
+            std::memmove(buffer + length, units, static_cast<size_t>(n) * sizeof(UniChar));
+            buffer[length + n] = 0;
+            _SetLengthNow(length + n);
+            return *this;
+        }
+        return _AppendUniCharsGrowing(units, n);
+    }
     VString& AppendUniCString(const UniChar* text);
     VString& AppendString(const VString& s);
     VString& AppendCString(const char* utf8);
@@ -474,7 +501,29 @@ protected:
     VString(UniChar* inlineArray, VIndex inlineCapacity, InlineRoom);
 
     // True when the buffer may be written in place for a text of n units.
-    bool _CanWriteInPlace(VIndex n) const;
+    bool _CanWriteInPlace(VIndex n) const { return n <= fCapacity && _CanWriteInPlaceNow(); }
+    // True when this string alone writes its current buffer.
+    bool _CanWriteInPlaceNow() const
+    {
+        if (_IsInline() || (fBufferFlags & kBufferExclusive))
+            return true;
+        // A wrapped buffer that this string does not count belongs to someone else.
+        if (fBufferFlags & kBufferNotOwned)
+            return false;
+        return std::atomic_ref<uint32_t>(*_CountOf(fBuffer, fCapacity)).load(std::memory_order_acquire) < 2;
+    }
+    // Sets the length of a terminated text, not null and dirty; the flags are
+    // written only when they change.
+    void _SetLengthNow(VIndex n)
+    {
+        fLength = n;
+        if (IsNull() || !IsDirty())
+            _MarkChanged();
+    }
+    // Not null, dirty.
+    void _MarkChanged();
+    VString& _AppendUniCharGrowing(UniChar c);
+    VString& _AppendUniCharsGrowing(const UniChar* units, VIndex n);
     // Makes the buffer private and able to hold n units, keeping the text.
     bool _EnsurePrivate(VIndex n) { return _CanWriteInPlace(n) || _ReallocBuffer(n, true); }
     // Sets the length, writes the terminator, clears null, sets dirty.
@@ -499,7 +548,10 @@ protected:
     }
     bool _IsInline() const { return fBuffer == fInlineArray; }
     // The share count of a counted block of the given capacity.
-    static uint32_t* _CountOf(UniChar* block, VIndex capacity);
+    static uint32_t* _CountOf(UniChar* block, VIndex capacity)
+    {
+        return reinterpret_cast<uint32_t*>(block + ((capacity | 1) + 1));
+    }
 
 private:
     UniChar* fBuffer;

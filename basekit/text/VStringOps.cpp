@@ -76,7 +76,7 @@ bool VString::SetUniChar(VIndex pos, UniChar c)
 
 // --- appending ---
 
-VString& VString::AppendUniChar(UniChar c)
+VString& VString::_AppendUniCharGrowing(UniChar c)
 {
     if (fLength == INT32_MAX) {
         _ThrowError(VE_STRING_ALLOC_FAILED);
@@ -89,7 +89,7 @@ VString& VString::AppendUniChar(UniChar c)
     return *this;
 }
 
-VString& VString::AppendUniChars(const UniChar* units, VIndex n)
+VString& VString::_AppendUniCharsGrowing(const UniChar* units, VIndex n)
 {
     if (units == nullptr || n <= 0)
         return *this;

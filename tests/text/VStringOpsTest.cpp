@@ -167,6 +167,40 @@ TEST(VStringOps, RawSearchFindsLongPatternsAndRespectsStart)
     EXPECT_FALSE(s.EndsWithRawString(VString("xabcabc")));
 }
 
+TEST(VStringOps, RawSearchAgreesWithTheStandardSearch)
+{
+    // Texts over two or three letters make many false starts (the matcher
+    // changes strategy on those) and matches at every offset, the last
+    // possible start and unit 0x0000 included.
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    const char16_t alphabets[][3] = {{u'a', u'b', u'a'}, {u'a', u'b', u'c'}, {u'\0', u'\xFFFF', u'x'}};
+    for (int round = 0; round < 3000; ++round) {
+        const char16_t* letters = alphabets[round % 3];
+        std::u16string text(next() % 70, u' '), pattern(1 + next() % (round % 50 == 0 ? 300 : 9), u' ');
+        for (char16_t& c : text)
+            c = letters[(next() >> 8) % 3];
+        for (char16_t& c : pattern)
+            c = letters[(next() >> 8) % 3];
+        if (round % 4 == 0 && text.size() >= pattern.size())
+            text.replace(text.size() - pattern.size(), pattern.size(), pattern);
+        size_t expected = text.find(pattern);
+        VIndex found = VString::FindRawString(text.data(), static_cast<VIndex>(text.size()), pattern.data(),
+                                              static_cast<VIndex>(pattern.size()));
+        ASSERT_EQ(expected == std::u16string::npos ? 0 : static_cast<VIndex>(expected + 1), found)
+            << "round " << round;
+    }
+
+    // Long self-repeating patterns over a long text: linear time and the
+    // right place.
+    std::u16string text(200000, u'a');
+    std::u16string pattern(5000, u'a');
+    pattern.back() = u'b';
+    text.replace(150000, pattern.size(), pattern);
+    EXPECT_EQ(150001, VString::FindRawString(text.data(), static_cast<VIndex>(text.size()), pattern.data(),
+                                             static_cast<VIndex>(pattern.size())));
+}
+
 TEST(VStringOps, SplittingAndJoining)
 {
     struct Case {
