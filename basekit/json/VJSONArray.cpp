@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <stdexcept>
 
 #include "basekit/json/VJSONCloner.h"
 #include "basekit/json/VJSONErrors.h"
@@ -168,7 +169,11 @@ bool VJSONArray::SetAt(size_t index, const VJSONValue& value, bool grow)
             _ThrowError(VE_JSON_INDEX_OUT_OF_RANGE);
             return false;
         }
-        if (index == SIZE_MAX || !_Resize(index + 1, JSON_null))
+        if (index == SIZE_MAX) {
+            _ThrowError(VE_MEMORY_FULL);
+            return false;
+        }
+        if (!_Resize(index + 1, JSON_null))
             return false;
     }
     _StoreAt(index, value);
@@ -216,7 +221,7 @@ bool VJSONArray::_Resize(size_t count, JSONType fillKind)
                 fValues.push_back(fill);
                 _ConnectValue(fValues.back());
             }
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {  // bad_alloc, or length_error beyond max_size
             _ThrowError(VE_MEMORY_FULL);
             return false;
         }
