@@ -2,6 +2,7 @@
 #include "basekit/json/VJSONImporter.h"
 
 #include <charconv>
+#include <cstring>
 
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
@@ -435,6 +436,25 @@ void VJSONImporter::_MakeString(VJSONValue& out)
     out.SetString(View(units, length));
 }
 
+const VString& VJSONImporter::_Name(const UniChar* units, VIndex length)
+{
+    constexpr VIndex kMaxCachedLength = 32;
+    constexpr uint32_t kSlots = 512;
+    if (length > kMaxCachedLength) {
+        fLongName.FromUniString(units, length);
+        return fLongName;
+    }
+    if (!fNames)
+        fNames = std::make_unique<VString[]>(kSlots);
+    uint32_t hash = 2166136261u;
+    for (VIndex i = 0; i < length; ++i)
+        hash = (hash ^ units[i]) * 16777619u;
+    VString& slot = fNames[(hash ^ (hash >> 15)) & (kSlots - 1)];
+    if (slot.GetLength() != length || std::memcmp(slot.GetCPointer(), units, static_cast<size_t>(length) * 2) != 0)
+        slot.FromUniString(units, length);
+    return slot;
+}
+
 VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
 {
     if (fQuoted) {
@@ -513,13 +533,18 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
             err = _ThrowInvalid(View(nameUnits, nameLength), "\"");
             break;
         }
-        // The name may live in the scratch, which the value's token reuses.
-        VString name(nameUnits, nameLength);
+        // A name with escapes lives in the scratch, which the value's token
+        // reuses: keep a copy. Other names are units of the text itself.
+        VString decodedName;
+        if (fDecoded) {
+            decodedName.FromUniString(nameUnits, nameLength);
+            nameUnits = decodedName.GetCPointer();
+        }
         if (recording) {
             fPath = outerPath;
             if (!fPath.IsEmpty() && (nameLength == 0 || nameUnits[0] != u'['))
                 fPath.AppendUniChar(u'.');
-            fPath.AppendString(name);
+            fPath.AppendUniChars(nameUnits, nameLength);
             _RecordPosition(fPath, fTokenStart);
         }
         token = _ReadToken(&err);
@@ -536,7 +561,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         if (err == 0)
             err = _ParseValue(token, value, kExpectedValue, depth + 1);
         if (!value.IsUndefined())
-            object->SetProperty(name, value);
+            object->SetProperty(_Name(nameUnits, nameLength), value);
         if (err != 0)
             break;
         token = _ReadToken(&err);

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "basekit/BKitTypes.h"
@@ -121,6 +122,8 @@ private:
     VError _ParseArray(VJSONValue& out, uint32_t depth);
     VError _ParseWord(VJSONValue& out, const char* expected);
     void _MakeString(VJSONValue& out);
+    // A member name as a string; repeated names share one text block.
+    const VString& _Name(const UniChar* units, VIndex length);
     bool _EnterContainer(uint32_t depth, JsonToken token, VError* error);
 
     // The current token's text (a view of the source when it has no escapes).
@@ -151,6 +154,11 @@ private:
     bool fQuoted = false;
     bool fDecoded = false;
     std::u16string fScratch;
+
+    // Recent member names by hash, so that the names every object of a
+    // document repeats are made once (made at the first name).
+    std::unique_ptr<VString[]> fNames;
+    VString fLongName;
 
     // Positions (option 8): the object, the current path, and the line count
     // advanced lazily up to fLineScan.
