@@ -334,6 +334,86 @@ FileOpResult CopyFileItem(const char* from, const char* to, bool replace)
     return {};
 }
 
+namespace {
+
+int _WriteAll(int fd, const void* data, size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    for (size_t done = 0; done < size;) {
+        ssize_t n = RetryOnEINTR([&] { return ::write(fd, bytes + done, size - done); });
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENOSPC;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int ReplaceFileContent(const char* path, const void* data, size_t size)
+{
+    StFileDescriptor old(RetryOnEINTR([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); }));
+    struct stat st;
+    std::string target(path);
+    if (old.IsValid()) {
+        if (::fstat(old.Get(), &st) != 0)
+            return errno;
+        if (!S_ISREG(st.st_mode))
+            return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        // Behind a link, the file it leads to is the one replaced.
+        struct stat own;
+        if (::lstat(path, &own) == 0 && S_ISLNK(own.st_mode)) {
+            if (int err = GetPathOfDescriptor(old.Get(), target))
+                return err;
+        }
+    } else if (errno != ENOENT) {
+        return errno;
+    } else if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        StFileDescriptor fd(RetryOnEINTR([&] { return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666); }));
+        if (!fd.IsValid())
+            return errno;
+        if (int err = FaultSeam::Check(FaultOperation::kWrite))
+            return err;
+        if (int err = _WriteAll(fd.Get(), data, size))
+            return err;
+        return ::close(fd.Release()) == 0 ? 0 : errno;
+    }
+
+    std::string temporary;
+    StFileDescriptor fresh;
+    for (int attempt = 0; attempt < 100 && !fresh.IsValid(); ++attempt) {
+        temporary = _TemporarySibling(target.c_str(), attempt);
+        fresh.Reset(RetryOnEINTR(
+            [&] { return ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, old.IsValid() ? 0600 : 0666); }));
+        if (!fresh.IsValid() && errno != EEXIST)
+            return errno;
+    }
+    if (!fresh.IsValid())
+        return EEXIST;
+    int err = FaultSeam::Check(FaultOperation::kWrite);
+    if (err == 0)
+        err = _WriteAll(fresh.Get(), data, size);
+    if (err == 0 && old.IsValid()) {
+        err = CopyExtendedAttributes(old.Get(), fresh.Get());
+        // The owner first: changing it clears the set-id bits the mode restores.
+        if (err == 0 && ::fchown(fresh.Get(), st.st_uid, st.st_gid) != 0 && errno != EPERM)
+            err = errno;
+        if (err == 0 && ::fchmod(fresh.Get(), st.st_mode & 07777) != 0)
+            err = errno;
+    }
+    if (err == 0 && ::close(fresh.Release()) != 0)
+        err = errno;
+    if (err == 0)
+        err = RenameReplacing(temporary.c_str(), target.c_str());
+    if (err != 0) {
+        fresh.Reset();
+        ::unlink(temporary.c_str());
+    }
+    return err;
+}
+
 FileOpResult MoveFileItem(const char* from, const char* to, bool replace)
 {
     int err = replace ? RenameReplacing(from, to) : RenameNoReplace(from, to);

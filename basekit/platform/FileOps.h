@@ -99,6 +99,15 @@ FileOpResult CopyFileItemDirect(const char* from, const char* to);
 // so that neither the depth nor the length of the paths matters.
 FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const char* toName);
 
+// Replaces the content of the file at path (a final symbolic link followed)
+// by size bytes: they are written into a new file beside it, which takes the
+// old file's mode, owner and extended attributes and replaces it only once
+// every byte was written (the file's other hard links keep the old content).
+// On any failure the old file stays as it was. A missing file is made the
+// same way (mode 0666 less the umask); behind a dangling link it is written in
+// place, as there is nothing to lose. Asks the seam for kWrite.
+int ReplaceFileContent(const char* path, const void* data, size_t size);
+
 // Moves a file or link: rename (never replacing unless replace is true); across
 // volumes, a copy then the removal of the source.
 FileOpResult MoveFileItem(const char* from, const char* to, bool replace);

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "basekit/files/VFile.h"
+#include "basekit/files/VFileIterator.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/FileOps.h"
@@ -393,6 +394,42 @@ TEST_F(VFolderTest, TreesPastThePathLimitCopyWhole)
     // The fixture's clean-up walks by path; this tree needs descriptors.
     EXPECT_EQ(0, ForceDeleteFolder(fTemp.Path("deep").c_str()).error);
     EXPECT_EQ(0, ForceDeleteFolder(fTemp.Path("dest").c_str()).error);
+}
+
+TEST_F(VFolderTest, NamesThatAreNotUTF8AreCopiedAsTheyAre)
+{
+    const std::string latin1 = "caf\xE9.txt";
+    const std::string decomposed = BundleTree::kDecomposed;
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.WriteFile("src/" + latin1, "bytes"));
+    ASSERT_TRUE(fTemp.WriteFile("src/" + decomposed, "nfd"));
+    for (const char* into : {"tree", "skip", "items"}) {
+        SCOPED_TRACE(into);
+        ASSERT_TRUE(fTemp.MakeFolder(into));
+        VRefPtr<VFolder> destination = FolderAt(fTemp, into);
+        if (std::string(into) == "items") {
+            // File by file, as the listing hands them out.
+            for (VFileIterator it(FolderAt(fTemp, "src").Get(), FI_WANT_FILES); it.IsValid(); ++it) {
+                VFile* copy = nullptr;
+                EXPECT_EQ(0u, it->CopyTo(*destination, &copy, FCP_Default));
+                ASSERT_NE(nullptr, copy);
+                EXPECT_TRUE(copy->Exists());
+                copy->Release();
+            }
+        } else {
+            EXPECT_EQ(0u, FolderAt(fTemp, "src")->CopyContentsTo(
+                              *destination, std::string(into) == "skip" ? FCP_SkipInvisibles : FCP_Default));
+        }
+        EXPECT_EQ("bytes", fTemp.ReadFile(std::string(into) + "/" + latin1));
+        EXPECT_EQ("nfd", fTemp.ReadFile(std::string(into) + "/" + decomposed));
+        int entries = 0;
+        if (DIR* dir = opendir(fTemp.Path(into).c_str())) {
+            while (struct dirent* entry = readdir(dir))
+                entries += entry->d_name[0] != '.' ? 1 : 0;
+            closedir(dir);
+        }
+        EXPECT_EQ(2, entries);
+    }
 }
 
 TEST_F(VFolderTest, ContinueOnErrorCopiesTheOthersAndReportsTheFirst)
