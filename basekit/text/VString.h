@@ -141,6 +141,11 @@ public:
     // a null string or an exclusive buffer. The caller drops its share with
     // ReleaseSharedBuffer.
     UniChar* _RetainBuffer() const;
+    // Makes the buffer private with room for n more units, growing as one
+    // append of n units would, so that appends adding up to n units then run
+    // in place. False, text unchanged, and 'bkit' 107 raised when the room
+    // cannot be had.
+    bool _MakeRoomToAppend(VIndex n);
     // Drops the buffer without resetting the fields.
     void _ReleaseBuffer();
     // Drops the buffer and returns to the inline array, empty and terminated;
@@ -529,7 +534,10 @@ protected:
     // Sets the length, writes the terminator, clears null, sets dirty.
     void _SetLengthAndTerminate(VIndex n);
     // Drops the text for a number setter (gives up a shared or large block).
-    void _EmptyForNumber();
+    void _EmptyForNumber() { _EmptyKeepingRoom(33); }
+    // Drops the text; a private heap block of fewer than keepBelow units is
+    // kept for the text to come, a shared or larger one is given up.
+    void _EmptyKeepingRoom(VIndex keepBelow);
     // Shares or copies the source's text (the FromString rule).
     void _ShareOrCopyFrom(const VString& source);
     // Appends the text of bytes in a charset; returns the bytes consumed
