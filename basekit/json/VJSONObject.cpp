@@ -115,22 +115,6 @@ bool VJSONObject::IsShared() const
     return _GetStorageLocker() != nullptr || _IsSharableByImplementation();
 }
 
-bool VJSONObject::_CheckWriter() const
-{
-    VStorageLocker* locker = _GetStorageLocker();
-    if (locker != nullptr && !locker->IsFreeOrUsedByCurrentTask()) {
-        _ThrowError(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK);
-        return false;
-    }
-    return true;
-}
-
-bool VJSONObject::_NeedsGraphLockFor(const VJSONValue& value) const
-{
-    VJSONContainer* container = ContainerOf(value);
-    return container != nullptr && (container->IsSharedGraph() || container->_IsSharableByImplementation());
-}
-
 // --- reading ---
 
 VJSONValue VJSONObject::GetProperty(const VString& name, VDBLanguageContext* languageContext) const
@@ -251,7 +235,7 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
     if (locker != nullptr) {
         if (name.EqualToStringRaw(LockerIDName()))
             return false;
-        if (!_CheckWriter())
+        if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
             return false;
         if (!VStorageLocker::Assign(this, locker, value))
             return false;
@@ -305,7 +289,7 @@ bool VJSONObject::RemoveOwnProperty(const VString& name)
 
 bool VJSONObject::_RemoveOwnProperty(const VString& name)
 {
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
         return false;
     if (VJSONStamp* stamp = GetJSONStamp())
         stamp->Increment();
