@@ -70,6 +70,12 @@ bool VJSONArray::_Admit(const VJSONValue& value)
 
 void VJSONArray::_StoreAt(size_t index, const VJSONValue& value)
 {
+    if (&value == &fValues[index]) {
+        // Storing an element onto itself: the slot is moved out below.
+        const VJSONValue copy(value);
+        _StoreAt(index, copy);
+        return;
+    }
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
     VJSONValue old(std::move(fValues[index]));
     fValues[index] = value;

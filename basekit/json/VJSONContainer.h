@@ -77,6 +77,11 @@ public:
     // Replaces the stamp object (retain new, release old).
     virtual void SetJSONStamp(VJSONStamp* stamp);
 
+    // Empties the container: the links of its values stop counting, then
+    // every value is dropped. A cycle left behind is collected only with its
+    // graph; prefer the removal operations, which check each dropped link.
+    void ClearFromGraph();
+
     // --- graph (for the collector and tests) ---
     VJSONGraph* _GetGraph() const;
     uint32_t _GetInGraphCount() const { return fInGraphCount; }

@@ -231,6 +231,13 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
 {
     if (value.IsUndefined())
         return _RemoveOwnProperty(name);
+    const void* address = &value;
+    if (!fProperties.empty() && address >= static_cast<const void*>(fProperties.data()) &&
+        address < static_cast<const void*>(fProperties.data() + fProperties.size())) {
+        // The value sits in this table, where the slot it replaces may be.
+        const VJSONValue copy(value);
+        return _SetOwnProperty(name, copy);
+    }
     VStorageLocker* locker = _GetStorageLocker();
     if (locker != nullptr) {
         if (name.EqualToStringRaw(LockerIDName()))
