@@ -176,7 +176,8 @@ bool VJSONArray::Push(const VJSONValue& value)
     if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || !_Admit(value))
         return false;
     try {
-        fValues.reserve(fValues.size() + 1);
+        if (fValues.size() == fValues.capacity())
+            fValues.reserve(std::max<size_t>(4, fValues.capacity() * 2));
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
         return false;
