@@ -62,22 +62,6 @@ void VJSONArray::_DropAllValuesForCollection()
     old.swap(fValues);
 }
 
-bool VJSONArray::_CheckWriter() const
-{
-    VStorageLocker* locker = _GetStorageLocker();
-    if (locker != nullptr && !locker->IsFreeOrUsedByCurrentTask()) {
-        _ThrowError(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK);
-        return false;
-    }
-    return true;
-}
-
-bool VJSONArray::_NeedsGraphLockFor(const VJSONValue& value) const
-{
-    VJSONContainer* container = ContainerOf(value);
-    return container != nullptr && (container->IsSharedGraph() || container->_IsSharableByImplementation());
-}
-
 bool VJSONArray::_Admit(const VJSONValue& value)
 {
     VStorageLocker* locker = _GetStorageLocker();
@@ -86,6 +70,12 @@ bool VJSONArray::_Admit(const VJSONValue& value)
 
 void VJSONArray::_StoreAt(size_t index, const VJSONValue& value)
 {
+    if (&value == &fValues[index]) {
+        // Storing an element onto itself: the slot is moved out below.
+        const VJSONValue copy(value);
+        _StoreAt(index, copy);
+        return;
+    }
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
     VJSONValue old(std::move(fValues[index]));
     fValues[index] = value;
@@ -162,7 +152,7 @@ void VJSONArray::TouchStampAt(size_t index)
 bool VJSONArray::SetAt(size_t index, const VJSONValue& value, bool grow)
 {
     StContainerLock lock(this, _NeedsGraphLockFor(value));
-    if (!_CheckWriter() || !_Admit(value))
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || !_Admit(value))
         return false;
     if (index >= fValues.size()) {
         if (!grow) {
@@ -183,7 +173,7 @@ bool VJSONArray::SetAt(size_t index, const VJSONValue& value, bool grow)
 bool VJSONArray::Push(const VJSONValue& value)
 {
     StContainerLock lock(this, _NeedsGraphLockFor(value));
-    if (!_CheckWriter() || !_Admit(value))
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || !_Admit(value))
         return false;
     try {
         fValues.reserve(fValues.size() + 1);
@@ -198,7 +188,7 @@ bool VJSONArray::Push(const VJSONValue& value)
 bool VJSONArray::Resize(size_t count, JSONType fillKind)
 {
     StContainerLock lock(this);
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK))
         return false;
     if (VJSONStamp* stamp = GetJSONStamp())
         stamp->Increment();
@@ -237,7 +227,7 @@ bool VJSONArray::_Resize(size_t count, JSONType fillKind)
 void VJSONArray::RemoveAt(size_t index, size_t count)
 {
     StContainerLock lock(this);
-    if (!_CheckWriter() || index >= fValues.size() || count == 0)
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || index >= fValues.size() || count == 0)
         return;
     const size_t end = index + std::min(count, fValues.size() - index);
     std::vector<VJSONValue> dropped(std::make_move_iterator(fValues.begin() + static_cast<ptrdiff_t>(index)),
@@ -254,7 +244,7 @@ void VJSONArray::Clear()
 void VJSONArray::SwapValues(std::vector<VJSONValue>& values)
 {
     StContainerLock lock(this, true);
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK))
         return;
     for (const VJSONValue& value : values) {
         if (!_Admit(value))
@@ -289,7 +279,7 @@ bool VJSONArray::Concatenate(const VJSONArray& other)
     if (values.empty())
         return true;
     StContainerLock lock(this, true);
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK))
         return false;
     try {
         fValues.reserve(fValues.size() + values.size());

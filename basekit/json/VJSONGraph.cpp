@@ -415,6 +415,18 @@ void VJSONContainer::_LeaveGraph()
     graph->Release();
 }
 
+void VJSONContainer::ClearFromGraph()
+{
+    StContainerLock lock(this);
+    if (VJSONGraph* graph = fGraph) {
+        std::vector<VJSONContainer*> children;
+        _GetChildContainers(children);
+        for (VJSONContainer* child : children)
+            _ForgetLink(graph, child);
+    }
+    _DropAllValuesForCollection();
+}
+
 void VJSONContainer::_ForgetLink(VJSONGraph* graph, VJSONContainer* child)
 {
     if (graph != nullptr && child != nullptr && child->fGraph == graph && child->fInGraphCount > 0) {

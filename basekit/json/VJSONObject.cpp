@@ -115,22 +115,6 @@ bool VJSONObject::IsShared() const
     return _GetStorageLocker() != nullptr || _IsSharableByImplementation();
 }
 
-bool VJSONObject::_CheckWriter() const
-{
-    VStorageLocker* locker = _GetStorageLocker();
-    if (locker != nullptr && !locker->IsFreeOrUsedByCurrentTask()) {
-        _ThrowError(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK);
-        return false;
-    }
-    return true;
-}
-
-bool VJSONObject::_NeedsGraphLockFor(const VJSONValue& value) const
-{
-    VJSONContainer* container = ContainerOf(value);
-    return container != nullptr && (container->IsSharedGraph() || container->_IsSharableByImplementation());
-}
-
 // --- reading ---
 
 VJSONValue VJSONObject::GetProperty(const VString& name, VDBLanguageContext* languageContext) const
@@ -247,11 +231,18 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
 {
     if (value.IsUndefined())
         return _RemoveOwnProperty(name);
+    const void* address = &value;
+    if (!fProperties.empty() && address >= static_cast<const void*>(fProperties.data()) &&
+        address < static_cast<const void*>(fProperties.data() + fProperties.size())) {
+        // The value sits in this table, where the slot it replaces may be.
+        const VJSONValue copy(value);
+        return _SetOwnProperty(name, copy);
+    }
     VStorageLocker* locker = _GetStorageLocker();
     if (locker != nullptr) {
         if (name.EqualToStringRaw(LockerIDName()))
             return false;
-        if (!_CheckWriter())
+        if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
             return false;
         if (!VStorageLocker::Assign(this, locker, value))
             return false;
@@ -305,7 +296,7 @@ bool VJSONObject::RemoveOwnProperty(const VString& name)
 
 bool VJSONObject::_RemoveOwnProperty(const VString& name)
 {
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
         return false;
     if (VJSONStamp* stamp = GetJSONStamp())
         stamp->Increment();

@@ -224,6 +224,16 @@ TEST(VJSONObject, RemovingKeepsIndexesDenseAndIteratorsWorkOnASnapshot)
     EXPECT_TRUE(object->HasOwnProperty("a"));
 }
 
+TEST(VJSONObject, StoringAValueThatSitsInTheSameContainer)
+{
+    VRefPtr<VJSONObject> object = NewObject();
+    object->SetProperty("a", VJSONValue(JSON_object));
+    object->SetProperty("a", object->GetValueAt(0));
+    object->SetProperty("b", object->GetValueAt(0));
+    EXPECT_TRUE(object->GetProperty("a").IsObject());
+    EXPECT_EQ(object->GetProperty("a").GetObject(), object->GetProperty("b").GetObject());
+}
+
 TEST(VJSONObject, ClearPropertyClassNameAndTheLockerIDName)
 {
     VRefPtr<VJSONObject> object = NewObject();
