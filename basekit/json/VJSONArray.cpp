@@ -176,7 +176,10 @@ bool VJSONArray::Push(const VJSONValue& value)
     if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || !_Admit(value))
         return false;
     try {
-        fValues.reserve(fValues.size() + 1);
+        // Room grows geometrically: reserving one more each time copies the
+        // whole array on every push.
+        if (fValues.size() == fValues.capacity())
+            fValues.reserve(std::max<size_t>(8, 2 * fValues.capacity()));
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
         return false;
