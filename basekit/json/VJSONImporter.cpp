@@ -7,6 +7,7 @@
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONObject.h"
+#include "basekit/json/VStorageLocker.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/text/HexDigits.h"
@@ -401,6 +402,15 @@ void VJSONImporter::SetPathLineForEncompasingObject()
 
 // --- values ---
 
+void VJSONImporter::_Share(VJSONContainer* container)
+{
+    if (!(fOptions & kOption_SharedStorage))
+        return;
+    if (!fLocker)
+        fLocker = VRefPtr<VStorageLocker>::Adopt(new VStorageLocker());
+    container->SetStorageLocker(fLocker.Get());
+}
+
 bool VJSONImporter::_EnterContainer(uint32_t depth, JsonToken token, VError* error)
 {
     if (depth < kMaxDepth && VTaskMgr::Get()->GetCurrentFreeStackSize() >= kMinFreeStack)
@@ -572,6 +582,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     }
     if (recording)
         fPath = outerPath;
+    _Share(object);
     return err;
 }
 
@@ -627,6 +638,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
     }
     if (recording)
         fPath = savedPath;
+    _Share(array);
     return err;
 }
 

@@ -28,12 +28,15 @@
 #include "basekit/BKitTypes.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/text/VString.h"
+#include "basekit/values/IRefCountable.h"
 #include "basekit/values/VObject.h"
 
 namespace bkit {
 
 class IFile;
+class VJSONContainer;
 class VJSONObject;
+class VStorageLocker;
 
 constexpr VError VE_JSON_MALFORMED = MakeBKitError(550);
 constexpr VError VE_JSON_INVALID_TOKEN = MakeBKitError(551);
@@ -137,6 +140,8 @@ private:
     VError _ThrowPlace();
 
     void _RecordPosition(const VString& path, const UniChar* at);
+    // With kOption_SharedStorage, puts the importer's locker on container.
+    void _Share(VJSONContainer* container);
     void _AdvanceLines(const UniChar* upTo);
 
     VString fText;
@@ -159,6 +164,9 @@ private:
     // document repeats are made once (made at the first name).
     std::unique_ptr<VString[]> fNames;
     VString fLongName;
+
+    // The one locker of every container of a shared parse, made at first need.
+    VRefPtr<VStorageLocker> fLocker;
 
     // Positions (option 8): the object, the current path, and the line count
     // advanced lazily up to fLineScan.
