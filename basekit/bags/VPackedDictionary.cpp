@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <string_view>
+#include <unordered_set>
 
 #include "basekit/bags/VValueBag.h"
 #include "basekit/files/VStream.h"
@@ -459,6 +461,15 @@ VError VPackedDictionary_base<Slot>::_ReadKeysFromStream(VStream* stream)
     }
     if (offset != keys.size())
         return VE_STREAM_BAD_SIGNATURE;
+    // Names are unique in a dictionary: a lookup could reach only one of two
+    // equal names, so data holding both is refused.
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(slots.size());
+    for (const Slot& slot : slots) {
+        const size_t at = static_cast<size_t>(slot.fNameOffset);
+        if (!seen.emplace(reinterpret_cast<const char*>(keys.data() + at + 1), keys[at]).second)
+            return VE_STREAM_BAD_SIGNATURE;
+    }
     uint8_t withIndex = 0;
     err = stream->GetByte(withIndex);
     if (err != VE_OK)
