@@ -4,6 +4,10 @@
 #include <string>
 
 #include "basekit/bags/VValueBag.h"
+#include "basekit/json/VJSONImporter.h"
+#include "basekit/json/VJSONObject.h"
+#include "basekit/json/VJSONValue.h"
+#include "basekit/runtime/VErrorContext.h"
 #include "basekit/values/VScalars.h"
 
 namespace bkit {
@@ -66,6 +70,85 @@ TEST(VValueBagJSON, WriterForms)
     };
     for (const Case& c : cases)
         EXPECT_EQ(JSON(*c.bag, c.options), c.expected) << c.what;
+}
+
+TEST(VValueBagJSON, ReadingTypesAndMarkers)
+{
+    Bag bag = NewBag();
+    ASSERT_EQ(bag->FromJSONString(VString("{\"a\":1,\"r\":2.5,\"s\":\"x\",\"d\":\"2020-01-02\",\"w\":word,"
+                                          "\"__CDATA\":\"t\",\"o\":{\"k\":true},\"arr\":[{\"v\":1},2,\"z\",null]}")),
+              VE_OK);
+    struct Case {
+        const char* name;
+        ValueKind kind;
+    } kinds[] = {{"a", VK_LONG8}, {"r", VK_REAL}, {"s", VK_STRING}, {"d", VK_TIME}, {"w", VK_STRING}, {"<>", VK_STRING}};
+    for (const Case& c : kinds) {
+        ASSERT_NE(bag->GetAttributeValue(c.name), nullptr) << c.name;
+        EXPECT_EQ(bag->GetAttributeValue(c.name)->GetValueKind(), c.kind) << c.name;
+    }
+    const VValueBag* o = bag->GetUniqueElementByPath(VString("o"));
+    ASSERT_NE(o, nullptr);
+    EXPECT_TRUE(o->AttributeExists(VValueBagKeys::ObjectUnic()));
+    const VBagArray* arr = bag->GetElements("arr");
+    ASSERT_NE(arr, nullptr);
+    ASSERT_EQ(arr->GetCount(), 4);
+    EXPECT_FALSE(arr->GetNth(1)->AttributeExists(VValueBagKeys::ObjectUnic()));
+    EXPECT_EQ(arr->GetNth(2)->GetAttributeValue(VValueBagKeys::FakeArrayElement())->GetValueKind(), VK_LONG8);
+    EXPECT_EQ(JSON(*bag), "{\"a\":1,\"r\":2.5,\"s\":\"x\",\"d\":\"2020-01-02\",\"w\":\"word\",\"__CDATA\":\"t\","
+                          "\"o\":{\"k\":true},\"arr\":[{\"v\":1},2,\"z\",\"\"]}");
+}
+
+TEST(VValueBagJSON, ReadingErrors)
+{
+    StErrorContextInstaller quiet(false, true);
+    struct Case {
+        const char* text;
+        VError inner;
+    } cases[] = {
+        {"[1]", VE_JSON_INVALID_TOKEN},
+        {"{\"a\":[[1]]}", VE_JSON_INVALID_TOKEN},
+        {"{\"a\":1,}", VE_JSON_EXTRA_COMMA},
+        {"{\"a\":[1,]}", VE_JSON_EXTRA_COMMA},
+        {"{\"a\" 1}", VE_JSON_INVALID_TOKEN},
+    };
+    for (const Case& c : cases) {
+        quiet.Flush();
+        Bag bag = NewBag();
+        EXPECT_EQ(bag->FromJSONString(VString(c.text)), VE_JSON_MALFORMED) << c.text;
+        EXPECT_NE(quiet.GetContext()->Find(c.inner), nullptr) << c.text;
+    }
+    // Strict reading refuses bare words.
+    Bag bag = NewBag();
+    VJSONImporter strict(VString("{\"a\":word}"), VJSONImporter::kOption_Strict);
+    EXPECT_EQ(strict.JSONObjectToBag(*bag), VE_JSON_MALFORMED);
+}
+
+TEST(VValueBagJSON, JSONValuesBothWays)
+{
+    Bag bag = NewBag();
+    bag->SetLong("n", 3);
+    Bag child = NewBag();
+    child->SetString("s", VString("x"));
+    bag->AddElement("kid", child.Get());
+    VJSONValue value;
+    ASSERT_EQ(bag->GetJSONValue(value), VE_OK);
+    ASSERT_TRUE(value.IsObject());
+    VString text;
+    value.Stringify(text, 1);
+    EXPECT_EQ(to_string(text), "{\"n\":3,\"kid\":[{\"s\":\"x\"}]}");
+
+    Bag back = NewBag();
+    ASSERT_EQ(back->FromJSONValue(value), VE_OK);
+    EXPECT_EQ(JSON(*back), JSON(*bag));
+
+    // A bag that stands for a plain value has no object form.
+    Bag plain = NewBag();
+    plain->SetLong(VValueBagKeys::FakeArrayElement(), 5);
+    VError err = 1;
+    EXPECT_EQ(plain->BuildJSONObject(err), nullptr);
+    EXPECT_EQ(err, VE_OK);
+    EXPECT_EQ(plain->GetJSONValue(value), VE_OK);
+    EXPECT_TRUE(value.IsUndefined());
 }
 
 }  // namespace
