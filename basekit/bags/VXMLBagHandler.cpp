@@ -4,6 +4,7 @@
 #include "basekit/files/IFile.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/files/VStream.h"
+#include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/xml/VXMLParser.h"
 
@@ -49,6 +50,13 @@ IXMLHandler* VXMLBagHandler::StartElement(const VString& elementName)
     VValueBag* top = _Top();
     if (top == nullptr)
         return nullptr;
+    // Bags are freed, copied and written recursively: a document nested
+    // deeper than any bag needs is refused rather than allowed to exhaust the
+    // stack later.
+    if (fStack.GetCount() > kMaxDepth) {
+        _ThrowError(VE_XML_FATAL_ERROR);
+        return nullptr;
+    }
     VRefPtr<VValueBag> bag = VRefPtr<VValueBag>::Adopt(new VValueBag());
     top->AddElement(StPackedDictionaryKey(elementName), bag.Get());
     fStack.AddTail(bag.Get());

@@ -41,6 +41,10 @@ public:
     explicit VXMLBagHandler(VValueBag* target);
     ~VXMLBagHandler() override;
 
+    // Elements nested deeper below the target are refused ('xmlc' 3 pushed,
+    // the sub-tree skipped).
+    static constexpr VIndex kMaxDepth = 1000;
+
     // A new bag under the name in the bag on top; this handler, retained.
     IXMLHandler* StartElement(const VString& elementName) override;
     void EndElement(const VString& elementName) override;

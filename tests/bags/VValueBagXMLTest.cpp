@@ -170,6 +170,15 @@ TEST_F(VValueBagXMLTest, ReadingFollowsTheExpectedRootName)
     Bag bag = NewBag();
     StErrorContextInstaller quiet(false, true);
     EXPECT_NE(LoadBagFromXML(VString("<bag><unclosed></bag>"), VString("bag"), *bag), VE_OK);
+
+    // Nesting beyond what bags take is refused, not followed.
+    std::string deep;
+    for (int i = 0; i < 1100; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 1100; ++i)
+        deep += "</a>";
+    Bag nested = NewBag();
+    EXPECT_EQ(LoadBagFromXML(VString(deep.c_str()), VString("a"), *nested), VE_XML_FATAL_ERROR);
 }
 
 TEST_F(VValueBagXMLTest, WrittenDocumentsReadBackAsTheSameTree)
