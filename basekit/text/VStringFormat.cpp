@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "basekit/bags/VValueBag.h"
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
@@ -729,6 +730,19 @@ std::string to_string(const VString& text)
     StStringConverter<char> converter(text, VTC_UTF_8);
     const char* bytes = converter.GetCPointer();
     return bytes != nullptr ? std::string(bytes, static_cast<size_t>(converter.GetSize())) : std::string();
+}
+
+void VString::Format(const VValueBag* bag, bool removeUnknown)
+{
+    if (bag == nullptr || bag->IsEmpty())
+        return;
+    FillPlaceholders(*this, removeUnknown, [bag](const VString& name, VString& text) {
+        const VValueSingle* value = bag->GetAttributeValue(StPackedDictionaryKey(name));
+        if (value == nullptr)
+            return false;
+        value->GetString(text);
+        return true;
+    });
 }
 
 void VString::Format(const VJSONObject* object, bool removeUnknown)
