@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "basekit/runtime/ILocalizer.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/text/VString.h"
 
@@ -359,6 +360,15 @@ void Base64Coder::DO_EncodeChecksumHexa(const uint8_t* bytes, size_t size, VStri
     for (; i < size; ++i)
         std::memcpy(units + 2 * i, &kPairs[bytes[i]], sizeof(uint32_t));
     text.Validate(static_cast<VIndex>(2 * size));
+}
+
+VString Base64Coder::LocalizeString(const VString& key, const char* defaultText)
+{
+    VString text;
+    ILocalizer* localizer = GetProcessLocalizer();
+    if ((localizer == nullptr || !localizer->LocalizeStringWithKey(key, text)) && defaultText != nullptr)
+        text.FromCString(defaultText);
+    return text;
 }
 
 }  // namespace bkit
