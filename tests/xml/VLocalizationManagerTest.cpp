@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+
 #include <string>
 #include <vector>
 
@@ -11,9 +13,11 @@
 #include "basekit/files/VFolder.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VTask.h"
 #include "basekit/text/Base64Coder.h"
 #include "basekit/xml/VLocalizationManager.h"
 #include "basekit/xml/VLocalizationXMLHandler.h"
+#include "basekit/xml/VXMLParser.h"
 #include "support/TempFolder.h"
 
 namespace bkit::test {
@@ -41,12 +45,13 @@ protected:
     {
         TempFolderTest::SetUp();
         for (const char* folder : {"B", "B/Contents", "B/Contents/Resources", "B/Contents/Resources/fr.lproj",
-                                   "B/Contents/Resources/de.lproj"})
+                                   "B/Contents/Resources/de.lproj", "B/Contents/Resources/fr-ca.lproj"})
             ASSERT_TRUE(fTemp.MakeFolder(folder));
         // Read with force whatever its language.
         Write("common.xlf", Xliff("en", "<group id=\"12\" resname=\"Dialog\" restype=\"x-dialog\" extra=\"e\">" +
                                             Unit("OK", "OK-en", " id=\"3\"") + Unit("Cancel", "Cancel-en", " id=\"4\"") +
-                                            "</group>" + Unit("Greeting", "Hello") + Unit("Only", "only-base")));
+                                            "<trans-unit id=\"5\" resname=\"Rich\"><source>a <g>b</g> c</source>"
+                                            "<alt-trans><target>alt</target></alt-trans></trans-unit></group>" + Unit("Greeting", "Hello") + Unit("Only", "only-base")));
         Write("common.strings", "\xEF\xBB\xBF\"StrKey\" = \"strval\";\n");
         // Exact match: replaces.
         Write("fr.lproj/a.xlf",
@@ -73,6 +78,7 @@ protected:
         Write("fr.lproj/e.strings",
               "\xEF\xBB\xBF\"StrFr\" = \"valfr\";\n\"Cut\" = \"abc\"\n\"Eq\" = \"a=b\";\n\n  \"Spaced\"\t=  \"v\" ;\n");
         Write("de.lproj/x.xlf", Xliff("de", Unit("German", "Deutsch")));
+        Write("fr-ca.lproj/z.xlf", Xliff("fr-CA", Unit("Greeting", "Salut-CA") + Unit("OnlyCA", "ca")));
 
         fManager = VRefPtr<VLocalizationManager>::Adopt(new VLocalizationManager(kFrench));
         VRefPtr<VFolder> bundle = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.FolderPath("B")));
@@ -134,12 +140,27 @@ TEST_F(VLocalizationManagerTest, KeysFollowLanguageAndOverwriteRules)
     EXPECT_EQ(1u, fManager->GetLanguageFolders().size());  // fr.lproj only
 }
 
+TEST_F(VLocalizationManagerTest, RegionalLanguageReadsSeveralFolders)
+{
+    // French of Canada: fr-ca.lproj, then fr.lproj, where files for plain
+    // French only fill gaps and files for French of Canada replace.
+    constexpr uint32_t kFrenchCanadian = 3084;
+    fManager = VRefPtr<VLocalizationManager>::Adopt(new VLocalizationManager(kFrenchCanadian));
+    VRefPtr<VFolder> bundle = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.FolderPath("B")));
+    ASSERT_TRUE(fManager->LoadDefaultLocalizationFoldersForComponentOrPlugin(bundle.Get()));
+    EXPECT_EQ(2u, fManager->GetLanguageFolders().size());
+    EXPECT_EQ("ca", Key("OnlyCA"));
+    EXPECT_EQ("Allo", Key("Greeting"));  // b.xlf is for French of Canada
+    EXPECT_EQ("Introuvable {name}", Key("ERR_bkit_600"));
+    EXPECT_EQ("<absent>", Key("German"));
+}
+
 TEST_F(VLocalizationManagerTest, NumericCodesGroupsAndErrors)
 {
     VString out;
     EXPECT_TRUE(fManager->LocalizeStringWithSTRSharpCodes(STRSharpCodes(12, 3), out));
     EXPECT_EQ("OK-en", to_string(out));
-    EXPECT_FALSE(fManager->LocalizeStringWithSTRSharpCodes(STRSharpCodes(12, 5), out));
+    EXPECT_FALSE(fManager->LocalizeStringWithSTRSharpCodes(STRSharpCodes(12, 6), out));
 
     std::vector<VString> texts;
     EXPECT_TRUE(fManager->LocalizeGroupOfStringsWithAStrSharpID(7, texts));
@@ -180,6 +201,38 @@ TEST_F(VLocalizationManagerTest, NumericCodesGroupsAndErrors)
     EXPECT_EQ("Introuvable x.txt", to_string(description));
 }
 
+TEST_F(VLocalizationManagerTest, LookUpsFromSeveralTasksAtOnce)
+{
+    std::atomic<int> wrong{0};
+    std::vector<VTask*> tasks;
+    for (int t = 0; t < 4; ++t) {
+        tasks.push_back(new VTask(0, eTaskStylePreemptive, [&] {
+            // Each task also parses by itself, starting and stopping the
+            // library concurrently with the others.
+            VXMLParser parser;
+            VRefPtr<VNullXMLHandler> sink = VRefPtr<VNullXMLHandler>::Adopt(new VNullXMLHandler);
+            std::string xml = "<a><b/></a>";
+            for (int i = 0; i < 200; ++i) {
+                VString out;
+                if (!fManager->LocalizeStringWithKey(VString("Greeting"), out) || out != VString("Bonjour"))
+                    ++wrong;
+                std::vector<VString> texts;
+                if (!fManager->GetOrderedStringsOfGroup(VString("Seven"), texts) || texts.size() != 3)
+                    ++wrong;
+                if (i % 50 == 0 && !parser.Parse(xml.data(), xml.size(), sink.Get(), XML_ValidateNever))
+                    ++wrong;
+            }
+        }));
+    }
+    for (VTask* task : tasks)
+        ASSERT_TRUE(task->Run());
+    for (VTask* task : tasks) {
+        EXPECT_TRUE(task->WaitForDeath(20000));
+        task->Release();
+    }
+    EXPECT_EQ(0, wrong.load());
+}
+
 TEST_F(VLocalizationManagerTest, ProcessLocalizerAnswersLocalizeString)
 {
     SetProcessLocalizer(fManager.Get());
@@ -201,12 +254,22 @@ TEST_F(VLocalizationManagerTest, GroupBagsByNameAndType)
     EXPECT_EQ("Dialog", to_string(value));
     VBagArray* units = bag->GetElements("trans-unit");
     ASSERT_TRUE(units);
-    ASSERT_EQ(2, units->GetCount());
+    // One bag per unit: the inline element neither cut the unit nor added it twice.
+    ASSERT_EQ(3, units->GetCount());
     VRefPtr<VValueBag> second = VRefPtr<VValueBag>::Adopt(units->RetainNth(2));
     EXPECT_TRUE(second->GetString("target", value));
     EXPECT_EQ("Cancel-en", to_string(value));
     EXPECT_TRUE(second->GetString("id", value));
     EXPECT_EQ("4", to_string(value));
+    VRefPtr<VValueBag> rich = VRefPtr<VValueBag>::Adopt(units->RetainNth(3));
+    EXPECT_TRUE(rich->GetString("target", value));
+    EXPECT_EQ("a b c", to_string(value));
+    VBagArray* alternatives = rich->GetElements("alt-trans");
+    ASSERT_TRUE(alternatives);
+    ASSERT_EQ(1, alternatives->GetCount());
+    VRefPtr<VValueBag> alternative = VRefPtr<VValueBag>::Adopt(alternatives->RetainNth(1));
+    EXPECT_TRUE(alternative->GetString("target", value));
+    EXPECT_EQ("alt", to_string(value));
 
     std::vector<VRefPtr<const VValueBag>> byType;
     fManager->RetainGroupBagsByRestype(VString("x-dialog"), byType);

@@ -7,6 +7,7 @@
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/xml/IXMLDomWrapper.h"
 #include "basekit/xml/IXMLHandler.h"
 #include "basekit/xml/VXMLParser.h"
 #include "support/TempFolder.h"
@@ -61,6 +62,30 @@ TEST(VXMLParserTest, EventsReachTheHandlerStackInDocumentOrder)
         "group text u",    "group end group",   "doc end doc",
     };
     EXPECT_EQ(expected, r.events);
+}
+
+TEST(VXMLParserTest, DefaultedAttributesOnlyWhenAsked)
+{
+    std::string xml = "<!DOCTYPE doc [<!ATTLIST doc d CDATA \"dflt\">]><doc a=\"1\"/>";
+    EXPECT_EQ((EventLog{"#root start doc", "doc attr a=1", "doc end doc"}), ParseBytes(xml).events);
+    EXPECT_EQ((EventLog{"#root start doc", "doc attr a=1", "doc attr d=dflt", "doc end doc"}),
+              ParseBytes(xml, XML_ValidateNever | XML_ReportDefaultedAttributes).events);
+}
+
+TEST(VXMLParserTest, LibraryStaysStartedWhileAnyOwnerHoldsIt)
+{
+    ASSERT_TRUE(VXMLParser::Init());
+    ASSERT_TRUE(VXMLParser::Init());
+    VXMLParser::DeInit();
+    // Still started: a DOM document (which needs the library outside any
+    // parse) can be made and released.
+    std::string xml = "<r/>";
+    XMLDOMNode document = IXMLDomWrapper::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+    EXPECT_TRUE(document);
+    IXMLDomWrapper::ReleaseNode(document);
+    VXMLParser::DeInit();
+    // A parse holds the library by itself.
+    EXPECT_TRUE(ParseBytes("<r/>").ok);
 }
 
 TEST(VXMLParserTest, RefusedElementSkipsItsWholeSubTreeAndKeepsTheStackBalanced)
