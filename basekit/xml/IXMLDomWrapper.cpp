@@ -36,7 +36,6 @@ namespace {
 // The namespaces the Namespaces in XML recommendation binds to "xml" and "xmlns".
 constexpr XMLCh kXMLNamespace[] = u"http://www.w3.org/XML/1998/namespace";
 constexpr XMLCh kXMLNSNamespace[] = u"http://www.w3.org/2000/xmlns/";
-constexpr XMLCh kIDName[] = u"id";
 constexpr XMLCh kBlobSystemID[] = u"Blob";
 constexpr XMLCh kLSFeature[] = u"LS";
 

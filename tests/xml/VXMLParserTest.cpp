@@ -182,6 +182,7 @@ TEST(VXMLParserTest, CharacterClasses)
     EXPECT_TRUE(IXMLHandler::IsXMLChar(0x09));
     EXPECT_FALSE(IXMLHandler::IsXMLChar(0x01));
     EXPECT_FALSE(IXMLHandler::IsXMLChar(0xFFFF));
+    EXPECT_FALSE(IXMLHandler::IsXMLChar(0xD800));  // a lone surrogate half
     EXPECT_FALSE(IXMLHandler::IsXMLChar(0));
 }
 
