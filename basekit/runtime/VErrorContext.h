@@ -17,7 +17,7 @@
 //   drop its errors when it is popped.
 //
 // The task side: VTask::PushError(error) calls
-//   bool silent; ctx->PushError(error, &silent); if (!silent) ReportErrorThrown(error);
+//   bool silent; ctx->PushError(error, &silent); if (!silent) VDebugMgr::Get()->ErrorThrown(error);
 // and the other static error operations of VTask forward to the calling task's
 // VErrorTaskContext.
 #pragma once
@@ -227,15 +227,5 @@ private:
     VErrorContext* fContext = nullptr;
     bool fSilent = false;
 };
-
-// --- hook to the process logger ---
-// Where the errors of a silent level that falls into a non-silent one are
-// logged (VErrorContext::SendErrorsToLogger). The process logger will take this
-// place; until then a program or a test may install a hook, and with none
-// installed nothing is logged, as for a process without logger.
-using ErrorLoggerHook = void (*)(VErrorBase* error);
-
-// Installs hook (null removes it) and returns the previous one. Any thread.
-ErrorLoggerHook SetErrorLoggerHook(ErrorLoggerHook hook);
 
 }  // namespace bkit
