@@ -4,9 +4,7 @@
 // their localized texts: the language, an error's message by code, a string by
 // key, a string by dotted key and a group of strings as a bag. The localization
 // manager implements it. Whoever registers a localizer keeps it alive while it
-// is registered: registries hold plain pointers, no references. The process
-// localizer is the one that Base64Coder::LocalizeString asks; the application
-// sets it once at start-up (not locked, not owned).
+// is registered: registries hold plain pointers, no references.
 #pragma once
 
 #include <cstdint>
@@ -39,9 +37,5 @@ public:
     // The bag of a named group, retained for the caller; null when none.
     virtual const VValueBag* RetainGroupBag(const VString& groupName) = 0;
 };
-
-// The process's localizer, or null; set at start-up, while only the main task runs.
-ILocalizer* GetProcessLocalizer();
-void SetProcessLocalizer(ILocalizer* localizer);
 
 }  // namespace bkit

@@ -17,13 +17,6 @@ namespace bkit {
 std::map<OsType, ILocalizer*> VErrorBase::sLocalizers;
 
 namespace {
-ILocalizer* sProcessLocalizer = nullptr;
-}  // namespace
-
-ILocalizer* GetProcessLocalizer() { return sProcessLocalizer; }
-void SetProcessLocalizer(ILocalizer* localizer) { sProcessLocalizer = localizer; }
-
-namespace {
 
 const VString& ErrCodeKey() { static const VString key("errCode"); return key; }
 const VString& SignatureKey() { static const VString key("componentSignature"); return key; }

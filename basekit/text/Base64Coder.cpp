@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "basekit/runtime/ILocalizer.h"
+#include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/text/VString.h"
 
@@ -364,11 +364,7 @@ void Base64Coder::DO_EncodeChecksumHexa(const uint8_t* bytes, size_t size, VStri
 
 VString Base64Coder::LocalizeString(const VString& key, const char* defaultText)
 {
-    VString text;
-    ILocalizer* localizer = GetProcessLocalizer();
-    if ((localizer == nullptr || !localizer->LocalizeStringWithKey(key, text)) && defaultText != nullptr)
-        text.FromCString(defaultText);
-    return text;
+    return bkit::LocalizeString(key, defaultText != nullptr ? VString(defaultText) : VString());
 }
 
 }  // namespace bkit

@@ -11,6 +11,7 @@
 #include "basekit/bags/VValueBag.h"
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
@@ -235,11 +236,12 @@ TEST_F(VLocalizationManagerTest, LookUpsFromSeveralTasksAtOnce)
 
 TEST_F(VLocalizationManagerTest, ProcessLocalizerAnswersLocalizeString)
 {
-    SetProcessLocalizer(fManager.Get());
+    ASSERT_TRUE(VProcess::sInstance);
+    VProcess::sInstance->SetLocalizer(fManager.Get());
     EXPECT_EQ("Bonjour", to_string(Base64Coder::LocalizeString(VString("Greeting"), "default")));
     EXPECT_EQ("default", to_string(Base64Coder::LocalizeString(VString("Missing"), "default")));
     EXPECT_TRUE(Base64Coder::LocalizeString(VString("Missing"), nullptr).IsEmpty());
-    SetProcessLocalizer(nullptr);
+    VProcess::sInstance->SetLocalizer(nullptr);
     EXPECT_EQ("default", to_string(Base64Coder::LocalizeString(VString("Greeting"), "default")));
 }
 
