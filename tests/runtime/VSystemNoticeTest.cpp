@@ -153,6 +153,11 @@ TEST(NoticeConsole, HeadlessNoticeAnswersItsDefaultButtonAtOnce)
         EXPECT_TRUE(VSystem::DisplayNotification(VString("Headless"), VString("notice"), flags, &response));
         EXPECT_EQ(response, expected) << flags;
     }
+    // A desktop without zenity falls back to the console too.
+    StEnv desktop("DISPLAY", ":99"), noTools("PATH", "/nonexistent");
+    ENotificationResponse response = eNotificationResponseNone;
+    EXPECT_TRUE(VSystem::DisplayNotification(VString("No zenity"), VString(), 0x12, &response));
+    EXPECT_EQ(response, eNotificationResponseYes);
 }
 
 // A zenity of our own on PATH records its arguments and answers as told.
