@@ -27,9 +27,11 @@
 //   blocks from malloc that are never shared and never freed.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,7 @@ class VJSONObject;
 class VJSONValue;
 class VString_info;
 class VArrayString;
+class VFromUnicodeConverter;
 
 // Options of VString::GetJSONString.
 constexpr uint32_t kJSONWithQuotes = 0x1;                // U+0022 around the text
@@ -196,8 +199,33 @@ public:
 
     // --- appending (each returns the string itself) ---
 
-    VString& AppendUniChar(UniChar c);
-    VString& AppendUniChars(const UniChar* units, VIndex n);
+    // The common case (room left in a buffer this string alone writes) is
+    // done inline; growing, sharing and errors take the out-of-line path.
+    VString& AppendUniChar(UniChar c)
+    {
+        const VIndex length = fLength;
+        if (length < fCapacity && _CanWriteInPlaceNow()) {
+            UniChar* buffer = fBuffer;
+            buffer[length] = c;
+            buffer[length + 1] = 0;
+            _SetLengthNow(length + 1);
+            return *this;
+        }
+        return _AppendUniCharGrowing(c);
+    }
+    VString& AppendUniChars(const UniChar* units, VIndex n)
+    {
+        const VIndex length = fLength;
+        if (units != nullptr && n > 0 && n <= fCapacity - length && _CanWriteInPlaceNow()) {
+            // No reallocation: units inside this buffer stay where they are.
+            UniChar* buffer = fBuffer;
+            std::memmove(buffer + length, units, static_cast<size_t>(n) * sizeof(UniChar));
+            buffer[length + n] = 0;
+            _SetLengthNow(length + n);
+            return *this;
+        }
+        return _AppendUniCharsGrowing(units, n);
+    }
     VString& AppendUniCString(const UniChar* text);
     VString& AppendString(const VString& s);
     VString& AppendCString(const char* utf8);
@@ -228,8 +256,10 @@ public:
     void FromULong8(uint64_t value);
     void FromReal(double value) override;
     void FromValue(const VValueSingle& value) override;
-    // The duration's text.
+    // The text of the duration, time or UUID (its GetString).
     void FromDuration(const VDuration& duration) override;
+    void FromTime(const VTime& time) override;
+    void FromVUUID(const VUUID& uuid) override;
     void FromOsType(OsType code);
 
     // Replaces the text with bytes in a charset: 2 copies size / 2 units; every
@@ -318,8 +348,10 @@ public:
 
     void GetString(VString& out) const override;
     void GetValue(VValueSingle& out) const override;
-    // Hands the text to the duration's FromString.
+    // Hand the text to the target's FromString.
     void GetDuration(VDuration& out) const override;
+    void GetTime(VTime& out) const override;
+    void GetVUUID(VUUID& out) const override;
     uint8_t GetBoolean() const override;
     int16_t GetWord() const override;
     int32_t GetLong() const override;
@@ -469,7 +501,29 @@ protected:
     VString(UniChar* inlineArray, VIndex inlineCapacity, InlineRoom);
 
     // True when the buffer may be written in place for a text of n units.
-    bool _CanWriteInPlace(VIndex n) const;
+    bool _CanWriteInPlace(VIndex n) const { return n <= fCapacity && _CanWriteInPlaceNow(); }
+    // True when this string alone writes its current buffer.
+    bool _CanWriteInPlaceNow() const
+    {
+        if (_IsInline() || (fBufferFlags & kBufferExclusive))
+            return true;
+        // A wrapped buffer that this string does not count belongs to someone else.
+        if (fBufferFlags & kBufferNotOwned)
+            return false;
+        return std::atomic_ref<uint32_t>(*_CountOf(fBuffer, fCapacity)).load(std::memory_order_acquire) < 2;
+    }
+    // Sets the length of a terminated text, not null and dirty; the flags are
+    // written only when they change.
+    void _SetLengthNow(VIndex n)
+    {
+        fLength = n;
+        if (IsNull() || !IsDirty())
+            _MarkChanged();
+    }
+    // Not null, dirty.
+    void _MarkChanged();
+    VString& _AppendUniCharGrowing(UniChar c);
+    VString& _AppendUniCharsGrowing(const UniChar* units, VIndex n);
     // Makes the buffer private and able to hold n units, keeping the text.
     bool _EnsurePrivate(VIndex n) { return _CanWriteInPlace(n) || _ReallocBuffer(n, true); }
     // Sets the length, writes the terminator, clears null, sets dirty.
@@ -494,7 +548,10 @@ protected:
     }
     bool _IsInline() const { return fBuffer == fInlineArray; }
     // The share count of a counted block of the given capacity.
-    static uint32_t* _CountOf(UniChar* block, VIndex capacity);
+    static uint32_t* _CountOf(UniChar* block, VIndex capacity)
+    {
+        return reinterpret_cast<uint32_t*>(block + ((capacity | 1) + 1));
+    }
 
 private:
     UniChar* fBuffer;
@@ -583,7 +640,10 @@ public:
 };
 
 // Scoped conversion of a string to NUL-terminated bytes in a charset. The
-// bytes belong to the converter until its next conversion or its end.
+// bytes belong to the converter until its next conversion or its end. It
+// retains the registry's from-Unicode converter of its charset for its whole
+// life: a copy retains the same one, a move takes it over and leaves the
+// source without one (its conversions then produce nothing and fail).
 class StStringConverterBase : public VObject {
 public:
     StStringConverterBase(CharSet charset, ECarriageReturnMode mode);
@@ -598,6 +658,11 @@ public:
     // Whether the last conversion succeeded.
     bool IsOK() const { return fOK; }
 
+    // A UTF-8 line telling the bytes produced and whether the last conversion
+    // succeeded.
+    CharSet DebugDump(char* buffer, int& length) override;
+    using VObject::DebugDump;
+
 protected:
     ECarriageReturnMode GetMode() const { return fMode; }
     // Converts n units into the buffer, leaving reserve zero bytes after them.
@@ -610,7 +675,7 @@ private:
     bool fOK;
     VSize fCapacity;
     char* fHeapBuffer;
-    CharSet fCharSet;
+    VFromUnicodeConverter* fConverter;
     char fInlineBuffer[512];
 };
 

@@ -20,6 +20,8 @@
 #include "basekit/text/VString.h"
 #include "basekit/values/VArrayString.h"
 #include "basekit/values/VDuration.h"
+#include "basekit/values/VTime.h"
+#include "basekit/values/VUUID.h"
 
 namespace bkit {
 
@@ -74,7 +76,7 @@ bool VString::SetUniChar(VIndex pos, UniChar c)
 
 // --- appending ---
 
-VString& VString::AppendUniChar(UniChar c)
+VString& VString::_AppendUniCharGrowing(UniChar c)
 {
     if (fLength == INT32_MAX) {
         _ThrowError(VE_STRING_ALLOC_FAILED);
@@ -87,7 +89,7 @@ VString& VString::AppendUniChar(UniChar c)
     return *this;
 }
 
-VString& VString::AppendUniChars(const UniChar* units, VIndex n)
+VString& VString::_AppendUniCharsGrowing(const UniChar* units, VIndex n)
 {
     if (units == nullptr || n <= 0)
         return *this;
@@ -261,6 +263,16 @@ void VString::FromDuration(const VDuration& duration)
     duration.GetString(*this);
 }
 
+void VString::FromTime(const VTime& time)
+{
+    time.GetString(*this);
+}
+
+void VString::FromVUUID(const VUUID& uuid)
+{
+    uuid.GetString(*this);
+}
+
 // --- reading the text as another value ---
 
 void VString::GetString(VString& out) const
@@ -274,6 +286,16 @@ void VString::GetValue(VValueSingle& out) const
 }
 
 void VString::GetDuration(VDuration& out) const
+{
+    out.FromString(*this);
+}
+
+void VString::GetTime(VTime& out) const
+{
+    out.FromString(*this);
+}
+
+void VString::GetVUUID(VUUID& out) const
 {
     out.FromString(*this);
 }
