@@ -19,6 +19,7 @@
 #include "basekit/process/mac/XPosixProcessIPC.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
+#include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
 
 namespace bkit {
@@ -222,30 +223,6 @@ TEST_F(ProcessTest, InitRunsItsStepsInOrderAndOnce)
     EXPECT_EQ(nullptr, VProcess::sInstance);
 }
 
-// The notices of a process shown into a folder; the environment comes back after.
-class StNoticeFolder {
-public:
-    explicit StNoticeFolder(const std::string& folder)
-    {
-        const char* old = getenv("BKIT_NOTICE_DIR");
-        fHad = old != nullptr;
-        if (fHad)
-            fOld = old;
-        setenv("BKIT_NOTICE_DIR", folder.c_str(), 1);
-    }
-    ~StNoticeFolder()
-    {
-        if (fHad)
-            setenv("BKIT_NOTICE_DIR", fOld.c_str(), 1);
-        else
-            unsetenv("BKIT_NOTICE_DIR");
-    }
-
-private:
-    bool fHad = false;
-    std::string fOld;
-};
-
 // The concatenated text of every notice file in the folder.
 std::string NoticesIn(const test::TempFolder& temp, const std::string& folder)
 {
@@ -270,7 +247,7 @@ TEST_F(ProcessTest, CaseSensitiveInstallFolderIsRefused)
         test::TempFolder::RemoveTree(fTemp.Path("notices"));
         fTemp.MakeFolder("notices");
         MakeBundle("1.0", c.lowerCaseLink);
-        StNoticeFolder notices(fTemp.Path("notices"));
+        test::StEnvironmentVariable notices("BKIT_NOTICE_DIR", fTemp.Path("notices"));
         ProbeProcess process;
         EXPECT_EQ(c.accepted, process.Init(0));
         std::string shown = NoticesIn(fTemp, "notices");
@@ -296,7 +273,7 @@ TEST_F(ProcessTest, OlderSystemIsRefusedWithItsNotice)
 {
     MakeBundle("1.0");
     fTemp.MakeFolder("notices");
-    StNoticeFolder notices(fTemp.Path("notices"));
+    test::StEnvironmentVariable notices("BKIT_NOTICE_DIR", fTemp.Path("notices"));
     platform::OSRelease older;
     older.major = 10;
     older.minor = 11;
