@@ -1,13 +1,72 @@
-// VJSONObject.cpp - the JSON object's properties in insertion order.
+// VJSONObject.cpp - the JSON object's construction, properties and links.
 #include "basekit/json/VJSONObject.h"
 
-#include "basekit/json/VJSONCloner.h"
+#include <algorithm>
+#include <new>
+
+#include "basekit/json/VJSONErrors.h"
+#include "basekit/json/VJSONGraph.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VTask.h"
 
 namespace bkit {
 
-VJSONObject::VJSONObject() = default;
+std::atomic<int32_t> VJSONObject::sTaskToMonitor{0};
+std::atomic<int32_t> VJSONObject::sTaskCounter{0};
 
-VJSONObject::~VJSONObject() = default;
+const VString& VJSONObject::LockerIDName()
+{
+    static const VString* name = new VString("__LockerID");
+    return *name;
+}
+
+// --- construction ---
+
+VJSONObject::VJSONObject(const VJSONObject*, IJSONObject* implementation, VStorageLocker* locker, bool exempt)
+    : fImplementation(RetainRefCountable(implementation)), fExempt(exempt)
+{
+    if (locker)
+        _SetStorageLocker(locker);
+    const int32_t monitored = sTaskToMonitor.load(std::memory_order_relaxed);
+    if (monitored != 0 && !fExempt && VTask::GetCurrentID() == monitored) {
+        fCreatorTask = monitored;
+        sTaskCounter.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (fImplementation)
+        fImplementation->IJSON_DoConnectDependencies(this);
+}
+
+VJSONObject::VJSONObject(const VJSONObject* classObject, IJSONObject* implementation, bool shared)
+    : VJSONObject(classObject, implementation, nullptr, false)
+{
+    if (shared) {
+        VStorageLocker* locker = new VStorageLocker(true, false);
+        _SetStorageLocker(locker);
+        locker->Release();
+    }
+}
+
+VJSONObject::VJSONObject() : VJSONObject(nullptr, nullptr, nullptr, false) {}
+
+void VJSONObject::_WillBeFreed()
+{
+    if (fImplementation)
+        fImplementation->IJSON_DoDisconnectDependencies(this);
+}
+
+VJSONObject::~VJSONObject()
+{
+    if (_GetGraph() != nullptr) {
+        // Deleted directly, not through its last release.
+        StGraphLocker lock(_NeedsGraphLock());
+        _LeaveGraph();
+    }
+    ReleaseRefCountable(&fImplementation);
+    if (fCreatorTask != 0 && VTask::GetCurrentID() == fCreatorTask)
+        sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
+}
+
+// --- table ---
 
 std::u16string_view VJSONObject::_View(const VString& name)
 {
@@ -17,36 +76,235 @@ std::u16string_view VJSONObject::_View(const VString& name)
 
 ptrdiff_t VJSONObject::_Find(const VString& name) const
 {
-    auto found = fIndex.find(_View(name));
+    const std::u16string_view key = _View(name);
+    if (fIndex.empty()) {
+        // Small objects, the common case, are searched in place.
+        for (size_t i = 0; i < fProperties.size(); ++i) {
+            if (_View(fProperties[i].first) == key)
+                return static_cast<ptrdiff_t>(i);
+        }
+        return -1;
+    }
+    auto found = fIndex.find(key);
     return (found == fIndex.end()) ? -1 : static_cast<ptrdiff_t>(found->second);
 }
 
-VJSONValue VJSONObject::GetProperty(const VString& name) const
+void VJSONObject::_AddToIndex(const VString& name, size_t position)
+{
+    if (!fIndex.empty()) {
+        fIndex.emplace(std::u16string(_View(name)), position);
+    } else if (position >= kLinearSearchLimit) {
+        Index index;  // built aside, so that a failure leaves no half index
+        for (size_t i = 0; i <= position; ++i)
+            index.emplace(std::u16string(_View(i < position ? fProperties[i].first : name)), i);
+        fIndex.swap(index);
+    }
+}
+
+VJSONValue VJSONObject::_TakeEntry(size_t position)
+{
+    VJSONValue value(std::move(fProperties[position].second));
+    if (!fIndex.empty()) {
+        fIndex.erase(fIndex.find(_View(fProperties[position].first)));
+        for (auto& entry : fIndex) {
+            if (entry.second > position)
+                --entry.second;
+        }
+    }
+    fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(position));
+    if (fProperties.size() < kLinearSearchLimit)
+        fIndex.clear();
+    return value;
+}
+
+void VJSONObject::_GetChildContainers(std::vector<VJSONContainer*>& out) const
+{
+    for (const Entry& entry : fProperties) {
+        if (VJSONContainer* container = ContainerOf(entry.second))
+            out.push_back(container);
+    }
+}
+
+void VJSONObject::_DropAllValuesForCollection()
+{
+    std::vector<Entry> old;
+    old.swap(fProperties);
+    fIndex.clear();
+}
+
+bool VJSONObject::_IsSharableByImplementation() const
+{
+    bool flag = false;
+    return fImplementation != nullptr && fImplementation->IJSON_IsSharable(this, &flag);
+}
+
+bool VJSONObject::IsShared() const
+{
+    return _GetStorageLocker() != nullptr || _IsSharableByImplementation();
+}
+
+// --- reading ---
+
+VJSONValue VJSONObject::GetProperty(const VString& name, VDBLanguageContext* languageContext) const
+{
+    StContainerLock lock(this);
+    if (fImplementation) {
+        VJSONValue out;
+        if (fImplementation->IJSON_GetProperty(this, name, out, languageContext) != eJSON_notHandled)
+            return out;
+    }
+    return _GetOwnProperty(name);
+}
+
+VJSONValue VJSONObject::GetOwnProperty(const VString& name) const
+{
+    StContainerLock lock(this);
+    return _GetOwnProperty(name);
+}
+
+VJSONValue VJSONObject::_GetOwnProperty(const VString& name) const
 {
     ptrdiff_t position = _Find(name);
-    if (position < 0)
-        return VJSONValue(VJSONValue::sUndefined);
-    return fProperties[static_cast<size_t>(position)].second;
+    if (position >= 0)
+        return fProperties[static_cast<size_t>(position)].second;
+    VStorageLocker* locker = _GetStorageLocker();
+    if (locker != nullptr && name.EqualToStringRaw(LockerIDName()))
+        return VJSONValue(static_cast<double>(locker->GetSharedID()));
+    return VJSONValue(VJSONValue::sUndefined);
+}
+
+bool VJSONObject::HasProperty(const VString& name, VDBLanguageContext* languageContext) const
+{
+    StContainerLock lock(this);
+    if (fImplementation) {
+        VJSONValue out;
+        EJSONStatus status = fImplementation->IJSON_GetProperty(this, name, out, languageContext);
+        if (status == eJSON_done && !out.IsUndefined())
+            return true;
+        if (status != eJSON_notHandled)
+            return false;
+    }
+    return _HasOwnProperty(name);
 }
 
 bool VJSONObject::HasOwnProperty(const VString& name) const
 {
-    return _Find(name) >= 0;
+    StContainerLock lock(this);
+    return _HasOwnProperty(name);
 }
 
-bool VJSONObject::SetProperty(const VString& name, const VJSONValue& value)
+bool VJSONObject::_HasOwnProperty(const VString& name) const
+{
+    if (_Find(name) >= 0)
+        return true;
+    return _GetStorageLocker() != nullptr && name.EqualToStringRaw(LockerIDName());
+}
+
+VJSONValue VJSONObject::GetPropertyByIndex(int64_t index, EJSONStatus* status) const
+{
+    StContainerLock lock(this);
+    VJSONValue out;
+    EJSONStatus result = eJSON_notHandled;
+    if (fImplementation)
+        result = fImplementation->IJSON_GetPropertyByIndex(this, index, out);
+    if (status)
+        *status = result;
+    return out;
+}
+
+int64_t VJSONObject::GetCountPropertiesByIndex(EJSONStatus* status) const
+{
+    StContainerLock lock(this);
+    int64_t count = 0;
+    EJSONStatus result = eJSON_notHandled;
+    if (fImplementation)
+        result = fImplementation->IJSON_GetCountPropertiesByIndex(this, &count);
+    if (status)
+        *status = result;
+    return (result == eJSON_notHandled) ? 0 : count;
+}
+
+VError VJSONObject::GetString(VString& out) const
+{
+    out.FromCString("[object Object]");
+    return 0;
+}
+
+// --- writing ---
+
+bool VJSONObject::SetProperty(const VString& name, const VJSONValue& value, VDBLanguageContext* languageContext)
 {
     if (value.IsUndefined()) {
         RemoveProperty(name);
         return true;
     }
+    if (fImplementation) {
+        EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, languageContext);
+        if (status != eJSON_notHandled)
+            return status == eJSON_done;
+    }
+    StContainerLock lock(this, _NeedsGraphLockFor(value));
+    return _SetOwnProperty(name, value);
+}
+
+bool VJSONObject::SetOwnProperty(const VString& name, const VJSONValue& value)
+{
+    if (value.IsUndefined())
+        return RemoveOwnProperty(name);
+    StContainerLock lock(this, _NeedsGraphLockFor(value));
+    return _SetOwnProperty(name, value);
+}
+
+bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
+{
+    if (value.IsUndefined())
+        return _RemoveOwnProperty(name);
+    const void* address = &value;
+    if (!fProperties.empty() && address >= static_cast<const void*>(fProperties.data()) &&
+        address < static_cast<const void*>(fProperties.data() + fProperties.size())) {
+        // The value sits in this table, where the slot it replaces may be.
+        const VJSONValue copy(value);
+        return _SetOwnProperty(name, copy);
+    }
+    VStorageLocker* locker = _GetStorageLocker();
+    if (locker != nullptr) {
+        if (name.EqualToStringRaw(LockerIDName()))
+            return false;
+        if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
+            return false;
+        if (!VStorageLocker::Assign(this, locker, value))
+            return false;
+        locker = _GetStorageLocker();  // Assign may have given this object the value's locker
+        if (locker->AcceptsAnyValue() && !value.IsObject() && !value.IsArray() && !value.IsNull()) {
+            _ThrowError(VE_JSON_ONLY_CONTAINERS_ALLOWED);
+            return false;
+        }
+    }
+    // The replaced value stays held until its link is dropped last: the local
+    // check then sees the structure below it as the caller leaves it, and a
+    // collection it starts no longer needs this object's table.
+    VJSONValue old;
     ptrdiff_t position = _Find(name);
     if (position >= 0) {
-        fProperties[static_cast<size_t>(position)].second = value;
+        VJSONValue& slot = fProperties[static_cast<size_t>(position)].second;
+        old = std::move(slot);
+        slot = value;
     } else {
-        fIndex.emplace(std::u16string(_View(name)), fProperties.size());
+        try {
+            // Room first (growing geometrically), so that the append below
+            // cannot fail after the index has taken the name.
+            if (fProperties.size() == fProperties.capacity())
+                fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
+            _AddToIndex(name, fProperties.size());
+        } catch (const std::bad_alloc&) {
+            _ThrowError(VE_MEMORY_FULL);
+            return false;
+        }
         fProperties.emplace_back(name, value);
     }
+    _ConnectValue(value);
+    VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
+    _DisconnectValue(old);
     return true;
 }
 
@@ -57,82 +315,94 @@ bool VJSONObject::SetPropertyAsBool(const VString& name, bool value)
     return SetProperty(name, v);
 }
 
-void VJSONObject::RemoveProperty(const VString& name)
+bool VJSONObject::RemoveProperty(const VString& name)
 {
-    auto found = fIndex.find(_View(name));
-    if (found == fIndex.end())
+    if (fImplementation) {
+        EJSONStatus status = fImplementation->IJSON_RemoveProperty(this, name);
+        if (status != eJSON_notHandled)
+            return status == eJSON_done;
+    }
+    return RemoveOwnProperty(name);
+}
+
+bool VJSONObject::RemoveOwnProperty(const VString& name)
+{
+    StContainerLock lock(this);
+    return _RemoveOwnProperty(name);
+}
+
+bool VJSONObject::_RemoveOwnProperty(const VString& name)
+{
+    if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
+        return false;
+    if (VJSONStamp* stamp = GetJSONStamp())
+        stamp->Increment();
+    ptrdiff_t position = _Find(name);
+    if (position < 0)
+        return true;
+    VJSONValue removed = _TakeEntry(static_cast<size_t>(position));
+    _DisconnectValue(removed);
+    return true;
+}
+
+bool VJSONObject::SetProperties(const NameValueList& list, VDBLanguageContext* languageContext)
+{
+    if (list.empty())
+        return true;
+    bool result = true;
+    if (fImplementation && fImplementation->IJSON_BeginChangeProperties(this) == eJSON_failed)
+        result = false;
+    for (const auto& [name, value] : list) {
+        if (!SetProperty(name, value, languageContext)) {
+            result = false;
+            break;
+        }
+    }
+    if (fImplementation && fImplementation->IJSON_EndChangeProperties(this) == eJSON_failed)
+        result = false;
+    return result;
+}
+
+bool VJSONObject::SetPropertiesWithPaths(const NameValueList& list)
+{
+    for (const auto& [path, value] : list) {
+        if (!SetPropertyWithPath(path, value))
+            return false;
+    }
+    return true;
+}
+
+void VJSONObject::SetJSONStamp(VJSONStamp* stamp)
+{
+    VJSONContainer::SetJSONStamp(stamp);
+    if (fImplementation)
+        fImplementation->IJSON_SetJSONStamp(this, stamp);
+}
+
+// --- links held by the implementation ---
+
+void VJSONObject::ConnectImplementationProperty(const VJSONValue& value)
+{
+    StGraphLocker lock(IsShared());
+    _ConnectValue(value);
+}
+
+void VJSONObject::DisconnectImplementationProperty(const VJSONValue& value)
+{
+    StGraphLocker lock(IsShared());
+    _DisconnectValue(value);
+}
+
+void VJSONObject::DisconnectAll()
+{
+    VJSONGraph* graph = _GetGraph();
+    if (graph == nullptr)
         return;
-    size_t position = found->second;
-    fIndex.erase(found);
-    // Later properties move up by one so that the indexes stay dense.
-    for (auto& entry : fIndex) {
-        if (entry.second > position)
-            --entry.second;
-    }
-    // Take the value out before erasing: releasing it may run arbitrary code
-    // (a container's destructor) that must see a consistent object.
-    VJSONValue removed(std::move(fProperties[position].second));
-    fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(position));
-}
-
-void VJSONObject::Clear()
-{
-    std::vector<Entry> old;
-    old.swap(fProperties);
-    fIndex.clear();
-    // old and the values it holds go here, after the object is consistent.
-}
-
-VError VJSONObject::MergeWith(const VJSONObject* other, bool onlyMissing)
-{
-    if (other == nullptr || other == this)
-        return 0;
-    // Copy first: setting properties here must not disturb the walk over other.
-    std::vector<Entry> entries = other->fProperties;
-    for (const Entry& entry : entries) {
-        if (!onlyMissing || !HasOwnProperty(entry.first))
-            SetProperty(entry.first, entry.second);
-    }
-    return 0;
-}
-
-VError VJSONObject::Clone(VJSONValue& out, VJSONCloner& cloner) const
-{
-    VJSONObject* copy = new VJSONObject();
-    out.SetObject(copy);
-    copy->Release();
-    return CloneProperties(cloner, copy);
-}
-
-VError VJSONObject::CloneProperties(VJSONCloner& cloner, VJSONObject* target) const
-{
-    if (target == nullptr)
-        return 0;
-    target->Clear();
-    for (const Entry& entry : fProperties) {
-        VJSONValue value(entry.second);
-        VError error = cloner.CloneValue(value);
-        if (error != 0)
-            return error;
-        target->SetOwnProperty(entry.first, value);
-    }
-    return 0;
-}
-
-VError VJSONObject::GetString(VString& out) const
-{
-    out.FromCString("[object Object]");
-    return 0;
-}
-
-void VJSONObject::GetClassName(VString& out) const
-{
-    out.FromCString("Object");
-}
-
-VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSONObject* object, uint32_t)
-    : fObject(object)
-{
+    StGraphLocker lock(IsSharedGraph());
+    std::vector<VJSONContainer*> children;
+    _GetChildContainers(children);
+    for (VJSONContainer* child : children)
+        _ForgetLink(graph, child);
 }
 
 }  // namespace bkit

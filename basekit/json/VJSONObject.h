@@ -1,21 +1,29 @@
 // VJSONObject.h - the reference-counted JSON object.
 //
-// This file defines VJSONObject, a map of named JSON values that keeps the
-// order in which names were first added, and VJSONPropertyConstOrderedIterator,
-// which walks its properties in that order.
+// This file defines VJSONObject, a table of named JSON values that keeps the
+// order in which names were first added, with an optional implementation
+// object (IJSONObject) that may take over its operations, an optional storage
+// locker that makes it shareable between tasks, and membership in a graph for
+// cycle collection (VJSONContainer, VJSONGraph).
 //
 // Contracts:
-// - An object starts with one reference for its creator. Values that hold it
+// - An object starts with one reference for its creator; values that hold it
 //   retain it. Get... operations hand out no reference; Retain... ones do.
 // - Names compare exactly (UTF-16 units, case-sensitive).
 // - Insertion indexes are dense: overwriting a property keeps its place,
-//   removing one moves every later property up by one.
+//   removing one moves every later property down by one.
 // - Setting a property to undefined removes it.
-// - An object is used by one task at a time; it takes no lock.
-// - Objects that contain themselves (directly or through other containers)
-//   are not collected: break such cycles before dropping the last reference.
+// - Objects holding themselves, directly or through other containers, are
+//   collected once nothing outside the cycle refers to them.
+// - An object without a storage locker is used by one task at a time. A shared
+//   object (with a locker) takes the graph lock, then its locker's critical
+//   section, around every operation; a change is refused with 'QNRT' -10719
+//   while another task uses the locker.
+// - The class of an object (prototype, member functions, getters, setters) is
+//   not part of this build yet: every object is generic.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,73 +31,196 @@
 #include <utility>
 #include <vector>
 
+#include "basekit/json/IJSONObject.h"
+#include "basekit/json/VJSONContainer.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/text/VString.h"
-#include "basekit/values/IRefCountable.h"
-#include "basekit/values/VObject.h"
 
 namespace bkit {
 
+class VCompareOptions;
 class VJSONCloner;
 
-class VJSONObject : public VObject, public IRefCountable {
+class VJSONObject : public VJSONContainer {
 public:
-    // A new empty generic object with one reference.
+    using NameValueList = std::vector<std::pair<VString, VJSONValue>>;
+
+    // An empty object. classObject is the object standing for its class (not
+    // used until classes exist); implementation and locker are retained;
+    // exempt keeps it out of the monitored task's counter.
+    VJSONObject(const VJSONObject* classObject, IJSONObject* implementation, VStorageLocker* locker, bool exempt);
+    // With shared, a new private storage locker of its own.
+    VJSONObject(const VJSONObject* classObject, IJSONObject* implementation, bool shared);
+    // A new empty generic object (no class, implementation or locker).
     VJSONObject();
     ~VJSONObject() override;
 
     VJSONObject(const VJSONObject&) = delete;
     VJSONObject& operator=(const VJSONObject&) = delete;
 
-    // The property's value (a copy), undefined when absent.
-    VJSONValue GetProperty(const VString& name) const;
-    VJSONValue GetOwnProperty(const VString& name) const { return GetProperty(name); }
+    VJSONObject* AsObject() override { return this; }
+
+    // The implementation, without a reference; null for a plain object.
+    IJSONObject* GetImplementation() const { return fImplementation; }
+
+    // --- reading ---
+
+    // The implementation's answer when it handles the name, else the own
+    // property (a copy), else undefined.
+    VJSONValue GetProperty(const VString& name, VDBLanguageContext* languageContext = nullptr) const;
+    // The own property (a copy) or undefined; with / without the locks. On a
+    // shared object "__LockerID" reads the shared id.
+    VJSONValue GetOwnProperty(const VString& name) const;
+    VJSONValue _GetOwnProperty(const VString& name) const;
+    // The implementation first (status 0 and a defined value: true), then the
+    // own properties.
+    bool HasProperty(const VString& name, VDBLanguageContext* languageContext = nullptr) const;
     bool HasOwnProperty(const VString& name) const;
+    bool _HasOwnProperty(const VString& name) const;
 
-    // Sets or replaces a property (a new name goes last, a replaced one keeps
-    // its place). An undefined value removes the property. True on success.
-    bool SetProperty(const VString& name, const VJSONValue& value);
-    bool SetOwnProperty(const VString& name, const VJSONValue& value) { return SetProperty(name, value); }
+    // Without class every object is generic.
+    bool IsGenericObject() const { return true; }
+    // With a locker, or an implementation that declares itself sharable.
+    bool IsShared() const;
 
-    // Shortcuts for SetProperty with a string, a number or a boolean.
-    bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
-    bool SetPropertyAsNumber(const VString& name, double number) { return SetProperty(name, VJSONValue(number)); }
-    bool SetPropertyAsBool(const VString& name, bool value);
-
-    // Removes a property; nothing when absent.
-    void RemoveProperty(const VString& name);
-    void RemoveOwnProperty(const VString& name) { RemoveProperty(name); }
-
-    // True without properties.
-    bool IsEmpty() const { return fProperties.empty(); }
-    // Removes every property.
-    void Clear();
-
-    // Number of properties; the name and value at an insertion index (from 0).
-    size_t GetPropertyCount() const { return fProperties.size(); }
-    const VString& GetNameAt(size_t index) const { return fProperties[index].first; }
-    const VJSONValue& GetValueAt(size_t index) const { return fProperties[index].second; }
-
-    // Sets each of other's properties, in other's order, on this object; with
-    // onlyMissing, only names this object lacks. Returns 0.
-    VError MergeWith(const VJSONObject* other, bool onlyMissing);
-
-    // A deep copy of this object into out, through the cloner (each reachable
-    // container copied once, so shared parts and cycles keep their shape).
-    // Start a copy with VJSONCloner::CloneObject, which records this object
-    // first: called directly, a path leading back here makes a second copy.
-    VError Clone(VJSONValue& out, VJSONCloner& cloner) const;
-
-    // Clears target's properties and fills it with clones of this object's.
-    VError CloneProperties(VJSONCloner& cloner, VJSONObject* target) const;
+    // Only the implementation answers; without one the status is 1 and the
+    // result undefined or 0.
+    VJSONValue GetPropertyByIndex(int64_t index, EJSONStatus* status) const;
+    int64_t GetCountPropertiesByIndex(EJSONStatus* status) const;
 
     // "[object Object]"; returns 0.
     VError GetString(VString& out) const;
 
-    // "Object".
+    // --- writing ---
+
+    // Sets or replaces a property; undefined removes it. The implementation
+    // is asked first. True on success.
+    bool SetProperty(const VString& name, const VJSONValue& value, VDBLanguageContext* languageContext = nullptr);
+    // Sets the own property, bypassing the implementation; undefined removes it.
+    bool SetOwnProperty(const VString& name, const VJSONValue& value);
+    // The own property without taking the locks (the caller holds them).
+    bool _SetOwnProperty(const VString& name, const VJSONValue& value);
+
+    bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
+    bool SetPropertyAsNumber(const VString& name, double number) { return SetProperty(name, VJSONValue(number)); }
+    bool SetPropertyAsBool(const VString& name, bool value);
+
+    // The implementation first, then RemoveOwnProperty. False when refused.
+    bool RemoveProperty(const VString& name);
+    // Removes the own property (nothing when absent); false when another task
+    // uses the locker ('QNRT' -10719).
+    bool RemoveOwnProperty(const VString& name);
+
+    // SetProperty for each pair in order until one fails; an implementation is
+    // told before and after.
+    bool SetProperties(const NameValueList& list, VDBLanguageContext* languageContext = nullptr);
+    // SetPropertyWithPath for each pair until one fails.
+    bool SetPropertiesWithPaths(const NameValueList& list);
+
+    // --- paths: names separated by dots, each followed by [index] steps ---
+
+    // Splits a path into its parts: a.b[2][0].c gives a, b, 2, 0, c. 'bkit'
+    // 901 for a step without its closing bracket, 902 for an empty part.
+    static VError ExtractPath(const VString& path, std::vector<VString>& parts);
+    // The value at the path (undefined when any step is missing). On an
+    // array, "length" (case and accents ignored) is the element count.
+    VJSONValue GetPropertyWithPath(const VString& path, VDBLanguageContext* languageContext = nullptr) const;
+    VJSONValue GetPropertyWithPath(const std::vector<VString>& parts,
+                                   VDBLanguageContext* languageContext = nullptr) const;
+    // Stores value at the path, creating missing objects and arrays (an array
+    // when the next part is made of digits) and growing arrays with nulls.
+    // 'bkit' 903 / 904 when a step leads into a value that is no container;
+    // containers made before the failure stay. True on success.
+    bool SetPropertyWithPath(const VString& path, const VJSONValue& value,
+                             VDBLanguageContext* languageContext = nullptr);
+    // True for the empty text and for ASCII digits only.
+    static bool isvalidnumber(const VString& text);
+
+    // --- stamps ---
+
+    // The stored value's stamp (0 when absent); the implementation first.
+    uint32_t GetPropertyStamp(const VString& name) const;
+    // Counts a change on the object's stamp and gives the value a new stamp.
+    void TouchPropertyStamp(const VString& name);
+    // The same at a path; on an array the last part is an index ("length"
+    // reads the size). Anything else gives 0 and touches nothing.
+    uint32_t GetPropertyStampWithPath(const VString& path) const;
+    void TouchPropertyStampWithPath(const VString& path);
+    // Replaces the stamp object, then hands it to the implementation.
+    void SetJSONStamp(VJSONStamp* stamp) override;
+
+    // --- object operations ---
+
+    // Stores the empty value of the property's kind (true: false, string: "",
+    // number: 0, object or array: null, date: the zero date). An absent
+    // property stays absent and gives true.
+    bool ClearProperty(const VString& name, VDBLanguageContext* languageContext = nullptr);
+    // The implementation's IJSON_Clear, then ClearInternalProperties.
+    void Clear();
+    // Removes every stored property; refused ('QNRT' -10719, false) while
+    // another task uses the locker. A cycle detached here is collected.
+    bool ClearInternalProperties();
+    // Removes one stored property, counting a change on the stamp.
+    bool _RemoveOwnProperty(const VString& name);
+    // A copy of the stored properties in insertion order.
+    NameValueList GetInternalProperties() const;
+    // No stored property and an implementation (if any) that says it is empty.
+    bool IsEmpty() const;
+
+    // Links to / unlinks from a container that the implementation holds, so
+    // that the collector counts it.
+    void ConnectImplementationProperty(const VJSONValue& value);
+    void DisconnectImplementationProperty(const VJSONValue& value);
+
+    // Without class there is no class object: null.
+    VJSONObject* GetClassObject() const { return nullptr; }
+    // The implementation's non-empty name, else "Shared Object" with a
+    // locker, else "Object".
     void GetClassName(VString& out) const;
 
+    // Sets each of other's stored properties, in other's order, on this
+    // object; with onlyMissing, only names this object lacks. Returns 0.
+    VError MergeWith(const VJSONObject* other, bool onlyMissing);
+
+    // A deep copy of this object into out, through the cloner (each reachable
+    // container copied once, so shared parts and cycles keep their shape).
+    VError Clone(VJSONValue& out, VJSONCloner& cloner) const;
+    // Clears target's properties and fills it with clones of this object's.
+    VError CloneProperties(VJSONCloner& cloner, VJSONObject* target) const;
+
+    // Same own property names with deeply equal values (order aside); cycles
+    // end. See VJSONValue::DeepEqualTo.
+    bool DeepEqualTo(const VJSONObject* other, const VCompareOptions& options) const;
+
+    // Lowers the link counts of every container the properties refer to,
+    // without removing them: only for a caller that drops them next.
+    void DisconnectAll();
+
+    // --- unlocked access for one-task objects (tests, error records) ---
+    size_t GetPropertyCount() const { return fProperties.size(); }
+    const VString& GetNameAt(size_t index) const { return fProperties[index].first; }
+    const VJSONValue& GetValueAt(size_t index) const { return fProperties[index].second; }
+
+    // The monitored task (0: off) and the count of its objects alive.
+    static std::atomic<int32_t> sTaskToMonitor;
+    static std::atomic<int32_t> sTaskCounter;
+
+    // The reserved name that reads a shared object's id.
+    static const VString& LockerIDName();
+
+    // The implementation declares the object sharable (IJSON_IsSharable).
+    bool _IsSharableByImplementation() const override;
+
+protected:
+    void _GetChildContainers(std::vector<VJSONContainer*>& out) const override;
+    void _DropAllValuesForCollection() override;
+    void _WillBeFreed() override;
+
 private:
+    friend class VJSONPropertyConstIterator;
+    friend class VJSONPropertyConstOrderedIterator;
+    friend class VJSONPropertyIterator;
+
     using Entry = std::pair<VString, VJSONValue>;
 
     // Lets the index be searched with a view of a name, without a copy.
@@ -102,29 +233,24 @@ private:
     static std::u16string_view _View(const VString& name);
     // Position of the name in fProperties, or -1.
     ptrdiff_t _Find(const VString& name) const;
+    // Takes the entry at position out of the table, moving later ones down.
+    VJSONValue _TakeEntry(size_t position);
 
-    // Entries in insertion order; fIndex maps a name to its position there.
+    // Below this many properties names are searched in place, without index.
+    static constexpr size_t kLinearSearchLimit = 12;
+    // Records the name of the entry about to be appended at position.
+    void _AddToIndex(const VString& name, size_t position);
+
+    // Entries in insertion order; fIndex maps a name to its position there
+    // once the object has kLinearSearchLimit properties.
     std::vector<Entry> fProperties;
     Index fIndex;
-};
-
-// Walks an object's properties in insertion order. The object must not change
-// while the iterator is in use.
-//   for (VJSONPropertyConstOrderedIterator i(obj); i.IsValid(); ++i) ...
-class VJSONPropertyConstOrderedIterator : public VObject {
-public:
-    explicit VJSONPropertyConstOrderedIterator(const VJSONObject* object, uint32_t options = 0);
-
-    bool IsValid() const { return fObject != nullptr && fPosition < fObject->GetPropertyCount(); }
-    VJSONPropertyConstOrderedIterator& operator++() { ++fPosition; return *this; }
-
-    const VString& GetName() const { return fObject->GetNameAt(fPosition); }
-    // A copy of the current value (new stamp).
-    VJSONValue GetValue() const { return fObject->GetValueAt(fPosition); }
-
-private:
-    const VJSONObject* fObject;
-    size_t fPosition = 0;
+    IJSONObject* fImplementation = nullptr;
+    int32_t fCreatorTask = 0;
+    bool fExempt = false;
 };
 
 }  // namespace bkit
+
+// The property iterators were declared with the object; users keep finding them here.
+#include "basekit/json/VJSONPropertyIterator.h"

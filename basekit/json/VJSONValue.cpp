@@ -3,12 +3,12 @@
 #include "basekit/text/HexDigits.h"
 
 #include <atomic>
-#include <cstdio>
 
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/text/VString.h"
 #include "basekit/values/VScalars.h"
+#include "basekit/values/VTime.h"
 
 namespace bkit {
 
@@ -16,18 +16,24 @@ uint32_t __VInlineString_tag = 0;
 
 // The constants are built by constant initialisation, so that statics of other
 // files may read them whatever the order of dynamic initialisers.
-uint32_t VJSONValue::sStamp = 4;
+uint32_t VJSONValue::sStamp = 5;
 constinit const VJSONValue VJSONValue::sUndefined(JSON_undefined, 1, 0);
 constinit const VJSONValue VJSONValue::sNull(JSON_null, 2, 0);
 constinit const VJSONValue VJSONValue::sTrue(JSON_true, 3, 0);
 constinit const VJSONValue VJSONValue::sFalse(JSON_false, 4, 0);
+constinit const VJSONValue VJSONValue::sLastType(static_cast<JSONType>(9), 5, 0);
+
+const VString VJSONValue::sUndefinedString("undefined");
+const VString VJSONValue::sNullString("null");
+const VString VJSONValue::sTrueString("true");
+const VString VJSONValue::sFalseString("false");
+const VString VJSONValue::sObjectString("[object Object]");
 
 namespace {
 
 // The counters are plain numbers by design (their uniqueness is not promised
 // across tasks), but they are bumped atomically so that values made on several
 // threads at once are no data race.
-uint32_t NextStamp() { return std::atomic_ref<uint32_t>(VJSONValue::sStamp).fetch_add(1, std::memory_order_relaxed) + 1; }
 
 uint32_t NextTag() { return std::atomic_ref<uint32_t>(__VInlineString_tag).fetch_add(1, std::memory_order_relaxed) + 1; }
 
@@ -39,6 +45,11 @@ uint32_t& ShareCountOf(UniChar* block, uint32_t capacity)
 }
 
 }  // namespace
+
+uint32_t VJSONValue::NextStamp()
+{
+    return std::atomic_ref<uint32_t>(sStamp).fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 // --- VInlineString ---
 
@@ -129,6 +140,11 @@ VJSONValue::VJSONValue(const VInlineString& text) : fType(JSON_string), fStamp(N
 }
 
 VJSONValue::VJSONValue(double number) : fType(JSON_number), fStamp(NextStamp()), fNumber(number) {}
+
+VJSONValue::VJSONValue(const VTime& time) : fType(JSON_null), fStamp(NextStamp()), fNumber(0)
+{
+    SetTime(time);
+}
 
 VJSONValue::VJSONValue(const VJSONValue& other) : fType(other.fType), fStamp(NextStamp()), fNumber(0)
 {
@@ -331,6 +347,17 @@ void VJSONValue::SetDate(int16_t year, int16_t month, int16_t day)
             static_cast<uint32_t>(day);
 }
 
+void VJSONValue::SetTime(const VTime& time)
+{
+    if (time.IsNull()) {
+        SetNull();
+        return;
+    }
+    int16_t year, month, day, hour, minute, second, millisecond;
+    time.GetUTCTime(year, month, day, hour, minute, second, millisecond);
+    SetDate(year, month, day);
+}
+
 void VJSONValue::Clear()
 {
     switch (fType) {
@@ -466,12 +493,9 @@ VError VJSONValue::GetString(VString& out, std::set<const VJSONArray*>* visited)
             }
             return fArray->GetString(out, visited);
         case JSON_date: {
-            int16_t year, month, day;
-            GetDate(&year, &month, &day);
-            char buffer[32];
-            snprintf(buffer, sizeof(buffer), "%04d-%02d-%02d", year, month, day);
-            out.FromCString(buffer);
-            return 0;
+            VTime time;
+            GetTime(time);
+            return time.GetJSONString(out, kTimeJSON_DateOnlyAtMidnight);
         }
         default:  // null, undefined
             out.Clear();

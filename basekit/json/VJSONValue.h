@@ -25,9 +25,14 @@
 
 namespace bkit {
 
-class VString;
-class VJSONObject;
+class IFile;
+class VCompareOptions;
 class VJSONArray;
+class VJSONObject;
+class VJSONStamp;
+class VString;
+class VTime;
+class VValueSingle;
 
 enum JSONType : uint32_t {
     JSON_null = 0,
@@ -88,6 +93,10 @@ public:
 
     explicit VJSONValue(double number);
 
+    // Kind date with the UTC day of the time (its time of day dropped); a
+    // null time gives null.
+    explicit VJSONValue(const VTime& time);
+
     VJSONValue(const VJSONValue& other);
     VJSONValue(VJSONValue&& other) noexcept;
     VJSONValue& operator=(const VJSONValue& other);
@@ -124,6 +133,8 @@ public:
     void SetArray(VJSONArray* array);
     // Kind date: (year << 16) + (month << 8) + day of a UTC day.
     void SetDate(int16_t year, int16_t month, int16_t day);
+    // Kind date with the time's UTC day; a null time gives null.
+    void SetTime(const VTime& time);
 
     // Empties the content, keeping the kind: true becomes false, a string "",
     // a number 0, a date the zero date; an object or array is released and the
@@ -161,6 +172,58 @@ public:
     // For a date: its fields and true; otherwise zeros and false.
     bool GetDate(int16_t* year, int16_t* month, int16_t* day) const;
 
+    // A date gives that day at midnight UTC; a string is read by the time's
+    // own FromString; any other kind clears out and makes it null.
+    void GetTime(VTime& out) const;
+
+    // A new toolbox value the caller owns: a boolean, string, real or time; an
+    // object asks its implementation first; otherwise an object or array gives,
+    // with markContainers, a non-null string of four control characters
+    // (U+0001 U+0002 U+0003 then U+0001 for an object, U+0002 for an array),
+    // and without it a null string, as do null and undefined.
+    VValueSingle* CreateVValue(bool markContainers) const;
+
+    // -1, 0 or 1. Same kinds: strings and numbers compare with options, two
+    // containers are equal only when they are the same one (else ordered by
+    // address), dates by their packed value. Different kinds: undefined and
+    // null are equal, otherwise the lower kind sorts first.
+    int CompareTo(const VJSONValue& other, const VCompareOptions& options) const;
+
+    // Same kinds and: objects with the same own properties holding deeply
+    // equal values (order aside), arrays with deeply equal elements position
+    // by position, other kinds equal by CompareTo. A pair of containers met
+    // again while it is being compared counts as equal, so cycles end.
+    bool DeepEqualTo(const VJSONValue& other, const VCompareOptions& options) const;
+
+    // Counts one change on stamp (when not null) and, when value is a
+    // container with another stamp object, hands stamp to every container of
+    // its tree.
+    static void CheckAndUpdateJsonStamp(const VJSONValue& value, VJSONStamp* stamp);
+
+    // --- paths (a.b[2].c) from an object root ---
+    // True only when the value at path is true.
+    static bool GetBoolByPath(const VJSONValue& root, const VString& path);
+    // The number at path truncated to 32 bits (saturating; NaN gives 0), else 0.
+    static int32_t GetLongByPath(const VJSONValue& root, const VString& path);
+    // The text at path into out and true when it is a string; else false and
+    // out is left alone.
+    static bool GetStringByPath(const VJSONValue& root, const VString& path, VString& out);
+
+    // --- JSON text (VJSONValueText.cpp) ---
+
+    // The value as JSON text written with the writer's flags (1 compact, 9
+    // indented). With 0x800, what text cannot carry is refused instead of
+    // written.
+    VError Stringify(VString& out, uint32_t flags) const;
+    // Parses text into this value: no date strings; with dates, "!!"-marked
+    // and ISO dates; with nonAmbiguousDates, only "!!YYYY-MM-DD!!".
+    VError ParseFromString(const VString& text, bool dates = false, bool nonAmbiguousDates = false);
+    // Parses the file's UTF-8 text, with "!!"-marked and ISO dates when asked.
+    VError LoadFromFile(IFile* file, bool dates = false);
+    // Replaces the file's content with the value's text (writer flags); a
+    // failed write leaves the file as it was.
+    VError SaveToFile(IFile* file, uint32_t flags) const;
+
     // The raw packed string of kind string (empty otherwise).
     const VInlineString& GetInlineString() const { return fString; }
 
@@ -169,7 +232,20 @@ public:
     static const VJSONValue sNull;
     static const VJSONValue sTrue;
     static const VJSONValue sFalse;
+    static const VJSONValue sLastType;
     static uint32_t sStamp;
+
+    // "undefined", "null", "true", "false", "[object Object]".
+    static const VString sUndefinedString;
+    static const VString sNullString;
+    static const VString sTrueString;
+    static const VString sFalseString;
+    static const VString sObjectString;
+
+    // The next value of the stamp counter.
+    static uint32_t NextStamp();
+    // Gives the value a stamp (the containers' stamp touching).
+    void _SetStamp(uint32_t stamp) { fStamp = stamp; }
 
 private:
     // The constants: fixed kinds with fixed stamps, built before any dynamic

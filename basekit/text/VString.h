@@ -47,6 +47,7 @@ class VCollator;
 struct VInlineString;
 class VJSONObject;
 class VJSONValue;
+class VValueBag;
 class VString_info;
 class VArrayString;
 class VFromUnicodeConverter;
@@ -487,6 +488,8 @@ public:
     VString& Printf(const char* format, ...);
     VString& VPrintf(const char* format, va_list args);
     VString& AppendPrintf(const char* format, ...);
+    // Fills {name} placeholders from the bag's attributes.
+    void Format(const VValueBag* bag, bool removeUnknown);
     // Fills {name} placeholders from the object's properties.
     void Format(const VJSONObject* object, bool removeUnknown);
     // This string is a template with {{path}} placeholders; out gets the result.

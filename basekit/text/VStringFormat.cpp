@@ -28,6 +28,7 @@
 #endif
 #include <vector>
 
+#include "basekit/bags/VValueBag.h"
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
@@ -732,50 +733,6 @@ bool IsAbsent(const VJSONValue& value)
     return value.GetType() == JSON_null || value.GetType() == JSON_undefined;
 }
 
-// The value at a path of property names separated by dots, each name
-// followed by any number of [index] steps into arrays; undefined when any step
-// is missing.
-VJSONValue GetValueAtPath(const VJSONObject& root, const VString& path)
-{
-    const UniChar* p = path.GetCPointer();
-    const VIndex n = path.GetLength();
-    VJSONValue current(const_cast<VJSONObject*>(&root));
-    VIndex i = 0;
-    for (;;) {
-        const VIndex start = i;
-        while (i < n && p[i] != u'.' && p[i] != u'[')
-            ++i;
-        if (i > start) {
-            const VJSONObject* object = current.GetObject();
-            if (object == nullptr)
-                return VJSONValue();
-            VJSONValue next = object->GetProperty(VString(p + start, i - start));
-            current = std::move(next);
-        } else if (i == n || p[i] == u'.') {
-            return VJSONValue();  // an empty name
-        }
-        while (i < n && p[i] == u'[') {
-            ++i;
-            size_t index = 0;
-            const VIndex digits = i;
-            while (i < n && p[i] >= u'0' && p[i] <= u'9' && i - digits < 10)
-                index = index * 10 + static_cast<size_t>(p[i++] - u'0');
-            if (i == digits || i >= n || p[i] != u']')
-                return VJSONValue();
-            ++i;
-            const VJSONArray* array = current.GetArray();
-            if (array == nullptr || index >= array->GetCount())
-                return VJSONValue();
-            VJSONValue next = array->GetAt(index);
-            current = std::move(next);
-        }
-        if (i == n)
-            return current;
-        if (p[i] != u'.')
-            return VJSONValue();
-        ++i;
-    }
-}
 
 }  // namespace
 
@@ -859,6 +816,19 @@ std::string to_string(const VString& text)
     return bytes != nullptr ? std::string(bytes, static_cast<size_t>(converter.GetSize())) : std::string();
 }
 
+void VString::Format(const VValueBag* bag, bool removeUnknown)
+{
+    if (bag == nullptr || bag->IsEmpty())
+        return;
+    FillPlaceholders(*this, removeUnknown, [bag](const VString& name, VString& text) {
+        const VValueSingle* value = bag->GetAttributeValue(StPackedDictionaryKey(name));
+        if (value == nullptr)
+            return false;
+        value->GetString(text);
+        return true;
+    });
+}
+
 void VString::Format(const VJSONObject* object, bool removeUnknown)
 {
     if (object == nullptr || object->IsEmpty())
@@ -897,7 +867,7 @@ void VString::FormatWithTemplate(const VJSONObject* object, VString& out) const
         }
         text.Clear();
         if (object != nullptr) {
-            const VJSONValue value = GetValueAtPath(*object, parts[0]);
+            const VJSONValue value = object->GetPropertyWithPath(parts[0]);
             if (!IsAbsent(value))
                 value.GetString(text);
         }
