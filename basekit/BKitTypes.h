@@ -87,25 +87,26 @@ constexpr CompareResult CR_EQUAL = 0;
 constexpr CompareResult CR_BIGGER = 1;
 constexpr CompareResult CR_UNRELEVANT = -1000;
 
-// Encoding of byte text. Numbers are stored in files and streams.
-enum CharSet : int32_t {
-    VTC_DefaultTextExport = -2,
-    VTC_UNKNOWN = 0,
-    VTC_UTF_16_BIGENDIAN = 1,
-    VTC_UTF_16_SMALLENDIAN = 2,
-    VTC_UTF_32_BIGENDIAN = 3,
-    VTC_UTF_32_SMALLENDIAN = 4,
-    VTC_UTF_32_RAW_BIGENDIAN = 5,
-    VTC_UTF_32_RAW_SMALLENDIAN = 6,
-    VTC_UTF_8 = 7,
-    VTC_UTF_7 = 8,
-    VTC_US_ASCII = 9,
-    VTC_MacOSAnsi = 100,
-    VTC_Win32Ansi = 101,
-    VTC_ISO_8859_1 = 1005,
-    // The native UTF-16 order of this machine.
-    VTC_UTF_16 = VTC_UTF_16_SMALLENDIAN,
-};
+// Encoding of byte text: a plain number, stored in files and streams, so any
+// number can be passed and unknown ones simply have no converter. The names
+// below are the numbers the toolbox itself refers to.
+using CharSet = int32_t;
+constexpr CharSet VTC_DefaultTextExport = -2;
+constexpr CharSet VTC_UNKNOWN = 0;
+constexpr CharSet VTC_UTF_16_BIGENDIAN = 1;
+constexpr CharSet VTC_UTF_16_SMALLENDIAN = 2;
+constexpr CharSet VTC_UTF_32_BIGENDIAN = 3;
+constexpr CharSet VTC_UTF_32_SMALLENDIAN = 4;
+constexpr CharSet VTC_UTF_32_RAW_BIGENDIAN = 5;
+constexpr CharSet VTC_UTF_32_RAW_SMALLENDIAN = 6;
+constexpr CharSet VTC_UTF_8 = 7;
+constexpr CharSet VTC_UTF_7 = 8;
+constexpr CharSet VTC_US_ASCII = 9;
+constexpr CharSet VTC_MacOSAnsi = 100;
+constexpr CharSet VTC_Win32Ansi = 101;
+constexpr CharSet VTC_ISO_8859_1 = 1005;
+// The native UTF-16 order of this machine.
+constexpr CharSet VTC_UTF_16 = VTC_UTF_16_SMALLENDIAN;
 
 // Line-end convention of text conversion; other values leave line ends alone.
 enum ECarriageReturnMode : int32_t {

@@ -109,7 +109,7 @@ void DecodeLatin1(benchmark::State& state)
     for (size_t i = 0; i < text.size(); i += 7)
         text[i] = '\xE9';
     std::u16string out(text.size(), u'\0');
-    VToUnicodeConverter* converter = VTextConverters::Get()->RetainToUnicodeConverter(static_cast<CharSet>(1005));
+    VToUnicodeConverter* converter = VTextConverters::Get()->RetainToUnicodeConverter(1005);
     for (auto _ : state) {
         size_t consumed = 0;
         int produced = 0;

@@ -32,7 +32,7 @@ void Check(bool condition)
 void RoundTripUnits(const VString& text)
 {
     VTextConverters* registry = VTextConverters::Get();
-    for (CharSet charSet : {VTC_UTF_8, VTC_UTF_32_BIGENDIAN, static_cast<CharSet>(1005)}) {
+    for (CharSet charSet : {VTC_UTF_8, VTC_UTF_32_BIGENDIAN, 1005}) {
         VFromUnicodeConverter* out = registry->RetainFromUnicodeConverter(charSet);
         VFromUnicodeConverter::Buffer buffer;
         out->ConvertToBuffer(text.GetCPointer(), text.GetLength(), buffer, 1);
@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Decode(VTC_UTF_8, data, size);
-    Decode(static_cast<CharSet>(1001), data, size);  // ISO-2022-JP
-    Decode(static_cast<CharSet>(1000), data, size);  // Shift_JIS
+    Decode(1001, data, size);  // ISO-2022-JP
+    Decode(1000, data, size);  // Shift_JIS
     Decode(VTC_UTF_32_SMALLENDIAN, data, size);
 
     CharSet guess = VTC_UTF_16_SMALLENDIAN;

@@ -2,7 +2,8 @@
 # Installs, from Debian's packages, whatever this machine lacks to build and test.
 set -euo pipefail
 pkgs=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-      libicu-dev libxerces-c-dev uuid-dev)
+      libicu-dev libxerces-c-dev uuid-dev
+      nlohmann-json3-dev)  # the JSON benchmark's reference library
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

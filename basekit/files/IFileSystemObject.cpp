@@ -6,6 +6,8 @@
 
 #include "basekit/files/IFile.h"
 #include "basekit/files/IFolder.h"
+#include "basekit/json/VJSONImporter.h"
+#include "basekit/json/VJSONWriter.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/text/VTextConverter.h"
@@ -85,14 +87,17 @@ VError IFile::GetContentAsString(VString& out, CharSet charSet, ECarriageReturnM
 
 VError IFile::GetContentAsJSON(VJSONValue& out, CharSet charSet) const
 {
-    // The JSON text reader is not part of this toolbox yet: the text is read
-    // (so that read failures keep their own code) and parsing is refused.
     VString text;
     VError err = GetContentAsString(text, charSet, eCRM_NONE);
-    if (err != 0)
+    if (err != 0) {
+        out.SetUndefined();
         return err;
-    out.SetUndefined();
-    return _ThrowError(VE_UNIMPLEMENTED);
+    }
+    VJSONImporter importer(text, VJSONImporter::kOption_NonAmbiguousDates);
+    VString path;
+    GetPlatformPath(path, FPS_POSIX);
+    importer.SetSourceName(path);
+    return importer.Parse(out);
 }
 
 VError IFile::SetContentAsString(const VString& text, CharSet charSet, ECarriageReturnMode mode, bool withBOM) const
@@ -137,12 +142,14 @@ VError IFile::SetContentAsString(const VString& text, CharSet charSet, ECarriage
 
 VError IFile::SetContentAsJSON(const VJSONValue& value, CharSet charSet, ECarriageReturnMode mode, bool withBOM) const
 {
-    // No JSON text writer in this toolbox yet.
-    (void)value;
-    (void)charSet;
-    (void)mode;
-    (void)withBOM;
-    return _ThrowError(VE_UNIMPLEMENTED);
+    // The text is complete before the content is touched: a failed writer
+    // leaves the file as it was.
+    VString text;
+    VJSONWriter writer(VJSONWriter::kFlag_Quoted | VJSONWriter::kFlag_Indented);
+    VError err = writer.StringifyValue(value, text);
+    if (err != 0)
+        return err;
+    return SetContentAsString(text, charSet, mode, withBOM);
 }
 
 VError IFile::CopyContentTo(IFile* dest) const

@@ -62,14 +62,19 @@ void _CreateParentFolders(const VFile& file)
 VError VFile::SetContent(const void* data, unsigned long size) const
 {
     _CreateParentFolders(*this);
+    // Opening for writing (without truncating) reports what an in-place write
+    // would meet: no access, a lock, a missing folder.
+    const bool existed = fImpl.Exists();
     VFileDesc* raw = nullptr;
-    VError err = Open(FA_READ_WRITE, &raw, FO_FOLLOW_LINK | FO_CREATE_IF_NOT_FOUND | FO_OVERWRITE);
+    VError err = Open(FA_READ_WRITE, &raw, FO_FOLLOW_LINK | FO_CREATE_IF_NOT_FOUND);
     if (err != VE_OK)
         return err;
-    std::unique_ptr<VFileDesc> desc(raw);
-    err = desc->SetSize(static_cast<int64_t>(size));
-    if (err == VE_OK && size > 0)
-        err = desc->PutData(data, size, 0);
+    delete raw;
+    // The new content goes beside the old one and replaces it only once
+    // written whole: a full disk leaves the old content.
+    err = WrapNativeError(fImpl.ReplaceContent(data, size), VE_FILE_CANNOT_WRITE);
+    if (err != VE_OK && !existed)
+        fImpl.Delete();
     return err;
 }
 

@@ -136,8 +136,13 @@ private:
                        VisitedFolders& visited) const;
     void _IterateFolders(const std::function<bool(IFolder*, IFileAttributeAccessor*)>& callback,
                          unsigned int options, VisitedFolders& visited) const;
-    // True (660 pushed) when destination is this folder or lies below it.
-    bool _RefuseCopyInto(const VFolder& destination) const;
+    // True (660 pushed) when destination is this folder or lies below it, or
+    // when target (may be null) is this folder or contains it; links count as
+    // the folders they lead to.
+    bool _RefuseCopyInto(const VFolder& destination, const VFolder* target) const;
+    // The tree copy of CopyTo (into target) and CopyContentsTo (contentsOnly,
+    // into destination itself), with the first failing item reported.
+    VError _CopyTree(const VFolder& destination, const VFolder& target, bool contentsOnly, uint32_t options) const;
 
     // Held by value and initialised last, from the finished object.
     XMacFolder fImpl;

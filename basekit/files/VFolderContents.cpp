@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <set>
+#include <string>
 #include <utility>
 
 #include "basekit/files/VFile.h"
@@ -10,6 +11,7 @@
 #include "basekit/files/VFileIterator.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/files/VFolderIterator.h"
+#include "basekit/platform/FolderOps.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VTaskMgr.h"
 
@@ -144,32 +146,61 @@ void VFolder::_IterateFolders(const std::function<bool(IFolder*, IFileAttributeA
     }
 }
 
-bool VFolder::_RefuseCopyInto(const VFolder& destination) const
+bool VFolder::_RefuseCopyInto(const VFolder& destination, const VFolder* target) const
 {
-    bool inside = destination.fPath.GetPath().EqualToString(fPath.GetPath(), false) ||
-                  destination.fPath.IsSameOrChildOf(fPath);
-    if (!inside) {
-        // The same folder reached through another name (a symbolic link on
-        // the way) counts too.
-        struct stat source;
-        if (stat(fImpl.GetPosixPathCString(), &source) == 0) {
-            VRefPtr<VFolder> probe(const_cast<VFolder*>(&destination));
-            while (probe && !inside) {
-                struct stat st;
-                if (stat(probe->fImpl.GetPosixPathCString(), &st) == 0 && st.st_dev == source.st_dev &&
-                    st.st_ino == source.st_ino)
-                    inside = true;
-                else
-                    probe = VRefPtr<VFolder>::Adopt(probe->RetainParentFolder(false));
-            }
-        }
-    }
-    if (!inside)
+    bool refused = destination.fPath.GetPath().EqualToString(fPath.GetPath(), false) ||
+                   destination.fPath.IsSameOrChildOf(fPath);
+    // The same folders reached through other names (links on the way) count
+    // too: compared by device and inode, ancestors found through "..".
+    dev_t device;
+    ino_t inode;
+    if (!refused && GetFolderIdentity(fImpl.GetPosixPathCString(), device, inode) == 0)
+        refused = FolderLiesWithin(destination.fImpl.GetPosixPathCString(), device, inode);
+    if (!refused && target != nullptr &&
+        GetFolderIdentity(target->fImpl.GetPosixPathCString(), device, inode) == 0)
+        refused = FolderLiesWithin(fImpl.GetPosixPathCString(), device, inode);
+    if (!refused)
         return false;
     VFileError* error = new VFileError(fPath, VE_CANNOT_COPY_FOLDER_INTO_ITSELF);
     error->SetString(VString("destination"), destination.fPath.GetPath());
     _PushRetainedError(error, 0);
     return true;
+}
+
+VError VFolder::_CopyTree(const VFolder& destination, const VFolder& target, bool contentsOnly,
+                          uint32_t options) const
+{
+    FolderCopyFailure failure;
+    VError native = fImpl.CopyTree(target.fImpl, contentsOnly, options, failure);
+    if (native == 0)
+        return 0;
+    // The error names the item that failed: a file copy's 605 or a folder
+    // creation's 652, with the folder it was copied into.
+    VString relative;
+    relative.FromBlock(failure.item.data(), failure.item.size(), VTC_UTF_8);
+    const VFolder& into = contentsOnly ? destination : target;
+    VFilePath item(fPath);
+    VFilePath itemDestination(into.fPath);
+    if (!relative.IsEmpty()) {
+        VString folderPart = relative;
+        VIndex slash = relative.FindUniChar(u'/', relative.GetLength(), true);
+        folderPart.Truncate(slash > 0 ? slash : 0);
+        VString itemText = relative;
+        if (failure.isFolder)
+            itemText.AppendUniChar(u'/');
+        item = VFilePath(fPath, itemText, FPS_POSIX);
+        if (!folderPart.IsEmpty()) {
+            folderPart.AppendUniChar(u'/');
+            itemDestination = VFilePath(into.fPath, folderPart, FPS_POSIX);
+        }
+    }
+    VError code = VErrorBase::EncodedNativeErrorToVError(
+        native, failure.isFolder ? VE_CANNOT_CREATE_FOLDER : VE_FILE_CANNOT_COPY);
+    VFileError* error = new VFileError(item, code);
+    error->SetString(VString("destination"), itemDestination.GetPath());
+    error->SetLong(VString("options"), static_cast<int32_t>(options));
+    _PushRetainedError(error, native);
+    return code;
 }
 
 VError VFolder::CopyTo(const VFolder& destination, VFolder** outFolder, uint32_t options) const
@@ -183,26 +214,31 @@ VError VFolder::CopyTo(const VFolder& destination, const VString& name, VFolder*
 {
     if (outFolder)
         *outFolder = nullptr;
-    if (_RefuseCopyInto(destination))
-        return VE_CANNOT_COPY_FOLDER_INTO_ITSELF;
-
     VRefPtr<VFolder> target = VRefPtr<VFolder>::Adopt(new VFolder(destination, name, FPS_SYSTEM));
-    VError err = 0;
-    bool copied = false;
-    if ((options & FCP_Overwrite) != 0 && target->Exists())
-        err = target->Delete(true);
-    // A whole-tree copy keeps what an item-by-item one cannot (folder modes,
-    // attributes and times); it rolls back by itself when it fails.
-    if (err == 0 && (options & FCP_SkipInvisibles) == 0 && !target->Exists() && !target->fImpl.IsSymbolicLink() &&
-        destination.Exists()) {
-        VError treeErr = fImpl.CopyToNonExistingFolder(destination, name);
-        if (treeErr == 0)
-            copied = true;
-        else if (target->Exists())
-            err = target->Delete(true);
+    {
+        // Under its own name the folder keeps its on-disk name byte for byte,
+        // also one that is not valid UTF-8 and would not survive the text.
+        VString ownName;
+        GetName(ownName);
+        std::string source = fImpl.GetPosixPathCString();
+        while (source.size() > 1 && source.back() == '/')
+            source.pop_back();
+        std::string onDisk = source.substr(source.find_last_of('/') + 1);
+        std::string made = target->fImpl.GetPosixPathCString();
+        if (ownName == name && made.size() > onDisk.size() && made.compare(made.size() - onDisk.size() - 1, onDisk.size(), onDisk) != 0) {
+            std::string posix = std::string(destination.fImpl.GetPosixPathCString()) + onDisk + "/";
+            target = VRefPtr<VFolder>::Adopt(new VFolder(posix.c_str(), target->fPath, target->fFileSystem));
+        }
     }
-    if (err == 0 && !copied)
-        err = CopyContentsTo(*target, options);
+    // Refused before anything is touched: the target must neither be the
+    // source nor hold it, the destination must not lie inside it.
+    if (_RefuseCopyInto(destination, target.Get()))
+        return VE_CANNOT_COPY_FOLDER_INTO_ITSELF;
+    if (!Exists()) {
+        _PushRetainedError(new VFileError(fPath, VE_FOLDER_NOT_FOUND), 0);
+        return VE_FOLDER_NOT_FOUND;
+    }
+    VError err = _CopyTree(destination, *target, false, options);
     if (outFolder)
         *outFolder = target.Forget();
     return err;
@@ -215,28 +251,13 @@ VError VFolder::CopyContentsTo(const VFolder& destination, uint32_t options) con
         return VE_FOLDER_NOT_FOUND;
     }
     // Refused before anything is created.
-    if (_RefuseCopyInto(destination))
+    if (_RefuseCopyInto(destination, nullptr))
         return VE_CANNOT_COPY_FOLDER_INTO_ITSELF;
     if (!destination.Exists()) {
         if (VError err = destination.Create())
             return err;
     }
-    const uint32_t invisibles = (options & FCP_SkipInvisibles) ? 0u : static_cast<uint32_t>(FI_WANT_INVISIBLES);
-    const bool goOn = (options & FCP_ContinueOnError) != 0;
-    VError first = 0;
-    for (VFolderIterator sub(this, FI_WANT_FOLDERS | invisibles); sub.IsValid() && (first == 0 || goOn); ++sub) {
-        VString name;
-        sub->GetName(name);
-        VError err = sub->CopyTo(destination, name, nullptr, options);
-        if (first == 0)
-            first = err;
-    }
-    for (VFileIterator file(this, FI_WANT_FILES | invisibles); file.IsValid() && (first == 0 || goOn); ++file) {
-        VError err = file->CopyTo(destination, nullptr, options);
-        if (first == 0)
-            first = err;
-    }
-    return first;
+    return _CopyTree(destination, destination, true, options);
 }
 
 }  // namespace bkit

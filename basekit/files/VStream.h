@@ -16,10 +16,10 @@
 // - Need-swap set means the stream's data are in the opposite byte order to
 //   the host; every multi-byte number is swapped on the way in and out. Writers
 //   of arrays swap through a temporary copy and never change the caller's data.
-// - Text is converted to and from the stream's charset. UTF-8 (also the
-//   platform default, -2, on this system) and UTF-16 in both byte orders are
-//   converted; opening a stream whose charset has no converter fails with
-//   VE_STREAM_NO_TEXT_CONVERTER.
+// - Text is converted to and from the stream's charset by the converters of
+//   the text-converter registry, so the platform default (-2) is the
+//   registry's platform default here too; opening a stream whose charset has
+//   no converter fails with VE_STREAM_NO_TEXT_CONVERTER.
 // - A stream is used by one task at a time; it has no lock. It is not
 //   copyable. The stream owns nothing the caller passes to it, except its
 //   progress indicator.

@@ -5,8 +5,9 @@
 // text (all of it, a number of characters, a line). UTF-16 in either byte
 // order is handled here directly (a copy and a swap); every other charset goes
 // through the converters of the text-converter registry, so a stream reads
-// and writes any charset the registry converts. The platform default charset
-// of streams is UTF-8 on this system. A stream refuses a charset without a
+// and writes any charset the registry converts, the platform default (-2)
+// included, so text written through a stream has the bytes the registry gives
+// the same charset everywhere else. A stream refuses a charset without a
 // converter (VE_STREAM_NO_TEXT_CONVERTER).
 #include <algorithm>
 #include <cstring>
@@ -26,12 +27,6 @@ namespace {
 
 constexpr UniChar kCR = 13;
 constexpr UniChar kLF = 10;
-
-// The charset text is really converted with.
-CharSet EffectiveCharSet(CharSet charSet)
-{
-    return charSet == VTC_DefaultTextExport ? VTC_UTF_8 : charSet;
-}
 
 bool IsUTF16(CharSet charSet)
 {
@@ -60,7 +55,7 @@ VSize UTF8JudgeableLength(const uint8_t* bytes, VSize count, bool moreFollows)
 // Code-unit width of a charset for finding line ends in its bytes.
 VSize UnitWidth(CharSet charSet)
 {
-    switch (static_cast<int32_t>(charSet)) {
+    switch (charSet) {
         case VTC_UTF_16_BIGENDIAN:
         case VTC_UTF_16_SMALLENDIAN:
             return 2;
@@ -84,7 +79,6 @@ bool IsBigEndian(CharSet charSet)
 // for the rest of a cut sequence.
 VSize AppendConverted(const void* bytes, VSize count, CharSet charSet, VString& text)
 {
-    charSet = EffectiveCharSet(charSet);
     if (IsUTF16(charSet)) {
         VSize units = count / 2;
         if (units == 0)
@@ -127,7 +121,7 @@ std::vector<UniChar> UnitsWithLineEnds(const VString& text, ECarriageReturnMode 
 
 bool VStream::_CharSetHasConverter() const
 {
-    CharSet charSet = EffectiveCharSet(fCharSet);
+    const CharSet charSet = fCharSet;
     if (IsUTF16(charSet) || charSet == VTC_UTF_8)
         return true;
     VTextConverters* registry = VTextConverters::Get();
@@ -236,7 +230,7 @@ VError VStream::PutText(const VString& text)
     if (err != VE_OK || text.IsEmpty())
         return err;
 
-    CharSet charSet = EffectiveCharSet(fCharSet);
+    const CharSet charSet = fCharSet;
     if (IsUTF16(charSet)) {
         std::vector<UniChar> units = UnitsWithLineEnds(text, fCRMode);
         if (charSet == VTC_UTF_16_BIGENDIAN) {
@@ -316,7 +310,7 @@ VError VStream::GetText(VString& text, VIndex count, bool allowMore)
     if (count > 0x7FFFFFFF - start || !text._ReallocBuffer(start + count, true))
         return ReportError(VE_MEMORY_FULL);
 
-    CharSet charSet = EffectiveCharSet(fCharSet);
+    const CharSet charSet = fCharSet;
     if (IsUTF16(charSet)) {
         UniChar* out = text.GetCPointerForWrite() + start;
         VSize read = 0;
@@ -408,7 +402,7 @@ VError VStream::GetTextLine(VString& line, bool keepLineEnd, const UniChar* term
         return fLastError;
 
     StErrorContextInstaller endOfDataExpected(VE_STREAM_EOF);
-    CharSet charSet = EffectiveCharSet(fCharSet);
+    const CharSet charSet = fCharSet;
     // Line ends are found in the code units of the charset: a byte 0D inside
     // a UTF-16 or UTF-32 unit is no CR.
     const VSize width = UnitWidth(charSet);

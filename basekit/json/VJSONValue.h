@@ -25,6 +25,7 @@
 
 namespace bkit {
 
+class IFile;
 class VCompareOptions;
 class VJSONArray;
 class VJSONObject;
@@ -207,6 +208,21 @@ public:
     // The text at path into out and true when it is a string; else false and
     // out is left alone.
     static bool GetStringByPath(const VJSONValue& root, const VString& path, VString& out);
+
+    // --- JSON text (VJSONValueText.cpp) ---
+
+    // The value as JSON text written with the writer's flags (1 compact, 9
+    // indented). With 0x800, what text cannot carry is refused instead of
+    // written.
+    VError Stringify(VString& out, uint32_t flags) const;
+    // Parses text into this value: no date strings; with dates, "!!"-marked
+    // and ISO dates; with nonAmbiguousDates, only "!!YYYY-MM-DD!!".
+    VError ParseFromString(const VString& text, bool dates = false, bool nonAmbiguousDates = false);
+    // Parses the file's UTF-8 text, with "!!"-marked and ISO dates when asked.
+    VError LoadFromFile(IFile* file, bool dates = false);
+    // Replaces the file's content with the value's text (writer flags); a
+    // failed write leaves the file as it was.
+    VError SaveToFile(IFile* file, uint32_t flags) const;
 
     // The raw packed string of kind string (empty otherwise).
     const VInlineString& GetInlineString() const { return fString; }

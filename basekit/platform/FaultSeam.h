@@ -1,7 +1,7 @@
 // FaultSeam.h - injected failures of file and folder operations, for tests.
 //
 // This file defines FaultSeam, the switch through which a test makes the n-th
-// copy, rename or move, delete, Trash move or creation fail with an errno of
+// copy, rename or move, delete, Trash move, creation or content write fail with an errno of
 // its choice. Tests run as root, where permission bits stop nothing and a disk
 // is seldom full, so these failures cannot be produced by the file system
 // itself. The stand-ins of the file and folder layers ask the seam before the
@@ -21,6 +21,7 @@ enum class FaultOperation : int32_t {
     kTrash,       // the move of one item to the Trash
     kCreate,      // the creation of one file or folder
     kRenameFlag,  // the file system refusing the no-replace flag of a rename (EINVAL)
+    kWrite,       // writing the new content of a file that replaces its old one
     kCount
 };
 

@@ -73,36 +73,7 @@ std::string _ParentOf(const std::string& path)
 // A name in the folder of to that nothing else uses.
 std::string _TemporarySibling(const char* to, int attempt)
 {
-    static std::atomic<unsigned> sCounter{0};
-    char suffix[64];
-    std::snprintf(suffix, sizeof(suffix), "/.bkit-copy-%d-%u-%d", static_cast<int>(::getpid()), sCounter.fetch_add(1),
-                  attempt);
-    return _ParentOf(to) + suffix;
-}
-
-int _CopyExtendedAttributes(int from, int to)
-{
-    ssize_t size = ::flistxattr(from, nullptr, 0);
-    if (size <= 0)
-        return 0;
-    std::vector<char> names(static_cast<size_t>(size));
-    size = ::flistxattr(from, names.data(), names.size());
-    if (size <= 0)
-        return 0;
-    std::vector<char> value;
-    for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
-        ssize_t len = ::fgetxattr(from, name, nullptr, 0);
-        if (len < 0)
-            continue;
-        value.resize(static_cast<size_t>(len) + 1);
-        len = ::fgetxattr(from, name, value.data(), value.size());
-        if (len < 0)
-            continue;
-        if (::fsetxattr(to, name, value.data(), static_cast<size_t>(len), 0) != 0 && errno != ENOTSUP &&
-            errno != EPERM)
-            return errno;
-    }
-    return 0;
+    return _ParentOf(to) + "/" + TemporaryItemName(attempt);
 }
 
 // Copies the bytes from one descriptor to the other from their starts.
@@ -143,6 +114,42 @@ FileOpResult _CopyData(int from, int to)
 }
 
 }  // namespace
+
+int CopyExtendedAttributes(int from, int to)
+{
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0)
+        return size < 0 && errno != ENOTSUP ? errno : 0;
+    std::vector<char> names(static_cast<size_t>(size));
+    size = ::flistxattr(from, names.data(), names.size());
+    if (size < 0)
+        return errno;
+    std::vector<char> value;
+    for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+        ssize_t len = ::fgetxattr(from, name, nullptr, 0);
+        if (len < 0)
+            continue;  // vanished meanwhile
+        value.resize(static_cast<size_t>(len) + 1);
+        len = ::fgetxattr(from, name, value.data(), value.size());
+        if (len < 0)
+            continue;
+        // Attributes the target's file system or this user may not set
+        // (security, trusted) are left out, as the file manager does.
+        if (::fsetxattr(to, name, value.data(), static_cast<size_t>(len), 0) != 0 && errno != ENOTSUP &&
+            errno != EPERM)
+            return errno;
+    }
+    return 0;
+}
+
+std::string TemporaryItemName(int attempt)
+{
+    static std::atomic<unsigned> sCounter{0};
+    char name[64];
+    std::snprintf(name, sizeof(name), ".bkit-copy-%d-%u-%d", static_cast<int>(::getpid()), sCounter.fetch_add(1),
+                  attempt);
+    return name;
+}
 
 int RenameNoReplace(const char* from, const char* to)
 {
@@ -236,24 +243,24 @@ int GetBirthTime(const char* path, bool follow, struct timespec& out)
     return 0;
 }
 
-FileOpResult CopyFileItemDirect(const char* from, const char* to)
+FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const char* toName)
 {
     struct stat st;
-    if (::lstat(from, &st) != 0)
+    if (::fstatat(fromDir, fromName, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return {errno, true};
 
     if (S_ISLNK(st.st_mode)) {
         std::vector<char> target(static_cast<size_t>(st.st_size) + 2);
-        ssize_t n = ::readlink(from, target.data(), target.size() - 1);
+        ssize_t n = ::readlinkat(fromDir, fromName, target.data(), target.size() - 1);
         if (n < 0)
             return {errno, true};
         target[static_cast<size_t>(n)] = 0;
         if (int err = FaultSeam::Check(FaultOperation::kCopy))
             return {err, false};
-        if (::symlink(target.data(), to) != 0)
+        if (::symlinkat(target.data(), toDir, toName) != 0)
             return {errno, false};
         struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::utimensat(AT_FDCWD, to, times, AT_SYMLINK_NOFOLLOW);
+        ::utimensat(toDir, toName, times, AT_SYMLINK_NOFOLLOW);
         return {};
     }
     if (S_ISDIR(st.st_mode))
@@ -261,22 +268,22 @@ FileOpResult CopyFileItemDirect(const char* from, const char* to)
     if (!S_ISREG(st.st_mode))
         return {ENOTSUP, true};
 
-    StFileDescriptor source(RetryOnEINTR([&] { return ::open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW); }));
+    StFileDescriptor source(
+        RetryOnEINTR([&] { return ::openat(fromDir, fromName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW); }));
     if (!source.IsValid())
         return {errno, true};
-    StFileDescriptor dest(
-        RetryOnEINTR([&] { return ::open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600); }));
+    StFileDescriptor dest(RetryOnEINTR(
+        [&] { return ::openat(toDir, toName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600); }));
     if (!dest.IsValid())
         return {errno, false};
 
-    ::posix_fadvise(source.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     FileOpResult result;
     if (int err = FaultSeam::Check(FaultOperation::kCopy))
         result = {err, false};
     if (result)
         result = _CopyData(source.Get(), dest.Get());
     if (result) {
-        if (int err = _CopyExtendedAttributes(source.Get(), dest.Get()))
+        if (int err = CopyExtendedAttributes(source.Get(), dest.Get()))
             result = {err, false};
     }
     if (result && ::fchmod(dest.Get(), st.st_mode & 07777) != 0)
@@ -290,9 +297,14 @@ FileOpResult CopyFileItemDirect(const char* from, const char* to)
         result = {errno, false};
     if (!result) {
         dest.Reset();
-        ::unlink(to);
+        ::unlinkat(toDir, toName, 0);
     }
     return result;
+}
+
+FileOpResult CopyFileItemDirect(const char* from, const char* to)
+{
+    return CopyFileItemAt(AT_FDCWD, from, AT_FDCWD, to);
 }
 
 FileOpResult CopyFileItem(const char* from, const char* to, bool replace)
@@ -320,6 +332,86 @@ FileOpResult CopyFileItem(const char* from, const char* to, bool replace)
         return {err, false};
     }
     return {};
+}
+
+namespace {
+
+int _WriteAll(int fd, const void* data, size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    for (size_t done = 0; done < size;) {
+        ssize_t n = RetryOnEINTR([&] { return ::write(fd, bytes + done, size - done); });
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENOSPC;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int ReplaceFileContent(const char* path, const void* data, size_t size)
+{
+    StFileDescriptor old(RetryOnEINTR([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); }));
+    struct stat st;
+    std::string target(path);
+    if (old.IsValid()) {
+        if (::fstat(old.Get(), &st) != 0)
+            return errno;
+        if (!S_ISREG(st.st_mode))
+            return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        // Behind a link, the file it leads to is the one replaced.
+        struct stat own;
+        if (::lstat(path, &own) == 0 && S_ISLNK(own.st_mode)) {
+            if (int err = GetPathOfDescriptor(old.Get(), target))
+                return err;
+        }
+    } else if (errno != ENOENT) {
+        return errno;
+    } else if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        StFileDescriptor fd(RetryOnEINTR([&] { return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666); }));
+        if (!fd.IsValid())
+            return errno;
+        if (int err = FaultSeam::Check(FaultOperation::kWrite))
+            return err;
+        if (int err = _WriteAll(fd.Get(), data, size))
+            return err;
+        return ::close(fd.Release()) == 0 ? 0 : errno;
+    }
+
+    std::string temporary;
+    StFileDescriptor fresh;
+    for (int attempt = 0; attempt < 100 && !fresh.IsValid(); ++attempt) {
+        temporary = _TemporarySibling(target.c_str(), attempt);
+        fresh.Reset(RetryOnEINTR(
+            [&] { return ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, old.IsValid() ? 0600 : 0666); }));
+        if (!fresh.IsValid() && errno != EEXIST)
+            return errno;
+    }
+    if (!fresh.IsValid())
+        return EEXIST;
+    int err = FaultSeam::Check(FaultOperation::kWrite);
+    if (err == 0)
+        err = _WriteAll(fresh.Get(), data, size);
+    if (err == 0 && old.IsValid()) {
+        err = CopyExtendedAttributes(old.Get(), fresh.Get());
+        // The owner first: changing it clears the set-id bits the mode restores.
+        if (err == 0 && ::fchown(fresh.Get(), st.st_uid, st.st_gid) != 0 && errno != EPERM)
+            err = errno;
+        if (err == 0 && ::fchmod(fresh.Get(), st.st_mode & 07777) != 0)
+            err = errno;
+    }
+    if (err == 0 && ::close(fresh.Release()) != 0)
+        err = errno;
+    if (err == 0)
+        err = RenameReplacing(temporary.c_str(), target.c_str());
+    if (err != 0) {
+        fresh.Reset();
+        ::unlink(temporary.c_str());
+    }
+    return err;
 }
 
 FileOpResult MoveFileItem(const char* from, const char* to, bool replace)

@@ -95,6 +95,19 @@ FileOpResult CopyFileItem(const char* from, const char* to, bool replace);
 // removed. The building block of CopyFileItem and of tree copies.
 FileOpResult CopyFileItemDirect(const char* from, const char* to);
 
+// The same relative to folder descriptors (AT_FDCWD for the working folder),
+// so that neither the depth nor the length of the paths matters.
+FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const char* toName);
+
+// Replaces the content of the file at path (a final symbolic link followed)
+// by size bytes: they are written into a new file beside it, which takes the
+// old file's mode, owner and extended attributes and replaces it only once
+// every byte was written (the file's other hard links keep the old content).
+// On any failure the old file stays as it was. A missing file is made the
+// same way (mode 0666 less the umask); behind a dangling link it is written in
+// place, as there is nothing to lose. Asks the seam for kWrite.
+int ReplaceFileContent(const char* path, const void* data, size_t size);
+
 // Moves a file or link: rename (never replacing unless replace is true); across
 // volumes, a copy then the removal of the source.
 FileOpResult MoveFileItem(const char* from, const char* to, bool replace);
@@ -106,6 +119,14 @@ FileOpResult MoveFileItem(const char* from, const char* to, bool replace);
 // unique). outTrashedPath, when given, receives the item's new path. ENOTSUP
 // when no Trash can be used on that volume.
 int MoveItemToTrash(const char* path, std::string* outTrashedPath = nullptr);
+
+// Copies the extended attributes of one open item to another; attributes the
+// target refuses (ENOTSUP, EPERM) are left out.
+int CopyExtendedAttributes(int from, int to);
+
+// A hidden name, unique in this process, for an item being built beside the
+// one it will become or replace (".bkit-copy-<pid>-<n>-<attempt>").
+std::string TemporaryItemName(int attempt = 0);
 
 // The path the descriptor designates (readlink of /proc/self/fd/N).
 int GetPathOfDescriptor(int fd, std::string& out);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,31 +55,34 @@ std::string Join(const std::string& folder, const char* name)
     return out;
 }
 
-// Copies the extended attributes of one descriptor to another.
-int CopyAttributes(int from, int to)
+bool IsDotOrDotDot(const char* name)
 {
-    ssize_t size = flistxattr(from, nullptr, 0);
-    if (size <= 0)
-        return size < 0 && errno != ENOTSUP ? errno : 0;
-    std::vector<char> names(static_cast<size_t>(size));
-    size = flistxattr(from, names.data(), names.size());
-    if (size < 0)
-        return errno;
-    std::vector<char> value;
-    for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(names.data() + at)) + 1) {
-        const char* name = names.data() + at;
-        ssize_t length = fgetxattr(from, name, nullptr, 0);
-        if (length < 0)
-            continue;  // vanished meanwhile
-        value.resize(static_cast<size_t>(length) + 1);
-        length = fgetxattr(from, name, value.data(), value.size());
-        if (length < 0)
-            continue;
-        if (fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0) != 0 && errno != ENOTSUP &&
-            errno != EPERM)
-            return errno;
-    }
-    return 0;
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+unsigned char TypeOfMode(mode_t mode)
+{
+    return S_ISDIR(mode) ? DT_DIR : S_ISREG(mode) ? DT_REG : S_ISLNK(mode) ? DT_LNK : S_ISFIFO(mode) ? DT_FIFO
+         : S_ISCHR(mode) ? DT_CHR : S_ISBLK(mode) ? DT_BLK : DT_SOCK;
+}
+
+int OpenSubFolder(int parentFD, const char* name, int extraFlags = O_NOFOLLOW)
+{
+    return RetryOnEINTR([&] { return openat(parentFD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags); });
+}
+
+// A path that reaches name inside the open folder without spelling out its
+// ancestors, for the few calls that take paths (flags, unlocking).
+std::string PathAt(int folderFD, const char* name)
+{
+    return "/proc/self/fd/" + std::to_string(folderFD) + "/" + name;
+}
+
+bool IsHiddenAt(int folderFD, const char* name)
+{
+    uint32_t flags = 0;
+    ssize_t n = lgetxattr(PathAt(folderFD, name).c_str(), kFileFlagsAttributeName, &flags, sizeof(flags));
+    return n == static_cast<ssize_t>(sizeof(flags)) && (flags & kFileFlagHidden) != 0;
 }
 
 int CheckCreate()
@@ -86,94 +90,236 @@ int CheckCreate()
     return FaultSeam::Check(FaultOperation::kCreate);
 }
 
-int CopyFolderContents(int fromFD, const std::string& fromPath, int toFD, const std::string& toPath);
+// renameat2 inside one folder. RENAME_EXCHANGE and RENAME_NOREPLACE fall back
+// to what keeps the old item when the file system refuses the flag.
+int RenameInFolder(int folderFD, const char* from, const char* to, unsigned int flags)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kRename))
+        return err;
+    if (renameat2(folderFD, from, folderFD, to, flags) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    struct stat st;
+    if (flags == RENAME_NOREPLACE) {
+        if (fstatat(folderFD, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return EEXIST;
+        return renameat(folderFD, from, folderFD, to) == 0 ? 0 : errno;
+    }
+    // No exchange: the old item steps aside first and comes back on failure.
+    std::string aside = TemporaryItemName(1);
+    if (renameat(folderFD, to, folderFD, aside.c_str()) != 0)
+        return errno;
+    if (renameat(folderFD, from, folderFD, to) != 0) {
+        int err = errno;
+        renameat(folderFD, aside.c_str(), folderFD, to);
+        return err;
+    }
+    return renameat(folderFD, aside.c_str(), folderFD, from) == 0 ? 0 : errno;
+}
 
-// Makes the folder name inside toFD as a copy of the folder fromFD.
-int CopyOneFolder(int fromFD, const std::string& fromPath, int toParentFD, const char* name,
-                  const std::string& toPath)
+int DeleteFolderAt(int parentFD, const char* name, const std::string& path, dev_t device);
+
+// Removes whatever is at name inside the folder (a folder with its content).
+int RemoveItemAt(int folderFD, const char* name)
 {
     struct stat st;
-    if (fstat(fromFD, &st) != 0)
-        return errno;
-    if (int err = CheckCreate())
+    if (fstatat(folderFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : errno;
+    if (S_ISDIR(st.st_mode))
+        return DeleteFolderAt(folderFD, name, PathAt(folderFD, name), st.st_dev);
+    if (int err = FaultSeam::Check(FaultOperation::kDelete))
         return err;
-    // Owner access while the content is written; the real mode comes last.
-    if (mkdirat(toParentFD, name, 0700) != 0)
-        return errno;
-    StFileDescriptor toFD(RetryOnEINTR([&] { return openat(toParentFD, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
-    if (!toFD.IsValid())
-        return errno;
-    if (int err = CopyFolderContents(fromFD, fromPath, toFD.Get(), toPath))
-        return err;
-    if (int err = CopyAttributes(fromFD, toFD.Get()))
-        return err;
-    if (fchmod(toFD.Get(), st.st_mode & 07777) != 0)
-        return errno;
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (futimens(toFD.Get(), times) != 0)
-        return errno;
-    return 0;
+    return unlinkat(folderFD, name, 0) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-int CopyFolderContents(int fromFD, const std::string& fromPath, int toFD, const std::string& toPath)
-{
-    int listFD = dup(fromFD);
-    if (listFD < 0)
-        return errno;
-    DIR* dir = fdopendir(listFD);
-    if (dir == nullptr) {
-        int err = errno;
-        close(listFD);
-        return err;
+// One copy of a tree (or of a folder's content). Each step answers whether
+// the copy goes on: false after a failure unless the options say to go on.
+class TreeCopier {
+public:
+    explicit TreeCopier(const FolderCopyOptions& options) : fOptions(options) {}
+
+    const FolderCopyFailure& GetFailure() const { return fFailure; }
+
+    bool Fail(int err, bool onSource, bool isFolder, const std::string& folder, const char* name = nullptr)
+    {
+        if (fFailure.error == 0) {
+            fFailure.error = err;
+            fFailure.onSource = onSource;
+            fFailure.isFolder = isFolder;
+            fFailure.item = name == nullptr ? folder : folder.empty() ? std::string(name) : Join(folder, name);
+        }
+        ++fFailure.count;
+        return fOptions.goOn;
     }
-    int result = 0;
-    errno = 0;
-    while (struct dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        unsigned char type = entry->d_type;
-        struct stat st;
-        if (type == DT_UNKNOWN) {
-            if (fstatat(fromFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                result = errno;
-                break;
-            }
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK
-                 : S_ISFIFO(st.st_mode) ? DT_FIFO : S_ISCHR(st.st_mode) ? DT_CHR : S_ISBLK(st.st_mode) ? DT_BLK
-                 : DT_SOCK;
+
+    // The folder fromFD as name inside toParentFD, by the rules of
+    // CopyFolderInto. item is its path below the copy's source.
+    bool CopyFolderAt(int fromFD, int toParentFD, const char* name, const std::string& item)
+    {
+        struct stat target;
+        bool isFolder = fstatat(toParentFD, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+        bool present = isFolder || fstatat(toParentFD, name, &target, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!present && errno != ENOENT)
+            return Fail(errno, false, true, item);
+        if (present && !fOptions.replace) {
+            if (!isFolder)
+                return Fail(EEXIST, false, true, item);
+            StFileDescriptor to(OpenSubFolder(toParentFD, name, 0));
+            if (!to.IsValid())
+                return Fail(errno, false, true, item);
+            return CopyEntries(fromFD, to.Get(), true, item);
         }
-        if (type == DT_DIR) {
-            StFileDescriptor sub(RetryOnEINTR([&] { return openat(fromFD, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
-            if (!sub.IsValid()) {
-                result = errno;
-                break;
-            }
-            result = CopyOneFolder(sub.Get(), Join(fromPath, name), toFD, name, Join(toPath, name));
-        } else if (type == DT_REG || type == DT_LNK) {
-            if ((result = CheckCreate()) == 0)
-                result = CopyFileItemDirect(Join(fromPath, name).c_str(), Join(toPath, name).c_str()).error;
-        } else if (type == DT_FIFO || type == DT_CHR || type == DT_BLK) {
-            if (fstatat(fromFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                result = errno;
-            } else if ((result = CheckCreate()) == 0) {
-                if (mknodat(toFD, name, st.st_mode, st.st_rdev) != 0) {
-                    result = errno;
-                } else {
-                    struct timespec times[2] = {st.st_atim, st.st_mtim};
-                    utimensat(toFD, name, times, AT_SYMLINK_NOFOLLOW);
-                }
-            }
+
+        const std::string hidden = TemporaryItemName();
+        const int failuresBefore = fFailure.count;
+        bool goOn = CopyNewFolder(fromFD, toParentFD, hidden.c_str(), item);
+        if (fFailure.count != failuresBefore && (present || !fOptions.goOn)) {
+            RemoveItemAt(toParentFD, hidden.c_str());
+            return goOn;
         }
-        if (result != 0)
-            break;
+        if (int err = RenameInFolder(toParentFD, hidden.c_str(), name, present ? RENAME_EXCHANGE : RENAME_NOREPLACE)) {
+            RemoveItemAt(toParentFD, hidden.c_str());
+            return Fail(err, false, true, item);
+        }
+        // The old item now bears the hidden name.
+        if (present) {
+            if (int err = RemoveItemAt(toParentFD, hidden.c_str()))
+                return Fail(err, false, true, item);
+        }
+        return goOn;
+    }
+
+    // Copies every entry of fromFD into toFD. merge: toFD may hold items
+    // already (else it is new and empty).
+    bool CopyEntries(int fromFD, int toFD, bool merge, const std::string& folder)
+    {
+        int listFD = dup(fromFD);
+        if (listFD < 0)
+            return Fail(errno, true, true, folder);
+        DIR* dir = fdopendir(listFD);
+        if (dir == nullptr) {
+            int err = errno;
+            close(listFD);
+            return Fail(err, true, true, folder);
+        }
+        bool goOn = true;
         errno = 0;
+        while (struct dirent* entry = readdir(dir)) {
+            const char* name = entry->d_name;
+            if (IsDotOrDotDot(name) || (fOptions.skipInvisibles && name[0] == '.')) {
+                errno = 0;
+                continue;
+            }
+            unsigned char type = entry->d_type;
+            struct stat st;
+            if (type == DT_UNKNOWN) {
+                if (fstatat(fromFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    goOn = Fail(errno, true, false, folder, name);
+                    if (!goOn)
+                        break;
+                    errno = 0;
+                    continue;
+                }
+                type = TypeOfMode(st.st_mode);
+            }
+            if (fOptions.skipInvisibles && type != DT_LNK && IsHiddenAt(fromFD, name)) {
+                errno = 0;
+                continue;
+            }
+            if (type == DT_DIR) {
+                std::string item = folder.empty() ? std::string(name) : Join(folder, name);
+                StFileDescriptor sub(OpenSubFolder(fromFD, name));
+                if (!sub.IsValid())
+                    goOn = Fail(errno, true, true, item);
+                else
+                    goOn = merge ? CopyFolderAt(sub.Get(), toFD, name, item)
+                                 : CopyNewFolder(sub.Get(), toFD, name, item);
+            } else if (type == DT_REG || type == DT_LNK) {
+                goOn = CopyFile(fromFD, name, toFD, merge, folder);
+            } else if (type == DT_FIFO || type == DT_CHR || type == DT_BLK) {
+                goOn = MakeSpecial(fromFD, name, toFD, folder);
+            }
+            // Sockets are not copied.
+            if (!goOn)
+                break;
+            errno = 0;
+        }
+        if (goOn && errno != 0)
+            goOn = Fail(errno, true, true, folder);
+        closedir(dir);
+        return goOn;
     }
-    if (result == 0 && errno != 0)
-        result = errno;
-    closedir(dir);
-    return result;
-}
+
+private:
+    // Makes the new folder name inside toParentFD as a copy of fromFD.
+    bool CopyNewFolder(int fromFD, int toParentFD, const char* name, const std::string& item)
+    {
+        struct stat st;
+        if (fstat(fromFD, &st) != 0)
+            return Fail(errno, true, true, item);
+        if (int err = CheckCreate())
+            return Fail(err, false, true, item);
+        // Owner access while the content is written; the real mode comes last.
+        if (mkdirat(toParentFD, name, 0700) != 0)
+            return Fail(errno, false, true, item);
+        StFileDescriptor to(OpenSubFolder(toParentFD, name));
+        if (!to.IsValid())
+            return Fail(errno, false, true, item);
+        bool goOn = CopyEntries(fromFD, to.Get(), false, item);
+        if (!goOn)
+            return false;
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (int err = CopyExtendedAttributes(fromFD, to.Get()))
+            goOn = Fail(err, false, true, item);
+        else if (fchmod(to.Get(), st.st_mode & 07777) != 0 || futimens(to.Get(), times) != 0)
+            goOn = Fail(errno, false, true, item);
+        return goOn;
+    }
+
+    bool CopyFile(int fromFD, const char* name, int toFD, bool merge, const std::string& folder)
+    {
+        if (int err = CheckCreate())
+            return Fail(err, false, false, folder, name);
+        struct stat existing;
+        bool present = merge && fstatat(toFD, name, &existing, AT_SYMLINK_NOFOLLOW) == 0;
+        if (present && !fOptions.replace)
+            return Fail(EEXIST, false, false, folder, name);
+        if (present && S_ISDIR(existing.st_mode))
+            return Fail(EISDIR, false, false, folder, name);
+        if (!present) {
+            FileOpResult result = CopyFileItemAt(fromFD, name, toFD, name);
+            return result ? true : Fail(result.error, result.onSource, false, folder, name);
+        }
+        // Replaced only once the new copy is complete.
+        std::string hidden = TemporaryItemName();
+        FileOpResult result = CopyFileItemAt(fromFD, name, toFD, hidden.c_str());
+        if (!result)
+            return Fail(result.error, result.onSource, false, folder, name);
+        if (int err = RenameInFolder(toFD, hidden.c_str(), name, 0)) {
+            unlinkat(toFD, hidden.c_str(), 0);
+            return Fail(err, false, false, folder, name);
+        }
+        return true;
+    }
+
+    bool MakeSpecial(int fromFD, const char* name, int toFD, const std::string& folder)
+    {
+        struct stat st;
+        if (fstatat(fromFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return Fail(errno, true, false, folder, name);
+        if (int err = CheckCreate())
+            return Fail(err, false, false, folder, name);
+        if (mknodat(toFD, name, st.st_mode, st.st_rdev) != 0)
+            return Fail(errno, false, false, folder, name);
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        utimensat(toFD, name, times, AT_SYMLINK_NOFOLLOW);
+        return true;
+    }
+
+    FolderCopyOptions fOptions;
+    FolderCopyFailure fFailure;
+};
 
 // --- forced deletion ---
 
@@ -280,30 +426,116 @@ int DeleteFolderAt(int parentFD, const char* name, const std::string& path, dev_
 
 }  // namespace
 
+FolderCopyFailure CopyFolderInto(const char* from, const char* toParent, const char* name,
+                                 const FolderCopyOptions& options)
+{
+    TreeCopier copier(options);
+    StFileDescriptor fromFD(OpenFolderPath(from));
+    if (!fromFD.IsValid()) {
+        copier.Fail(errno, true, true, std::string());
+        return copier.GetFailure();
+    }
+    StFileDescriptor parentFD(OpenFolderPath(toParent));
+    if (!parentFD.IsValid()) {
+        copier.Fail(errno, false, true, std::string());
+        return copier.GetFailure();
+    }
+    copier.CopyFolderAt(fromFD.Get(), parentFD.Get(), name, std::string());
+    return copier.GetFailure();
+}
+
+FolderCopyFailure CopyFolderContents(const char* from, const char* to, const FolderCopyOptions& options)
+{
+    TreeCopier copier(options);
+    StFileDescriptor fromFD(OpenFolderPath(from));
+    if (!fromFD.IsValid()) {
+        copier.Fail(errno, true, true, std::string());
+        return copier.GetFailure();
+    }
+    StFileDescriptor toFD(OpenFolderPath(to));
+    if (!toFD.IsValid()) {
+        copier.Fail(errno, false, true, std::string());
+        return copier.GetFailure();
+    }
+    copier.CopyEntries(fromFD.Get(), toFD.Get(), true, std::string());
+    return copier.GetFailure();
+}
+
 int CopyFolderTree(const char* from, const char* to)
 {
-    std::string fromPath = WithoutTrailingSlashes(from);
     std::string toPath = WithoutTrailingSlashes(to);
-    StFileDescriptor fromFD(RetryOnEINTR([&] { return open(fromPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-    if (!fromFD.IsValid())
-        return errno;
+    size_t slash = toPath.find_last_of('/');
+    std::string toName = toPath.substr(slash == std::string::npos ? 0 : slash + 1);
     std::string toParent = ParentOf(toPath);
-    std::string toName = toPath.substr(toPath.find_last_of('/') == std::string::npos ? 0 : toPath.find_last_of('/') + 1);
-    StFileDescriptor parentFD(RetryOnEINTR([&] { return open(toParent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    StFileDescriptor parentFD(OpenFolderPath(toParent.c_str()));
     if (!parentFD.IsValid())
         return errno;
     struct stat existing;
     if (fstatat(parentFD.Get(), toName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return EEXIST;
-    int err = CopyOneFolder(fromFD.Get(), fromPath, parentFD.Get(), toName.c_str(), toPath);
-    if (err != 0) {
-        // Nothing half-made stays behind; the first failure is what counts.
-        struct stat st;
-        if (fstatat(parentFD.Get(), toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
-            DeleteFolderAt(parentFD.Get(), toName.c_str(), toPath, st.st_dev);
+    return CopyFolderInto(from, toParent.c_str(), toName.c_str(), FolderCopyOptions()).error;
+}
+
+int OpenFolderPath(const char* path)
+{
+    int fd = RetryOnEINTR([&] { return open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd >= 0 || errno != ENAMETOOLONG)
+        return fd;
+    // Too long for one call: one component at a time, links followed as the
+    // kernel would.
+    std::string text(path);
+    StFileDescriptor folder(OpenSubFolder(AT_FDCWD, text[0] == '/' ? "/" : ".", 0));
+    for (size_t at = 0; folder.IsValid() && at < text.size();) {
+        size_t end = text.find('/', at);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > at) {
+            std::string component = text.substr(at, end - at);
+            int next = OpenSubFolder(folder.Get(), component.c_str(), 0);
+            if (next < 0)
+                return -1;
+            folder.Reset(next);
         }
+        at = end + 1;
     }
-    return err;
+    return folder.IsValid() ? folder.Release() : -1;
+}
+
+int GetFolderIdentity(const char* path, dev_t& device, ino_t& inode)
+{
+    StFileDescriptor fd(OpenFolderPath(path));
+    struct stat st;
+    if (!fd.IsValid() || fstat(fd.Get(), &st) != 0)
+        return errno;
+    device = st.st_dev;
+    inode = st.st_ino;
+    return 0;
+}
+
+bool FolderLiesWithin(const char* path, dev_t device, ino_t inode)
+{
+    std::string text = WithoutTrailingSlashes(path);
+    StFileDescriptor folder(OpenFolderPath(text.c_str()));
+    while (!folder.IsValid() && (errno == ENOENT || errno == ENOTDIR) && text.size() > 1 &&
+           text.find('/') != std::string::npos) {
+        text = ParentOf(text);
+        folder.Reset(OpenFolderPath(text.c_str()));
+    }
+    struct stat st;
+    if (!folder.IsValid() || fstat(folder.Get(), &st) != 0)
+        return false;
+    for (;;) {
+        if (st.st_dev == device && st.st_ino == inode)
+            return true;
+        StFileDescriptor up(OpenSubFolder(folder.Get(), "..", 0));
+        struct stat upStat;
+        if (!up.IsValid() || fstat(up.Get(), &upStat) != 0)
+            return false;
+        if (upStat.st_dev == st.st_dev && upStat.st_ino == st.st_ino)
+            return false;  // the root
+        folder.Reset(up.Release());
+        st = upStat;
+    }
 }
 
 ForceDeleteResult ForceDeleteFolder(const char* path)

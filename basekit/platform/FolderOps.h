@@ -1,16 +1,19 @@
-// FolderOps.h - whole-folder copy and forced deletion.
+// FolderOps.h - whole-folder copies, forced deletion and folder identity.
 //
-// This file defines the Linux stand-ins for the two tree operations the
-// platform's file manager and fts offer folders:
-// - CopyFolderTree copies a folder into a new folder the way the file manager
-//   keeps an application bundle intact: symbolic links are copied as links
-//   (never followed), regular files with their data, mode (execute and set-id
-//   bits included), extended attributes and times, named pipes and devices
-//   re-made, folders with their extended attributes and times, and a folder's
-//   mode applied only after its content was written (so read-only folders
-//   copy). Names are copied byte for byte, whatever their Unicode form.
-//   On failure the partial copy is removed: the destination does not exist
-//   afterwards.
+// This file defines the Linux stand-ins for the tree operations the
+// platform's file manager and fts offer folders. Every walk works relative to
+// open directory descriptors (openat, mkdirat, fstatat, copy_file_range,
+// the f*xattr calls, futimens), so neither the depth of a tree nor the length
+// of its paths matters, and a symbolic link met inside a tree is never entered.
+// - CopyFolderInto / CopyFolderContents copy the way the file manager keeps an
+//   application bundle intact: symbolic links copied as links, regular files
+//   with their data, mode (execute and set-id bits included), extended
+//   attributes and times, named pipes and devices re-made, folders with their
+//   extended attributes and times, and a folder's mode applied only after its
+//   content was written (so read-only folders copy). Names are copied byte for
+//   byte, whatever their encoding. A new or replacing folder is built under a
+//   hidden name beside its target and takes the target's name only once it is
+//   complete: a failed copy never destroys what was there.
 // - ForceDeleteFolder removes a folder and everything in it without ever
 //   following a symbolic link or crossing into another mount. It unlocks
 //   (flags, owner permissions) only what it must inside the tree; the parent
@@ -20,16 +23,71 @@
 //
 // Shortcomings: sockets are not copied (as the file manager); extended
 // attributes of symbolic links are not copied (Linux refuses user attributes
-// on links). Every function returns 0 or an errno value and pushes nothing.
-// Each created item asks the fault seam (kCreate), each file's data kCopy,
-// each removal kDelete.
+// on links); owners are not copied (copies belong to the caller). Nothing
+// here pushes an error record. Each created item asks the fault seam
+// (kCreate), each file's data kCopy, each rename that puts a copy in place
+// kRename, each removal kDelete.
 #pragma once
 
+#include <sys/types.h>
+
+#include <string>
+
 namespace bkit {
+
+// The copy options of a folder object.
+struct FolderCopyOptions {
+    bool replace = false;         // an existing item is replaced (only once its copy is complete)
+    bool goOn = false;            // the copy goes on past a failing item
+    bool skipInvisibles = false;  // names beginning with '.' and items with the hidden flag are left out
+};
+
+// The outcome of a tree copy: the first failure (error 0 when none) and how
+// many items failed.
+struct FolderCopyFailure {
+    int error = 0;
+    bool onSource = false;  // the source could not be read (else the copy could not be written)
+    bool isFolder = false;  // the failing item is a folder
+    std::string item;       // its path below the source folder, '/'-separated; empty for the folder itself
+    int count = 0;
+};
+
+// Copies the folder at from (a final link followed) as the item name inside
+// the folder toParent.
+// - Nothing there: the copy is built under a hidden name and renamed to name
+//   once complete. After a failure it is removed, except with goOn, where the
+//   partial copy takes the name (as an item-by-item copy would leave it).
+// - A folder there (links followed), without replace: the source's content is
+//   merged into it; existing items stay, an existing item of a file's name
+//   fails with EEXIST, sub-folders merge the same way.
+// - Anything there, with replace: the copy is built under a hidden name and
+//   exchanged with the old item only once complete, then the old item is
+//   deleted; after a failure the old item stays as it was.
+// - Something other than a folder there, without replace: EEXIST.
+FolderCopyFailure CopyFolderInto(const char* from, const char* toParent, const char* name,
+                                 const FolderCopyOptions& options);
+
+// Copies the content of the folder at from into the existing folder at to,
+// each item by the rules of CopyFolderInto (merge, or with replace each
+// sub-folder and file replaced as a whole once its copy is complete).
+FolderCopyFailure CopyFolderContents(const char* from, const char* to, const FolderCopyOptions& options);
 
 // Copies the folder at from (a final symbolic link is followed: the folder is
 // what is copied) into a new folder at to, which must not exist (EEXIST).
 int CopyFolderTree(const char* from, const char* to);
+
+// Opens the folder at path (links followed) for reading; a path longer than
+// PATH_MAX is opened one component at a time. The descriptor, or -1 with errno.
+int OpenFolderPath(const char* path);
+
+// Device and inode of the folder at path (links followed).
+int GetFolderIdentity(const char* path, dev_t& device, ino_t& inode);
+
+// True when the folder at path (or, when it does not exist, its nearest
+// existing ancestor) is the folder (device, inode) or lies inside it. The
+// ancestors are found through "..", so a symbolic link anywhere on the path
+// counts as the folder it leads to.
+bool FolderLiesWithin(const char* path, dev_t device, ino_t inode);
 
 // Result of ForceDeleteFolder: the deletion's errno, and the errno of putting
 // the parent's mode or flags back (reported apart: the deletion may have

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 
 namespace bkit {
 namespace platform {
@@ -71,6 +72,24 @@ bool VirtualMemoryFree(void* address, size_t size, bool locked)
     if (locked)
         ::munlock(address, rounded);
     return ::munmap(address, rounded) == 0;
+}
+
+bool VirtualMemoryQuery(const void* address, uintptr_t& start, size_t& size)
+{
+    FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps) return false;
+    uintptr_t wanted = reinterpret_cast<uintptr_t>(address);
+    bool found = false;
+    char line[512];
+    while (!found && std::fgets(line, sizeof(line), maps)) {
+        unsigned long long low = 0, high = 0;
+        if (std::sscanf(line, "%llx-%llx", &low, &high) != 2 || high <= wanted) continue;
+        start = static_cast<uintptr_t>(low);
+        size = static_cast<size_t>(high - low);
+        found = true;
+    }
+    std::fclose(maps);
+    return found;
 }
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace bkit {
 namespace platform {
@@ -31,6 +32,11 @@ void* VirtualMemoryAllocate(size_t size, const void* address, bool locked);
 // Unmaps a region obtained from VirtualMemoryAllocate (unlocking it when it was
 // locked). False when the kernel refuses (errno tells why); null is ignored.
 bool VirtualMemoryFree(void* address, size_t size, bool locked);
+
+// The first mapped region of this process that ends after address (the region
+// holding it, or the next one): its start and size, from /proc/self/maps
+// (in place of vm_region_64). False when there is none or the map is unreadable.
+bool VirtualMemoryQuery(const void* address, uintptr_t& start, size_t& size);
 
 }  // namespace platform
 }  // namespace bkit

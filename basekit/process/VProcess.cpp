@@ -1,6 +1,23 @@
-// VProcess.cpp - registration, initialisation and shutdown of the process object.
+// VProcess.cpp - registration, the ordered start-up and shutdown, the run, and activity tokens.
 #include "basekit/process/VProcess.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "basekit/files/VFile.h"
+#include "basekit/files/VFileKind.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/platform/BundleInfo.h"
+#include "basekit/bags/VValueBag.h"
+#include "basekit/runtime/ILocalizer.h"
+#include "basekit/runtime/VDebugMgr.h"
+#include "basekit/runtime/VLogger.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VSystem.h"
+#include "basekit/runtime/VTask.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/text/VIntlMgr.h"
 
@@ -8,15 +25,43 @@ namespace bkit {
 
 VProcess* VProcess::sInstance = nullptr;
 
-VProcess::VProcess()
+namespace {
+
+VString _BundleString(const char* key)
+{
+    std::string value;
+    if (!platform::BundleInfo::GetMainBundleInfoString(key, value))
+        return VString();
+    VString text;
+    text.FromCString(value.c_str());
+    return text;
+}
+
+uint32_t _Now()
+{
+    return static_cast<uint32_t>(VSystem::GetCurrentTime());
+}
+
+}  // namespace
+
+VProcess::VProcess() : fIdleTime(_Now())
 {
     sInstance = this;
+    // Metrics manager: created here once the metrics service exists.
+    // File-system namespace: created here, empty, once the namespace service exists.
+    fProductName = _BundleString("CFBundleName");
+    fProductVersion = _BundleString("CFBundleShortVersionString");
+    fProductFolderName = fProductName;
 }
 
 VProcess::~VProcess()
 {
     if (fInitialized)
         _DeInit();
+    // JSON class store, metrics manager and file-system namespace: released
+    // here once those services exist.
+    ReleaseRefCountable(&fBootLogListener);
+    ReleaseRefCountable(&fLogger);
     if (fIntlMgr) {
         fIntlMgr->Release();
         fIntlMgr = nullptr;
@@ -36,8 +81,11 @@ bool VProcess::Init(uint32_t flags)
 
 bool VProcess::_Init(uint32_t flags)
 {
+    bool versionOK = DoCheckSystemVersion(kRequiredSystemVersion);
     sInstance = this;
     fFibersAllowed = (flags & kInitAllowFibers) != 0;
+    if (!versionOK)
+        return false;
 
     // Made before the main task, which starts with a copy of it.
     // Dialect 0 stands for the system's dialect.
@@ -45,26 +93,259 @@ bool VProcess::_Init(uint32_t flags)
     if (!fIntlMgr)
         return false;
 
-    // A task manager already started (by another process object of a test)
+    // A service already started (by another process object of a test program)
     // stays with whoever started it.
-    if (VTaskMgr::IsInited())
-        return true;
-    fStartedTaskMgr = VTaskMgr::Init(this);
-    return fStartedTaskMgr;
+    if (VFileKindManager::Get() == nullptr) {
+        if (!VFileKindManager::Init())
+            return false;
+        fStartedFileKinds = true;
+    }
+    VFile::Init();
+
+    if (!_CheckCaseInsensitiveInstallFolder())
+        return false;
+
+    if (!VTaskMgr::IsInited()) {
+        if (!VTaskMgr::Init(this))
+            return false;
+        fStartedTaskMgr = true;
+    }
+
+    if (!VDebugMgr::Get()->GetMessagesEnabled()) {
+        if (!VDebugMgr::Get()->Init())
+            return false;
+        fStartedDebugMgr = true;
+    }
+    // Progress manager: VProgressManager::Init() takes this place once it exists.
+
+    if (!_Init_FileSystems())
+        return false;
+
+    // JSON class store: the store named "zanth" is created here, with its root
+    // classes added, once the class store exists.
+
+    if (flags & kInitCreateLogger) {
+        fLogger = new VLogger;
+        fBootLogListener = new VBootLogListener;
+        fLogger->AddLogListener(fBootLogListener);
+        ILogger::SetProcessLogger(fLogger);
+        if (!fProductName.IsEmpty())
+            ILogger::SetLogSourceIdentifier(GetLogSourceIdentifier());
+        fLogger->Start();
+    }
+    return true;
 }
 
 void VProcess::_DeInit()
 {
     if (sInstance == this)
         sInstance = nullptr;
+    if (fLogger != nullptr) {
+        fLogger->Stop();
+        if (ILogger::GetProcessLogger() == fLogger)
+            ILogger::SetProcessLogger(nullptr);
+        ReleaseRefCountable(&fLogger);
+    }
+    if (fStartedDebugMgr) {
+        fStartedDebugMgr = false;
+        VDebugMgr::Get()->DeInit();
+    }
     if (fStartedTaskMgr) {
         fStartedTaskMgr = false;
         VTaskMgr::DeInit();
     }
+    if (fStartedFileKinds) {
+        fStartedFileKinds = false;
+        VFileKindManager::DeInit();
+    }
+    // Progress manager: VProgressManager::Deinit() takes this place once it exists.
     if (fIntlMgr) {
         fIntlMgr->Release();
         fIntlMgr = nullptr;
     }
+}
+
+bool VProcess::DoCheckSystemVersion(int32_t version)
+{
+    bool ok = VSystem::IsSystemVersionOrAbove(version);
+    if (!ok) {
+        _ShowInitFailedNotice(VString(version == kRequiredSystemVersion ? "This application needs at least OS X 10.12"
+                                                                        : "This application needs at least OS X 10.7"));
+    }
+    return ok;
+}
+
+void VProcess::_ShowInitFailedNotice(const VString& text)
+{
+    VSystem::DisplayNotification(VString("Initialization failed"), text, 0, nullptr);
+}
+
+bool VProcess::_CheckCaseInsensitiveInstallFolder()
+{
+    // Asked of the disk by POSIX path: the check runs before anything else
+    // needs a text converter, and the resources folder's name is plain ASCII.
+    std::string executable = platform::BundleInfo::GetExecutablePath();
+    size_t slash = executable.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return true;
+    std::string contents = executable.substr(0, slash);
+    slash = contents.rfind('/');
+    if (slash == std::string::npos)
+        return true;
+    contents.resize(slash + 1);
+    std::string name = "Resources";
+    std::string flipped = name;
+    char& first = flipped[0];
+    if (first >= 'a' && first <= 'z')
+        first = static_cast<char>(first - 'a' + 'A');
+    else if (first >= 'A' && first <= 'Z')
+        first = static_cast<char>(first - 'A' + 'a');
+    struct stat st;
+    bool exists = stat((contents + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    bool otherExists = stat((contents + flipped).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (exists != otherExists) {
+        _ShowInitFailedNotice(VString("Please install the application on a case insensitive file system."));
+        return false;
+    }
+    return true;
+}
+
+bool VProcess::_Init_FileSystems()
+{
+    // File-system namespace: the user's documents folder (system folder kind 1)
+    // is registered here as ".USER_HOME_DIRECTORY" with flags 16, then, when
+    // that succeeded, RetainFolder('RSRC') as ".PRODUCT_RESOURCES" with flags
+    // 0, then "fileSystems.json" of the resources folder is loaded when it
+    // exists; a failed registration or load fails this step. That takes this
+    // place once the namespace service exists.
+    return true;
+}
+
+void VProcess::Run()
+{
+    if (!fInitialized)
+        Init(kInitCreateLogger | kInitCreateFileSystemNotifier);
+    if (!fInitResult) {
+        VString reason("VApplication::DoInit failed");
+        _ThrowError(VE_INIT_FAILED, &reason);
+        return;
+    }
+    VTask* main = VTask::GetMain();
+    if (main == nullptr || VTask::GetCurrent() != main || main->GetState() != TS_RUNNING)
+        return;
+    VTask::FlushErrors();
+    SetMessagingTask(main->GetID());
+    StartMessaging();
+    DoRun();
+    DoQuit();
+    main->Kill();
+    StopMessaging();
+}
+
+bool VProcess::IsRunning() const
+{
+    VTask* main = VTask::GetMain();
+    return main != nullptr && !main->IsDying();
+}
+
+void VProcess::QuitAsynchronously(const VString*)
+{
+    VTask* main = VTask::GetMain();
+    if (main == nullptr)
+        return;
+    main->Kill();
+    main->SetMessageQueueEvent();
+}
+
+ILogger* VProcess::GetLogger() const
+{
+    return fLogger;
+}
+
+ILogger* VProcess::GetLogger(EMessageLevel level) const
+{
+    return (fLogger != nullptr && fLogger->ShouldLog(level)) ? fLogger : nullptr;
+}
+
+void VProcess::CleanBootLogListener()
+{
+    if (fBootLogListener == nullptr)
+        return;
+    if (fLogger != nullptr) {
+        for (const VValueBag* bag : fBootLogListener->GetBags())
+            fLogger->LogBag(bag);
+        fLogger->RemoveLogListener(fBootLogListener);
+    }
+    ReleaseRefCountable(&fBootLogListener);
+}
+
+VBootLogListener::~VBootLogListener()
+{
+    for (const VValueBag* bag : fBags)
+        bag->Release();
+}
+
+void VBootLogListener::Put(const std::vector<const VValueBag*>& bags)
+{
+    for (const VValueBag* bag : bags) {
+        bag->Retain();
+        fBags.push_back(bag);
+    }
+}
+
+VString VProcess::GetLogSourceIdentifier() const
+{
+    return fProductName;
+}
+
+VJSONObject* VProcess::GetClassObject(const VString&, const VString&) const
+{
+    // JSON class store: when the store's name equals storeName exactly, its
+    // GetClassObject(className, false) answers here once the store exists.
+    return nullptr;
+}
+
+void VProcess::RegisterActivityToken(VActivityToken* token)
+{
+    StLocker<VCriticalSection> lock(fTokensLock);
+    fActivityTokens.insert(token);
+}
+
+void VProcess::UnregisterActivityToken(VActivityToken* token)
+{
+    StLocker<VCriticalSection> lock(fTokensLock);
+    if (fActivityTokens.erase(token) != 0 && fActivityTokens.empty())
+        fIdleTime = _Now();
+}
+
+bool VProcess::HasSomeActivityTokens(uint32_t ms) const
+{
+    StLocker<VCriticalSection> lock(fTokensLock);
+    if (!fActivityTokens.empty())
+        return true;
+    return _Now() - fIdleTime < ms;
+}
+
+VActivityToken::VActivityToken(const VString& name) : fName(name)
+{
+    if (VProcess::sInstance != nullptr)
+        VProcess::sInstance->RegisterActivityToken(this);
+}
+
+VActivityToken::~VActivityToken()
+{
+    if (VProcess::sInstance != nullptr)
+        VProcess::sInstance->UnregisterActivityToken(this);
+}
+
+VString LocalizeString(const VString& key, const VString& defaultText)
+{
+    VProcess* process = VProcess::sInstance;
+    ILocalizer* localizer = process != nullptr ? process->GetLocalizer() : nullptr;
+    VString text;
+    if (localizer != nullptr && localizer->LocalizeStringWithKey(key, text))
+        return text;
+    return defaultText;
 }
 
 }  // namespace bkit

@@ -1,7 +1,6 @@
 // VErrorBase.cpp - error records, localizers, native codes and raising.
 #include "basekit/runtime/VErrorBase.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -97,8 +96,6 @@ bool LookUpNative(VError native, VError& toolbox)
     }
     return false;
 }
-
-std::atomic<ErrorThrownHook> sErrorThrownHook{nullptr};
 
 }  // namespace
 
@@ -471,19 +468,6 @@ VError vThrowUserGeneratedError(VError code, const VString& message)
 {
     VTask::PushRetainedError(new VErrorUserGenerated(code, message));
     return code;
-}
-
-// --- debug manager hook ---
-
-ErrorThrownHook SetErrorThrownHook(ErrorThrownHook hook)
-{
-    return sErrorThrownHook.exchange(hook);
-}
-
-void ReportErrorThrown(VErrorBase* error)
-{
-    if (ErrorThrownHook hook = sErrorThrownHook.load())
-        hook(error);
 }
 
 }  // namespace bkit

@@ -32,6 +32,7 @@ namespace bkit {
 
 class ILocalizer;
 class VJSONObject;
+class VValueBag;
 
 // Error codes of the native domains the toolbox wraps.
 constexpr VError MakePOSIXVError(int errnum) { return MakeVError(kPOSX_SIGNATURE, errnum); }
@@ -120,6 +121,15 @@ public:
     // A new object with "errCode", "componentSignature" and "message" (the
     // description), in that order. One reference for the caller.
     VJSONObject* CreateJSONObject() const;
+
+    // Sets "error_code", "task_id" and "task_name" in bag (replacing them) and
+    // makes the parameters, as a bag, its only "parameters" element. Answers 0.
+    // (runtime/VErrorBaseBag.cpp)
+    VError SaveToBag(VValueBag& bag) const;
+    // Reads back what SaveToBag wrote: the code and task id when present, the
+    // task name (empty when absent), and the parameters when the first
+    // "parameters" element converts to a JSON object. Answers 0.
+    VError LoadFromBag(const VValueBag& bag);
 
     // Asks the localizer for the code's text. Code 0: true, out untouched. A
     // localizer that answers: out filled from the parameters, true. Otherwise out
@@ -231,18 +241,5 @@ private:
     T* fError;
     VError fNative;
 };
-
-// --- hook to the debug manager ---
-// Errors that no silent or filtering level swallowed are reported here by the
-// task that pushed them (VTask::PushError). The debug manager will take this
-// place; until then the report goes to the hook a program or a test installs,
-// and to nobody when none is installed.
-using ErrorThrownHook = void (*)(VErrorBase* error);
-
-// Installs hook (null removes it) and returns the previous one. Any thread.
-ErrorThrownHook SetErrorThrownHook(ErrorThrownHook hook);
-
-// Reports an error that was pushed and not silenced.
-void ReportErrorThrown(VErrorBase* error);
 
 }  // namespace bkit

@@ -1,24 +1,12 @@
 // VErrorContext.cpp - the levels of a task's error stack.
 #include "basekit/runtime/VErrorContext.h"
 
-#include <atomic>
-
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONObject.h"
+#include "basekit/runtime/ILogger.h"
 #include "basekit/runtime/VTask.h"
 
 namespace bkit {
-
-namespace {
-
-std::atomic<ErrorLoggerHook> sErrorLoggerHook{nullptr};
-
-}  // namespace
-
-ErrorLoggerHook SetErrorLoggerHook(ErrorLoggerHook hook)
-{
-    return sErrorLoggerHook.exchange(hook);
-}
 
 // --- VErrorContext ---
 
@@ -130,14 +118,14 @@ void VErrorContext::SaveToJSONArray(VJSONValue& value) const
 
 void VErrorContext::SendErrorsToLogger() const
 {
-    ErrorLoggerHook hook = sErrorLoggerHook.load();
-    if (hook == nullptr || fErrors.empty())
+    ILogger* logger = ILogger::GetProcessLogger();
+    if (logger == nullptr || fErrors.empty())
         return;
     // Whatever fails while logging is dropped without a word.
     StErrorContextInstaller quiet(false, true);
     ErrorList errors = fErrors;
     for (VErrorBase* error : errors)
-        hook(error);
+        logger->LogErrorIfNecessary(error);
 }
 
 void VErrorContext::InsertFront(const ErrorList& errors)

@@ -17,7 +17,7 @@
 //   drop its errors when it is popped.
 //
 // The task side: VTask::PushError(error) calls
-//   bool silent; ctx->PushError(error, &silent); if (!silent) ReportErrorThrown(error);
+//   bool silent; ctx->PushError(error, &silent); if (!silent) VDebugMgr::Get()->ErrorThrown(error);
 // and the other static error operations of VTask forward to the calling task's
 // VErrorTaskContext.
 #pragma once
@@ -30,6 +30,7 @@
 namespace bkit {
 
 class VJSONValue;
+class VValueBag;
 
 class VErrorContext : public VObject, public IRefCountable {
 public:
@@ -104,6 +105,13 @@ public:
     // Inserts errors (retained) in their order before all errors of this level.
     void InsertFront(const ErrorList& errors);
 
+    // Adds each error, oldest first, to bag as an element "error". Answers 0.
+    VError SaveToBag(VValueBag& bag) const;
+    // Appends a record loaded from each "error" element of bag, in order;
+    // stops at the first load that fails and answers its error ('bkit' 100
+    // when memory runs out).
+    VError LoadFromBag(const VValueBag& bag);
+
 private:
     ErrorList fErrors;
     CodeList fFilteredCodes;
@@ -141,6 +149,16 @@ public:
 
     // Pushes each of the context's errors in order through PushError.
     void PushErrorsFromContext(const VErrorContext* context);
+
+    // Pushes a record loaded from each "error" element of bag, in order,
+    // through PushError; stops at the first load that fails.
+    void PushErrorsFromBag(const VValueBag& bag);
+
+    // Adds to bag an element "__ERROR" for each error of the calling task's
+    // stack, bottom level first, with "message" (the description),
+    // "componentSignature" (four characters) and "errCode" (the number).
+    // Nothing when the task has no stack.
+    static void BuildErrorStack(VValueBag& bag);
 
     // Inserts the errors (retained) before all errors of the bottom level,
     // creating a bottom level when the stack is empty.
@@ -227,15 +245,5 @@ private:
     VErrorContext* fContext = nullptr;
     bool fSilent = false;
 };
-
-// --- hook to the process logger ---
-// Where the errors of a silent level that falls into a non-silent one are
-// logged (VErrorContext::SendErrorsToLogger). The process logger will take this
-// place; until then a program or a test may install a hook, and with none
-// installed nothing is logged, as for a process without logger.
-using ErrorLoggerHook = void (*)(VErrorBase* error);
-
-// Installs hook (null removes it) and returns the previous one. Any thread.
-ErrorLoggerHook SetErrorLoggerHook(ErrorLoggerHook hook);
 
 }  // namespace bkit

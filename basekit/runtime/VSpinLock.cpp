@@ -2,10 +2,19 @@
 #include "basekit/runtime/VSpinLock.h"
 
 #include <sched.h>
+#include <unistd.h>
 #include <unicode/ucol.h>
 
 #include <algorithm>
+#include <string>
 
+#include "basekit/files/IFile.h"
+#include "basekit/files/VFile.h"
+#include "basekit/files/mac/XMacFolder.h"
+#include "basekit/json/VJSONObject.h"
+#include "basekit/json/VJSONValue.h"
+#include "basekit/platform/SystemFolders.h"
+#include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/runtime/VTaskMgr.h"
@@ -142,8 +151,37 @@ bool SpinLock::ResetToDefaults()
 void SpinLock::Configure()
 {
     if (!OnlyOneTask()) return;
-    // The file is JSON; it is read once the toolbox has its JSON text reader,
-    // and its content goes through ApplySettings. Until then nothing changes.
+    // Most programs have no settings file: look for it with one system call
+    // before the file layer is woken up at start-up.
+    std::string folder;
+    if (GetSystemFolderPath(eFK_Executable, false, folder) != 0) return;
+    std::string path = folder + kSettingsFileName;
+    if (access(path.c_str(), F_OK) != 0) return;
+    VString posixPath;
+    posixPath.FromBlock(path.data(), path.size(), VTC_UTF_8);
+    ConfigureFromFile(VFile(posixPath, FPS_POSIX));
+}
+
+bool SpinLock::ConfigureFromFile(const IFile& file)
+{
+    if (!file.Exists()) return false;
+    VJSONValue settings;
+    {
+        // A settings file that cannot be read changes nothing and bothers nobody.
+        StErrorContextInstaller quiet(false, true);
+        if (file.GetContentAsJSON(settings, VTC_UTF_8) != 0 || !settings.IsObject()) return false;
+    }
+    SpinLockSettings parsed;
+    VJSONValue mode = settings.GetProperty(VString("mode"));
+    if (mode.IsString()) {
+        const VInlineString& text = mode.GetInlineString();
+        parsed.mode = std::u16string(reinterpret_cast<const char16_t*>(text.GetCPointer()), text.GetLength());
+    }
+    VJSONValue maxSpinsValue = settings.GetProperty(VString("maxSpins"));
+    if (maxSpinsValue.IsNumber()) parsed.maxSpins = maxSpinsValue.GetNumber();
+    VJSONValue yieldValue = settings.GetProperty(VString("yieldAfterCheckEvent"));
+    if (yieldValue.IsBool()) parsed.yieldAfterCheckEvent = yieldValue.IsTrue();
+    return ApplySettings(parsed);
 }
 
 }  // namespace bkit

@@ -15,6 +15,8 @@
 
 namespace bkit {
 
+class IFile;
+
 using SpinLockWord = std::atomic<uint32_t>;
 
 // What the settings file can say. An absent member leaves its setting alone.
@@ -72,11 +74,19 @@ public:
         word->store(word->load(std::memory_order_relaxed) & ~kHeldBit, std::memory_order_release);
     }
 
-    // Reads "spinlock.prm" in the executable's folder and applies it, only while
-    // exactly one task exists. Called by VTaskMgr::Init.
-    // Reading the file needs the JSON text reader, which is not part of the
-    // toolbox yet: until then the file is not read and nothing changes.
+    // The settings file, beside the executable.
+    static constexpr const char* kSettingsFileName = "spinlock.prm";
+
+    // Reads kSettingsFileName in the executable's folder and applies it, only
+    // while exactly one task exists. Called by VTaskMgr::Init.
     static void Configure();
+
+    // Applies the settings of a JSON object file: "mode" when a string,
+    // "maxSpins" when a number, "yieldAfterCheckEvent" when a boolean. A
+    // missing file, one that does not parse or holds no object changes nothing
+    // (false), and leaves no error behind; so does a call while more than one
+    // task exists.
+    static bool ConfigureFromFile(const IFile& file);
 
     // Applies settings as Configure does for the file's content. Refused (false,
     // nothing changed) unless exactly one task exists.

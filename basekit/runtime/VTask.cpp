@@ -7,6 +7,7 @@
 
 #include "basekit/json/VJSONObject.h"
 #include "basekit/process/VProcess.h"
+#include "basekit/runtime/VDebugMgr.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VMessageQueue.h"
 #include "basekit/runtime/VSystem.h"
@@ -524,7 +525,7 @@ bool VTask::PushError(VErrorBase* error)
     if (!context) return false;
     bool silent = false;
     context->PushError(error, &silent);
-    if (!silent) ReportErrorThrown(error);
+    if (!silent) VDebugMgr::Get()->ErrorThrown(error);
     return true;
 }
 

@@ -33,6 +33,7 @@
 
 #include "basekit/BKitTypes.h"
 #include "basekit/runtime/IMessageable.h"
+#include "basekit/runtime/VDebugContext.h"
 #include "basekit/values/IRefCountable.h"
 #include "basekit/values/VObject.h"
 #include "basekit/values/VTime.h"
@@ -208,6 +209,9 @@ public:
     // The top level holds an out-of-memory error.
     static bool FailedForMemory();
 
+    // --- debug manager state (read and changed by the task itself only) ---
+    VDebugContext& GetDebugContext() { return fDebugContext; }
+
     // --- per-task data (keys from VTaskMgr::CreateDataKey, starting at 1) ---
     // Key 0 and keys beyond the slots read null; setting key 0 does nothing.
     static void* GetCurrentData(size_t key);
@@ -297,6 +301,7 @@ private:
     VErrorTaskContext* fErrorContext = nullptr;
     bool fIsFiber = false;
     bool fIsThread = true;
+    VDebugContext fDebugContext;
     // Idlers (guarded by the registry mutex) and the flags of an idle pass.
     std::vector<IIdleable*> fIdlers;
     std::atomic<bool> fIdlerListUnchanged{false};

@@ -202,11 +202,6 @@ VString* VString::NewString(VIndex n)
 
 // --- buffer services ---
 
-uint32_t* VString::_CountOf(UniChar* block, VIndex capacity)
-{
-    return reinterpret_cast<uint32_t*>(block + ((capacity | 1) + 1));
-}
-
 uint32_t VString::ComputeProgressiveResize(VIndex oldLength, VIndex n)
 {
     if (n < 0)
@@ -282,7 +277,9 @@ void VString::ReleaseSharedBuffer(UniChar* buffer, VIndex capacity)
     if (buffer == nullptr)
         return;
     std::atomic_ref<uint32_t> count(*_CountOf(buffer, capacity));
-    if (count.fetch_sub(1) == 1)
+    // The last holder is alone with the block: nobody else can take a share
+    // of it any more, so it needs no atomic decrement.
+    if (count.load(std::memory_order_acquire) == 1 || count.fetch_sub(1, std::memory_order_acq_rel) == 1)
         FreeBlock(buffer);
 }
 
@@ -350,22 +347,15 @@ void VString::DoNullChanged()
         _Clear();
 }
 
-bool VString::_CanWriteInPlace(VIndex n) const
-{
-    if (n > fCapacity)
-        return false;
-    if (_IsInline() || (fBufferFlags & kBufferExclusive))
-        return true;
-    // A wrapped buffer that this string does not count belongs to someone else.
-    if (fBufferFlags & kBufferNotOwned)
-        return false;
-    return std::atomic_ref<uint32_t>(*_CountOf(fBuffer, fCapacity)).load() < 2;
-}
-
 void VString::_SetLengthAndTerminate(VIndex n)
 {
     fLength = n;
     fBuffer[n] = 0;
+    _MarkChanged();
+}
+
+void VString::_MarkChanged()
+{
     SetNull(false);
     SetDirty(true);
 }

@@ -27,9 +27,11 @@
 //   blocks from malloc that are never shared and never freed.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,8 +47,10 @@ class VCollator;
 struct VInlineString;
 class VJSONObject;
 class VJSONValue;
+class VValueBag;
 class VString_info;
 class VArrayString;
+class VFromUnicodeConverter;
 
 // Options of VString::GetJSONString.
 constexpr uint32_t kJSONWithQuotes = 0x1;                // U+0022 around the text
@@ -138,6 +142,11 @@ public:
     // a null string or an exclusive buffer. The caller drops its share with
     // ReleaseSharedBuffer.
     UniChar* _RetainBuffer() const;
+    // Makes the buffer private with room for n more units, growing as one
+    // append of n units would, so that appends adding up to n units then run
+    // in place. False, text unchanged, and 'bkit' 107 raised when the room
+    // cannot be had.
+    bool _MakeRoomToAppend(VIndex n);
     // Drops the buffer without resetting the fields.
     void _ReleaseBuffer();
     // Drops the buffer and returns to the inline array, empty and terminated;
@@ -196,8 +205,33 @@ public:
 
     // --- appending (each returns the string itself) ---
 
-    VString& AppendUniChar(UniChar c);
-    VString& AppendUniChars(const UniChar* units, VIndex n);
+    // The common case (room left in a buffer this string alone writes) is
+    // done inline; growing, sharing and errors take the out-of-line path.
+    VString& AppendUniChar(UniChar c)
+    {
+        const VIndex length = fLength;
+        if (length < fCapacity && _CanWriteInPlaceNow()) {
+            UniChar* buffer = fBuffer;
+            buffer[length] = c;
+            buffer[length + 1] = 0;
+            _SetLengthNow(length + 1);
+            return *this;
+        }
+        return _AppendUniCharGrowing(c);
+    }
+    VString& AppendUniChars(const UniChar* units, VIndex n)
+    {
+        const VIndex length = fLength;
+        if (units != nullptr && n > 0 && n <= fCapacity - length && _CanWriteInPlaceNow()) {
+            // No reallocation: units inside this buffer stay where they are.
+            UniChar* buffer = fBuffer;
+            std::memmove(buffer + length, units, static_cast<size_t>(n) * sizeof(UniChar));
+            buffer[length + n] = 0;
+            _SetLengthNow(length + n);
+            return *this;
+        }
+        return _AppendUniCharsGrowing(units, n);
+    }
     VString& AppendUniCString(const UniChar* text);
     VString& AppendString(const VString& s);
     VString& AppendCString(const char* utf8);
@@ -228,8 +262,10 @@ public:
     void FromULong8(uint64_t value);
     void FromReal(double value) override;
     void FromValue(const VValueSingle& value) override;
-    // The duration's text.
+    // The text of the duration, time or UUID (its GetString).
     void FromDuration(const VDuration& duration) override;
+    void FromTime(const VTime& time) override;
+    void FromVUUID(const VUUID& uuid) override;
     void FromOsType(OsType code);
 
     // Replaces the text with bytes in a charset: 2 copies size / 2 units; every
@@ -318,8 +354,10 @@ public:
 
     void GetString(VString& out) const override;
     void GetValue(VValueSingle& out) const override;
-    // Hands the text to the duration's FromString.
+    // Hand the text to the target's FromString.
     void GetDuration(VDuration& out) const override;
+    void GetTime(VTime& out) const override;
+    void GetVUUID(VUUID& out) const override;
     uint8_t GetBoolean() const override;
     int16_t GetWord() const override;
     int32_t GetLong() const override;
@@ -450,6 +488,8 @@ public:
     VString& Printf(const char* format, ...);
     VString& VPrintf(const char* format, va_list args);
     VString& AppendPrintf(const char* format, ...);
+    // Fills {name} placeholders from the bag's attributes.
+    void Format(const VValueBag* bag, bool removeUnknown);
     // Fills {name} placeholders from the object's properties.
     void Format(const VJSONObject* object, bool removeUnknown);
     // This string is a template with {{path}} placeholders; out gets the result.
@@ -469,13 +509,38 @@ protected:
     VString(UniChar* inlineArray, VIndex inlineCapacity, InlineRoom);
 
     // True when the buffer may be written in place for a text of n units.
-    bool _CanWriteInPlace(VIndex n) const;
+    bool _CanWriteInPlace(VIndex n) const { return n <= fCapacity && _CanWriteInPlaceNow(); }
+    // True when this string alone writes its current buffer.
+    bool _CanWriteInPlaceNow() const
+    {
+        if (_IsInline() || (fBufferFlags & kBufferExclusive))
+            return true;
+        // A wrapped buffer that this string does not count belongs to someone else.
+        if (fBufferFlags & kBufferNotOwned)
+            return false;
+        return std::atomic_ref<uint32_t>(*_CountOf(fBuffer, fCapacity)).load(std::memory_order_acquire) < 2;
+    }
+    // Sets the length of a terminated text, not null and dirty; the flags are
+    // written only when they change.
+    void _SetLengthNow(VIndex n)
+    {
+        fLength = n;
+        if (IsNull() || !IsDirty())
+            _MarkChanged();
+    }
+    // Not null, dirty.
+    void _MarkChanged();
+    VString& _AppendUniCharGrowing(UniChar c);
+    VString& _AppendUniCharsGrowing(const UniChar* units, VIndex n);
     // Makes the buffer private and able to hold n units, keeping the text.
     bool _EnsurePrivate(VIndex n) { return _CanWriteInPlace(n) || _ReallocBuffer(n, true); }
     // Sets the length, writes the terminator, clears null, sets dirty.
     void _SetLengthAndTerminate(VIndex n);
     // Drops the text for a number setter (gives up a shared or large block).
-    void _EmptyForNumber();
+    void _EmptyForNumber() { _EmptyKeepingRoom(33); }
+    // Drops the text; a private heap block of fewer than keepBelow units is
+    // kept for the text to come, a shared or larger one is given up.
+    void _EmptyKeepingRoom(VIndex keepBelow);
     // Shares or copies the source's text (the FromString rule).
     void _ShareOrCopyFrom(const VString& source);
     // Appends the text of bytes in a charset; returns the bytes consumed
@@ -494,7 +559,10 @@ protected:
     }
     bool _IsInline() const { return fBuffer == fInlineArray; }
     // The share count of a counted block of the given capacity.
-    static uint32_t* _CountOf(UniChar* block, VIndex capacity);
+    static uint32_t* _CountOf(UniChar* block, VIndex capacity)
+    {
+        return reinterpret_cast<uint32_t*>(block + ((capacity | 1) + 1));
+    }
 
 private:
     UniChar* fBuffer;
@@ -583,7 +651,10 @@ public:
 };
 
 // Scoped conversion of a string to NUL-terminated bytes in a charset. The
-// bytes belong to the converter until its next conversion or its end.
+// bytes belong to the converter until its next conversion or its end. It
+// retains the registry's from-Unicode converter of its charset for its whole
+// life: a copy retains the same one, a move takes it over and leaves the
+// source without one (its conversions then produce nothing and fail).
 class StStringConverterBase : public VObject {
 public:
     StStringConverterBase(CharSet charset, ECarriageReturnMode mode);
@@ -598,6 +669,11 @@ public:
     // Whether the last conversion succeeded.
     bool IsOK() const { return fOK; }
 
+    // A UTF-8 line telling the bytes produced and whether the last conversion
+    // succeeded.
+    CharSet DebugDump(char* buffer, int& length) override;
+    using VObject::DebugDump;
+
 protected:
     ECarriageReturnMode GetMode() const { return fMode; }
     // Converts n units into the buffer, leaving reserve zero bytes after them.
@@ -610,7 +686,7 @@ private:
     bool fOK;
     VSize fCapacity;
     char* fHeapBuffer;
-    CharSet fCharSet;
+    VFromUnicodeConverter* fConverter;
     char fInlineBuffer[512];
 };
 

@@ -8,6 +8,7 @@
 // for it (VTextConverters.h); a charset without one converts nothing.
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -42,11 +43,11 @@ void FreeBytes(void* block)
 
 bool IsSevenBit(const char* text, size_t n)
 {
-    for (size_t i = 0; i < n; ++i) {
-        if (static_cast<unsigned char>(text[i]) >= 0x80)
-            return false;
-    }
-    return true;
+    // One pass without an early exit: the compiler runs it on vectors.
+    unsigned char any = 0;
+    for (size_t i = 0; i < n; ++i)
+        any |= static_cast<unsigned char>(text[i]);
+    return any < 0x80;
 }
 
 }  // namespace
@@ -87,12 +88,15 @@ VString& VString::AppendCString(const char* utf8)
             _ThrowError(VE_STRING_ALLOC_FAILED);
             return *this;
         }
-        VIndex newLength = fLength + static_cast<VIndex>(n);
+        const VIndex length = fLength;
+        const VIndex newLength = length + static_cast<VIndex>(n);
         if (!_EnsurePrivate(newLength))
             return *this;
+        UniChar* out = fBuffer + length;
         for (size_t i = 0; i < n; ++i)
-            fBuffer[fLength + static_cast<VIndex>(i)] = static_cast<UniChar>(utf8[i]);
-        _SetLengthAndTerminate(newLength);
+            out[i] = static_cast<UniChar>(static_cast<unsigned char>(utf8[i]));
+        out[n] = 0;
+        _SetLengthNow(newLength);
         return *this;
     }
     VTextConverters::Get()->GetStdLibToUnicodeConverter()->ConvertString(utf8, n, nullptr, *this);
@@ -375,15 +379,17 @@ bool VString::DecodeBase64(CharSet charset, bool urlSafe)
 
 StStringConverterBase::StStringConverterBase(CharSet charset, ECarriageReturnMode mode)
     : fBuffer(fInlineBuffer), fSize(0), fMode(mode), fOK(false), fCapacity(sizeof(fInlineBuffer)),
-      fHeapBuffer(nullptr), fCharSet(charset)
+      fHeapBuffer(nullptr), fConverter(VTextConverters::Get()->RetainFromUnicodeConverter(charset))
 {
     fInlineBuffer[0] = 0;
 }
 
 StStringConverterBase::StStringConverterBase(const StStringConverterBase& other)
     : VObject(), fBuffer(fInlineBuffer), fSize(other.fSize), fMode(other.fMode), fOK(other.fOK),
-      fCapacity(sizeof(fInlineBuffer)), fHeapBuffer(nullptr), fCharSet(other.fCharSet)
+      fCapacity(sizeof(fInlineBuffer)), fHeapBuffer(nullptr), fConverter(other.fConverter)
 {
+    if (fConverter != nullptr)
+        fConverter->Retain();
     if (other.fHeapBuffer != nullptr) {
         fHeapBuffer = static_cast<char*>(AllocateBytes(static_cast<size_t>(other.fCapacity)));
         if (fHeapBuffer == nullptr) {
@@ -400,7 +406,7 @@ StStringConverterBase::StStringConverterBase(const StStringConverterBase& other)
 
 StStringConverterBase::StStringConverterBase(StStringConverterBase&& other) noexcept
     : VObject(), fBuffer(fInlineBuffer), fSize(other.fSize), fMode(other.fMode), fOK(other.fOK),
-      fCapacity(sizeof(fInlineBuffer)), fHeapBuffer(other.fHeapBuffer), fCharSet(other.fCharSet)
+      fCapacity(sizeof(fInlineBuffer)), fHeapBuffer(other.fHeapBuffer), fConverter(other.fConverter)
 {
     if (fHeapBuffer != nullptr) {
         fBuffer = fHeapBuffer;
@@ -408,6 +414,7 @@ StStringConverterBase::StStringConverterBase(StStringConverterBase&& other) noex
     } else {
         std::memcpy(fInlineBuffer, other.fInlineBuffer, sizeof(fInlineBuffer));
     }
+    other.fConverter = nullptr;
     other.fHeapBuffer = nullptr;
     other.fBuffer = other.fInlineBuffer;
     other.fCapacity = sizeof(other.fInlineBuffer);
@@ -420,15 +427,30 @@ StStringConverterBase::~StStringConverterBase()
 {
     if (fHeapBuffer != nullptr)
         FreeBytes(fHeapBuffer);
+    if (fConverter != nullptr)
+        fConverter->Release();
+}
+
+CharSet StStringConverterBase::DebugDump(char* buffer, int& length)
+{
+    int written = std::snprintf(buffer, static_cast<size_t>(std::max(length, 0)), "%llu bytes converted, %s",
+                                static_cast<unsigned long long>(fSize), fOK ? "ok" : "not ok");
+    length = std::clamp(written, 0, std::max(length - 1, 0));
+    return VTC_UTF_8;
 }
 
 bool StStringConverterBase::_ConvertString(const UniChar* units, VIndex n, VSize reserve)
 {
-    VFromUnicodeConverter* converter = VTextConverters::Get()->RetainFromUnicodeConverter(fCharSet);
+    fSize = 0;
+    if (fConverter == nullptr) {
+        // Moved from: nothing to convert with.
+        fOK = false;
+        std::memset(fBuffer, 0, static_cast<size_t>(reserve));
+        return false;
+    }
     int consumed = 0;
     size_t written = 0;
-    fSize = 0;
-    fOK = converter->Convert(units, n, &consumed, fBuffer, static_cast<size_t>(fCapacity - reserve), &written);
+    fOK = fConverter->Convert(units, n, &consumed, fBuffer, static_cast<size_t>(fCapacity - reserve), &written);
     if (consumed < n) {
         // The rest goes into a heap block that the converter grows as needed.
         void* block = fHeapBuffer;
@@ -442,15 +464,14 @@ bool StStringConverterBase::_ConvertString(const UniChar* units, VIndex n, VSize
             fOK = false;
         } else {
             size_t used = written;
-            fOK = converter->ConvertRealloc(units + consumed, n - consumed, block, used,
-                                            static_cast<size_t>(reserve));
+            fOK = fConverter->ConvertRealloc(units + consumed, n - consumed, block, used,
+                                             static_cast<size_t>(reserve));
             fHeapBuffer = static_cast<char*>(block);
             fBuffer = fHeapBuffer;
             fCapacity = std::max<VSize>(used + reserve, fCapacity);
             written = used;
         }
     }
-    converter->Release();
     fSize = written;
     std::memset(fBuffer + written, 0, static_cast<size_t>(reserve));
     return fOK;

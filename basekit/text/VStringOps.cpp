@@ -20,6 +20,8 @@
 #include "basekit/text/VString.h"
 #include "basekit/values/VArrayString.h"
 #include "basekit/values/VDuration.h"
+#include "basekit/values/VTime.h"
+#include "basekit/values/VUUID.h"
 
 namespace bkit {
 
@@ -74,7 +76,7 @@ bool VString::SetUniChar(VIndex pos, UniChar c)
 
 // --- appending ---
 
-VString& VString::AppendUniChar(UniChar c)
+VString& VString::_AppendUniCharGrowing(UniChar c)
 {
     if (fLength == INT32_MAX) {
         _ThrowError(VE_STRING_ALLOC_FAILED);
@@ -87,7 +89,7 @@ VString& VString::AppendUniChar(UniChar c)
     return *this;
 }
 
-VString& VString::AppendUniChars(const UniChar* units, VIndex n)
+VString& VString::_AppendUniCharsGrowing(const UniChar* units, VIndex n)
 {
     if (units == nullptr || n <= 0)
         return *this;
@@ -106,6 +108,15 @@ VString& VString::AppendUniChars(const UniChar* units, VIndex n)
     std::memmove(fBuffer + fLength, units, static_cast<size_t>(n) * sizeof(UniChar));
     _SetLengthAndTerminate(newLength);
     return *this;
+}
+
+bool VString::_MakeRoomToAppend(VIndex n)
+{
+    if (n < 0 || static_cast<int64_t>(fLength) + n > INT32_MAX) {
+        _ThrowError(VE_STRING_ALLOC_FAILED);
+        return false;
+    }
+    return _EnsurePrivate(fLength + n);
 }
 
 VString& VString::AppendUniCString(const UniChar* text)
@@ -195,9 +206,9 @@ void VString::FromUniCString(const UniChar* text)
     FromUniString(text, UniCStringLength(text));
 }
 
-void VString::_EmptyForNumber()
+void VString::_EmptyKeepingRoom(VIndex keepBelow)
 {
-    if (!_IsInline() && (!_CanWriteInPlace(0) || fCapacity >= 33)) {
+    if (!_IsInline() && (!_CanWriteInPlace(0) || fCapacity >= keepBelow)) {
         _Clear();
     } else {
         fLength = 0;
@@ -261,6 +272,16 @@ void VString::FromDuration(const VDuration& duration)
     duration.GetString(*this);
 }
 
+void VString::FromTime(const VTime& time)
+{
+    time.GetString(*this);
+}
+
+void VString::FromVUUID(const VUUID& uuid)
+{
+    uuid.GetString(*this);
+}
+
 // --- reading the text as another value ---
 
 void VString::GetString(VString& out) const
@@ -274,6 +295,16 @@ void VString::GetValue(VValueSingle& out) const
 }
 
 void VString::GetDuration(VDuration& out) const
+{
+    out.FromString(*this);
+}
+
+void VString::GetTime(VTime& out) const
+{
+    out.FromString(*this);
+}
+
+void VString::GetVUUID(VUUID& out) const
 {
     out.FromString(*this);
 }

@@ -1,7 +1,9 @@
 // VStringSearch.cpp - searching, replacing and similarity of string texts.
 //
-// This file implements the searches of VString (exact unit searches with a
-// Knuth-Morris-Pratt matcher, and locale-aware ones through the collator),
+// This file implements the searches of VString (exact unit searches: a scan
+// for the pattern's first unit with a comparison at each hit, which hands over
+// to a Knuth-Morris-Pratt matcher when false starts pile up, so the search
+// stays linear; and locale-aware ones through the collator),
 // the replacement of occurrences, and the longest-common-subsequence
 // similarity. Every position handed in is checked against the text: a range
 // outside it finds nothing and changes nothing.
@@ -9,6 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/text/VCollator.h"
@@ -29,22 +35,38 @@ VIndex NaiveFind(const UniChar* text, VIndex textLength, const UniChar* pattern,
     return 0;
 }
 
-}  // namespace
-
-VIndex VString::FindRawString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength)
+// The first index in [from, to) holding c, or to.
+VIndex FindUnit(const UniChar* text, VIndex from, VIndex to, UniChar c)
 {
-    if (patternLength <= 0)
-        return 1;
-    if (text == nullptr || textLength < patternLength)
-        return 0;
+    VIndex i = from;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+    for (; i + 8 <= to; i += 8) {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, wanted));
+        if (mask != 0)
+            return i + __builtin_ctz(static_cast<unsigned>(mask)) / 2;
+    }
+#endif
+    for (; i < to; ++i) {
+        if (text[i] == c)
+            return i;
+    }
+    return to;
+}
 
+// Knuth-Morris-Pratt from index from; 1-based position of the first match or 0.
+VIndex KMPFind(const UniChar* text, VIndex from, VIndex textLength, const UniChar* pattern, VIndex patternLength)
+{
     // failure[i]: length of the longest proper border of pattern[0, i).
     VIndex stackTable[256];
     VIndex* failure = stackTable;
     if (patternLength >= 256) {
         failure = static_cast<VIndex*>(std::malloc((static_cast<size_t>(patternLength) + 1) * sizeof(VIndex)));
-        if (failure == nullptr)
-            return NaiveFind(text, textLength, pattern, patternLength);
+        if (failure == nullptr) {
+            VIndex at = NaiveFind(text + from, textLength - from, pattern, patternLength);
+            return at == 0 ? 0 : at + from;
+        }
     }
     failure[0] = -1;
     VIndex k = -1;
@@ -57,7 +79,7 @@ VIndex VString::FindRawString(const UniChar* text, VIndex textLength, const UniC
 
     VIndex result = 0;
     VIndex matched = 0;
-    for (VIndex i = 0; i < textLength; ++i) {
+    for (VIndex i = from; i < textLength; ++i) {
         while (matched >= 0 && pattern[matched] != text[i])
             matched = failure[matched];
         ++matched;
@@ -69,6 +91,36 @@ VIndex VString::FindRawString(const UniChar* text, VIndex textLength, const UniC
     if (failure != stackTable)
         std::free(failure);
     return result;
+}
+
+}  // namespace
+
+VIndex VString::FindRawString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength)
+{
+    if (patternLength <= 0)
+        return 1;
+    if (text == nullptr || textLength < patternLength)
+        return 0;
+
+    // Candidates are the places of the first unit. Units compared at false
+    // starts are counted: once they outweigh the text scanned so far, the
+    // pattern is one that repeats itself and the linear matcher takes over
+    // from the current place (every earlier place is known not to match).
+    const VIndex lastStart = textLength - patternLength;
+    const size_t restBytes = static_cast<size_t>(patternLength - 1) * sizeof(UniChar);
+    int64_t wasted = 0;
+    VIndex i = 0;
+    for (;;) {
+        i = FindUnit(text, i, lastStart + 1, pattern[0]);
+        if (i > lastStart)
+            return 0;
+        if (std::memcmp(text + i + 1, pattern + 1, restBytes) == 0)
+            return i + 1;
+        wasted += patternLength;
+        ++i;
+        if (wasted > 256 + 2 * static_cast<int64_t>(i))
+            return KMPFind(text, i, textLength, pattern, patternLength);
+    }
 }
 
 VIndex VString::FindRawString(const VString& s, VIndex start) const

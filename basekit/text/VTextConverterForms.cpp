@@ -185,6 +185,54 @@ void TranscodeFromXML(VString& text)
 
 // --- JSON ---
 
+VIndex WriteJSONEscaped(const UniChar* p, VIndex n, UniChar* w, uint32_t options)
+{
+    VIndex at = 0;
+    const bool quotes = (options & kJSONWithQuotes) != 0;
+    if (quotes)
+        w[at++] = u'"';
+    if (options & kJSONNoEscaping) {
+        std::memcpy(w + at, p, static_cast<size_t>(n) * sizeof(UniChar));
+        at += n;
+    } else {
+        const bool escapeAmpersand = (options & kJSONEscapeAmpersandAndApos) != 0;
+        for (VIndex i = 0; i < n; ++i) {
+            UniChar u = p[i];
+            // Most units need nothing: test them first, in one comparison chain.
+            if (u >= 0x20 && u != u'"' && u != u'\\' && u != 0x7F &&
+                !(escapeAmpersand && (u == u'&' || u == u'\''))) {
+                w[at++] = u;
+                continue;
+            }
+            UniChar letter = 0;
+            switch (u) {
+                case u'"': letter = u'"'; break;
+                case u'\\': letter = u'\\'; break;
+                case 0x08: letter = u'b'; break;
+                case 0x09: letter = u't'; break;
+                case 0x0A: letter = u'n'; break;
+                case 0x0C: letter = u'f'; break;
+                case 0x0D: letter = u'r'; break;
+                default: break;
+            }
+            if (letter != 0) {
+                w[at++] = u'\\';
+                w[at++] = letter;
+            } else {
+                w[at++] = u'\\';
+                w[at++] = u'u';
+                w[at++] = u'0';
+                w[at++] = u'0';
+                w[at++] = kHexUpper[(u >> 4) & 0xF];
+                w[at++] = kHexUpper[u & 0xF];
+            }
+        }
+    }
+    if (quotes)
+        w[at++] = u'"';
+    return at;
+}
+
 VError GetJSONStringOf(const VString& text, VString& out, uint32_t options)
 {
     const UniChar* p = text.GetCPointer();
@@ -200,44 +248,11 @@ VError GetJSONStringOf(const VString& text, VString& out, uint32_t options)
         out.FromString(quoted);
         return VE_OK;
     }
-    int64_t room = 6 * static_cast<int64_t>(n) + 4;
+    int64_t room = JSONEscapedRoom(n);
     VString escaped;
     if (room > 0x7FFFFFFF || !escaped._ReallocBuffer(static_cast<VIndex>(room), false))
         return _ThrowError(VE_STRING_ALLOC_FAILED);
-    UniChar* w = escaped.GetCPointerForWrite();
-    VIndex at = 0;
-    const bool escapeAmpersand = (options & kJSONEscapeAmpersandAndApos) != 0;
-    if (quotes)
-        w[at++] = u'"';
-    for (VIndex i = 0; i < n; ++i) {
-        UniChar u = p[i];
-        UniChar letter = 0;
-        switch (u) {
-            case u'"': letter = u'"'; break;
-            case u'\\': letter = u'\\'; break;
-            case 0x08: letter = u'b'; break;
-            case 0x09: letter = u't'; break;
-            case 0x0A: letter = u'n'; break;
-            case 0x0C: letter = u'f'; break;
-            case 0x0D: letter = u'r'; break;
-            default: break;
-        }
-        if (letter != 0) {
-            w[at++] = u'\\';
-            w[at++] = letter;
-        } else if (u < 0x20 || u == 0x7F || (escapeAmpersand && (u == u'&' || u == u'\''))) {
-            w[at++] = u'\\';
-            w[at++] = u'u';
-            w[at++] = u'0';
-            w[at++] = u'0';
-            w[at++] = kHexUpper[(u >> 4) & 0xF];
-            w[at++] = kHexUpper[u & 0xF];
-        } else {
-            w[at++] = u;
-        }
-    }
-    if (quotes)
-        w[at++] = u'"';
+    VIndex at = WriteJSONEscaped(p, n, escaped.GetCPointerForWrite(), options);
     escaped.Validate(at);
     out.FromString(escaped);
     return VE_OK;

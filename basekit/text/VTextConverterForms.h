@@ -53,6 +53,10 @@ void TranscodeFromXML(VString& text);
 // Answers 0, or 'bkit' 107 (raised) when the room for 6 units per unit cannot
 // be had; out is then left unchanged.
 VError GetJSONStringOf(const VString& text, VString& out, uint32_t options);
+// Writes the n units of text escaped for a JSON string (the same options) at
+// out, which has room for JSONEscapedRoom(n) units; returns the units written.
+VIndex WriteJSONEscaped(const UniChar* text, VIndex n, UniChar* out, uint32_t options);
+constexpr int64_t JSONEscapedRoom(VIndex n) { return 6 * static_cast<int64_t>(n) + 2; }
 // out becomes the text of a JSON string's content with its escapes undone
 // (kJSONNoEscaping: a plain copy). Answers 0.
 VError FromJSONStringTo(const VString& json, VString& out, uint32_t options);

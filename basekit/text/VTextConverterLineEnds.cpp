@@ -39,7 +39,7 @@ bool ConvertLineEndsInBuffer(VMemoryBuffer<>& buffer, CharSet charSet, ECarriage
 {
     if (mode != eCRM_CRLF && mode != eCRM_CR && mode != eCRM_LF)
         return true;
-    switch (static_cast<int32_t>(charSet)) {
+    switch (charSet) {
         case VTC_UNKNOWN:
             return true;
         case VTC_UTF_16_SMALLENDIAN:

@@ -8,7 +8,7 @@
 #include "basekit/text/VCharSetTable.h"
 #include "basekit/text/VString.h"
 #include "basekit/text/VTextConverter.h"
-#include "basekit/text/mac/XMacTextConverter.h"
+#include "basekit/text/mac/XMacIntlMgr.h"
 
 namespace bkit {
 
@@ -24,10 +24,10 @@ VTextConverters* VTextConverters::Get()
 
 VTextConverters::VTextConverters()
 {
-    fToDefault = NewPlatformToUnicodeConverter(VTC_DefaultTextExport);
+    fToDefault = XMacIntlMgr::NewToUnicodeConverter(VTC_DefaultTextExport);
     if (fToDefault == nullptr)
         fToDefault = new VToUnicodeConverter_Void();
-    fFromDefault = NewPlatformFromUnicodeConverter(VTC_DefaultTextExport);
+    fFromDefault = XMacIntlMgr::NewFromUnicodeConverter(VTC_DefaultTextExport);
     if (fFromDefault == nullptr)
         fFromDefault = new VFromUnicodeConverter_Void();
     fToNull = new VToUnicodeConverter_Null();
@@ -65,7 +65,7 @@ T* Retained(T* converter)
 
 VToUnicodeConverter* VTextConverters::RetainToUnicodeConverter(CharSet charSet)
 {
-    switch (static_cast<int32_t>(charSet)) {
+    switch (charSet) {
         case VTC_DefaultTextExport: return Retained(fToDefault);
         case VTC_UNKNOWN: return new VToUnicodeConverter_Void();
         case VTC_UTF_16_BIGENDIAN: return Retained(fToSwap);
@@ -76,7 +76,7 @@ VToUnicodeConverter* VTextConverters::RetainToUnicodeConverter(CharSet charSet)
         case VTC_UTF_32_RAW_SMALLENDIAN: return Retained(fToUTF32Raw);
         case VTC_UTF_8: return Retained(fToUTF8);
         default: {
-            VToUnicodeConverter* converter = NewPlatformToUnicodeConverter(charSet);
+            VToUnicodeConverter* converter = XMacIntlMgr::NewToUnicodeConverter(charSet);
             return converter ? converter : new VToUnicodeConverter_Void();
         }
     }
@@ -84,7 +84,7 @@ VToUnicodeConverter* VTextConverters::RetainToUnicodeConverter(CharSet charSet)
 
 VFromUnicodeConverter* VTextConverters::RetainFromUnicodeConverter(CharSet charSet)
 {
-    switch (static_cast<int32_t>(charSet)) {
+    switch (charSet) {
         case VTC_DefaultTextExport: return Retained(fFromDefault);
         case VTC_UNKNOWN: return new VFromUnicodeConverter_Void();
         case VTC_UTF_16_BIGENDIAN: return Retained(fFromSwap);
@@ -95,7 +95,7 @@ VFromUnicodeConverter* VTextConverters::RetainFromUnicodeConverter(CharSet charS
         case VTC_UTF_32_RAW_SMALLENDIAN: return Retained(fFromUTF32Raw);
         case VTC_UTF_8: return Retained(fFromUTF8);
         default: {
-            VFromUnicodeConverter* converter = NewPlatformFromUnicodeConverter(charSet);
+            VFromUnicodeConverter* converter = XMacIntlMgr::NewFromUnicodeConverter(charSet);
             return converter ? converter : new VFromUnicodeConverter_Void();
         }
     }
@@ -104,7 +104,7 @@ VFromUnicodeConverter* VTextConverters::RetainFromUnicodeConverter(CharSet charS
 bool VTextConverters::ConvertToVString(const void* bytes, size_t size, CharSet charSet, VString& out)
 {
     out.Clear();
-    switch (static_cast<int32_t>(charSet)) {
+    switch (charSet) {
         case VTC_UTF_16_SMALLENDIAN:
             out.AppendBlock(bytes, size, VTC_UTF_16_SMALLENDIAN);
             return true;
@@ -127,7 +127,7 @@ bool VTextConverters::ConvertFromVString(const VString& text, int* unitsConsumed
 {
     const UniChar* units = text.GetCPointer();
     int n = text.GetLength();
-    switch (static_cast<int32_t>(charSet)) {
+    switch (charSet) {
         case VTC_DefaultTextExport:
             return fFromDefault->Convert(units, n, unitsConsumed, target, targetBytes, bytesProduced);
         case VTC_UTF_16_BIGENDIAN:
@@ -188,7 +188,7 @@ const uint8_t* VTextConverters::GetBOMForCharSet(CharSet charSet, size_t* length
     static const uint8_t kUTF8[] = {0xEF, 0xBB, 0xBF};
     const uint8_t* mark = nullptr;
     size_t size = 0;
-    switch (static_cast<int32_t>(charSet)) {
+    switch (charSet) {
         case VTC_UTF_16_BIGENDIAN: mark = kUTF16BE; size = sizeof(kUTF16BE); break;
         case VTC_UTF_16_SMALLENDIAN: mark = kUTF16LE; size = sizeof(kUTF16LE); break;
         case VTC_UTF_32_BIGENDIAN: mark = kUTF32BE; size = sizeof(kUTF32BE); break;
@@ -331,7 +331,7 @@ CharSet VTextConverters::GetCharSetFromName(const VString& name)
 {
     for (const VCharSetNameRow* row = sCharSetNameTable; row->fUniName != nullptr; ++row) {
         if (name.EqualToString(RowName(*row), false))
-            return static_cast<CharSet>(row->fCharSet);
+            return row->fCharSet;
     }
     return VTC_UNKNOWN;
 }
@@ -358,7 +358,7 @@ CharSet VTextConverters::GetCharSetFromMIBEnum(int mibEnum)
 {
     for (const VCharSetNameRow* row = sCharSetNameTable; row->fUniName != nullptr; ++row) {
         if (row->fMIBEnum == mibEnum)
-            return static_cast<CharSet>(row->fCharSet);
+            return row->fCharSet;
     }
     return VTC_UNKNOWN;
 }
@@ -381,7 +381,7 @@ void VTextConverters::EnumWebCharsets(std::vector<VString>& names, std::vector<C
     for (const VCharSetNameRow* row = sCharSetNameTable; row->fUniName != nullptr; ++row) {
         if (row->fWeb == 1) {
             names.push_back(RowName(*row));
-            charSets.push_back(static_cast<CharSet>(row->fCharSet));
+            charSets.push_back(row->fCharSet);
         }
     }
 }
@@ -401,7 +401,7 @@ void VTextConverters::EnumCharsets(std::vector<VString>& names, std::vector<Char
         size_t index = static_cast<size_t>(at - sortedNames.begin());
         sortedNames.insert(at, name);
         sortedCharSets.insert(sortedCharSets.begin() + static_cast<std::ptrdiff_t>(index),
-                              static_cast<CharSet>(row->fCharSet));
+                              row->fCharSet);
         lastAdded = row->fCharSet;
         any = true;
     }

@@ -3,7 +3,10 @@
 // This file implements VReal and VReal::VValueInfo_real: tolerant comparisons,
 // the raw and stream forms, and the XML and JSON texts of a double, which are
 // written and read with '.' as the decimal point whatever the process locale.
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 #include "basekit/files/VStream.h"
 #include "basekit/json/VJSONValue.h"
@@ -19,17 +22,111 @@ namespace {
 constexpr double kRealEpsilon = 1e-6;
 // Integers up to this magnitude are exact in a double and printed as integers.
 constexpr double kMaxExactInteger = 9007199254740991.0;  // 2^53 - 1
+constexpr size_t kRealTextRoom = VReal::kRealTextRoom;
 
 bool IsPrintedAsInteger(double value)
 {
     return std::fabs(value) <= kMaxExactInteger && value == std::trunc(value);
 }
 
-// "%.14G" with '.' as the decimal point whatever the locale of the process.
+// "%.14G" of a finite value into out (room for kRealTextRoom chars), with '.'
+// as the decimal point whatever the locale; returns the length. The digits
+// come from the shortest round-trip form: when it has 14 digits or fewer they
+// are the correctly rounded 14 digits too, and when it has more, rounding its
+// digits gives the same result as rounding the exact value, except when the
+// dropped digits are exactly one half, which goes to the exact formatter.
+// Subnormal values carry fewer digits than that reasoning needs: they go to
+// the exact formatter as well.
+size_t FormatG14Exact(double value, char* out)
+{
+    auto exact = std::to_chars(out, out + kRealTextRoom, value, std::chars_format::general, 14);
+    for (char* c = out; c < exact.ptr; ++c) {
+        if (*c == 'e')
+            *c = 'E';
+    }
+    return static_cast<size_t>(exact.ptr - out);
+}
+
+size_t FormatG14Chars(double value, char* out)
+{
+    constexpr int kPrecision = 14;
+    if (std::fabs(value) < std::numeric_limits<double>::min())
+        return FormatG14Exact(value, out);
+    char shortest[40];
+    auto written = std::to_chars(shortest, shortest + sizeof(shortest), value, std::chars_format::scientific);
+    const char* p = shortest;
+    const char* end = written.ptr;
+    char* w = out;
+    if (*p == '-') {
+        *w++ = '-';
+        ++p;
+    }
+    char digits[24];
+    int count = 0;
+    while (p < end && *p != 'e') {
+        if (*p != '.')
+            digits[count++] = *p;
+        ++p;
+    }
+    int exponent = 0;
+    std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+    if (count > kPrecision) {
+        bool tail = false;
+        for (int i = kPrecision + 1; i < count; ++i)
+            tail = tail || digits[i] != '0';
+        if (digits[kPrecision] == '5' && !tail)
+            return FormatG14Exact(value, out);
+        count = kPrecision;
+        if (digits[kPrecision] >= '5') {
+            int i = kPrecision - 1;
+            while (i >= 0 && digits[i] == '9')
+                digits[i--] = '0';
+            if (i >= 0) {
+                ++digits[i];
+            } else {
+                digits[0] = '1';
+                ++exponent;
+            }
+        }
+    }
+    while (count > 1 && digits[count - 1] == '0')
+        --count;
+    if (exponent < -4 || exponent >= kPrecision) {
+        *w++ = digits[0];
+        if (count > 1) {
+            *w++ = '.';
+            for (int i = 1; i < count; ++i)
+                *w++ = digits[i];
+        }
+        *w++ = 'E';
+        *w++ = exponent < 0 ? '-' : '+';
+        int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10)
+            *w++ = '0';
+        w = std::to_chars(w, out + kRealTextRoom, magnitude).ptr;
+    } else if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i)
+            *w++ = i < count ? digits[i] : '0';
+        if (count > exponent + 1) {
+            *w++ = '.';
+            for (int i = exponent + 1; i < count; ++i)
+                *w++ = digits[i];
+        }
+    } else {
+        *w++ = '0';
+        *w++ = '.';
+        for (int i = -1; i > exponent; --i)
+            *w++ = '0';
+        for (int i = 0; i < count; ++i)
+            *w++ = digits[i];
+    }
+    return static_cast<size_t>(w - out);
+}
+
 void FormatG14(double value, VString& out)
 {
-    char buffer[255];
-    scalar::FormatCText(buffer, sizeof(buffer), "%.14G", value);
+    char buffer[kRealTextRoom + 1];
+    buffer[FormatG14Chars(value, buffer)] = 0;
     out.FromCString(buffer);
 }
 
@@ -282,14 +379,25 @@ void VReal::RealToXMLString(double value, VString& out)
         FormatG14(value, out);
 }
 
-void VReal::RealToJSONString(double value, VString& out)
+size_t VReal::RealToJSONChars(double value, char* out)
 {
     if (IsPrintedAsInteger(value))
-        out.FromLong8(static_cast<int64_t>(value));
-    else if (!std::isfinite(value))
-        out.FromCString("null");
-    else
-        FormatG14(value, out);
+        return static_cast<size_t>(std::to_chars(out, out + kRealTextRoom, static_cast<int64_t>(value)).ptr - out);
+    if (!std::isfinite(value)) {
+        std::memcpy(out, "null", 4);
+        return 4;
+    }
+    return FormatG14Chars(value, out);
+}
+
+void VReal::RealToJSONString(double value, VString& out)
+{
+    char buffer[kRealTextRoom];
+    size_t length = RealToJSONChars(value, buffer);
+    UniChar units[kRealTextRoom];
+    for (size_t i = 0; i < length; ++i)
+        units[i] = static_cast<UniChar>(buffer[i]);
+    out.FromUniString(units, static_cast<VIndex>(length));
 }
 
 }  // namespace bkit

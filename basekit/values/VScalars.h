@@ -365,6 +365,10 @@ public:
     static void RealToXMLString(double value, VString& out);
     // As RealToXMLString, but NaN and the infinities give "null".
     static void RealToJSONString(double value, VString& out);
+    // The same text as ASCII into out, which has room for kRealTextRoom
+    // chars (no terminator); returns its length.
+    static constexpr size_t kRealTextRoom = 32;
+    static size_t RealToJSONChars(double value, char* out);
 
     static const VValueInfo_real sInfo;
 

@@ -1,12 +1,14 @@
 // VFileTest.cpp - file objects: create, content, copy, move, rename, delete, Trash.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 #include <string>
 
 #include "basekit/files/VFile.h"
@@ -87,6 +89,63 @@ TEST_F(VFileTest, ContentFollowsSymbolicLinks)
     ASSERT_EQ(link->SetContent("new", 3), VE_OK);
     EXPECT_EQ(fTemp.ReadFile("target"), "new");
     EXPECT_TRUE(link->MAC_IsSymbolicLink());
+}
+
+// The names in a folder, sorted.
+std::string NamesIn(const std::string& folder)
+{
+    std::set<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (struct dirent* entry = ::readdir(dir))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                names.insert(entry->d_name);
+        ::closedir(dir);
+    }
+    std::string out;
+    for (const std::string& name : names)
+        out += name + " ";
+    return out;
+}
+
+TEST_F(VFileTest, SetContentReplacesOnlyOnceTheWriteSucceeded)
+{
+    ASSERT_TRUE(fTemp.WriteFile("kept", "old content"));
+    ASSERT_EQ(0, setxattr(fTemp.Path("kept").c_str(), "user.tag", "t", 1, 0));
+    ASSERT_EQ(0, chown(fTemp.Path("kept").c_str(), 1234, 5678));
+    ASSERT_EQ(0, chmod(fTemp.Path("kept").c_str(), 02750));
+    ASSERT_TRUE(fTemp.MakeLink("link", "kept"));
+    const std::string fresh(100000, 'n');
+
+    // A full disk while writing, or the final rename failing: the old
+    // content stays, and nothing is left beside it.
+    struct Case {
+        const char* name;
+        FaultOperation op;
+        int errnum;
+    } cases[] = {{"kept", FaultOperation::kWrite, ENOSPC}, {"link", FaultOperation::kWrite, EDQUOT},
+                 {"kept", FaultOperation::kRename, EIO}, {"new", FaultOperation::kWrite, ENOSPC}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StErrorContextInstaller errors(false, true);
+        StFaultSeam fault(c.op, 1, c.errnum);
+        EXPECT_NE(FileIn(fTemp, c.name)->SetContent(fresh.data(), fresh.size()), VE_OK);
+        EXPECT_EQ(fTemp.ReadFile("kept"), "old content");
+        EXPECT_EQ(NamesIn(fTemp.Path()), "kept link ");
+    }
+
+    // Written through the link: the file it leads to gets the content and
+    // keeps its mode, owner and attributes; the link stays a link.
+    ASSERT_EQ(FileIn(fTemp, "link")->SetContent(fresh.data(), fresh.size()), VE_OK);
+    EXPECT_EQ(fTemp.ReadFile("kept"), fresh);
+    struct stat st;
+    ASSERT_EQ(0, ::lstat(fTemp.Path("kept").c_str(), &st));
+    EXPECT_EQ(02750u, st.st_mode & 07777);
+    EXPECT_EQ(1234u, st.st_uid);
+    EXPECT_EQ(5678u, st.st_gid);
+    char tag[8] = {0};
+    EXPECT_EQ(1, getxattr(fTemp.Path("kept").c_str(), "user.tag", tag, sizeof(tag)));
+    EXPECT_TRUE(FileIn(fTemp, "link")->MAC_IsSymbolicLink());
+    EXPECT_EQ(NamesIn(fTemp.Path()), "kept link ");
 }
 
 TEST_F(VFileTest, ExistsAndGetSizeLookAtTheItemItself)

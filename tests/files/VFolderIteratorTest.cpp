@@ -171,5 +171,52 @@ TEST_F(VFolderIteratorTest, ResolvedLinksStayInsideTheFileSystem)
     fs->Release();
 }
 
+TEST_F(VFolderIteratorTest, LinkReplacedByItsTargetFolderIsAFolder)
+{
+    ASSERT_TRUE(fTemp.WriteFile("d/sub/inner", "i"));
+    std::vector<VRefPtr<VFolder>> found;
+    for (VFolderIterator it(fFolder.Get(), 2 | 16); it.IsValid(); ++it)
+        found.emplace_back(it.Current());
+    ASSERT_EQ(2u, found.size());  // sub, and ldir as sub
+    for (const VRefPtr<VFolder>& folder : found) {
+        EXPECT_TRUE(folder->GetPath().IsFolder());
+        EXPECT_TRUE(folder->Exists());
+        EXPECT_EQ("sub", NameOf(folder.Get()));
+    }
+    // A walk that follows links enters it (once: it is the same folder).
+    std::vector<std::string> files;
+    fFolder->IterateFiles([&](IFile* f, IFileAttributeAccessor*) { files.push_back(NameOf(f)); return true; },
+                          1 | 2 | 16);
+    EXPECT_EQ(1, std::count(files.begin(), files.end(), "inner"));
+}
+
+TEST_F(VFolderIteratorTest, EntriesOfLongPathsAreListed)
+{
+    // A folder path of over 800 bytes holding a 200-byte name: over 1 KB in
+    // all, still within what the system allows.
+    const std::string level(200, 'L');
+    std::string folder = "long";
+    ASSERT_TRUE(fTemp.MakeFolder(folder));
+    while (fTemp.Path(folder).size() < 820) {
+        folder += "/" + level;
+        ASSERT_TRUE(fTemp.MakeFolder(folder));
+    }
+    const std::string name(200, 'n');
+    ASSERT_TRUE(fTemp.WriteFile(folder + "/" + name, "x"));
+    ASSERT_TRUE(fTemp.MakeFolder(folder + "/" + std::string(200, 's')));
+    ASSERT_GT(fTemp.Path(folder + "/" + name).size(), 1024u);
+
+    VRefPtr<VFolder> deep = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.FolderPath(folder)));
+    EXPECT_FALSE(deep->IsEmpty());
+    EXPECT_EQ((Names{name}), List<VFileIterator>(deep.Get(), 4));
+    EXPECT_EQ((Names{std::string(200, 's')}), List<VFolderIterator>(deep.Get(), 2));
+    VFileIterator file(deep.Get(), 4);
+    ASSERT_TRUE(file.IsValid());
+    EXPECT_TRUE(file->Exists());
+    long long size = 0;
+    EXPECT_EQ(0u, file->GetSize(&size));
+    EXPECT_EQ(1, size);
+}
+
 }  // namespace
 }  // namespace bkit

@@ -1,10 +1,13 @@
 // VFolderTest.cpp - folder objects on a real disk: bundle copies, renames, the
 // Trash, deletion, and the refusals that protect data.
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "basekit/files/VFile.h"
+#include "basekit/files/VFileIterator.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/FileOps.h"
@@ -225,7 +229,20 @@ TEST_F(VFolderTest, CopyIntoItselfIsRefusedBeforeAnythingIsMade)
     }
 }
 
-TEST_F(VFolderTest, FailedTreeCopyRollsBackThenItemCopyCompletes)
+// Names of the hidden siblings a copy builds in, left behind in folder.
+std::string Leftovers(const std::string& folder)
+{
+    std::string found;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (struct dirent* entry = readdir(dir))
+            if (std::strncmp(entry->d_name, ".bkit-", 6) == 0)
+                found += std::string(entry->d_name) + " ";
+        closedir(dir);
+    }
+    return found;
+}
+
+TEST_F(VFolderTest, FailedCopyLeavesTheOldTargetAndNoPartialCopy)
 {
     BundleTree bundle(fTemp, "B.app");
     ASSERT_TRUE(fTemp.MakeFolder("dest"));
@@ -239,14 +256,180 @@ TEST_F(VFolderTest, FailedTreeCopyRollsBackThenItemCopyCompletes)
         EXPECT_FALSE(fTemp.ItemExists("dest/B.app"));
     }
 
-    // Through the folder object: the third file fails once, the partial tree
-    // is rolled back and the item-by-item copy then makes a whole copy.
-    StFaultSeam seam(FaultOperation::kCopy, 3, ENOSPC);
+    // A replacing copy over an older one: a full disk half-way, or the final
+    // swap failing, leaves the older copy whole.
+    ASSERT_TRUE(fTemp.MakeFolder("dest/B.app"));
+    ASSERT_TRUE(fTemp.WriteFile("dest/B.app/old", "previous"));
+    struct Case {
+        FaultOperation op;
+        int nth;
+        int errnum;
+    } cases[] = {{FaultOperation::kCopy, 3, ENOSPC}, {FaultOperation::kCreate, 5, EDQUOT},
+                 {FaultOperation::kRename, 1, EIO}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.op));
+        StErrorContextInstaller context(false, true);
+        StFaultSeam seam(c.op, c.nth, c.errnum);
+        VFolder* out = nullptr;
+        EXPECT_NE(0u, FolderAt(fTemp, "B.app")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite));
+        ReleaseRefCountable(&out);
+        EXPECT_EQ("previous", fTemp.ReadFile("dest/B.app/old"));
+        EXPECT_FALSE(fTemp.ItemExists("dest/B.app/Contents"));
+        EXPECT_EQ("", Leftovers(fTemp.Path("dest")));
+    }
+
+    // Without a fault the same call replaces it.
     VFolder* out = nullptr;
     EXPECT_EQ(0u, FolderAt(fTemp, "B.app")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite));
     ReleaseRefCountable(&out);
-    EXPECT_EQ("binary", fTemp.ReadFile("dest/B.app/Contents/Frameworks/Kit.framework/Versions/A/Kit"));
-    EXPECT_EQ("A", LinkTarget(fTemp.Path("dest/B.app/Contents/Frameworks/Kit.framework/Versions/Current")));
+    EXPECT_FALSE(fTemp.ItemExists("dest/B.app/old"));
+    bundle.ExpectIntactAt("dest/B.app");
+    EXPECT_EQ("", Leftovers(fTemp.Path("dest")));
+}
+
+TEST_F(VFolderTest, ReplacingCopyOntoItsSourceOrItsAncestorIsRefused)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("x"));
+    ASSERT_TRUE(fTemp.MakeFolder("x/A"));
+    ASSERT_TRUE(fTemp.WriteFile("x/A/keep", "k"));
+    ASSERT_TRUE(fTemp.MakeLink("toX", "x"));
+    ASSERT_TRUE(fTemp.MakeLink("x/A/up", ".."));
+
+    struct Case {
+        const char* source;
+        const char* destination;
+        const char* name;
+    } cases[] = {
+        {"x/A", "x", "A"},           // the target is the source
+        {"x/A", "", "x"},            // the target holds the source
+        {"x/A", "toX", "A"},         // the same through a link
+        {"toX/A", "", "x"},          // the source named through a link
+        {"x/A", "x/A/up/A", "sub"},  // the destination lies inside, through a link
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " -> " + c.destination + "/" + c.name);
+        for (uint32_t options : {FCP_Overwrite, FCP_Default}) {
+            StErrorContextInstaller context(false, true);
+            VFolder* out = reinterpret_cast<VFolder*>(1);
+            EXPECT_EQ(VE_CANNOT_COPY_FOLDER_INTO_ITSELF,
+                      FolderAt(fTemp, c.source)->CopyTo(*FolderAt(fTemp, c.destination), VString(c.name), &out, options));
+            EXPECT_EQ(nullptr, out);
+            EXPECT_NE("<none>", TopParameter(context, "destination"));
+            EXPECT_EQ("k", fTemp.ReadFile("x/A/keep"));
+            EXPECT_FALSE(fTemp.ItemExists("x/A/sub"));
+            EXPECT_EQ("", Leftovers(fTemp.Path("x")) + Leftovers(fTemp.Path("")));
+        }
+    }
+}
+
+// A tree of 25 folders with 200-byte names, one inside the other (over
+// 5 KB of path, past PATH_MAX), each holding a file named after its depth.
+// Made and read through descriptors, as no path reaches its bottom.
+constexpr int kDeepLevels = 25;
+const std::string kDeepName(200, 'd');
+
+void MakeDeepTree(const std::string& root)
+{
+    ASSERT_EQ(0, mkdir(root.c_str(), 0755));
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < kDeepLevels && fd >= 0; ++level) {
+        int file = openat(fd, ("f" + std::to_string(level)).c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(1, write(file, "x", 1));
+        close(file);
+        ASSERT_EQ(0, mkdirat(fd, kDeepName.c_str(), 0755));
+        int next = openat(fd, kDeepName.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    close(fd);
+}
+
+// How many levels of the deep tree at root hold their file.
+int DeepFilesAt(const std::string& root)
+{
+    int found = 0;
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < kDeepLevels && fd >= 0; ++level) {
+        struct stat st;
+        if (fstatat(fd, ("f" + std::to_string(level)).c_str(), &st, 0) == 0 && st.st_size == 1)
+            ++found;
+        int next = openat(fd, kDeepName.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    if (fd >= 0)
+        close(fd);
+    return found;
+}
+
+TEST_F(VFolderTest, TreesPastThePathLimitCopyWhole)
+{
+    MakeDeepTree(fTemp.Path("deep"));
+    ASSERT_TRUE(fTemp.MakeFolder("dest"));
+    ASSERT_TRUE(fTemp.MakeFolder("dest/deep"));  // replaced, then merged into
+    struct Case {
+        const char* target;
+        uint32_t options;
+        bool contents;
+    } cases[] = {{"deep", FCP_Overwrite, false},    {"deep", FCP_Default, false},
+                 {"other", FCP_SkipInvisibles, false}, {"into", FCP_ContinueOnError, true},
+                 {"skip", FCP_SkipInvisibles, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        StErrorContextInstaller context(false, true);
+        VRefPtr<VFolder> source = FolderAt(fTemp, "deep");
+        VFolder* out = nullptr;
+        VError err = c.contents ? source->CopyContentsTo(*FolderAt(fTemp, std::string("dest/") + c.target), c.options)
+                                : source->CopyTo(*FolderAt(fTemp, "dest"), VString(c.target), &out, c.options);
+        ReleaseRefCountable(&out);
+        // Copying the same files again without replacing fails on each one.
+        if (std::string(c.target) == "deep" && c.options == FCP_Default) {
+            EXPECT_NE(0u, err);
+        } else {
+            EXPECT_EQ(0u, err);
+        }
+        EXPECT_EQ(kDeepLevels, DeepFilesAt(fTemp.Path(std::string("dest/") + c.target)));
+    }
+    // The fixture's clean-up walks by path; this tree needs descriptors.
+    EXPECT_EQ(0, ForceDeleteFolder(fTemp.Path("deep").c_str()).error);
+    EXPECT_EQ(0, ForceDeleteFolder(fTemp.Path("dest").c_str()).error);
+}
+
+TEST_F(VFolderTest, NamesThatAreNotUTF8AreCopiedAsTheyAre)
+{
+    const std::string latin1 = "caf\xE9.txt";
+    const std::string decomposed = BundleTree::kDecomposed;
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.WriteFile("src/" + latin1, "bytes"));
+    ASSERT_TRUE(fTemp.WriteFile("src/" + decomposed, "nfd"));
+    for (const char* into : {"tree", "skip", "items"}) {
+        SCOPED_TRACE(into);
+        ASSERT_TRUE(fTemp.MakeFolder(into));
+        VRefPtr<VFolder> destination = FolderAt(fTemp, into);
+        if (std::string(into) == "items") {
+            // File by file, as the listing hands them out.
+            for (VFileIterator it(FolderAt(fTemp, "src").Get(), FI_WANT_FILES); it.IsValid(); ++it) {
+                VFile* copy = nullptr;
+                EXPECT_EQ(0u, it->CopyTo(*destination, &copy, FCP_Default));
+                ASSERT_NE(nullptr, copy);
+                EXPECT_TRUE(copy->Exists());
+                copy->Release();
+            }
+        } else {
+            EXPECT_EQ(0u, FolderAt(fTemp, "src")->CopyContentsTo(
+                              *destination, std::string(into) == "skip" ? FCP_SkipInvisibles : FCP_Default));
+        }
+        EXPECT_EQ("bytes", fTemp.ReadFile(std::string(into) + "/" + latin1));
+        EXPECT_EQ("nfd", fTemp.ReadFile(std::string(into) + "/" + decomposed));
+        int entries = 0;
+        if (DIR* dir = opendir(fTemp.Path(into).c_str())) {
+            while (struct dirent* entry = readdir(dir))
+                entries += entry->d_name[0] != '.' ? 1 : 0;
+            closedir(dir);
+        }
+        EXPECT_EQ(2, entries);
+    }
 }
 
 TEST_F(VFolderTest, ContinueOnErrorCopiesTheOthersAndReportsTheFirst)

@@ -246,6 +246,29 @@ TEST(VStreamText, PutTextConvertsCharsetAndLineEnds)
     }
 }
 
+TEST(VStreamText, PlatformDefaultCharsetIsTheRegistrysOne)
+{
+    // A new stream writes in the platform default; its bytes are those the
+    // string conversions give that charset, and they read back as the text.
+    const VString text(u"caf\u00e9 \u2122");
+    char expected[32];
+    VSize size = text.ToBlock(expected, sizeof(expected), VTC_DefaultTextExport, false, false);
+    ASSERT_EQ(6u, size);
+    EXPECT_EQ(Bytes({'c', 'a', 'f', 0x8E, ' ', 0xAA}), Bytes(expected, expected + size));  // Mac Roman
+
+    VPtrStream stream;
+    ASSERT_EQ(VTC_DefaultTextExport, stream.GetCharSet());
+    stream.OpenWriting();
+    EXPECT_EQ(VE_OK, stream.PutText(text));
+    stream.CloseWriting();
+    EXPECT_EQ(Bytes(expected, expected + size), ContentOf(stream));
+
+    stream.OpenReading();
+    VString back;
+    EXPECT_EQ(VE_OK, stream.GetTextLine(back, false));
+    EXPECT_EQ(Text(text), Text(back));
+}
+
 TEST(VStreamText, PutPrintf)
 {
     VPtrStream stream;
@@ -346,12 +369,12 @@ TEST(VStreamText, MultiByteLegacyCharset)
     const std::string sjis = std::string(255, 'x') + "\x93\xFA\x96\x7B\nka\x83";
     const Bytes bytes(sjis.begin(), sjis.end());
     const std::u16string x255(255, u'x');
-    TextStream lines(bytes, static_cast<CharSet>(1000));
+    TextStream lines(bytes, 1000);
     VString line;
     EXPECT_EQ(VE_OK, lines.GetTextLine(line, false));
     EXPECT_EQ(x255 + u"\u65E5\u672C", Text(line));
 
-    TextStream counted(bytes, static_cast<CharSet>(1000));
+    TextStream counted(bytes, 1000);
     VString text;
     EXPECT_EQ(VE_OK, counted.GetText(text, 256, false));
     EXPECT_EQ(x255 + u"\u65E5", Text(text));
@@ -359,12 +382,12 @@ TEST(VStreamText, MultiByteLegacyCharset)
 
     // A lead byte with nothing after it is an unterminated conversion.
     VTask::FlushErrors();
-    TextStream all(bytes, static_cast<CharSet>(1000));
+    TextStream all(bytes, 1000);
     EXPECT_EQ(VE_STREAM_TEXT_CONVERSION_FAILURE, all.GetText(text));
     VTask::FlushErrors();
 
     VPtrStream out;
-    out.SetCharSet(static_cast<CharSet>(1000));
+    out.SetCharSet(1000);
     out.SetCarriageReturnMode(eCRM_CRLF);
     out.OpenWriting();
     EXPECT_EQ(VE_OK, out.PutText(VString(u"\u65E5\n")));
@@ -374,7 +397,7 @@ TEST(VStreamText, MultiByteLegacyCharset)
 TEST(VStreamText, CharsetWithoutConverter)
 {
     VPtrStream stream;
-    stream.SetCharSet(static_cast<CharSet>(50));
+    stream.SetCharSet(50);
     EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, stream.OpenReading());
     EXPECT_FALSE(stream.IsReading());
     EXPECT_EQ(VE_OK, stream.GetLastError());
@@ -384,7 +407,7 @@ TEST(VStreamText, CharsetWithoutConverter)
 
     VPtrStream open;
     open.OpenWriting();
-    EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, open.SetCharSet(static_cast<CharSet>(50)));
+    EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, open.SetCharSet(50));
     EXPECT_EQ(VE_STREAM_NO_TEXT_CONVERTER, open.PutText(VString("a")));
 }
 

@@ -8,6 +8,7 @@
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
+#include "runtime/LoggerTestSupport.h"
 
 namespace bkit {
 namespace {
@@ -16,11 +17,16 @@ const VError kE = MakeVError(MakeOsType("UPQN"), 1);
 const VError kF = MakeVError(MakeOsType("UPQN"), 2);
 const VError kG = MakeVError(MakeOsType("UPQN"), 3);
 
-std::vector<VError> gReported;
-std::vector<VError> gLogged;
-
-void RecordReported(VErrorBase* error) { gReported.push_back(error->GetError()); }
-void RecordLogged(VErrorBase* error) { gLogged.push_back(error->GetError()); }
+// What reached the debug manager's handler and the process logger.
+test::StDebugHandler* gDebug = nullptr;
+test::StProcessLogger* gLog = nullptr;
+std::vector<VError>& Reported() { return gDebug->Handler()->fErrors; }
+std::vector<VError> Logged() { return gLog->LoggedCodes(); }
+void ClearLogged()
+{
+    gLog->Logger()->Flush();
+    gLog->Listener()->Clear();
+}
 
 VErrorBase* NewError(VError code) { return new VErrorBase(code); }
 
@@ -47,21 +53,17 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(VTask::GetCurrent(), nullptr) << "the test main adopts the main thread as a task";
-        gReported.clear();
-        gLogged.clear();
-        fPreviousThrown = SetErrorThrownHook(RecordReported);
-        fPreviousLogger = SetErrorLoggerHook(RecordLogged);
+        gDebug = &fDebug;
+        gLog = &fLog;
         fOuter = new StErrorContextInstaller(false, false);
     }
     void TearDown() override
     {
         delete fOuter;
-        SetErrorThrownHook(fPreviousThrown);
-        SetErrorLoggerHook(fPreviousLogger);
     }
 
-    ErrorThrownHook fPreviousThrown = nullptr;
-    ErrorLoggerHook fPreviousLogger = nullptr;
+    test::StDebugHandler fDebug;
+    test::StProcessLogger fLog;
     StErrorContextInstaller* fOuter = nullptr;
 };
 
@@ -75,26 +77,29 @@ TEST_F(VErrorContextTest, InstallerFlagsDecideKeepingReportingAndLogging)
         bool logged;
     };
     const Case cases[] = {
-        {true, false, kE, true, false},
-        {true, true, kE, false, true},  // silent into non-silent: logged once
-        {false, false, kG, true, false},
+        // The debug manager logs what it is reported; a silent level logs its
+        // errors once, when it is popped into a non-silent one.
+        {true, false, kE, true, true},
+        {true, true, kE, false, true},
+        {false, false, kG, true, true},
         {false, true, kG, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "keep " << c.keep << " silent " << c.silent);
         fOuter->Flush();
-        gReported.clear();
-        gLogged.clear();
+        Reported().clear();
+        ClearLogged();
         _ThrowError(kG);  // the previous error of the enclosing level
-        gReported.clear();
+        Reported().clear();
+        ClearLogged();
         {
             StErrorContextInstaller level(c.keep, c.silent);
             _ThrowError(kE);
             EXPECT_EQ(VTask::GetLastError(), kE);
         }
         EXPECT_EQ(VTask::GetLastError(), c.lastAfter);
-        EXPECT_EQ(gReported, c.reported ? std::vector<VError>{kE} : std::vector<VError>{});
-        EXPECT_EQ(gLogged, c.logged ? std::vector<VError>{kE} : std::vector<VError>{});
+        EXPECT_EQ(Reported(), c.reported ? std::vector<VError>{kE} : std::vector<VError>{});
+        EXPECT_EQ(Logged(), c.logged ? std::vector<VError>{kE} : std::vector<VError>{});
     }
 }
 
@@ -116,15 +121,16 @@ TEST_F(VErrorContextTest, ExpectedCodeSilencesTheLevelAndDropsItsErrors)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         fOuter->Flush();
-        gReported.clear();
+        Reported().clear();
+        ClearLogged();
         {
             StErrorContextInstaller expecting(kE, kG);
             for (VError code : c.raised)
                 _ThrowError(code);
         }
-        EXPECT_EQ(gReported, c.reported);
+        EXPECT_EQ(Reported(), c.reported);
         EXPECT_EQ(Codes(*fOuter->GetContext()), c.survivors);
-        EXPECT_TRUE(gLogged.empty());
+        EXPECT_EQ(Logged(), c.reported) << "only what was reported is logged";
     }
 }
 
@@ -143,10 +149,10 @@ TEST_F(VErrorContextTest, FilterIsReadFromTheFirstLevelsAndStopsAtASilentOne)
         EXPECT_EQ(expecting.GetLastError(), 0u);
         EXPECT_FALSE(expecting.GetContext()->IsSilent());
     }
-    EXPECT_EQ(gReported, std::vector<VError>{kF});
+    EXPECT_EQ(Reported(), std::vector<VError>{kF});
 
     // A silent level above the expectation answers first: the error is kept.
-    gReported.clear();
+    Reported().clear();
     {
         StErrorContextInstaller expecting(kE);
         {
@@ -156,7 +162,7 @@ TEST_F(VErrorContextTest, FilterIsReadFromTheFirstLevelsAndStopsAtASilentOne)
         }
         EXPECT_EQ(expecting.GetLastError(), kE);
     }
-    EXPECT_TRUE(gReported.empty());
+    EXPECT_TRUE(Reported().empty());
 }
 
 TEST_F(VErrorContextTest, ExpectationsDoNotOutliveTheirInstaller)
@@ -168,7 +174,7 @@ TEST_F(VErrorContextTest, ExpectationsDoNotOutliveTheirInstaller)
         _ThrowError(kE);
         EXPECT_EQ(plain.GetLastError(), kE);
     }
-    EXPECT_EQ(gReported, std::vector<VError>{kE});
+    EXPECT_EQ(Reported(), std::vector<VError>{kE});
     EXPECT_EQ(VTask::GetLastError(), kE);
 }
 
@@ -185,13 +191,12 @@ TEST(StErrorContextInstaller, OnAThreadThatIsNoTaskTheLevelStandsAlone)
 
 TEST(VErrorTaskContext, OnlyLevelStaysAsANonSilentCopy)
 {
-    gLogged.clear();
-    ErrorLoggerHook previous = SetErrorLoggerHook(RecordLogged);
+    test::StProcessLogger log;
+    gLog = &log;
     VErrorTaskContext stack;
     VErrorContext* level = stack.PushNewContext(true, true);
     Push(stack, kE);
     stack.PopContext();
-    SetErrorLoggerHook(previous);
 
     ASSERT_EQ(stack.GetContextCount(), 1);
     VErrorContext* bottom = stack.GetLastContext();
@@ -199,22 +204,21 @@ TEST(VErrorTaskContext, OnlyLevelStaysAsANonSilentCopy)
     EXPECT_FALSE(bottom->IsSilent());
     EXPECT_TRUE(bottom->IsKeepingErrors());
     EXPECT_EQ(stack.GetLastError(), kE);
-    EXPECT_EQ(gLogged, std::vector<VError>{kE});
+    EXPECT_EQ(Logged(), std::vector<VError>{kE});
     level->Release();
 }
 
 TEST(VErrorTaskContext, SilentLevelPoppedOntoSilentLevelLogsNothing)
 {
-    gLogged.clear();
-    ErrorLoggerHook previous = SetErrorLoggerHook(RecordLogged);
+    test::StProcessLogger log;
+    gLog = &log;
     VErrorTaskContext stack;
     stack.PushNewContext(true, true)->Release();
     stack.PushNewContext(true, true)->Release();
     Push(stack, kE);
     stack.PopContext();
-    SetErrorLoggerHook(previous);
 
-    EXPECT_TRUE(gLogged.empty());
+    EXPECT_TRUE(Logged().empty());
     EXPECT_EQ(stack.GetLastError(), kE);
 }
 

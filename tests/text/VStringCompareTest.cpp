@@ -123,6 +123,17 @@ TEST(VStringCompare, ValueComparisonsAndOptions)
     prefix.WriteToPtr(data, false);
     EXPECT_EQ(a.CompareBeginingToSameKindPtr(data, false), CR_EQUAL);
     EXPECT_EQ(a.Swap_CompareToSameKindPtr(data, false), CR_SMALLER);
+
+    // LIKE in both directions over flat data: the receiver as the text, then
+    // the flat data as the text with the receiver as the pattern.
+    VString likePattern("ap@"), likeText("apricot");
+    char patternData[64], textData[64];
+    likePattern.WriteToPtr(patternData, false);
+    likeText.WriteToPtr(textData, false);
+    EXPECT_EQ(likeText.CompareToSameKindPtr_Like(patternData, false), CR_EQUAL);
+    EXPECT_EQ(likePattern.Swap_CompareToSameKindPtr_Like(textData, false), CR_EQUAL);
+    EXPECT_NE(likePattern.CompareToSameKindPtr_Like(textData, false), CR_EQUAL);
+    EXPECT_NE(likeText.Swap_CompareToSameKindPtr_Like(patternData, false), CR_EQUAL);
     EXPECT_EQ(VString::sInfo.CompareTwoPtrToData(data, data, true), CR_EQUAL);
 
     VCompareOptions options;

@@ -78,7 +78,7 @@ TEST(VStringConvert, BlocksInUnicodeCharsets)
     EXPECT_EQ(Text(self), u"\u6100\u6200 and a text long enough to live on the heap\u0061\u0062");
 
     s.FromCString("kept?");
-    EXPECT_EQ(s.FromBlock("abc", 3, static_cast<CharSet>(50)), 0u);  // no converter: nothing produced
+    EXPECT_EQ(s.FromBlock("abc", 3, 50), 0u);  // no converter: nothing produced
     EXPECT_TRUE(s.IsEmpty());
     EXPECT_FALSE(s.IsNull());
 
@@ -113,7 +113,7 @@ TEST(VStringConvert, ToBlockWithPrefixAndTerminator)
 
     // Any charset, written by its converter; the prefix and terminator stay one byte.
     unsigned char sjis[8];
-    EXPECT_EQ(VString(u"\u65E5a").ToBlock(sjis, sizeof(sjis), static_cast<CharSet>(1000), true, true), 3u);
+    EXPECT_EQ(VString(u"\u65E5a").ToBlock(sjis, sizeof(sjis), 1000, true, true), 3u);
     EXPECT_EQ(std::memcmp(sjis, "\x03\x93\xFA" "a\0", 5), 0);
     unsigned char wide[12];
     EXPECT_EQ(VString("ab").ToBlock(wide, sizeof(wide), VTC_UTF_32_BIGENDIAN, true, true), 8u);

@@ -7,6 +7,8 @@
 
 #include "basekit/text/VString.h"
 #include "basekit/values/VArrayString.h"
+#include "basekit/values/VTime.h"
+#include "basekit/values/VUUID.h"
 
 using namespace bkit;
 
@@ -165,6 +167,40 @@ TEST(VStringOps, RawSearchFindsLongPatternsAndRespectsStart)
     EXPECT_FALSE(s.EndsWithRawString(VString("xabcabc")));
 }
 
+TEST(VStringOps, RawSearchAgreesWithTheStandardSearch)
+{
+    // Texts over two or three letters make many false starts (the matcher
+    // changes strategy on those) and matches at every offset, the last
+    // possible start and unit 0x0000 included.
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    const char16_t alphabets[][3] = {{u'a', u'b', u'a'}, {u'a', u'b', u'c'}, {u'\0', u'\xFFFF', u'x'}};
+    for (int round = 0; round < 3000; ++round) {
+        const char16_t* letters = alphabets[round % 3];
+        std::u16string text(next() % 70, u' '), pattern(1 + next() % (round % 50 == 0 ? 300 : 9), u' ');
+        for (char16_t& c : text)
+            c = letters[(next() >> 8) % 3];
+        for (char16_t& c : pattern)
+            c = letters[(next() >> 8) % 3];
+        if (round % 4 == 0 && text.size() >= pattern.size())
+            text.replace(text.size() - pattern.size(), pattern.size(), pattern);
+        size_t expected = text.find(pattern);
+        VIndex found = VString::FindRawString(text.data(), static_cast<VIndex>(text.size()), pattern.data(),
+                                              static_cast<VIndex>(pattern.size()));
+        ASSERT_EQ(expected == std::u16string::npos ? 0 : static_cast<VIndex>(expected + 1), found)
+            << "round " << round;
+    }
+
+    // Long self-repeating patterns over a long text: linear time and the
+    // right place.
+    std::u16string text(200000, u'a');
+    std::u16string pattern(5000, u'a');
+    pattern.back() = u'b';
+    text.replace(150000, pattern.size(), pattern);
+    EXPECT_EQ(150001, VString::FindRawString(text.data(), static_cast<VIndex>(text.size()), pattern.data(),
+                                             static_cast<VIndex>(pattern.size())));
+}
+
 TEST(VStringOps, SplittingAndJoining)
 {
     struct Case {
@@ -276,6 +312,37 @@ TEST(VStringOps, NumbersToText)
     copy.FromLong(5);
     EXPECT_EQ(Text(copy), u"5");
     EXPECT_EQ(Text(shared), u"shared text that is long enough");
+}
+
+TEST(VStringOps, TimesAndUUIDsPassThroughTheirText)
+{
+    VTime time;
+    time.FromUTCTime(2024, 3, 5, 6, 7, 8, 9);
+    VString text("old text");
+    text.FromTime(time);
+    VString expected;
+    time.GetString(expected);
+    EXPECT_EQ(Text(text), Text(expected));
+
+    // A string holding an ISO date and time gives that time, also through the
+    // value path of the time.
+    VString iso("2024-03-05T06:07:08.009Z");
+    VTime back, viaValue;
+    iso.GetTime(back);
+    viaValue.FromValue(iso);
+    for (const VTime* read : {&back, &viaValue}) {
+        EXPECT_FALSE(read->IsNull());
+        EXPECT_TRUE(read->EqualToSameKind(&time, true));
+    }
+
+    VUUID uuid(VString("00112233445566778899AABBCCDDEEFF"));
+    text.FromVUUID(uuid);
+    EXPECT_EQ(Text(text), u"00112233445566778899AABBCCDDEEFF");
+    VUUID read;
+    VString("ffeeddcc-bbaa-9988-7766-554433221100").GetVUUID(read);
+    VString readText;
+    read.GetString(readText);
+    EXPECT_EQ(Text(readText), u"FFEEDDCCBBAA99887766554433221100");
 }
 
 TEST(VStringOps, RawComparisonsAndWhiteSpace)

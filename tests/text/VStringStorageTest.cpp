@@ -215,7 +215,7 @@ TEST(VStringStorage, CallerBufferIsWrittenWhileTextFits)
     EXPECT_EQ(Text(s), u"abcdefgh");
     EXPECT_EQ(std::u16string(buffer), u"abcdefg");
 
-    VString none(static_cast<UniChar*>(nullptr), 0, 10);
+    VString none(static_cast<UniChar*>(nullptr), 0, 10UL);
     EXPECT_TRUE(none.IsNull());
 
     CVSTR_struct literal(u"literal");

@@ -200,14 +200,14 @@ TEST(VTextConverterForms, OsTypesBlocksAndBuffers)
     };
     for (const Block& b : blocks) {
         VString text;
-        EXPECT_EQ(b.used, text.FromBlockWithOptionalBOM(b.bytes.data(), b.bytes.size(), static_cast<CharSet>(b.given)));
+        EXPECT_EQ(b.used, text.FromBlockWithOptionalBOM(b.bytes.data(), b.bytes.size(), b.given));
         EXPECT_EQ(b.text, Text(text));
     }
 
     VMemoryBuffer<> buffer;
-    ASSERT_TRUE(VString(u"\u65e5x").ToBuffer(buffer, static_cast<CharSet>(1000)));
+    ASSERT_TRUE(VString(u"\u65e5x").ToBuffer(buffer, 1000));
     EXPECT_EQ(std::string("\x93\xFAx"), std::string(static_cast<char*>(buffer.GetDataPtr()), buffer.GetDataSize()));
-    EXPECT_FALSE(VString("x").ToBuffer(buffer, static_cast<CharSet>(50)));
+    EXPECT_FALSE(VString("x").ToBuffer(buffer, 50));
 }
 
 TEST(VTextConverterForms, StringLineEnds)

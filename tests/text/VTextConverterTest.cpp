@@ -209,7 +209,7 @@ TEST(VTextConverter, UTF8Encoding)
 TEST(VTextConverter, ConvertReallocStopsOnATrailingHighSurrogate)
 {
     const std::u16string text = u"abc\xD83D";
-    for (CharSet charSet : {VTC_UTF_8, static_cast<CharSet>(1005)}) {
+    for (CharSet charSet : {VTC_UTF_8, 1005}) {
         SCOPED_TRACE(charSet);
         VFromUnicodeConverter* converter = VTextConverters::Get()->RetainFromUnicodeConverter(charSet);
         void* block = nullptr;
@@ -255,7 +255,7 @@ TEST(VTextConverter, LegacyCharsets)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.charSet);
-        CharSet charSet = static_cast<CharSet>(c.charSet);
+        CharSet charSet = c.charSet;
         bool ok = false;
         EXPECT_EQ(c.bytes, Encode(c.text, charSet, &ok));
         EXPECT_TRUE(ok);
@@ -267,9 +267,9 @@ TEST(VTextConverter, LegacyCharsets)
 TEST(VTextConverter, LegacyUnmappableAndCutCharacters)
 {
     // What a charset cannot hold becomes one "?", a surrogate pair included.
-    EXPECT_EQ((Bytes{'a', '?', 'b', '?', 'c'}), Encode(u"a\u4e2db\U0001F600c", static_cast<CharSet>(1005)));
+    EXPECT_EQ((Bytes{'a', '?', 'b', '?', 'c'}), Encode(u"a\u4e2db\U0001F600c", 1005));
 
-    VToUnicodeConverter* sjis = VTextConverters::Get()->RetainToUnicodeConverter(static_cast<CharSet>(1000));
+    VToUnicodeConverter* sjis = VTextConverters::Get()->RetainToUnicodeConverter(1000);
     Converted cut = ToUnicode(*sjis, Bytes{'a', 0x93});
     EXPECT_EQ(u"a", cut.units);
     EXPECT_EQ(1u, cut.consumed);
@@ -281,7 +281,7 @@ TEST(VTextConverter, LegacyUnmappableAndCutCharacters)
     EXPECT_TRUE(full.ok);
     sjis->Release();
 
-    VFromUnicodeConverter* latin1 = VTextConverters::Get()->RetainFromUnicodeConverter(static_cast<CharSet>(1005));
+    VFromUnicodeConverter* latin1 = VTextConverters::Get()->RetainFromUnicodeConverter(1005);
     char out[2];
     int consumed = 0;
     size_t produced = 0;
@@ -296,16 +296,16 @@ TEST(VTextConverter, CharsetsWithoutConverterGiveVoidConverters)
 {
     for (int charSet : {0, -1, 12, 50, 121, 999, 1020, -3}) {
         SCOPED_TRACE(charSet);
-        VToUnicodeConverter* in = VTextConverters::Get()->RetainToUnicodeConverter(static_cast<CharSet>(charSet));
-        VFromUnicodeConverter* out = VTextConverters::Get()->RetainFromUnicodeConverter(static_cast<CharSet>(charSet));
+        VToUnicodeConverter* in = VTextConverters::Get()->RetainToUnicodeConverter(charSet);
+        VFromUnicodeConverter* out = VTextConverters::Get()->RetainFromUnicodeConverter(charSet);
         EXPECT_FALSE(in->IsValid());
         EXPECT_FALSE(out->IsValid());
         in->Release();
         out->Release();
         bool ok = true;
-        EXPECT_EQ(u"", Decode(Bytes{'a', 'b'}, static_cast<CharSet>(charSet), &ok));
+        EXPECT_EQ(u"", Decode(Bytes{'a', 'b'}, charSet, &ok));
         EXPECT_FALSE(ok);
-        EXPECT_TRUE(Encode(u"ab", static_cast<CharSet>(charSet), &ok).empty());
+        EXPECT_TRUE(Encode(u"ab", charSet, &ok).empty());
         EXPECT_FALSE(ok);
     }
     // Shared converters come with a reference of their own for the caller.
@@ -393,7 +393,7 @@ TEST(VTextConverter, DetectUTF8AndGuessCharset)
         {{}, 100, true, false, 100},
     };
     for (const Guess& g : guesses) {
-        CharSet charSet = static_cast<CharSet>(g.defaultCharSet);
+        CharSet charSet = g.defaultCharSet;
         EXPECT_EQ(g.guessed, VTextConverters::GuessCharsetWithNoBom(g.bytes.data(), static_cast<int>(g.bytes.size()),
                                                                     &charSet, g.detect))
             << "case " << (&g - guesses);
@@ -420,16 +420,16 @@ TEST(VTextConverter, CharsetNames)
     }
 
     VString name("stale");
-    VTextConverters::GetNameFromCharSet(static_cast<CharSet>(114), name);
+    VTextConverters::GetNameFromCharSet(114, name);
     EXPECT_EQ(u"x-mac-ce", Text(name));
     VTextConverters::GetNameFromCharSet(VTC_UTF_32_SMALLENDIAN, name);
     EXPECT_EQ(u"UCS4", Text(name));
-    VTextConverters::GetNameFromCharSet(static_cast<CharSet>(118), name);
+    VTextConverters::GetNameFromCharSet(118, name);
     EXPECT_TRUE(name.IsEmpty());
     VTextConverters::GetNameFromMIBEnum(2027, name);
     EXPECT_EQ(u"MacRoman", Text(name));
     EXPECT_EQ(1017, VTextConverters::GetCharSetFromMIBEnum(57));
-    EXPECT_EQ(2252, VTextConverters::GetMIBEnumFromCharSet(static_cast<CharSet>(101)));
+    EXPECT_EQ(2252, VTextConverters::GetMIBEnumFromCharSet(101));
     EXPECT_EQ(0, VTextConverters::GetCharSetFromMIBEnum(424242));
 
     std::vector<VString> webNames{VString("stale")};
@@ -472,7 +472,7 @@ TEST(VTextConverter, LineEndsInCodeUnitsOfTheCharset)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
-        CharSet charSet = static_cast<CharSet>(c.charSet);
+        CharSet charSet = c.charSet;
         Bytes bytes = Encode(c.text, charSet);
         VMemoryBuffer<> buffer;
         buffer.SetSize(bytes.size());  // no spare room: growing is part of the test
@@ -485,7 +485,7 @@ TEST(VTextConverter, LineEndsInCodeUnitsOfTheCharset)
 
 TEST(VTextConverter, ScopedConverterInAnyCharset)
 {
-    StStringConverter<char> latin1(Str(u"caf\u00e9\n"), static_cast<CharSet>(1005), eCRM_CRLF);
+    StStringConverter<char> latin1(Str(u"caf\u00e9\n"), 1005, eCRM_CRLF);
     EXPECT_TRUE(latin1.IsOK());
     EXPECT_EQ(std::string("caf\xE9\r\n"), std::string(latin1.GetCPointer(), latin1.GetSize()));
 
@@ -500,9 +500,45 @@ TEST(VTextConverter, ScopedConverterInAnyCharset)
     EXPECT_EQ(2400u, large.GetSize());
     EXPECT_EQ(big, Decode(Bytes(large.GetCPointer(), large.GetCPointer() + large.GetSize()), VTC_UTF_32_SMALLENDIAN));
 
-    StStringConverter<char> none(VString("x"), static_cast<CharSet>(50));
+    StStringConverter<char> none(VString("x"), 50);
     EXPECT_FALSE(none.IsOK());
     EXPECT_EQ(0u, none.GetSize());
+}
+
+TEST(VTextConverter, ScopedConverterCopiesAndMovesKeepTheirCharset)
+{
+    auto bytes = [](const StStringConverter<char>& c) { return std::string(c.GetCPointer(), c.GetSize()); };
+    const std::u16string longText(600, u'\u00e9');  // past the inline room, on the heap
+    for (const std::u16string& text : {std::u16string(u"caf\u00e9"), longText}) {
+        SCOPED_TRACE(text.size());
+        StStringConverter<char> original(Str(text), VTC_ISO_8859_1);
+        const std::string expected = bytes(original);
+        ASSERT_EQ(text.size(), expected.size());
+
+        StStringConverter<char> copy(original);
+        EXPECT_TRUE(copy.IsOK());
+        EXPECT_EQ(expected, bytes(copy));
+        EXPECT_NE(copy.GetCPointer(), original.GetCPointer());
+        // The copy converts again in the same charset, the original is untouched.
+        EXPECT_EQ(std::string("\xE8"), std::string(copy.ConvertString(Str(u"\u00e8"))));
+        EXPECT_EQ(expected, bytes(original));
+
+        StStringConverter<char> moved(std::move(original));
+        EXPECT_TRUE(moved.IsOK());
+        EXPECT_EQ(expected, bytes(moved));
+        EXPECT_EQ(std::string("\xE8"), std::string(moved.ConvertString(Str(u"\u00e8"))));
+        // The source gave its converter away: nothing produced, and no
+        // conversion passes for a success.
+        EXPECT_EQ(0u, original.GetSize());
+        EXPECT_FALSE(original.IsOK());
+        EXPECT_STREQ("", original.ConvertString(Str(u"abc")));
+        EXPECT_FALSE(original.IsOK());
+    }
+
+    StStringConverter<char> dumped(Str(u"abc"), VTC_UTF_8);
+    VString dump;
+    dumped.DebugDump(dump);
+    EXPECT_EQ(u"3 bytes converted, ok", std::u16string(dump.GetCPointer(), static_cast<size_t>(dump.GetLength())));
 }
 
 // The registry's first use made by several threads at once. It runs in a

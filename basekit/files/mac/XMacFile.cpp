@@ -149,6 +149,11 @@ VError XMacFile::MoveToTrash() const
     return CocoaErrorFromErrno(MoveItemToTrash(_Text(fPosixPath)), false);
 }
 
+VError XMacFile::ReplaceContent(const void* data, size_t size) const
+{
+    return PosixErrorFromErrno(ReplaceFileContent(_Text(fPosixPath), data, size));
+}
+
 VError XMacFile::_MakeOutFile(const VFilePath& dest, VFileSystem* fileSystem, VFile** out) const
 {
     if (out)
@@ -162,7 +167,8 @@ VError XMacFile::_CopyOrMove(const VFilePath& dest, VFileSystem* fileSystem, VFi
     if (out)
         *out = nullptr;
     VFilePath destination(dest);
-    if (destination.IsFolder() && fOwner) {
+    const bool intoFolder = destination.IsFolder() && fOwner;
+    if (intoFolder) {
         VString name;
         fOwner->GetPathRef().GetName(name);
         destination.ToSubFile(name);
@@ -170,13 +176,24 @@ VError XMacFile::_CopyOrMove(const VFilePath& dest, VFileSystem* fileSystem, VFi
     char* to = AllocatePosixPathFromFilePath(destination);
     if (!to)
         return VE_MEMORY_FULL;
-    bool replace = (options & kCopyOverwrite) != 0;
-    FileOpResult result = move ? MoveFileItem(_Text(fPosixPath), to, replace)
-                               : CopyFileItem(_Text(fPosixPath), to, replace);
+    std::string target(to);
     FreePosixPath(to);
+    if (intoFolder) {
+        // Into a folder the file keeps its on-disk name byte for byte: a name
+        // that is not valid UTF-8, or not in composed form, would otherwise
+        // come out under another name.
+        const char* source = _Text(fPosixPath);
+        const char* slash = std::strrchr(source, '/');
+        target.erase(target.find_last_of('/') + 1).append(slash ? slash + 1 : source);
+    }
+    bool replace = (options & kCopyOverwrite) != 0;
+    FileOpResult result = move ? MoveFileItem(_Text(fPosixPath), target.c_str(), replace)
+                               : CopyFileItem(_Text(fPosixPath), target.c_str(), replace);
     if (!result)
         return CocoaErrorFromErrno(result.error, result.onSource);
-    return _MakeOutFile(destination, fileSystem, out);
+    if (out)
+        *out = intoFolder ? new VFile(target.c_str(), destination, fileSystem) : new VFile(destination, fileSystem);
+    return VE_OK;
 }
 
 VError XMacFile::Copy(const VFilePath& dest, VFileSystem* fileSystem, VFile** out, uint32_t options) const

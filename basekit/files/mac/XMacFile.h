@@ -120,6 +120,9 @@ public:
     VError Open(FileAccess access, uint32_t options, VFileDesc** outDesc) const;
     // A regular file or a symbolic link (a dangling one too); false for a folder.
     bool Exists() const;
+    // Replaces the file's content (a final link followed) by writing beside it
+    // and renaming over it once complete (ReplaceFileContent, FileOps.h).
+    VError ReplaceContent(const void* data, size_t size) const;
     // Unlinks; a missing file gives 'POSX' ENOENT.
     VError Delete() const;
     VError MoveToTrash() const;

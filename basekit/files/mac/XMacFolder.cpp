@@ -224,6 +224,26 @@ VError XMacFolder::CopyToNonExistingFolder(const VFolder& parent, const VString&
     return FileManagerError(err, (err == ENOENT || err == EACCES) && !Exists(true));
 }
 
+VError XMacFolder::CopyTree(const XMacFolder& target, bool contentsOnly, uint32_t options,
+                            FolderCopyFailure& failure) const
+{
+    FolderCopyOptions copyOptions;
+    copyOptions.replace = (options & 4) != 0;
+    copyOptions.goOn = (options & 8) != 0;
+    copyOptions.skipInvisibles = (options & 16) != 0;
+    if (contentsOnly) {
+        failure = CopyFolderContents(GetPosixPathCString(), target.GetPosixPathCString(), copyOptions);
+    } else {
+        std::string to = NoTrailingSlash(target.GetPosixPathCString());
+        size_t slash = to.find_last_of('/');
+        std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+        failure = CopyFolderInto(GetPosixPathCString(), parent.c_str(), to.c_str() + slash + 1, copyOptions);
+    }
+    if (failure.error == 0)
+        return 0;
+    return failure.isFolder ? PosixErrorFromErrno(failure.error) : FileManagerError(failure.error, failure.onSource);
+}
+
 VError XMacFolder::GetTimeAttributes(VTime* modified, VTime* created, VTime* accessed) const
 {
     return XMacFile::GetTimeAttributes(GetPosixPathCString(), true, modified, created, accessed);

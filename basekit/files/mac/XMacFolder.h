@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "basekit/BKitTypes.h"
+#include "basekit/platform/FolderOps.h"
 #include "basekit/text/VString.h"
 #include "basekit/values/VObject.h"
 
@@ -77,6 +78,13 @@ public:
     VError Rename(const VString& name, VFolder** outFolder) const;
     VError Move(const VFolder& parent, const VString* name, VFolder** outFolder) const;
     VError CopyToNonExistingFolder(const VFolder& parent, const VString& name) const;
+    // Copies this folder as target (a folder inside an existing folder), or
+    // with contentsOnly its content into the existing folder target, by the
+    // rules of CopyFolderInto (FolderOps.h) for the copy options (4 replace,
+    // 8 go on after a failing item, 16 leave invisible items out). The first
+    // failing item comes back in failure; the result is its native code
+    // ('POSX' for a folder, the file manager's 'COCO' for a file), else 0.
+    VError CopyTree(const XMacFolder& target, bool contentsOnly, uint32_t options, FolderCopyFailure& failure) const;
     VError GetTimeAttributes(VTime* modified, VTime* created, VTime* accessed) const;
     VError SetTimeAttributes(const VTime* modified, const VTime* created, const VTime* accessed) const;
     VError GetFolderAttributes(uint32_t& attributes) const;

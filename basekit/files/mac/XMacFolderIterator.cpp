@@ -16,6 +16,7 @@
 #include "basekit/files/VFolder.h"
 #include "basekit/files/mac/XMacFile.h"
 #include "basekit/platform/FileOps.h"
+#include "basekit/platform/FolderOps.h"
 #include "basekit/platform/PosixError.h"
 
 namespace bkit {
@@ -25,21 +26,21 @@ XMacFSObjectIterator::XMacFSObjectIterator(const VFolder* folder, uint32_t optio
     if (folder == nullptr)
         return;
     fFileSystem = folder->GetFileSystem();
-    fDir = opendir(folder->MAC_GetImpl().GetPosixPathCString());
-    if (fDir == nullptr)
+    int fd = OpenFolderPath(folder->MAC_GetImpl().GetPosixPathCString());
+    if (fd < 0)
         return;
-    std::string resolved;
-    if (GetPathOfDescriptor(dirfd(fDir), resolved) != 0 || resolved.size() + 2 > sizeof(fFolderText)) {
-        closedir(fDir);
-        fDir = nullptr;
+    fDir = fdopendir(fd);
+    if (fDir == nullptr) {
+        close(fd);
         return;
     }
-    if (resolved.empty() || resolved.back() != '/')
-        resolved.push_back('/');
-    std::memcpy(fFolderText, resolved.c_str(), resolved.size() + 1);
-    fFolderTextLength = resolved.size();
+    // A folder too deep for the system to name keeps the text it was given.
+    if (GetPathOfDescriptor(fd, fFolderText) != 0)
+        fFolderText = folder->MAC_GetImpl().GetPosixPathCString();
+    if (fFolderText.empty() || fFolderText.back() != '/')
+        fFolderText.push_back('/');
     VString hfs;
-    if (XMacFile::PosixFullPathToHFS(fFolderText, true, hfs))
+    if (XMacFile::PosixFullPathToHFS(fFolderText.c_str(), true, hfs))
         fFolderPath.FromFullPath(hfs, FPS_SYSTEM);
     else
         fFolderPath = folder->GetPathRef();
@@ -47,12 +48,11 @@ XMacFSObjectIterator::XMacFSObjectIterator(const VFolder* folder, uint32_t optio
     if (fFileSystem != nullptr) {
         fFileSystem->GetRoot(fRootPath);
         char* rootPosix = XMacFile::AllocatePosixPathFromFilePath(fRootPath);
-        if (rootPosix != nullptr && XMacFile::RealPath(rootPosix, true, fRootText, sizeof(fRootText))) {
-            fRootLength = std::strlen(fRootText);
-            if (fRootLength + 1 < sizeof(fRootText) && (fRootLength == 0 || fRootText[fRootLength - 1] != '/')) {
-                fRootText[fRootLength++] = '/';
-                fRootText[fRootLength] = 0;
-            }
+        char resolvedRoot[PATH_MAX + 1];
+        if (rootPosix != nullptr && XMacFile::RealPath(rootPosix, true, resolvedRoot, sizeof(resolvedRoot))) {
+            fRootText = resolvedRoot;
+            if (fRootText.empty() || fRootText.back() != '/')
+                fRootText.push_back('/');
         }
         XMacFile::FreePosixPath(rootPosix);
     }
@@ -71,12 +71,13 @@ bool XMacFSObjectIterator::_IsHiddenByFlag(const char* text) const
     return n == static_cast<ssize_t>(sizeof(flags)) && (flags & kFileFlagHidden) != 0;
 }
 
-bool XMacFSObjectIterator::GetNextPath(VFilePath& path, char* text, size_t size, bool* isFolder)
+bool XMacFSObjectIterator::GetNextPath(VFilePath& path, std::string& text, bool* isFolder)
 {
-    if (fDir == nullptr || text == nullptr || size == 0)
+    if (fDir == nullptr)
         return false;
     const bool wantInvisibles = (fOptions & 8) != 0;
     const bool resolveLinks = (fOptions & 16) != 0;
+    const int folderFD = dirfd(fDir);
     while (struct dirent* entry = readdir(fDir)) {
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
@@ -84,7 +85,7 @@ bool XMacFSObjectIterator::GetNextPath(VFilePath& path, char* text, size_t size,
         unsigned char type = entry->d_type;
         bool statKnown = false;
         if (type == DT_UNKNOWN) {
-            if (fstatat(dirfd(fDir), name, &fLastStat, AT_SYMLINK_NOFOLLOW) != 0)
+            if (fstatat(folderFD, name, &fLastStat, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;  // vanished
             statKnown = true;
             type = S_ISDIR(fLastStat.st_mode) ? DT_DIR : S_ISREG(fLastStat.st_mode) ? DT_REG
@@ -92,25 +93,20 @@ bool XMacFSObjectIterator::GetNextPath(VFilePath& path, char* text, size_t size,
         }
         if (type != DT_DIR && type != DT_REG && type != DT_LNK)
             continue;
-        size_t nameLength = std::strlen(name);
-        if (fFolderTextLength + nameLength + 1 > size)
-            continue;
-        std::memcpy(text, fFolderText, fFolderTextLength);
-        std::memcpy(text + fFolderTextLength, name, nameLength + 1);
-        std::memcpy(fLastName, name, std::min(nameLength + 1, sizeof(fLastName)));
-        fLastName[sizeof(fLastName) - 1] = 0;
+        text.assign(fFolderText).append(name);
 
         bool replaced = false;
         if (resolveLinks && type == DT_LNK) {
             if (!wantInvisibles && name[0] == '.')
                 continue;
-            char target[PATH_MAX];
-            if (realpath(text, target) == nullptr || std::strlen(target) + 2 > size)
-                continue;  // dangling or unreadable
+            // The target is reached through the folder's descriptor, so the
+            // length of the link's own path does not matter.
+            StFileDescriptor target(openat(folderFD, name, O_PATH | O_CLOEXEC));
             struct stat st;
-            if (stat(target, &st) != 0 || (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)))
+            if (!target.IsValid() || fstat(target.Get(), &st) != 0 || (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)))
+                continue;  // dangling, or neither a file nor a folder
+            if (GetPathOfDescriptor(target.Get(), text) != 0)
                 continue;
-            std::strcpy(text, target);
             fLastStat = st;
             statKnown = true;
             type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
@@ -119,30 +115,32 @@ bool XMacFSObjectIterator::GetNextPath(VFilePath& path, char* text, size_t size,
         if (!wantInvisibles) {
             if (name[0] == '.')
                 continue;
-            if (!statKnown && fstatat(dirfd(fDir), name, &fLastStat, AT_SYMLINK_NOFOLLOW) != 0)
+            if (!statKnown && fstatat(folderFD, name, &fLastStat, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;  // cannot be examined: invisible
             statKnown = true;
-            if (type != DT_LNK && _IsHiddenByFlag(text))
-                continue;
+            if (type != DT_LNK) {
+                std::string flagged = replaced ? text : "/proc/self/fd/" + std::to_string(folderFD) + "/" + name;
+                if (_IsHiddenByFlag(flagged.c_str()))
+                    continue;
+            }
         }
         const bool folder = type == DT_DIR;
         if (folder ? (fOptions & 2) == 0 : (fOptions & 4) == 0)
             continue;
-        if (fRootLength > 0) {
-            // A folder's own text may equal the root without its final '/'.
-            size_t length = std::strlen(text);
-            bool inside = std::strncmp(text, fRootText, fRootLength) == 0 ||
-                          (folder && length + 1 == fRootLength && std::strncmp(text, fRootText, length) == 0);
-            if (!inside)
-                continue;
-        }
-        if (!statKnown && folder && fstatat(dirfd(fDir), name, &fLastStat, AT_SYMLINK_NOFOLLOW) != 0)
+        if (folder && text.back() != '/')
+            text.push_back('/');
+        if (!fRootText.empty() && text.compare(0, fRootText.size(), fRootText) != 0)
+            continue;  // a link leading out of the file system
+        if (!statKnown && folder && fstatat(folderFD, name, &fLastStat, AT_SYMLINK_NOFOLLOW) != 0)
             fLastStat = {};
 
         if (replaced) {
             VString hfs;
-            if (!XMacFile::PosixFullPathToHFS(text, folder, hfs))
+            if (!XMacFile::PosixFullPathToHFS(text.c_str(), folder, hfs))
                 continue;
+            // A folder's path ends with ':' whatever the conversion gave.
+            if (folder && (hfs.IsEmpty() || hfs[hfs.GetLength() - 1] != u':'))
+                hfs.AppendUniChar(u':');
             path.FromFullPath(hfs, FPS_SYSTEM);
         } else {
             // The name below the folder's path; a ':' in a POSIX name is a
@@ -159,15 +157,8 @@ bool XMacFSObjectIterator::GetNextPath(VFilePath& path, char* text, size_t size,
         }
         if (!path.IsValid())
             continue;
-        if (fFileSystem != nullptr && fRootLength == 0 && !path.IsSameOrChildOf(fRootPath))
+        if (fFileSystem != nullptr && fRootText.empty() && !path.IsSameOrChildOf(fRootPath))
             continue;
-        if (folder) {
-            size_t length = std::strlen(text);
-            if (length + 1 < size && text[length - 1] != '/') {
-                text[length] = '/';
-                text[length + 1] = 0;
-            }
-        }
         if (isFolder)
             *isFolder = folder;
         return true;
@@ -178,10 +169,10 @@ bool XMacFSObjectIterator::GetNextPath(VFilePath& path, char* text, size_t size,
 VFile* XMacFileIterator::Next()
 {
     VFilePath path;
-    char text[1025];
-    if (!GetNextPath(path, text, sizeof(text)))
+    std::string text;
+    if (!GetNextPath(path, text))
         return nullptr;
-    return new VFile(text, path, fFileSystem);
+    return new VFile(text.c_str(), path, fFileSystem);
 }
 
 VError XMacFileIterator::GetTimeAttributes(const VFile* file, VTime* modified, VTime* created, VTime* accessed)
@@ -192,10 +183,10 @@ VError XMacFileIterator::GetTimeAttributes(const VFile* file, VTime* modified, V
 VFolder* XMacFolderIterator::Next()
 {
     VFilePath path;
-    char text[1024];
-    if (!GetNextPath(path, text, sizeof(text)))
+    std::string text;
+    if (!GetNextPath(path, text))
         return nullptr;
-    return new VFolder(text, path, fFileSystem);
+    return new VFolder(text.c_str(), path, fFileSystem);
 }
 
 VError XMacFolderIterator::GetTimeAttributes(const VFolder* folder, VTime* modified, VTime* created, VTime* accessed)

@@ -13,6 +13,8 @@
 //   regular files and symbolic links (pipes, sockets, devices) are never
 //   yielded. A dangling link is skipped with option 16, listed as a file
 //   without it.
+// - The folder is opened and read by descriptor, so entries are listed
+//   whatever the length of their paths (also past PATH_MAX).
 // - A folder that cannot be opened yields nothing; nothing is ever pushed.
 // - Order is the directory's; nothing sorts.
 #pragma once
@@ -22,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "basekit/files/VFilePath.h"
 #include "basekit/values/VObject.h"
@@ -41,9 +44,9 @@ public:
     XMacFSObjectIterator& operator=(const XMacFSObjectIterator&) = delete;
 
     // Advances to the next accepted entry: true with path and the on-disk
-    // text (NUL-terminated, truncated entries are skipped) set; isFolder tells
-    // the kind of what was accepted. False at the end or on a read error.
-    bool GetNextPath(VFilePath& path, char* text, size_t size, bool* isFolder = nullptr);
+    // text set, whatever their length; isFolder tells the kind of what was
+    // accepted. False at the end or on a read error.
+    bool GetNextPath(VFilePath& path, std::string& text, bool* isFolder = nullptr);
 
     // Status of the folder last accepted (of the target for a replaced link);
     // valid after GetNextPath answered true for a folder.
@@ -57,12 +60,9 @@ private:
 
     uint32_t fOptions;
     DIR* fDir = nullptr;
-    char fFolderText[1025] = {0};
-    size_t fFolderTextLength = 0;
+    std::string fFolderText;  // ends with '/'
     VFilePath fFolderPath;
-    char fLastName[256] = {0};
-    char fRootText[1025] = {0};
-    size_t fRootLength = 0;
+    std::string fRootText;  // ends with '/'; empty when unknown
     VFilePath fRootPath;
     struct stat fLastStat {};
 };

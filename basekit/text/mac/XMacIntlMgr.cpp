@@ -10,6 +10,7 @@
 #include "basekit/platform/TimeZone.h"
 #include "basekit/text/VIntlMgr.h"
 #include "basekit/text/VString.h"
+#include "basekit/text/mac/XMacTextConverter.h"
 #include "basekit/values/VDuration.h"
 #include "basekit/values/VTime.h"
 
@@ -258,6 +259,28 @@ void XMacIntlMgr::GetWeekDayName(int32_t day, bool shortName, VString& name)
     if (!LoadCalendarSymbols())
         return;
     AssignUTF16(name, (shortName ? fSymbols->fShortWeekdays : fSymbols->fWeekdays)[static_cast<size_t>(day)]);
+}
+
+// --- text converters ---
+
+// A converter that the platform could not open is given back at once: callers
+// fall back to a void converter of their own.
+VToUnicodeConverter* XMacIntlMgr::NewToUnicodeConverter(CharSet charSet)
+{
+    auto* converter = new XMacToUnicodeConverter(charSet);
+    if (converter->IsValid())
+        return converter;
+    converter->Release();
+    return nullptr;
+}
+
+VFromUnicodeConverter* XMacIntlMgr::NewFromUnicodeConverter(CharSet charSet)
+{
+    auto* converter = new XMacFromUnicodeConverter(charSet);
+    if (converter->IsValid())
+        return converter;
+    converter->Release();
+    return nullptr;
 }
 
 }  // namespace bkit

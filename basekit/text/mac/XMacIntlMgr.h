@@ -4,7 +4,7 @@
 // platform's locale services (basekit/platform/Locale*.h): the dialect's
 // locale, created on first use and kept, the month and weekday names, loaded
 // together on first use, case mapping, and the platform's date, time and
-// duration formatters.
+// duration formatters; and the factories of the platform's text converters.
 //
 // Contracts:
 // - One XMacIntlMgr belongs to one manager and thus to one task; it is not
@@ -29,6 +29,8 @@ class Locale;
 }
 
 class VString;
+class VToUnicodeConverter;
+class VFromUnicodeConverter;
 class VTime;
 class VDuration;
 
@@ -44,6 +46,11 @@ public:
     ~XMacIntlMgr();
 
     uint32_t GetDialectCode() const { return fDialect; }
+
+    // A platform converter for the charset, with one reference for the
+    // caller, or null when the platform does not convert it.
+    static VToUnicodeConverter* NewToUnicodeConverter(CharSet charSet);
+    static VFromUnicodeConverter* NewFromUnicodeConverter(CharSet charSet);
 
     // A new locale for the dialect's BCP 47 code (the root locale when the
     // dialect has none); never null.

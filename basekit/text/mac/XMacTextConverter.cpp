@@ -24,7 +24,7 @@ void PushPlatformError(int32_t status)
 TextEncoding XMacToUnicodeConverter::CharSetToTextEncoding(CharSet charSet)
 {
     const uint32_t unicode = platform::kTextEncodingUnicodeDefault;
-    switch (static_cast<int32_t>(charSet)) {
+    switch (charSet) {
         case -2: return platform::kTextEncodingMacRoman;
         case 2: return MakeTextEncoding(unicode, 0, 0);
         case 4: return MakeTextEncoding(unicode, 0, 3);
@@ -171,26 +171,6 @@ bool XMacFromUnicodeConverter::Convert(const UniChar* source, int sourceUnits, i
     }
     PushPlatformError(status);
     return false;
-}
-
-// --- factories ---
-
-VToUnicodeConverter* NewPlatformToUnicodeConverter(CharSet charSet)
-{
-    auto* converter = new XMacToUnicodeConverter(charSet);
-    if (converter->IsValid())
-        return converter;
-    converter->Release();
-    return nullptr;
-}
-
-VFromUnicodeConverter* NewPlatformFromUnicodeConverter(CharSet charSet)
-{
-    auto* converter = new XMacFromUnicodeConverter(charSet);
-    if (converter->IsValid())
-        return converter;
-    converter->Release();
-    return nullptr;
 }
 
 }  // namespace bkit

@@ -8,7 +8,9 @@
 // Contracts:
 // - A converter is made per request and used by one caller at a time. Check
 //   IsValid after construction: a charset the platform does not convert gives
-//   an invalid converter (the registry then hands out a void one).
+//   an invalid converter (the registry then hands out a void one). The
+//   factories XMacIntlMgr::NewToUnicodeConverter and NewFromUnicodeConverter
+//   do that check.
 // - Failures of the platform conversion push a native error 'CARB' with the
 //   platform status and return false, with nothing reported as consumed.
 // - Characters the charset cannot hold become "?" on the way out.
@@ -53,10 +55,5 @@ private:
     platform::TextEncoding fEncoding;
     platform::TextEncodingConverter* fInfo;
 };
-
-// Factories: a platform converter for the charset when the platform converts
-// it, else null. One reference for the caller.
-VToUnicodeConverter* NewPlatformToUnicodeConverter(CharSet charSet);
-VFromUnicodeConverter* NewPlatformFromUnicodeConverter(CharSet charSet);
 
 }  // namespace bkit

@@ -1,0 +1,116 @@
+// VLog4jMsgFileLogger.h - the log-file writer: one log4j-style line per entry, in split files.
+//
+// This file defines VLog4jMsgFileLogger, which writes the process logger's
+// entries into the numbered files "<log name>_<n>.txt" of one folder
+// (VSplitableLogFile), one line each:
+//   "<sequence> <local time> [<source>[.<sign>]] <LEVEL> - [<[code] >]<message> (<attributes>)"
+// formatted with "%llu %s [%s] %s - %s\n". Start registers the writer's
+// listener with the process logger (ILogger::GetProcessLogger); Stop removes
+// it, which flushes the logger first: everything logged before Stop reaches the
+// file and nothing is written after Stop returns.
+//
+// Start continues the highest contiguous number of the log name, appending to
+// it; a new log name starts with file 1. The folder is retained.
+//
+// Thread-safety: the writer's lock serialises Start, Stop, Flush, the
+// keep-count operations and the listener's Put (which runs on the logger's
+// task or a task that flushes the logger). Stop removes the listener before it
+// takes the writer's lock, so it never holds the writer's lock while it waits
+// for the logger's listener lock, which the logger's task holds while it waits
+// for the writer's lock in Put.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "basekit/runtime/ILogger.h"
+#include "basekit/runtime/VCriticalSection.h"
+#include "basekit/text/VString.h"
+#include "basekit/values/VObject.h"
+#include "basekit/values/VTime.h"
+
+namespace bkit {
+
+class VFilePath;
+class VFolder;
+class VSplitableLogFile;
+
+class VLog4jMsgFileLogger : public VObject {
+public:
+    static constexpr uint32_t kDefaultLevelMask = 0xF0;
+
+    // Receives the logger's batches for its writer; lives and dies with it.
+    class VLog4jLogListener : public VObject, public ILogListener {
+    public:
+        explicit VLog4jLogListener(VLog4jMsgFileLogger* writer) : fWriter(writer) {}
+        void Put(const std::vector<const VValueBag*>& bags) override;
+        // Never frees the listener: the writer owns it.
+        void DoOnRefCountZero() override {}
+
+    private:
+        VLog4jMsgFileLogger* fWriter;
+    };
+
+    VLog4jMsgFileLogger(VFolder* folder, const VString& logName);
+    // Stop, then releases the folder.
+    ~VLog4jMsgFileLogger() override;
+    VLog4jMsgFileLogger(const VLog4jMsgFileLogger&) = delete;
+    VLog4jMsgFileLogger& operator=(const VLog4jMsgFileLogger&) = delete;
+
+    // Needs a folder and a log name; continues the highest existing number
+    // (1 when there is none). A file that cannot be opened leaves it stopped.
+    virtual void Start();
+    void Start(int32_t number);
+    virtual void Stop();
+    virtual bool IsStarted() const;
+
+    void Flush();
+    // While paused, lines are dropped (and use no sequence numbers).
+    void Pause() { fPaused.store(true); }
+    void Resume() { fPaused.store(false); }
+    bool IsPaused() const { return fPaused.load(); }
+
+    // False while stopped; else the level's bit of the mask.
+    bool ShouldLog(EMessageLevel level) const;
+    static const char* GetMessageLevelName(EMessageLevel level);
+
+    void GetLogFolderPath(VFilePath& out) const;
+    void GetLogName(VString& out) const { out = fLogName; }
+    // The number of files kept; 0 while stopped, setting ignored while stopped.
+    void SetLogMaxNumberToKeep(int32_t count);
+    int32_t GetLogMaxNumberToKeep();
+    // The current file's name; empty while stopped.
+    void GetCurrentLogFileName(VString& out);
+
+    static void BuildLogFileName(const VString& logName, int32_t number, VString& out);
+
+    // Source, level and message of a line (see the file comment); a null bag
+    // gives level 4, the process's source and the message " ()".
+    static void GetLogInfosFromBag(const VValueBag* bag, VString& source, EMessageLevel& level, VString& message);
+
+    // Writes one line when started, not paused and the level is in the mask.
+    void Log(const VString& source, EMessageLevel level, const VString& message);
+    void Log(const char* source, EMessageLevel level, const char* message);
+
+private:
+    friend class VLog4jLogListener;
+
+    // The local time of a line, "YYYY-MM-DDTHH:MM:SS.mmm", computed once per
+    // millisecond.
+    const char* _CurrentTimeText();
+
+    mutable VCriticalSection fLock;
+    VTime fStartTime;
+    VFolder* fFolder = nullptr;
+    VString fLogName;
+    VSplitableLogFile* fFile = nullptr;
+    std::atomic<bool> fPaused{false};
+    uint32_t fLevelMask = kDefaultLevelMask;
+    VLog4jLogListener fListener;
+    // The cache of _CurrentTimeText (guarded by fLock).
+    uint64_t fTimeStamp = ~0ull;
+    char fTimeText[32] = {};
+};
+
+}  // namespace bkit

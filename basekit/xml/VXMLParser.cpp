@@ -1,0 +1,217 @@
+// VXMLParser.cpp - starting the library, one parse, and entity resolution from a folder.
+#include "basekit/xml/VXMLParser.h"
+
+#include <mutex>
+#include <new>
+
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLUniDefs.hpp>
+
+#include "basekit/files/IFile.h"
+#include "basekit/files/VFile.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VMemoryBuffer.h"
+#include "basekit/xml/IXMLHandler.h"
+#include "basekit/xml/SAX_Handlers.h"
+
+namespace bkit {
+
+namespace {
+
+std::mutex sInitMutex;
+int sInitCount = 0;
+
+const XMLCh kFromMemory[] = u"frommem";
+
+}  // namespace
+
+bool VXMLParser::Init()
+{
+    std::lock_guard<std::mutex> lock(sInitMutex);
+    if (sInitCount++ == 0)
+        xercesc::XMLPlatformUtils::Initialize();
+    return true;
+}
+
+void VXMLParser::DeInit()
+{
+    std::lock_guard<std::mutex> lock(sInitMutex);
+    if (sInitCount > 0 && --sInitCount == 0)
+        xercesc::XMLPlatformUtils::Terminate();
+}
+
+VXMLParser::~VXMLParser()
+{
+    if (fEntityFolder)
+        fEntityFolder->Release();
+}
+
+void VXMLParser::SetEntitiesLocalFolder(const VString& prefix, VFolder* folder)
+{
+    SetEntityFolderReference(&fEntityFolder, folder);
+    fEntityPrefix = prefix;
+}
+
+VFile* VXMLParser::ResolveEntity(const VString& systemID)
+{
+    return ResolveEntityFromFolder(fEntityPrefix, fEntityFolder, systemID);
+}
+
+VFile* VXMLParser::ResolveEntityFromFolder(const VString& prefix, VFolder* folder, const VString& systemID)
+{
+    if (!folder || (!prefix.IsEmpty() && !systemID.BeginsWith(prefix)))
+        return nullptr;
+    VString rest(systemID);
+    if (!prefix.IsEmpty()) {
+        VIndex at = rest.Find(prefix);
+        if (at <= 0)
+            return nullptr;
+        rest.Remove(at, prefix.GetLength());
+    }
+    // An entity must stay inside its folder: an empty step climbs in the
+    // internal path form and ".." climbs in both forms, so either refuses the
+    // id, as does a ':' that would become a separator.
+    std::vector<VString> steps;
+    rest.GetSubStrings('/', steps, true);
+    if (steps.empty())
+        return nullptr;
+    for (const VString& step : steps) {
+        if (step.IsEmpty() || step.EqualToUSASCIICString("..") || step.FindUniChar(':') > 0)
+            return nullptr;
+    }
+    rest.Exchange('/', ':');
+    VFilePath path(folder->GetPath(), rest, FPS_SYSTEM);
+    if (!path.IsValid() || path.IsEmpty() || !path.IsFile() || !path.IsChildOfRawPath(folder->GetPath()))
+        return nullptr;
+    return new VFile(path, folder->GetFileSystem());
+}
+
+// Throws what the library throws; every caller runs it inside Guarded below.
+template <class Source>
+bool VXMLParser::_Parse(Source& source, IXMLHandler* handler, uint32_t options)
+{
+    using namespace xercesc;
+    // Outlives the parser, which keeps a pointer to it.
+    SecurityManager security;
+    security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
+    SAXParser parser;
+    if (options & XML_ValidateAlways)
+        parser.setValidationScheme(SAXParser::Val_Always);
+    else if (options & XML_ValidateNever)
+        parser.setValidationScheme(SAXParser::Val_Never);
+    else
+        parser.setValidationScheme(SAXParser::Val_Auto);
+
+    bool namespaces = (options & XML_DoNamespaces) != 0;
+    parser.setDoSchema(false);
+    if ((options & XML_DoSchema) && !(options & XML_ValidateNever)) {
+        parser.setDoSchema(true);
+        if (!fExternalSchemaLocation.IsEmpty())
+            parser.setExternalSchemaLocation(fExternalSchemaLocation.GetCPointer());
+        namespaces = true;
+        if (!fExternalNoNamespaceSchemaLocation.IsEmpty())
+            parser.setExternalNoNamespaceSchemaLocation(fExternalNoNamespaceSchemaLocation.GetCPointer());
+    }
+    parser.setDoNamespaces(namespaces);
+    parser.setLoadExternalDTD((options & XML_LoadExternalDTD) != 0);
+
+    // Untrusted documents: entities come only through the handlers'
+    // resolution (an entity folder), never from the library's own look-up of
+    // paths and URLs, and their expansion is bounded.
+    parser.setDisableDefaultEntityResolution(true);
+    parser.setSecurityManager(&security);
+
+    fReportDefaultedAttributes = (options & XML_ReportDefaultedAttributes) != 0;
+    SAX_Handlers adapter(&parser, this, handler);
+    parser.installAdvDocHandler(&adapter);
+    parser.setErrorHandler(&adapter);
+    parser.setEntityResolver(&adapter);
+    // The adapter goes before the parser: unhook it first, thrown or not.
+    struct Unhook {
+        SAXParser& fParser;
+        SAX_Handlers& fAdapter;
+        ~Unhook()
+        {
+            fParser.removeAdvDocHandler(&fAdapter);
+            fParser.setErrorHandler(nullptr);
+            fParser.setEntityResolver(nullptr);
+        }
+    } unhook{parser, adapter};
+    parser.parse(source);
+    return parser.getErrorCount() == 0;
+}
+
+namespace {
+
+// Runs one step of a parse that may throw out of the library (building input
+// sources, the parse itself); every throw becomes an error record and false.
+template <class Step>
+bool Guarded(const XMLCh* systemID, Step step)
+{
+    try {
+        return step();
+    } catch (const xercesc::OutOfMemoryException&) {
+        _ThrowError(VE_MEMORY_FULL);
+    } catch (const xercesc::XMLException& e) {
+        PushXMLError(VE_XML_FATAL_ERROR, VString(e.getMessage() ? e.getMessage() : u""), systemID, nullptr, 0, 0);
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool VXMLParser::Parse(IFile* file, IXMLHandler* handler, uint32_t options)
+{
+    if (!file)
+        return false;
+    StXMLParserInit library;
+    VString path;
+    file->GetPlatformPath(path, FPS_POSIX);
+    if (dynamic_cast<VFile*>(file)) {
+        return Guarded(path.GetCPointer(), [&] {
+            xercesc::LocalFileInputSource source(path.GetCPointer());
+            return _Parse(source, handler, options);
+        });
+    }
+    VMemoryBuffer<> content;
+    if (file->GetContent(content) != VE_OK)
+        return false;
+    return Guarded(path.GetCPointer(), [&] {
+        xercesc::MemBufInputSource source(static_cast<const XMLByte*>(content.GetDataPtr()), content.GetDataSize(),
+                                          path.GetCPointer(), false);
+        return _Parse(source, handler, options);
+    });
+}
+
+bool VXMLParser::Parse(const void* data, size_t size, IXMLHandler* handler, uint32_t options)
+{
+    StXMLParserInit library;
+    static const XMLByte kNothing = 0;
+    return Guarded(kFromMemory, [&] {
+        xercesc::MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
+                                          kFromMemory, false);
+        return _Parse(source, handler, options);
+    });
+}
+
+bool VXMLParser::Parse(const VString& text, IXMLHandler* handler, uint32_t options)
+{
+    StXMLParserInit library;
+    return Guarded(kFromMemory, [&] {
+        xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.GetCPointer()),
+                                          static_cast<XMLSize_t>(text.GetLength()) * sizeof(UniChar), kFromMemory,
+                                          false);
+        source.setEncoding(xercesc::XMLUni::fgUTF16LEncodingString);
+        return _Parse(source, handler, options);
+    });
+}
+
+}  // namespace bkit

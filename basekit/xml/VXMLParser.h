@@ -1,0 +1,127 @@
+// VXMLParser.h - reading XML documents into a stack of handlers.
+//
+// This file defines VXMLParser, which parses an XML document from a file, a
+// byte buffer or a string with the SAX parser of xerces-c and hands its events
+// to IXMLHandler objects (see IXMLHandler.h), and the option flags of a parse.
+//
+// Contracts:
+// - The library is started and stopped through Init and DeInit, which are
+//   counted: the first Init starts it, the last DeInit stops it. Every
+//   long-lived owner of a parser calls Init when built and DeInit when
+//   destroyed. A parse holds one count of its own for its length, so that a
+//   parse never runs on a stopped library and no object of the library outlives
+//   the parse.
+// - Untrusted input is safe to parse: external entities (DTDs, entity files)
+//   are read only from the entity folder given to the parser or the handler,
+//   never from elsewhere on disk or from the network; entity expansion is
+//   bounded, so an exponentially expanding document fails with 'xmlc' 3.
+// - Parse answers true when the document was read without error. Every failure
+//   is pushed on the calling task's error stack ('xmlc' 2 or 3 with the
+//   parameters "message", "systemID", "publicID", "line" and "column"; 'bkit'
+//   100 when memory ran out); nothing is thrown to the caller.
+// - A parser serves any number of parses one after the other, on one task at a
+//   time. The root handler is retained for the parse and kept by its creator.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "basekit/BKitTypes.h"
+#include "basekit/text/VString.h"
+#include "basekit/values/VObject.h"
+
+namespace bkit {
+
+class IFile;
+class IXMLHandler;
+class VFile;
+class VFolder;
+
+// Option flags of every Parse.
+enum XMLParseOptions : uint32_t {
+    XML_ValidateAlways = 1,
+    // Only when XML_ValidateAlways is clear; with both clear a document with a
+    // grammar is validated.
+    XML_ValidateNever = 2,
+    XML_DoNamespaces = 4,
+    // The external DTD is loaded, from the entity folder only.
+    XML_LoadExternalDTD = 8,
+    // Attributes the document does not specify (defaulted by the DTD) are
+    // reported too.
+    XML_ReportDefaultedAttributes = 16,
+    // Schema processing, only when XML_ValidateNever is clear; switches
+    // namespaces on.
+    XML_DoSchema = 32,
+};
+
+// Most entity expansions one document may perform.
+constexpr size_t kXMLEntityExpansionLimit = 50000;
+
+class VXMLParser : public VObject {
+public:
+    VXMLParser() = default;
+    ~VXMLParser() override;
+    VXMLParser(const VXMLParser&) = delete;
+    VXMLParser& operator=(const VXMLParser&) = delete;
+
+    // The file's POSIX path is the document's system id. A VFile is read by
+    // the library itself; any other IFile is read whole first (false, with the
+    // file layer's error, when that fails; the handler then gets nothing).
+    bool Parse(IFile* file, IXMLHandler* handler, uint32_t options);
+    // The bytes, system id "frommem"; the encoding is detected from them.
+    bool Parse(const void* data, size_t size, IXMLHandler* handler, uint32_t options);
+    // The string's UTF-16 units, system id "frommem"; an encoding named by the
+    // text's XML declaration is overridden.
+    bool Parse(const VString& text, IXMLHandler* handler, uint32_t options);
+
+    // Retains the new folder before releasing the old one; copies the prefix.
+    void SetEntitiesLocalFolder(const VString& prefix, VFolder* folder);
+    // ResolveEntityFromFolder with this parser's prefix and folder.
+    VFile* ResolveEntity(const VString& systemID);
+
+    // The file for a system id that begins with prefix (compared without case
+    // or accent sensitivity), the rest taken as a '/' path relative to folder.
+    // Null without folder, without the prefix, or when the rest is empty, holds
+    // an empty or ".." step or names a folder. Existence is not tested. One
+    // reference for the caller.
+    static VFile* ResolveEntityFromFolder(const VString& prefix, VFolder* folder, const VString& systemID);
+
+    // Schema locations given to schema processing (XML_DoSchema); empty: none.
+    void SetExternalSchemaLocation(const VString& location) { fExternalSchemaLocation = location; }
+    void SetExternalNoNamespaceSchemaLocation(const VString& location)
+    {
+        fExternalNoNamespaceSchemaLocation = location;
+    }
+    const VString& GetExternalSchemaLocation() const { return fExternalSchemaLocation; }
+    const VString& GetExternalNoNamespaceSchemaLocation() const { return fExternalNoNamespaceSchemaLocation; }
+
+    // Whether the running parse reports defaulted attributes.
+    bool GetReportDefaultedAttributes() const { return fReportDefaultedAttributes; }
+
+    // Counted start and stop of the library; any thread. Init always answers true.
+    static bool Init();
+    static void DeInit();
+
+private:
+    // Declared here, defined with the adapter: keeps the library's types out of
+    // this header.
+    template <class Source>
+    bool _Parse(Source& source, IXMLHandler* handler, uint32_t options);
+
+    VString fEntityPrefix;
+    VFolder* fEntityFolder = nullptr;
+    bool fReportDefaultedAttributes = false;
+    VString fExternalSchemaLocation;
+    VString fExternalNoNamespaceSchemaLocation;
+};
+
+// Holds one count of the library for a scope.
+class StXMLParserInit {
+public:
+    StXMLParserInit() { VXMLParser::Init(); }
+    ~StXMLParserInit() { VXMLParser::DeInit(); }
+    StXMLParserInit(const StXMLParserInit&) = delete;
+    StXMLParserInit& operator=(const StXMLParserInit&) = delete;
+};
+
+}  // namespace bkit

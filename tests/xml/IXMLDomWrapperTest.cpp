@@ -1,0 +1,289 @@
+// IXMLDomWrapperTest.cpp - DOM documents through handles: parse, navigate, edit, serialize, replay.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include <xercesc/framework/MemBufFormatTarget.hpp>
+
+#include "basekit/files/VFile.h"
+#include "basekit/files/VURL.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "basekit/values/VBlob.h"
+#include "basekit/values/VDuration.h"
+#include "basekit/values/VScalars.h"
+#include "basekit/xml/IXMLDomWrapper.h"
+#include "basekit/xml/VXMLParser.h"
+#include "support/TempFolder.h"
+#include "xml/XMLTestSupport.h"
+
+namespace bkit::test {
+namespace {
+
+using DOM = IXMLDomWrapper;
+
+// Holds the library and one document for a test.
+class IXMLDomWrapperTest : public TempFolderTest {
+protected:
+    void TearDown() override
+    {
+        if (fDocument)
+            DOM::ReleaseNode(fDocument);
+    }
+    XMLDOMNode Load(const std::string& xml)
+    {
+        fDocument = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+        return fDocument;
+    }
+    std::string BlobText(const VBlob& blob, size_t size)
+    {
+        std::string bytes(size, '\0');
+        EXPECT_EQ(VE_OK, blob.GetData(bytes.data(), size, 0));
+        return bytes;
+    }
+
+    StXMLParserInit fLibrary;
+    XMLDOMNode fDocument = nullptr;
+};
+
+std::string Text(const VString& s) { return to_string(s); }
+
+TEST_F(IXMLDomWrapperTest, NavigatesAndReadsTypedValues)
+{
+    XMLDOMNode doc = Load("<?xml version=\"1.0\"?><root a=\"1\"><b>true</b><n>-42</n><r>2.5</r>"
+                          "<c><![CDATA[<x>]]></c><d>P1DT2H</d><empty/></root>");
+    ASSERT_TRUE(doc);
+    XMLDOMElement root = DOM::GetRootNodeElement(doc);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(DOM::GetNodeDocument(DOM::GetNodeFromNodeElement(root)), DOM::GetNodeDocument(doc));
+    EXPECT_EQ(doc, DOM::GetNodeFromNodeDocument(DOM::GetNodeDocument(doc)));
+    VString name;
+    DOM::GetNodeElementName(root, name);
+    EXPECT_EQ("root", Text(name));
+    ASSERT_EQ(6, DOM::GetNumberOfChildrenNodes(DOM::GetNodeFromNodeElement(root)));
+    EXPECT_EQ(nullptr, DOM::GetChildNode(DOM::GetNodeFromNodeElement(root), 6));
+
+    auto child = [&](int i) { return DOM::GetNodeElement(DOM::GetChildNode(DOM::GetNodeFromNodeElement(root), i)); };
+    EXPECT_TRUE(DOM::GetNodeElementValueBoolean(child(0)));
+    EXPECT_EQ(-42, DOM::GetNodeElementValueLong(child(1)));
+    EXPECT_DOUBLE_EQ(2.5, DOM::GetNodeElementValueReal(child(2)));
+    VString text;
+    DOM::GetNodeElementCDATA(child(3), text);
+    EXPECT_EQ("<x>", Text(text));
+    DOM::GetNodeElementCDATA(child(1), text);
+    EXPECT_TRUE(text.IsEmpty());
+    VDuration duration;
+    DOM::GetNodeElementValueDuration(child(4), duration);
+    EXPECT_EQ(26 * 3600 * 1000LL, duration.ConvertToMilliseconds());
+    DOM::GetNodeElementValueString(child(5), text);
+    EXPECT_TRUE(text.IsEmpty());
+    EXPECT_EQ(0, DOM::GetNodeElementValueLong(child(5)));
+
+    EXPECT_TRUE(DOM::GetNodeElementAttribute(root, VString("a"), text));
+    EXPECT_EQ("1", Text(text));
+    EXPECT_FALSE(DOM::GetNodeElementAttribute(root, VString("missing"), text));
+    // The text child of an element is no element.
+    EXPECT_EQ(nullptr, DOM::GetNodeElement(DOM::GetChildNode(DOM::GetNodeFromNodeElement(child(0)), 0)));
+}
+
+TEST_F(IXMLDomWrapperTest, DocumentURLAndClones)
+{
+    std::string xml = "<r><c>text</c></r>";
+    VString fileID("file:///tmp/a b.xml");
+    fDocument = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size(), &fileID);
+    ASSERT_TRUE(fDocument);
+    VURL url;
+    ASSERT_TRUE(DOM::GetDocumentURL(fDocument, url));
+    VString text;
+    url.GetAbsoluteURL(text, true);
+    EXPECT_EQ("file:///tmp/a%20b.xml", Text(text));  // taken as text still to be encoded
+
+    XMLDOMDocument clone = DOM::CloneNodeDocument(DOM::GetNodeFromNodeElement(DOM::GetRootNodeElement(fDocument)));
+    ASSERT_TRUE(clone);
+    XMLDOMNode cloneNode = DOM::GetNodeFromNodeDocument(clone);
+    EXPECT_NE(fDocument, cloneNode);
+    ASSERT_TRUE(DOM::GetDocumentURL(cloneNode, url));
+    DOM::GetNodeElementValueString(
+        DOM::GetNodeElement(DOM::GetChildNode(DOM::GetNodeFromNodeElement(DOM::GetRootNodeElement(cloneNode)), 0)),
+        text);
+    EXPECT_EQ("text", Text(text));
+    DOM::ReleaseNode(cloneNode);
+
+    // The default system id "Blob" makes no valid URL.
+    XMLDOMNode blob = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+    ASSERT_TRUE(blob);
+    EXPECT_FALSE(DOM::GetDocumentURL(blob, url));
+    DOM::ReleaseNode(blob);
+}
+
+TEST_F(IXMLDomWrapperTest, MalformedBufferGivesNullAndAnError)
+{
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(nullptr, Load("<root><open></root>"));
+    EXPECT_EQ(VE_XML_FATAL_ERROR, errors.GetLastError());
+    EXPECT_EQ(nullptr, Load(""));
+}
+
+TEST_F(IXMLDomWrapperTest, ExternalEntitiesAreNotReadAndExpansionIsBounded)
+{
+    ASSERT_TRUE(fTemp.WriteFile("secret.ent", "SECRET"));
+    StErrorContextInstaller errors(false, true);
+    std::string xml = "<!DOCTYPE r [<!ENTITY e SYSTEM \"" + fTemp.Path("secret.ent") + "\">]><r>&e;</r>";
+    XMLDOMNode doc = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+    if (doc) {
+        VBlobWithPtr blob;
+        size_t size = 0;
+        ASSERT_TRUE(DOM::SerializeToBlob(doc, &blob, 0, size, false));
+        EXPECT_EQ(std::string::npos, BlobText(blob, size).find("SECRET"));
+        DOM::ReleaseNode(doc);
+    }
+    std::string lolz = "<!DOCTYPE l [<!ENTITY a \"aaaaaaaaaa\">";
+    const char* names = "abcdefgh";
+    for (int i = 1; i < 8; ++i) {
+        lolz += std::string("<!ENTITY ") + names[i] + " \"";
+        for (int k = 0; k < 10; ++k)
+            lolz += std::string("&") + names[i - 1] + ";";
+        lolz += "\">";
+    }
+    lolz += "]><l>&h;</l>";
+    EXPECT_EQ(nullptr, Load(lolz));
+    EXPECT_EQ(VE_XML_FATAL_ERROR, errors.GetLastError());
+}
+
+TEST_F(IXMLDomWrapperTest, IDsAreFoundOnlyOnceRegistered)
+{
+    XMLDOMNode doc = Load("<r xmlns:p=\"urn:p\"><a id=\"one\"/><b p:id=\"two\"/><c p:key=\"three\"/></r>");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(nullptr, DOM::FindNodeElementByID(doc, VString("one")));
+    DOM::RegisterNodeIDs(doc);
+    VString name;
+    DOM::GetNodeElementName(DOM::FindNodeElementByID(doc, VString("one")), name);
+    EXPECT_EQ("a", Text(name));
+    DOM::GetNodeElementName(DOM::FindNodeElementByID(doc, VString("two")), name);
+    EXPECT_EQ("b", Text(name));
+    // Only attributes named id count.
+    EXPECT_EQ(nullptr, DOM::FindNodeElementByID(doc, VString("three")));
+
+    XMLDOMElement root = DOM::GetRootNodeElement(doc);
+    bool done = false;
+    XMLDOMElement added = DOM::AddNodeElement(root, VString("d"));
+    ASSERT_TRUE(DOM::SetNodeElementAttribute(added, VString("id"), VString("four"), false, &done));
+    EXPECT_TRUE(done);
+    EXPECT_EQ(added, DOM::FindNodeElementByID(doc, VString("four")));
+}
+
+TEST_F(IXMLDomWrapperTest, WritesValuesAttributesAndNamespacedElements)
+{
+    XMLDOMNode doc = Load("<r xmlns=\"urn:default\" xmlns:p=\"urn:p\"><old><x/></old></r>");
+    ASSERT_TRUE(doc);
+    XMLDOMElement root = DOM::GetRootNodeElement(doc);
+    ASSERT_TRUE(DOM::AddNodeElement(root, VString("n"), int32_t(7)));
+    ASSERT_TRUE(DOM::AddNodeElement(root, VString("p:f"), uint8_t(0)));
+    VLong eight(8);
+    ASSERT_TRUE(DOM::AddNodeElement(root, VString("v"), &eight));
+    VWord unsupported(1);
+    EXPECT_EQ(nullptr, DOM::AddNodeElement(root, VString("w"), &unsupported));
+
+    // A child element is replaced by the text.
+    XMLDOMElement old = DOM::GetNodeElement(DOM::GetChildNode(DOM::GetNodeFromNodeElement(root), 0));
+    ASSERT_TRUE(DOM::SetNodeElementValue(old, VString("plain")));
+    VString value;
+    DOM::GetNodeElementValueString(old, value);
+    EXPECT_EQ("plain", Text(value));
+    EXPECT_EQ(1, DOM::GetNumberOfChildrenNodes(DOM::GetNodeFromNodeElement(old)));
+
+    bool done = false;
+    ASSERT_TRUE(DOM::SetNodeElementAttribute(root, VString("p:attr"), VString("v1"), false, &done));
+    ASSERT_TRUE(DOM::SetNodeElementAttribute(root, VString("xml:lang"), VString("fr"), false, &done));
+    ASSERT_TRUE(DOM::SetNodeElementAttribute(root, VString("gone"), VString("x"), false, &done));
+    ASSERT_TRUE(DOM::SetNodeElementAttribute(root, VString("gone"), VString(""), true, &done));
+    EXPECT_TRUE(done);
+    EXPECT_FALSE(DOM::GetNodeElementAttribute(root, VString("gone"), value));
+
+    VBlobWithPtr blob;
+    size_t size = 0;
+    ASSERT_TRUE(DOM::SerializeToBlob(doc, &blob, 0, size, false));
+    std::string xml = BlobText(blob, size);
+    EXPECT_NE(std::string::npos, xml.find("<old>plain</old><n>7</n><p:f>false</p:f><v>8</v>")) << xml;
+    EXPECT_NE(std::string::npos, xml.find("p:attr=\"v1\"")) << xml;
+    EXPECT_NE(std::string::npos, xml.find("xml:lang=\"fr\"")) << xml;
+    // Elements created under a default namespace are in it: read back, the
+    // document keeps it without repeating a declaration on each child.
+    EXPECT_EQ(std::string::npos, xml.find("<n xmlns")) << xml;
+}
+
+TEST_F(IXMLDomWrapperTest, SerializedUTF8HasCarriageReturnsOnly)
+{
+    XMLDOMNode doc = Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><a>x</a><b>y</b></r>");
+    ASSERT_TRUE(doc);
+    VBlobWithPtr blob;
+    ASSERT_TRUE(blob.PutData("HEAD", 4, 0) == VE_OK);
+    size_t size = 0;
+    ASSERT_TRUE(DOM::SerializeToBlob(doc, &blob, 4, size, true));
+    std::string bytes = BlobText(blob, size + 4);
+    EXPECT_EQ("HEAD<?xml", bytes.substr(0, 9));
+    EXPECT_EQ(std::string::npos, bytes.find('\n'));
+    EXPECT_NE(std::string::npos, bytes.find("\r  <a>x</a>\r")) << bytes;
+
+    VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("out.xml")));
+    ASSERT_TRUE(fTemp.WriteFile("out.xml", "older and much longer content than the document"));
+    ASSERT_TRUE(DOM::WriteToFile(doc, *file, true));
+    EXPECT_EQ(bytes.substr(4), fTemp.ReadFile("out.xml"));
+}
+
+TEST_F(IXMLDomWrapperTest, LineEndConversionByEncoding)
+{
+    struct Case {
+        const char* encoding;
+        std::u16string text;  // written as units of the encoding's width
+        size_t width;
+        bool convert;
+        std::u16string expected;
+    } cases[] = {
+        {"UTF-8", u"a\r\nb\nc\rd", 1, true, u"a\rb\rc\rd"},
+        {"utf-16", u"a\r\nb\nc", 2, true, u"a\rb\rc"},
+        {"UCS-4", u"a\nb", 4, true, u"a\rb"},
+        {"ISO-8859-1", u"a\nb", 1, true, u"a\nb"},
+        {"UTF-8", u"a\nb", 1, false, u"a\nb"},
+    };
+    auto encode = [](const std::u16string& text, size_t width) {
+        std::string bytes;
+        for (char16_t c : text) {
+            uint32_t unit = c;
+            bytes.append(reinterpret_cast<const char*>(&unit), width);  // little-endian machine
+        }
+        return bytes;
+    };
+    for (const Case& c : cases) {
+        xercesc::MemBufFormatTarget target;
+        std::string in = encode(c.text, c.width);
+        target.writeChars(reinterpret_cast<const XMLByte*>(in.data()), in.size(), nullptr);
+        VBlobWithPtr blob;
+        size_t size = 0;
+        ASSERT_TRUE(DOM::CopyMemBufFormatTargetToBlob(
+            &blob, 0, size, reinterpret_cast<VXMLMemBufFormatTarget_opaque*>(&target), VString(c.encoding), c.convert));
+        EXPECT_EQ(encode(c.expected, c.width), BlobText(blob, size)) << c.encoding;
+    }
+}
+
+TEST_F(IXMLDomWrapperTest, ReplaysTreesIntoHandlers)
+{
+    XMLDOMNode doc = Load("<r a=\"1\"><?xml-stylesheet href=\"s.xsl\"?>t<c><![CDATA[d]]></c><!-- no --></r>");
+    ASSERT_TRUE(doc);
+    auto log = std::make_shared<EventLog>();
+    VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log, "#root"));
+    EXPECT_TRUE(DOM::Parse(doc, root.Get()));
+    EventLog expected = {"#root start r", "r attr a=1", "r style-start", "r style href=s.xsl", "r style-end",
+                         "r text t",      "r start c",  "c text d",      "c end c",            "r end r"};
+    EXPECT_EQ(expected, *log);
+    EXPECT_EQ(1, root->GetRefCount());
+
+    log->clear();
+    VRefPtr<RecordingHandler> refusing =
+        VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log, "#root", {"r"}));
+    EXPECT_FALSE(DOM::Parse(doc, refusing.Get()));
+    EXPECT_EQ(EventLog{"#root start r"}, *log);  // the refusal itself, nothing of r
+}
+
+}  // namespace
+}  // namespace bkit::test

@@ -1,0 +1,345 @@
+// VXMLParserTest.cpp - the SAX parse into handler stacks, its errors and its safety limits.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "basekit/files/VFile.h"
+#include "basekit/files/VFileError.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "basekit/xml/IXMLDomWrapper.h"
+#include "basekit/xml/IXMLHandler.h"
+#include "basekit/xml/VXMLParser.h"
+#include "support/TempFolder.h"
+#include "xml/XMLTestSupport.h"
+
+namespace bkit::test {
+namespace {
+
+struct ParseResult {
+    bool ok = false;
+    EventLog events;
+    VError lastError = 0;
+    int line = -1;
+    int column = -1;
+};
+
+ParseResult ParseBytes(const std::string& xml, uint32_t options = XML_ValidateNever, VFolder* entities = nullptr,
+                       std::set<std::string> refused = {})
+{
+    ParseResult result;
+    auto log = std::make_shared<EventLog>();
+    VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log, "#root", refused));
+    StErrorContextInstaller errors(false, true);
+    // Entities are resolved by the handler on top first: the root while the
+    // document type is read, then the parser for any element's handler.
+    VXMLParser parser;
+    if (entities) {
+        root->SetEntitiesLocalFolder(VString(""), entities);
+        parser.SetEntitiesLocalFolder(VString(""), entities);
+    }
+    result.ok = parser.Parse(xml.data(), xml.size(), root.Get(), options);
+    result.events = *log;
+    result.lastError = errors.GetLastError();
+    if (errors.GetContext() && !errors.GetContext()->GetErrors().empty()) {
+        const VErrorBase* last = errors.GetContext()->GetErrors().back();
+        result.line = ErrorParameter(last, "line");
+        result.column = ErrorParameter(last, "column");
+    }
+    // The stack released every handler it took.
+    EXPECT_EQ(1, root->GetRefCount());
+    return result;
+}
+
+TEST(VXMLParserTest, EventsReachTheHandlerStackInDocumentOrder)
+{
+    ParseResult r = ParseBytes(
+        "<?xml version=\"1.0\"?><doc a=\"1\" b='2'><item id=\"x\"/><group>t<leaf/>u</group></doc>");
+    ASSERT_TRUE(r.ok);
+    EventLog expected = {
+        "#root start doc", "doc attr a=1",      "doc attr b=2",   "doc start item", "item attr id=x",
+        "item end item",   "doc start group",   "group text t",   "group start leaf", "leaf end leaf",
+        "group text u",    "group end group",   "doc end doc",
+    };
+    EXPECT_EQ(expected, r.events);
+}
+
+TEST(VXMLParserTest, DefaultedAttributesOnlyWhenAsked)
+{
+    std::string xml = "<!DOCTYPE doc [<!ATTLIST doc d CDATA \"dflt\">]><doc a=\"1\"/>";
+    EXPECT_EQ((EventLog{"#root start doc", "doc attr a=1", "doc end doc"}), ParseBytes(xml).events);
+    EXPECT_EQ((EventLog{"#root start doc", "doc attr a=1", "doc attr d=dflt", "doc end doc"}),
+              ParseBytes(xml, XML_ValidateNever | XML_ReportDefaultedAttributes).events);
+}
+
+TEST(VXMLParserTest, LibraryStaysStartedWhileAnyOwnerHoldsIt)
+{
+    ASSERT_TRUE(VXMLParser::Init());
+    ASSERT_TRUE(VXMLParser::Init());
+    VXMLParser::DeInit();
+    // Still started: a DOM document (which needs the library outside any
+    // parse) can be made and released.
+    std::string xml = "<r/>";
+    XMLDOMNode document = IXMLDomWrapper::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+    EXPECT_TRUE(document);
+    IXMLDomWrapper::ReleaseNode(document);
+    VXMLParser::DeInit();
+    // A parse holds the library by itself.
+    EXPECT_TRUE(ParseBytes("<r/>").ok);
+}
+
+TEST(VXMLParserTest, RefusedElementSkipsItsWholeSubTreeAndKeepsTheStackBalanced)
+{
+    ParseResult r = ParseBytes("<doc><skip a=\"1\"><inner>x</inner><inner/></skip><kept>y</kept><skip/></doc>",
+                               XML_ValidateNever, nullptr, {"skip"});
+    ASSERT_TRUE(r.ok);
+    EventLog expected = {"#root start doc",  "doc start skip", "doc start kept", "kept text y",
+                         "kept end kept",    "doc start skip", "doc end doc"};
+    EXPECT_EQ(expected, r.events);
+}
+
+TEST(VXMLParserTest, NullHandlerSwallowsEverything)
+{
+    VRefPtr<VNullXMLHandler> handler = VRefPtr<VNullXMLHandler>::Adopt(new VNullXMLHandler);
+    VXMLParser parser;
+    std::string xml = "<a x='1'><b>text<c/></b></a>";
+    EXPECT_TRUE(parser.Parse(xml.data(), xml.size(), handler.Get(), 0));
+    EXPECT_EQ(1, handler->GetRefCount());
+}
+
+TEST(VXMLParserTest, TextAroundAnEntityReferenceArrivesInPieces)
+{
+    ParseResult r = ParseBytes("<t>first line\nsecond &amp; third\n<![CDATA[<raw>]]>end</t>");
+    ASSERT_TRUE(r.ok);
+    int pieces = 0;
+    for (const std::string& e : r.events)
+        pieces += e.rfind("t text ", 0) == 0;
+    EXPECT_GT(pieces, 1);
+    EXPECT_EQ("first line\nsecond & third\n<raw>end", JoinedText(r.events));
+}
+
+TEST(VXMLParserTest, StyleSheetInstructionBecomesStyleSheetCalls)
+{
+    struct Case {
+        const char* data;
+        EventLog expected;
+    } cases[] = {
+        {"type=\"text/xsl\" href=\"a.xsl\"",
+         {"#root style-start", "#root style type=text/xsl", "#root style href=a.xsl", "#root style-end"}},
+        {"type = 'text/xsl'  href= 'a.xsl'",
+         {"#root style-start", "#root style type=text/xsl", "#root style href=a.xsl", "#root style-end"}},
+        // Tokens end at every blank, inside quotes too.
+        {"title=\"two words\"", {"#root style-start", "#root style title=\"two", "#root style-end"}},
+    };
+    for (const Case& c : cases) {
+        ParseResult r = ParseBytes(std::string("<?xml-stylesheet ") + c.data + "?><doc/>");
+        ASSERT_TRUE(r.ok) << c.data;
+        r.events.resize(r.events.size() - 2);  // the document element
+        EXPECT_EQ(c.expected, r.events) << c.data;
+    }
+    // Other instructions do nothing.
+    ParseResult other = ParseBytes("<?other type=\"x\"?><doc/>");
+    EXPECT_EQ((EventLog{"#root start doc", "doc end doc"}), other.events);
+}
+
+TEST(VXMLParserTest, ErrorsArePushedWithTheirPosition)
+{
+    ParseResult broken = ParseBytes("<doc>\n  <open>\n</doc>");
+    EXPECT_FALSE(broken.ok);
+    EXPECT_EQ(VE_XML_FATAL_ERROR, broken.lastError);
+    EXPECT_EQ(3, broken.line);
+    EXPECT_GT(broken.column, 0);
+
+    ParseResult invalid = ParseBytes("<!DOCTYPE doc [<!ELEMENT doc EMPTY>]><doc><child/></doc>", XML_ValidateAlways);
+    EXPECT_FALSE(invalid.ok);
+    EXPECT_EQ(VE_XML_ERROR, invalid.lastError);
+
+    // The same document is fine when validation is off.
+    EXPECT_TRUE(ParseBytes("<!DOCTYPE doc [<!ELEMENT doc EMPTY>]><doc><child/></doc>", XML_ValidateNever).ok);
+
+    ParseResult empty = ParseBytes("");
+    EXPECT_FALSE(empty.ok);
+    EXPECT_EQ(VE_XML_FATAL_ERROR, empty.lastError);
+}
+
+TEST(VXMLParserTest, StringIsReadAsUTF16WhateverItsDeclarationSays)
+{
+    auto log = std::make_shared<EventLog>();
+    VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log, "#root"));
+    VString text("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><t>\u00e9\u4e2d</t>");
+    VXMLParser parser;
+    ASSERT_TRUE(parser.Parse(text, root.Get(), XML_ValidateNever));
+    EXPECT_EQ("\u00e9\u4e2d", JoinedText(*log));
+}
+
+TEST(VXMLParserTest, CharacterClasses)
+{
+    EXPECT_TRUE(IXMLHandler::WCharIsSpace(' '));
+    EXPECT_TRUE(IXMLHandler::WCharIsSpace(0x0C));
+    EXPECT_FALSE(IXMLHandler::WCharIsSpace(0x0B));
+    EXPECT_FALSE(IXMLHandler::WCharIsSpace(0xA0));
+    EXPECT_TRUE(IXMLHandler::IsXMLChar('a'));
+    EXPECT_TRUE(IXMLHandler::IsXMLChar(0x09));
+    EXPECT_FALSE(IXMLHandler::IsXMLChar(0x01));
+    EXPECT_FALSE(IXMLHandler::IsXMLChar(0xFFFF));
+    EXPECT_FALSE(IXMLHandler::IsXMLChar(0xD800));  // a lone surrogate half
+    EXPECT_FALSE(IXMLHandler::IsXMLChar(0));
+}
+
+// A file that is no VFile: its content comes from memory, or its read fails.
+class MemoryFile : public VObject, public IFile {
+public:
+    MemoryFile(std::string content, bool fails) : fContent(std::move(content)), fFails(fails) {}
+    VFilePath GetPath() const override { return VFilePath(VString("/memory/doc.xml"), FPS_POSIX); }
+    VFileSystem* GetFileSystem() const override { return nullptr; }
+    void GetPlatformPath(VString& out, FilePathStyle) const override { out = VString("/memory/doc.xml"); }
+    VString GetPathWithFileSystem() const override { return VString("/memory/doc.xml"); }
+    IFolder* RetainParentFolder(bool) const override { return nullptr; }
+    bool Exists() const override { return true; }
+    VError GetTimeAttributes(VTime*, VTime*, VTime*) const override { return VE_OK; }
+    VError GetContent(VMemoryBuffer<>& out) const override
+    {
+        if (fFails)
+            return _ThrowError(VE_FILE_CANNOT_READ);
+        out.SetSize(fContent.size());
+        out.SetDataSize(fContent.size());
+        std::memcpy(out.GetDataPtr(), fContent.data(), fContent.size());
+        return VE_OK;
+    }
+    VError GetData(void*, unsigned long, unsigned long*) const override { return VE_UNIMPLEMENTED; }
+    VError SetContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
+    VError AppendContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
+    VError Delete() const override { return VE_UNIMPLEMENTED; }
+    bool IsWritable() const override { return false; }
+    VError GetSize(long long* size) const override
+    {
+        *size = static_cast<long long>(fContent.size());
+        return VE_OK;
+    }
+    VError CopyTo(const VFile&, unsigned int) const override { return VE_UNIMPLEMENTED; }
+    VError CopyTo(const VFolder&, VFile**, unsigned int) const override { return VE_UNIMPLEMENTED; }
+
+private:
+    std::string fContent;
+    bool fFails;
+};
+
+TEST(VXMLParserTest, OtherFilesAreReadWholeFirst)
+{
+    auto log = std::make_shared<EventLog>();
+    VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log, "#root"));
+    VXMLParser parser;
+    VRefPtr<MemoryFile> file = VRefPtr<MemoryFile>::Adopt(new MemoryFile("<d>in memory</d>", false));
+    EXPECT_TRUE(parser.Parse(file.Get(), root.Get(), XML_ValidateNever));
+    EXPECT_EQ("in memory", JoinedText(*log));
+
+    log->clear();
+    StErrorContextInstaller errors(false, true);
+    VRefPtr<MemoryFile> unreadable = VRefPtr<MemoryFile>::Adopt(new MemoryFile("<d/>", true));
+    EXPECT_FALSE(parser.Parse(unreadable.Get(), root.Get(), XML_ValidateNever));
+    EXPECT_EQ(VE_FILE_CANNOT_READ, errors.GetLastError());
+    EXPECT_TRUE(log->empty());
+}
+
+class VXMLParserFileTest : public TempFolderTest {};
+
+TEST_F(VXMLParserFileTest, ParsesFilesAndReportsUnreadableOnes)
+{
+    ASSERT_TRUE(fTemp.WriteFile("doc.xml", "<doc><x>1</x></doc>"));
+    auto log = std::make_shared<EventLog>();
+    VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log, "#root"));
+    VXMLParser parser;
+    VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("doc.xml")));
+    EXPECT_TRUE(parser.Parse(file.Get(), root.Get(), XML_ValidateNever));
+    EXPECT_EQ("1", JoinedText(*log));
+
+    StErrorContextInstaller errors(false, true);
+    VRefPtr<VFile> missing = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("missing.xml")));
+    EXPECT_FALSE(parser.Parse(missing.Get(), root.Get(), XML_ValidateNever));
+    EXPECT_EQ(VE_XML_FATAL_ERROR, errors.GetLastError());
+}
+
+TEST_F(VXMLParserFileTest, EntitiesResolveOnlyInsideTheEntityFolder)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("ents"));
+    ASSERT_TRUE(fTemp.MakeFolder("ents/sub"));
+    ASSERT_TRUE(fTemp.WriteFile("ents/sub/part.ent", "inside"));
+    ASSERT_TRUE(fTemp.WriteFile("secret.ent", "SECRET"));
+    VRefPtr<VFolder> folder = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.FolderPath("ents")));
+
+    struct Case {
+        const char* prefix;
+        const char* systemID;
+        const char* expected;  // the relative path, or null for no file
+    } cases[] = {
+        {"", "sub/part.ent", "ents/sub/part.ent"},
+        {"res://", "RES://sub/part.ent", "ents/sub/part.ent"},
+        {"res://", "other://sub/part.ent", nullptr},
+        {"", "../secret.ent", nullptr},
+        {"", "sub/../../secret.ent", nullptr},
+        {"", "/etc/passwd", nullptr},
+        {"", "sub//part.ent", nullptr},
+        {"", "sub/", nullptr},
+        {"", "", nullptr},
+    };
+    for (const Case& c : cases) {
+        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(
+            VXMLParser::ResolveEntityFromFolder(VString(c.prefix), folder.Get(), VString(c.systemID)));
+        if (c.expected) {
+            ASSERT_TRUE(file) << c.systemID;
+            EXPECT_EQ(fTemp.FilePath(c.expected), file->GetPath()) << c.systemID;
+        } else {
+            EXPECT_FALSE(file) << c.systemID;
+        }
+    }
+    EXPECT_EQ(nullptr, VXMLParser::ResolveEntityFromFolder(VString(""), nullptr, VString("sub/part.ent")));
+
+    // Through a parse: the folder's entity is read, one outside it is not.
+    ParseResult r = ParseBytes("<!DOCTYPE doc [<!ENTITY in SYSTEM \"sub/part.ent\">]><doc>&in;</doc>",
+                               XML_ValidateNever, folder.Get());
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ("inside", JoinedText(r.events));
+
+    std::string outside = "<!DOCTYPE doc [<!ENTITY out SYSTEM \"../secret.ent\">]><doc>&out;</doc>";
+    EXPECT_EQ(std::string::npos, JoinedText(ParseBytes(outside, XML_ValidateNever, folder.Get()).events).find("SECRET"));
+}
+
+TEST_F(VXMLParserFileTest, NoEntityIsReadFromDiskWithoutAnEntityFolder)
+{
+    ASSERT_TRUE(fTemp.WriteFile("secret.ent", "SECRET"));
+    ASSERT_TRUE(fTemp.WriteFile("evil.dtd", "<!ENTITY leak \"SECRET\">"));
+    std::string path = fTemp.Path("secret.ent");
+    std::string cases[] = {
+        "<!DOCTYPE doc [<!ENTITY e SYSTEM \"" + path + "\">]><doc>&e;</doc>",
+        "<!DOCTYPE doc [<!ENTITY e SYSTEM \"file://" + path + "\">]><doc>&e;</doc>",
+        "<!DOCTYPE doc SYSTEM \"" + fTemp.Path("evil.dtd") + "\"><doc>&leak;</doc>",
+        "<!DOCTYPE doc [<!ENTITY % p SYSTEM \"" + fTemp.Path("evil.dtd") + "\"> %p;]><doc>&leak;</doc>",
+    };
+    for (const std::string& xml : cases) {
+        ParseResult r = ParseBytes(xml, XML_ValidateNever | XML_LoadExternalDTD);
+        EXPECT_EQ(std::string::npos, JoinedText(r.events).find("SECRET")) << xml;
+    }
+}
+
+TEST(VXMLParserTest, ExponentialEntityExpansionFails)
+{
+    std::string xml = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">";
+    xml += "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">";
+    for (int i = 2; i <= 9; ++i) {
+        std::string prev = "&lol" + std::to_string(i - 1) + ";";
+        xml += "<!ENTITY lol" + std::to_string(i) + " \"";
+        for (int k = 0; k < 10; ++k)
+            xml += prev;
+        xml += "\">";
+    }
+    xml += "]><lolz>&lol9;</lolz>";
+    ParseResult r = ParseBytes(xml);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(VE_XML_FATAL_ERROR, r.lastError);
+    EXPECT_LT(JoinedText(r.events).size(), 3u * 1000000u);
+}
+
+}  // namespace
+}  // namespace bkit::test
