@@ -268,7 +268,6 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
     bool stopped = false;
     if (!_AppendASCII("[", 1))
         err = VE_STRING_ALLOC_FAILED;
-    VJSONValue element;
     for (size_t i = 0; i < count && err == 0; ++i) {
         if (i > 0 && !_AppendASCII(",", 1)) {
             err = VE_STRING_ALLOC_FAILED;
@@ -279,8 +278,7 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
             err = VE_STRING_ALLOC_FAILED;
             break;
         }
-        array->GetAt(i, element);
-        err = _WriteValue(element);
+        err = _WriteValue(array->GetAt(i));
         if (err == 0 && shortForm) {
             if (fCount > kShortFormLimit)
                 stopped = true;
