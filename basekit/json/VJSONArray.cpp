@@ -176,10 +176,8 @@ bool VJSONArray::Push(const VJSONValue& value)
     if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || !_Admit(value))
         return false;
     try {
-        // Room grows geometrically: reserving one more each time copies the
-        // whole array on every push.
         if (fValues.size() == fValues.capacity())
-            fValues.reserve(std::max<size_t>(8, 2 * fValues.capacity()));
+            fValues.reserve(std::max<size_t>(4, fValues.capacity() * 2));
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
         return false;
@@ -338,33 +336,55 @@ VError VJSONArray::Clone(VJSONValue& out, VJSONCloner& cloner) const
 
 VError VJSONArray::GetString(VString& out, std::set<const VJSONArray*>* visited) const
 {
-    std::vector<VJSONValue> values;
-    GetValues(values);
-    if (values.empty()) {
+    if (GetCount() == 0) {
         out.Clear();
         return 0;
     }
     std::set<const VJSONArray*> ownSet;
     if (visited == nullptr)
         visited = &ownSet;
-    if (!visited->insert(this).second)
-        return VE_JSON_CYCLE;
 
+    // Nested arrays are walked with a stack of frames, not by recursion: each
+    // nested array is one part of its parent, its own elements joined inside.
+    struct Frame {
+        const VJSONArray* array;
+        std::vector<VJSONValue> values;
+        size_t next = 0;
+        bool first = true;
+    };
+    std::vector<Frame> stack;
     VError error = 0;
+    auto enter = [&](const VJSONArray* array) {
+        if (!visited->insert(array).second)
+            return VE_JSON_CYCLE;
+        stack.push_back(Frame{array, {}});
+        array->GetValues(stack.back().values);
+        return VError(0);
+    };
     VString result;
     VString part;
-    bool first = true;
-    for (const VJSONValue& element : values) {
-        error = element.GetString(part, visited);
-        if (error != 0)
-            break;
-        if (!first)
+    error = enter(this);
+    while (error == 0 && !stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.values.size()) {
+            // Side by side the same array may appear again, only not inside itself.
+            visited->erase(frame.array);
+            stack.pop_back();
+            continue;
+        }
+        const VJSONValue& element = frame.values[frame.next++];
+        if (!frame.first)
             result.AppendUniChar(u',');
-        result.AppendString(part);
-        first = false;
+        frame.first = false;
+        if (const VJSONArray* inner = element.GetArray()) {
+            error = enter(inner);
+        } else {
+            error = element.GetString(part, visited);
+            result.AppendString(part);
+        }
     }
-    // Side by side the same array may appear again, only not inside itself.
-    visited->erase(this);
+    for (const Frame& frame : stack)
+        visited->erase(frame.array);
     if (error == 0)
         out.FromString(result);
     return error;

@@ -236,7 +236,13 @@ private:
     // Takes the entry at position out of the table, moving later ones down.
     VJSONValue _TakeEntry(size_t position);
 
-    // Entries in insertion order; fIndex maps a name to its position there.
+    // Below this many properties names are searched in place, without index.
+    static constexpr size_t kLinearSearchLimit = 12;
+    // Records the name of the entry about to be appended at position.
+    void _AddToIndex(const VString& name, size_t position);
+
+    // Entries in insertion order; fIndex maps a name to its position there
+    // once the object has kLinearSearchLimit properties.
     std::vector<Entry> fProperties;
     Index fIndex;
     IJSONObject* fImplementation = nullptr;

@@ -12,6 +12,7 @@
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/json/VJSONValue.h"
+#include "basekit/runtime/VErrorContext.h"
 
 namespace bkit::Extension::CommandLineParser {
 
@@ -172,9 +173,17 @@ bool Argument<VJSONValue>::Append(VCommandLineParser&, VJSONValue& variable, con
         }
         return false;
     }
-    // JSON text reader: the value of other kinds is parsed from the text once
-    // VJSONValue can parse text; until then such a value is refused.
-    return false;
+    VJSONValue parsed;
+    VError error;
+    {
+        // The parser reports a refused value itself.
+        StErrorContextInstaller silent(false, true);
+        error = parsed.ParseFromString(text, false, false);
+    }
+    if (error != VE_OK)
+        return false;
+    variable = parsed;
+    return true;
 }
 
 void Argument<VJSONValue>::SetFlag(VJSONValue& variable)

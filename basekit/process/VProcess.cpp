@@ -10,7 +10,10 @@
 #include "basekit/files/VFileKind.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/BundleInfo.h"
+#include "basekit/bags/VValueBag.h"
 #include "basekit/runtime/ILocalizer.h"
+#include "basekit/runtime/VDebugMgr.h"
+#include "basekit/runtime/VLogger.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VSystem.h"
@@ -55,8 +58,10 @@ VProcess::~VProcess()
 {
     if (fInitialized)
         _DeInit();
-    // JSON class store, metrics manager, boot log listener, logger and
-    // file-system namespace: released here once those services exist.
+    // JSON class store, metrics manager and file-system namespace: released
+    // here once those services exist.
+    ReleaseRefCountable(&fBootLogListener);
+    ReleaseRefCountable(&fLogger);
     if (fIntlMgr) {
         fIntlMgr->Release();
         fIntlMgr = nullptr;
@@ -106,7 +111,11 @@ bool VProcess::_Init(uint32_t flags)
         fStartedTaskMgr = true;
     }
 
-    // Debug manager: VDebugMgr::Get()->Init() takes this place once it exists.
+    if (!VDebugMgr::Get()->GetMessagesEnabled()) {
+        if (!VDebugMgr::Get()->Init())
+            return false;
+        fStartedDebugMgr = true;
+    }
     // Progress manager: VProgressManager::Init() takes this place once it exists.
 
     if (!_Init_FileSystems())
@@ -115,9 +124,15 @@ bool VProcess::_Init(uint32_t flags)
     // JSON class store: the store named "zanth" is created here, with its root
     // classes added, once the class store exists.
 
-    // Process logger: with kInitCreateLogger the logger is created here, the
-    // boot log listener added to it and the logger started, once it exists.
-    (void)kInitCreateLogger;
+    if (flags & kInitCreateLogger) {
+        fLogger = new VLogger;
+        fBootLogListener = new VBootLogListener;
+        fLogger->AddLogListener(fBootLogListener);
+        ILogger::SetProcessLogger(fLogger);
+        if (!fProductName.IsEmpty())
+            ILogger::SetLogSourceIdentifier(GetLogSourceIdentifier());
+        fLogger->Start();
+    }
     return true;
 }
 
@@ -125,8 +140,16 @@ void VProcess::_DeInit()
 {
     if (sInstance == this)
         sInstance = nullptr;
-    // Process logger: stopped and released here once it exists.
-    // Debug manager: VDebugMgr::DeInit() takes this place once it exists.
+    if (fLogger != nullptr) {
+        fLogger->Stop();
+        if (ILogger::GetProcessLogger() == fLogger)
+            ILogger::SetProcessLogger(nullptr);
+        ReleaseRefCountable(&fLogger);
+    }
+    if (fStartedDebugMgr) {
+        fStartedDebugMgr = false;
+        VDebugMgr::Get()->DeInit();
+    }
     if (fStartedTaskMgr) {
         fStartedTaskMgr = false;
         VTaskMgr::DeInit();
@@ -144,9 +167,7 @@ void VProcess::_DeInit()
 
 bool VProcess::DoCheckSystemVersion(int32_t version)
 {
-    // OS version check: VSystem::IsSystemVersionOrAbove(version) takes this
-    // place once the system facade has it; this system counts as the newest.
-    bool ok = true;
+    bool ok = VSystem::IsSystemVersionOrAbove(version);
     if (!ok) {
         _ShowInitFailedNotice(VString(version == kRequiredSystemVersion ? "This application needs at least OS X 10.12"
                                                                         : "This application needs at least OS X 10.7"));
@@ -156,12 +177,7 @@ bool VProcess::DoCheckSystemVersion(int32_t version)
 
 void VProcess::_ShowInitFailedNotice(const VString& text)
 {
-    // System notice: VSystem::DisplayNotification (title "Initialization
-    // failed", no wait) takes this place once the system facade has it; until
-    // then the notice goes to standard error.
-    std::string bytes = "Initialization failed\n" + to_string(text) + "\n";
-    fwrite(bytes.data(), 1, bytes.size(), stderr);
-    fflush(stderr);
+    VSystem::DisplayNotification(VString("Initialization failed"), text, 0, nullptr);
 }
 
 bool VProcess::_CheckCaseInsensitiveInstallFolder()
@@ -239,6 +255,42 @@ void VProcess::QuitAsynchronously(const VString*)
         return;
     main->Kill();
     main->SetMessageQueueEvent();
+}
+
+ILogger* VProcess::GetLogger() const
+{
+    return fLogger;
+}
+
+ILogger* VProcess::GetLogger(EMessageLevel level) const
+{
+    return (fLogger != nullptr && fLogger->ShouldLog(level)) ? fLogger : nullptr;
+}
+
+void VProcess::CleanBootLogListener()
+{
+    if (fBootLogListener == nullptr)
+        return;
+    if (fLogger != nullptr) {
+        for (const VValueBag* bag : fBootLogListener->GetBags())
+            fLogger->LogBag(bag);
+        fLogger->RemoveLogListener(fBootLogListener);
+    }
+    ReleaseRefCountable(&fBootLogListener);
+}
+
+VBootLogListener::~VBootLogListener()
+{
+    for (const VValueBag* bag : fBags)
+        bag->Release();
+}
+
+void VBootLogListener::Put(const std::vector<const VValueBag*>& bags)
+{
+    for (const VValueBag* bag : bags) {
+        bag->Retain();
+        fBags.push_back(bag);
+    }
 }
 
 VString VProcess::GetLogSourceIdentifier() const

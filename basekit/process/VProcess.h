@@ -27,8 +27,10 @@
 
 #include <cstdint>
 #include <set>
+#include <vector>
 
 #include "basekit/files/mac/XMacFolder.h"
+#include "basekit/runtime/ILogger.h"
 #include "basekit/runtime/IMessageable.h"
 #include "basekit/runtime/VCriticalSection.h"
 #include "basekit/text/VString.h"
@@ -39,11 +41,14 @@ namespace bkit {
 
 class ILocalizer;
 class VActivityToken;
+class VBootLogListener;
 class VFile;
 class VFilePath;
 class VFolder;
 class VIntlMgr;
 class VJSONObject;
+class VLogger;
+class VValueBag;
 
 // Folder kinds of RetainFolder.
 constexpr OsType kProcessFolderBundle = MakeOsType("BNDL");
@@ -121,6 +126,14 @@ public:
     // The process's international manager (of the system's dialect), null
     // before Init and after a failed one. No reference.
     VIntlMgr* GetIntlMgr() const { return fIntlMgr; }
+
+    // The process logger (created by Init with kInitCreateLogger), or null. No
+    // reference. With a level, only when the logger would keep that level.
+    ILogger* GetLogger() const;
+    ILogger* GetLogger(EMessageLevel level) const;
+    // Hands every entry the boot log listener kept to the logger, then removes
+    // and releases the listener.
+    void CleanBootLogListener();
 
     // The localizer LocalizeString uses; set by the application, not owned.
     ILocalizer* GetLocalizer() const { return fLocalizer; }
@@ -207,6 +220,22 @@ private:
     // What this object started, so that it stops only that.
     bool fStartedFileKinds = false;
     bool fStartedTaskMgr = false;
+    bool fStartedDebugMgr = false;
+    VLogger* fLogger = nullptr;
+    VBootLogListener* fBootLogListener = nullptr;
+};
+
+// Keeps every log entry from start-up on (retained, oldest first).
+class VBootLogListener : public VObject, public ILogListener {
+public:
+    VBootLogListener() = default;
+    ~VBootLogListener() override;
+    void Put(const std::vector<const VValueBag*>& bags) override;
+    // The kept entries; the listener keeps its references.
+    const std::vector<const VValueBag*>& GetBags() const { return fBags; }
+
+private:
+    std::vector<const VValueBag*> fBags;
 };
 
 // A named busy marker: registered with the process while it lives.

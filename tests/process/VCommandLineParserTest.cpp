@@ -6,6 +6,8 @@
 
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONValue.h"
+#include "basekit/runtime/VErrorContext.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "support/TempFolder.h"
 
@@ -319,6 +321,29 @@ TEST(VCommandLineParser, ManPageAndJSONExports)
                           "\t}\n"
                           "}\n"),
               to_string(json));
+}
+
+TEST(VCommandLineParser, JSONValuesFollowTheVariablesKind)
+{
+    namespace Ext = Extension::CommandLineParser;
+    VCommandLineParser parser(Args({"p"}));
+    VJSONValue text{VString("old")};
+    EXPECT_TRUE(Ext::Argument<VJSONValue>::Append(parser, text, VString("{not json")));
+    EXPECT_TRUE(text.IsString());
+    VJSONValue flag(JSON_false);
+    EXPECT_TRUE(Ext::Argument<VJSONValue>::Append(parser, flag, VString("ON")));
+    EXPECT_EQ(JSON_true, flag.GetType());
+    EXPECT_TRUE(Ext::Argument<VJSONValue>::Append(parser, flag, VString("off")));
+    EXPECT_EQ(JSON_false, flag.GetType());
+    EXPECT_FALSE(Ext::Argument<VJSONValue>::Append(parser, flag, VString("maybe")));
+    VJSONValue any;
+    EXPECT_TRUE(Ext::Argument<VJSONValue>::Append(parser, any, VString("{\"a\": [1, 2]}")));
+    EXPECT_EQ(JSON_object, any.GetType());
+    // A refused text leaves no error behind: the parser reports it itself.
+    StErrorContextInstaller errors(true, true);
+    EXPECT_FALSE(Ext::Argument<VJSONValue>::Append(parser, any, VString("{broken")));
+    EXPECT_EQ(JSON_object, any.GetType());
+    EXPECT_EQ(VE_OK, errors.GetLastError());
 }
 
 TEST(VCommandLineParser, PathArgumentsAreResolved)

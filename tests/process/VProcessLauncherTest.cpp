@@ -12,6 +12,7 @@
 
 #include "basekit/process/VProcessLauncher.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
 
 namespace bkit {
@@ -29,30 +30,6 @@ std::vector<VString> List(std::initializer_list<const char*> texts)
         out.emplace_back(t);
     return out;
 }
-
-// Sets PATH for one test and puts the old value back.
-class StPath {
-public:
-    explicit StPath(const std::string& value)
-    {
-        const char* old = getenv("PATH");
-        fHad = old != nullptr;
-        if (fHad)
-            fOld = old;
-        setenv("PATH", value.c_str(), 1);
-    }
-    ~StPath()
-    {
-        if (fHad)
-            setenv("PATH", fOld.c_str(), 1);
-        else
-            unsetenv("PATH");
-    }
-
-private:
-    bool fHad = false;
-    std::string fOld;
-};
 
 TEST(VProcessLauncher, CommandLinesSplitIntoWords)
 {
@@ -112,7 +89,7 @@ TEST(VProcessLauncher, ExitStatusOfNormalAndSignalledEnds)
 TEST(VProcessLauncher, MissingProgramFailsWithoutStatus)
 {
     test::TempFolder temp;
-    StPath path(temp.Path());
+    test::StEnvironmentVariable path("PATH", temp.Path());
     for (const char* command : {"/no/such/program", "no-such-program-anywhere --flag"}) {
         SCOPED_TRACE(command);
         int32_t status = 12345;
@@ -130,7 +107,7 @@ TEST(VProcessLauncher, BareNamesAreFoundAlongPath)
     ASSERT_TRUE(temp.MakeFolder("first/greet"));  // a folder of that name is no program
     ASSERT_TRUE(temp.MakeFolder("second"));
     ASSERT_TRUE(temp.WriteFile("second/greet", "#!/bin/sh\necho \"found $1\"\n", 0755));
-    StPath path(":" + temp.Path("first") + ":" + temp.Path("second") + ":/usr/bin:/bin");
+    test::StEnvironmentVariable path("PATH", ":" + temp.Path("first") + ":" + temp.Path("second") + ":/usr/bin:/bin");
 
     VMemoryBuffer<> out;
     int32_t status = -1;

@@ -13,11 +13,13 @@
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/BundleInfo.h"
+#include "basekit/platform/SystemInfo.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/process/VProcessIPC.h"
 #include "basekit/process/mac/XPosixProcessIPC.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
+#include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
 
 namespace bkit {
@@ -221,6 +223,18 @@ TEST_F(ProcessTest, InitRunsItsStepsInOrderAndOnce)
     EXPECT_EQ(nullptr, VProcess::sInstance);
 }
 
+// The concatenated text of every notice file in the folder.
+std::string NoticesIn(const test::TempFolder& temp, const std::string& folder)
+{
+    std::string all;
+    for (int n = 0; n < 10; ++n) {
+        std::string text = temp.ReadFile(folder + "/notice-" + std::to_string(getpid()) + "-" + std::to_string(n) + ".json");
+        if (text != "<missing>")
+            all += text;
+    }
+    return all;
+}
+
 TEST_F(ProcessTest, CaseSensitiveInstallFolderIsRefused)
 {
     struct Case {
@@ -230,14 +244,19 @@ TEST_F(ProcessTest, CaseSensitiveInstallFolderIsRefused)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lowerCaseLink);
         test::TempFolder::RemoveTree(fTemp.Path("Sample.app"));
+        test::TempFolder::RemoveTree(fTemp.Path("notices"));
+        fTemp.MakeFolder("notices");
         MakeBundle("1.0", c.lowerCaseLink);
+        test::StEnvironmentVariable notices("BKIT_NOTICE_DIR", fTemp.Path("notices"));
         ProbeProcess process;
-        testing::internal::CaptureStderr();
         EXPECT_EQ(c.accepted, process.Init(0));
-        std::string notice = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(c.accepted ? std::string() :
-                               std::string("Initialization failed\nPlease install the application on a case insensitive file system.\n"),
-                  notice);
+        std::string shown = NoticesIn(fTemp, "notices");
+        if (c.accepted) {
+            EXPECT_EQ("", shown);
+        } else {
+            EXPECT_NE(std::string::npos, shown.find("Initialization failed"));
+            EXPECT_NE(std::string::npos, shown.find("Please install the application on a case insensitive file system."));
+        }
         // The step after the check did not run; the one before did.
         EXPECT_NE(nullptr, process.GetIntlMgr());
         VProcess::sInstance = fSaved;
@@ -247,6 +266,48 @@ TEST_F(ProcessTest, CaseSensitiveInstallFolderIsRefused)
     ::unlink(fTemp.Path("Sample.app/Contents/resources").c_str());
     ProbeProcess process;
     EXPECT_TRUE(process.Init(0));
+    VProcess::sInstance = fSaved;
+}
+
+TEST_F(ProcessTest, OlderSystemIsRefusedWithItsNotice)
+{
+    MakeBundle("1.0");
+    fTemp.MakeFolder("notices");
+    test::StEnvironmentVariable notices("BKIT_NOTICE_DIR", fTemp.Path("notices"));
+    platform::OSRelease older;
+    older.major = 10;
+    older.minor = 11;
+    platform::SetReleaseForTesting(&older);
+    {
+        VProcess process;
+        EXPECT_FALSE(process.Init(0));
+        EXPECT_EQ(nullptr, process.GetIntlMgr());
+    }
+    platform::SetReleaseForTesting(nullptr);
+    EXPECT_NE(std::string::npos, NoticesIn(fTemp, "notices").find("This application needs at least OS X 10.12"));
+    VProcess::sInstance = fSaved;
+}
+
+TEST_F(ProcessTest, LoggerFlagCreatesTheProcessLoggerWithItsBootListener)
+{
+    MakeBundle("1.0");
+    {
+        VProcess process;
+        ASSERT_TRUE(process.Init(VProcess::kInitCreateLogger));
+        ILogger* logger = process.GetLogger();
+        ASSERT_NE(nullptr, logger);
+        EXPECT_TRUE(logger->IsStarted());
+        EXPECT_EQ(logger, ILogger::GetProcessLogger());
+        EXPECT_EQ(logger, process.GetLogger(EML_Error));
+        EXPECT_EQ(nullptr, process.GetLogger(EML_Dump));
+        VString source;
+        ILogger::GetLogSourceIdentifier(source);
+        EXPECT_EQ(VString("Sample"), source);
+        logger->LogMessage(EML_Information, VString("kept from the start"), VString());
+        logger->Flush();
+        process.CleanBootLogListener();
+    }
+    EXPECT_EQ(nullptr, ILogger::GetProcessLogger());
     VProcess::sInstance = fSaved;
 }
 

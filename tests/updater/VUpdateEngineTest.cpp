@@ -1,0 +1,381 @@
+// VUpdateEngineTest.cpp - the updater's command line, wait, free name, swap with roll-back, restart and client files.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "basekit/files/VFolder.h"
+#include "basekit/platform/FaultSeam.h"
+#include "basekit/process/VCommandLineParser.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "support/TempFolder.h"
+#include "updater/VUpdateEngine.h"
+
+namespace bkit {
+namespace {
+
+std::string Posix(const VFilePath& path)
+{
+    VString text;
+    path.GetPosixPath(text);
+    return to_string(text);
+}
+
+// Each test builds its own engine; the program's process object comes back after.
+class UpdaterTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        test::TempFolderTest::SetUp();
+        fSaved = VProcess::sInstance;
+        fEngine = new VUpdateEngine;
+        VUpdateEngine::SetWaitsForTesting(&NoSleep, nullptr);
+    }
+    void TearDown() override
+    {
+        delete fEngine;
+        VProcess::sInstance = fSaved;
+        VUpdateEngine::SetWaitsForTesting(nullptr, nullptr);
+        FaultSeam::DisarmAll();
+    }
+    static void NoSleep(int) {}
+
+    struct Parsed {
+        int32_t result;
+        std::string out;
+        std::string err;
+    };
+    Parsed Parse(std::initializer_list<const char*> args)
+    {
+        std::vector<VString> list = {VString("updater")};
+        for (const char* a : args)
+            list.emplace_back(a);
+        VCommandLineParser parser(list);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int32_t result = fEngine->DoParseCommandLine(parser);
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        return {result, out, err};
+    }
+
+    // An application bundle with an executable and a file of content.
+    void MakeApp(const std::string& name, const std::string& content, mode_t executableMode = 0755)
+    {
+        fTemp.MakeFolder(name);
+        fTemp.MakeFolder(name + "/Contents");
+        fTemp.MakeFolder(name + "/Contents/MacOS");
+        fTemp.WriteFile(name + "/Contents/Info.plist",
+                        "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>CFBundleExecutable</key>\n"
+                        "\t<string>app</string>\n</dict>\n</plist>\n");
+        fTemp.WriteFile(name + "/Contents/MacOS/app", "#!/bin/sh\n", executableMode);
+        fTemp.WriteFile(name + "/Contents/content.txt", content);
+    }
+
+    VProcess* fSaved = nullptr;
+    VUpdateEngine* fEngine = nullptr;
+};
+
+TEST_F(UpdaterTest, CommandLineMessagesAndResults)
+{
+    const std::string missingBoth = "mismatched value for option --uptodate-app\n\nmismatched value for option --outdated-app\n\n";
+    struct Case {
+        std::initializer_list<const char*> args;
+        int32_t result;
+        std::string err;
+    } cases[] = {
+        {{}, 1, missingBoth},
+        {{"--silent", "--pid", "12"}, 1, missingBoth},
+        {{"/a/Old.app"}, 1, "not enough arguments from the command line (required <dest> <src>)\n\n"},
+        {{"/a", "/b", "/c"}, 1, "two many arguments from the command line\n"},
+        {{"--outdated-app", "/x/Other.app", "/a/Old.app", "/b/New.app"}, 1, "mismatched value for option --outdated-app\n\n"},
+        {{"--uptodate-app", "/x/Other.app", "/a/Old.app", "/b/New.app"}, 1, "mismatched value for option --uptodate-app\n\n"},
+        {{"--uptodate-app=/b/New.app"}, 1, "mismatched value for option --outdated-app\n\n"},
+        {{"--version", "--bogus"}, 1, "error: unknown option `bogus`\n"},
+        // After a blank a negative number is no value: the next plain argument is.
+        {{"--pid", "-5", "/a/Old.app", "/b/New.app"}, 1,
+         "invalid value for argument '--pid' got \"/a/Old.app\" expected a signed integral\n"},
+        {{"--pid=-5", "/a/Old.app", "/b/New.app"}, 0, ""},
+        {{"--outdated-app", "/a/Old.app", "/a/Old.app", "/b/New.app"}, 0, ""},
+        {{"--outdated-app=/a/Old.app", "--uptodate-app=/b/New.app"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err);
+        Parsed parsed = Parse(c.args);
+        EXPECT_EQ(c.result, parsed.result);
+        EXPECT_EQ(c.err, parsed.err);
+    }
+}
+
+TEST_F(UpdaterTest, CommandLineFillsTheEngine)
+{
+    Parsed parsed = Parse({"--pid", "0123", "--caller-log", "yes", "--log-dir", "/var/logs", "--restart-params",
+                           "/p/link.json", "--client-info", "/c/client.json", "--install-path", "/ignored",
+                           "--restart-headless", "--silent", "/a/Old.app", "/b/New.app/"});
+    ASSERT_EQ(0, parsed.result) << parsed.err;
+    EXPECT_EQ(83, fEngine->GetCallerPid());  // base detection: octal
+    EXPECT_TRUE(fEngine->GetLogProgressToCaller());
+    EXPECT_TRUE(fEngine->GetSilent());
+    EXPECT_TRUE(fEngine->GetRestartHeadless());
+    EXPECT_EQ("/a/Old.app/", Posix(fEngine->GetOutdatedApp()));
+    EXPECT_EQ("/b/New.app/", Posix(fEngine->GetUpToDateApp()));
+    EXPECT_EQ(fEngine->GetOutdatedApp(), fEngine->GetInstallApp());
+    EXPECT_EQ("/var/logs/", Posix(fEngine->GetLogFolder()));
+    EXPECT_EQ("/p/link.json", Posix(fEngine->GetRestartParams()));
+    EXPECT_EQ("/c/client.json", Posix(fEngine->GetClientInfoFile()));
+
+    // The defaults come back with every parse; a log folder with its "/" is the same.
+    parsed = Parse({"--log-dir=/var/logs/", "/a/Old.app", "/b/New.app"});
+    ASSERT_EQ(0, parsed.result);
+    EXPECT_EQ(-1, fEngine->GetCallerPid());
+    EXPECT_FALSE(fEngine->GetSilent());
+    EXPECT_FALSE(fEngine->GetRestartHeadless());
+    EXPECT_EQ("/var/logs/", Posix(fEngine->GetLogFolder()));
+
+    parsed = Parse({"--version"});
+    EXPECT_EQ(2, parsed.result);
+    EXPECT_EQ(to_string(fEngine->GetProductVersion()) + "\n", parsed.out);
+}
+
+TEST_F(UpdaterTest, UsageTextListsTheOptionsInOrder)
+{
+    Parsed parsed = Parse({"--help"});
+    EXPECT_EQ(2, parsed.result);
+    const std::string& usage = parsed.out;
+    EXPECT_EQ(0u, usage.find("Usage: updater [OPTION]... [FILE]...\n\nZanth Updater\nUpdates an existing"));
+    size_t at = 0;
+    for (const char* option : {"--pid=VALUE", "--silent", "--install-path=VALUE", "--restart-params=VALUE",
+                               "--caller-log=VALUE", "--log-dir=VALUE", "--client-info=VALUE", "--outdated-app=VALUE",
+                               "--uptodate-app=VALUE", "--restart-headless", "\nHelp:\n", "--version", "--help"}) {
+        size_t found = usage.find(option, at);
+        ASSERT_NE(std::string::npos, found) << option;
+        at = found + 1;
+    }
+    EXPECT_EQ(std::string::npos, usage.find('\t'));
+    EXPECT_NE(std::string::npos, usage.find("      --help                  Display the help and exit\n"));
+}
+
+TEST_F(UpdaterTest, FreeNameForTheOldBundle)
+{
+    MakeApp("Name.app", "old");
+    VFilePath free;
+    VString suffix("old");
+    EXPECT_TRUE(fEngine->_ComputeTempFolderPath(fTemp.FolderPath("Name.app"), free, &suffix));
+    EXPECT_EQ(fTemp.Path("Name_old0001.app/"), Posix(free));
+    fTemp.MakeFolder("Name_old0001.app");
+    EXPECT_TRUE(fEngine->_ComputeTempFolderPath(fTemp.FolderPath("Name.app"), free, &suffix));
+    EXPECT_EQ(fTemp.Path("Name_old0002.app/"), Posix(free));
+    EXPECT_TRUE(fEngine->_ComputeTempFolderPath(fTemp.FolderPath("Name.app"), free, nullptr));
+    EXPECT_EQ(fTemp.Path("Name0001.app/"), Posix(free));
+}
+
+TEST_F(UpdaterTest, SwapSetsTheOldBundleAsideAndInstallsTheNewOne)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
+        install(fTemp.FolderPath("Name.app"));
+    StErrorContextInstaller errors(true, true);
+    VRefPtr<VFolder> setAside = VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+    ASSERT_TRUE(setAside);
+    EXPECT_EQ(VE_OK, errors.GetLastError());
+    EXPECT_EQ(fTemp.Path("Name_old0001.app/"), Posix(setAside->GetPath()));
+    EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_EQ("new", fTemp.ReadFile("New.app/Contents/content.txt"));
+}
+
+TEST_F(UpdaterTest, SwapRefusesTheSameOrANestedBundle)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("Name.app/Contents/New.app", "new");
+    for (const char* upToDateName : {"Name.app", "Name.app/Contents/New.app"}) {
+        SCOPED_TRACE(upToDateName);
+        VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath(upToDateName)),
+            install(fTemp.FolderPath("Name.app"));
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
+        EXPECT_EQ(VE_UPDATER_SAME_OR_NESTED_APPS, errors.GetLastError());
+        EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    }
+}
+
+TEST_F(UpdaterTest, FailedCopyRollsBack)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
+        install(fTemp.FolderPath("Name.app"));
+    StErrorContextInstaller errors(true, true);
+    StFaultSeam fault(FaultOperation::kCopy, 2, ENOSPC);
+    EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
+    EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+}
+
+// Rename fails for the first two attempts: armed again at the first wait.
+void FailSecondRenameToo(int)
+{
+    static int waits = 0;
+    if (++waits == 1)
+        FaultSeam::Arm(FaultOperation::kRename, 1, EBUSY);
+}
+
+TEST_F(UpdaterTest, RenameLadder)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
+        install(fTemp.FolderPath("Name.app"));
+    {
+        // Succeeding at the third attempt leaves no error behind.
+        VUpdateEngine::SetWaitsForTesting(&FailSecondRenameToo, nullptr);
+        FaultSeam::Arm(FaultOperation::kRename, 1, EBUSY);
+        StErrorContextInstaller errors(true, true);
+        VRefPtr<VFolder> setAside = VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+        EXPECT_TRUE(setAside);
+        EXPECT_EQ(VE_OK, errors.GetLastError());
+        EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    }
+    {
+        // Five failures: one 'UPQN' 11 for each retried attempt, nothing changed.
+        VUpdateEngine::SetWaitsForTesting(&NoSleep, nullptr);
+        FaultSeam::ArmAlways(FaultOperation::kRename, EBUSY);
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
+        int renameErrors = 0;
+        for (VErrorBase* error : errors.GetContext()->GetErrors())
+            renameErrors += error->GetError() == VE_UPDATER_RENAME_FAILED ? 1 : 0;
+        EXPECT_EQ(4, renameErrors);
+        EXPECT_FALSE(fTemp.ItemExists("Name_old0002.app"));
+    }
+}
+
+uint32_t gFakeNow = 0;
+void AdvanceFakeClock(int ms)
+{
+    gFakeNow += static_cast<uint32_t>(ms);
+}
+uint32_t FakeClock()
+{
+    return gFakeNow;
+}
+
+TEST_F(UpdaterTest, WaitingForTheCaller)
+{
+    StErrorContextInstaller errors(true, true);
+    fEngine->SetCallerPid(-1);
+    EXPECT_TRUE(fEngine->_WaitForPidToQuit());
+
+    pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    ASSERT_EQ(child, waitpid(child, nullptr, 0));
+    fEngine->SetCallerPid(child);
+    EXPECT_TRUE(fEngine->_WaitForPidToQuit());
+    EXPECT_EQ(VE_OK, errors.GetLastError());
+
+    // Still there after 60 s (of a clock that each wait advances, starting
+    // near its wrap-around).
+    gFakeNow = 0xFFFFF000u;
+    VUpdateEngine::SetWaitsForTesting(&AdvanceFakeClock, &FakeClock);
+    fEngine->SetCallerPid(getpid());
+    EXPECT_FALSE(fEngine->_WaitForPidToQuit());
+    EXPECT_EQ(VE_UPDATER_WAIT_FAILED, errors.GetLastError());
+    EXPECT_EQ(0xFFFFF000u + 60000u, gFakeNow);
+}
+
+TEST_F(UpdaterTest, RestartCommandTextAndArguments)
+{
+    struct Case {
+        const char* params;
+        bool headless;
+        std::string text;
+        std::vector<std::string> arguments;
+    } cases[] = {
+        {nullptr, false, "open -a \"/Apps/My App.app/\"", {"open", "-a", "/Apps/My App.app/"}},
+        {nullptr, true, "open -a \"/Apps/My App.app/\" --args --headless",
+         {"open", "-a", "/Apps/My App.app/", "--args", "--headless"}},
+        {"/p/link.json", false, "open -a \"/Apps/My App.app/\" --args \"/p/link.json\"",
+         {"open", "-a", "/Apps/My App.app/", "--args", "/p/link.json"}},
+        {"/p/link.json", true, "open -a \"/Apps/My App.app/\" --args \"/p/link.json\" --headless",
+         {"open", "-a", "/Apps/My App.app/", "--args", "/p/link.json", "--headless"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        VFilePath params;
+        if (c.params != nullptr)
+            params.FromFullPath(VString(c.params), FPS_POSIX);
+        fEngine->SetRestartParams(params);
+        fEngine->SetRestartHeadless(c.headless);
+        VString text;
+        std::vector<VString> arguments;
+        fEngine->_BuildRestartCommand(VFilePath(VString("/Apps/My App.app/"), FPS_POSIX), text, arguments);
+        EXPECT_EQ(c.text, to_string(text));
+        std::vector<std::string> got;
+        for (const VString& a : arguments)
+            got.push_back(to_string(a));
+        EXPECT_EQ(c.arguments, got);
+    }
+}
+
+TEST_F(UpdaterTest, RestartHandsEachPathAsOneArgument)
+{
+    // An "open" of our own records what it was given, one argument a line.
+    fTemp.MakeFolder("bin");
+    fTemp.WriteFile("bin/open", "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" + fTemp.Path("args") + "\"\n",
+                    0755);
+    const char* oldPath = getenv("PATH");
+    std::string savedPath = oldPath ? oldPath : "";
+    setenv("PATH", (fTemp.Path("bin") + ":/usr/bin:/bin").c_str(), 1);
+
+    VString app;
+    app.FromCString((fTemp.Path("My \"Quoted\" App.app") + "/").c_str());
+    StErrorContextInstaller errors(true, true);
+    EXPECT_TRUE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
+    setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_EQ("-a\n" + fTemp.Path("My \"Quoted\" App.app") + "/\n", fTemp.ReadFile("args"));
+    EXPECT_EQ(VE_OK, errors.GetLastError());
+
+    // Without any "open": the restart fails with its error.
+    setenv("PATH", fTemp.Path("nothing").c_str(), 1);
+    EXPECT_FALSE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
+    setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_EQ(VE_UPDATER_RESTART_FAILED, errors.GetLastError());
+}
+
+TEST_F(UpdaterTest, ClientCustomizationChecksItsFileAndFixesTheExecutable)
+{
+    MakeApp("New.app", "new", 0644);
+    struct Case {
+        const char* content;
+        VError error;
+    } cases[] = {
+        {"[1, 2]", VE_UPDATER_CLIENT_INFO_UNUSABLE},
+        {"{\"ServerPlatform\": 3}", VE_UPDATER_CLIENT_INFO_UNUSABLE},
+        {"{not json", VE_UPDATER_CLIENT_INFO_UNUSABLE},
+        {"{\"ServerPlatform\": \"mac\"}", VE_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        fTemp.WriteFile("client.json", c.content);
+        Parse({"--client-info", fTemp.Path("client.json").c_str(), fTemp.Path("Old.app").c_str(),
+               fTemp.Path("New.app").c_str()});
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(c.error == VE_OK, fEngine->_FinishClientCustomization());
+        EXPECT_EQ(c.error, errors.GetLastError());
+    }
+    struct stat st;
+    ASSERT_EQ(0, stat(fTemp.Path("New.app/Contents/MacOS/app").c_str(), &st));
+    EXPECT_EQ(0755u, st.st_mode & 07777);
+}
+
+}  // namespace
+}  // namespace bkit

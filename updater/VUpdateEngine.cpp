@@ -1,0 +1,309 @@
+// VUpdateEngine.cpp - start-up, the run of one update, its log, its failure notice, logging and error raisers.
+#include "updater/VUpdateEngine.h"
+
+#include <cstdio>
+#include <string>
+
+#include "basekit/bags/VValueBag.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONObject.h"
+#include "basekit/json/VJSONValue.h"
+#include "basekit/platform/DefaultApplication.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VLog4jMsgFileLogger.h"
+#include "basekit/runtime/VSystem.h"
+#include "basekit/runtime/VTask.h"
+#include "basekit/values/VTime.h"
+
+using namespace bkit;
+
+VUpdateEngine::VUpdateEngine() = default;
+
+VUpdateEngine::~VUpdateEngine()
+{
+    // Localization manager: released here once it exists.
+    if (fLogFile != nullptr) {
+        fLogFile->Stop();
+        delete fLogFile;
+        fLogFile = nullptr;
+    }
+}
+
+bool VUpdateEngine::Init(uint32_t flags)
+{
+    bool ok = VProcessIPC::Init(flags);
+    // Localization: once the localization manager exists, it is created here
+    // for the language of the bundle folder, loads the bundle's default
+    // localization folders, becomes the process's localizer and the type
+    // registry's, and is registered for 'bkit', 'xmlc', 'PW32' and 'UPQN'.
+    return ok;
+}
+
+void VUpdateEngine::DoQuit()
+{
+    if (ILogger* logger = GetLogger())
+        logger->Flush();
+    if (fLogFile != nullptr) {
+        fLogFile->Stop();
+        delete fLogFile;
+        fLogFile = nullptr;
+    }
+}
+
+namespace {
+
+void NowTexts(VString& date, VString& time)
+{
+    VTime now;
+    VTime::Now(now);
+    now.FormatByOS(date, time, false);
+}
+
+// The text of an error record: its description, else its error string.
+void ErrorText(VErrorBase* error, VString& text)
+{
+    error->GetErrorDescription(text);
+    if (text.IsNull() || text.IsEmpty())
+        error->GetErrorString(text);
+}
+
+}  // namespace
+
+void VUpdateEngine::DoRun()
+{
+    StErrorContextInstaller context(true, true);
+
+    bool logStarted = _InitLog();
+    if (!logStarted && context.GetLastError() != VE_OK)
+        fSilent = false;  // a log that cannot start always leads to a notice
+
+    VString date, time;
+    NowTexts(date, time);
+    LogInfo("Updater starting - %S - %S", &date, &time);
+
+    if (context.GetLastError() == VE_OK)
+        _ApplyUpdate();
+
+    DumpErrorStack(context.GetContext(), true);
+
+    NowTexts(date, time);
+    if (context.GetLastError() != VE_OK) {
+        LogInfo("Update failed - %S - %S", &date, &time);
+        if (!fSilent)
+            _ShowFailureNotice(context.GetContext());
+    } else {
+        LogInfo("Update successful - %S - %S", &date, &time);
+    }
+}
+
+void VUpdateEngine::_ApplyUpdate()
+{
+    StErrorContextInstaller context(true, true);
+
+    VFolder outdated(fOutdatedApp);
+    VFolder upToDate(fUpToDateApp);
+    if (!outdated.Exists())
+        ThrowErrorWithPath(VE_UPDATER_OUTDATED_APP_MISSING, fOutdatedApp);
+    if (!upToDate.Exists())
+        ThrowErrorWithPath(VE_UPDATER_UPTODATE_APP_MISSING, fUpToDateApp);
+    if (context.GetLastError() != VE_OK)
+        return;
+
+    if (fClientInfoFile.IsValid() && fClientInfoFile.IsFile()) {
+        if (!_FinishClientCustomization())
+            return;
+    }
+
+    if (fLogProgressToCaller) {
+        fprintf(stdout, "%s,%d\n", "waitquit", -1);
+        fflush(stdout);
+        fclose(stdin);
+        fclose(stdout);
+        fclose(stderr);
+        fLogProgressToCaller = false;
+    }
+
+    LogInfo("Waiting for external process to quit");
+    _WaitForPidToQuit();
+    if (context.GetLastError() != VE_OK) {
+        LogError("External process wait failed");
+        _ThrowError(VE_UPDATER_WAIT_FAILED);
+        return;
+    }
+
+    LogInfo("Proceeding with up-to-date application install...");
+    VFolder install(fInstallApp);
+    VFolder* setAside = _SwapApplications(outdated, upToDate, install);
+    if (context.GetLastError() != VE_OK) {
+        LogError("Up-to-date application install failed");
+        _ThrowError(VE_UPDATER_INSTALL_FAILED);
+        ReleaseRefCountable(&setAside);
+        return;
+    }
+
+    LogInfo("Proceeding with up-to-date application restart...");
+    _LaunchApplication(fInstallApp);
+    if (context.GetLastError() != VE_OK) {
+        LogError("Up-to-date application restart failed");
+    } else {
+        LogInfo("Up-to-date application restarted");
+        if (setAside != nullptr && setAside->MoveToTrash() != VE_OK)
+            setAside->DeleteForced();
+    }
+    ReleaseRefCountable(&setAside);
+}
+
+bool VUpdateEngine::_InitLog()
+{
+    if (!fLogFolder.IsValid() || !fLogFolder.IsFolder())
+        return false;
+    VFolder* folder = new VFolder(fLogFolder);
+    if (!folder->Exists() && folder->CreateRecursive() != VE_OK) {
+        folder->Release();
+        return false;
+    }
+    int16_t year, month, day, hour, minute, second, millisecond;
+    VTime now;
+    VTime::Now(now);
+    now.GetLocalTime(year, month, day, hour, minute, second, millisecond);
+    char name[64];
+    snprintf(name, sizeof(name), "%04d-%02d-%02d_%02d-%02d-%02d_log", year, month, day, hour, minute, second);
+    fLogFile = new VLog4jMsgFileLogger(folder, VString(name));
+    folder->Release();
+    fLogFile->Start();
+    if (!fLogFile->IsStarted())
+        _ThrowError(VE_UPDATER_LOG_FAILED);
+    return fLogFile->IsStarted();
+}
+
+void VUpdateEngine::_ShowFailureNotice(VErrorContext* context)
+{
+    VErrorBase* newest = context != nullptr ? context->GetLast() : nullptr;
+    VString message;
+    if (newest != nullptr)
+        ErrorText(newest, message);
+
+    std::string logPath;
+    if (fLogFile != nullptr) {
+        VFilePath path;
+        fLogFile->GetLogFolderPath(path);
+        VString name;
+        fLogFile->GetLogName(name);
+        name.AppendCString("_1.txt");
+        path.ToSubFile(name);
+        VString posix;
+        path.GetPosixPath(posix);
+        logPath = to_string(posix);
+        VString line = LocalizeString(VString("MoreInformationsAvailableInLogFile"),
+                                      VString("More information is available in the log file '{LogFilePath}'"));
+        if (!line.IsNull() && !line.IsEmpty()) {
+            VJSONObject* values = new VJSONObject(nullptr, nullptr, false);
+            values->SetProperty(VString("LogFilePath"), VJSONValue(posix));
+            line.Format(values, true);
+            values->Release();
+            message.AppendPrintf("\r\n%S", &line);
+        }
+    }
+
+    ENotificationResponse answer = eNotificationResponseNone;
+    VSystem::DisplayNotification(VString(), message, kNotificationYesNo, &answer);
+    if (answer == eNotificationResponseYes && !logPath.empty())
+        platform::OpenWithDefaultApplication(logPath.c_str());
+}
+
+// --- logging ---
+
+void Log(EMessageLevel level, const char* format, va_list args)
+{
+    VString message;
+    message.VPrintf(format, args);
+    VProcess* process = VProcess::sInstance;
+    ILogger* logger = process != nullptr ? process->GetLogger() : nullptr;
+    if (logger == nullptr)
+        return;
+    VValueBag* bag = new VValueBag;
+    ILoggerBagKeys::message.Set(bag, message);
+    ILoggerBagKeys::level.Set(bag, static_cast<int32_t>(level));
+    ILoggerBagKeys::component_signature.Set(bag, kUpdaterSignature);
+    logger->LogBag(bag);
+    bag->Release();
+}
+
+void LogInfo(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Log(EML_Information, format, args);
+    va_end(args);
+}
+
+void LogError(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Log(EML_Error, format, args);
+    va_end(args);
+}
+
+void LogDebug(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Log(EML_Debug, format, args);
+    va_end(args);
+}
+
+void DumpErrorStack(VErrorContext* context, bool newestFirst)
+{
+    if (context == nullptr || context->IsEmpty())
+        return;
+    const VErrorContext::ErrorList& errors = context->GetErrors();
+    for (size_t i = 0; i < errors.size(); ++i) {
+        VErrorBase* error = errors[newestFirst ? errors.size() - 1 - i : i];
+        VString text;
+        ErrorText(error, text);
+        LogError("%S", &text);
+    }
+}
+
+// --- error raisers ---
+
+namespace {
+
+VString PathText(const VFilePath& path)
+{
+    VString text;
+    path.GetPath(text);
+    return text;
+}
+
+}  // namespace
+
+VError ThrowErrorWithPath(VError code, const VFilePath& path)
+{
+    if (code == VE_OK)
+        return code;
+    StThrowError<> error(code);
+    error->SetString(VString("path"), PathText(path));
+    return code;
+}
+
+VError ThrowErrorWithPaths(VError code, const VFilePath& src, const VFilePath& dst)
+{
+    if (code == VE_OK)
+        return code;
+    StThrowError<> error(code);
+    error->SetString(VString("srcPath"), PathText(src));
+    error->SetString(VString("dstPath"), PathText(dst));
+    return code;
+}
+
+VError ThrowServiceError(VError code, const VString& name)
+{
+    if (code == VE_OK)
+        return code;
+    StThrowError<> error(code);
+    error->SetString(VString("ServiceName"), name);
+    return code;
+}

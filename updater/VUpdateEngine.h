@@ -1,0 +1,174 @@
+// VUpdateEngine.h - the updater's process class: command line, the road of one update, log and notice.
+//
+// This file defines VUpdateEngine, the updater's application. A running
+// application that has a newer copy of itself starts the updater with its
+// process id and the paths of its outdated and its up-to-date bundle, then
+// quits. The updater waits for it to go, sets the outdated bundle aside under a
+// free name, copies the up-to-date bundle into its place (rolling back when
+// the copy fails), restarts the installed application, moves the old bundle to
+// the Trash and reports the outcome in its log file and, on failure, in a
+// notice. It also holds the updater's logging functions and error raisers.
+//
+// Everything runs synchronously on the main task; a quit signal does not stop
+// an update in progress. Errors carry the component signature 'UPQN'.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <vector>
+
+#include "basekit/files/VFilePath.h"
+#include "basekit/process/VProcessIPC.h"
+#include "basekit/runtime/ILogger.h"
+
+namespace bkit {
+class VCommandLineParser;
+class VErrorContext;
+class VFolder;
+class VJSONObject;
+class VLog4jMsgFileLogger;
+}  // namespace bkit
+
+constexpr bkit::OsType kUpdaterSignature = bkit::MakeOsType("UPQN");
+
+constexpr bkit::VError MakeUpdaterError(int32_t number)
+{
+    return bkit::MakeVError(kUpdaterSignature, number);
+}
+
+// The updater's errors.
+constexpr bkit::VError VE_UPDATER_WAIT_FAILED = MakeUpdaterError(1);
+constexpr bkit::VError VE_UPDATER_UPTODATE_APP_MISSING = MakeUpdaterError(2);
+constexpr bkit::VError VE_UPDATER_OUTDATED_APP_MISSING = MakeUpdaterError(3);
+constexpr bkit::VError VE_UPDATER_COPY_FILE_FAILED = MakeUpdaterError(8);
+constexpr bkit::VError VE_UPDATER_RENAME_FAILED = MakeUpdaterError(11);
+constexpr bkit::VError VE_UPDATER_INSTALL_PARENT_FAILED = MakeUpdaterError(12);
+constexpr bkit::VError VE_UPDATER_COPY_FAILED = MakeUpdaterError(13);
+constexpr bkit::VError VE_UPDATER_SAME_OR_NESTED_APPS = MakeUpdaterError(14);
+constexpr bkit::VError VE_UPDATER_CLIENT_INFO_UNUSABLE = MakeUpdaterError(41);
+constexpr bkit::VError VE_UPDATER_INSTALL_FAILED = MakeUpdaterError(100);
+constexpr bkit::VError VE_UPDATER_LOG_FAILED = MakeUpdaterError(101);
+constexpr bkit::VError VE_UPDATER_RESTART_FAILED = MakeUpdaterError(120);
+
+class VUpdateEngine : public bkit::VProcessIPC {
+public:
+    // Wait limits of the caller's process and of the rename ladder.
+    static constexpr int kWaitPollMs = 500;
+    static constexpr uint32_t kWaitLimitMs = 60000;
+    static constexpr int kWaitAfterQuitMs = 1000;
+    static constexpr int kRenameAttempts = 5;
+    static constexpr int kRenameRetryMs = 3000;
+
+    VUpdateEngine();
+    ~VUpdateEngine() override;
+
+    // The frame's start-up (command line included), then the localization.
+    bool Init(uint32_t flags) override;
+    // Declares the updater's options, parses and checks the bundle paths:
+    // 0 go on, 1 rejected (message on standard error), 2 help or version shown.
+    int32_t DoParseCommandLine(bkit::VCommandLineParser& parser) override;
+    // The whole update; its errors are left on the main task.
+    void DoRun() override;
+    // Flushes the process logger and stops the log file.
+    void DoQuit() override;
+
+    // --- the road of one update (updater/VUpdateEngine.cpp) ---
+
+    // Checks the bundles, customizes a client, answers the caller, waits for
+    // it, swaps the bundles, restarts the application and trashes the old one.
+    void _ApplyUpdate();
+    // Starts the log file in the --log-dir folder; false without one or when
+    // it cannot start (its error pushed).
+    bool _InitLog();
+    // The newest error's text, the log file's line, buttons No and Yes; Yes
+    // opens the log file.
+    void _ShowFailureNotice(bkit::VErrorContext* context);
+
+    // --- client customization (updater/VUpdateEngineClient.cpp) ---
+
+    // Reads the client-customization file, writes the link file and makes the
+    // bundle's executable executable; true when no error arose.
+    bool _FinishClientCustomization();
+    bool _SetIPAdressOnClientPref(const bkit::VJSONObject& info, const bkit::VFilePath& bundle);
+    bool _FinishMacClientCustomization();
+
+    // --- the steps that act on the system (updater/VUpdateEngineSwap.cpp) ---
+
+    // True when the caller's process is gone or no wait was asked; false
+    // ('UPQN' 1 pushed) when it is still there after the time limit.
+    bool _WaitForPidToQuit();
+    // Fills outPath with the first free sibling of folderPath named
+    // "<name>_<suffix>%04d.<ext>" (or "<name>%04d.<ext>" without suffix),
+    // n from 1; at 9999 that candidate is given even when taken. True when
+    // the path given does not exist.
+    bool _ComputeTempFolderPath(const bkit::VFilePath& folderPath, bkit::VFilePath& outPath,
+                                const bkit::VString* suffix) const;
+    // Sets outdated aside, copies upToDate to install (rolling back on
+    // failure). A new reference to the set-aside bundle, or null.
+    bkit::VFolder* _SwapApplications(bkit::VFolder& outdated, bkit::VFolder& upToDate, bkit::VFolder& install);
+    // Runs the restart command of the installed application; true when it ran.
+    bool _LaunchApplication(const bkit::VFilePath& application);
+    // The restart command's text (as logged) and its arguments (as run): each
+    // path is one argument, whatever characters it holds.
+    void _BuildRestartCommand(const bkit::VFilePath& application, bkit::VString& text,
+                              std::vector<bkit::VString>& arguments) const;
+
+    // --- test seams of the waits ---
+    // Replace VTask::Sleep and the millisecond clock in the waits of the
+    // update (null puts each back).
+    using SleepFunction = void (*)(int ms);
+    using ClockFunction = uint32_t (*)();
+    static void SetWaitsForTesting(SleepFunction sleep, ClockFunction clock);
+
+    // --- what the command line set ---
+    const bkit::VFilePath& GetLogFolder() const { return fLogFolder; }
+    const bkit::VFilePath& GetClientInfoFile() const { return fClientInfoFile; }
+    const bkit::VFilePath& GetOutdatedApp() const { return fOutdatedApp; }
+    const bkit::VFilePath& GetUpToDateApp() const { return fUpToDateApp; }
+    const bkit::VFilePath& GetInstallApp() const { return fInstallApp; }
+    const bkit::VFilePath& GetRestartParams() const { return fRestartParams; }
+    int32_t GetCallerPid() const { return fCallerPid; }
+    bool GetLogProgressToCaller() const { return fLogProgressToCaller; }
+    bool GetSilent() const { return fSilent; }
+    bool GetRestartHeadless() const { return fRestartHeadless; }
+    void SetCallerPid(int32_t pid) { fCallerPid = pid; }
+    void SetRestartParams(const bkit::VFilePath& path) { fRestartParams = path; }
+    void SetRestartHeadless(bool on) { fRestartHeadless = on; }
+
+protected:
+    static void _Sleep(int ms);
+    static uint32_t _Now();
+
+private:
+    bkit::VFilePath fLogFolder;
+    bkit::VFilePath fClientInfoFile;
+    bkit::VFilePath fOutdatedApp;
+    bkit::VFilePath fUpToDateApp;
+    bkit::VFilePath fInstallApp;
+    bkit::VLog4jMsgFileLogger* fLogFile = nullptr;
+    // Localization manager: the updater's localizer is kept here once the
+    // localization manager exists.
+    int32_t fCallerPid = -1;
+    bool fLogProgressToCaller = false;
+    bool fSilent = false;
+    bkit::VFilePath fRestartParams;
+    bool fRestartHeadless = false;
+
+    static SleepFunction sSleep;
+    static ClockFunction sClock;
+};
+
+// --- logging (levels 4, 6 and 3), each entry signed 'UPQN' ---
+void LogInfo(const char* format, ...);
+void LogError(const char* format, ...);
+void LogDebug(const char* format, ...);
+void Log(bkit::EMessageLevel level, const char* format, va_list args);
+
+// Logs every error of the context with LogError, newest first when asked.
+void DumpErrorStack(bkit::VErrorContext* context, bool newestFirst);
+
+// Each pushes a record of code with its path parameters and returns code;
+// code 0 does nothing.
+bkit::VError ThrowErrorWithPath(bkit::VError code, const bkit::VFilePath& path);
+bkit::VError ThrowErrorWithPaths(bkit::VError code, const bkit::VFilePath& src, const bkit::VFilePath& dst);
+bkit::VError ThrowServiceError(bkit::VError code, const bkit::VString& name);

@@ -1,0 +1,119 @@
+// VUpdateEngineClient.cpp - the client customization: the server link file and the executable's permissions.
+#include <string>
+
+#include "basekit/bags/VValueBag.h"
+#include "basekit/files/VFile.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONObject.h"
+#include "basekit/json/VJSONValue.h"
+#include "basekit/platform/BundleInfo.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "basekit/values/VScalars.h"
+#include "updater/VUpdateEngine.h"
+
+using namespace bkit;
+
+// The record of the server link file, in the order of its attributes.
+struct StartupParametersBagKeys {
+    static const StPackedDictionaryKey database_shortcut;
+    static const StBagKeyNoDefault<VBoolean, bool> is_remote;
+    static const StBagKeyNoDefault<VString, VString> server_database_name;
+    static const StBagKeyNoDefault<VString, VString> cache_folder_name;
+    static const StBagKeyNoDefault<VBoolean, bool> remote_shared_resources;
+    static const StBagKeyNoDefault<VString, VString> server_path;
+};
+
+const StPackedDictionaryKey StartupParametersBagKeys::database_shortcut("database_shortcut");
+const StBagKeyNoDefault<VBoolean, bool> StartupParametersBagKeys::is_remote("is_remote");
+const StBagKeyNoDefault<VString, VString> StartupParametersBagKeys::server_database_name("server_database_name");
+const StBagKeyNoDefault<VString, VString> StartupParametersBagKeys::cache_folder_name("cache_folder_name");
+const StBagKeyNoDefault<VBoolean, bool> StartupParametersBagKeys::remote_shared_resources("remote_shared_resources");
+const StBagKeyNoDefault<VString, VString> StartupParametersBagKeys::server_path("server_path");
+
+namespace {
+
+// The property's text when it is a string; empty otherwise.
+bool StringProperty(const VJSONObject& object, const char* name, VString& out)
+{
+    VJSONValue value = object.GetProperty(VString(name));
+    if (!value.IsString()) {
+        out = VString();
+        return false;
+    }
+    value.GetString(out);
+    return true;
+}
+
+}  // namespace
+
+bool VUpdateEngine::_FinishClientCustomization()
+{
+    StErrorContextInstaller context(true, true);
+    VJSONValue info;
+    VFile file(fClientInfoFile);
+    info.LoadFromFile(&file, false);
+    VJSONObject* object = info.GetObject();
+    VString serverPlatform;
+    if (object == nullptr || !StringProperty(*object, "ServerPlatform", serverPlatform)) {
+        _ThrowError(VE_UPDATER_CLIENT_INFO_UNUSABLE);
+        return false;
+    }
+    _SetIPAdressOnClientPref(*object, fUpToDateApp);
+    _FinishMacClientCustomization();
+    return context.GetLastError() == VE_OK;
+}
+
+bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& info, const VFilePath& bundle)
+{
+    VString serverPath;
+    if (!StringProperty(info, "BuildIPAdress", serverPath))
+        return true;
+    VString port;
+    if (StringProperty(info, "BuildIPPort", port))
+        serverPath.AppendPrintf(":%S", &port);
+    VString publishName, cacheFolderName;
+    StringProperty(info, "PublishName", publishName);
+    StringProperty(info, "BuildCacheFolderNameClient", cacheFolderName);
+
+    VFilePath folderPath(bundle);
+    folderPath.ToSubFolder(VString("Contents")).ToSubFolder(VString("Database"));
+    VFolder folder(folderPath);
+    if (!folder.Exists())
+        folder.CreateRecursive();
+
+    VValueBag* bag = new VValueBag;
+    StartupParametersBagKeys::is_remote.Set(bag, true);
+    StartupParametersBagKeys::server_database_name.Set(bag, publishName);
+    StartupParametersBagKeys::server_path.Set(bag, serverPath);
+    StartupParametersBagKeys::cache_folder_name.Set(bag, cacheFolderName);
+    StartupParametersBagKeys::remote_shared_resources.Set(bag, false);
+    // Bag XML writer: the bag is written here as XML with the root element
+    // "database_shortcut" to "ZizozazIzudud.Zanthlink" of that folder,
+    // replacing any file there (WriteBagToFileInXML), once the writer exists.
+    bag->Release();
+    return true;
+}
+
+bool VUpdateEngine::_FinishMacClientCustomization()
+{
+    StErrorContextInstaller context(true, true);
+    VString bundleText;
+    fUpToDateApp.GetPosixPath(bundleText);
+    std::string bundle = to_string(bundleText);
+    if (!bundle.empty() && bundle.back() == '/')
+        bundle.pop_back();
+    std::string executableName;
+    if (!platform::BundleInfo::ReadInfoString((bundle + "/Contents/Info.plist").c_str(), "CFBundleExecutable",
+                                              executableName))
+        return false;
+    VString executableText;
+    executableText.FromCString((bundle + "/Contents/MacOS/" + executableName).c_str());
+    VFile executable(VFilePath(executableText, FPS_POSIX));
+    if (!executable.Exists())
+        return false;
+    unsigned short mode = 0;
+    if (executable.MAC_GetPermissions(&mode) == VE_OK && (mode & 0111) != 0111)
+        executable.MAC_SetPermissions(static_cast<unsigned short>(mode | 0111));
+    return context.GetLastError() == VE_OK;
+}

@@ -1,0 +1,271 @@
+// VUpdateEngineSwap.cpp - waiting for the caller, the bundle swap with its roll-back, the restart, file helpers.
+#include <algorithm>
+#include <vector>
+
+#include "basekit/files/VFile.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/process/VProcessLauncher.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VSystem.h"
+#include "basekit/runtime/VTask.h"
+#include "updater/VUpdateEngine.h"
+#include "updater/VUpdateEngineFiles.h"
+
+using namespace bkit;
+
+VUpdateEngine::SleepFunction VUpdateEngine::sSleep = nullptr;
+VUpdateEngine::ClockFunction VUpdateEngine::sClock = nullptr;
+
+void VUpdateEngine::SetWaitsForTesting(SleepFunction sleep, ClockFunction clock)
+{
+    sSleep = sleep;
+    sClock = clock;
+}
+
+void VUpdateEngine::_Sleep(int ms)
+{
+    if (sSleep != nullptr)
+        sSleep(ms);
+    else
+        VTask::Sleep(ms);
+}
+
+uint32_t VUpdateEngine::_Now()
+{
+    return sClock != nullptr ? sClock() : static_cast<uint32_t>(VSystem::GetCurrentTime());
+}
+
+bool VUpdateEngine::_WaitForPidToQuit()
+{
+    if (fCallerPid < 0) {
+        LogInfo("Skipping process wait (negative pid)");
+        return true;
+    }
+    LogInfo("Waiting for process %d to quit", fCallerPid);
+    uint32_t start = _Now();
+    uint32_t elapsed = 0;
+    bool present = true;
+    for (;;) {
+        elapsed = _Now() - start;  // unsigned: safe across the clock's wrap-around
+        if (!present || elapsed > kWaitLimitMs - 1)
+            break;
+        std::vector<int> ids;
+        VSystem::GetProcessList(ids);
+        // A listing that failed never counts as the process having gone.
+        present = ids.empty() || std::find(ids.begin(), ids.end(), fCallerPid) != ids.end();
+        _Sleep(kWaitPollMs);
+    }
+    if (present && elapsed >= kWaitLimitMs) {
+        LogError("Process %d still exists after maximum wait time. Giving up.", fCallerPid);
+        _ThrowError(VE_UPDATER_WAIT_FAILED);
+        return false;
+    }
+    _Sleep(kWaitAfterQuitMs);
+    LogInfo("Process %d has quit. Proceeding.", fCallerPid);
+    return true;
+}
+
+bool VUpdateEngine::_ComputeTempFolderPath(const VFilePath& folderPath, VFilePath& outPath, const VString* suffix) const
+{
+    VString baseName;
+    folderPath.GetFolderName(baseName, false);
+    bool withSuffix = suffix != nullptr && !suffix->IsNull() && !suffix->IsEmpty();
+    for (int n = 1;; ++n) {
+        outPath = folderPath;
+        VString name(baseName);
+        if (withSuffix)
+            name.AppendPrintf("_%S%04d", suffix, n);
+        else
+            name.AppendPrintf("%04d", n);
+        outPath.SetFolderName(name, false);
+        bool taken = VFolder(outPath).Exists();
+        if (!taken || n >= 9999)
+            return !taken;
+    }
+}
+
+VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, VFolder& install)
+{
+    if (outdated.IsSameFolder(&upToDate) || upToDate.GetPath().IsChildOf(outdated.GetPath())) {
+        ThrowErrorWithPath(VE_UPDATER_SAME_OR_NESTED_APPS, outdated.GetPath());
+        return nullptr;
+    }
+
+    VFilePath freePath;
+    VString suffix("old");
+    _ComputeTempFolderPath(outdated.GetPath(), freePath, &suffix);
+    VString freeName;
+    freePath.GetFolderName(freeName, true);
+
+    VFolder* setAside = nullptr;
+    {
+        // The failures of attempts that a later attempt makes good are dropped.
+        StErrorContextInstaller ladder(true, true);
+        for (int attempt = 1; attempt <= kRenameAttempts; ++attempt) {
+            if (outdated.Rename(freeName, &setAside) == VE_OK)
+                break;
+            if (attempt < kRenameAttempts) {
+                ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdated.GetPath(), freePath);
+                _Sleep(kRenameRetryMs);
+            }
+        }
+        if (setAside != nullptr)
+            ladder.Flush();
+    }
+    if (setAside == nullptr)
+        return nullptr;
+
+    bool installed = false;
+    VFolder* parent = install.RetainParentFolder();
+    if (parent == nullptr || (!parent->Exists() && parent->CreateRecursive() != VE_OK)) {
+        VFilePath parentPath(install.GetPath());
+        parentPath.ToParent();
+        ThrowErrorWithPath(VE_UPDATER_INSTALL_PARENT_FAILED, parentPath);
+    } else {
+        VString installName;
+        install.GetPath().GetFolderName(installName, true);
+        if (upToDate.CopyTo(*parent, installName, nullptr, FCP_Overwrite) == VE_OK) {
+            installed = true;
+        } else {
+            StThrowError<> error(VE_UPDATER_COPY_FAILED);
+            VString from, to;
+            upToDate.GetPath().GetPath(from);
+            install.GetPath().GetPath(to);
+            error->SetString(VString("from"), from);
+            error->SetString(VString("to"), to);
+        }
+    }
+    ReleaseRefCountable(&parent);
+    if (installed)
+        return setAside;
+
+    LogInfo("Rolling back up-to-date application install");
+    if (install.Exists())
+        install.Delete(true);
+    VString outdatedName;
+    outdated.GetPath().GetFolderName(outdatedName, true);
+    setAside->Rename(outdatedName, nullptr);
+    setAside->Release();
+    return nullptr;
+}
+
+void VUpdateEngine::_BuildRestartCommand(const VFilePath& application, VString& text,
+                                         std::vector<VString>& arguments) const
+{
+    VString applicationPath;
+    application.GetPosixPath(applicationPath);
+    text = "open -a \"";
+    text.AppendString(applicationPath).AppendUniChar(u'"');
+    arguments = {VString("open"), VString("-a"), applicationPath};
+
+    VString paramsText;
+    fRestartParams.GetPath(paramsText);
+    if (!paramsText.IsNull() && !paramsText.IsEmpty()) {
+        VString paramsPath;
+        fRestartParams.GetPosixPath(paramsPath);
+        text.AppendCString(" --args \"").AppendString(paramsPath).AppendUniChar(u'"');
+        arguments.push_back(VString("--args"));
+        arguments.push_back(paramsPath);
+        if (fRestartHeadless) {
+            text.AppendCString(" --headless");
+            arguments.push_back(VString("--headless"));
+        }
+    } else if (fRestartHeadless) {
+        text.AppendCString(" --args --headless");
+        arguments.push_back(VString("--args"));
+        arguments.push_back(VString("--headless"));
+    }
+}
+
+bool VUpdateEngine::_LaunchApplication(const VFilePath& application)
+{
+    VString text;
+    std::vector<VString> arguments;
+    _BuildRestartCommand(application, text, arguments);
+    LogInfo("Restarting installed application (%S)...", &text);
+
+    // The command is run from its list: a path holding a quote stays one
+    // argument, where splitting the text again would cut it apart.
+    VMemoryBuffer<> out, err;
+    int32_t status = 0;
+    int result = VProcessLauncher::ExecuteCommandLine(arguments, 0, nullptr, &out, &err, nullptr, nullptr, &status,
+                                                      nullptr, true, false);
+    if (result != 0) {
+        LogError("Failed to restart updated application (returned error %d - exit status %d)", result, status);
+        _ThrowError(VE_UPDATER_RESTART_FAILED);
+        return false;
+    }
+    LogInfo("Updated application restarted, returned %d", status);
+    return true;
+}
+
+// --- file helpers without caller in the update ---
+
+VError RobustCopyFile(const VFilePath& source, const VFilePath& destination, uint32_t options)
+{
+    VFilePath folderPath(destination);
+    folderPath.ToFolder();
+    VFolder folder(folderPath);
+    if (!folder.Exists()) {
+        VError error = folder.CreateRecursive();
+        if (error != VE_OK)
+            return ThrowErrorWithPath(error, folderPath);
+    }
+    VFile file(source);
+    if (file.CopyTo(destination, nullptr, options) != VE_OK)
+        return ThrowErrorWithPaths(VE_UPDATER_COPY_FILE_FAILED, source, destination);
+    return VE_OK;
+}
+
+bool RobustCopyFolderContent(const VFolder& source, const VFolder& destination, uint32_t options)
+{
+    if (!source.Exists()) {
+        ThrowErrorWithPath(VE_FOLDER_NOT_FOUND, source.GetPath());
+        return false;
+    }
+    if (!destination.Exists()) {
+        VError error = destination.CreateRecursive();
+        if (error != VE_OK) {
+            ThrowErrorWithPath(error, destination.GetPath());
+            return false;
+        }
+    }
+    VError error = source.CopyContentsTo(destination, options);
+    if (error != VE_OK) {
+        ThrowErrorWithPath(error, destination.GetPath());
+        return false;
+    }
+    return true;
+}
+
+bool RobustCopyFolderContent(const VFilePath& source, const VFilePath& destination, uint32_t options)
+{
+    VFolder sourceFolder(source);
+    VFolder destinationFolder(destination);
+    return RobustCopyFolderContent(sourceFolder, destinationFolder, options);
+}
+
+VError FindFileByExt(const VFolder& folder, const VString& extension, VFilePath& outPath)
+{
+    outPath.Clear();
+    std::vector<VRefPtr<VFile>> files;
+    folder.GetContents(&files, nullptr);
+    for (const VRefPtr<VFile>& file : files) {
+        VString fileExtension;
+        file->GetPath().GetExtension(fileExtension);
+        if (fileExtension.EqualToString(extension, false)) {
+            outPath = file->GetPath();
+            return VE_OK;
+        }
+    }
+    return MakeBKitError(600);
+}
+
+VError FindFileByExt(const VFilePath& folderPath, const VString& extension, VFilePath& outPath)
+{
+    if (!folderPath.IsValid() || !folderPath.IsFolder())
+        return VE_INVALID_PARAMETER;
+    VFolder folder(folderPath);
+    return FindFileByExt(folder, extension, outPath);
+}
