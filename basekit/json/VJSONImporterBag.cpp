@@ -79,14 +79,8 @@ VError VJSONImporter::_ArrayToBag(VValueBag& bag, const StPackedDictionaryKey& n
         empty = false;
         if (err != 0)
             break;
-        token = _ReadToken(&err);
-        if (err != 0 || token == jsonEndArray)
+        if (!_NextElement(&err))
             break;
-        if (token != jsonSeparator) {
-            VString found;
-            _GetStartTokenFirstChar(found);
-            err = _ThrowInvalid(found, "] ,");
-        }
     }
     return err;
 }
@@ -116,15 +110,8 @@ VError VJSONImporter::_ObjectToBag(VValueBag& bag, uint32_t depth)
         VIndex nameLength = 0;
         const UniChar* nameUnits = _TokenText(&nameLength);
         const VString name(nameUnits, nameLength);
-        token = _ReadToken(&err);
-        if (err != 0)
+        if (!_ReadColon(&err))
             break;
-        if (token != jsonAssigne) {
-            VString found;
-            _GetStartTokenFirstChar(found);
-            err = _ThrowInvalid(found, ":");
-            break;
-        }
         token = _ReadToken(&err);
         if (err != 0)
             break;

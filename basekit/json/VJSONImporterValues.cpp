@@ -182,6 +182,32 @@ VError VJSONImporter::_ParseValue(JsonToken token, VJSONValue& out, const char* 
     }
 }
 
+bool VJSONImporter::_ReadColon(VError* error)
+{
+    JsonToken token = _ReadToken(error);
+    if (*error != 0)
+        return false;
+    if (token == jsonAssigne)
+        return true;
+    VString found;
+    _GetStartTokenFirstChar(found);
+    *error = _ThrowInvalid(found, ":");
+    return false;
+}
+
+bool VJSONImporter::_NextElement(VError* error)
+{
+    JsonToken token = _ReadToken(error);
+    if (*error != 0 || token == jsonEndArray)
+        return false;
+    if (token == jsonSeparator)
+        return true;
+    VString found;
+    _GetStartTokenFirstChar(found);
+    *error = _ThrowInvalid(found, "] ,");
+    return false;
+}
+
 VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
 {
     VError err = 0;
@@ -227,15 +253,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
             fPath.AppendUniChars(nameUnits, nameLength);
             _RecordPosition(fPath, fTokenStart);
         }
-        token = _ReadToken(&err);
-        if (err != 0)
+        if (!_ReadColon(&err))
             break;
-        if (token != jsonAssigne) {
-            VString found;
-            _GetStartTokenFirstChar(found);
-            err = _ThrowInvalid(found, ":");
-            break;
-        }
         VJSONValue value;
         token = _ReadToken(&err);
         if (err == 0)
@@ -297,14 +316,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
             array->Push(value);
         if (err != 0)
             break;
-        token = _ReadToken(&err);
-        if (err != 0 || token == jsonEndArray)
+        if (!_NextElement(&err))
             break;
-        if (token != jsonSeparator) {
-            VString found;
-            _GetStartTokenFirstChar(found);
-            err = _ThrowInvalid(found, "] ,");
-        }
     }
     if (recording)
         fPath = savedPath;
