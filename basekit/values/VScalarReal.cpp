@@ -85,9 +85,15 @@ bool ScaledDigits(double magnitude, char* digits, int* exponent)
     }
     if (n < 10000000000000ULL || n >= 100000000000000ULL)
         return false;
-    for (int i = kG14Precision - 1; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + n % 10);
-        n /= 10;
+    // Two independent halves of seven digits: half the length of one chain
+    // of divisions.
+    uint32_t high = static_cast<uint32_t>(n / 10000000);
+    uint32_t low = static_cast<uint32_t>(n % 10000000);
+    for (int i = 6; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + high % 10);
+        high /= 10;
+        digits[7 + i] = static_cast<char>('0' + low % 10);
+        low /= 10;
     }
     *exponent = e;
     return true;
