@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <string_view>
+#include <unordered_set>
 
 #include "basekit/bags/VValueBag.h"
 #include "basekit/files/VStream.h"
@@ -237,29 +239,28 @@ bool _VHashKeyMap::Put(uint32_t hash, uint32_t slotIndex)
     return false;
 }
 
-VError _VHashKeyMap::Rebuild(VStream* stream, size_t slotCount)
+bool _VHashKeyMap::Rebuild(VStream* stream)
 {
     Clear();
     uint32_t count = 0;
-    VError err = stream->GetLong(count);
-    if (err != VE_OK)
-        return err;
-    if (count == 0)
-        return VE_STREAM_BAD_SIGNATURE;
+    if (stream->GetLong(count) != VE_OK || count == 0)
+        return false;
     std::vector<uint8_t> bytes;
-    err = _ReadBoundedBytes(stream, static_cast<size_t>(count) * 4, bytes);
-    if (err != VE_OK)
-        return err;
+    if (_ReadBoundedBytes(stream, static_cast<size_t>(count) * 4, bytes) != VE_OK)
+        return false;
     std::vector<uint32_t> buckets(count);
     std::memcpy(buckets.data(), bytes.data(), bytes.size());
-    for (uint32_t& b : buckets) {
-        if (stream->NeedSwap())
+    if (stream->NeedSwap()) {
+        for (uint32_t& b : buckets)
             b = __builtin_bswap32(b);
-        if (b != kFree && b >= slotCount)
-            return VE_STREAM_BAD_SIGNATURE;
     }
     fBuckets.swap(buckets);
-    return VE_OK;
+    return true;
+}
+
+bool _VHashKeyMap::IsValidFor(size_t slotCount) const
+{
+    return std::all_of(fBuckets.begin(), fBuckets.end(), [slotCount](uint32_t b) { return b == kFree || b < slotCount; });
 }
 
 VError _VHashKeyMap::WriteToStream(VStream* stream) const
@@ -459,6 +460,15 @@ VError VPackedDictionary_base<Slot>::_ReadKeysFromStream(VStream* stream)
     }
     if (offset != keys.size())
         return VE_STREAM_BAD_SIGNATURE;
+    // Names are unique in a dictionary: a lookup could reach only one of two
+    // equal names, so data holding both is refused.
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(slots.size());
+    for (const Slot& slot : slots) {
+        const size_t at = static_cast<size_t>(slot.fNameOffset);
+        if (!seen.emplace(reinterpret_cast<const char*>(keys.data() + at + 1), keys[at]).second)
+            return VE_STREAM_BAD_SIGNATURE;
+    }
     uint8_t withIndex = 0;
     err = stream->GetByte(withIndex);
     if (err != VE_OK)
@@ -466,7 +476,9 @@ VError VPackedDictionary_base<Slot>::_ReadKeysFromStream(VStream* stream)
     fKeys.swap(keys);
     fSlots.swap(slots);
     if (withIndex == 1) {
-        err = fIndex.Rebuild(stream, fSlots.size());
+        err = stream->GetLastError();
+        if (err == VE_OK && (!fIndex.Rebuild(stream) || !fIndex.IsValidFor(fSlots.size())))
+            err = stream->GetLastError() != VE_OK ? stream->GetLastError() : VE_STREAM_BAD_SIGNATURE;
         // A stored index that sends a stored name to a free bucket would make
         // the name unreachable: refuse it rather than answer wrongly later.
         for (size_t i = 0; err == VE_OK && i < fSlots.size(); ++i) {

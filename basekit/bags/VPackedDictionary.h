@@ -97,9 +97,11 @@ public:
     bool Rebuild(size_t count);
     // Stores slotIndex in the first free bucket from hash on; false when full.
     bool Put(uint32_t hash, uint32_t slotIndex);
-    // Reads a bucket count and the buckets, refusing a count of 0, a slot index
-    // not below slotCount or a bucket vector that the data cannot fill.
-    VError Rebuild(VStream* stream, size_t slotCount);
+    // Reads a bucket count and the buckets; false (the index emptied) on a
+    // stream error or a count of 0. The buckets are checked by IsValidFor.
+    bool Rebuild(VStream* stream);
+    // True when every bucket is free or names a slot below slotCount.
+    bool IsValidFor(size_t slotCount) const;
     VError WriteToStream(VStream* stream) const;
 
     // The bucket count for n names (first row of the table whose bound exceeds n).

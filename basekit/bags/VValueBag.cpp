@@ -311,10 +311,18 @@ void VValueBag::AddElement(const StPackedDictionaryKey& name, VValueBag* bag)
         delete list;
         return;
     }
-    if (list->AddTail(bag))
-        elements->AppendAdopting(name, list);
-    else
+    if (!list->AddTail(bag)) {
         list->Release();
+        return;
+    }
+    // A name kept without a list (SetElements with null) takes the new list,
+    // so that a name never appears twice.
+    if (elements->_FindIndex(name) < elements->GetCount()) {
+        elements->SetValue(name, list);
+        list->Release();
+    } else {
+        elements->AppendAdopting(name, list);
+    }
 }
 
 VError VValueBag::AddElement(const IBaggable* object)

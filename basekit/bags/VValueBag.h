@@ -73,9 +73,17 @@ public:
     VValue* Clone() const override;
     CharSet DebugDump(char* buffer, int& size) override;
     using VObject::DebugDump;
+    // Reads a JSON object into the bag (option 0x1000: only "!!YYYY-MM-DD!!"
+    // dates); the importer's error.
+    VError FromJSONString(const VString& json, uint32_t options = 0) override;
     // The JSON text (option 8: pretty, 32: a single child bag as an object);
     // always 0.
     VError GetJSONString(VString& json, uint32_t options = 0) const override;
+    // Through the JSON text: the value written compact and read back.
+    VError FromJSONValue(const VJSONValue& json) override;
+    // The bag as a JSON object, or undefined (with the parse error) when its
+    // text does not parse into one.
+    VError GetJSONValue(VJSONValue& json, uint32_t options = 0) const override;
     // The full binary form ('VBAG', version 1); the parameter is not used.
     VError ReadFromStream(VStream* stream, int32_t param = 0) override;
     VError WriteToStream(VStream* stream, int32_t param = 0) const override;
@@ -201,6 +209,9 @@ public:
 
     // --- JSON form (see VValueBagJSON.cpp) ---
     VError _GetJSONString(VString& out, int& level, bool pretty, uint32_t options) const;
+    // A new JSON object holding the bag (retained for the caller), or null with
+    // the error of the text or its parse (0 when the text is no object).
+    VJSONObject* BuildJSONObject(VError& error) const;
     static void AppendJSONNewline(VString& out, bool pretty);
     static void AjustJSONTab(VString& out, int level, bool pretty);
     static void AppendBeginJSONObject(VString& out, int& level, bool pretty);

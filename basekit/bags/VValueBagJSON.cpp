@@ -1,6 +1,10 @@
 // VValueBagJSON.cpp - the JSON text of bags: attributes as properties, element lists as arrays.
 #include "basekit/bags/VValueBag.h"
 
+#include "basekit/json/VJSONImporter.h"
+#include "basekit/json/VJSONObject.h"
+#include "basekit/json/VJSONValue.h"
+
 namespace bkit {
 
 namespace {
@@ -130,6 +134,50 @@ VError VValueBag::_GetJSONString(VString& out, int& level, bool pretty, uint32_t
         }
     }
     AppendEndJSONObject(out, level, pretty);
+    return VE_OK;
+}
+
+VError VValueBag::FromJSONString(const VString& json, uint32_t options)
+{
+    // Caller bit 0x1000 becomes the importer's 512 (only unambiguous dates).
+    VJSONImporter importer(json, (options >> 3) & VJSONImporter::kOption_NonAmbiguousDates);
+    return importer.JSONObjectToBag(*this);
+}
+
+VError VValueBag::FromJSONValue(const VJSONValue& json)
+{
+    VString text;
+    VError err = json.Stringify(text, 1);
+    if (err != VE_OK)
+        return err;
+    return FromJSONString(text, 0);
+}
+
+VJSONObject* VValueBag::BuildJSONObject(VError& error) const
+{
+    VString text;
+    error = GetJSONString(text, 0);
+    if (error != VE_OK)
+        return nullptr;
+    VJSONValue value;
+    error = value.ParseFromString(text, true, false);
+    if (error != VE_OK || !value.IsObject())
+        return nullptr;
+    VJSONObject* object = value.GetObject();
+    object->Retain();
+    return object;
+}
+
+VError VValueBag::GetJSONValue(VJSONValue& json, uint32_t) const
+{
+    VError err = VE_OK;
+    VJSONObject* object = BuildJSONObject(err);
+    if (object == nullptr) {
+        json.SetUndefined();
+        return err;
+    }
+    json.SetObject(object);
+    object->Release();
     return VE_OK;
 }
 

@@ -65,7 +65,42 @@ bool VFileKind::GetParentIDs(std::vector<VString>& out) const
     return !out.empty();
 }
 
-bool VFileKind::ConformsTo(const VFileKind& other) const { return XMacFile::IsFileKindConformsTo(*this, other); }
+namespace {
+
+// Kinds registered from type declarations conform through the parents they
+// declare; a kind met twice (declarations conforming to each other) ends the walk.
+bool ConformsThroughDeclaredParents(const VFileKind& kind, const VFileKind& other, std::vector<VString>& visited)
+{
+    for (const VString& seen : visited)
+        if (seen.EqualToString(kind.GetID(), false))
+            return false;
+    visited.push_back(kind.GetID());
+    std::vector<VString> parents;
+    kind.GetParentIDs(parents);
+    for (const VString& parentID : parents) {
+        if (parentID.EqualToString(other.GetID(), false))
+            return true;
+        VFileKind* parent = VFileKindManager::sManager ? VFileKindManager::sManager->RetainFileKind(parentID) : nullptr;
+        if (!parent)
+            continue;
+        bool conforms = XMacFile::IsFileKindConformsTo(*parent, other) ||
+                        ConformsThroughDeclaredParents(*parent, other, visited);
+        parent->Release();
+        if (conforms)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool VFileKind::ConformsTo(const VFileKind& other) const
+{
+    if (XMacFile::IsFileKindConformsTo(*this, other))
+        return true;
+    std::vector<VString> visited;
+    return ConformsThroughDeclaredParents(*this, other, visited);
+}
 
 bool VFileKind::ConformsTo(const VString& id) const
 {

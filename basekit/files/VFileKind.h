@@ -49,7 +49,8 @@ public:
     // Replaces the vector's content; whether there is any.
     bool GetParentIDs(std::vector<VString>& out) const;
 
-    // The platform's conformance test of the two identifiers.
+    // The platform's conformance test of the two identifiers, else through
+    // the parents a declared kind names (a kind met twice ends the walk).
     bool ConformsTo(const VFileKind& other) const;
     // False when the registry has no kind of that identifier.
     bool ConformsTo(const VString& id) const;

@@ -62,22 +62,6 @@ void VJSONArray::_DropAllValuesForCollection()
     old.swap(fValues);
 }
 
-bool VJSONArray::_CheckWriter() const
-{
-    VStorageLocker* locker = _GetStorageLocker();
-    if (locker != nullptr && !locker->IsFreeOrUsedByCurrentTask()) {
-        _ThrowError(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK);
-        return false;
-    }
-    return true;
-}
-
-bool VJSONArray::_NeedsGraphLockFor(const VJSONValue& value) const
-{
-    VJSONContainer* container = ContainerOf(value);
-    return container != nullptr && (container->IsSharedGraph() || container->_IsSharableByImplementation());
-}
-
 bool VJSONArray::_Admit(const VJSONValue& value)
 {
     VStorageLocker* locker = _GetStorageLocker();
@@ -86,6 +70,12 @@ bool VJSONArray::_Admit(const VJSONValue& value)
 
 void VJSONArray::_StoreAt(size_t index, const VJSONValue& value)
 {
+    if (&value == &fValues[index]) {
+        // Storing an element onto itself: the slot is moved out below.
+        const VJSONValue copy(value);
+        _StoreAt(index, copy);
+        return;
+    }
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
     VJSONValue old(std::move(fValues[index]));
     fValues[index] = value;
@@ -162,7 +152,7 @@ void VJSONArray::TouchStampAt(size_t index)
 bool VJSONArray::SetAt(size_t index, const VJSONValue& value, bool grow)
 {
     StContainerLock lock(this, _NeedsGraphLockFor(value));
-    if (!_CheckWriter() || !_Admit(value))
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || !_Admit(value))
         return false;
     if (index >= fValues.size()) {
         if (!grow) {
@@ -183,10 +173,11 @@ bool VJSONArray::SetAt(size_t index, const VJSONValue& value, bool grow)
 bool VJSONArray::Push(const VJSONValue& value)
 {
     StContainerLock lock(this, _NeedsGraphLockFor(value));
-    if (!_CheckWriter() || !_Admit(value))
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || !_Admit(value))
         return false;
     try {
-        fValues.reserve(fValues.size() + 1);
+        if (fValues.size() == fValues.capacity())
+            fValues.reserve(std::max<size_t>(4, fValues.capacity() * 2));
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
         return false;
@@ -198,7 +189,7 @@ bool VJSONArray::Push(const VJSONValue& value)
 bool VJSONArray::Resize(size_t count, JSONType fillKind)
 {
     StContainerLock lock(this);
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK))
         return false;
     if (VJSONStamp* stamp = GetJSONStamp())
         stamp->Increment();
@@ -237,7 +228,7 @@ bool VJSONArray::_Resize(size_t count, JSONType fillKind)
 void VJSONArray::RemoveAt(size_t index, size_t count)
 {
     StContainerLock lock(this);
-    if (!_CheckWriter() || index >= fValues.size() || count == 0)
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || index >= fValues.size() || count == 0)
         return;
     const size_t end = index + std::min(count, fValues.size() - index);
     std::vector<VJSONValue> dropped(std::make_move_iterator(fValues.begin() + static_cast<ptrdiff_t>(index)),
@@ -254,7 +245,7 @@ void VJSONArray::Clear()
 void VJSONArray::SwapValues(std::vector<VJSONValue>& values)
 {
     StContainerLock lock(this, true);
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK))
         return;
     for (const VJSONValue& value : values) {
         if (!_Admit(value))
@@ -289,7 +280,7 @@ bool VJSONArray::Concatenate(const VJSONArray& other)
     if (values.empty())
         return true;
     StContainerLock lock(this, true);
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK))
         return false;
     try {
         fValues.reserve(fValues.size() + values.size());
@@ -345,33 +336,55 @@ VError VJSONArray::Clone(VJSONValue& out, VJSONCloner& cloner) const
 
 VError VJSONArray::GetString(VString& out, std::set<const VJSONArray*>* visited) const
 {
-    std::vector<VJSONValue> values;
-    GetValues(values);
-    if (values.empty()) {
+    if (GetCount() == 0) {
         out.Clear();
         return 0;
     }
     std::set<const VJSONArray*> ownSet;
     if (visited == nullptr)
         visited = &ownSet;
-    if (!visited->insert(this).second)
-        return VE_JSON_CYCLE;
 
+    // Nested arrays are walked with a stack of frames, not by recursion: each
+    // nested array is one part of its parent, its own elements joined inside.
+    struct Frame {
+        const VJSONArray* array;
+        std::vector<VJSONValue> values;
+        size_t next = 0;
+        bool first = true;
+    };
+    std::vector<Frame> stack;
     VError error = 0;
+    auto enter = [&](const VJSONArray* array) {
+        if (!visited->insert(array).second)
+            return VE_JSON_CYCLE;
+        stack.push_back(Frame{array, {}});
+        array->GetValues(stack.back().values);
+        return VError(0);
+    };
     VString result;
     VString part;
-    bool first = true;
-    for (const VJSONValue& element : values) {
-        error = element.GetString(part, visited);
-        if (error != 0)
-            break;
-        if (!first)
+    error = enter(this);
+    while (error == 0 && !stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.values.size()) {
+            // Side by side the same array may appear again, only not inside itself.
+            visited->erase(frame.array);
+            stack.pop_back();
+            continue;
+        }
+        const VJSONValue& element = frame.values[frame.next++];
+        if (!frame.first)
             result.AppendUniChar(u',');
-        result.AppendString(part);
-        first = false;
+        frame.first = false;
+        if (const VJSONArray* inner = element.GetArray()) {
+            error = enter(inner);
+        } else {
+            error = element.GetString(part, visited);
+            result.AppendString(part);
+        }
     }
-    // Side by side the same array may appear again, only not inside itself.
-    visited->erase(this);
+    for (const Frame& frame : stack)
+        visited->erase(frame.array);
     if (error == 0)
         out.FromString(result);
     return error;

@@ -131,10 +131,6 @@ protected:
     void _DropAllValuesForCollection() override;
 
 private:
-    // The wrong-task test of a change ('QNRT' -10720).
-    bool _CheckWriter() const;
-    // Whether storing value needs the graph lock.
-    bool _NeedsGraphLockFor(const VJSONValue& value) const;
     // Lets value join a shared array's graph.
     bool _Admit(const VJSONValue& value);
     // Stores / appends with the graph bookkeeping; the caller holds the locks.

@@ -63,7 +63,7 @@ void VJSONArray::Sort(IJSONValueComparator* comparator)
         return;
     }
     StContainerLock lock(this);
-    if (!_CheckWriter() || fValues.size() != positions.size())
+    if (!_CheckWriter(VE_JSON_ARRAY_LOCKED_BY_OTHER_TASK) || fValues.size() != positions.size())
         return;
     apply_permutation(fValues, positions);
     if (VJSONStamp* stamp = GetJSONStamp())

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "basekit/json/VStorageLocker.h"
@@ -76,12 +77,28 @@ public:
     // Replaces the stamp object (retain new, release old).
     virtual void SetJSONStamp(VJSONStamp* stamp);
 
+    // Empties the container: the links of its values stop counting, then
+    // every value is dropped. A cycle left behind is collected only with its
+    // graph; prefer the removal operations, which check each dropped link.
+    void ClearFromGraph();
+
     // --- graph (for the collector and tests) ---
     VJSONGraph* _GetGraph() const;
     uint32_t _GetInGraphCount() const { return fInGraphCount; }
 
     // The containers this one's values refer to, in order, with repeats.
     virtual void _GetChildContainers(std::vector<VJSONContainer*>& out) const = 0;
+
+    // --- helpers of objects, arrays and the collector ---
+    // The wrong-task test of a change: false, with code raised, while another
+    // task uses the locker.
+    bool _CheckWriter(VError code) const;
+    // Whether storing value takes the graph lock (a shared container value).
+    static bool _NeedsGraphLockFor(const VJSONValue& value);
+    // Visits each container reachable from start once (an explicit stack, so
+    // depth and cycles do not matter); visit answers whether to go below.
+    static void _WalkReachable(VJSONContainer* start, const std::function<bool(VJSONContainer*)>& visit);
+
 
 protected:
     VJSONContainer() = default;

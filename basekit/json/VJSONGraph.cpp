@@ -120,23 +120,28 @@ void VJSONGraph::_Connect(VJSONContainer* owner, VJSONContainer* value)
         ownerGraph->fHasCycle = true;
         ++ownerGraph->fInternalLinks;
     } else {
-        // Merge the value's graph into the owner's.
-        ownerGraph->fHasCycle = ownerGraph->fHasCycle || valueGraph->fHasCycle;
-        if (valueGraph->IsShared())
-            ownerGraph->SetShared();
-        ownerGraph->fTotalReferences += valueGraph->fTotalReferences.load();
-        ownerGraph->fInternalLinks += valueGraph->fInternalLinks;
-        std::set<VJSONContainer*> members;
-        members.swap(valueGraph->fMembers);
-        valueGraph->fTotalReferences = 0;
-        valueGraph->fInternalLinks = 0;
+        // Merge the smaller graph into the larger: each member then moves
+        // O(log n) times however a tree is assembled.
+        VJSONGraph* into = ownerGraph;
+        VJSONGraph* from = valueGraph;
+        if (from->fMembers.size() > into->fMembers.size())
+            std::swap(into, from);
+        into->fHasCycle = into->fHasCycle || from->fHasCycle;
+        if (from->IsShared())
+            into->SetShared();
+        into->fTotalReferences += from->fTotalReferences.load();
+        into->fInternalLinks += from->fInternalLinks;
+        MemberSet members;
+        members.swap(from->fMembers);
+        from->fTotalReferences = 0;
+        from->fInternalLinks = 0;
         for (VJSONContainer* member : members) {
-            ownerGraph->fMembers.insert(member);
-            ownerGraph->Retain();
-            std::atomic_ref<VJSONGraph*>(member->fGraph).store(ownerGraph, std::memory_order_release);
-            valueGraph->Release();  // the last member to switch frees the old graph
+            into->fMembers.insert(member);
+            into->Retain();
+            std::atomic_ref<VJSONGraph*>(member->fGraph).store(into, std::memory_order_release);
+            from->Release();  // the last member to switch frees the old graph
         }
-        ++ownerGraph->fInternalLinks;
+        ++into->fInternalLinks;
     }
 }
 
@@ -201,11 +206,13 @@ void VJSONGraph::ReleaseArrayDependenciesIfNecessary(VJSONArray* array)
 
 void VJSONGraph::_LocalCheck(VJSONContainer* start)
 {
+    if (start->_GetGraph() == nullptr)
+        return;
+    StGraphLocker lock(start->_NeedsGraphLock());
     VJSONGraph* graph = start->fGraph;
     if (graph == nullptr || start->fInGraphCount == 0 ||
         static_cast<uint32_t>(start->GetRefCount()) != start->fInGraphCount + 1)
         return;
-    StGraphLocker lock(graph->IsShared());
 
     // Every arrival at a container is one visit; the part below start is
     // garbage when its members' counts add up to the visits (the links among
@@ -413,6 +420,18 @@ void VJSONContainer::_LeaveGraph()
     graph->fMembers.erase(this);
     std::atomic_ref<VJSONGraph*>(fGraph).store(nullptr, std::memory_order_release);
     graph->Release();
+}
+
+void VJSONContainer::ClearFromGraph()
+{
+    StContainerLock lock(this);
+    if (VJSONGraph* graph = fGraph) {
+        std::vector<VJSONContainer*> children;
+        _GetChildContainers(children);
+        for (VJSONContainer* child : children)
+            _ForgetLink(graph, child);
+    }
+    _DropAllValuesForCollection();
 }
 
 void VJSONContainer::_ForgetLink(VJSONGraph* graph, VJSONContainer* child)

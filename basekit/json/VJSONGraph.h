@@ -27,7 +27,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "basekit/runtime/VCriticalSection.h"
@@ -78,7 +78,8 @@ public:
     void SetShared() { fShared.store(true, std::memory_order_release); }
     uint32_t GetTotalReferences() const { return fTotalReferences.load(std::memory_order_relaxed); }
     uint32_t GetInternalLinks() const { return fInternalLinks; }
-    const std::set<VJSONContainer*>& GetMembers() const { return fMembers; }
+    using MemberSet = std::unordered_set<VJSONContainer*>;
+    const MemberSet& GetMembers() const { return fMembers; }
 
     // Checks the invariant: the counters against the members' counts and
     // links. For tests and diagnosis; take the graph lock on a shared graph.
@@ -97,7 +98,7 @@ private:
     std::atomic<bool> fShared{false};
     std::atomic<uint32_t> fTotalReferences{0};
     uint32_t fInternalLinks = 0;
-    std::set<VJSONContainer*> fMembers;
+    MemberSet fMembers;
 };
 
 // Holds the process-wide graph lock for a scope, when asked to.

@@ -28,12 +28,18 @@
 #include "basekit/BKitTypes.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/text/VString.h"
+#include "basekit/values/IRefCountable.h"
 #include "basekit/values/VObject.h"
 
 namespace bkit {
 
 class IFile;
+class VJSONContainer;
 class VJSONObject;
+class StPackedDictionaryKey;
+class VStorageLocker;
+class VValueBag;
+class VValueSingle;
 
 constexpr VError VE_JSON_MALFORMED = MakeBKitError(550);
 constexpr VError VE_JSON_INVALID_TOKEN = MakeBKitError(551);
@@ -87,6 +93,13 @@ public:
     VError Parse(VJSONValue& out);
 
     static VError ParseString(const VString& text, VJSONValue& out, uint32_t options = 0);
+
+    // Reads an object straight into bag: object members become child bags
+    // marked "____objectunic", array elements child bags under the member's
+    // name (scalars as a bag holding "____FakeArrayElement"), "__CDATA" the
+    // bag's text, other scalars attributes (ISO dates as times). An array
+    // directly inside an array is refused. 0 or 'bkit' 550.
+    VError JSONObjectToBag(VValueBag& bag);
     // The file's text as UTF-8 (line ends kept), its POSIX path naming the
     // source in error reports. A null file gives undefined and 0; a read error
     // is returned as it is.
@@ -121,6 +134,10 @@ private:
     VError _ParseObject(VJSONValue& out, uint32_t depth);
     VError _ParseArray(VJSONValue& out, uint32_t depth);
     VError _ParseWord(VJSONValue& out, const char* expected);
+    VError _ObjectToBag(VValueBag& bag, uint32_t depth);
+    VError _ArrayToBag(VValueBag& bag, const StPackedDictionaryKey& name, uint32_t depth);
+    // The current jsonString token as a new bag value, or null with *error.
+    VValueSingle* _BagScalar(bool asAttribute, VError* error);
     void _MakeString(VJSONValue& out);
     // A member name as a string; repeated names share one text block.
     const VString& _Name(const UniChar* units, VIndex length);
@@ -137,6 +154,8 @@ private:
     VError _ThrowPlace();
 
     void _RecordPosition(const VString& path, const UniChar* at);
+    // With kOption_SharedStorage, puts the importer's locker on container.
+    void _Share(VJSONContainer* container);
     void _AdvanceLines(const UniChar* upTo);
 
     VString fText;
@@ -159,6 +178,9 @@ private:
     // document repeats are made once (made at the first name).
     std::unique_ptr<VString[]> fNames;
     VString fLongName;
+
+    // The one locker of every container of a shared parse, made at first need.
+    VRefPtr<VStorageLocker> fLocker;
 
     // Positions (option 8): the object, the current path, and the line count
     // advanced lazily up to fLineScan.

@@ -1,6 +1,9 @@
 // VJSONObject.cpp - the JSON object's construction, properties and links.
 #include "basekit/json/VJSONObject.h"
 
+#include <algorithm>
+#include <new>
+
 #include "basekit/json/VJSONErrors.h"
 #include "basekit/json/VJSONGraph.h"
 #include "basekit/runtime/VErrorBase.h"
@@ -73,19 +76,44 @@ std::u16string_view VJSONObject::_View(const VString& name)
 
 ptrdiff_t VJSONObject::_Find(const VString& name) const
 {
-    auto found = fIndex.find(_View(name));
+    const std::u16string_view key = _View(name);
+    if (fIndex.empty()) {
+        // Small objects, the common case, are searched in place.
+        for (size_t i = 0; i < fProperties.size(); ++i) {
+            if (_View(fProperties[i].first) == key)
+                return static_cast<ptrdiff_t>(i);
+        }
+        return -1;
+    }
+    auto found = fIndex.find(key);
     return (found == fIndex.end()) ? -1 : static_cast<ptrdiff_t>(found->second);
+}
+
+void VJSONObject::_AddToIndex(const VString& name, size_t position)
+{
+    if (!fIndex.empty()) {
+        fIndex.emplace(std::u16string(_View(name)), position);
+    } else if (position >= kLinearSearchLimit) {
+        Index index;  // built aside, so that a failure leaves no half index
+        for (size_t i = 0; i <= position; ++i)
+            index.emplace(std::u16string(_View(i < position ? fProperties[i].first : name)), i);
+        fIndex.swap(index);
+    }
 }
 
 VJSONValue VJSONObject::_TakeEntry(size_t position)
 {
     VJSONValue value(std::move(fProperties[position].second));
-    fIndex.erase(fIndex.find(_View(fProperties[position].first)));
-    for (auto& entry : fIndex) {
-        if (entry.second > position)
-            --entry.second;
+    if (!fIndex.empty()) {
+        fIndex.erase(fIndex.find(_View(fProperties[position].first)));
+        for (auto& entry : fIndex) {
+            if (entry.second > position)
+                --entry.second;
+        }
     }
     fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(position));
+    if (fProperties.size() < kLinearSearchLimit)
+        fIndex.clear();
     return value;
 }
 
@@ -113,22 +141,6 @@ bool VJSONObject::_IsSharableByImplementation() const
 bool VJSONObject::IsShared() const
 {
     return _GetStorageLocker() != nullptr || _IsSharableByImplementation();
-}
-
-bool VJSONObject::_CheckWriter() const
-{
-    VStorageLocker* locker = _GetStorageLocker();
-    if (locker != nullptr && !locker->IsFreeOrUsedByCurrentTask()) {
-        _ThrowError(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK);
-        return false;
-    }
-    return true;
-}
-
-bool VJSONObject::_NeedsGraphLockFor(const VJSONValue& value) const
-{
-    VJSONContainer* container = ContainerOf(value);
-    return container != nullptr && (container->IsSharedGraph() || container->_IsSharableByImplementation());
 }
 
 // --- reading ---
@@ -247,11 +259,18 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
 {
     if (value.IsUndefined())
         return _RemoveOwnProperty(name);
+    const void* address = &value;
+    if (!fProperties.empty() && address >= static_cast<const void*>(fProperties.data()) &&
+        address < static_cast<const void*>(fProperties.data() + fProperties.size())) {
+        // The value sits in this table, where the slot it replaces may be.
+        const VJSONValue copy(value);
+        return _SetOwnProperty(name, copy);
+    }
     VStorageLocker* locker = _GetStorageLocker();
     if (locker != nullptr) {
         if (name.EqualToStringRaw(LockerIDName()))
             return false;
-        if (!_CheckWriter())
+        if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
             return false;
         if (!VStorageLocker::Assign(this, locker, value))
             return false;
@@ -271,7 +290,16 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
         old = std::move(slot);
         slot = value;
     } else {
-        fIndex.emplace(std::u16string(_View(name)), fProperties.size());
+        try {
+            // Room first (growing geometrically), so that the append below
+            // cannot fail after the index has taken the name.
+            if (fProperties.size() == fProperties.capacity())
+                fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
+            _AddToIndex(name, fProperties.size());
+        } catch (const std::bad_alloc&) {
+            _ThrowError(VE_MEMORY_FULL);
+            return false;
+        }
         fProperties.emplace_back(name, value);
     }
     _ConnectValue(value);
@@ -305,7 +333,7 @@ bool VJSONObject::RemoveOwnProperty(const VString& name)
 
 bool VJSONObject::_RemoveOwnProperty(const VString& name)
 {
-    if (!_CheckWriter())
+    if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
         return false;
     if (VJSONStamp* stamp = GetJSONStamp())
         stamp->Increment();

@@ -208,13 +208,13 @@ public:
     // The reserved name that reads a shared object's id.
     static const VString& LockerIDName();
 
+    // The implementation declares the object sharable (IJSON_IsSharable).
+    bool _IsSharableByImplementation() const override;
+
 protected:
     void _GetChildContainers(std::vector<VJSONContainer*>& out) const override;
     void _DropAllValuesForCollection() override;
     void _WillBeFreed() override;
-
-public:
-    bool _IsSharableByImplementation() const override;
 
 private:
     friend class VJSONPropertyConstIterator;
@@ -233,15 +233,16 @@ private:
     static std::u16string_view _View(const VString& name);
     // Position of the name in fProperties, or -1.
     ptrdiff_t _Find(const VString& name) const;
-    // The wrong-task test of a change: false ('QNRT' -10719) while another
-    // task uses the locker.
-    bool _CheckWriter() const;
     // Takes the entry at position out of the table, moving later ones down.
     VJSONValue _TakeEntry(size_t position);
-    // The locks of a change storing value.
-    bool _NeedsGraphLockFor(const VJSONValue& value) const;
 
-    // Entries in insertion order; fIndex maps a name to its position there.
+    // Below this many properties names are searched in place, without index.
+    static constexpr size_t kLinearSearchLimit = 12;
+    // Records the name of the entry about to be appended at position.
+    void _AddToIndex(const VString& name, size_t position);
+
+    // Entries in insertion order; fIndex maps a name to its position there
+    // once the object has kLinearSearchLimit properties.
     std::vector<Entry> fProperties;
     Index fIndex;
     IJSONObject* fImplementation = nullptr;

@@ -1,5 +1,6 @@
 // VJSONObjectOps.cpp - clearing, merging, cloning and describing JSON objects.
 #include "basekit/json/VJSONCloner.h"
+#include "basekit/json/VJSONErrors.h"
 #include "basekit/json/VJSONGraph.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONPropertyIterator.h"
@@ -32,7 +33,7 @@ bool VJSONObject::ClearInternalProperties()
     std::vector<Entry> old;
     {
         StContainerLock lock(this);
-        if (!_CheckWriter())
+        if (!_CheckWriter(VE_JSON_OBJECT_LOCKED_BY_OTHER_TASK))
             return false;
         old.swap(fProperties);
         fIndex.clear();

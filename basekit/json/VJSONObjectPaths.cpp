@@ -142,6 +142,7 @@ bool VJSONObject::SetPropertyWithPath(const VString& path, const VJSONValue& val
             next = object->GetProperty(part, languageContext);
             if (IsAbsent(next)) {
                 next = VJSONValue(isvalidnumber(parts[i + 1]) ? JSON_array : JSON_object);
+                object->MakeValueSharedIfNecessary(next);  // a shared tree takes its own kind only
                 if (!object->SetProperty(part, next, languageContext))
                     return false;
             }
@@ -159,6 +160,7 @@ bool VJSONObject::SetPropertyWithPath(const VString& path, const VJSONValue& val
             next = array->GetAt(position);
             if (IsAbsent(next)) {
                 next = VJSONValue(isvalidnumber(parts[i + 1]) ? JSON_array : JSON_object);
+                array->MakeValueSharedIfNecessary(next);
                 if (!array->SetAt(position, next, false))
                     return false;
             }

@@ -190,17 +190,10 @@ void VJSONValue::CheckAndUpdateJsonStamp(const VJSONValue& value, VJSONStamp* st
     VJSONContainer* start = VJSONContainer::ContainerOf(value);
     if (start == nullptr || start->GetJSONStamp() == stamp)
         return;
-    std::vector<VJSONContainer*> stack{start};
-    std::unordered_set<VJSONContainer*> seen;
-    while (!stack.empty()) {
-        VJSONContainer* container = stack.back();
-        stack.pop_back();
-        if (!seen.insert(container).second)
-            continue;
+    VJSONContainer::_WalkReachable(start, [stamp](VJSONContainer* container) {
         container->SetJSONStamp(stamp);
-        StContainerLock lock(container);
-        container->_GetChildContainers(stack);
-    }
+        return true;
+    });
 }
 
 // --- paths from a root ---

@@ -7,7 +7,10 @@
 
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
+#include "basekit/json/IJSONObject.h"
+#include "basekit/json/VJSONErrors.h"
 #include "basekit/json/VJSONObject.h"
+#include "basekit/json/VJSONPropertyIterator.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/text/VTextConverterForms.h"
@@ -305,49 +308,77 @@ VError VJSONWriter::_WriteObject(const VJSONObject* object)
     }
     if ((fFlags & kFlag_RefuseRepeated) && !fWritten.insert(object).second)
         return _ThrowError(VE_JSON_OBJECT_WRITTEN_TWICE);
-    if (object->IsEmpty())
-        return _AppendASCII("{}", 2) ? 0 : VE_STRING_ALLOC_FAILED;
     VError err = _CheckStack();
     if (err != 0)
         return err;
     fPath.push_back(object);
+    err = _WriteObjectOnPath(object);
+    fPath.pop_back();
+    return err;
+}
+
+VError VJSONWriter::_WriteObjectOnPath(const VJSONObject* object)
+{
+    if ((fFlags & kFlag_OnlyGenericObjects) && !object->IsGenericObject())
+        return _ThrowError(VE_JSON_NOT_GENERIC_OBJECT);
+    IJSONObject* implementation = object->GetImplementation();
+    if (implementation != nullptr) {
+        if ((fFlags & kFlag_RefuseBinaryObjects) && implementation->IJSON_GetBinarySignature(object) != 0)
+            return _ThrowError(VE_JSON_BINARY_OBJECT_REFUSED);
+        VString text;
+        VError err = 0;
+        EJSONStatus status = implementation->IJSON_Stringify(object, this, text, &err);
+        if (status != eJSON_notHandled || err != 0) {
+            if (err == 0 && !_AppendUnits(text.GetCPointer(), text.GetLength()))
+                err = VE_STRING_ALLOC_FAILED;
+            return err;
+        }
+    }
+    if (object->IsEmpty())
+        return _AppendASCII("{}", 2) ? 0 : VE_STRING_ALLOC_FAILED;
+
     IncrementLevel();
-    const bool indented = (fFlags & kFlag_Indented) != 0;
-    const bool shortForm = (fFlags & kFlag_ShortForm) != 0;
+    VError err = _AppendASCII("{", 1) ? 0 : VE_STRING_ALLOC_FAILED;
     bool stopped = false;
-    if (!_AppendASCII("{", 1))
-        err = VE_STRING_ALLOC_FAILED;
-    bool first = true;
-    for (VJSONPropertyConstOrderedIterator i(object, 0); i.IsValid() && err == 0; ++i) {
-        if (!first && !_AppendASCII(",", 1)) {
-            err = VE_STRING_ALLOC_FAILED;
-            break;
+    // A plain object of this task is read in place; the iterator takes a
+    // snapshot (or reads a shared tree under its lock) and lists the names an
+    // implementation adds.
+    if (implementation == nullptr && !object->IsShared()) {
+        const size_t count = object->GetPropertyCount();
+        for (size_t i = 0; i < count && err == 0 && !stopped; ++i)
+            err = _WriteMember(i == 0, object->GetNameAt(i), object->GetValueAt(i), &stopped);
+    } else {
+        bool first = true;
+        for (VJSONPropertyConstOrderedIterator i(object, 0); i.IsValid() && err == 0 && !stopped; ++i) {
+            err = _WriteMember(first, i.GetName(), i.GetValue(fLanguageContext), &stopped);
+            first = false;
         }
-        first = false;
-        VIndex partStart = fOut.length;
-        if (indented && !_AppendIndent()) {
-            err = VE_STRING_ALLOC_FAILED;
-            break;
-        }
-        const VString& name = i.GetName();
-        err = _WriteString(name.GetCPointer(), name.GetLength());
-        if (err == 0 && !(indented ? _AppendASCII(": ", 2) : _AppendASCII(":", 1)))
-            err = VE_STRING_ALLOC_FAILED;
-        if (err == 0)
-            err = _WriteValue(i.GetValue());
-        if (err == 0 && shortForm) {
-            if (fCount > kShortFormLimit)
-                stopped = true;
-            else
-                fCount += static_cast<uint32_t>(fOut.length - partStart);
-        }
-        if (stopped)
-            break;
     }
     DecrementLevel();
-    fPath.pop_back();
     if (err == 0)
         _Close('}', stopped);
+    return err;
+}
+
+VError VJSONWriter::_WriteMember(bool first, const VString& name, const VJSONValue& value, bool* stopped)
+{
+    if (!first && !_AppendASCII(",", 1))
+        return VE_STRING_ALLOC_FAILED;
+    VIndex partStart = fOut.length;
+    const bool indented = (fFlags & kFlag_Indented) != 0;
+    if (indented && !_AppendIndent())
+        return VE_STRING_ALLOC_FAILED;
+    VError err = _WriteString(name.GetCPointer(), name.GetLength());
+    if (err == 0 && !(indented ? _AppendASCII(": ", 2) : _AppendASCII(":", 1)))
+        err = VE_STRING_ALLOC_FAILED;
+    if (err == 0)
+        err = _WriteValue(value);
+    if (err == 0 && (fFlags & kFlag_ShortForm)) {
+        if (fCount > kShortFormLimit)
+            *stopped = true;
+        else
+            fCount += static_cast<uint32_t>(fOut.length - partStart);
+    }
     return err;
 }
 

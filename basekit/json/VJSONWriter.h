@@ -99,6 +99,8 @@ private:
     VError _Stringify(const Container* container, VString& out);
     VError _WriteValue(const VJSONValue& value);
     VError _WriteObject(const VJSONObject* object);
+    VError _WriteObjectOnPath(const VJSONObject* object);
+    VError _WriteMember(bool first, const VString& name, const VJSONValue& value, bool* stopped);
     VError _WriteArray(const VJSONArray* array);
     VError _WriteDate(const VJSONValue& value);
     VError _WriteString(const UniChar* units, VIndex length);

@@ -250,47 +250,60 @@ int32_t VJSONContainer::GetSharedID() const
 
 bool VJSONContainer::_CanMakeShared(VStorageLocker* locker) const
 {
-    // Walked with a stack and a visited set: trees may be deep and cyclic.
-    std::vector<const VJSONContainer*> stack{this};
-    std::unordered_set<const VJSONContainer*> seen;
-    std::vector<VJSONContainer*> children;
-    while (!stack.empty()) {
-        const VJSONContainer* container = stack.back();
-        stack.pop_back();
-        if (!seen.insert(container).second)
-            continue;
-        VStorageLocker* own = container->_GetStorageLocker();
-        if (own != nullptr) {
-            if (own != locker && !own->IsPrivate())
-                return false;
-            continue;
+    bool can = true;
+    _WalkReachable(const_cast<VJSONContainer*>(this), [&](VJSONContainer* container) {
+        if (!can)
+            return false;
+        if (VStorageLocker* own = container->_GetStorageLocker()) {
+            can = (own == locker || own->IsPrivate());
+            return false;
         }
-        if (const VJSONObject* object = const_cast<VJSONContainer*>(container)->AsObject()) {
-            if (object->GetImplementation() != nullptr) {
-                if (!container->_IsSharableByImplementation())
-                    return false;
-                continue;
-            }
+        VJSONObject* object = container->AsObject();
+        if (object != nullptr && object->GetImplementation() != nullptr) {
+            can = container->_IsSharableByImplementation();
+            return false;
         }
-        children.clear();
-        container->_GetChildContainers(children);
-        stack.insert(stack.end(), children.begin(), children.end());
-    }
-    return true;
+        return true;
+    });
+    return can;
 }
 
 void VJSONContainer::_SetStorageLockerDeep(VStorageLocker* locker)
 {
-    std::vector<VJSONContainer*> stack{this};
+    _WalkReachable(this, [locker](VJSONContainer* container) {
+        container->_SetStorageLocker(locker);
+        return true;
+    });
+}
+
+void VJSONContainer::_WalkReachable(VJSONContainer* start, const std::function<bool(VJSONContainer*)>& visit)
+{
+    std::vector<VJSONContainer*> stack{start};
     std::unordered_set<VJSONContainer*> seen;
     while (!stack.empty()) {
         VJSONContainer* container = stack.back();
         stack.pop_back();
-        if (!seen.insert(container).second)
+        if (!seen.insert(container).second || !visit(container))
             continue;
-        container->_SetStorageLocker(locker);
+        StContainerLock lock(container);
         container->_GetChildContainers(stack);
     }
+}
+
+bool VJSONContainer::_CheckWriter(VError code) const
+{
+    VStorageLocker* locker = _GetStorageLocker();
+    if (locker != nullptr && !locker->IsFreeOrUsedByCurrentTask()) {
+        _ThrowError(code);
+        return false;
+    }
+    return true;
+}
+
+bool VJSONContainer::_NeedsGraphLockFor(const VJSONValue& value)
+{
+    VJSONContainer* container = ContainerOf(value);
+    return container != nullptr && (container->IsSharedGraph() || container->_IsSharableByImplementation());
 }
 
 void VJSONContainer::MakeValueSharedIfNecessary(VJSONValue& value)

@@ -140,23 +140,6 @@ bool ShowThroughFolder(const char* folder, const Notice& notice, int32_t* respon
     return true;
 }
 
-bool IsOnPath(const char* name)
-{
-    const char* path = std::getenv("PATH");
-    if (!path) return false;
-    std::string entries(path);
-    size_t start = 0;
-    while (start <= entries.size()) {
-        size_t colon = entries.find(':', start);
-        std::string folder = entries.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        start = colon == std::string::npos ? entries.size() + 1 : colon + 1;
-        if (folder.empty()) continue;
-        std::string candidate = folder + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) return true;
-    }
-    return false;
-}
-
 bool HasGraphicalSession()
 {
     const char* x11 = std::getenv("DISPLAY");
@@ -271,7 +254,8 @@ bool ShowNotice(const Notice& notice, int32_t* response, PendingNotice* pending)
 {
     if (const char* folder = std::getenv("BKIT_NOTICE_DIR"); folder && *folder)
         return ShowThroughFolder(folder, notice, response, pending);
-    if (HasGraphicalSession() && IsOnPath("zenity") && ShowThroughZenity(notice, response, pending))
+    // A zenity that cannot be started (not on PATH) leaves the console.
+    if (HasGraphicalSession() && ShowThroughZenity(notice, response, pending))
         return true;
     return ShowOnConsole(notice, response);
 }

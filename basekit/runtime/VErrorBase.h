@@ -122,9 +122,14 @@ public:
     // description), in that order. One reference for the caller.
     VJSONObject* CreateJSONObject() const;
 
-    // Sets "error_code", "task_id" and "task_name" in bag (replacing them).
-    // Answers 0. (runtime/VErrorBaseBag.cpp)
+    // Sets "error_code", "task_id" and "task_name" in bag (replacing them) and
+    // makes the parameters, as a bag, its only "parameters" element. Answers 0.
+    // (runtime/VErrorBaseBag.cpp)
     VError SaveToBag(VValueBag& bag) const;
+    // Reads back what SaveToBag wrote: the code and task id when present, the
+    // task name (empty when absent), and the parameters when the first
+    // "parameters" element converts to a JSON object. Answers 0.
+    VError LoadFromBag(const VValueBag& bag);
 
     // Asks the localizer for the code's text. Code 0: true, out untouched. A
     // localizer that answers: out filled from the parameters, true. Otherwise out

@@ -30,6 +30,7 @@
 namespace bkit {
 
 class VJSONValue;
+class VValueBag;
 
 class VErrorContext : public VObject, public IRefCountable {
 public:
@@ -104,6 +105,13 @@ public:
     // Inserts errors (retained) in their order before all errors of this level.
     void InsertFront(const ErrorList& errors);
 
+    // Adds each error, oldest first, to bag as an element "error". Answers 0.
+    VError SaveToBag(VValueBag& bag) const;
+    // Appends a record loaded from each "error" element of bag, in order;
+    // stops at the first load that fails and answers its error ('bkit' 100
+    // when memory runs out).
+    VError LoadFromBag(const VValueBag& bag);
+
 private:
     ErrorList fErrors;
     CodeList fFilteredCodes;
@@ -141,6 +149,16 @@ public:
 
     // Pushes each of the context's errors in order through PushError.
     void PushErrorsFromContext(const VErrorContext* context);
+
+    // Pushes a record loaded from each "error" element of bag, in order,
+    // through PushError; stops at the first load that fails.
+    void PushErrorsFromBag(const VValueBag& bag);
+
+    // Adds to bag an element "__ERROR" for each error of the calling task's
+    // stack, bottom level first, with "message" (the description),
+    // "componentSignature" (four characters) and "errCode" (the number).
+    // Nothing when the task has no stack.
+    static void BuildErrorStack(VValueBag& bag);
 
     // Inserts the errors (retained) before all errors of the bottom level,
     // creating a bottom level when the stack is empty.

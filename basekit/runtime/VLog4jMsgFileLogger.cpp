@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "basekit/files/VFilePath.h"
@@ -18,40 +19,35 @@ const char* const kLevelNames[] = {"DUMP", "TRACE", "ASSERT", "DEBUG", "INFO", "
 
 // The attribute prefix of an entry's key; null for the keys the line shows
 // elsewhere. Keys not listed use their own name and "=".
-const std::unordered_map<std::u16string, const char*> sAttributePrefixes = {
-    {u"message", nullptr},
-    {u"error_code", nullptr},
-    {u"level", nullptr},
-    {u"source", nullptr},
-    {u"component_signature", nullptr},
-    {u"task_id", "task="},
-    {u"task_name", "taskName="},
-    {u"socket", "socket="},
-    {u"local_addr", "localAddr="},
-    {u"local_port", "localPort="},
-    {u"peer_addr", "peerAddr="},
-    {u"peer_port", "peerPort="},
-    {u"exchange_id", "exchangeEndpointId="},
-    {u"is_blocking", "blocking="},
-    {u"is_ssl", "SSL="},
-    {u"is_select_io", "selectIO="},
-    {u"ms_timeout", "timeout="},
-    {u"count_bytes_asked", "asked="},
-    {u"count_bytes_sent", "sent="},
-    {u"count_bytes_received", "received="},
-    {u"ms_spent", "executionTime="},
-    {u"dump_offset", "offset="},
-    {u"dump_buffer", "data="},
-    {u"file_name", "fileName="},
-    {u"line_number", "lineNumber="},
-    {u"stack_crawl", "stackCrawl="},
-    {u"user_id", "UUID="},
+const std::unordered_map<std::string_view, const char*> sAttributePrefixes = {
+    {"message", nullptr},
+    {"error_code", nullptr},
+    {"level", nullptr},
+    {"source", nullptr},
+    {"component_signature", nullptr},
+    {"task_id", "task="},
+    {"task_name", "taskName="},
+    {"socket", "socket="},
+    {"local_addr", "localAddr="},
+    {"local_port", "localPort="},
+    {"peer_addr", "peerAddr="},
+    {"peer_port", "peerPort="},
+    {"exchange_id", "exchangeEndpointId="},
+    {"is_blocking", "blocking="},
+    {"is_ssl", "SSL="},
+    {"is_select_io", "selectIO="},
+    {"ms_timeout", "timeout="},
+    {"count_bytes_asked", "asked="},
+    {"count_bytes_sent", "sent="},
+    {"count_bytes_received", "received="},
+    {"ms_spent", "executionTime="},
+    {"dump_offset", "offset="},
+    {"dump_buffer", "data="},
+    {"file_name", "fileName="},
+    {"line_number", "lineNumber="},
+    {"stack_crawl", "stackCrawl="},
+    {"user_id", "UUID="},
 };
-
-std::u16string_view View(const VString& text)
-{
-    return std::u16string_view(text.GetCPointer(), static_cast<size_t>(text.GetLength()));
-}
 
 // Appends the value's text with every line feed written as " ; ".
 void AppendAttributeValue(const VValueSingle& value, VString& out)
@@ -222,25 +218,25 @@ void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* bag, VString& sour
     }
 
     message.AppendCString(" (");
-    VIndex count = bag ? bag->GetAttributesCount() : 0;
+    const VValueBag::AttributeStore* attributes = bag ? &bag->GetAttributes() : nullptr;
+    size_t count = attributes ? attributes->GetCount() : 0;
     bool first = true;
-    VString name;
-    for (VIndex i = 1; i <= count; ++i) {
-        const VValueSingle* value = bag->GetNthAttribute(i, &name);
-        auto found = sAttributePrefixes.find(std::u16string(View(name)));
-        const char* prefix = nullptr;
-        std::string ownPrefix;
-        if (found != sAttributePrefixes.end()) {
-            prefix = found->second;
-            if (!prefix) continue;
-        } else {
-            ownPrefix = to_string(name) + "=";
-            prefix = ownPrefix.c_str();
-        }
+    for (size_t i = 0; i < count; ++i) {
+        size_t length = 0;
+        const char* bytes = attributes->GetNameBytes(i, &length);
+        std::string_view name(bytes, length);
+        auto found = sAttributePrefixes.find(name);
+        if (found != sAttributePrefixes.end() && !found->second) continue;
+        const VValueSingle* value = attributes->GetNthValue(i);
         if (!value) continue;
         if (!first) message.AppendCString(", ");
         first = false;
-        message.AppendCString(prefix);
+        if (found != sAttributePrefixes.end()) {
+            message.AppendCString(found->second);
+        } else {
+            message.AppendBlock(bytes, length, VTC_UTF_8);
+            message.AppendUniChar(u'=');
+        }
         AppendAttributeValue(*value, message);
     }
     message.AppendUniChar(u')');
@@ -264,9 +260,9 @@ const char* VLog4jMsgFileLogger::_CurrentTimeText()
 
 void VLog4jMsgFileLogger::Log(const VString& source, EMessageLevel level, const VString& message)
 {
-    std::string sourceText = to_string(source);
-    std::string messageText = to_string(message);
-    Log(sourceText.c_str(), level, messageText.c_str());
+    StStringConverter<char> sourceText(source, VTC_UTF_8);
+    StStringConverter<char> messageText(message, VTC_UTF_8);
+    Log(sourceText.GetCPointer(), level, messageText.GetCPointer());
 }
 
 void VLog4jMsgFileLogger::Log(const char* source, EMessageLevel level, const char* message)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstring>
 
 #include "basekit/files/VFilePath.h"
 #include "basekit/files/VFolder.h"
@@ -91,7 +92,10 @@ bool VSplitableLogFile::Open(bool overwrite, bool findFree)
     const char* mode = (overwrite || !FileExists(path)) ? (fBinary ? "wb" : "w") : (fBinary ? "ab" : "a");
     fFile = std::fopen(path.c_str(), mode);
     // The size check reads the position: it starts at the end of what is there.
-    if (fFile) std::fseek(fFile, 0, SEEK_END);
+    if (fFile) {
+        std::fseek(fFile, 0, SEEK_END);
+        fPosition = std::ftell(fFile);
+    }
     return fFile != nullptr;
 }
 
@@ -123,7 +127,7 @@ void VSplitableLogFile::Flush()
 
 int32_t VSplitableLogFile::CheckLogSize()
 {
-    if (!fFile || std::ftell(fFile) < kSplitSize) return 0;
+    if (!fFile || fPosition < kSplitSize) return 0;
     Close();
     uint32_t previous = fLogNumber++;
     if (fMostLogsToKeep > 0 && previous >= static_cast<uint32_t>(fMostLogsToKeep)) {
@@ -140,14 +144,17 @@ void VSplitableLogFile::AppendFormattedString(const char* format, ...)
     if (!fFile) return;
     va_list args;
     va_start(args, format);
-    std::vfprintf(fFile, format, args);
+    int written = std::vfprintf(fFile, format, args);
     va_end(args);
+    if (written > 0) fPosition += written;
 }
 
 void VSplitableLogFile::AppendString(const char* utf8)
 {
     CheckLogSize();
-    if (fFile && utf8) std::fputs(utf8, fFile);
+    if (!fFile || !utf8) return;
+    size_t length = std::strlen(utf8);
+    fPosition += static_cast<long>(std::fwrite(utf8, 1, length, fFile));
 }
 
 void VSplitableLogFile::AppendString(const VString& text)

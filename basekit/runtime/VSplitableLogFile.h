@@ -74,6 +74,10 @@ private:
     std::string _BuildFilePath(uint32_t number) const;
 
     FILE* fFile = nullptr;
+    // The position in the open file: its size when opened plus what was
+    // written since, so that the size check needs no ftell (a seek per line on
+    // a file opened for appending).
+    long fPosition = 0;
     VFolder* fFolder = nullptr;
     VString fBaseName;
     uint32_t fLogNumber;

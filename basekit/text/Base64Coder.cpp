@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/text/VString.h"
 
@@ -359,6 +360,11 @@ void Base64Coder::DO_EncodeChecksumHexa(const uint8_t* bytes, size_t size, VStri
     for (; i < size; ++i)
         std::memcpy(units + 2 * i, &kPairs[bytes[i]], sizeof(uint32_t));
     text.Validate(static_cast<VIndex>(2 * size));
+}
+
+VString Base64Coder::LocalizeString(const VString& key, const char* defaultText)
+{
+    return bkit::LocalizeString(key, defaultText != nullptr ? VString(defaultText) : VString());
 }
 
 }  // namespace bkit

@@ -67,6 +67,11 @@ public:
     // first; it is cleared when its buffer cannot be enlarged.
     static void DO_EncodeChecksumHexa(const uint8_t* bytes, size_t size, VString& text);
 
+    // The process localizer's text for key (VProcess::GetLocalizer, through
+    // bkit::LocalizeString); without localizer or text, defaultText (UTF-8)
+    // when given, else empty.
+    static VString LocalizeString(const VString& key, const char* defaultText);
+
     Base64Coder() = delete;
 };
 

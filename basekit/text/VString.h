@@ -47,6 +47,7 @@ class VCollator;
 struct VInlineString;
 class VJSONObject;
 class VJSONValue;
+class VValueBag;
 class VString_info;
 class VArrayString;
 class VFromUnicodeConverter;
@@ -141,6 +142,11 @@ public:
     // a null string or an exclusive buffer. The caller drops its share with
     // ReleaseSharedBuffer.
     UniChar* _RetainBuffer() const;
+    // Makes the buffer private with room for n more units, growing as one
+    // append of n units would, so that appends adding up to n units then run
+    // in place. False, text unchanged, and 'bkit' 107 raised when the room
+    // cannot be had.
+    bool _MakeRoomToAppend(VIndex n);
     // Drops the buffer without resetting the fields.
     void _ReleaseBuffer();
     // Drops the buffer and returns to the inline array, empty and terminated;
@@ -482,6 +488,8 @@ public:
     VString& Printf(const char* format, ...);
     VString& VPrintf(const char* format, va_list args);
     VString& AppendPrintf(const char* format, ...);
+    // Fills {name} placeholders from the bag's attributes.
+    void Format(const VValueBag* bag, bool removeUnknown);
     // Fills {name} placeholders from the object's properties.
     void Format(const VJSONObject* object, bool removeUnknown);
     // This string is a template with {{path}} placeholders; out gets the result.
@@ -529,7 +537,10 @@ protected:
     // Sets the length, writes the terminator, clears null, sets dirty.
     void _SetLengthAndTerminate(VIndex n);
     // Drops the text for a number setter (gives up a shared or large block).
-    void _EmptyForNumber();
+    void _EmptyForNumber() { _EmptyKeepingRoom(33); }
+    // Drops the text; a private heap block of fewer than keepBelow units is
+    // kept for the text to come, a shared or larger one is given up.
+    void _EmptyKeepingRoom(VIndex keepBelow);
     // Shares or copies the source's text (the FromString rule).
     void _ShareOrCopyFrom(const VString& source);
     // Appends the text of bytes in a charset; returns the bytes consumed

@@ -43,11 +43,11 @@ void FreeBytes(void* block)
 
 bool IsSevenBit(const char* text, size_t n)
 {
-    for (size_t i = 0; i < n; ++i) {
-        if (static_cast<unsigned char>(text[i]) >= 0x80)
-            return false;
-    }
-    return true;
+    // One pass without an early exit: the compiler runs it on vectors.
+    unsigned char any = 0;
+    for (size_t i = 0; i < n; ++i)
+        any |= static_cast<unsigned char>(text[i]);
+    return any < 0x80;
 }
 
 }  // namespace
@@ -88,12 +88,15 @@ VString& VString::AppendCString(const char* utf8)
             _ThrowError(VE_STRING_ALLOC_FAILED);
             return *this;
         }
-        VIndex newLength = fLength + static_cast<VIndex>(n);
+        const VIndex length = fLength;
+        const VIndex newLength = length + static_cast<VIndex>(n);
         if (!_EnsurePrivate(newLength))
             return *this;
+        UniChar* out = fBuffer + length;
         for (size_t i = 0; i < n; ++i)
-            fBuffer[fLength + static_cast<VIndex>(i)] = static_cast<UniChar>(utf8[i]);
-        _SetLengthAndTerminate(newLength);
+            out[i] = static_cast<UniChar>(static_cast<unsigned char>(utf8[i]));
+        out[n] = 0;
+        _SetLengthNow(newLength);
         return *this;
     }
     VTextConverters::Get()->GetStdLibToUnicodeConverter()->ConvertString(utf8, n, nullptr, *this);

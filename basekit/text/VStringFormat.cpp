@@ -13,13 +13,17 @@
 // for one.
 #include "basekit/text/VStringFormatter.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "basekit/bags/VValueBag.h"
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
@@ -41,6 +45,7 @@ struct ConversionSpec {
     char fConversion = 0;   // 0 when the format ends inside the conversion
     LengthModifier fModifier = LengthModifier::None;
     bool fIsToolbox = false;
+    bool fPositional = false;  // "%1$d": takes its argument by number
     int fArgCount = 0;
     ArgKind fArgs[3] = {ArgKind::Int, ArgKind::Int, ArgKind::Int};
 
@@ -179,6 +184,7 @@ ConversionSpec ParseSpec(const char* p)
     if (positional) {
         // Arguments by number cannot be walked in order; such formats only
         // work whole, without toolbox conversions.
+        spec.fPositional = true;
         spec.fArgCount = 0;
     }
     return spec;
@@ -232,6 +238,24 @@ void StoreCount(void* target, LengthModifier modifier, uint64_t count)
     case LengthModifier::PtrDiff: *static_cast<ptrdiff_t*>(target) = static_cast<ptrdiff_t>(count); break;
     case LengthModifier::None: *static_cast<int*>(target) = static_cast<int>(count); break;
     }
+}
+
+// Pointers that cannot be a live object whatever the memory manager says:
+// null, the zero page, or misaligned for an object with a virtual table.
+bool CanBeObject(const void* pointer)
+{
+    const uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
+    return address >= 4096 && address % alignof(void*) == 0;
+}
+
+// The string a "%S" argument points at, or null when it is no string.
+const VString* StringObject(const void* pointer)
+{
+    const void* checked = VCppMemMgr::CheckVObject(pointer);
+    if (!CanBeObject(checked))
+        return nullptr;
+    // The caller passed a pointer to an object whose primary base is VObject.
+    return dynamic_cast<const VString*>(static_cast<VObject*>(const_cast<void*>(checked)));
 }
 
 }  // namespace
@@ -289,6 +313,7 @@ void VStringFormatter::_FlushSegment(va_list* ap, bool last)
 
     if (printed < 0) {
         // An encoding failure of wide text: the segment gives nothing.
+        fSegmentFailed = true;
         fOutput[fLength] = 0;
         return;
     }
@@ -299,7 +324,54 @@ void VStringFormatter::_FlushSegment(va_list* ap, bool last)
     fWouldBe += static_cast<uint64_t>(printed);
 }
 
+bool VStringFormatter::_SpliceString(va_list* ap)
+{
+    // ap still stands at the first argument of the segment: a copy is walked
+    // past the segment's arguments to the string's pointer.
+    fSegment[fSegmentLength] = 0;
+    va_list copy;
+    va_copy(copy, *ap);
+    SkipSegmentArgs(fSegment, &copy);
+    const void* object = va_arg(copy, void*);
+    va_end(copy);
+
+    const VString* string = StringObject(object);
+    if (string == nullptr)
+        return false;
+    // "%.0s" takes the pointer from the list and prints nothing; the text
+    // follows as literal text. Only plain ASCII reads back as it was.
+    static constexpr char kTakePointer[] = "%.0s";
+    size_t at = fSegmentLength;
+    if (at + sizeof(kTakePointer) - 1 > kMaxFormatBytes)
+        return false;
+    std::memcpy(fSegment + at, kTakePointer, sizeof(kTakePointer) - 1);
+    at += sizeof(kTakePointer) - 1;
+    const UniChar* units = string->GetCPointer();
+    const VIndex length = string->GetLength();
+    for (VIndex i = 0; i < length; ++i) {
+        const UniChar u = units[i];
+        if (u == 0 || u >= 0x80 || at + 2 > kMaxFormatBytes)
+            return false;
+        fSegment[at++] = static_cast<char>(u);
+        if (u == '%')
+            fSegment[at++] = '%';
+    }
+    fSegmentLength = at;
+    return true;
+}
+
 void VStringFormatter::Run(const char* format, va_list args)
+{
+    _Run(format, args, false);
+}
+
+void VStringFormatter::RunSplicingStrings(const char* format, va_list args)
+{
+    if (!_Run(format, args, true))
+        _Run(format, args, false);
+}
+
+bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
 {
     fOutput[0] = 0;
     fLength = 0;
@@ -309,8 +381,10 @@ void VStringFormatter::Run(const char* format, va_list args)
     fSegmentLength = 0;
     fObjectCount = 0;
     fMoreObjects.clear();
+    fSegmentFailed = false;
+    bool spliced = false;
     if (format == nullptr)
-        return;
+        return true;
 
     va_list ap;
     va_copy(ap, args);
@@ -318,11 +392,11 @@ void VStringFormatter::Run(const char* format, va_list args)
     const char* p = format;
     while (*p) {
         if (*p != '%') {
-            const char* end = p;
-            while (*end && *end != '%')
-                ++end;
+            const char* end = strchrnul(p, '%');
             size_t n = static_cast<size_t>(end - p);
             if (n > budget) {
+                if (splice)
+                    return false;
                 n = Utf8PrefixLength(p, budget);
                 std::memcpy(fSegment + fSegmentLength, p, n);
                 fSegmentLength += n;
@@ -341,12 +415,22 @@ void VStringFormatter::Run(const char* format, va_list args)
             break;  // the format ends inside a conversion: it is dropped
         const size_t weight = spec.fIsToolbox ? kObjectPlaceholderBytes : spec.fLength;
         if (weight > budget) {
+            if (splice)
+                return false;
             fCut = true;
             break;
         }
         budget -= weight;
 
-        if (spec.fIsToolbox || spec.fConversion == 'n') {
+        if (splice && (spec.fIsToolbox || spec.fConversion == 'n' || spec.fPositional)) {
+            // Positional arguments only work without toolbox conversions, and
+            // the text before a "%n" must not hold spliced texts.
+            if (spec.fConversion != 'S' || spec.fArgCount != 1 || spec.fPositional || !_SpliceString(&ap)) {
+                va_end(ap);
+                return false;
+            }
+            spliced = true;
+        } else if (spec.fIsToolbox || spec.fConversion == 'n') {
             _FlushSegment(&ap, false);
             // '*' widths and precisions of these conversions are read and ignored.
             for (int a = 0; a + 1 < spec.fArgCount; ++a)
@@ -365,6 +449,10 @@ void VStringFormatter::Run(const char* format, va_list args)
     _FlushSegment(&ap, true);
     va_end(ap);
 
+    // Spliced texts count in the output, and a zero byte or a failed segment
+    // would take them along: then the texts go back to their own places.
+    if (spliced && (fOutputCut || fSegmentFailed || std::strlen(fOutput) != fLength))
+        return false;
     if (fOutputCut) {
         fCut = true;
         fLength = Utf8PrefixLength(fOutput, fLength);
@@ -375,19 +463,12 @@ void VStringFormatter::Run(const char* format, va_list args)
                 slot.fOffset = fLength;
         }
     }
+    return true;
 }
 
 // --- strings ---
 
 namespace {
-
-// Pointers that cannot be a live object whatever the memory manager says:
-// null, the zero page, or misaligned for an object with a virtual table.
-bool CanBeObject(const void* pointer)
-{
-    const uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
-    return address >= 4096 && address % alignof(void*) == 0;
-}
 
 // The text of one toolbox conversion.
 void MakeObjectText(char conversion, const void* pointer, VString& text)
@@ -418,6 +499,15 @@ void MakeObjectText(char conversion, const void* pointer, VString& text)
     }
 }
 
+// The string of a "%S" that can be read where it stands: a valid string
+// object other than the target (whose text changes as it is appended to);
+// null when the text must be made with MakeObjectText.
+const VString* StringReadInPlace(char conversion, const void* pointer, const VString& target)
+{
+    const VString* string = conversion == 'S' ? StringObject(pointer) : nullptr;
+    return string != &target ? string : nullptr;
+}
+
 // Appends what the engine produced, the objects' texts at their places.
 void AppendFormatted(VString& target, VStringFormatter& engine)
 {
@@ -428,11 +518,71 @@ void AppendFormatted(VString& target, VStringFormatter& engine)
     }
     // Every text is made before anything is appended, so that "%S" of the
     // target itself reads its text as it stood.
-    std::vector<VString> texts(count);
-    for (size_t i = 0; i < count; ++i)
-        MakeObjectText(engine.GetObject(i).fConversion, engine.GetObject(i).fObject, texts[i]);
+    // Strings are read where they stand; the other texts are made here.
+    constexpr size_t kInlineTexts = 8;
+    std::optional<VString> madeTexts[kInlineTexts];
+    const VString* inlineTexts[kInlineTexts];
+    std::vector<VString> moreMade(count > kInlineTexts ? count - kInlineTexts : 0);
+    std::vector<const VString*> moreTexts(moreMade.size());
+    auto textAt = [&](size_t i) -> const VString& {
+        return i < kInlineTexts ? *inlineTexts[i] : *moreTexts[i - kInlineTexts];
+    };
+    int64_t units = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const VStringFormatter::ObjectSlot& slot = engine.GetObject(i);
+        const VString* text = StringReadInPlace(slot.fConversion, slot.fObject, target);
+        if (text == nullptr) {
+            VString* made = i < kInlineTexts ? &madeTexts[i].emplace() : &moreMade[i - kInlineTexts];
+            MakeObjectText(slot.fConversion, slot.fObject, *made);
+            text = made;
+        }
+        (i < kInlineTexts ? inlineTexts[i] : moreTexts[i - kInlineTexts]) = text;
+        units += text->GetLength();
+    }
 
+    // The byte pieces between the texts, each read up to its first zero as a
+    // C string is. When all are plain ASCII the whole result is written at
+    // once into room made for it.
     char* output = engine.GetMutableOutput();
+    const size_t outputLength = engine.GetOutputLength();
+    auto pieceLength = [&](size_t from, size_t to) { return strnlen(output + from, to - from); };
+    bool ascii = true;
+    for (size_t i = 0; i < outputLength; ++i)
+        ascii &= static_cast<unsigned char>(output[i]) < 0x80;
+    if (ascii) {
+        size_t from = 0;
+        for (size_t i = 0; i < count; ++i) {
+            units += static_cast<int64_t>(pieceLength(from, engine.GetObject(i).fOffset));
+            from = std::max(from, engine.GetObject(i).fOffset);
+        }
+        units += static_cast<int64_t>(pieceLength(from, outputLength));
+        const VIndex start = target.GetLength();
+        if (units == 0)
+            return;
+        if (units + start <= INT32_MAX && target._MakeRoomToAppend(static_cast<VIndex>(units))) {
+            UniChar* out = target.GetCPointerForWrite() + start;
+            auto putBytes = [&](size_t at, size_t n) {
+                for (size_t k = 0; k < n; ++k)
+                    *out++ = static_cast<UniChar>(static_cast<unsigned char>(output[at + k]));
+            };
+            from = 0;
+            for (size_t i = 0; i < count; ++i) {
+                const size_t at = engine.GetObject(i).fOffset;
+                if (at > from) {
+                    putBytes(from, pieceLength(from, at));
+                    from = at;
+                }
+                const VString& text = textAt(i);
+                std::memcpy(out, text.GetCPointer(), static_cast<size_t>(text.GetLength()) * sizeof(UniChar));
+                out += text.GetLength();
+            }
+            if (from < outputLength)
+                putBytes(from, pieceLength(from, outputLength));
+            target.Validate(start + static_cast<VIndex>(units));
+        }
+        return;
+    }
+
     size_t from = 0;
     for (size_t i = 0; i < count; ++i) {
         const size_t at = engine.GetObject(i).fOffset;
@@ -443,9 +593,9 @@ void AppendFormatted(VString& target, VStringFormatter& engine)
             output[at] = saved;
             from = at;
         }
-        target.AppendString(texts[i]);
+        target.AppendString(textAt(i));
     }
-    if (from < engine.GetOutputLength())
+    if (from < outputLength)
         target.AppendCString(output + from);
 }
 
@@ -513,9 +663,11 @@ VString& VString::Printf(const char* format, ...)
 
 VString& VString::VPrintf(const char* format, va_list args)
 {
-    _EmptyForNumber();
+    // A private block that the formatted text can fill is kept: formatting
+    // again into the same string then takes no new block each time.
+    _EmptyKeepingRoom(static_cast<VIndex>(VStringFormatter::kMaxOutputBytes) + 1);
     VStringFormatter engine;
-    engine.Run(format, args);
+    engine.RunSplicingStrings(format, args);
     AppendFormatted(*this, engine);
     SetNull(false);
     SetDirty(true);
@@ -527,7 +679,7 @@ VString& VString::AppendPrintf(const char* format, ...)
     VStringFormatter engine;
     va_list args;
     va_start(args, format);
-    engine.Run(format, args);
+    engine.RunSplicingStrings(format, args);
     va_end(args);
     AppendFormatted(*this, engine);
     return *this;
@@ -578,6 +730,19 @@ std::string to_string(const VString& text)
     StStringConverter<char> converter(text, VTC_UTF_8);
     const char* bytes = converter.GetCPointer();
     return bytes != nullptr ? std::string(bytes, static_cast<size_t>(converter.GetSize())) : std::string();
+}
+
+void VString::Format(const VValueBag* bag, bool removeUnknown)
+{
+    if (bag == nullptr || bag->IsEmpty())
+        return;
+    FillPlaceholders(*this, removeUnknown, [bag](const VString& name, VString& text) {
+        const VValueSingle* value = bag->GetAttributeValue(StPackedDictionaryKey(name));
+        if (value == nullptr)
+            return false;
+        value->GetString(text);
+        return true;
+    });
 }
 
 void VString::Format(const VJSONObject* object, bool removeUnknown)

@@ -21,6 +21,10 @@
 // conversions. "%n" stores the number of bytes the standard conversions and
 // literal text produced so far (what vsnprintf would count), cut or not.
 //
+// With RunSplicingStrings, a "%S" of a string of plain ASCII text is, where
+// that gives the same result, copied into the format as literal text, and the
+// format runs whole; Run never reads the objects.
+//
 // A formatter is a plain stack object used by one thread; it owns no heap
 // memory unless a format holds more than eight toolbox conversions.
 #pragma once
@@ -53,6 +57,9 @@ public:
     // Formats; a null format gives empty output. args is not consumed (the
     // engine works on its own copy), so the caller still va_ends it.
     void Run(const char* format, va_list args);
+    // The same for a caller whose toolbox arguments are live objects: the
+    // engine may then read the strings of "%S" itself and splice them.
+    void RunSplicingStrings(const char* format, va_list args);
 
     // The byte output, NUL-terminated, at most kMaxOutputBytes long.
     const char* GetOutput() const { return fOutput; }
@@ -75,6 +82,15 @@ public:
 private:
     static constexpr size_t kInlineObjects = 8;
 
+    // One run; with splice, each "%S" of a plain ASCII string is copied into
+    // the format as literal text, so that the whole format runs in one
+    // vsnprintf. A spliced run gives up (false) whenever splicing could change
+    // the result: another toolbox conversion, "%n", any cut.
+    bool _Run(const char* format, va_list args, bool splice);
+    // Splices the string of the "%S" whose pointer is the next argument after
+    // those of the pending segment; false when it cannot be spliced.
+    bool _SpliceString(va_list* ap);
+
     // Runs the pending segment; unless it is the last, walks ap past its arguments.
     void _FlushSegment(va_list* ap, bool last);
     void _AddObject(char conversion, const void* object);
@@ -86,6 +102,8 @@ private:
     uint64_t fWouldBe = 0;
     bool fCut = false;
     bool fOutputCut = false;
+    // A segment's vsnprintf failed (and gave nothing).
+    bool fSegmentFailed = false;
 
     // The current segment of the rebuilt format: standard text between two
     // toolbox conversions (or "%n"), run by one vsnprintf.

@@ -110,6 +110,15 @@ VString& VString::_AppendUniCharsGrowing(const UniChar* units, VIndex n)
     return *this;
 }
 
+bool VString::_MakeRoomToAppend(VIndex n)
+{
+    if (n < 0 || static_cast<int64_t>(fLength) + n > INT32_MAX) {
+        _ThrowError(VE_STRING_ALLOC_FAILED);
+        return false;
+    }
+    return _EnsurePrivate(fLength + n);
+}
+
 VString& VString::AppendUniCString(const UniChar* text)
 {
     return AppendUniChars(text, UniCStringLength(text));
@@ -197,9 +206,9 @@ void VString::FromUniCString(const UniChar* text)
     FromUniString(text, UniCStringLength(text));
 }
 
-void VString::_EmptyForNumber()
+void VString::_EmptyKeepingRoom(VIndex keepBelow)
 {
-    if (!_IsInline() && (!_CanWriteInPlace(0) || fCapacity >= 33)) {
+    if (!_IsInline() && (!_CanWriteInPlace(0) || fCapacity >= keepBelow)) {
         _Clear();
     } else {
         fLength = 0;

@@ -36,6 +36,11 @@ CompareResult CompareOnKeys(ISortable** sortables, uint8_t** data, const bool* d
 
 }  // namespace
 
+bool ISortable::SortElementsStably(uint8_t*, int32_t, int32_t, bool)
+{
+    return false;
+}
+
 void ISortable::MultiCriteriaQSort(ISortable** sortables, const bool* descending, int32_t keyCount, int32_t first,
                                    int32_t last)
 {
@@ -47,6 +52,17 @@ void ISortable::MultiCriteriaQSort(ISortable** sortables, const bool* descending
     if (listCount == 0)
         return;
     keyCount = std::clamp(keyCount, 0, listCount);
+
+    // One sortable on one key: its own stable sort gives the same order
+    // without an index list, a permutation pass and the indirection of
+    // every comparison through the index.
+    if (listCount == 1 && keyCount == 1) {
+        uint8_t* own = sortables[0]->LockAndGetData();
+        bool sorted = sortables[0]->SortElementsStably(own, first, last, descending && descending[0]);
+        sortables[0]->UnlockData();
+        if (sorted)
+            return;
+    }
 
     auto** data = static_cast<uint8_t**>(VMemory::NewPtr(sizeof(uint8_t*) * static_cast<size_t>(listCount), kMemTag_Sort));
     if (!data)

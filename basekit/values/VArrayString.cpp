@@ -2,8 +2,11 @@
 #include "basekit/values/VArrayString.h"
 
 #include <algorithm>
+#include <new>
+#include <vector>
 
 #include "basekit/files/VStream.h"
+#include "basekit/text/VIntlMgr.h"
 #include "basekit/text/VString.h"
 
 namespace bkit {
@@ -150,15 +153,56 @@ void VArrayString::Sort(int32_t first, int32_t last, bool descending)
 {
     if (first < 1 || first >= last || last > fCount)
         return;
-    // A merge sort of the slots: collations need not be transitive, and the
-    // pointers move without touching the strings.
-    VString** begin = reinterpret_cast<VString**>(LockAndGetData()) + (first - 1);
-    VString** end = begin + (last - first + 1);
-    if (descending)
-        std::stable_sort(begin, end, [](const VString* a, const VString* b) { return ElementLess(b, a); });
-    else
-        std::stable_sort(begin, end, ElementLess);
+    SortElementsStably(LockAndGetData(), first - 1, last - 1, descending);
     UnlockData();
+}
+
+bool VArrayString::SortElementsStably(uint8_t* data, int32_t first, int32_t last, bool descending)
+{
+    if (data == nullptr || first < 0 || last >= fCount)
+        return false;
+    if (last - first < 1)
+        return true;
+    // A merge sort (collations need not be transitive) of the slots with each
+    // one's text beside it, so that a comparison reads the two texts without
+    // going through the string objects; the slots are then written back in
+    // their new order. Without room for that, the slots are sorted directly.
+    struct Entry {
+        const UniChar* fUnits;
+        VIndex fLength;
+        VString* fString;
+    };
+    VString** slots = reinterpret_cast<VString**>(data) + first;
+    const size_t n = static_cast<size_t>(last - first) + 1;
+    std::vector<Entry> entries;
+    try {
+        entries.resize(n);
+    } catch (const std::bad_alloc&) {
+        if (descending)
+            std::stable_sort(slots, slots + n, [](const VString* a, const VString* b) { return ElementLess(b, a); });
+        else
+            std::stable_sort(slots, slots + n, ElementLess);
+        return true;
+    }
+    for (size_t k = 0; k < n; ++k) {
+        VString* s = slots[k];
+        entries[k] = s ? Entry{s->GetCPointer(), s->GetLength(), s} : Entry{nullptr, 0, nullptr};
+    }
+    // ElementLess over the entries: null elements first, then the texts with
+    // case and accents significant.
+    const VIntlMgr* manager = VIntlMgr::GetCurrentOrDefault();
+    auto less = [manager](const Entry& a, const Entry& b) {
+        if (!a.fString || !b.fString)
+            return !a.fString && b.fString;
+        return manager->CompareString(a.fUnits, a.fLength, b.fUnits, b.fLength, true) == CR_SMALLER;
+    };
+    if (descending)
+        std::stable_sort(entries.begin(), entries.end(), [&less](const Entry& a, const Entry& b) { return less(b, a); });
+    else
+        std::stable_sort(entries.begin(), entries.end(), less);
+    for (size_t k = 0; k < n; ++k)
+        slots[k] = entries[k].fString;
+    return true;
 }
 
 bool VArrayString::Copy(const VArrayValue& other)

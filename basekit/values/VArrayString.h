@@ -55,6 +55,8 @@ public:
 
     void SwapElements(uint8_t* data, int32_t i, int32_t j) override;
     CompareResult CompareElements(uint8_t* data, int32_t i, int32_t j) override;
+    // The pointer sort of Sort on a 0-based range.
+    bool SortElementsStably(uint8_t* data, int32_t first, int32_t last, bool descending) override;
 
     static const VValueInfo_array<VArrayString, VK_ARRAY_STRING, char> sInfo;
 

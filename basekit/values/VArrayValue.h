@@ -60,6 +60,13 @@ public:
     virtual void SwapElements(uint8_t* data, int32_t i, int32_t j) = 0;
     // CR_SMALLER, CR_EQUAL or CR_BIGGER for element i against element j.
     virtual CompareResult CompareElements(uint8_t* data, int32_t i, int32_t j) = 0;
+    // Sorts the 0-based inclusive range first..last in place, stably, in the
+    // order of CompareElements (reversed when descending, equal elements
+    // keeping their order), and answers true; or answers false, having done
+    // nothing, when the sortable has no such sort of its own (the base). The
+    // multi-key sort hands it a sort of a single sortable on a single key,
+    // which then moves its elements directly rather than through an index.
+    virtual bool SortElementsStably(uint8_t* data, int32_t first, int32_t last, bool descending);
 
     // Sorts the 0-based inclusive range first..last of every sortable of the
     // null-terminated list. The first keyCount sortables are the keys, in order

@@ -36,7 +36,6 @@ namespace {
 // The namespaces the Namespaces in XML recommendation binds to "xml" and "xmlns".
 constexpr XMLCh kXMLNamespace[] = u"http://www.w3.org/XML/1998/namespace";
 constexpr XMLCh kXMLNSNamespace[] = u"http://www.w3.org/2000/xmlns/";
-constexpr XMLCh kIDName[] = u"id";
 constexpr XMLCh kBlobSystemID[] = u"Blob";
 constexpr XMLCh kLSFeature[] = u"LS";
 
@@ -193,6 +192,14 @@ XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t
         DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(kLSFeature);
         if (!implementation)
             return nullptr;
+        // All of these outlive the parser, which keeps pointers to them.
+        static const XMLByte kNothing = 0;
+        MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
+                                 systemID ? systemID->GetCPointer() : kBlobSystemID, false);
+        Wrapper4InputSource input(&source, false);
+        SecurityManager security;
+        security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
+        DocumentErrorHandler errors;
         DOMLSParser* parser = implementation->createLSParser(DOMImplementationLS::MODE_SYNCHRONOUS, nullptr);
         struct ParserOwner {
             DOMLSParser* fParser;
@@ -209,24 +216,10 @@ XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t
         config->setParameter(XMLUni::fgXercesUserAdoptsDOMDocument, true);
         // Untrusted buffers: no entity from disk or network, bounded expansion.
         config->setParameter(XMLUni::fgXercesDisableDefaultEntityResolution, true);
-        SecurityManager security;
-        security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
         config->setParameter(XMLUni::fgXercesSecurityManager, &security);
-        DocumentErrorHandler errors;
         config->setParameter(XMLUni::fgDOMErrorHandler, &errors);
 
-        static const XMLByte kNothing = 0;
-        MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
-                                 systemID ? systemID->GetCPointer() : kBlobSystemID, false);
-        Wrapper4InputSource input(&source, false);
-        DOMDocument* document = nullptr;
-        try {
-            document = parser->parse(&input);
-        } catch (...) {
-            config->setParameter(XMLUni::fgDOMErrorHandler, static_cast<void*>(nullptr));
-            throw;
-        }
-        config->setParameter(XMLUni::fgDOMErrorHandler, static_cast<void*>(nullptr));
+        DOMDocument* document = parser->parse(&input);
         // After a fatal error the library may still hand back a partial tree.
         if (document && errors.fFailed) {
             document->release();

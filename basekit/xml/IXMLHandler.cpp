@@ -6,6 +6,7 @@
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/xml/VXMLParser.h"
+#include "basekit/xml/XMLTextUtils.h"
 
 namespace bkit {
 
@@ -68,15 +69,7 @@ void CleanStyleSheetToken(VString& token)
         if ((first == '"' && last == '"') || (first == '\'' && last == '\''))
             token.SubString(2, n - 2);
     }
-    const UniChar* p = token.GetCPointer();
-    VIndex begin = 0;
-    VIndex end = token.GetLength();
-    while (begin < end && (p[begin] == ' ' || p[begin] == '\t'))
-        ++begin;
-    while (end > begin && (p[end - 1] == ' ' || p[end - 1] == '\t'))
-        --end;
-    if (begin > 0 || end < token.GetLength())
-        token.SubString(begin + 1, end - begin);
+    TrimSpacesAndTabs(token);
 }
 
 }  // namespace

@@ -65,8 +65,8 @@ public:
     const VString& GetEntitiesPrefix() const { return fEntityPrefix; }
     VFolder* GetEntitiesFolder() const { return fEntityFolder; }
 
-    // True when the code unit is a legal XML 1.0 character (surrogate halves
-    // count as legal: they are judged as pairs by the parser).
+    // True when the code unit is a legal XML 1.0 character on its own (the
+    // library's table: surrogate halves are not).
     static bool IsXMLChar(UniChar c);
     // Space, tab, line feed, form feed and carriage return; not U+000B.
     static bool WCharIsSpace(UniChar c);

@@ -92,73 +92,59 @@ VFile* VXMLParser::ResolveEntityFromFolder(const VString& prefix, VFolder* folde
     return new VFile(path, folder->GetFileSystem());
 }
 
+// Throws what the library throws; every caller runs it inside Guarded below.
 template <class Source>
 bool VXMLParser::_Parse(Source& source, IXMLHandler* handler, uint32_t options)
 {
     using namespace xercesc;
-    bool ok = false;
-    try {
-        SAXParser parser;
-        if (options & XML_ValidateAlways)
-            parser.setValidationScheme(SAXParser::Val_Always);
-        else if (options & XML_ValidateNever)
-            parser.setValidationScheme(SAXParser::Val_Never);
-        else
-            parser.setValidationScheme(SAXParser::Val_Auto);
+    // Outlives the parser, which keeps a pointer to it.
+    SecurityManager security;
+    security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
+    SAXParser parser;
+    if (options & XML_ValidateAlways)
+        parser.setValidationScheme(SAXParser::Val_Always);
+    else if (options & XML_ValidateNever)
+        parser.setValidationScheme(SAXParser::Val_Never);
+    else
+        parser.setValidationScheme(SAXParser::Val_Auto);
 
-        bool namespaces = (options & XML_DoNamespaces) != 0;
-        parser.setDoSchema(false);
-        if ((options & XML_DoSchema) && !(options & XML_ValidateNever)) {
-            parser.setDoSchema(true);
-            if (!fExternalSchemaLocation.IsEmpty())
-                parser.setExternalSchemaLocation(fExternalSchemaLocation.GetCPointer());
-            namespaces = true;
-            if (!fExternalNoNamespaceSchemaLocation.IsEmpty())
-                parser.setExternalNoNamespaceSchemaLocation(fExternalNoNamespaceSchemaLocation.GetCPointer());
-        }
-        parser.setDoNamespaces(namespaces);
-        parser.setLoadExternalDTD((options & XML_LoadExternalDTD) != 0);
-
-        // Untrusted documents: entities come only through the handlers'
-        // resolution (an entity folder), never from the library's own look-up
-        // of paths and URLs, and their expansion is bounded.
-        parser.setDisableDefaultEntityResolution(true);
-        SecurityManager security;
-        security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
-        parser.setSecurityManager(&security);
-
-        fReportDefaultedAttributes = (options & XML_ReportDefaultedAttributes) != 0;
-        {
-            SAX_Handlers adapter(&parser, this, handler);
-            parser.installAdvDocHandler(&adapter);
-            parser.setErrorHandler(&adapter);
-            parser.setEntityResolver(&adapter);
-            try {
-                parser.parse(source);
-                ok = parser.getErrorCount() == 0;
-            } catch (...) {
-                // The parser keeps pointers to the adapter: unhook before it goes.
-                parser.removeAdvDocHandler(&adapter);
-                parser.setErrorHandler(nullptr);
-                parser.setEntityResolver(nullptr);
-                throw;
-            }
-            parser.removeAdvDocHandler(&adapter);
-            parser.setErrorHandler(nullptr);
-            parser.setEntityResolver(nullptr);
-        }
-    } catch (const OutOfMemoryException&) {
-        _ThrowError(VE_MEMORY_FULL);
-        ok = false;
-    } catch (const XMLException& e) {
-        PushXMLError(VE_XML_FATAL_ERROR, VString(e.getMessage() ? e.getMessage() : u""), source.getSystemId(),
-                     source.getPublicId(), 0, 0);
-        ok = false;
-    } catch (const std::bad_alloc&) {
-        _ThrowError(VE_MEMORY_FULL);
-        ok = false;
+    bool namespaces = (options & XML_DoNamespaces) != 0;
+    parser.setDoSchema(false);
+    if ((options & XML_DoSchema) && !(options & XML_ValidateNever)) {
+        parser.setDoSchema(true);
+        if (!fExternalSchemaLocation.IsEmpty())
+            parser.setExternalSchemaLocation(fExternalSchemaLocation.GetCPointer());
+        namespaces = true;
+        if (!fExternalNoNamespaceSchemaLocation.IsEmpty())
+            parser.setExternalNoNamespaceSchemaLocation(fExternalNoNamespaceSchemaLocation.GetCPointer());
     }
-    return ok;
+    parser.setDoNamespaces(namespaces);
+    parser.setLoadExternalDTD((options & XML_LoadExternalDTD) != 0);
+
+    // Untrusted documents: entities come only through the handlers'
+    // resolution (an entity folder), never from the library's own look-up of
+    // paths and URLs, and their expansion is bounded.
+    parser.setDisableDefaultEntityResolution(true);
+    parser.setSecurityManager(&security);
+
+    fReportDefaultedAttributes = (options & XML_ReportDefaultedAttributes) != 0;
+    SAX_Handlers adapter(&parser, this, handler);
+    parser.installAdvDocHandler(&adapter);
+    parser.setErrorHandler(&adapter);
+    parser.setEntityResolver(&adapter);
+    // The adapter goes before the parser: unhook it first, thrown or not.
+    struct Unhook {
+        SAXParser& fParser;
+        SAX_Handlers& fAdapter;
+        ~Unhook()
+        {
+            fParser.removeAdvDocHandler(&fAdapter);
+            fParser.setErrorHandler(nullptr);
+            fParser.setEntityResolver(nullptr);
+        }
+    } unhook{parser, adapter};
+    parser.parse(source);
+    return parser.getErrorCount() == 0;
 }
 
 namespace {

@@ -242,6 +242,8 @@ TEST(VValueBagStream, MalformedBlocksAreRefused)
         {"zero buckets", header().u8(1).u32(1).u32(2).u8(1).text("a").u8(1).u32(0).u32(2).u16(1).u8(1).u8(0).b},
         {"index hiding a name",
          header().u8(1).u32(1).u32(2).u8(1).text("a").u8(1).u32(1).u32(0xFFFFFFFF).u32(2).u16(1).u8(1).u8(0).b},
+        {"repeated name",
+         header().u8(1).u32(2).u32(4).u8(1).text("a").u8(1).text("a").u8(0).u32(4).u16(1).u8(1).u16(1).u8(1).b},
         {"unknown index flag", header().u8(1).u32(1).u32(2).u8(1).text("a").u8(7).u32(2).u16(1).u8(1).u8(0).b},
         {"more bags than data", header().u8(2).u32(1).u32(2).u8(1).text("c").u8(0).u32(0x7FFFFFFF).u8(0).b},
     };

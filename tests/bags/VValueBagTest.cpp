@@ -146,6 +146,13 @@ TEST(VValueBag, ElementListsAndPositions)
     VString single;
     EXPECT_EQ(bag->GetUniqueElementAnyKind(single), only.Get());
     EXPECT_EQ(to_string(single), "one");
+
+    // A name kept without a list takes the next list instead of a second entry.
+    bag->SetElements("kept", nullptr);
+    EXPECT_EQ(bag->GetElements("kept"), nullptr);
+    bag->AddElement("kept", only.Get());
+    EXPECT_EQ(Names(*bag), "one,kept");
+    EXPECT_EQ(bag->GetElements("kept")->GetCount(), 1);
 }
 
 TEST(VValueBag, BagArrayInsertionAndRemoval)

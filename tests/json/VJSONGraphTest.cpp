@@ -195,6 +195,9 @@ TEST_F(GraphTest, DeepStructuresAreFreedAndComparedWithoutRecursion)
         }
         VCompareOptions options;
         EXPECT_TRUE(root.DeepEqualTo(copy, options));
+        VString text;
+        EXPECT_EQ(root.GetString(text), 0u);
+        EXPECT_TRUE(text.IsEmpty());
     }
     EXPECT_EQ(Alive(), 0);
 }

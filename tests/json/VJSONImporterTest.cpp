@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "basekit/json/VJSONArray.h"
+#include "basekit/json/VStorageLocker.h"
 #include "json/JSONTextTestSupport.h"
 
 namespace bkit {
@@ -253,6 +254,26 @@ TEST(VJSONImporter, DatesOnlyUnderTheirOptions)
         EXPECT_EQ(month, c.month);
         EXPECT_EQ(day, c.day);
     }
+}
+
+TEST(VJSONImporter, SharedParsePutsEveryContainerUnderOneLocker)
+{
+    Parsed parsed;
+    ParseInto(parsed, "{\"a\":[1,{\"b\":[]}]}", VJSONImporter::kOption_SharedStorage);
+    ASSERT_EQ(parsed.err, 0u);
+    VJSONObject* root = parsed.value.GetObject();
+    VJSONArray* a = root->GetProperty(VString("a")).GetArray();
+    VJSONObject* inner = a->GetAt(1).GetObject();
+    VJSONArray* b = inner->GetProperty(VString("b")).GetArray();
+    VRefPtr<VStorageLocker> locker = root->GetStorageLocker();
+    ASSERT_TRUE(locker);
+    EXPECT_TRUE(root->IsShared());
+    for (VJSONContainer* container : std::initializer_list<VJSONContainer*>{a, inner, b})
+        EXPECT_EQ(container->GetStorageLocker().Get(), locker.Get());
+
+    Parsed plain;
+    ParseInto(plain, "{\"a\":[]}", 0);
+    EXPECT_FALSE(plain.value.GetObject()->GetStorageLocker());
 }
 
 TEST(VJSONImporter, TokensOneByOne)

@@ -215,6 +215,23 @@ TEST(VJSONObject, RemovingKeepsIndexesDenseAndIteratorsWorkOnASnapshot)
     object->SetProperty("d", VJSONValue(2.0));
     EXPECT_EQ(Names(VJSONPropertyConstOrderedIterator(object.Get())), (std::vector<std::string>{"a", "c", "d"}));
 
+    // Large objects are indexed; removals down to small ones search in place.
+    VRefPtr<VJSONObject> large = NewObject();
+    for (int i = 0; i < 30; ++i)
+        large->SetProperty(VString(std::to_string(i).c_str()), VJSONValue(static_cast<double>(i)));
+    for (int i = 0; i < 30; i += 2)
+        large->RemoveProperty(VString(std::to_string(i).c_str()));
+    large->SetProperty("5", VJSONValue(-5.0));
+    for (int i = 0; i < 30; ++i) {
+        VJSONValue value = large->GetProperty(VString(std::to_string(i).c_str()));
+        EXPECT_EQ(value.IsUndefined(), i % 2 == 0) << i;
+    }
+    EXPECT_EQ(to_string(large->GetNameAt(2)), "5");
+    EXPECT_EQ(large->GetValueAt(2).GetNumber(), -5);
+    for (int i = 1; i < 30; i += 2)
+        large->RemoveProperty(VString(std::to_string(i).c_str()));
+    EXPECT_TRUE(large->IsEmpty());
+
     // Setting undefined through the mutable iterator leaves the property.
     for (VJSONPropertyIterator i(object.Get()); i.IsValid(); ++i) {
         i.SetValue(VJSONValue());
@@ -222,6 +239,16 @@ TEST(VJSONObject, RemovingKeepsIndexesDenseAndIteratorsWorkOnASnapshot)
     }
     EXPECT_EQ(object->GetPropertyCount(), 4u);
     EXPECT_TRUE(object->HasOwnProperty("a"));
+}
+
+TEST(VJSONObject, StoringAValueThatSitsInTheSameContainer)
+{
+    VRefPtr<VJSONObject> object = NewObject();
+    object->SetProperty("a", VJSONValue(JSON_object));
+    object->SetProperty("a", object->GetValueAt(0));
+    object->SetProperty("b", object->GetValueAt(0));
+    EXPECT_TRUE(object->GetProperty("a").IsObject());
+    EXPECT_EQ(object->GetProperty("a").GetObject(), object->GetProperty("b").GetObject());
 }
 
 TEST(VJSONObject, ClearPropertyClassNameAndTheLockerIDName)

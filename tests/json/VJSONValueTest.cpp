@@ -261,6 +261,11 @@ TEST(VJSONArray, TextFlattensNestedArraysAndRefusesItself)
     outer->Push(VJSONValue(middle.Get()));
     outer->Push(VJSONValue(inner.Get()));  // the same array twice side by side is fine
     EXPECT_EQ(Text(VJSONValue(outer.Get())), "1,2,3,3");
+    VRefPtr<VJSONArray> gap = VRefPtr<VJSONArray>::Adopt(new VJSONArray());
+    gap->Push(VJSONValue(1.0));
+    gap->Push(VJSONValue(JSON_array));  // an empty array is an empty part
+    gap->Push(VJSONValue(2.0));
+    EXPECT_EQ(Text(VJSONValue(gap.Get())), "1,,2");
 
     inner->Push(VJSONValue(outer.Get()));
     VString text("unchanged");

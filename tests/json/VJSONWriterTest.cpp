@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "basekit/json/IJSONObject.h"
 #include "basekit/json/VJSONArray.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/values/VTime.h"
@@ -163,6 +164,69 @@ TEST(VJSONWriter, CyclesAndRepeatedObjects)
     // Break the cycles so that the objects are freed.
     object.GetObject()->Clear();
     array.GetArray()->Clear();
+}
+
+// An implementation that lists one computed property, may claim a binary
+// form, and may write its object itself (through the writer it is given).
+class Implemented : public VObject, public IJSONObject {
+public:
+    uint32_t signature = 0;
+    bool writesItself = false;
+
+    EJSONStatus IJSON_GetProperty(const VJSONObject*, const VString& name, VJSONValue& out,
+                                  VDBLanguageContext*) override
+    {
+        if (!name.EqualToStringRaw(VString("computed")))
+            return eJSON_notHandled;
+        out = VJSONValue(42.0);
+        return eJSON_done;
+    }
+    EJSONStatus IJSON_GetPropertyNames(const VJSONObject*, std::vector<VString>& names) override
+    {
+        names.push_back(VString("computed"));
+        return eJSON_done;
+    }
+    uint32_t IJSON_GetBinarySignature(const VJSONObject*) override { return signature; }
+    EJSONStatus IJSON_Stringify(const VJSONObject* object, VJSONWriter* writer, VString& out, VError* error) override
+    {
+        if (!writesItself)
+            return eJSON_notHandled;
+        VString inner;
+        *error = writer->StringifyValue(object->GetProperty(VString("own")), inner);
+        out.FromCString("{\"mine\":");
+        out.AppendString(inner);
+        out.AppendUniChar(u'}');
+        return eJSON_done;
+    }
+};
+
+TEST(VJSONWriter, ImplementedObjects)
+{
+    VRefPtr<Implemented> implementation = VRefPtr<Implemented>::Adopt(new Implemented());
+    VRefPtr<VJSONObject> object = VRefPtr<VJSONObject>::Adopt(new VJSONObject(nullptr, implementation.Get(), false));
+    object->SetProperty(VString("own"), Parse("[1]"));
+    VJSONValue value(object.Get());
+    std::string text;
+    // The implementation's names come first, read through the object.
+    EXPECT_EQ(Write(value, kCompact, text), 0u);
+    EXPECT_EQ(text, "{\"computed\":42,\"own\":[1]}");
+
+    implementation->signature = MakeOsType("JBlb");
+    EXPECT_EQ(Write(value, kCompact, text), 0u);
+    std::vector<int32_t> raised;
+    EXPECT_EQ(Write(value, kCompact | VJSONWriter::kFlag_RefuseBinaryObjects, text, &raised),
+              VE_JSON_BINARY_OBJECT_REFUSED);
+    EXPECT_EQ(raised, std::vector<int32_t>{911});
+
+    implementation->signature = 0;
+    implementation->writesItself = true;
+    EXPECT_EQ(Write(value, kCompact, text), 0u);
+    EXPECT_EQ(text, "{\"mine\":[1]}");
+    // Inside a container the implementation's text takes the object's place.
+    VJSONValue list(JSON_array);
+    list.GetArray()->Push(value);
+    EXPECT_EQ(Write(list, kCompact, text), 0u);
+    EXPECT_EQ(text, "[{\"mine\":[1]}]");
 }
 
 TEST(VJSONWriter, ShortFormStopsPast512Characters)

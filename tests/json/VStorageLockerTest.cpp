@@ -138,6 +138,10 @@ TEST(VStorageLocker, AssignmentRulesBetweenGraphs)
     EXPECT_EQ(array->GetStorageLocker(), object->GetStorageLocker());
     EXPECT_GT(object->GetSharedID(), 0);
 
+    // Paths make their containers shared as they go.
+    EXPECT_TRUE(object->SetPropertyWithPath("made.list[1].x", VJSONValue(1.0)));
+    EXPECT_EQ(object->GetPropertyWithPath("made.list[1]").GetObject()->GetStorageLocker(), object->GetStorageLocker());
+
     // A whole unshared tree joins through MakeValueSharedIfNecessary.
     VJSONValue tree(JSON_object);
     tree.SetProperty("inner", VJSONValue(JSON_array));

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,23 @@ TEST_F(DebugMgrTest, QuitReplyEndsTheProcessWithExitCodeZero)
 {
     fDebug.Handler()->fReply = eDebugReplyQuit;
     EXPECT_EXIT(VDebugMgr::Get()->AssertFailed("quit", "q.cpp", 1), testing::ExitedWithCode(0), "");
+}
+
+// Ignoring everything lasts for the rest of the process: checked in a child.
+TEST_F(DebugMgrTest, IgnoreAllRepliesSilenceEveryLaterErrorAndAssertion)
+{
+    test::RecordingHandler* handler = fDebug.Handler();
+    EXPECT_EXIT(
+        {
+            handler->fReply = eDebugReplyIgnoreAll;
+            _ThrowError(kOther);
+            _ThrowError(kGuarded);
+            VDebugMgr::Get()->AssertFailed("a", "f.cpp", 1);
+            bool answer = VDebugMgr::Get()->AssertFailed("b", "g.cpp", 2);
+            bool ok = handler->fErrors == std::vector<VError>{kOther} && handler->fAssertions.size() == 1 && !answer;
+            std::_Exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(NotificationDebugHandler, TranslatesNoticeAnswers)

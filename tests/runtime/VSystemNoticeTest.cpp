@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "basekit/runtime/VDebugMgr.h"
+#include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/mac/XMacSystem.h"
 #include "basekit/text/VString.h"
@@ -141,6 +143,24 @@ TEST_F(NoticeSeamTest, NoticeWithoutResponseStaysListedUntilCancelled)
     EXPECT_FALSE(anyLeft);
 }
 
+TEST_F(NoticeSeamTest, DebugHandlerAsksThroughARetryIgnoreAbortNotice)
+{
+    VNotificationDebugMessageHandler handler;
+    VDebugContext context;
+    const std::pair<const char*, int32_t> answers[] = {{"6", eDebugReplyContinue}, {"7", eDebugReplyIgnoreThis},
+                                                       {"5", eDebugReplyBreak}, {"8", eDebugReplyIgnoreThis}};
+    for (auto [answer, reply] : answers) {
+        NoticeResponder responder(fTemp, answer);
+        EXPECT_EQ(handler.AssertFailed(context, "n > 0", "main.cpp", 7), reply) << answer;
+        EXPECT_EQ(responder.NoticeText().rfind("{\"title\":\"Assert Failed\",\"message\":\"Condition: n > 0\\nFile: main.cpp, 7\",\"buttons\":[{\"title\":\"Retry\"", 0), 0u)
+            << responder.NoticeText();
+    }
+    VRefPtr<VErrorBase> error = VRefPtr<VErrorBase>::Adopt(new VErrorBase(MakeBKitError(600)));
+    NoticeResponder responder(fTemp, "6");
+    EXPECT_EQ(handler.ErrorThrown(context, error.Get()), eDebugReplyContinue);
+    EXPECT_EQ(responder.NoticeText().rfind("{\"title\":\"Error Thrown\",\"message\":\"Error: ", 0), 0u);
+}
+
 TEST(NoticeConsole, HeadlessNoticeAnswersItsDefaultButtonAtOnce)
 {
     StEnv seam("BKIT_NOTICE_DIR", nullptr), x11("DISPLAY", nullptr), wayland("WAYLAND_DISPLAY", nullptr);
@@ -153,6 +173,11 @@ TEST(NoticeConsole, HeadlessNoticeAnswersItsDefaultButtonAtOnce)
         EXPECT_TRUE(VSystem::DisplayNotification(VString("Headless"), VString("notice"), flags, &response));
         EXPECT_EQ(response, expected) << flags;
     }
+    // A desktop without zenity falls back to the console too.
+    StEnv desktop("DISPLAY", ":99"), noTools("PATH", "/nonexistent");
+    ENotificationResponse response = eNotificationResponseNone;
+    EXPECT_TRUE(VSystem::DisplayNotification(VString("No zenity"), VString(), 0x12, &response));
+    EXPECT_EQ(response, eNotificationResponseYes);
 }
 
 // A zenity of our own on PATH records its arguments and answers as told.

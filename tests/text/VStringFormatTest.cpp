@@ -309,6 +309,47 @@ TEST(VStringPrintfTest, OnlyTheByteOutputIsCut)
     EXPECT_EQ(Units(whole).substr(1995), u"yyyyyend");
 }
 
+TEST(VStringPrintfTest, StringTextsComeOutTheSameWhateverTheyHold)
+{
+    // Texts and formats that a one-pass formatting could get wrong: a '%' in
+    // the text, a zero unit in it, a zero byte printed before it, a count
+    // taken after it, a text that pushes the output past its limit, and the
+    // forms of "%S" whose modifiers are ignored.
+    const VString percent("50%d%%s");
+    const VString withZero(u"a\u0000b", 3);
+    const VString box("box");
+    const VString longString(std::string(1020, 'y').c_str());
+    int count = -1;
+    const VString counted = Printf("%S%n|%d", &box, &count, 7);
+    EXPECT_EQ(Units(counted), u"box|7");
+    EXPECT_EQ(count, 0);  // the object's text is not counted
+
+    struct Case {
+        const char* label;
+        VString result;
+        std::u16string expected;
+    } cases[] = {
+        {"percent in the text", Printf("<%S>%d", &percent, 7), u"<50%d%%s>7"},
+        {"zero unit in the text", Printf("<%S>", &withZero), std::u16string(u"<a\u0000b>", 5)},
+        {"zero byte before", Printf("%c%S|%s", 0, &box, "x"), u"box|x"},
+        {"width ignored", Printf("[%5S|%*S|%-lS]", &box, 9, &box, &box), u"[box|box|box]"},
+        {"positional", Printf("%1$S", &box), u"@@invalid VObject@@"},
+        {"past the limit", Printf("%S%S%s", &longString, &box, "12345"),
+         Units(longString) + u"box12345"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(Units(c.result), c.expected);
+    }
+
+    // The byte output is cut at 1023 bytes whatever the texts put in it.
+    const std::string bytes(1020, 'x');
+    const VString cut = Printf("%S%s%S", &box, bytes.c_str(), &box);
+    EXPECT_EQ(Units(cut), u"box" + std::u16string(1020, u'x') + u"box");
+    const VString cutMore = Printf("%S%s%s%S", &box, bytes.c_str(), "12345", &box);
+    EXPECT_EQ(Units(cutMore), u"box" + std::u16string(1020, u'x') + u"123");
+}
+
 TEST(VStringPrintfTest, NumbersAndUtf8)
 {
     struct Case {

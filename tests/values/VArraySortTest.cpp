@@ -115,6 +115,51 @@ TEST(VArraySort, StringSortPutsNullsFirstAndAgreesWithTheMultiKeySort)
     }
 }
 
+TEST(VArraySort, OneStringKeyAloneSortsStablyLikeTheIndexSort)
+{
+    // Equal under the comparison but told apart by their text: a full-width
+    // letter and its plain form, and duplicates. The sort of a single array
+    // (its own sort) and the sort of the same key carrying a second array (the
+    // index sort) give the same, stable order.
+    const char16_t* texts[] = {u"b", u"\uFF21", nullptr, u"a", u"A", u"b", nullptr, u"\uFF41", u"A", u"c"};
+    const int32_t n = 10;
+    for (bool descending : {false, true}) {
+        SCOPED_TRACE(descending);
+        VArrayString alone(n), carried(n);
+        VArrayLong positions(n);
+        for (int32_t i = 0; i < n; ++i) {
+            if (texts[i]) {
+                alone.FromString(VString(texts[i]), i + 1);
+                carried.FromString(VString(texts[i]), i + 1);
+            }
+            positions.FromLong(i, i + 1);
+        }
+        ISortable* one[] = {&alone, nullptr};
+        ISortable* two[] = {&carried, &positions, nullptr};
+        const bool flags[] = {descending};
+        ISortable::MultiCriteriaQSort(one, flags, 1, 0, n - 1);
+        ISortable::MultiCriteriaQSort(two, flags, 1, 0, n - 1);
+
+        int equalPairs = 0;
+        for (int32_t i = 1; i <= n; ++i) {
+            int32_t from = positions.GetLong(i);
+            const VString* a = alone.GetStringPtr(i);
+            ASSERT_EQ(texts[from] == nullptr, a == nullptr) << i;
+            if (a) {
+                EXPECT_EQ(std::u16string(texts[from]), std::u16string(a->GetCPointer())) << i;
+            }
+            // Equal neighbours keep their first order.
+            const VString* prev = i > 1 ? carried.GetStringPtr(i - 1) : nullptr;
+            const VString* cur = carried.GetStringPtr(i);
+            if (i > 1 && ((!prev && !cur) || (prev && cur && prev->CompareToString(*cur, true) == CR_EQUAL))) {
+                ++equalPairs;
+                EXPECT_LT(positions.GetLong(i - 1), from) << i;
+            }
+        }
+        EXPECT_EQ(5, equalPairs);  // the nulls, the b, three forms of A, two of a
+    }
+}
+
 TEST(VArraySort, SynchronizedSortKeepsParallelArraysInStep)
 {
     VArrayLong keys;

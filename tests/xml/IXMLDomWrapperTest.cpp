@@ -7,6 +7,7 @@
 #include <xercesc/framework/MemBufFormatTarget.hpp>
 
 #include "basekit/files/VFile.h"
+#include "basekit/files/VURL.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/values/VBlob.h"
 #include "basekit/values/VDuration.h"
@@ -83,6 +84,36 @@ TEST_F(IXMLDomWrapperTest, NavigatesAndReadsTypedValues)
     EXPECT_FALSE(DOM::GetNodeElementAttribute(root, VString("missing"), text));
     // The text child of an element is no element.
     EXPECT_EQ(nullptr, DOM::GetNodeElement(DOM::GetChildNode(DOM::GetNodeFromNodeElement(child(0)), 0)));
+}
+
+TEST_F(IXMLDomWrapperTest, DocumentURLAndClones)
+{
+    std::string xml = "<r><c>text</c></r>";
+    VString fileID("file:///tmp/a b.xml");
+    fDocument = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size(), &fileID);
+    ASSERT_TRUE(fDocument);
+    VURL url;
+    ASSERT_TRUE(DOM::GetDocumentURL(fDocument, url));
+    VString text;
+    url.GetAbsoluteURL(text, true);
+    EXPECT_EQ("file:///tmp/a%20b.xml", Text(text));  // taken as text still to be encoded
+
+    XMLDOMDocument clone = DOM::CloneNodeDocument(DOM::GetNodeFromNodeElement(DOM::GetRootNodeElement(fDocument)));
+    ASSERT_TRUE(clone);
+    XMLDOMNode cloneNode = DOM::GetNodeFromNodeDocument(clone);
+    EXPECT_NE(fDocument, cloneNode);
+    ASSERT_TRUE(DOM::GetDocumentURL(cloneNode, url));
+    DOM::GetNodeElementValueString(
+        DOM::GetNodeElement(DOM::GetChildNode(DOM::GetNodeFromNodeElement(DOM::GetRootNodeElement(cloneNode)), 0)),
+        text);
+    EXPECT_EQ("text", Text(text));
+    DOM::ReleaseNode(cloneNode);
+
+    // The default system id "Blob" makes no valid URL.
+    XMLDOMNode blob = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+    ASSERT_TRUE(blob);
+    EXPECT_FALSE(DOM::GetDocumentURL(blob, url));
+    DOM::ReleaseNode(blob);
 }
 
 TEST_F(IXMLDomWrapperTest, MalformedBufferGivesNullAndAnError)

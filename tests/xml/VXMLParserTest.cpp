@@ -1,12 +1,15 @@
 // VXMLParserTest.cpp - the SAX parse into handler stacks, its errors and its safety limits.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "basekit/files/VFile.h"
+#include "basekit/files/VFileError.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/xml/IXMLDomWrapper.h"
 #include "basekit/xml/IXMLHandler.h"
 #include "basekit/xml/VXMLParser.h"
 #include "support/TempFolder.h"
@@ -61,6 +64,30 @@ TEST(VXMLParserTest, EventsReachTheHandlerStackInDocumentOrder)
         "group text u",    "group end group",   "doc end doc",
     };
     EXPECT_EQ(expected, r.events);
+}
+
+TEST(VXMLParserTest, DefaultedAttributesOnlyWhenAsked)
+{
+    std::string xml = "<!DOCTYPE doc [<!ATTLIST doc d CDATA \"dflt\">]><doc a=\"1\"/>";
+    EXPECT_EQ((EventLog{"#root start doc", "doc attr a=1", "doc end doc"}), ParseBytes(xml).events);
+    EXPECT_EQ((EventLog{"#root start doc", "doc attr a=1", "doc attr d=dflt", "doc end doc"}),
+              ParseBytes(xml, XML_ValidateNever | XML_ReportDefaultedAttributes).events);
+}
+
+TEST(VXMLParserTest, LibraryStaysStartedWhileAnyOwnerHoldsIt)
+{
+    ASSERT_TRUE(VXMLParser::Init());
+    ASSERT_TRUE(VXMLParser::Init());
+    VXMLParser::DeInit();
+    // Still started: a DOM document (which needs the library outside any
+    // parse) can be made and released.
+    std::string xml = "<r/>";
+    XMLDOMNode document = IXMLDomWrapper::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+    EXPECT_TRUE(document);
+    IXMLDomWrapper::ReleaseNode(document);
+    VXMLParser::DeInit();
+    // A parse holds the library by itself.
+    EXPECT_TRUE(ParseBytes("<r/>").ok);
 }
 
 TEST(VXMLParserTest, RefusedElementSkipsItsWholeSubTreeAndKeepsTheStackBalanced)
@@ -157,7 +184,63 @@ TEST(VXMLParserTest, CharacterClasses)
     EXPECT_TRUE(IXMLHandler::IsXMLChar(0x09));
     EXPECT_FALSE(IXMLHandler::IsXMLChar(0x01));
     EXPECT_FALSE(IXMLHandler::IsXMLChar(0xFFFF));
+    EXPECT_FALSE(IXMLHandler::IsXMLChar(0xD800));  // a lone surrogate half
     EXPECT_FALSE(IXMLHandler::IsXMLChar(0));
+}
+
+// A file that is no VFile: its content comes from memory, or its read fails.
+class MemoryFile : public VObject, public IFile {
+public:
+    MemoryFile(std::string content, bool fails) : fContent(std::move(content)), fFails(fails) {}
+    VFilePath GetPath() const override { return VFilePath(VString("/memory/doc.xml"), FPS_POSIX); }
+    VFileSystem* GetFileSystem() const override { return nullptr; }
+    void GetPlatformPath(VString& out, FilePathStyle) const override { out = VString("/memory/doc.xml"); }
+    VString GetPathWithFileSystem() const override { return VString("/memory/doc.xml"); }
+    IFolder* RetainParentFolder(bool) const override { return nullptr; }
+    bool Exists() const override { return true; }
+    VError GetTimeAttributes(VTime*, VTime*, VTime*) const override { return VE_OK; }
+    VError GetContent(VMemoryBuffer<>& out) const override
+    {
+        if (fFails)
+            return _ThrowError(VE_FILE_CANNOT_READ);
+        out.SetSize(fContent.size());
+        out.SetDataSize(fContent.size());
+        std::memcpy(out.GetDataPtr(), fContent.data(), fContent.size());
+        return VE_OK;
+    }
+    VError GetData(void*, unsigned long, unsigned long*) const override { return VE_UNIMPLEMENTED; }
+    VError SetContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
+    VError AppendContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
+    VError Delete() const override { return VE_UNIMPLEMENTED; }
+    bool IsWritable() const override { return false; }
+    VError GetSize(long long* size) const override
+    {
+        *size = static_cast<long long>(fContent.size());
+        return VE_OK;
+    }
+    VError CopyTo(const VFile&, unsigned int) const override { return VE_UNIMPLEMENTED; }
+    VError CopyTo(const VFolder&, VFile**, unsigned int) const override { return VE_UNIMPLEMENTED; }
+
+private:
+    std::string fContent;
+    bool fFails;
+};
+
+TEST(VXMLParserTest, OtherFilesAreReadWholeFirst)
+{
+    auto log = std::make_shared<EventLog>();
+    VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log, "#root"));
+    VXMLParser parser;
+    VRefPtr<MemoryFile> file = VRefPtr<MemoryFile>::Adopt(new MemoryFile("<d>in memory</d>", false));
+    EXPECT_TRUE(parser.Parse(file.Get(), root.Get(), XML_ValidateNever));
+    EXPECT_EQ("in memory", JoinedText(*log));
+
+    log->clear();
+    StErrorContextInstaller errors(false, true);
+    VRefPtr<MemoryFile> unreadable = VRefPtr<MemoryFile>::Adopt(new MemoryFile("<d/>", true));
+    EXPECT_FALSE(parser.Parse(unreadable.Get(), root.Get(), XML_ValidateNever));
+    EXPECT_EQ(VE_FILE_CANNOT_READ, errors.GetLastError());
+    EXPECT_TRUE(log->empty());
 }
 
 class VXMLParserFileTest : public TempFolderTest {};
