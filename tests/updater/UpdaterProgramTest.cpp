@@ -69,7 +69,7 @@ protected:
 
     // Runs the updater with the test's environment: our "open" first on PATH,
     // notices into a folder, the Trash below the temporary folder.
-    ProgramRun RunUpdater(const std::vector<std::string>& args)
+    ProgramRun RunUpdater(const std::vector<std::string>& args, const std::string& program = BKIT_UPDATER_PROGRAM)
     {
         EnvironmentVariables environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -83,7 +83,7 @@ protected:
         environment[VString("BKIT_NOTICE_DIR")] = VString(fTemp.Path("notices").c_str());
         environment[VString("XDG_DATA_HOME")] = VString(fTemp.Path("xdg").c_str());
 
-        std::vector<VString> command = {VString(BKIT_UPDATER_PROGRAM)};
+        std::vector<VString> command = {VString(program.c_str())};
         for (const std::string& arg : args)
             command.emplace_back(arg.c_str());
         VMemoryBuffer<> out, err;
@@ -215,12 +215,33 @@ TEST_F(UpdaterProgramTest, MissingBundleFailsWithItsNotice)
         if (silent) {
             EXPECT_EQ("", notices);
         } else {
+            EXPECT_NE(std::string::npos, notices.find("The application to update cannot be found at"));
             EXPECT_NE(std::string::npos, notices.find("More information is available in the log file '"));
             EXPECT_NE(std::string::npos, notices.find("_log_1.txt'"));
         }
         EXPECT_NE(std::string::npos, FolderText("logs").find("Update failed - "));
         EXPECT_EQ("new", fTemp.ReadFile("New.app/Contents/content.txt"));
     }
+}
+
+TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
+{
+    // The built bundle carries both spellings; a copy without the link does not.
+    std::string built = std::string(BKIT_UPDATER_PROGRAM);
+    built = built.substr(0, built.rfind("/Contents/MacOS/"));
+    ASSERT_EQ(0, VProcessLauncher::ExecuteCommandLine(
+                     std::vector<VString>{VString("/bin/cp"), VString("-a"), VString(built.c_str()),
+                                          VString(fTemp.Path("Copy.app").c_str())}));
+    std::string copy = fTemp.Path("Copy.app/Contents/MacOS/updater");
+    ProgramRun run = RunUpdater({"--version"}, copy);
+    EXPECT_EQ(0, run.exitCode);
+
+    ASSERT_EQ(0, unlink(fTemp.Path("Copy.app/Contents/resources").c_str()));
+    run = RunUpdater({"--version"}, copy);
+    EXPECT_EQ(1, run.exitCode);
+    std::string notices = FolderText("notices");
+    EXPECT_NE(std::string::npos, notices.find("Initialization failed"));
+    EXPECT_NE(std::string::npos, notices.find("Please install the application on a case insensitive file system."));
 }
 
 }  // namespace

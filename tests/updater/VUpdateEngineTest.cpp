@@ -377,5 +377,40 @@ TEST_F(UpdaterTest, ClientCustomizationChecksItsFileAndFixesTheExecutable)
     EXPECT_EQ(0755u, st.st_mode & 07777);
 }
 
+TEST_F(UpdaterTest, ClientLinkFile)
+{
+    MakeApp("New.app", "new");
+    struct Case {
+        const char* content;
+        std::string link;
+    } cases[] = {
+        {"{\"ServerPlatform\": \"mac\", \"BuildIPAdress\": \"10.0.0.7\", \"BuildIPPort\": \"8080\", "
+         "\"PublishName\": \"Sales & <Co>\", \"BuildCacheFolderNameClient\": \"cache\"}",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+         "<database_shortcut is_remote=\"true\" server_database_name=\"Sales &amp; &lt;Co&gt;\" "
+         "server_path=\"10.0.0.7:8080\" cache_folder_name=\"cache\" remote_shared_resources=\"false\"/>"},
+        {"{\"ServerPlatform\": \"mac\", \"BuildIPAdress\": \"host\", \"BuildIPPort\": 8080}",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+         "<database_shortcut is_remote=\"true\" server_database_name=\"\" server_path=\"host\" "
+         "cache_folder_name=\"\" remote_shared_resources=\"false\"/>"},
+        {"{\"ServerPlatform\": \"mac\"}", "<missing>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        test::TempFolder::RemoveTree(fTemp.Path("New.app/Contents/Database"));
+        // An older link file is replaced.
+        if (c.link != "<missing>") {
+            fTemp.MakeFolder("New.app/Contents/Database");
+            fTemp.WriteFile("New.app/Contents/Database/ZizozazIzudud.Zanthlink", std::string(4000, 'x'));
+        }
+        fTemp.WriteFile("client.json", c.content);
+        Parse({"--client-info", fTemp.Path("client.json").c_str(), fTemp.Path("Old.app").c_str(),
+               fTemp.Path("New.app").c_str()});
+        StErrorContextInstaller errors(true, true);
+        EXPECT_TRUE(fEngine->_FinishClientCustomization());
+        EXPECT_EQ(c.link, fTemp.ReadFile("New.app/Contents/Database/ZizozazIzudud.Zanthlink"));
+    }
+}
+
 }  // namespace
 }  // namespace bkit
