@@ -412,5 +412,57 @@ TEST_F(UpdaterTest, ClientLinkFile)
     }
 }
 
+TEST_F(UpdaterTest, ApplyUpdateFallsBackToDeleteWhenTheTrashFails)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    fTemp.MakeFolder("bin");
+    fTemp.WriteFile("bin/open", "#!/bin/sh\nexit 0\n", 0755);
+    const char* oldPath = getenv("PATH");
+    std::string savedPath = oldPath ? oldPath : "";
+    setenv("PATH", (fTemp.Path("bin") + ":/usr/bin:/bin").c_str(), 1);
+    Parse({fTemp.Path("Name.app").c_str(), fTemp.Path("New.app").c_str()});
+
+    StErrorContextInstaller errors(true, true);
+    {
+        StFaultSeam fault(FaultOperation::kTrash, 1, EXDEV);
+        fEngine->_ApplyUpdate();
+    }
+    setenv("PATH", savedPath.c_str(), 1);
+    // Installed and restarted; the old bundle is gone, yet the failed Trash
+    // move stays on the stack, so the run counts as failed.
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    EXPECT_NE(VE_OK, errors.GetLastError());
+}
+
+TEST_F(UpdaterTest, ApplyUpdateStopsOnMissingBundlesAndFailedRestart)
+{
+    {
+        Parse({fTemp.Path("Gone.app").c_str(), fTemp.Path("Away.app").c_str()});
+        StErrorContextInstaller errors(true, true);
+        fEngine->_ApplyUpdate();
+        ASSERT_EQ(2, errors.GetContext()->GetErrorCount());
+        EXPECT_EQ(VE_UPDATER_OUTDATED_APP_MISSING, errors.GetContext()->GetFirst()->GetError());
+        EXPECT_EQ(VE_UPDATER_UPTODATE_APP_MISSING, errors.GetLastError());
+    }
+    {
+        // A restart that cannot run leaves the new bundle installed and the
+        // old one under its set-aside name.
+        MakeApp("Name.app", "old");
+        MakeApp("New.app", "new");
+        Parse({fTemp.Path("Name.app").c_str(), fTemp.Path("New.app").c_str()});
+        const char* oldPath = getenv("PATH");
+        std::string savedPath = oldPath ? oldPath : "";
+        setenv("PATH", fTemp.Path("nothing").c_str(), 1);
+        StErrorContextInstaller errors(true, true);
+        fEngine->_ApplyUpdate();
+        setenv("PATH", savedPath.c_str(), 1);
+        EXPECT_EQ(VE_UPDATER_RESTART_FAILED, errors.GetLastError());
+        EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
+    }
+}
+
 }  // namespace
 }  // namespace bkit
