@@ -15,6 +15,7 @@
 
 #include "basekit/process/VProcessLauncher.h"
 #include "support/TempFolder.h"
+#include "updater/UpdaterTestSupport.h"
 
 extern char** environ;
 
@@ -96,15 +97,7 @@ protected:
     // A bundle whose executable writes its arguments into "<marker>".
     void MakeApp(const std::string& name, const std::string& content, const std::string& marker)
     {
-        fTemp.MakeFolder(name);
-        fTemp.MakeFolder(name + "/Contents");
-        fTemp.MakeFolder(name + "/Contents/MacOS");
-        fTemp.WriteFile(name + "/Contents/Info.plist",
-                        "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>CFBundleExecutable</key>\n"
-                        "\t<string>app</string>\n</dict>\n</plist>\n");
-        fTemp.WriteFile(name + "/Contents/MacOS/app",
-                        "#!/bin/sh\necho \"started $*\" > '" + fTemp.Path(marker) + "'\n", 0755);
-        fTemp.WriteFile(name + "/Contents/content.txt", content);
+        test::MakeSampleApp(fTemp, name, content, "#!/bin/sh\necho \"started $*\" > '" + fTemp.Path(marker) + "'\n");
         fTemp.MakeLink(name + "/Contents/current", "content.txt");
     }
 

@@ -13,7 +13,9 @@
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
+#include "updater/UpdaterTestSupport.h"
 #include "updater/VUpdateEngine.h"
 
 namespace bkit {
@@ -64,17 +66,9 @@ protected:
         return {result, out, err};
     }
 
-    // An application bundle with an executable and a file of content.
     void MakeApp(const std::string& name, const std::string& content, mode_t executableMode = 0755)
     {
-        fTemp.MakeFolder(name);
-        fTemp.MakeFolder(name + "/Contents");
-        fTemp.MakeFolder(name + "/Contents/MacOS");
-        fTemp.WriteFile(name + "/Contents/Info.plist",
-                        "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>CFBundleExecutable</key>\n"
-                        "\t<string>app</string>\n</dict>\n</plist>\n");
-        fTemp.WriteFile(name + "/Contents/MacOS/app", "#!/bin/sh\n", executableMode);
-        fTemp.WriteFile(name + "/Contents/content.txt", content);
+        test::MakeSampleApp(fTemp, name, content, "#!/bin/sh\n", executableMode);
     }
 
     VProcess* fSaved = nullptr;
@@ -332,22 +326,21 @@ TEST_F(UpdaterTest, RestartHandsEachPathAsOneArgument)
     fTemp.MakeFolder("bin");
     fTemp.WriteFile("bin/open", "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" + fTemp.Path("args") + "\"\n",
                     0755);
-    const char* oldPath = getenv("PATH");
-    std::string savedPath = oldPath ? oldPath : "";
-    setenv("PATH", (fTemp.Path("bin") + ":/usr/bin:/bin").c_str(), 1);
-
     VString app;
     app.FromCString((fTemp.Path("My \"Quoted\" App.app") + "/").c_str());
     StErrorContextInstaller errors(true, true);
-    EXPECT_TRUE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
-    setenv("PATH", savedPath.c_str(), 1);
+    {
+        test::StEnvironmentVariable path("PATH", fTemp.Path("bin") + ":/usr/bin:/bin");
+        EXPECT_TRUE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
+    }
     EXPECT_EQ("-a\n" + fTemp.Path("My \"Quoted\" App.app") + "/\n", fTemp.ReadFile("args"));
     EXPECT_EQ(VE_OK, errors.GetLastError());
 
     // Without any "open": the restart fails with its error.
-    setenv("PATH", fTemp.Path("nothing").c_str(), 1);
-    EXPECT_FALSE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
-    setenv("PATH", savedPath.c_str(), 1);
+    {
+        test::StEnvironmentVariable path("PATH", fTemp.Path("nothing"));
+        EXPECT_FALSE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
+    }
     EXPECT_EQ(VE_UPDATER_RESTART_FAILED, errors.GetLastError());
 }
 
@@ -418,17 +411,14 @@ TEST_F(UpdaterTest, ApplyUpdateFallsBackToDeleteWhenTheTrashFails)
     MakeApp("New.app", "new");
     fTemp.MakeFolder("bin");
     fTemp.WriteFile("bin/open", "#!/bin/sh\nexit 0\n", 0755);
-    const char* oldPath = getenv("PATH");
-    std::string savedPath = oldPath ? oldPath : "";
-    setenv("PATH", (fTemp.Path("bin") + ":/usr/bin:/bin").c_str(), 1);
     Parse({fTemp.Path("Name.app").c_str(), fTemp.Path("New.app").c_str()});
 
     StErrorContextInstaller errors(true, true);
     {
+        test::StEnvironmentVariable path("PATH", fTemp.Path("bin") + ":/usr/bin:/bin");
         StFaultSeam fault(FaultOperation::kTrash, 1, EXDEV);
         fEngine->_ApplyUpdate();
     }
-    setenv("PATH", savedPath.c_str(), 1);
     // Installed and restarted; the old bundle is gone, yet the failed Trash
     // move stays on the stack, so the run counts as failed.
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
@@ -452,12 +442,11 @@ TEST_F(UpdaterTest, ApplyUpdateStopsOnMissingBundlesAndFailedRestart)
         MakeApp("Name.app", "old");
         MakeApp("New.app", "new");
         Parse({fTemp.Path("Name.app").c_str(), fTemp.Path("New.app").c_str()});
-        const char* oldPath = getenv("PATH");
-        std::string savedPath = oldPath ? oldPath : "";
-        setenv("PATH", fTemp.Path("nothing").c_str(), 1);
         StErrorContextInstaller errors(true, true);
-        fEngine->_ApplyUpdate();
-        setenv("PATH", savedPath.c_str(), 1);
+        {
+            test::StEnvironmentVariable path("PATH", fTemp.Path("nothing"));
+            fEngine->_ApplyUpdate();
+        }
         EXPECT_EQ(VE_UPDATER_RESTART_FAILED, errors.GetLastError());
         EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
         EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
