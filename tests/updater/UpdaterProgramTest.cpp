@@ -217,6 +217,38 @@ TEST_F(UpdaterProgramTest, MissingBundleFailsWithItsNotice)
     }
 }
 
+TEST_F(UpdaterProgramTest, CallerLogClientFileAndNestedBundle)
+{
+    MakeApp("Name.app", "old", "restarted-old");
+    MakeApp("New.app", "new", "restarted");
+    fTemp.WriteFile("New.app/Contents/MacOS/app", "#!/bin/sh\necho \"started $*\" > '" + fTemp.Path("restarted") + "'\n",
+                    0644);
+    fTemp.WriteFile("client.json", "{\"ServerPlatform\": \"mac\", \"BuildIPAdress\": \"server.example\", "
+                                   "\"BuildIPPort\": \"19812\", \"PublishName\": \"Base\"}");
+    ProgramRun run = RunUpdater({"--caller-log", "1", "--client-info", fTemp.Path("client.json"), "--restart-params",
+                                 fTemp.Path("link file.json"), fTemp.Path("Name.app"), fTemp.Path("New.app")});
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    // The progress line, then nothing: the standard streams were closed.
+    EXPECT_EQ("waitquit,-1\n", run.out);
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ("started " + fTemp.Path("link file.json") + "\n", WaitForFile("restarted"));
+    // The link file and the executable's mode came with the new bundle.
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><database_shortcut is_remote=\"true\" "
+              "server_database_name=\"Base\" server_path=\"server.example:19812\" cache_folder_name=\"\" "
+              "remote_shared_resources=\"false\"/>",
+              fTemp.ReadFile("Name.app/Contents/Database/ZizozazIzudud.Zanthlink"));
+    struct stat st;
+    ASSERT_EQ(0, stat(fTemp.Path("Name.app/Contents/MacOS/app").c_str(), &st));
+    EXPECT_EQ(0755u, st.st_mode & 07777);
+
+    // The up-to-date bundle inside the outdated one: refused, nothing touched.
+    MakeApp("Name.app/Contents/Inner.app", "inner", "restarted-inner");
+    run = RunUpdater({"--silent", fTemp.Path("Name.app"), fTemp.Path("Name.app/Contents/Inner.app")});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+}
+
 TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
 {
     // The built bundle carries both spellings; a copy without the link does not.
