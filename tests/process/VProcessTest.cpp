@@ -320,7 +320,11 @@ TEST_F(ProcessTest, RunDoesTheApplicationsRunAndEndsTheMainTask)
         ProbeProcess process;
         bool ok = process.Init(0) && process.IsRunning();
         process.Run();
-        _exit(ok && process.fRan && process.fQuit && !process.IsRunning() ? 0 : 1);
+        // The answer leaves through a new image: a sanitizer would count the
+        // parent's threads, which a forked child never has, as leaked at exit.
+        execl("/bin/sh", "sh", "-c", (ok && process.fRan && process.fQuit && !process.IsRunning()) ? "exit 0" : "exit 1",
+              static_cast<char*>(nullptr));
+        _exit(3);
     }
     int status = 0;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
