@@ -347,8 +347,10 @@ TEST_F(ProcessTest, ActivityTokensAndProcessIds)
     EXPECT_EQ(getpid(), VProcess::GetSystemID());
     EXPECT_TRUE(VProcess::IsProcessRunning(getpid()));
     pid_t child = fork();
-    if (child == 0)
+    if (child == 0) {
+        execl("/bin/true", "true", static_cast<char*>(nullptr));
         _exit(0);
+    }
     ASSERT_EQ(child, waitpid(child, nullptr, 0));
     EXPECT_FALSE(VProcess::IsProcessRunning(child));
 }
