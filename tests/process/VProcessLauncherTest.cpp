@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,41 @@ TEST(VProcessLauncher, TimeOutKillsTheChildAndIsReported)
     EXPECT_EQ(VE_PROCESS_TIMED_OUT, errors.GetLastError());
     EXPECT_EQ(XPosixProcessLauncher::kExitStatusSignaled, launcher.GetExitStatus());
     EXPECT_FALSE(launcher.IsRunning());
+}
+
+// Gone, or a zombie waiting for its new parent to collect it.
+bool HasEnded(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(file, stat))
+        return true;
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
+
+TEST(VProcessLauncher, TimeOutKillsTheWholeProcessGroup)
+{
+    StErrorContextInstaller errors(true, true);
+    VProcessLauncher launcher;
+    launcher.CreateArgumentsFromFullCommandLine(VString("/bin/sh -c 'sleep 30 & echo $!; wait'"));
+    launcher.SetWaitClosingChildProcess(300);
+    launcher.EnableProcessTreeKill();
+    ASSERT_EQ(0, launcher.Start());
+    std::string line;
+    char buffer[64];
+    while (line.find('\n') == std::string::npos && launcher.WaitForData(5000) > 0) {
+        ssize_t n = launcher.ReadFromChild(buffer, sizeof(buffer));
+        if (n > 0)
+            line.append(buffer, static_cast<size_t>(n));
+    }
+    pid_t grandchild = static_cast<pid_t>(atoi(line.c_str()));
+    ASSERT_GT(grandchild, 0);
+    EXPECT_EQ(VE_PROCESS_TIMED_OUT, launcher.Shutdown(false, true));
+    EXPECT_EQ(XPosixProcessLauncher::kExitStatusSignaled, launcher.GetExitStatus());
+    for (int i = 0; i < 250 && !HasEnded(grandchild); ++i)
+        usleep(20000);
+    EXPECT_TRUE(HasEnded(grandchild));
 }
 
 TEST(VProcessLauncher, ShutdownWithoutTimeOutTerminatesOrLeavesTheChild)
