@@ -140,10 +140,20 @@ TEST(VProcessLauncher, ChildFloodingStandardErrorDoesNotHang)
 TEST(VProcessLauncher, InputEnvironmentAndWorkingFolder)
 {
     test::TempFolder temp;
+    // Far more input than a pipe holds, echoed back while it is written: the
+    // input is fed while the output is read, or both sides would wait.
+    std::string lines;
+    for (int i = 0; lines.size() < (2u << 20); ++i)
+        lines += "line " + std::to_string(i) + "\n";
     VMemoryBuffer<> input, out;
-    input.AddData("line one\nline two\n", 18);
+    input.AddData(lines.data(), lines.size());
     EXPECT_EQ(0, VProcessLauncher::ExecuteCommandLine(VString("/bin/cat"), 0, &input, &out));
-    EXPECT_EQ("line one\nline two\n", Text(out));
+    EXPECT_EQ(lines, Text(out));
+    // A child that reads nothing ends the feeding without harm.
+    int32_t status = -1;
+    EXPECT_EQ(0, VProcessLauncher::ExecuteCommandLine(VString("/bin/true"), 0, &input, &out, nullptr, nullptr, nullptr,
+                                                      &status));
+    EXPECT_EQ(0, status);
 
     EnvironmentVariables environment = {{VString("ONLY"), VString("this one")}};
     VFilePath folder = temp.FolderPath();
