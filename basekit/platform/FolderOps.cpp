@@ -239,8 +239,11 @@ public:
                 goOn = CopyFile(fromFD, name, type == DT_REG, toFD, merge, folder);
             } else if (type == DT_FIFO || type == DT_CHR || type == DT_BLK) {
                 goOn = MakeSpecial(fromFD, name, toFD, folder);
+            } else {
+                // A socket cannot be copied; left out, it is a failure all the
+                // same, never a silent gap in the copy.
+                goOn = Fail(ENOTSUP, true, false, folder, name);
             }
-            // Sockets are not copied.
             if (!goOn)
                 break;
             errno = 0;
