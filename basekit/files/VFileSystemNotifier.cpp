@@ -55,7 +55,7 @@ VFileSystemNotifier::VChangeMessage::~VChangeMessage() { fData->Release(); }
 
 void VFileSystemNotifier::VChangeMessage::DoExecute()
 {
-    std::lock_guard<std::mutex> delivering(fData->fDeliveryMutex);
+    std::lock_guard<std::recursive_mutex> delivering(fData->fDeliveryMutex);
     if (fData->fNotifier != nullptr)
         fData->fNotifier->EventSignaledCallback(fData);
 }
@@ -78,7 +78,7 @@ VFileSystemNotifier::~VFileSystemNotifier()
     // Deliveries still queued must not reach this object: each watch forgets
     // it, waiting for a delivery that is running.
     for (const VRefPtr<VChangeData>& watch : watches) {
-        std::lock_guard<std::mutex> delivering(watch->fDeliveryMutex);
+        std::lock_guard<std::recursive_mutex> delivering(watch->fDeliveryMutex);
         watch->fNotifier = nullptr;
     }
     {

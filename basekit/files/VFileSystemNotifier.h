@@ -102,7 +102,9 @@ public:
         // The notifier while it exists, guarded by fDeliveryMutex, which a
         // delivery holds from start to end: the destructor clears it first,
         // so a message left in a queue never reaches a deleted notifier.
-        std::mutex fDeliveryMutex;
+        // Recursive: a handler may run a nested message loop that delivers
+        // for the same watch.
+        std::recursive_mutex fDeliveryMutex;
         VFileSystemNotifier* fNotifier;
     };
 
