@@ -115,6 +115,34 @@ protected:
     std::unique_ptr<Notifier> fNotifier;
 };
 
+TEST_F(VFileSystemNotifierTest, PendingChangesAreDeliveredInRunsOfOneKind)
+{
+    // Changes found by several platform callbacks before one delivery.
+    RecordingHandler handler(fRoot);
+    auto watch = VRefPtr<Notifier::VChangeData>::Adopt(new Notifier::VChangeData(
+        fFolder->GetPath(), Notifier::kAllEvents, &handler, VTask::GetCurrent(), nullptr, fNotifier.get()));
+    fNotifier->PushChangeData(watch.Get());
+    using N = Notifier;
+    const std::pair<const char*, N::EventKind> changes[] = {
+        {"a", N::kFileCreated}, {"a", N::kFileModified}, {"a", N::kFileModified}, {"b", N::kFileModified},
+        {"a", N::kFileModified}, {"c/", N::kFileDeleted}, {"c/", N::kFileDeleted}, {"d", N::kFileCreated},
+    };
+    for (const auto& [name, kind] : changes)
+        watch->AddPendingChange(fTemp.FilePath(std::string("w/") + name), kind);
+    fNotifier->EventSignaledCallback(watch.Get());
+    EXPECT_EQ(handler.fRuns, (std::vector<Delivered>{{N::kFileCreated, {"a"}},
+                                                     {N::kFileModified, {"a", "b", "a"}},
+                                                     {N::kFileDeleted, {"c/"}},
+                                                     {N::kFileCreated, {"d"}}}));
+    // Taken once: a second delivery has nothing; a stopped watch tells nobody.
+    fNotifier->EventSignaledCallback(watch.Get());
+    EXPECT_EQ(handler.fRuns.size(), 4u);
+    ASSERT_TRUE(fNotifier->RemoveChangeData(watch.Get()));
+    watch->AddPendingChange(fTemp.FilePath("w/e"), N::kFileCreated);
+    fNotifier->EventSignaledCallback(watch.Get());
+    EXPECT_EQ(handler.fRuns.size(), 4u);
+}
+
 TEST_F(VFileSystemNotifierTest, ChangesInNestedFoldersInOrder)
 {
     RecordingHandler handler(fRoot);
