@@ -24,6 +24,9 @@ VError VJSONValue::Stringify(VString& out, uint32_t flags) const
         VJSONWriter writer(flags);
         return writer.StringifyValue(*this, out);
     }
+    // What is refused is an answer, not a fault to report: the errors stay
+    // on the caller's stack but are not reported as thrown.
+    StErrorContextInstaller quiet(true, true);
     VJSONWriter writer(flags | kRefusingFlags);
     return writer.StringifyValue(*this, out);
 }
