@@ -108,7 +108,10 @@ VError FolderChangeFeed::_AddWatch(const std::string& folder)
     int limit = sWatchLimit.load(std::memory_order_relaxed);
     if (limit >= 0 && sLiveWatches.load(std::memory_order_relaxed) >= limit)
         return PosixErrorFromErrno(ENOSPC);
-    int wd = ::inotify_add_watch(fFD, folder.c_str(), kWatchMask);
+    // The root may be named through a link, as a folder object may; below
+    // it, links are items and never entered.
+    uint32_t mask = folder == fRoot ? (kWatchMask & ~IN_DONT_FOLLOW) : kWatchMask;
+    int wd = ::inotify_add_watch(fFD, folder.c_str(), mask);
     if (wd < 0)
         return LastPosixError();
     auto known = fFolderByWatch.find(wd);

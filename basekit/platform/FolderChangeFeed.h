@@ -21,7 +21,8 @@
 //   it the callback is neither running nor will run. Never call Stop from the
 //   callback. One feed is used by one owner; the callback runs on the feed's
 //   thread only.
-// - Symbolic links are never followed: a link to a folder is an item.
+// - Symbolic links below the root are never followed: a link to a folder is
+//   an item. The root itself may be named through a link.
 //
 // Where it falls short of the stream it replaces: no history (events since
 // the start only), and a kernel queue overflow is reported as "rescan the
