@@ -135,7 +135,7 @@ void BM_NlohmannWrite(benchmark::State& state, Document* doc)
 bool LoadDocuments()
 {
     const char* env = std::getenv("BKIT_JSON_BENCH_DATA");
-    std::string folder = env && *env ? env : "/work/shared/bench-data/json";
+    std::string folder = env && *env ? env : BKIT_SOURCE_DIR "/../shared/bench-data/json";
     for (const char* name : {"twitter", "citm_catalog", "canada"}) {
         auto* doc = new Document;
         doc->name = name;
