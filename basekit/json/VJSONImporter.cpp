@@ -7,6 +7,7 @@
 #include "basekit/bags/VValueBag.h"
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
+#include "basekit/json/VJSONBinary.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VStorageLocker.h"
 #include "basekit/runtime/VErrorBase.h"
@@ -585,6 +586,36 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     if (recording)
         fPath = outerPath;
     _Share(object);
+    if (err == 0)
+        err = ReviveBinaryObject(out);
+    return err;
+}
+
+const VString& VJSONImporter::PrivateBinaryObjectName()
+{
+    static const VString sName("__PRIVATE_BINARY_OBJECT");
+    return sName;
+}
+
+VError VJSONImporter::ReviveBinaryObject(VJSONValue& value)
+{
+    VJSONObject* object = value.GetObject();
+    if (object == nullptr)
+        return 0;
+    VJSONValue text = object->GetOwnProperty(PrivateBinaryObjectName());
+    if (!text.IsString())
+        return 0;
+    VString base64;
+    text.GetString(base64);
+    VMemoryBuffer<> bytes;
+    // The decoder has raised its own error ('bkit' 210 or 100).
+    if (!base64.DecodeBase64(bytes))
+        return MakeBKitError(210);
+    VJSONBinaryImporter importer(bytes.GetDataPtr(), bytes.GetDataSize());
+    VJSONValue revived;
+    VError err = importer.GetValue(revived);
+    if (err == 0)
+        value = revived;
     return err;
 }
 
