@@ -300,7 +300,9 @@ EJSONStatus VJSONClass::ConstructInstance(VJSONObject* instance, IJSONFunctionCo
     uint32_t withoutConstructor = 0;
     for (auto i = chain.rbegin(); i != chain.rend() && (*i)->fConstructor == nullptr; ++i)
         ++withoutConstructor;
-    instance->SetConstructionLevel(withoutConstructor);
+    // Levels count from 0 at the root: the classes without constructor above
+    // the first one that has one are constructed up to level count - 1.
+    instance->SetConstructionLevel(withoutConstructor > 0 ? withoutConstructor - 1 : 0);
     instance->SetUnderConstruction(true);
     EJSONStatus status = _InitProperties(instance, context);
     if (status != eJSON_failed) {
