@@ -607,16 +607,21 @@ VError VJSONImporter::ReviveBinaryObject(VJSONValue& value)
         return 0;
     VString base64;
     text.GetString(base64);
+    VJSONValue revived;
+    VError err = DecodeBinaryObject(base64, revived);
+    if (err == 0)
+        value = revived;
+    return err;
+}
+
+VError VJSONImporter::DecodeBinaryObject(const VString& base64, VJSONValue& out)
+{
     VMemoryBuffer<> bytes;
     // The decoder has raised its own error ('bkit' 210 or 100).
     if (!base64.DecodeBase64(bytes))
         return MakeBKitError(210);
     VJSONBinaryImporter importer(bytes.GetDataPtr(), bytes.GetDataSize());
-    VJSONValue revived;
-    VError err = importer.GetValue(revived);
-    if (err == 0)
-        value = revived;
-    return err;
+    return importer.GetValue(out);
 }
 
 VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
@@ -838,6 +843,13 @@ VError VJSONImporter::_ObjectToBag(VValueBag& bag, uint32_t depth)
             bag.AddElement(key, child.Get());
         } else if (token == jsonBeginArray) {
             err = _ArrayToBag(bag, key, depth + 1);
+        } else if (token == jsonString && name == PrivateBinaryObjectName()) {
+            VIndex n = 0;
+            const UniChar* p = _TokenText(&n);
+            VJSONValue revived;
+            err = DecodeBinaryObject(VString(p, n), revived);
+            if (err == 0)
+                err = bag.FromJSONValue(revived);
         } else if (token == jsonString) {
             const bool isText = name == VString("__CDATA");
             std::unique_ptr<VValueSingle> value(_BagScalar(!isText, &err));
