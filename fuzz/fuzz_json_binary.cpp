@@ -4,12 +4,13 @@
 // Each input is read as a binary stream; a tree read without error is
 // written back in binary form, which must read again. The same bytes are
 // then put into text as the Base64 of "__PRIVATE_BINARY_OBJECT" and read by
-// the text reader. Crashes, sanitizer reports and a failed re-read are the
+// the text reader, into a tree and into a bag. Crashes, sanitizer reports and a failed re-read are the
 // findings.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
+#include "basekit/bags/VValueBag.h"
 #include "basekit/json/VJSONBinary.h"
 #include "basekit/json/VJSONClassStore.h"
 #include "basekit/json/VJSONImporter.h"
@@ -61,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         text.AppendCString("\"}");
         VJSONValue revived;
         VJSONImporter::ParseString(text, revived, 0);
+        VValueBag bag;
+        VJSONImporter toBag(text);
+        toBag.JSONObjectToBag(bag);
     }
     return 0;
 }

@@ -316,7 +316,7 @@ VError VJSONBinaryImporter::GetValue(VJSONValue& out)
     VError err = _GetValue(out);
     if (err == 0 && (out.IsObject() || out.IsArray())) {
         if (fResolver == nullptr)
-            fResolver = new VJSONPointerResolver(out, nullptr, nullptr, nullptr);
+            fResolver = new VJSONPointerResolver(out, nullptr, nullptr);
         err = _GetContents(out, 1);
     }
     return err;

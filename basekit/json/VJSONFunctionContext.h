@@ -78,7 +78,9 @@ public:
     bool AreParametersValid() const { return fParametersValid; }
 
     // Converts a double to a signed 32- / 64-bit integer toward zero, with
-    // NaN as 0 and out-of-range values at the nearest bound.
+    // NaN as 0 and out-of-range values at the nearest bound (a cast of an
+    // out-of-range double is undefined). Every JSON number-to-integer
+    // conversion goes through these.
     static int32_t ToLong(double number);
     static int64_t ToLong8(double number);
 

@@ -40,8 +40,7 @@ VJSONPointerResolver::Context::~Context()
         ReleaseRefCountable(&file);
 }
 
-VJSONPointerResolver::VJSONPointerResolver(const VJSONValue& root, IFolder* baseFolder, void*,
-                                           VJSONFileCache* cache)
+VJSONPointerResolver::VJSONPointerResolver(const VJSONValue& root, IFolder* baseFolder, VJSONFileCache* cache)
     : fRoot(root),
       fBaseFolder(RetainRefCountable(baseFolder)),
       fCache(cache ? RetainRefCountable(cache) : new VJSONFileCache())
@@ -145,7 +144,7 @@ bool VJSONPointerResolver::Resolve(Context& context, VJSONValue& value, VRefPtr<
         context.visited.erase(object);
     VRefPtr<VJSONPointerResolver> sub;
     if (resolved) {
-        sub = VRefPtr<VJSONPointerResolver>::Adopt(new VJSONPointerResolver(document, folder, nullptr, fCache));
+        sub = VRefPtr<VJSONPointerResolver>::Adopt(new VJSONPointerResolver(document, folder, fCache));
     }
     ReleaseRefCountable(&folder);
     if (onPath)

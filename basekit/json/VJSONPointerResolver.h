@@ -68,8 +68,9 @@ public:
     };
 
     // Keeps the root and one reference to the folder and cache (a new cache
-    // when none is given).
-    VJSONPointerResolver(const VJSONValue& root, IFolder* baseFolder, void* reserved, VJSONFileCache* cache);
+    // when none is given). Relative document paths are taken against the
+    // base folder; this tree has no file-system namespace to resolve them.
+    VJSONPointerResolver(const VJSONValue& root, IFolder* baseFolder, VJSONFileCache* cache);
     ~VJSONPointerResolver() override;
 
     // result = what the reference object designates (undefined when it could

@@ -344,7 +344,7 @@ TEST_F(VJSONClassTest, ReferencesAcrossTwoDocumentsOnDisk)
     text.FromCString(temp.ReadFile("main.json").c_str());
     ASSERT_EQ(root.ParseFromString(text), 0);
     VJSONFileCache* cache = new VJSONFileCache();
-    VJSONPointerResolver* resolver = new VJSONPointerResolver(root, &folder, nullptr, cache);
+    VJSONPointerResolver* resolver = new VJSONPointerResolver(root, &folder, cache);
     std::vector<IFile*> files;
     resolver->ResolveRecursively(root, true, &files);
 
