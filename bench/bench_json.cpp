@@ -8,6 +8,9 @@
 //   text is UTF-16, converted once beforehand);
 // - ParseUTF8: the same, the UTF-8 to UTF-16 conversion included, as a file
 //   read goes;
+// - Tokens: the reader's tokenizer alone over the document (every token,
+//   strings decoded, no tree), which shows what reading costs apart from
+//   building the values;
 // - Write: the tree written back as compact text, counted in the UTF-8 bytes
 //   of that text.
 // The library's benchmarks parse the same UTF-8 bytes and dump their tree. They
@@ -69,6 +72,19 @@ void BM_Parse(benchmark::State& state, Document* doc)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc->utf8.size()));
 }
 
+void BM_Tokens(benchmark::State& state, Document* doc)
+{
+    for (auto _ : state) {
+        VJSONImporter importer(doc->text, 0);
+        VError err = 0;
+        size_t tokens = 0;
+        while (importer.GetNextJSONToken(&err) != VJSONImporter::jsonNone)
+            ++tokens;
+        benchmark::DoNotOptimize(tokens);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc->utf8.size()));
+}
+
 void BM_ParseUTF8(benchmark::State& state, Document* doc)
 {
     for (auto _ : state) {
@@ -119,7 +135,7 @@ void BM_NlohmannWrite(benchmark::State& state, Document* doc)
 bool LoadDocuments()
 {
     const char* env = std::getenv("BKIT_JSON_BENCH_DATA");
-    std::string folder = env && *env ? env : "/work/shared/bench-data/json";
+    std::string folder = env && *env ? env : BKIT_SOURCE_DIR "/../shared/bench-data/json";
     for (const char* name : {"twitter", "citm_catalog", "canada"}) {
         auto* doc = new Document;
         doc->name = name;
@@ -157,6 +173,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "bench_json: no documents; nothing to measure\n");
     for (Document* doc : gDocuments) {
         benchmark::RegisterBenchmark(("Parse/" + doc->name).c_str(), BM_Parse, doc)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("Tokens/" + doc->name).c_str(), BM_Tokens, doc)->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("ParseUTF8/" + doc->name).c_str(), BM_ParseUTF8, doc)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Write/" + doc->name).c_str(), BM_Write, doc)->Unit(benchmark::kMillisecond);

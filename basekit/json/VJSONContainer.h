@@ -99,7 +99,6 @@ public:
     // depth and cycles do not matter); visit answers whether to go below.
     static void _WalkReachable(VJSONContainer* start, const std::function<bool(VJSONContainer*)>& visit);
 
-
 protected:
     VJSONContainer() = default;
     ~VJSONContainer() override;
@@ -109,7 +108,6 @@ protected:
 
     // Called when the last reference goes, before the graph is left.
     virtual void _WillBeFreed() {}
-
 
     // Drops every value without graph bookkeeping (the collector has already
     // taken the container out of its graph).

@@ -148,6 +148,10 @@ private:
     // The current jsonString token as a new bag value, or null with *error.
     VValueSingle* _BagScalar(bool asAttribute, VError* error);
     void _MakeString(VJSONValue& out);
+    // The ':' after a member name; false with *error otherwise.
+    bool _ReadColon(VError* error);
+    // The token after an element: true for ',', false for ']' or an error.
+    bool _NextElement(VError* error);
     // A member name as a string; repeated names share one text block.
     const VString& _Name(const UniChar* units, VIndex length);
     bool _EnterContainer(uint32_t depth, JsonToken token, VError* error);

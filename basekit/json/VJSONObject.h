@@ -211,6 +211,11 @@ public:
     // locker, else "Object".
     void GetClassName(VString& out) const;
 
+    // The implementation's description when it gives one; else the object as
+    // compact JSON text, cut past 512 characters with shortForm. Returns the
+    // writer's error (out is then empty).
+    VError GetDescription(VString& out, bool shortForm, VDBLanguageContext* languageContext = nullptr) const;
+
     // Sets each of other's stored properties, in other's order, on this
     // object; with onlyMissing, only names this object lacks. Returns 0.
     VError MergeWith(const VJSONObject* other, bool onlyMissing);

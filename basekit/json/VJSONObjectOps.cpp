@@ -4,6 +4,7 @@
 #include "basekit/json/VJSONGraph.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONPropertyIterator.h"
+#include "basekit/json/VJSONWriter.h"
 
 namespace bkit {
 
@@ -72,6 +73,15 @@ void VJSONObject::GetClassName(VString& out) const
         }
     }
     out.FromCString(_GetStorageLocker() != nullptr ? "Shared Object" : "Object");
+}
+
+VError VJSONObject::GetDescription(VString& out, bool shortForm, VDBLanguageContext* languageContext) const
+{
+    if (fImplementation && fImplementation->IJSON_GetDescription(this, out, shortForm) != eJSON_notHandled)
+        return 0;
+    StContainerLock lock(this);
+    VJSONWriter writer(languageContext, VJSONWriter::kFlag_Quoted | (shortForm ? VJSONWriter::kFlag_ShortForm : 0u));
+    return writer.StringifyObject(this, out);
 }
 
 VError VJSONObject::MergeWith(const VJSONObject* other, bool onlyMissing)

@@ -25,6 +25,8 @@ namespace {
 constexpr uint32_t kShortFormLimit = 512;
 
 constexpr VIndex kFirstRoom = 256;
+// The most units a string holds, its terminator and count included.
+constexpr int64_t kMaxUnits = 0x7FFFFFF0;
 
 }  // namespace
 
@@ -76,9 +78,9 @@ bool VJSONWriter::_Reserve(VIndex extra)
         return true;
     int64_t needed = static_cast<int64_t>(fOut.length) + extra;
     int64_t room = std::max<int64_t>({needed, 2 * static_cast<int64_t>(fOut.capacity), kFirstRoom});
-    if (room > 0x7FFFFFF0)
+    if (room > kMaxUnits)
         room = needed;
-    if (room > 0x7FFFFFF0) {
+    if (room > kMaxUnits) {
         _ThrowError(VE_STRING_ALLOC_FAILED);
         return false;
     }
@@ -166,7 +168,7 @@ VError VJSONWriter::StringifyValueToFile(IFile* file, const VJSONValue& value, u
 VError VJSONWriter::_WriteString(const UniChar* units, VIndex length)
 {
     int64_t room = JSONEscapedRoom(length);
-    if (room > 0x7FFFFFF0)
+    if (room > kMaxUnits)
         return _ThrowError(VE_STRING_ALLOC_FAILED);
     if (!_Reserve(static_cast<VIndex>(room)))
         return VE_STRING_ALLOC_FAILED;
@@ -268,7 +270,6 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
     bool stopped = false;
     if (!_AppendASCII("[", 1))
         err = VE_STRING_ALLOC_FAILED;
-    VJSONValue element;
     for (size_t i = 0; i < count && err == 0; ++i) {
         if (i > 0 && !_AppendASCII(",", 1)) {
             err = VE_STRING_ALLOC_FAILED;
@@ -279,8 +280,7 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
             err = VE_STRING_ALLOC_FAILED;
             break;
         }
-        array->GetAt(i, element);
-        err = _WriteValue(element);
+        err = _WriteValue(array->GetAt(i));
         if (err == 0 && shortForm) {
             if (fCount > kShortFormLimit)
                 stopped = true;

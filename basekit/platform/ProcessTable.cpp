@@ -118,6 +118,19 @@ bool GetOwnMemorySizes(uint64_t& resident, uint64_t& virtualSize)
     return true;
 }
 
+bool IsBeingTraced()
+{
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status) return false;
+    char line[256];
+    long tracer = 0;
+    while (std::fgets(line, sizeof(line), status)) {
+        if (std::sscanf(line, "TracerPid: %ld", &tracer) == 1) break;
+    }
+    std::fclose(status);
+    return tracer != 0;
+}
+
 bool GetMachineMemory(uint64_t& total, uint64_t& available)
 {
     struct sysinfo info;

@@ -49,6 +49,10 @@ bool ListOwnThreadIDs(std::vector<int32_t>& tids);
 // This process's resident and virtual sizes in bytes (/proc/self/statm).
 bool GetOwnMemorySizes(uint64_t& resident, uint64_t& virtualSize);
 
+// Whether a debugger traces this process (TracerPid of /proc/self/status, in
+// place of the P_TRACED flag of sysctl).
+bool IsBeingTraced();
+
 // The machine's physical memory and its free part in bytes (sysinfo).
 bool GetMachineMemory(uint64_t& total, uint64_t& available);
 

@@ -129,8 +129,6 @@ bool VProcess::_Init(uint32_t flags)
         fBootLogListener = new VBootLogListener;
         fLogger->AddLogListener(fBootLogListener);
         ILogger::SetProcessLogger(fLogger);
-        if (!fProductName.IsEmpty())
-            ILogger::SetLogSourceIdentifier(GetLogSourceIdentifier());
         fLogger->Start();
     }
     return true;

@@ -2,10 +2,10 @@
 #include "basekit/runtime/ILogger.h"
 
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "basekit/platform/BundleInfo.h"
+#include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/mac/XMacStackCrawl.h"
 #include "basekit/text/VString.h"
@@ -57,22 +57,16 @@ std::atomic<uint64_t> ILogger::sSequenceNumber{0};
 
 namespace {
 
-// The process logger and the source of its entries. The logger pointer is
-// read without a lock on every entry; the process object sets it at start-up
-// and clears it at the end, while no other task logs.
+// The process logger. The pointer is read without a lock on every entry; the
+// process object sets it at start-up and clears it at the end, while no other
+// task logs.
 std::atomic<ILogger*> sProcessLogger{nullptr};
-std::mutex sSourceMutex;
-VString* sSourceIdentifier = nullptr;
-
-VString DefaultSourceIdentifier()
+// The source of entries when the process names none.
+VString ExecutableName()
 {
-    std::string name;
-    if (!platform::BundleInfo::GetMainBundleInfoString("CFBundleName", name)) {
-        name = platform::BundleInfo::GetExecutablePath();
-        name = name.substr(name.rfind('/') + 1);
-    }
+    std::string name = platform::BundleInfo::GetExecutablePath();
     VString source;
-    source.FromCString(name.c_str());
+    source.FromCString(name.substr(name.rfind('/') + 1).c_str());
     return source;
 }
 
@@ -102,16 +96,10 @@ void ILogger::SetProcessLogger(ILogger* logger)
 
 void ILogger::GetLogSourceIdentifier(VString& out)
 {
-    std::lock_guard<std::mutex> lock(sSourceMutex);
-    if (!sSourceIdentifier) sSourceIdentifier = new VString(DefaultSourceIdentifier());
-    out = *sSourceIdentifier;
-}
-
-void ILogger::SetLogSourceIdentifier(const VString& source)
-{
-    std::lock_guard<std::mutex> lock(sSourceMutex);
-    if (!sSourceIdentifier) sSourceIdentifier = new VString;
-    *sSourceIdentifier = source;
+    // A program without a bundle has no product name: its executable names it.
+    VProcess* process = VProcess::Get();
+    out = process ? process->GetLogSourceIdentifier() : VString();
+    if (out.IsEmpty()) out = ExecutableName();
 }
 
 void ILogger::SimplifyStackCrawl(const VString& crawl, VString& out)

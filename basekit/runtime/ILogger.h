@@ -8,9 +8,9 @@
 // The process logger: the process object creates, starts and owns one logger
 // and registers it here with SetProcessLogger (retained); GetProcessLogger
 // hands it out without a reference, from any task, null when there is none. The
-// process object also names the source of the entries it logs
-// (SetLogSourceIdentifier; by default the bundle's "CFBundleName", else the
-// executable's file name).
+// process object also names the source of the entries
+// (VProcess::GetLogSourceIdentifier; the executable's file name when it names
+// none).
 //
 // Thread-safety: every operation may be called from any task. The sequence
 // counter is atomic.
@@ -91,7 +91,6 @@ public:
     static ILogger* GetProcessLogger();
     static void SetProcessLogger(ILogger* logger);
     static void GetLogSourceIdentifier(VString& out);
-    static void SetLogSourceIdentifier(const VString& source);
 
     // A crawl's text made short: per line, the argument list from the first '('
     // to the first ')' removed, every "bkit::" and "non-virtual thunk to "

@@ -12,6 +12,7 @@
 
 #include "basekit/bags/VValueBag.h"
 #include "basekit/platform/BundleInfo.h"
+#include "basekit/platform/ProcessTable.h"
 #include "basekit/runtime/ILogger.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VSystem.h"
@@ -63,19 +64,6 @@ std::string LocalDate(const char* format)
     char text[256];
     size_t length = std::strftime(text, sizeof(text), format, &local);
     return std::string(text, length);
-}
-
-bool IsDebuggerAttached()
-{
-    FILE* status = std::fopen("/proc/self/status", "re");
-    if (!status) return false;
-    char line[256];
-    long tracer = 0;
-    while (std::fgets(line, sizeof(line), status)) {
-        if (std::sscanf(line, "TracerPid: %ld", &tracer) == 1) break;
-    }
-    std::fclose(status);
-    return tracer != 0;
 }
 
 }  // namespace
@@ -288,7 +276,7 @@ void VDebugMgr::Break()
     if (VTaskMgr::IsInited()) {
         if (VTask* task = VTask::GetCurrent(); task && task->GetDebugContext().GetBreakSuppression() != 0) return;
     }
-    if (IsDebuggerAttached()) ::raise(SIGTRAP);
+    if (platform::IsBeingTraced()) ::raise(SIGTRAP);
 }
 
 void VDebugMgr::Abort()

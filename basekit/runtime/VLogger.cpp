@@ -133,14 +133,17 @@ std::vector<const VValueBag*> VLogger::Read()
 
 void VLogger::Flush()
 {
+    // The listener lock is held from taking the entries to handing them over:
+    // otherwise a listener removed in between would never see entries already
+    // taken for it, and two flushes could hand entries over out of order.
     std::vector<const VValueBag*> entries;
     {
-        StLocker<VCriticalSection> lock(&fRingLock);
-        entries = Read();
-    }
-    if (entries.empty()) return;
-    {
-        StLocker<VCriticalSection> lock(&fListenerLock);
+        StLocker<VCriticalSection> listenerLock(&fListenerLock);
+        {
+            StLocker<VCriticalSection> ringLock(&fRingLock);
+            entries = Read();
+        }
+        if (entries.empty()) return;
         for (ILogListener* listener : fListeners) listener->Put(entries);
     }
     for (const VValueBag* bag : entries) bag->Release();

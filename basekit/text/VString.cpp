@@ -241,10 +241,28 @@ bool VString::_ReallocBuffer(VIndex n, bool keep)
         return true;
     }
 
+    // A growing text alone on a block of the system allocator: the block is
+    // resized where it stands when the allocator can, its text kept by it.
+    VCppMemMgr* manager = VObject::sCppMemMgr;
+    if (kept > 0 && kept == fLength && manager != nullptr && manager->IsSystemAllocator() && !_IsInline() &&
+        fBufferFlags == 0 && std::atomic_ref<uint32_t>(*_CountOf(fBuffer, fCapacity)).load() == 1) {
+        uint32_t size = ComputeProgressiveResize(fLength, n);
+        void* grown = size != 0 ? std::realloc(fBuffer, static_cast<size_t>(size) * sizeof(UniChar)) : nullptr;
+        if (grown == nullptr) {
+            _ThrowError(VE_STRING_ALLOC_FAILED);
+            return false;
+        }
+        fBuffer = static_cast<UniChar*>(grown);
+        fCapacity = static_cast<VIndex>(size - 3);
+        *_CountOf(fBuffer, fCapacity) = 1;
+        fBuffer[kept] = 0;
+        return true;
+    }
+
     UniChar* block = nullptr;
     VIndex capacity = 0;
     uint8_t flags = 0;
-    if (VObject::sCppMemMgr != nullptr) {
+    if (manager != nullptr) {
         uint32_t size = ComputeProgressiveResize(fLength, n);
         if (size != 0)
             block = static_cast<UniChar*>(AllocateBlock(static_cast<size_t>(size) * sizeof(UniChar), kStringTag));

@@ -21,6 +21,11 @@
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <typeinfo>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 #include "basekit/bags/VValueBag.h"
@@ -85,6 +90,8 @@ ArgKind IntegerKind(LengthModifier modifier)
     }
 }
 
+ConversionSpec ParseFullSpec(const char* p);
+
 // p points at a '%'.
 ConversionSpec ParseSpec(const char* p)
 {
@@ -96,6 +103,30 @@ ConversionSpec ParseSpec(const char* p)
         spec.AddArg(ArgKind::Pointer);
         return spec;
     }
+    // The common bare conversions, read as the full grammar below reads them.
+    switch (p[1]) {
+    case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': case 'c':
+        spec.AddArg(ArgKind::Int);
+        break;
+    case 's': case 'p':
+        spec.AddArg(ArgKind::Pointer);
+        break;
+    case 'f': case 'g': case 'e': case 'F': case 'G': case 'E':
+        spec.AddArg(ArgKind::Double);
+        break;
+    case '%':
+        break;
+    default:
+        return ParseFullSpec(p);
+    }
+    spec.fLength = 2;
+    spec.fConversion = p[1];
+    return spec;
+}
+
+ConversionSpec ParseFullSpec(const char* p)
+{
+    ConversionSpec spec;
 
     size_t i = 1;
     bool positional = SkipPositional(p, i);
@@ -240,6 +271,34 @@ void StoreCount(void* target, LengthModifier modifier, uint64_t count)
     }
 }
 
+// The first '%' or the terminating zero at or after p. Aligned 16-byte
+// loads never reach into a page the text does not touch (the bytes around
+// the text that they read are ignored, hence no address checking here).
+__attribute__((no_sanitize("address"))) const char* FindPercentOrEnd(const char* p)
+{
+#if defined(__SSE2__)
+    const __m128i percent = _mm_set1_epi8('%');
+    const __m128i zero = _mm_setzero_si128();
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(p) & 15;
+    const char* block = p - offset;
+    __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, percent), _mm_cmpeq_epi8(bytes, zero))));
+    mask &= ~0u << offset;
+    while (mask == 0) {
+        block += 16;
+        bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, percent), _mm_cmpeq_epi8(bytes, zero))));
+    }
+    return block + __builtin_ctz(mask);
+#else
+    while (*p && *p != '%')
+        ++p;
+    return p;
+#endif
+}
+
 // Pointers that cannot be a live object whatever the memory manager says:
 // null, the zero page, or misaligned for an object with a virtual table.
 bool CanBeObject(const void* pointer)
@@ -255,7 +314,11 @@ const VString* StringObject(const void* pointer)
     if (!CanBeObject(checked))
         return nullptr;
     // The caller passed a pointer to an object whose primary base is VObject.
-    return dynamic_cast<const VString*>(static_cast<VObject*>(const_cast<void*>(checked)));
+    const VObject* object = static_cast<const VObject*>(checked);
+    // A plain string needs no walk of the class tree.
+    if (typeid(*object) == typeid(VString))
+        return static_cast<const VString*>(object);
+    return dynamic_cast<const VString*>(object);
 }
 
 }  // namespace
@@ -296,20 +359,23 @@ void VStringFormatter::_AddObject(char conversion, const void* object)
     ++fObjectCount;
 }
 
-void VStringFormatter::_FlushSegment(va_list* ap, bool last)
+void VStringFormatter::_FlushSegment(va_list* ap, bool last, const char* text)
 {
-    if (fSegmentLength == 0)
-        return;
-    fSegment[fSegmentLength] = 0;
-    fSegmentLength = 0;
+    if (text == nullptr) {
+        if (fSegmentLength == 0)
+            return;
+        fSegment[fSegmentLength] = 0;
+        fSegmentLength = 0;
+        text = fSegment;
+    }
 
     const size_t room = kMaxOutputBytes + 1 - fLength;
     va_list copy;
     va_copy(copy, *ap);
-    const int printed = vsnprintf(fOutput + fLength, room, fSegment, copy);
+    const int printed = vsnprintf(fOutput + fLength, room, text, copy);
     va_end(copy);
     if (!last)
-        SkipSegmentArgs(fSegment, ap);
+        SkipSegmentArgs(text, ap);
 
     if (printed < 0) {
         // An encoding failure of wide text: the segment gives nothing.
@@ -324,17 +390,8 @@ void VStringFormatter::_FlushSegment(va_list* ap, bool last)
     fWouldBe += static_cast<uint64_t>(printed);
 }
 
-bool VStringFormatter::_SpliceString(va_list* ap)
+bool VStringFormatter::_SpliceString(const void* object)
 {
-    // ap still stands at the first argument of the segment: a copy is walked
-    // past the segment's arguments to the string's pointer.
-    fSegment[fSegmentLength] = 0;
-    va_list copy;
-    va_copy(copy, *ap);
-    SkipSegmentArgs(fSegment, &copy);
-    const void* object = va_arg(copy, void*);
-    va_end(copy);
-
     const VString* string = StringObject(object);
     if (string == nullptr)
         return false;
@@ -388,23 +445,37 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
 
     va_list ap;
     va_copy(ap, args);
+    va_list walk;
+    va_copy(walk, args);
+    size_t walked = 0;
     size_t budget = kMaxFormatBytes;
+    // Text of the format that goes into the segment as it stands is only
+    // marked (from pending to p) and copied when something else must follow
+    // it; a format that is run as it stands is never copied at all.
+    const char* pending = format;
+    auto takePending = [&](const char* to) {
+        const size_t n = static_cast<size_t>(to - pending);
+        std::memcpy(fSegment + fSegmentLength, pending, n);
+        fSegmentLength += n;
+    };
+    auto giveUp = [&] {
+        va_end(walk);
+        va_end(ap);
+        return false;
+    };
     const char* p = format;
     while (*p) {
         if (*p != '%') {
-            const char* end = strchrnul(p, '%');
+            const char* end = FindPercentOrEnd(p);
             size_t n = static_cast<size_t>(end - p);
             if (n > budget) {
                 if (splice)
-                    return false;
+                    return giveUp();
                 n = Utf8PrefixLength(p, budget);
-                std::memcpy(fSegment + fSegmentLength, p, n);
-                fSegmentLength += n;
+                p += n;
                 fCut = true;
                 break;
             }
-            std::memcpy(fSegment + fSegmentLength, p, n);
-            fSegmentLength += n;
             budget -= n;
             p = end;
             continue;
@@ -416,7 +487,7 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
         const size_t weight = spec.fIsToolbox ? kObjectPlaceholderBytes : spec.fLength;
         if (weight > budget) {
             if (splice)
-                return false;
+                return giveUp();
             fCut = true;
             break;
         }
@@ -425,13 +496,22 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
         if (splice && (spec.fIsToolbox || spec.fConversion == 'n' || spec.fPositional)) {
             // Positional arguments only work without toolbox conversions, and
             // the text before a "%n" must not hold spliced texts.
-            if (spec.fConversion != 'S' || spec.fArgCount != 1 || spec.fPositional || !_SpliceString(&ap)) {
-                va_end(ap);
-                return false;
-            }
+            if (spec.fConversion != 'S' || spec.fArgCount != 1 || spec.fPositional)
+                return giveUp();
+            // The whole format runs as one segment: walk catches up with the
+            // arguments of the segment since the last splice to reach the
+            // string's pointer.
+            takePending(p);
+            fSegment[fSegmentLength] = 0;
+            SkipSegmentArgs(fSegment + walked, &walk);
+            if (!_SpliceString(va_arg(walk, void*)))
+                return giveUp();
+            walked = fSegmentLength;
+            pending = p + spec.fLength;
             spliced = true;
         } else if (spec.fIsToolbox || spec.fConversion == 'n') {
-            _FlushSegment(&ap, false);
+            takePending(p);
+            _FlushSegment(&ap, false, nullptr);
             // '*' widths and precisions of these conversions are read and ignored.
             for (int a = 0; a + 1 < spec.fArgCount; ++a)
                 SkipArg(spec.fArgs[a], &ap);
@@ -440,14 +520,18 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
                 StoreCount(object, spec.fModifier, fWouldBe);
             else if (fLength < kMaxOutputBytes)
                 _AddObject(spec.fConversion, object);
-        } else {
-            std::memcpy(fSegment + fSegmentLength, p, spec.fLength);
-            fSegmentLength += spec.fLength;
+            pending = p + spec.fLength;
         }
         p += spec.fLength;
     }
-    _FlushSegment(&ap, true);
+    if (pending == format && *p == 0) {
+        _FlushSegment(&ap, true, format);
+    } else {
+        takePending(p);
+        _FlushSegment(&ap, true, nullptr);
+    }
     va_end(ap);
+    va_end(walk);
 
     // Spliced texts count in the output, and a zero byte or a failed segment
     // would take them along: then the texts go back to their own places.

@@ -87,12 +87,13 @@ private:
     // vsnprintf. A spliced run gives up (false) whenever splicing could change
     // the result: another toolbox conversion, "%n", any cut.
     bool _Run(const char* format, va_list args, bool splice);
-    // Splices the string of the "%S" whose pointer is the next argument after
-    // those of the pending segment; false when it cannot be spliced.
-    bool _SpliceString(va_list* ap);
+    // Splices the string of a "%S" into the pending segment; false when it
+    // cannot be spliced.
+    bool _SpliceString(const void* object);
 
-    // Runs the pending segment; unless it is the last, walks ap past its arguments.
-    void _FlushSegment(va_list* ap, bool last);
+    // Runs the pending segment, or the given text instead when not null;
+    // unless it is the last, walks ap past its arguments.
+    void _FlushSegment(va_list* ap, bool last, const char* text);
     void _AddObject(char conversion, const void* object);
 
     // Left uninitialised: Run writes what it uses, and formatting is hot.

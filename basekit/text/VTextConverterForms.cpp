@@ -196,14 +196,20 @@ VIndex WriteJSONEscaped(const UniChar* p, VIndex n, UniChar* w, uint32_t options
         at += n;
     } else {
         const bool escapeAmpersand = (options & kJSONEscapeAmpersandAndApos) != 0;
-        for (VIndex i = 0; i < n; ++i) {
-            UniChar u = p[i];
-            // Most units need nothing: test them first, in one comparison chain.
-            if (u >= 0x20 && u != u'"' && u != u'\\' && u != 0x7F &&
-                !(escapeAmpersand && (u == u'&' || u == u'\''))) {
-                w[at++] = u;
-                continue;
-            }
+        auto plain = [escapeAmpersand](UniChar u) {
+            return u >= 0x20 && u != u'"' && u != u'\\' && u != 0x7F && !(escapeAmpersand && (u == u'&' || u == u'\''));
+        };
+        VIndex i = 0;
+        while (i < n) {
+            // Runs that need nothing are copied whole.
+            const VIndex run = i;
+            while (i < n && plain(p[i]))
+                ++i;
+            std::memcpy(w + at, p + run, static_cast<size_t>(i - run) * sizeof(UniChar));
+            at += i - run;
+            if (i == n)
+                break;
+            const UniChar u = p[i++];
             UniChar letter = 0;
             switch (u) {
                 case u'"': letter = u'"'; break;
@@ -215,11 +221,10 @@ VIndex WriteJSONEscaped(const UniChar* p, VIndex n, UniChar* w, uint32_t options
                 case 0x0D: letter = u'r'; break;
                 default: break;
             }
+            w[at++] = u'\\';
             if (letter != 0) {
-                w[at++] = u'\\';
                 w[at++] = letter;
             } else {
-                w[at++] = u'\\';
                 w[at++] = u'u';
                 w[at++] = u'0';
                 w[at++] = u'0';

@@ -30,16 +30,23 @@ bool IsPrintedAsInteger(double value)
 }
 
 // "%.14G" of a finite value into out (room for kRealTextRoom chars), with '.'
-// as the decimal point whatever the locale; returns the length. The digits
-// come from the shortest round-trip form: when it has 14 digits or fewer they
-// are the correctly rounded 14 digits too, and when it has more, rounding its
-// digits gives the same result as rounding the exact value, except when the
-// dropped digits are exactly one half, which goes to the exact formatter.
-// Subnormal values carry fewer digits than that reasoning needs: they go to
-// the exact formatter as well.
+// as the decimal point whatever the locale; returns the length. The 14
+// digits come, by the first way that is sure to give the correctly rounded
+// ones:
+// - scaling: value times an exact power of ten is off the exact product by
+//   less than 1/64 below 2^47, so unless its fraction lies near one half its
+//   rounding is that of the exact product;
+// - the shortest round-trip form: with 14 digits or fewer they are the
+//   rounded digits too; with more, rounding its digits gives the same result
+//   as rounding the exact value, except when the dropped digits are exactly
+//   one half;
+// - else the exact formatter (also for subnormal values, which carry fewer
+//   digits than that reasoning needs).
+constexpr int kG14Precision = 14;
+
 size_t FormatG14Exact(double value, char* out)
 {
-    auto exact = std::to_chars(out, out + kRealTextRoom, value, std::chars_format::general, 14);
+    auto exact = std::to_chars(out, out + kRealTextRoom, value, std::chars_format::general, kG14Precision);
     for (char* c = out; c < exact.ptr; ++c) {
         if (*c == 'e')
             *c = 'E';
@@ -47,51 +54,108 @@ size_t FormatG14Exact(double value, char* out)
     return static_cast<size_t>(exact.ptr - out);
 }
 
-size_t FormatG14Chars(double value, char* out)
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The 14 digits of |value| and the exponent of the first, by scaling; false
+// when scaling cannot be sure of them.
+bool ScaledDigits(double magnitude, char* digits, int* exponent)
 {
-    constexpr int kPrecision = 14;
-    if (std::fabs(value) < std::numeric_limits<double>::min())
-        return FormatG14Exact(value, out);
+    if (!(magnitude >= 1e-4 && magnitude < 1e15))
+        return false;
+    int e = 0;
+    if (magnitude >= 1.0) {
+        while (e < 14 && magnitude >= kPowersOfTen[e + 1])
+            ++e;
+    } else {
+        while (e > -4 && magnitude * kPowersOfTen[-(e - 1)] < 1.0)
+            --e;
+        --e;
+    }
+    const int k = kG14Precision - 1 - e;
+    const double scaled = k >= 0 ? magnitude * kPowersOfTen[k] : magnitude / kPowersOfTen[-k];
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) < 0.03)
+        return false;
+    uint64_t n = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+    if (n == 100000000000000ULL) {
+        n = 10000000000000ULL;
+        ++e;
+    }
+    if (n < 10000000000000ULL || n >= 100000000000000ULL)
+        return false;
+    // Two independent halves of seven digits: half the length of one chain
+    // of divisions.
+    uint32_t high = static_cast<uint32_t>(n / 10000000);
+    uint32_t low = static_cast<uint32_t>(n % 10000000);
+    for (int i = 6; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + high % 10);
+        high /= 10;
+        digits[7 + i] = static_cast<char>('0' + low % 10);
+        low /= 10;
+    }
+    *exponent = e;
+    return true;
+}
+
+// The rounded digits of |value| from its shortest form: their count, or 0
+// when the exact formatter must decide.
+int ShortestDigits(double value, char* digits, int* exponent)
+{
     char shortest[40];
     auto written = std::to_chars(shortest, shortest + sizeof(shortest), value, std::chars_format::scientific);
     const char* p = shortest;
     const char* end = written.ptr;
-    char* w = out;
-    if (*p == '-') {
-        *w++ = '-';
+    if (*p == '-')
         ++p;
-    }
-    char digits[24];
     int count = 0;
     while (p < end && *p != 'e') {
         if (*p != '.')
             digits[count++] = *p;
         ++p;
     }
-    int exponent = 0;
-    std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
-    if (count > kPrecision) {
-        bool tail = false;
-        for (int i = kPrecision + 1; i < count; ++i)
-            tail = tail || digits[i] != '0';
-        if (digits[kPrecision] == '5' && !tail)
-            return FormatG14Exact(value, out);
-        count = kPrecision;
-        if (digits[kPrecision] >= '5') {
-            int i = kPrecision - 1;
-            while (i >= 0 && digits[i] == '9')
-                digits[i--] = '0';
-            if (i >= 0) {
-                ++digits[i];
-            } else {
-                digits[0] = '1';
-                ++exponent;
-            }
+    std::from_chars(p + 1 + (p[1] == '+'), end, *exponent);
+    if (count <= kG14Precision)
+        return count;
+    bool tail = false;
+    for (int i = kG14Precision + 1; i < count; ++i)
+        tail = tail || digits[i] != '0';
+    if (digits[kG14Precision] == '5' && !tail)
+        return 0;
+    if (digits[kG14Precision] >= '5') {
+        int i = kG14Precision - 1;
+        while (i >= 0 && digits[i] == '9')
+            digits[i--] = '0';
+        if (i >= 0) {
+            ++digits[i];
+        } else {
+            digits[0] = '1';
+            ++*exponent;
         }
+    }
+    return kG14Precision;
+}
+
+size_t FormatG14Chars(double value, char* out)
+{
+    const double magnitude = std::fabs(value);
+    if (magnitude < std::numeric_limits<double>::min())
+        return FormatG14Exact(value, out);
+    char digits[24];
+    int exponent = 0;
+    int count = kG14Precision;
+    if (!ScaledDigits(magnitude, digits, &exponent)) {
+        count = ShortestDigits(value, digits, &exponent);
+        if (count == 0)
+            return FormatG14Exact(value, out);
     }
     while (count > 1 && digits[count - 1] == '0')
         --count;
-    if (exponent < -4 || exponent >= kPrecision) {
+    char* w = out;
+    if (value < 0)
+        *w++ = '-';
+    if (exponent < -4 || exponent >= kG14Precision) {
         *w++ = digits[0];
         if (count > 1) {
             *w++ = '.';
@@ -100,10 +164,10 @@ size_t FormatG14Chars(double value, char* out)
         }
         *w++ = 'E';
         *w++ = exponent < 0 ? '-' : '+';
-        int magnitude = exponent < 0 ? -exponent : exponent;
-        if (magnitude < 10)
+        int power = exponent < 0 ? -exponent : exponent;
+        if (power < 10)
             *w++ = '0';
-        w = std::to_chars(w, out + kRealTextRoom, magnitude).ptr;
+        w = std::to_chars(w, out + kRealTextRoom, power).ptr;
     } else if (exponent >= 0) {
         for (int i = 0; i <= exponent; ++i)
             *w++ = i < count ? digits[i] : '0';

@@ -199,6 +199,15 @@ TEST(VJSONObject, ImplementationAnswersFirstAndListsItsNames)
     EXPECT_EQ(to_string(name), "Computed");
 
     EXPECT_EQ(Names(VJSONPropertyConstOrderedIterator(object.Get())), (std::vector<std::string>{"computed", "own"}));
+    VString description;
+    EXPECT_EQ(object->GetDescription(description, false), 0u);
+    EXPECT_EQ(to_string(description), "{\"computed\":42,\"own\":1}");
+    VRefPtr<VJSONObject> big = NewObject();
+    big->SetProperty("text", VJSONValue(VString(std::string(600, 'x').c_str())));
+    big->SetProperty("after", VJSONValue(1.0));
+    EXPECT_EQ(big->GetDescription(description, true), 0u);
+    EXPECT_LT(description.GetLength(), 700);
+    EXPECT_EQ(description.GetCPointer()[description.GetLength() - 1], u'.');
     EXPECT_EQ(Names(VJSONPropertyConstOrderedIterator(object.Get(), 1)), (std::vector<std::string>{"own"}));
     EXPECT_EQ(Names(VJSONPropertyConstIterator(object.Get())), (std::vector<std::string>{"computed", "own"}));
     VJSONPropertyConstOrderedIterator first(object.Get());

@@ -24,7 +24,7 @@ namespace {
 std::string SuiteFolder()
 {
     const char* env = std::getenv("BKIT_JSON_TEST_SUITE");
-    return env && *env ? env : "/work/shared/bench-data/json-test-suite/test_parsing";
+    return env && *env ? env : BKIT_SOURCE_DIR "/../shared/bench-data/json-test-suite/test_parsing";
 }
 
 std::vector<std::string> SuiteFiles(const std::string& folder)

@@ -31,11 +31,13 @@ VRefPtr<VValueBag> NewBag()
 
 TEST(VLog4jLine, SourceLevelAndMessageOfAnEntry)
 {
-    ILogger::SetLogSourceIdentifier(VString("Proc"));
+    VString processSource;
+    ILogger::GetLogSourceIdentifier(processSource);
+    const std::string proc = to_string(processSource);
     struct Case {
         const char* label;
         void (*fill)(VValueBag*);
-        const char* source;
+        std::string source;
         EMessageLevel level;
         const char* message;
     };
@@ -53,13 +55,13 @@ TEST(VLog4jLine, SourceLevelAndMessageOfAnEntry)
              ILoggerBagKeys::error_code.Set(b, MakeBKitError(600));
              ILoggerBagKeys::level.Set(b, EML_Error);
          },
-         "Proc.bkit", EML_Error, "[600] failed ()"},
+         proc + ".bkit", EML_Error, "[600] failed ()"},
         {"signature 0 wins over the error code's",
          [](VValueBag* b) {
              ILoggerBagKeys::error_code.Set(b, MakeVError(MakeOsType("POSX"), -2));
              ILoggerBagKeys::component_signature.Set(b, 0u);
          },
-         "Proc", EML_Information, "[-2]  ()"},
+         proc, EML_Information, "[-2]  ()"},
         {"empty source gets no dot",
          [](VValueBag* b) {
              ILoggerBagKeys::source.Set(b, VString(""));
@@ -75,8 +77,8 @@ TEST(VLog4jLine, SourceLevelAndMessageOfAnEntry)
              ILoggerBagKeys::is_ssl.Set(b, true);
              b->SetString(StPackedDictionaryKey("custom"), VString("v"));
          },
-         "Proc", EML_Information, "two\nlines (task=3, taskName=main, stackCrawl=a ; b, SSL=true, custom=v)"},
-        {"unknown level number", [](VValueBag* b) { ILoggerBagKeys::level.Set(b, 9); }, "Proc", EMessageLevel(9), " ()"},
+         proc, EML_Information, "two\nlines (task=3, taskName=main, stackCrawl=a ; b, SSL=true, custom=v)"},
+        {"unknown level number", [](VValueBag* b) { ILoggerBagKeys::level.Set(b, 9); }, proc, EMessageLevel(9), " ()"},
     };
     for (const Case& c : cases) {
         VRefPtr<VValueBag> bag = NewBag();
@@ -91,7 +93,7 @@ TEST(VLog4jLine, SourceLevelAndMessageOfAnEntry)
     VString source, message;
     EMessageLevel level = EML_Dump;
     VLog4jMsgFileLogger::GetLogInfosFromBag(nullptr, source, level, message);
-    EXPECT_EQ(to_string(source) + "|" + to_string(message), "Proc| ()");
+    EXPECT_EQ(to_string(source) + "|" + to_string(message), proc + "| ()");
     EXPECT_EQ(level, EML_Information);
 
     const char* names[] = {"DUMP", "TRACE", "ASSERT", "DEBUG", "INFO", "WARN", "ERROR", "FATAL", "INFO", "INFO"};

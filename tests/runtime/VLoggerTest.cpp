@@ -107,7 +107,8 @@ TEST(VLogger, LogMessageStoresLevelOnlyWhenNotInfoAndFillsTheSource)
 {
     VRefPtr<VLogger> logger = VRefPtr<VLogger>::Adopt(new VLogger());
     logger->Start();
-    ILogger::SetLogSourceIdentifier(VString("Updater"));
+    VString processSource;
+    ILogger::GetLogSourceIdentifier(processSource);
     logger->LogMessage(EML_Information, VString("info"), VString());
     logger->LogMessage(EML_Error, VString("error"), VString("Mine"));
     logger->LogMessage(EML_Debug, VString("masked"), VString());
@@ -120,7 +121,8 @@ TEST(VLogger, LogMessageStoresLevelOnlyWhenNotInfoAndFillsTheSource)
     EXPECT_EQ(ILoggerBagKeys::level.Get(bags[1]), EML_Error);
     VString source;
     ILoggerBagKeys::source.Get(bags[0], source);
-    EXPECT_EQ(to_string(source), "Updater");
+    EXPECT_EQ(to_string(source), to_string(processSource));
+    EXPECT_FALSE(processSource.IsEmpty());
     ILoggerBagKeys::source.Get(bags[1], source);
     EXPECT_EQ(to_string(source), "Mine");
 }

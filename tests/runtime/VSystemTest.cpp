@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "basekit/json/VJSONArray.h"
+#include "basekit/json/VJSONObject.h"
 #include "basekit/platform/SystemInfo.h"
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/mac/XMacStackCrawl.h"
@@ -169,7 +170,32 @@ TEST(VSystemMachine, ReportsHaveSaneValues)
 
     VRefPtr<VJSONArray> partitions = VRefPtr<VJSONArray>::Adopt(new VJSONArray());
     VSystem::GetDiskPartitionsInfos(*partitions);
-    EXPECT_GT(partitions->GetCount(), 0u) << "the root file system at least";
+    ASSERT_GT(partitions->GetCount(), 0u) << "the root file system at least";
+    bool rootFound = false;
+    for (size_t i = 0; i < partitions->GetCount(); ++i) {
+        VJSONObject* partition = partitions->GetAt(i).GetObject();
+        ASSERT_NE(partition, nullptr);
+        for (const char* key : {"mountPoint", "capacity", "available", "filesystem", "name"})
+            EXPECT_TRUE(partition->HasOwnProperty(VString(key))) << key;
+        EXPECT_TRUE(partition->GetProperty(VString("disk")).IsObject());
+        VString mountPoint;
+        partition->GetProperty(VString("mountPoint")).GetString(mountPoint);
+        rootFound |= to_string(mountPoint) == "/";
+    }
+    EXPECT_TRUE(rootFound);
+
+    VRefPtr<VJSONArray> adapters = VRefPtr<VJSONArray>::Adopt(new VJSONArray());
+    VSystem::GetNetworkAdaptersInformations(*adapters);
+    for (size_t i = 0; i < adapters->GetCount(); ++i) {
+        VJSONObject* adapter = adapters->GetAt(i).GetObject();
+        ASSERT_NE(adapter, nullptr);
+        VString name;
+        adapter->GetProperty(VString("name")).GetString(name);
+        EXPECT_NE(to_string(name), "lo") << "no loopback";
+        VJSONArray* addresses = adapter->GetProperty(VString("ipAddresses")).GetArray();
+        ASSERT_NE(addresses, nullptr);
+        EXPECT_GT(addresses->GetCount(), 0u);
+    }
 }
 
 TEST(VSystemMemory, QueryFindsTheRegionOfAStackAddress)

@@ -1,10 +1,13 @@
 // VStringStorageTest.cpp - how strings hold, share, grow and serialise their text.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "basekit/files/VMemoryStream.h"
@@ -88,6 +91,30 @@ TEST(VStringStorage, CapacityGrowsAsBlocksAreChosen)
     for (int i = 0; i < 23; ++i)
         own.AppendUniChar(u'z');
     EXPECT_EQ(own.GetCPointer(), block);
+}
+
+TEST(VStringStorage, LongAppendRunsKeepTheRuleAndTheOtherHolders)
+{
+    // Many growths of a block held alone, with copies taken on the way: every
+    // growth gives the rule's capacity, and no copy sees the later appends.
+    VString text;
+    std::u16string expected;
+    std::vector<std::pair<VString, std::u16string>> copies;
+    for (int i = 0; i < 3000; ++i) {
+        const UniChar piece[] = {static_cast<UniChar>(u'a' + i % 26), static_cast<UniChar>(u'0' + i % 10)};
+        const VIndex before = text.GetCapacity();
+        const VIndex length = text.GetLength();
+        text.AppendUniChars(piece, 2);
+        expected.append(piece, piece + 2);
+        if (length + 2 > before) {
+            EXPECT_EQ(static_cast<VIndex>(VString::ComputeProgressiveResize(length, length + 2)) - 3, text.GetCapacity());
+        }
+        if (i % 500 == 0)
+            copies.emplace_back(text, expected);
+    }
+    EXPECT_EQ(expected, std::u16string(text.GetCPointer(), static_cast<size_t>(text.GetLength())));
+    for (const auto& [copy, itsText] : copies)
+        EXPECT_EQ(itsText, std::u16string(copy.GetCPointer(), static_cast<size_t>(copy.GetLength())));
 }
 
 TEST(VStringStorage, CopiesShareUntilOneChanges)

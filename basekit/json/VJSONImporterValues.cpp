@@ -1,0 +1,403 @@
+// VJSONImporterValues.cpp - the JSON text reader: values, objects, arrays,
+// dates, and the entry points over strings and files.
+#include <charconv>
+#include <cstring>
+
+#include "basekit/files/IFile.h"
+#include "basekit/json/VJSONArray.h"
+#include "basekit/json/VJSONBinary.h"
+#include "basekit/json/VJSONImporter.h"
+#include "basekit/json/VJSONImporterWords.h"
+#include "basekit/json/VJSONObject.h"
+#include "basekit/json/VStorageLocker.h"
+#include "basekit/runtime/VTaskMgr.h"
+#include "basekit/values/VTime.h"
+
+namespace bkit {
+
+namespace json_reader {
+
+// The value of a word that passed IsNumberWord, as the string reader gives it.
+// Plain ASCII words are read here without building a string; a word that the
+// fast reader cannot take whole (out of range, U+2212, "-", "-.5") goes to
+// the string reader itself, so both always agree.
+double NumberValue(const UniChar* p, const UniChar* end)
+{
+    char buffer[64];
+    size_t n = static_cast<size_t>(end - p);
+    if (n < sizeof(buffer)) {
+        bool ascii = true;
+        for (size_t i = 0; i < n; ++i) {
+            if (p[i] >= 0x80) {
+                ascii = false;
+                break;
+            }
+            buffer[i] = static_cast<char>(p[i]);
+        }
+        if (ascii) {
+            double value = 0;
+            auto result = std::from_chars(buffer, buffer + n, value);
+            if (result.ec == std::errc() && result.ptr == buffer + n)
+                return value;
+        }
+    }
+    return View(p, static_cast<VIndex>(n)).GetReal();
+}
+
+}  // namespace json_reader
+
+using namespace json_reader;
+
+namespace {
+
+// Below this much free stack the reader refuses to go one level deeper, so
+// that a thread with a small stack fails cleanly before kMaxDepth.
+constexpr size_t kMinFreeStack = 32 * 1024;
+
+// out becomes the UTC day of the time a text names, null when it names none.
+void DateFromText(const VString& text, VJSONValue& out)
+{
+    VTime time;
+    time.FromXMLString(text);
+    if (time.IsNull())
+        out.SetNull();
+    else
+        out.SetDate(time.GetYear(), time.GetMonth(), time.GetDay());
+}
+
+}  // namespace
+
+// --- values ---
+
+void VJSONImporter::_Share(VJSONContainer* container)
+{
+    if (!(fOptions & kOption_SharedStorage))
+        return;
+    if (!fLocker)
+        fLocker = VRefPtr<VStorageLocker>::Adopt(new VStorageLocker());
+    container->SetStorageLocker(fLocker.Get());
+}
+
+bool VJSONImporter::_EnterContainer(uint32_t depth, JsonToken token, VError* error)
+{
+    if (depth < kMaxDepth && VTaskMgr::Get()->GetCurrentFreeStackSize() >= kMinFreeStack)
+        return true;
+    *error = _ThrowInvalid(_TokenToString(token), "\" 0-9 null true false");
+    return false;
+}
+
+void VJSONImporter::_MakeString(VJSONValue& out)
+{
+    VIndex length = 0;
+    const UniChar* units = _TokenText(&length);
+    if (length == 0) {
+        out = VJSONValue(JSON_string);
+        return;
+    }
+    if (fOptions & (kOption_MarkedDates | kOption_ISODates)) {
+        VString text = View(units, length);
+        if (fOptions & kOption_MarkedDates) {
+            if (fOptions & kOption_NonAmbiguousDates) {
+                if (text.IsNonAmbigousDate()) {
+                    DateFromText(text, out);
+                    return;
+                }
+            } else if (length >= 4 && units[0] == u'!' && units[1] == u'!' && units[length - 2] == u'!' &&
+                       units[length - 1] == u'!') {
+                DateFromText(View(units + 2, length - 4), out);
+                return;
+            }
+        }
+        if ((fOptions & kOption_ISODates) && text.IsISODate()) {
+            DateFromText(text, out);
+            return;
+        }
+    }
+    // A view: the value takes a counted copy of the units, one block.
+    out.SetString(View(units, length));
+}
+
+const VString& VJSONImporter::_Name(const UniChar* units, VIndex length)
+{
+    constexpr VIndex kMaxCachedLength = 32;
+    constexpr uint32_t kSlots = 512;
+    if (length > kMaxCachedLength) {
+        fLongName.FromUniString(units, length);
+        return fLongName;
+    }
+    if (!fNames)
+        fNames = std::make_unique<VString[]>(kSlots);
+    uint32_t hash = 2166136261u;
+    for (VIndex i = 0; i < length; ++i)
+        hash = (hash ^ units[i]) * 16777619u;
+    VString& slot = fNames[(hash ^ (hash >> 15)) & (kSlots - 1)];
+    if (slot.GetLength() != length || std::memcmp(slot.GetCPointer(), units, static_cast<size_t>(length) * 2) != 0)
+        slot.FromUniString(units, length);
+    return slot;
+}
+
+VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
+{
+    if (fQuoted) {
+        _MakeString(out);
+        return 0;
+    }
+    const UniChar* p = fWordBegin;
+    const UniChar* end = fWordEnd;
+    VIndex n = static_cast<VIndex>(end - p);
+    if (SameWord(p, n, "true")) {
+        out.SetBool(true);
+        return 0;
+    }
+    if (SameWord(p, n, "false")) {
+        out.SetBool(false);
+        return 0;
+    }
+    if (SameWord(p, n, "null")) {
+        out.SetNull();
+        return 0;
+    }
+    if (*p == u'-' || IsDigit(*p)) {
+        if (!IsNumberWord(p, end))
+            return _ThrowInvalid(View(p, n), kExpectedNumber);
+        out.SetNumber(NumberValue(p, end));
+        return 0;
+    }
+    if (fOptions & kOption_Strict)
+        return _ThrowInvalid(View(p, n), expected);
+    _MakeString(out);
+    return 0;
+}
+
+VError VJSONImporter::_ParseValue(JsonToken token, VJSONValue& out, const char* expected, uint32_t depth)
+{
+    switch (token) {
+        case jsonBeginObject:
+            return _ParseObject(out, depth);
+        case jsonBeginArray:
+            return _ParseArray(out, depth);
+        case jsonString:
+            return _ParseWord(out, expected);
+        default:
+            return _ThrowInvalid(_TokenToString(token), kExpectedValue);
+    }
+}
+
+bool VJSONImporter::_ReadColon(VError* error)
+{
+    JsonToken token = _ReadToken(error);
+    if (*error != 0)
+        return false;
+    if (token == jsonAssigne)
+        return true;
+    VString found;
+    _GetStartTokenFirstChar(found);
+    *error = _ThrowInvalid(found, ":");
+    return false;
+}
+
+bool VJSONImporter::_NextElement(VError* error)
+{
+    JsonToken token = _ReadToken(error);
+    if (*error != 0 || token == jsonEndArray)
+        return false;
+    if (token == jsonSeparator)
+        return true;
+    VString found;
+    _GetStartTokenFirstChar(found);
+    *error = _ThrowInvalid(found, "] ,");
+    return false;
+}
+
+VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
+{
+    VError err = 0;
+    if (!_EnterContainer(depth, jsonBeginObject, &err))
+        return err;
+    VJSONObject* object = new VJSONObject();
+    out.SetObject(object);
+    object->Release();
+    const bool recording = fPositions != nullptr;
+    VString outerPath;
+    if (recording)
+        outerPath = fPath;
+    while (err == 0) {
+        JsonToken token = _ReadToken(&err);
+        if (err != 0)
+            break;
+        if (token == jsonEndObject) {
+            if (!object->IsEmpty())
+                err = _ThrowWithToken(VE_JSON_EXTRA_COMMA, "}");
+            break;
+        }
+        if (token != jsonString) {
+            err = _ThrowInvalid(_TokenToString(token), object->IsEmpty() ? "\" }" : "\"");
+            break;
+        }
+        VIndex nameLength = 0;
+        const UniChar* nameUnits = _TokenText(&nameLength);
+        if (!fQuoted && (fOptions & kOption_Strict)) {
+            err = _ThrowInvalid(View(nameUnits, nameLength), "\"");
+            break;
+        }
+        // A name with escapes lives in the scratch, which the value's token
+        // reuses: keep a copy. Other names are units of the text itself.
+        VString decodedName;
+        if (fDecoded) {
+            decodedName.FromUniString(nameUnits, nameLength);
+            nameUnits = decodedName.GetCPointer();
+        }
+        if (recording) {
+            fPath = outerPath;
+            if (!fPath.IsEmpty() && (nameLength == 0 || nameUnits[0] != u'['))
+                fPath.AppendUniChar(u'.');
+            fPath.AppendUniChars(nameUnits, nameLength);
+            _RecordPosition(fPath, fTokenStart);
+        }
+        if (!_ReadColon(&err))
+            break;
+        VJSONValue value;
+        token = _ReadToken(&err);
+        if (err == 0)
+            err = _ParseValue(token, value, kExpectedValue, depth + 1);
+        if (!value.IsUndefined())
+            object->SetProperty(_Name(nameUnits, nameLength), value);
+        if (err != 0)
+            break;
+        token = _ReadToken(&err);
+        if (err != 0 || token == jsonEndObject)
+            break;
+        if (token != jsonSeparator)
+            err = _ThrowInvalid(_TokenToString(token), "} ,");
+    }
+    if (recording)
+        fPath = outerPath;
+    _Share(object);
+    if (err == 0)
+        err = ReviveBinaryObject(out);
+    return err;
+}
+
+const VString& VJSONImporter::PrivateBinaryObjectName()
+{
+    static const VString sName("__PRIVATE_BINARY_OBJECT");
+    return sName;
+}
+
+VError VJSONImporter::ReviveBinaryObject(VJSONValue& value)
+{
+    VJSONObject* object = value.GetObject();
+    if (object == nullptr)
+        return 0;
+    VJSONValue text = object->GetOwnProperty(PrivateBinaryObjectName());
+    if (!text.IsString())
+        return 0;
+    VString base64;
+    text.GetString(base64);
+    VJSONValue revived;
+    VError err = DecodeBinaryObject(base64, revived);
+    if (err == 0)
+        value = revived;
+    return err;
+}
+
+VError VJSONImporter::DecodeBinaryObject(const VString& base64, VJSONValue& out)
+{
+    VMemoryBuffer<> bytes;
+    // The decoder has raised its own error ('bkit' 210 or 100).
+    if (!base64.DecodeBase64(bytes))
+        return MakeBKitError(210);
+    VJSONBinaryImporter importer(bytes.GetDataPtr(), bytes.GetDataSize());
+    return importer.GetValue(out);
+}
+
+VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
+{
+    VError err = 0;
+    if (!_EnterContainer(depth, jsonBeginArray, &err))
+        return err;
+    VJSONArray* array = new VJSONArray();
+    out.SetArray(array);
+    array->Release();
+    const bool recording = fPositions != nullptr;
+    VString savedPath;
+    if (recording)
+        savedPath = fPath;
+    for (uint32_t index = 0; err == 0; ++index) {
+        if (recording) {
+            fPath = savedPath;
+            fPath.AppendUniChar(u'[').AppendULong8(index).AppendUniChar(u']');
+        }
+        JsonToken token = _ReadToken(&err);
+        if (err != 0)
+            break;
+        if (recording && (token == jsonBeginObject || token == jsonBeginArray || token == jsonString))
+            _RecordPosition(fPath, fTokenStart);
+        VJSONValue value;
+        if (token == jsonEndArray) {
+            if (!array->IsEmpty())
+                err = _ThrowWithToken(VE_JSON_EXTRA_COMMA, "]");
+            break;
+        } else if (token == jsonBeginObject) {
+            err = _ParseObject(value, depth + 1);
+        } else if (token == jsonBeginArray) {
+            err = _ParseArray(value, depth + 1);
+        } else if (token == jsonString) {
+            err = _ParseWord(value, kExpectedElement);
+        } else {
+            err = _ThrowInvalid(_TokenToString(token), array->IsEmpty() ? kExpectedElement : kExpectedValue);
+            break;
+        }
+        if (!value.IsUndefined())
+            array->Push(value);
+        if (err != 0)
+            break;
+        if (!_NextElement(&err))
+            break;
+    }
+    if (recording)
+        fPath = savedPath;
+    _Share(array);
+    return err;
+}
+
+VError VJSONImporter::Parse(VJSONValue& out)
+{
+    out.SetUndefined();
+    VError err = 0;
+    JsonToken token = _ReadToken(&err);
+    if (err == 0)
+        err = _ParseValue(token, out, kExpectedValue, 0);
+    if (err == 0 && out.IsObject())
+        SetPathLineForEncompasingObject();
+    if (err != 0 && (fOptions & kOption_UndefinedOnError))
+        out.SetUndefined();
+    return err;
+}
+
+VError VJSONImporter::ParseString(const VString& text, VJSONValue& out, uint32_t options)
+{
+    VJSONImporter importer(text, options);
+    return importer.Parse(out);
+}
+
+VError VJSONImporter::ParseFile(IFile* file, VJSONValue& out, uint32_t options)
+{
+    if (file == nullptr) {
+        out.SetUndefined();
+        return 0;
+    }
+    VString path;
+    file->GetPlatformPath(path, FPS_POSIX);
+    VString text;
+    VError err = file->GetContentAsString(text, VTC_UTF_8, eCRM_NONE);
+    if (err != 0) {
+        out.SetUndefined();
+        return err;
+    }
+    VJSONImporter importer(text, options);
+    importer.SetSourceName(path);
+    return importer.Parse(out);
+}
+
+}  // namespace bkit
