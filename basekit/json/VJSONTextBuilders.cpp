@@ -184,40 +184,34 @@ int64_t VJSONArrayReader::GetCountOfElements(VError* error) const
     return fCount;
 }
 
-VError VJSONArrayReader::ToArrayShort(short* out) const
+template <class T, class Convert>
+VError VJSONArrayReader::_Fill(T* out, Convert convert) const
 {
     if (out == nullptr || fError != 0)
         return fError;
     for (size_t i = 0; i < fValues.size(); ++i)
-        out[i] = fValues[i].GetWord();
+        out[i] = convert(fValues[i]);
     return 0;
+}
+
+VError VJSONArrayReader::ToArrayShort(short* out) const
+{
+    return _Fill(out, [](const VString& v) { return v.GetWord(); });
 }
 
 VError VJSONArrayReader::ToArrayLong(int* out) const
 {
-    if (out == nullptr || fError != 0)
-        return fError;
-    for (size_t i = 0; i < fValues.size(); ++i)
-        out[i] = fValues[i].GetLong();
-    return 0;
+    return _Fill(out, [](const VString& v) { return v.GetLong(); });
 }
 
 VError VJSONArrayReader::ToArrayReal(double* out) const
 {
-    if (out == nullptr || fError != 0)
-        return fError;
-    for (size_t i = 0; i < fValues.size(); ++i)
-        out[i] = fValues[i].GetReal();
-    return 0;
+    return _Fill(out, [](const VString& v) { return v.GetReal(); });
 }
 
 VError VJSONArrayReader::ToArrayBool(char* out) const
 {
-    if (out == nullptr || fError != 0)
-        return fError;
-    for (size_t i = 0; i < fValues.size(); ++i)
-        out[i] = fValues[i].EqualToString(VString("true"), false) ? 1 : 0;
-    return 0;
+    return _Fill(out, [](const VString& v) { return static_cast<char>(v.EqualToString(VString("true"), false)); });
 }
 
 VError VJSONArrayReader::ToArrayString(std::vector<VString>& out, bool append) const

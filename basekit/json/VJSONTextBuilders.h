@@ -66,6 +66,10 @@ public:
     VError ToArrayString(std::vector<VString>& out, bool append) const;
 
 private:
+    // Fills out with one converted value per element; the parse error, if any.
+    template <class T, class Convert>
+    VError _Fill(T* out, Convert convert) const;
+
     VError fError = 0;
     std::vector<VString> fValues;
     int64_t fCount = 0;
