@@ -147,6 +147,15 @@ TEST_F(VJSONClassTest, ConstructionRunsTheChainAndChecksSuperCalls)
     EXPECT_FALSE(instance->IsGenericObject());
     // The inherited getter answers; it has no setter, so the attribute is read-only.
     EXPECT_EQ(instance->GetProperty(VString("size")).GetNumber(), 42.0);
+    // Walks list the getter's attribute before the stored properties, unless told not to.
+    std::string names;
+    for (VJSONPropertyConstOrderedIterator i(instance); i.IsValid(); ++i)
+        names += to_string(i.GetName()) + ",";
+    EXPECT_EQ(names, "size,base,derived,");
+    names.clear();
+    for (VJSONPropertyConstOrderedIterator i(instance, 2); i.IsValid(); ++i)
+        names += to_string(i.GetName()) + ",";
+    EXPECT_EQ(names, "base,derived,");
     {
         StErrorContextInstaller silent(false, true);
         EXPECT_FALSE(instance->SetProperty(VString("size"), VJSONValue(1.0)));
