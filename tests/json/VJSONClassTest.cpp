@@ -2,6 +2,7 @@
 // with apply, call and super, the blob class, and "$ref" across documents.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONPointerResolver.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VTask.h"
 #include "json/JSONClassTestSupport.h"
 #include "support/TempFolder.h"
 
@@ -199,6 +201,37 @@ TEST_F(VJSONClassTest, SetFunctionsTwiceChangesNothingAndSingletonsAreShared)
     ASSERT_TRUE(me1.IsObject());
     EXPECT_EQ(me1.GetObject(), me2.GetObject());
     EXPECT_TRUE(single->GetProperty(VString("isSingleton")).IsTrue());
+    single->Release();
+}
+
+TEST_F(VJSONClassTest, InternalSingletonIsMadeOnceAcrossTasks)
+{
+    VJSONObject* single = Store()->AddClass(VString("Racer"), {}, nullptr, nullptr, &VJSONClass::SharedObjectInstantiator,
+                                            VJSONClass::kFlag_Shared | VJSONClass::kFlag_Singleton);
+    constexpr int kTasks = 4;
+    VJSONObject* seen[kTasks] = {};
+    std::atomic<int> ready{0};
+    std::vector<VTask*> tasks;
+    for (int t = 0; t < kTasks; ++t) {
+        VTask* task = new VTask(0, eTaskStylePreemptive, [&, t] {
+            ++ready;
+            while (ready.load() < kTasks)
+                VTask::Sleep(0);
+            seen[t] = VJSONClass::FromClassObject(single)->GetSingleton(nullptr, nullptr);
+        });
+        ASSERT_TRUE(task->Run());
+        tasks.push_back(task);
+    }
+    for (VTask* task : tasks) {
+        EXPECT_TRUE(task->WaitForDeath(30000));
+        task->Release();
+    }
+    ASSERT_NE(seen[0], nullptr);
+    for (VJSONObject*& o : seen) {
+        EXPECT_EQ(o, seen[0]);
+    }
+    for (VJSONObject*& o : seen)
+        ReleaseRefCountable(&o);
     single->Release();
 }
 
