@@ -71,7 +71,7 @@ protected:
 TEST(ComponentManagerUninitialisedTest, AnswersNotInitialised)
 {
     ASSERT_FALSE(VComponentManager::IsInitialized());
-    StErrorContextInstaller errors(true, true);
+    StErrorContextInstaller errors(false, true);
     EXPECT_EQ(VComponentManager::RegisterComponentLibrary(LibraryPath()), VE_COMPONENT_MANAGER_NOT_INITIALIZED);
     EXPECT_EQ(errors.GetLastError(), VE_COMPONENT_MANAGER_NOT_INITIALIZED);
     EXPECT_EQ(VComponentManager::RetainComponent(kTst1), nullptr);
@@ -90,7 +90,7 @@ TEST_F(ComponentManagerTest, ALibraryServesItsTypesWithTheirRequirements)
     EXPECT_TRUE(VComponentManager::IsComponentAvailable(kTst1));
     EXPECT_TRUE(VComponentManager::IsComponentAvailable(kTst3));
     {
-        StErrorContextInstaller errors(true, true);
+        StErrorContextInstaller errors(false, true);
         EXPECT_EQ(VComponentManager::RegisterComponentLibrary(LibraryPath()), VE_COMPONENT_ALREADY_REGISTERED);
     }
 
@@ -129,14 +129,14 @@ TEST_F(ComponentManagerTest, LibraryErrors)
 {
     TempFolder temp;
     ASSERT_TRUE(temp.WriteFile("empty.so", "no code"));
-    StErrorContextInstaller errors(true, true);
+    StErrorContextInstaller errors(false, true);
     EXPECT_EQ(VComponentManager::RegisterComponentLibrary(temp.FilePath("empty.so")), VE_COMPONENT_CANNOT_LOAD_LIBRARY);
     EXPECT_EQ(errors.GetLastError(), VE_COMPONENT_CANNOT_LOAD_LIBRARY);
 }
 
 TEST_F(ComponentManagerTest, CreatorsAndInstances)
 {
-    StErrorContextInstaller errors(true, true);
+    StErrorContextInstaller errors(false, true);
     ASSERT_EQ(VComponentManager::RegisterComponentCreator(kLocal, &LocalComponent::Create), VE_OK);
     EXPECT_EQ(VComponentManager::RegisterComponentCreator(kLocal, &LocalComponent::Create),
               VE_COMPONENT_ALREADY_REGISTERED);

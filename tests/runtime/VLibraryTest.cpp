@@ -67,7 +67,7 @@ TEST(LibraryTest, AFileThatIsNoLibraryRaises1010WithTheReason)
 {
     TempFolder temp;
     ASSERT_TRUE(temp.WriteFile("bogus.so", "not a library"));
-    StErrorContextInstaller errors(true, true);
+    StErrorContextInstaller errors(false, true);
     auto library = VRefPtr<VLibrary>::Adopt(new VLibrary(temp.FilePath("bogus.so")));
     EXPECT_FALSE(library->Load());
     ASSERT_EQ(errors.GetLastError(), VE_LIBRARY_CANNOT_LOAD);
@@ -126,7 +126,7 @@ TEST(LibraryTest, AShortXSymTextStopsTheRepairWith617)
     TempFolder temp;
     ASSERT_TRUE(temp.MakeFolder("Bad.framework"));
     ASSERT_TRUE(temp.WriteFile("Bad.framework/Resources", "XSym\n12\n"));
-    StErrorContextInstaller errors(true, true);
+    StErrorContextInstaller errors(false, true);
     auto library = VRefPtr<VLibrary>::Adopt(new VLibrary(temp.FolderPath("Bad.framework")));
     EXPECT_FALSE(library->Load());
     ASSERT_NE(errors.GetContext(), nullptr);

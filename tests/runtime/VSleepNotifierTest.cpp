@@ -92,7 +92,7 @@ TEST(SleepNotifierTest, HandlersMayUnregisterWhileCalled)
 
 TEST(SleepNotifierTest, FailedRegistrationRaises1150Twice)
 {
-    StErrorContextInstaller errors(true, true);
+    StErrorContextInstaller errors(false, true);
     platform::SetPowerRegistrationFailsForTest(true);
     VSleepNotifier notifier;
     EXPECT_EQ(notifier.Init(), VE_SLEEP_NOTIFIER_CANNOT_REGISTER);
