@@ -20,8 +20,11 @@
 // from any thread. Operations that need a calling task answer 0, null or false
 // on a thread that is no task and before the task manager is initialised.
 //
-// Fibers are not part of this build: a fiber-style task gets no platform task
-// (its Run answers false), and the main task is always a thread task.
+// Fiber-style tasks exist only when the process allows fibers (else they get no
+// platform task and Run answers false); they run one at a time, switched by
+// VTaskMgr::YieldToFiber and the installed fiber scheduler. The main task is a
+// thread task; it takes part in fiber switches through a fiber wrapping its
+// thread.
 #pragma once
 
 #include <atomic>
