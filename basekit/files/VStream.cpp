@@ -8,11 +8,14 @@
 // VStreamText.cpp.
 #include "basekit/files/VStream.h"
 
+#include "basekit/runtime/VProgressIndicator.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VMemoryMgr.h"
+#include "basekit/runtime/VProgressIndicator.h"
 #include "basekit/text/VString.h"
 #include "basekit/values/VArrayString.h"
 #include "basekit/values/VValue.h"
@@ -48,6 +51,7 @@ VStream::~VStream()
 {
     // The indicator's session is over with the stream; nothing is open in it.
     _ProgressEnd();
+    ReleaseRefCountable(&fProgressIndicator);
 }
 
 VStreamUnderlyingData VStream::GetUnderlyingData() const
@@ -130,12 +134,43 @@ VError VStream::_CheckWriting()
 }
 
 // --- progress ----------------------------------------------------------------
-// The progress indicator class is not part of the toolbox yet: no stream has
-// one, and these hooks are where sessions begin, advance and end once it is.
 
-void VStream::_ProgressBegin(bool) {}
-void VStream::_ProgressEnd() {}
-void VStream::_ProgressReport(VSize) {}
+void VStream::SetProgressIndicator(VProgressIndicator* indicator)
+{
+    if (indicator == fProgressIndicator)
+        return;
+    _ProgressEnd();
+    RetainRefCountable(indicator);
+    ReleaseRefCountable(&fProgressIndicator);
+    fProgressIndicator = indicator;
+    _UpdateDirectLimits();
+}
+
+void VStream::_ProgressBegin(bool reading)
+{
+    if (!fProgressIndicator || fProgressSessionOpen)
+        return;
+    // A read knows how much there is to read; a write does not.
+    int64_t max = reading ? DoGetSize() : -1;
+    fProgressIndicator->BeginSession(max > 0 ? max : -1, VString());
+    fProgressSessionOpen = true;
+}
+
+void VStream::_ProgressEnd()
+{
+    if (!fProgressIndicator || !fProgressSessionOpen)
+        return;
+    fProgressSessionOpen = false;
+    fProgressIndicator->EndSession();
+}
+
+void VStream::_ProgressReport(VSize count)
+{
+    if (!fProgressIndicator || !fProgressSessionOpen)
+        return;
+    if (!fProgressIndicator->Increment(static_cast<int64_t>(count)) && fLastError == VE_OK)
+        ReportError(VE_STREAM_USER_ABORTED);
+}
 
 // --- state -------------------------------------------------------------------
 

@@ -142,6 +142,14 @@ public:
     // result replaces it.
     VError Flush();
 
+    // --- Progress ----------------------------------------------------------
+
+    // The indicator that reads and writes report to (retained; null for none).
+    // Each opening runs one session of it; a false answer from it stops the
+    // transfer with VE_STREAM_USER_ABORTED.
+    void SetProgressIndicator(VProgressIndicator* indicator);
+    VProgressIndicator* GetProgressIndicator() const { return fProgressIndicator; }
+
     // --- Byte order --------------------------------------------------------
 
     // The host is little-endian: big-endian data need swapping.
@@ -448,6 +456,7 @@ private:
     bool fNeedSwap = false;
 
     VProgressIndicator* fProgressIndicator = nullptr;
+    bool fProgressSessionOpen = false;
     bool fIsReading = false;
     bool fIsWriting = false;
     bool fIsReadOnly = false;

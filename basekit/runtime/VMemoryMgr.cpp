@@ -28,6 +28,7 @@
 
 #include "basekit/platform/BundleInfo.h"
 #include "basekit/runtime/VCriticalSection.h"
+#include "basekit/runtime/VMemCppImpl.h"
 #include "basekit/runtime/VSyncEvent.h"
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
@@ -41,8 +42,12 @@ namespace {
 constexpr int32_t kOwnImplCount = 4;
 constexpr size_t kMinVirtualAllocation = 0xA00000;  // 10 MiB
 
-// The own allocator is not part of this build yet; a test may plug one in.
-VCppMemMgr::OwnImplFactory sOwnImplFactory = nullptr;
+XMemCppImpl* MakeOwnImpl(int32_t number)
+{
+    return new (std::nothrow) VMemCppImpl(number);
+}
+
+VCppMemMgr::OwnImplFactory sOwnImplFactory = &MakeOwnImpl;
 
 // Built before, and destroyed after, every static object of default priority.
 struct MemoryManagerLifetime {
@@ -431,6 +436,19 @@ void VCppMemMgr::GetMemUsageInfo(size_t& used, size_t& free)
         used += implUsed;
         free += implFree;
     }
+}
+
+void VCppMemMgr::GetStatistics(VMemStats& stats, int impl)
+{
+    stats.Clear();
+    std::lock_guard<std::recursive_mutex> lock(fMutex);
+    const int32_t count = static_cast<int32_t>(fImpls.size());
+    if (impl >= 0 && impl < count) {
+        fImpls[static_cast<size_t>(impl)]->GetStats(stats, static_cast<int16_t>(impl));
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i)
+        fImpls[static_cast<size_t>(i)]->GetStats(stats, static_cast<int16_t>(i));
 }
 
 int32_t VCppMemMgr::GetAllocationBlockNumber(const void* block)

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "basekit/BKitTypes.h"
+#include "basekit/runtime/VMemStats.h"
 #include "basekit/values/VObject.h"
 
 namespace bkit {
@@ -164,6 +165,9 @@ public:
     void GetMemStatistics(size_t& s1, size_t& s2, size_t& allocated, size_t& s4, size_t& s5,
                           size_t& s6, size_t& s7, size_t& s8, size_t& s9);
     void GetMemUsageInfo(size_t& used, size_t& free);
+    // Zeroes stats and adds the statistics of implementation impl, or of all of
+    // them when impl is no valid index. The system allocator adds nothing.
+    void GetStatistics(VMemStats& stats, int impl);
     // Own mode: the implementation that owns the block; 0 in system mode.
     int32_t GetAllocationBlockNumber(const void* block);
 
@@ -192,10 +196,17 @@ public:
 
     bool IsSystemAllocator() const { return fUseSystemAllocator; }
     int32_t GetImplCount() const { return fImplCount; }
+    // Own mode: implementation index (no ownership); null out of range.
+    XMemCppImpl* GetImpl(int32_t index) const
+    {
+        return (index >= 0 && index < static_cast<int32_t>(fImpls.size())) ? fImpls[static_cast<size_t>(index)] : nullptr;
+    }
+    VLeaksChecker& GetLeaksChecker() { return fLeaksChecker; }
     size_t GetMaxBlockSize() const { return fMaxBlockSize; }
 
-    // Test seam: the factory of the own allocator's implementations; answers
-    // the previous one. Managers built afterwards use it.
+    // Test seam: the factory of the own allocator's implementations (by
+    // default the toolbox's VMemCppImpl); answers the previous one. Managers
+    // built afterwards use it.
     static OwnImplFactory SetOwnImplFactory(OwnImplFactory factory);
 
 private:
@@ -228,6 +239,7 @@ private:
 
     VCriticalSection* fHogsLock = nullptr;
     std::vector<VMemoryHog*> fHogs;
+    VLeaksChecker fLeaksChecker;
 };
 
 // Plain allocation functions over the global manager (malloc when there is none).

@@ -7,6 +7,7 @@
 
 #include "basekit/platform/MonotonicClock.h"
 #include "basekit/platform/ThreadInfo.h"
+#include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTaskMgr.h"
 
 namespace bkit {
@@ -53,8 +54,65 @@ bool VSyncEvent::IsSet() const
     return set;
 }
 
+namespace {
+
+// A fiber task waits through the fiber scheduler instead of blocking its thread,
+// which would block every fiber of its home.
+bool CallerIsFiberTask()
+{
+    if (!VTaskMgr::IsInited()) return false;
+    VTask* task = VTask::GetCurrent();
+    return task && task->_IsFiber();
+}
+
+}  // namespace
+
+int* VSyncEvent::_StampWord()
+{
+    // The scheduler watches a plain int; the stamp is a lock-free 32-bit atomic
+    // with the same representation.
+    static_assert(sizeof(fStamp) == sizeof(int) && std::atomic<uint32_t>::is_always_lock_free);
+    return reinterpret_cast<int*>(&fStamp);
+}
+
+bool VSyncEvent::_FiberLock()
+{
+    fFiberWaiters.fetch_add(1, std::memory_order_acq_rel);
+    int stamp = static_cast<int>(GetStamp());
+    while (!IsSet()) {
+        VTaskMgr::Get()->CurrentFiberWaitFlag(_StampWord(), stamp);
+        stamp = static_cast<int>(GetStamp());
+    }
+    fFiberWaiters.fetch_sub(1, std::memory_order_acq_rel);
+    return true;
+}
+
+bool VSyncEvent::_FiberLock(int ms)
+{
+    if (IsSet()) return true;
+    int stamp = static_cast<int>(GetStamp());
+    fFiberWaiters.fetch_add(1, std::memory_order_acq_rel);
+    const uint64_t deadline = VSystem::GetCurrentTime() + static_cast<uint64_t>(ms > 0 ? ms : 0);
+    bool set = false;
+    while (true) {
+        const uint64_t now = VSystem::GetCurrentTime();
+        if (now >= deadline) break;
+        VTaskMgr::Get()->CurrentFiberWaitFlagWithTimeout(_StampWord(), stamp, static_cast<int>(deadline - now));
+        const int current = static_cast<int>(GetStamp());
+        if (current == stamp) break;  // timed out
+        if (IsSet()) {
+            set = true;
+            break;
+        }
+        stamp = current;
+    }
+    fFiberWaiters.fetch_sub(1, std::memory_order_acq_rel);
+    return set;
+}
+
 bool VSyncEvent::Lock()
 {
+    if (CallerIsFiberTask()) return _FiberLock();
     pthread_mutex_lock(&fMutex);
     while (!fFlag) pthread_cond_wait(&fCondition, &fMutex);
     pthread_mutex_unlock(&fMutex);
@@ -63,6 +121,7 @@ bool VSyncEvent::Lock()
 
 bool VSyncEvent::Lock(int ms)
 {
+    if (CallerIsFiberTask()) return _FiberLock(ms);
     pthread_mutex_lock(&fMutex);
     if (ms >= 1 && !fFlag) {
         // One deadline for the whole wait: a spurious wake-up waits on for the rest.

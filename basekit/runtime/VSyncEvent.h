@@ -38,7 +38,8 @@ public:
     // Clears the flag.
     void Reset();
 
-    // Waits until the flag is set. Answers true.
+    // Waits until the flag is set. Answers true. A fiber task waits through the
+    // fiber scheduler, watching the stamp, so that its thread's fibers go on.
     bool Lock();
 
     // Waits until the flag is set or ms milliseconds have passed, whichever
@@ -53,6 +54,10 @@ public:
     uint32_t GetStamp() const { return fStamp.load(std::memory_order_acquire); }
 
 private:
+    bool _FiberLock();
+    bool _FiberLock(int ms);
+    int* _StampWord();
+
     std::atomic<int32_t> fFiberWaiters{0};
     mutable pthread_mutex_t fMutex;
     pthread_cond_t fCondition;

@@ -127,6 +127,7 @@ VTask::~VTask()
     // nothing runs on the task while its members are torn down.
     delete fPlatformTask;
     fPlatformTask = nullptr;
+    if (VActivityToken* token = fActivityToken.exchange(nullptr)) token->Release();
 
     delete fName;
     if (fIntlMgr) fIntlMgr->Release();
@@ -207,6 +208,14 @@ bool VTask::Run()
         if (!proceed) return answer;
     }
     if (!_ChangeState(TS_CREATED, TS_STARTING)) return false;
+    {
+        VString name;
+        GetName(name);
+        VString tokenName("Running task ");
+        tokenName.AppendString(name);
+        VActivityToken* previous = fActivityToken.exchange(new VActivityToken(tokenName));
+        if (previous) previous->Release();
+    }
     fManager->RegisterTask(this);
     if (!fPlatformTask->Run()) {
         _ChangeState(TS_STARTING, TS_DYING);
@@ -269,8 +278,16 @@ void VTask::_Exit()
     if (companion) companion->Release();
 }
 
+void VTask::ReleaseCurrentActivityToken()
+{
+    VTask* task = GetCurrent();
+    if (!task) return;
+    if (VActivityToken* token = task->fActivityToken.exchange(nullptr)) token->Release();
+}
+
 void VTask::_SetStateDead()
 {
+    if (VActivityToken* token = fActivityToken.exchange(nullptr)) token->Release();
     std::vector<VMessageQueue*>* waiters = nullptr;
     {
         StLocker<XTaskMgrMutexImpl> lock(fManager->GetMutex());

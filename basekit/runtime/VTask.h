@@ -20,8 +20,11 @@
 // from any thread. Operations that need a calling task answer 0, null or false
 // on a thread that is no task and before the task manager is initialised.
 //
-// Fibers are not part of this build: a fiber-style task gets no platform task
-// (its Run answers false), and the main task is always a thread task.
+// Fiber-style tasks exist only when the process allows fibers (else they get no
+// platform task and Run answers false); they run one at a time, switched by
+// VTaskMgr::YieldToFiber and the installed fiber scheduler. The main task is a
+// thread task; it takes part in fiber switches through a fiber wrapping its
+// thread.
 #pragma once
 
 #include <atomic>
@@ -41,6 +44,7 @@
 namespace bkit {
 
 class IIdleable;
+class VActivityToken;
 class VErrorBase;
 class VErrorContext;
 class VErrorTaskContext;
@@ -145,6 +149,10 @@ public:
     static void Sleep(int ms);
     // Wakes this task from Sleep or Freeze.
     void WakeUp();
+
+    // Drops the calling task's activity token (a running task keeps the
+    // process busy through it); a task that only waits calls it first.
+    static void ReleaseCurrentActivityToken();
     // The calling task waits until woken; call it on this task only.
     void Freeze();
 
@@ -260,7 +268,7 @@ public:
     // --- internal: task manager and platform tasks ---
     // Runs the task on its own thread or fiber.
     void _Run();
-    // Moves dying to dead and wakes the death waiters.
+    // Drops the activity token, moves dying to dead and wakes the death waiters.
     void _SetStateDead();
     // Moves the state from expected to desired; answers whether it did.
     bool _ChangeState(ETaskState expected, ETaskState desired);
@@ -316,6 +324,9 @@ private:
     IRefCountable* fZanthCompanion = nullptr;
     VTime fCreationTime;
     std::set<VJSONObject*> fJSONObjects;
+    // Held from Run to death, exchanged atomically: the task drops it itself
+    // while its death may be recorded elsewhere.
+    std::atomic<VActivityToken*> fActivityToken{nullptr};
 };
 
 }  // namespace bkit

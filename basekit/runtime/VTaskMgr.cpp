@@ -403,9 +403,9 @@ void VTaskMgr::YieldNow()
         sched_yield();
 }
 
-void VTaskMgr::YieldToFiber(VTask*)
+void VTaskMgr::YieldToFiber(VTask* task)
 {
-    // Switching fibers belongs to the fiber platform tasks, not part of this build.
+    XMacTaskMgr::YieldToFiber(task);
 }
 
 void VTaskMgr::CurrentFiberWaitFlag(int* flag, int value)

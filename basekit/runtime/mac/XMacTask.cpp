@@ -6,9 +6,23 @@
 #include "basekit/platform/ThreadInfo.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VTask.h"
+#include "basekit/runtime/VTaskMgr.h"
+#include "basekit/runtime/mac/XMacFiber.h"
 #include "basekit/runtime/mac/XMacTaskMgr.h"
 
 namespace bkit {
+
+XMacTask::~XMacTask()
+{
+    delete fThreadFiber;
+}
+
+XMacFiber* XMacTask::EnsureFiber()
+{
+    if (!fThreadFiber)
+        fThreadFiber = XMacFiber::CreateFiberForThread();
+    return fThreadFiber;
+}
 
 bool XMacTask::GetCPUUsage(double& usage) const
 {
@@ -142,6 +156,68 @@ void XMacTask_preemptive::Freeze()
 void XMacTask_preemptive::Sleep(int ms)
 {
     fSemaphore.TimedWait(ms);
+}
+
+// --- fiber tasks ---
+
+XMacTask_fiber* XMacTask_fiber::Create(VTask* owner, size_t stackSize)
+{
+    XMacTask_fiber* task = new XMacTask_fiber(owner);
+    task->fStackSize = stackSize;
+    return task;
+}
+
+XMacTask_fiber::~XMacTask_fiber()
+{
+    delete fFiber;
+}
+
+void XMacTask_fiber::_Entry()
+{
+    char mark;
+    fStackMark = &mark;
+    fStackTop = &mark;
+    fPThread = pthread_self();
+    fThreadPort.store(platform::GetCurrentThreadPort(), std::memory_order_release);
+    VTask* task = fOwner;
+    // Read before the death: once dead, the home task may destroy this task.
+    XMacFiber* homeFiber = fHome->GetPlatformTask()->GetFiber();
+    XMacTaskMgr::SetCurrentTask(task);
+    task->_Run();
+    XMacTaskMgr::SetCurrentTask(nullptr);
+    task->_SetStateDead();
+    homeFiber->WakeUp();
+}
+
+bool XMacTask_fiber::Run()
+{
+    VTask* caller = VTask::GetCurrent();
+    XMacTask* callerTask = caller ? caller->GetPlatformTask() : nullptr;
+    XMacFiber* callerFiber = callerTask ? callerTask->EnsureFiber() : nullptr;
+    if (!callerFiber || fFiber)
+        return false;
+    fHome = callerTask->GetHomeTask();
+    fFiber = XMacFiber::Create(fStackSize, [this] { _Entry(); });
+    if (!fFiber)
+        return false;
+    XMacFiber::YieldTo(callerFiber, fFiber);
+    return true;
+}
+
+void XMacTask_fiber::WakeUp()
+{
+    ++fWaitFlag;
+    VTaskMgr::Get()->YieldNow();
+}
+
+void XMacTask_fiber::Freeze()
+{
+    VTaskMgr::Get()->CurrentFiberWaitFlag(&fWaitFlag, fWaitFlag);
+}
+
+void XMacTask_fiber::Sleep(int ms)
+{
+    VTaskMgr::Get()->CurrentFiberWaitFlagWithTimeout(&fWaitFlag, fWaitFlag, ms);
 }
 
 }  // namespace bkit

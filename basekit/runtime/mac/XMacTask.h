@@ -7,7 +7,13 @@
 // VTask, which wakes a thread that never ran (it then ends without running the
 // task) and joins it. A platform task destroyed on its own thread (a task that
 // dropped the last reference to itself) detaches the thread instead of joining
-// it. The fiber kind is not part of this build.
+// it. XMacTask_fiber is the platform task of a fiber task: a fiber
+// (XMacFiber.h) started by a switch from the task that runs it.
+//
+// Switching: every platform task can take part in fiber switches through
+// GetFiber (a thread task gets a fiber wrapping its thread at its first
+// switch, made on its own thread). Fibers of one home task switch among
+// themselves only; a thread task is its own home.
 #pragma once
 
 #include <pthread.h>
@@ -22,11 +28,12 @@
 namespace bkit {
 
 class VTask;
+class XMacFiber;
 
 class XMacTask : public VObject {
 public:
     explicit XMacTask(VTask* owner) : fOwner(owner) {}
-    ~XMacTask() override = default;
+    ~XMacTask() override;
 
     // Lets the task start; false when it cannot be started.
     virtual bool Run() = 0;
@@ -43,6 +50,15 @@ public:
     virtual bool GetCPUUsage(double& usage) const;
     virtual bool GetCPUTimes(double& user, double& system) const;
 
+    // The fiber this task runs on, or null. For a thread task, the fiber of its
+    // thread once EnsureFiber made it.
+    virtual XMacFiber* GetFiber() const { return fThreadFiber; }
+    // The fiber, made for the calling thread when missing; call it on this
+    // task's own thread. Null when it cannot be made.
+    virtual XMacFiber* EnsureFiber();
+    // The task whose fibers this one switches with: itself for a thread task.
+    virtual VTask* GetHomeTask() const { return fOwner; }
+
     pthread_t GetPThread() const { return fPThread; }
     int32_t GetThreadPort() const { return fThreadPort.load(std::memory_order_acquire); }
     size_t GetStackSize() const { return fStackSize; }
@@ -57,6 +73,7 @@ protected:
     size_t fStackSize = 0;
     char* fStackTop = nullptr;
     bool fAdopted = false;
+    XMacFiber* fThreadFiber = nullptr;
 };
 
 class XMacTask_preemptive : public XMacTask {
@@ -89,6 +106,37 @@ private:
     bool fThreadCreated = false;
     // Set by the destructor: a waiting thread that never ran ends.
     std::atomic<bool> fAbandoned{false};
+};
+
+// A fiber task: its fiber starts at once when the task runs, on a thread of its
+// own, and hands the baton back to its home task when it ends.
+class XMacTask_fiber : public XMacTask {
+public:
+    // The fiber itself is made by Run.
+    static XMacTask_fiber* Create(VTask* owner, size_t stackSize);
+    ~XMacTask_fiber() override;
+
+    // Called by the task that runs it: makes the fiber and switches to it at
+    // once; true when control came back. False when no fiber can be made.
+    bool Run() override;
+    void WakeUp() override;
+    void Freeze() override;
+    void Sleep(int ms) override;
+    int CheckSystemMessages() override { return 0; }
+    // Fiber tasks take recycled or negative ids.
+    int32_t GetValueForVTaskID() const override { return 0; }
+    XMacFiber* GetFiber() const override { return fFiber; }
+    XMacFiber* EnsureFiber() override { return fFiber; }
+    VTask* GetHomeTask() const override { return fHome; }
+
+private:
+    explicit XMacTask_fiber(VTask* owner) : XMacTask(owner) {}
+    void _Entry();
+
+    XMacFiber* fFiber = nullptr;
+    VTask* fHome = nullptr;
+    char* fStackMark = nullptr;
+    int fWaitFlag = 0;
 };
 
 }  // namespace bkit

@@ -4,10 +4,13 @@
 #include <sys/resource.h>
 #include <unicode/ustring.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "basekit/platform/ThreadInfo.h"
+#include "basekit/process/VProcess.h"
+#include "basekit/runtime/mac/XMacFiber.h"
 #include "basekit/runtime/mac/XMacTask.h"
 #include "basekit/text/VString.h"
 
@@ -23,10 +26,38 @@ XMacTask* XMacTaskMgr::CreateMain(VTask* task)
     return XMacTask_preemptive::CreateMain(task);
 }
 
+namespace {
+std::atomic<bool> sFibersAllowedForTesting{false};
+}
+
+bool XMacTaskMgr::AreFibersAllowed()
+{
+    if (sFibersAllowedForTesting.load(std::memory_order_acquire)) return true;
+    VProcess* process = VProcess::sInstance;
+    return process && process->AreFibersAllowed();
+}
+
+void XMacTaskMgr::SetFibersAllowedForTesting(bool allowed)
+{
+    sFibersAllowedForTesting.store(allowed, std::memory_order_release);
+}
+
 XMacTask* XMacTaskMgr::Create(VTask* task, ETaskStyle style, size_t stackSize)
 {
     if (style == eTaskStylePreemptive) return XMacTask_preemptive::Create(task, stackSize);
+    if (style == eTaskStyleFiber && AreFibersAllowed()) return XMacTask_fiber::Create(task, stackSize);
     return nullptr;
+}
+
+void XMacTaskMgr::YieldToFiber(VTask* target)
+{
+    VTask* caller = sCurrentTask;
+    XMacTask* from = caller ? caller->GetPlatformTask() : nullptr;
+    XMacTask* to = target ? target->GetPlatformTask() : nullptr;
+    if (!from || !to || from == to || from->GetHomeTask() != to->GetHomeTask()) return;
+    XMacFiber* fromFiber = from->EnsureFiber();
+    XMacFiber* toFiber = to->GetFiber();
+    if (fromFiber && toFiber) XMacFiber::YieldTo(fromFiber, toFiber);
 }
 
 size_t XMacTaskMgr::ComputeMainTaskStackSize()

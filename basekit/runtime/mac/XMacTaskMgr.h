@@ -21,10 +21,21 @@ public:
     // The main task's platform task, adopting the calling thread, which becomes
     // the current task's thread.
     static XMacTask* CreateMain(VTask* task);
-    // A preemptive platform task (waiting thread) for style 1; null for other
-    // styles (fibers are not part of this build) and when the thread cannot
-    // be made.
+    // A preemptive platform task (waiting thread) for style 1; a fiber task for
+    // style 3 when the process allows fibers; null otherwise and when the
+    // thread cannot be made.
     static XMacTask* Create(VTask* task, ETaskStyle style, size_t stackSize);
+
+    // Whether fiber tasks may be made: the process was initialised with its
+    // fibers flag, or a test allowed them.
+    static bool AreFibersAllowed();
+    // Test seam: allows fiber tasks whatever the process's flags (false goes
+    // back to the process's answer).
+    static void SetFibersAllowedForTesting(bool allowed);
+
+    // Switches from the calling task's fiber to target's when both have the
+    // same home task; does nothing otherwise.
+    static void YieldToFiber(VTask* target);
 
     // The calling thread's stack size, 0 when unknown.
     static size_t ComputeMainTaskStackSize();

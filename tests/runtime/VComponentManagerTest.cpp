@@ -1,0 +1,237 @@
+// VComponentManagerTest.cpp - the component registry over the test component
+// library, creators, requirements, the small arrays, and the localization
+// language of a folder or bundle.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "basekit/files/VFolder.h"
+#include "basekit/platform/BundleInfo.h"
+#include "basekit/runtime/VComponentManager.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VLibrary.h"
+#include "runtime/ScopedEnv.h"
+#include "support/TempFolder.h"
+
+using namespace bkit;
+using bkit::test::TempFolder;
+
+namespace {
+
+constexpr uint32_t kTst1 = MakeOsType("tst1");
+constexpr uint32_t kTst2 = MakeOsType("tst2");
+constexpr uint32_t kTst3 = MakeOsType("tst3");
+constexpr uint32_t kLocal = MakeOsType("locl");
+
+VFilePath LibraryPath()
+{
+    return VFilePath(VString(BKIT_TEST_COMPONENT_LIBRARY), FPS_POSIX);
+}
+
+// Calls a counting function of the test library.
+int LibraryCount(const char* name, bool argument = false)
+{
+    auto library = VRefPtr<VLibrary>::Adopt(new VLibrary(LibraryPath()));
+    if (!library->Load())
+        return -1;
+    if (std::string(name) == "TestMainCalls")
+        return reinterpret_cast<int (*)(bool)>(library->GetProcAddress(name))(argument);
+    return reinterpret_cast<int (*)()>(library->GetProcAddress(name))();
+}
+
+class LocalComponent : public CComponent {
+public:
+    uint32_t GetComponentType() const override { return kLocal; }
+    uint32_t GetComponentKind() const override { return MakeOsType("knd1"); }
+    void Retain() override { ++fCount; }
+    void Release() override
+    {
+        if (--fCount == 0)
+            delete this;
+    }
+    const uint32_t* GetRequirements() const override { return fBlock; }
+    const uint32_t* GetVersionInfo() const override { return nullptr; }
+    static CComponent* Create(uint32_t, uint32_t) { return new LocalComponent; }
+
+private:
+    ~LocalComponent() override = default;
+    int fCount = 1;
+    uint32_t fBlock[13] = {0x10000, 52};
+};
+
+class ComponentManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(VComponentManager::Init()); }
+    void TearDown() override { VComponentManager::DeInit(); }
+};
+
+}  // namespace
+
+TEST(ComponentManagerUninitialisedTest, AnswersNotInitialised)
+{
+    ASSERT_FALSE(VComponentManager::IsInitialized());
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(VComponentManager::RegisterComponentLibrary(LibraryPath()), VE_COMPONENT_MANAGER_NOT_INITIALIZED);
+    EXPECT_EQ(errors.GetLastError(), VE_COMPONENT_MANAGER_NOT_INITIALIZED);
+    EXPECT_EQ(VComponentManager::RetainComponent(kTst1), nullptr);
+    EXPECT_FALSE(VComponentManager::IsComponentAvailable(kTst1));
+}
+
+TEST_F(ComponentManagerTest, ALibraryServesItsTypesWithTheirRequirements)
+{
+    // Keeps the library mapped, so that its counters outlive the registry's use.
+    auto keeper = VRefPtr<VLibrary>::Adopt(new VLibrary(LibraryPath()));
+    ASSERT_TRUE(keeper->Load());
+    const int registered = LibraryCount("TestMainCalls", false);
+    const int leaving = LibraryCount("TestMainCalls", true);
+    ASSERT_EQ(VComponentManager::RegisterComponentLibrary(LibraryPath()), VE_OK);
+    EXPECT_EQ(LibraryCount("TestMainCalls", false), registered + 1) << "\"Main\" was told 'regs'";
+    EXPECT_TRUE(VComponentManager::IsComponentAvailable(kTst1));
+    EXPECT_TRUE(VComponentManager::IsComponentAvailable(kTst3));
+    {
+        StErrorContextInstaller errors(false, true);
+        EXPECT_EQ(VComponentManager::RegisterComponentLibrary(LibraryPath()), VE_COMPONENT_ALREADY_REGISTERED);
+    }
+
+    CComponent* first = VComponentManager::RetainComponent(kTst1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->GetComponentType(), kTst1);
+    CComponent* again = VComponentManager::RetainComponent(kTst1);
+    EXPECT_EQ(again, first) << "the registered instance is handed out again";
+
+    CComponent* needing = VComponentManager::RetainUniqueComponent(kTst2);
+    ASSERT_NE(needing, nullptr) << "'tst1' of version 3 satisfies the minimum 2";
+    EXPECT_EQ(VComponentManager::RetainUniqueComponent(kTst3), nullptr) << "'tst1' does not reach version 5";
+    CComponent* unchecked = VComponentManager::RetainUniqueComponent(kTst3, kCOMPONENT_ANY_KIND, true);
+    ASSERT_NE(unchecked, nullptr);
+
+    VArrayOf<CComponent*> family;
+    EXPECT_TRUE(VComponentManager::RetainComponentsOfFamily(kCOMPONENT_ANY_KIND, &family));
+    EXPECT_EQ(family.GetCount(), 2) << "'tst3' is unavailable";
+    for (int32_t i = 1; i <= family.GetCount(); ++i)
+        family.GetNth(i)->Release();
+
+    first->Release();
+    again->Release();
+    needing->Release();
+    unchecked->Release();
+    EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(LibraryPath()), VE_OK);
+    EXPECT_FALSE(VComponentManager::IsComponentAvailable(kTst1));
+    EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(LibraryPath()), VE_COMPONENT_NOT_REGISTERED);
+    EXPECT_EQ(LibraryCount("TestMainCalls", true), leaving + 1) << "\"Main\" was told 'leav' once";
+
+    VComponentManager::DeInit();  // releases the registered instances
+    EXPECT_EQ(LibraryCount("TestLiveComponents"), 0) << "every component was given back";
+}
+
+TEST_F(ComponentManagerTest, LibraryErrors)
+{
+    TempFolder temp;
+    ASSERT_TRUE(temp.WriteFile("empty.so", "no code"));
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(VComponentManager::RegisterComponentLibrary(temp.FilePath("empty.so")), VE_COMPONENT_CANNOT_LOAD_LIBRARY);
+    EXPECT_EQ(errors.GetLastError(), VE_COMPONENT_CANNOT_LOAD_LIBRARY);
+}
+
+TEST_F(ComponentManagerTest, CreatorsAndInstances)
+{
+    StErrorContextInstaller errors(false, true);
+    ASSERT_EQ(VComponentManager::RegisterComponentCreator(kLocal, &LocalComponent::Create), VE_OK);
+    EXPECT_EQ(VComponentManager::RegisterComponentCreator(kLocal, &LocalComponent::Create),
+              VE_COMPONENT_ALREADY_REGISTERED);
+    CComponent* component = VComponentManager::RetainComponent(kLocal, MakeOsType("knd1"));
+    ASSERT_NE(component, nullptr);
+    CComponent* sameKind = VComponentManager::RetainComponent(kLocal, kCOMPONENT_ANY_KIND);
+    EXPECT_EQ(sameKind, component) << "any kind takes the registered instance";
+    sameKind->Release();
+    CComponent* otherKind = VComponentManager::RetainComponent(kLocal, MakeOsType("knd2"));
+    EXPECT_NE(otherKind, component) << "an instance of another kind is not handed out";
+    otherKind->Release();
+    EXPECT_EQ(VComponentManager::RegisterComponentInstance(component), VE_COMPONENT_ALREADY_REGISTERED);
+    EXPECT_EQ(VComponentManager::UnRegisterComponentInstance(component), VE_OK);
+    EXPECT_EQ(VComponentManager::UnRegisterComponentInstance(component), VE_COMPONENT_UNKNOWN);
+    EXPECT_EQ(VComponentManager::RegisterComponentInstance(nullptr), VE_INVALID_PARAMETER);
+    component->Release();
+
+    EXPECT_EQ(VComponentManager::UnRegisterComponentCreator(kLocal, nullptr), VE_COMPONENT_NOT_REGISTERED);
+    EXPECT_EQ(VComponentManager::UnRegisterComponentCreator(kLocal, &LocalComponent::Create), VE_OK);
+    EXPECT_EQ(VComponentManager::UnRegisterComponentType(kLocal), VE_COMPONENT_UNKNOWN);
+}
+
+TEST(ArrayOfTest, AddNthClampsItsPositionAndKeepsValuesUnique)
+{
+    VArrayOf<uint32_t> array(2, true);
+    EXPECT_EQ(array.AddNth(10, 5), 1) << "past the end appends";
+    EXPECT_EQ(array.AddNth(20, 0), 1) << "position 0 inserts at the front";
+    EXPECT_EQ(array.AddNth(30, 2), 2);
+    EXPECT_EQ(array.AddNth(10, 1), 0) << "a unique array refuses a value it holds";
+    ASSERT_EQ(array.GetCount(), 3);
+    EXPECT_EQ(array.GetNth(1), 20u);
+    EXPECT_EQ(array.GetNth(2), 30u);
+    EXPECT_EQ(array.GetNth(3), 10u);
+
+    VArrayIteratorOf<uint32_t> it(&array);
+    EXPECT_EQ(it.Next(), 20u) << "Next from the start gives the first element";
+    EXPECT_EQ(it.Last(), 10u);
+    EXPECT_EQ(it.Previous(), 30u);
+    array.DeleteNth(2);
+    EXPECT_EQ(array.FindPos(30), 0);
+    EXPECT_EQ(array.FindPos(10), 2);
+}
+
+TEST(LocalizationLanguageTest, PicksTheFolderOfTheWantedDialect)
+{
+    struct Case {
+        std::vector<std::string> folders;
+        uint32_t wanted;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {{"en.lproj"}, 1036, 1033},                       // only English: English
+        {{"en.lproj", "fr.lproj"}, 1036, 1036},           // the wanted one
+        {{"English.lproj", "de.lproj"}, 1036, 1033},      // English by its ISO name
+        {{"de.lproj"}, 1036, 1031},                       // the last examined
+        {{"Other", "xx-notalanguage.lproj"}, 1036, static_cast<uint32_t>(-2)},
+    };
+    for (const Case& c : cases) {
+        TempFolder temp;
+        for (const std::string& name : c.folders)
+            ASSERT_TRUE(temp.MakeFolder(name));
+        VFolder folder(temp.FolderPath());
+        EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&folder, false, c.wanted), c.expected)
+            << c.folders.front();
+    }
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(nullptr, false, 1036), static_cast<uint32_t>(-2));
+}
+
+TEST(LocalizationLanguageTest, ABundleIsExaminedInItsResources)
+{
+    TempFolder temp;
+    ASSERT_TRUE(temp.MakeFolder("App.app") && temp.MakeFolder("App.app/Contents") &&
+                temp.MakeFolder("App.app/Contents/Resources") && temp.MakeFolder("App.app/Contents/Resources/fr.lproj"));
+    VFolder bundle(temp.FolderPath("App.app"));
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&bundle, true, 1036), 1036u);
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&bundle, false, 1036), static_cast<uint32_t>(-2));
+}
+
+TEST(LocalizationLanguageTest, DialectZeroAsksTheMainBundle)
+{
+    TempFolder temp;
+    ASSERT_TRUE(temp.MakeFolder("Main.app") && temp.MakeFolder("Main.app/Contents") &&
+                temp.MakeFolder("Main.app/Contents/MacOS") && temp.MakeFolder("Main.app/Contents/Resources") &&
+                temp.MakeFolder("Main.app/Contents/Resources/en.lproj") &&
+                temp.MakeFolder("Main.app/Contents/Resources/de.lproj"));
+    VFolder folder(temp.FolderPath());
+    platform::BundleInfo::SetExecutablePathForTesting(temp.Path("Main.app/Contents/MacOS/Main").c_str());
+    {
+        bkit::test::StEnv language("LANGUAGE", "de_DE:en");
+        EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&folder, false, 0), 1031u);
+    }
+    {
+        bkit::test::StEnv language("LANGUAGE", "ja");
+        EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&folder, false, 0), 1033u) << "English when nothing matches";
+    }
+    platform::BundleInfo::SetExecutablePathForTesting(nullptr);
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&folder, false, 0), 1033u) << "no main bundle";
+}

@@ -1,0 +1,103 @@
+// VFiberTest.cpp - fiber tasks handing one baton back and forth with the main
+// task, and a sync event waited on by a fiber through the fiber scheduler.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "basekit/runtime/VSyncEvent.h"
+#include "basekit/runtime/VTask.h"
+#include "basekit/runtime/VTaskMgr.h"
+#include "basekit/runtime/mac/XMacTaskMgr.h"
+
+using namespace bkit;
+
+namespace {
+
+class FiberTest : public ::testing::Test {
+protected:
+    void SetUp() override { XMacTaskMgr::SetFibersAllowedForTesting(true); }
+    void TearDown() override { XMacTaskMgr::SetFibersAllowedForTesting(false); }
+};
+
+// A policy for the test: a fiber that must wait hands the baton to the main task.
+class BackToMainScheduler : public VScheduler_void {
+public:
+    void WaitFlag(int* flag, int value) override
+    {
+        if (*flag == value)
+            VTaskMgr::Get()->YieldToFiber(VTask::GetMain());
+    }
+};
+
+}  // namespace
+
+TEST(FiberNotAllowedTest, AFiberTaskNeedsTheProcessToAllowFibers)
+{
+    auto task = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [] {}));
+    EXPECT_EQ(task->GetPlatformTask(), nullptr);
+    EXPECT_FALSE(task->Run());
+}
+
+TEST_F(FiberTest, FibersAndTheMainTaskTakeTurns)
+{
+    std::vector<std::string> steps;
+    VTask* main = VTask::GetCurrent();
+    ASSERT_EQ(main, VTask::GetMain());
+    int32_t fiberID = 0;
+    VTask* fiberTask = nullptr;
+    auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] {
+        fiberID = VTask::GetCurrentID();
+        fiberTask = VTask::GetCurrent();
+        steps.push_back("fiber 1");
+        VTaskMgr::Get()->YieldToFiber(main);
+        steps.push_back("fiber 2");
+    }));
+    ASSERT_NE(fiber->GetPlatformTask(), nullptr);
+    EXPECT_LT(fiber->GetID(), 0) << "fiber tasks take negative ids";
+
+    ASSERT_TRUE(fiber->Run()) << "the fiber runs at once and hands the baton back";
+    steps.push_back("main 1");
+    EXPECT_EQ(fiberTask, fiber.Get());
+    EXPECT_EQ(fiberID, fiber->GetID());
+    EXPECT_EQ(fiber->GetState(), TS_RUNNING);
+
+    VTaskMgr::Get()->YieldToFiber(fiber.Get());
+    steps.push_back("main 2");
+    EXPECT_EQ(steps, (std::vector<std::string>{"fiber 1", "main 1", "fiber 2", "main 2"}));
+    EXPECT_EQ(fiber->GetState(), TS_DEAD) << "an ended fiber woke its home task";
+    EXPECT_EQ(VTask::GetCurrent(), main);
+}
+
+TEST_F(FiberTest, YieldingToATaskOfAnotherHomeDoesNothing)
+{
+    auto thread = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStylePreemptive, [] {}));
+    // A switch would leave the main task waiting for a baton nobody hands back.
+    VTaskMgr::Get()->YieldToFiber(thread.Get());
+    VTaskMgr::Get()->YieldToFiber(nullptr);
+    EXPECT_EQ(thread->GetState(), TS_CREATED) << "the other task was not touched";
+}
+
+TEST_F(FiberTest, AFiberWaitsForAnEventThroughTheScheduler)
+{
+    auto previous = VRefPtr<IFiberScheduler>::Adopt(VTaskMgr::Get()->RetainFiberScheduler());
+    auto scheduler = VRefPtr<BackToMainScheduler>::Adopt(new BackToMainScheduler);
+    VTaskMgr::Get()->SetFiberScheduler(scheduler.Get());
+
+    auto event = VRefPtr<VSyncEvent>::Adopt(new VSyncEvent);
+    std::vector<std::string> steps;
+    auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] {
+        steps.push_back("waiting");
+        event->Lock();
+        steps.push_back("event seen");
+    }));
+    ASSERT_TRUE(fiber->Run());
+    steps.push_back("main sets");
+    event->Set();
+    VTaskMgr::Get()->YieldToFiber(fiber.Get());
+    EXPECT_EQ(steps, (std::vector<std::string>{"waiting", "main sets", "event seen"}));
+    EXPECT_EQ(fiber->GetState(), TS_DEAD);
+
+    if (previous.Get())
+        VTaskMgr::Get()->SetFiberScheduler(previous.Get());
+}
