@@ -46,14 +46,17 @@ enum class ArgKind : uint8_t { Int, Long, LongLong, IntMax, Size, PtrDiff, WInt,
 
 enum class LengthModifier : uint8_t { None, Char, Short, Long, LongLong, IntMax, Size, PtrDiff, LongDouble };
 
+// A spec is read field by field right after its fields were written; a read
+// that the compiler merges over fields written apart waits for the writes.
+// So the count, tested along with the conversion, lies in another word.
 struct ConversionSpec {
     size_t fLength = 0;     // bytes from '%' through the conversion character
     char fConversion = 0;   // 0 when the format ends inside the conversion
     LengthModifier fModifier = LengthModifier::None;
     bool fIsToolbox = false;
     bool fPositional = false;  // "%1$d": takes its argument by number
-    int fArgCount = 0;
     ArgKind fArgs[3] = {ArgKind::Int, ArgKind::Int, ArgKind::Int};
+    int fArgCount = 0;         // none for a positional conversion
 
     void AddArg(ArgKind kind) { fArgs[fArgCount++] = kind; }
 };
@@ -617,9 +620,10 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
         budget -= weight;
 
         if (splice && (spec.fIsToolbox || spec.fConversion == 'n' || spec.fPositional)) {
-            // Positional arguments only work without toolbox conversions, and
-            // the text before a "%n" must not hold spliced texts.
-            if (spec.fConversion != 'S' || spec.fArgCount != 1 || spec.fPositional)
+            // Positional arguments only work without toolbox conversions (a
+            // positional spec counts no argument), and the text before a
+            // "%n" must not hold spliced texts.
+            if (spec.fConversion != 'S' || spec.fArgCount != 1)
                 return giveUp();
             // The whole format runs as one segment: walk catches up with the
             // arguments since the last splice to reach the string's pointer.
@@ -636,9 +640,12 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
         } else if (splice) {
             if (unwalkedCount + std::size(spec.fArgs) > kMaxUnwalked)
                 walkUnwalked();
-            // All three are copied, the count then says which hold.
-            std::copy(std::begin(spec.fArgs), std::end(spec.fArgs), unwalked + unwalkedCount);
-            unwalkedCount += static_cast<size_t>(spec.fArgCount);
+            if (spec.fArgCount == 1) {
+                unwalked[unwalkedCount++] = spec.fArgs[0];
+            } else {
+                for (int a = 0; a < spec.fArgCount; ++a)
+                    unwalked[unwalkedCount++] = spec.fArgs[a];
+            }
         } else if (spec.fIsToolbox || spec.fConversion == 'n') {
             takePending(p);
             _FlushSegment(&ap, false, nullptr);
