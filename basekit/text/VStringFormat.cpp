@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <typeinfo>
@@ -45,14 +46,17 @@ enum class ArgKind : uint8_t { Int, Long, LongLong, IntMax, Size, PtrDiff, WInt,
 
 enum class LengthModifier : uint8_t { None, Char, Short, Long, LongLong, IntMax, Size, PtrDiff, LongDouble };
 
+// A spec is read field by field right after its fields were written; a read
+// that the compiler merges over fields written apart waits for the writes.
+// So the count, tested along with the conversion, lies in another word.
 struct ConversionSpec {
     size_t fLength = 0;     // bytes from '%' through the conversion character
     char fConversion = 0;   // 0 when the format ends inside the conversion
     LengthModifier fModifier = LengthModifier::None;
     bool fIsToolbox = false;
     bool fPositional = false;  // "%1$d": takes its argument by number
-    int fArgCount = 0;
     ArgKind fArgs[3] = {ArgKind::Int, ArgKind::Int, ArgKind::Int};
+    int fArgCount = 0;         // none for a positional conversion
 
     void AddArg(ArgKind kind) { fArgs[fArgCount++] = kind; }
 };
@@ -90,21 +94,19 @@ ArgKind IntegerKind(LengthModifier modifier)
     }
 }
 
-ConversionSpec ParseFullSpec(const char* p);
+void ParseFullSpec(const char* p, ConversionSpec& spec);
 
-// p points at a '%'.
-ConversionSpec ParseSpec(const char* p)
+// Reads the conversion at p, which points at a '%', into a spec as it was
+// constructed. Inlined, since bare conversions are most of every format; the
+// spec is filled in place, never copied whole: a copy, read at once right
+// after its fields were written, stalls the processor.
+inline __attribute__((always_inline)) void ParseSpec(const char* p, ConversionSpec& spec)
 {
-    ConversionSpec spec;
-    if (p[1] == 'S' || p[1] == 'A' || p[1] == 'V') {
-        spec.fLength = 2;
-        spec.fConversion = p[1];
+    switch (p[1]) {
+    case 'S': case 'A': case 'V':
         spec.fIsToolbox = true;
         spec.AddArg(ArgKind::Pointer);
-        return spec;
-    }
-    // The common bare conversions, read as the full grammar below reads them.
-    switch (p[1]) {
+        break;
     case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': case 'c':
         spec.AddArg(ArgKind::Int);
         break;
@@ -117,17 +119,15 @@ ConversionSpec ParseSpec(const char* p)
     case '%':
         break;
     default:
-        return ParseFullSpec(p);
+        ParseFullSpec(p, spec);
+        return;
     }
     spec.fLength = 2;
     spec.fConversion = p[1];
-    return spec;
 }
 
-ConversionSpec ParseFullSpec(const char* p)
+void ParseFullSpec(const char* p, ConversionSpec& spec)
 {
-    ConversionSpec spec;
-
     size_t i = 1;
     bool positional = SkipPositional(p, i);
     while (IsFlag(p[i]))
@@ -181,7 +181,7 @@ ConversionSpec ParseFullSpec(const char* p)
     if (conversion == 0) {
         spec.fLength = i;
         spec.fArgCount = 0;
-        return spec;
+        return;
     }
     spec.fLength = i + 1;
     spec.fConversion = conversion;
@@ -218,7 +218,6 @@ ConversionSpec ParseFullSpec(const char* p)
         spec.fPositional = true;
         spec.fArgCount = 0;
     }
-    return spec;
 }
 
 void SkipArg(ArgKind kind, va_list* ap)
@@ -245,7 +244,8 @@ void SkipSegmentArgs(const char* segment, va_list* ap)
             ++p;
             continue;
         }
-        ConversionSpec spec = ParseSpec(p);
+        ConversionSpec spec;
+        ParseSpec(p, spec);
         for (int a = 0; a < spec.fArgCount; ++a)
             SkipArg(spec.fArgs[a], ap);
         if (spec.fConversion == 0)
@@ -319,6 +319,112 @@ const VString* StringObject(const void* pointer)
     if (typeid(*object) == typeid(VString))
         return static_cast<const VString*>(object);
     return dynamic_cast<const VString*>(object);
+}
+
+// True when the n bytes are all ASCII characters, none a zero.
+bool IsPlainAsciiText(const char* bytes, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 16) {
+        // A zero byte compares to 0xFF, so any bad byte sets a high bit.
+        const __m128i zero = _mm_setzero_si128();
+        __m128i any = zero;
+        auto take = [&](size_t at) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+            any = _mm_or_si128(any, _mm_or_si128(b, _mm_cmpeq_epi8(b, zero)));
+        };
+        for (; i + 16 <= n; i += 16)
+            take(i);
+        if (i < n)
+            take(n - 16);  // the last 16 bytes, overlapping
+        return _mm_movemask_epi8(any) == 0;
+    }
+#endif
+    bool plain = true;
+    for (; i < n; ++i)
+        plain &= static_cast<unsigned char>(bytes[i] - 1) < 0x7F;
+    return plain;
+}
+
+// Narrows n units to bytes at out while checking them; false when a unit is
+// no ASCII character or a zero (out then holds garbage). percent tells
+// whether a '%' was among them.
+bool NarrowPlainAscii(const UniChar* units, size_t n, char* out, bool& percent)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 4) {
+        // A unit u is plain when u - 1 has no bit beyond the lowest seven.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i one = _mm_set1_epi16(1);
+        const __m128i beyond = _mm_set1_epi16(static_cast<short>(0xFF80));
+        const __m128i percentUnit = _mm_set1_epi16('%');
+        __m128i bad = zero;
+        __m128i percents = zero;
+        auto check = [&](__m128i u) {
+            bad = _mm_or_si128(bad, _mm_and_si128(_mm_sub_epi16(u, one), beyond));
+            percents = _mm_or_si128(percents, _mm_cmpeq_epi16(u, percentUnit));
+            return _mm_packus_epi16(u, u);
+        };
+        // Eight units at a time, four for a short text (the lanes beyond
+        // them are zero, and 1 taken from zero lands beyond the seven bits:
+        // they are left out of the check).
+        if (n >= 8) {
+            auto take = [&](size_t at) {
+                const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + at));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + at), check(u));
+            };
+            for (; i + 8 <= n; i += 8)
+                take(i);
+            if (i < n)
+                take(n - 8);  // the last 8 units, overlapping
+        } else {
+            auto take = [&](size_t at) {
+                const __m128i u = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(units + at));
+                const int32_t bytes = _mm_cvtsi128_si32(check(u));
+                std::memcpy(out + at, &bytes, sizeof bytes);
+            };
+            take(0);
+            take(n - 4);  // the last 4 units, overlapping
+            bad = _mm_move_epi64(bad);
+        }
+        percent = _mm_movemask_epi8(percents) != 0;
+        return _mm_movemask_epi8(_mm_cmpeq_epi16(bad, zero)) == 0xFFFF;
+    }
+#endif
+    bool plain = true;
+    bool anyPercent = false;
+    for (; i < n; ++i) {
+        plain &= static_cast<UniChar>(units[i] - 1) < 0x7F;
+        anyPercent |= units[i] == u'%';
+        out[i] = static_cast<char>(units[i]);
+    }
+    percent = anyPercent;
+    return plain;
+}
+
+// Widens n bytes of ASCII text to units.
+void WidenAscii(const char* bytes, size_t n, UniChar* out)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 16) {
+        const __m128i zero = _mm_setzero_si128();
+        auto widen = [&](size_t at) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi8(b, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 8), _mm_unpackhi_epi8(b, zero));
+        };
+        for (; i + 16 <= n; i += 16)
+            widen(i);
+        if (i < n)
+            widen(n - 16);  // the last 16 bytes, overlapping
+        return;
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = static_cast<UniChar>(static_cast<unsigned char>(bytes[i]));
 }
 
 }  // namespace
@@ -398,25 +504,31 @@ bool VStringFormatter::_SpliceString(const void* object, size_t& room)
     // "%.0s" takes the pointer from the list and prints nothing; the text
     // follows as literal text. Only plain ASCII reads back as it was.
     static constexpr char kTakePointer[] = "%.0s";
-    const size_t start = fSegmentLength;
-    const size_t end = start + room;
-    size_t at = start;
-    if (at + sizeof(kTakePointer) - 1 > end)
-        return false;
-    std::memcpy(fSegment + at, kTakePointer, sizeof(kTakePointer) - 1);
-    at += sizeof(kTakePointer) - 1;
+    constexpr size_t kTakeBytes = sizeof(kTakePointer) - 1;
     const UniChar* units = string->GetCPointer();
-    const VIndex length = string->GetLength();
-    for (VIndex i = 0; i < length; ++i) {
-        const UniChar u = units[i];
-        if (u == 0 || u >= 0x80 || at + (u == '%' ? 2 : 1) > end)
+    const size_t length = static_cast<size_t>(string->GetLength());
+    size_t bytes = kTakeBytes + length;
+    if (bytes > room)
+        return false;
+    char* out = fSegment + fSegmentLength;
+    std::memcpy(out, kTakePointer, kTakeBytes);
+    out += kTakeBytes;
+    bool percent = false;
+    if (!NarrowPlainAscii(units, length, out, percent))
+        return false;
+    if (percent) {
+        // Rare: the format doubles each '%', so the text goes in again.
+        bytes += static_cast<size_t>(std::count(units, units + length, u'%'));
+        if (bytes > room)
             return false;
-        fSegment[at++] = static_cast<char>(u);
-        if (u == '%')
-            fSegment[at++] = '%';
+        for (size_t i = 0; i < length; ++i) {
+            *out++ = static_cast<char>(units[i]);
+            if (units[i] == u'%')
+                *out++ = '%';
+        }
     }
-    fSegmentLength = at;
-    room -= at - start;
+    fSegmentLength += bytes;
+    room -= bytes;
     return true;
 }
 
@@ -442,6 +554,7 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
     fObjectCount = 0;
     fMoreObjects.clear();
     fSegmentFailed = false;
+    fPlainAscii = true;
     bool spliced = false;
     if (format == nullptr)
         return true;
@@ -450,7 +563,16 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
     va_copy(ap, args);
     va_list walk;
     va_copy(walk, args);
-    size_t walked = 0;
+    // In a spliced run: the kinds of the arguments read since the last "%S",
+    // which walk passes only when another "%S" needs its pointer.
+    constexpr size_t kMaxUnwalked = 16;
+    ArgKind unwalked[kMaxUnwalked];
+    size_t unwalkedCount = 0;
+    auto walkUnwalked = [&] {
+        for (size_t i = 0; i < unwalkedCount; ++i)
+            SkipArg(unwalked[i], &walk);
+        unwalkedCount = 0;
+    };
     size_t budget = kMaxFormatBytes;
     // Text of the format that goes into the segment as it stands is only
     // marked (from pending to p) and copied when something else must follow
@@ -484,7 +606,8 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
             continue;
         }
 
-        const ConversionSpec spec = ParseSpec(p);
+        ConversionSpec spec;
+        ParseSpec(p, spec);
         if (spec.fConversion == 0)
             break;  // the format ends inside a conversion: it is dropped
         const size_t weight = spec.fIsToolbox ? kObjectPlaceholderBytes : spec.fLength;
@@ -497,25 +620,32 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
         budget -= weight;
 
         if (splice && (spec.fIsToolbox || spec.fConversion == 'n' || spec.fPositional)) {
-            // Positional arguments only work without toolbox conversions, and
-            // the text before a "%n" must not hold spliced texts.
-            if (spec.fConversion != 'S' || spec.fArgCount != 1 || spec.fPositional)
+            // Positional arguments only work without toolbox conversions (a
+            // positional spec counts no argument), and the text before a
+            // "%n" must not hold spliced texts.
+            if (spec.fConversion != 'S' || spec.fArgCount != 1)
                 return giveUp();
             // The whole format runs as one segment: walk catches up with the
-            // arguments of the segment since the last splice to reach the
-            // string's pointer.
+            // arguments since the last splice to reach the string's pointer.
             takePending(p);
-            fSegment[fSegmentLength] = 0;
-            SkipSegmentArgs(fSegment + walked, &walk);
+            walkUnwalked();
             // The text takes the placeholder's room in the format, so the
             // rest of the format still fits behind it.
             size_t room = budget + weight;
             if (!_SpliceString(va_arg(walk, void*), room))
                 return giveUp();
             budget = room;
-            walked = fSegmentLength;
             pending = p + spec.fLength;
             spliced = true;
+        } else if (splice) {
+            if (unwalkedCount + std::size(spec.fArgs) > kMaxUnwalked)
+                walkUnwalked();
+            if (spec.fArgCount == 1) {
+                unwalked[unwalkedCount++] = spec.fArgs[0];
+            } else {
+                for (int a = 0; a < spec.fArgCount; ++a)
+                    unwalked[unwalkedCount++] = spec.fArgs[a];
+            }
         } else if (spec.fIsToolbox || spec.fConversion == 'n') {
             takePending(p);
             _FlushSegment(&ap, false, nullptr);
@@ -542,7 +672,7 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
 
     // Spliced texts count in the output, and a zero byte or a failed segment
     // would take them along: then the texts go back to their own places.
-    if (spliced && (fOutputCut || fSegmentFailed || std::strlen(fOutput) != fLength))
+    if (spliced && (fOutputCut || fSegmentFailed))
         return false;
     if (fOutputCut) {
         fCut = true;
@@ -554,7 +684,8 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
                 slot.fOffset = fLength;
         }
     }
-    return true;
+    fPlainAscii = IsPlainAsciiText(fOutput, fLength);
+    return !spliced || fPlainAscii || std::strlen(fOutput) == fLength;
 }
 
 // --- strings ---
@@ -604,7 +735,17 @@ void AppendFormatted(VString& target, VStringFormatter& engine)
 {
     const size_t count = engine.GetObjectCount();
     if (count == 0) {
-        target.AppendCString(engine.GetOutput());
+        const size_t n = engine.GetOutputLength();
+        if (!engine.IsPlainAscii()) {
+            target.AppendCString(engine.GetOutput());
+        } else if (n > 0) {
+            // The length is known and no unit needs decoding.
+            const VIndex start = target.GetLength();
+            if (target._MakeRoomToAppend(static_cast<VIndex>(n))) {
+                WidenAscii(engine.GetOutput(), n, target.GetCPointerForWrite() + start);
+                target.Validate(start + static_cast<VIndex>(n));
+            }
+        }
         return;
     }
     // Every text is made before anything is appended, so that "%S" of the
@@ -653,8 +794,8 @@ void AppendFormatted(VString& target, VStringFormatter& engine)
         if (units + start <= INT32_MAX && target._MakeRoomToAppend(static_cast<VIndex>(units))) {
             UniChar* out = target.GetCPointerForWrite() + start;
             auto putBytes = [&](size_t at, size_t n) {
-                for (size_t k = 0; k < n; ++k)
-                    *out++ = static_cast<UniChar>(static_cast<unsigned char>(output[at + k]));
+                WidenAscii(output + at, n, out);
+                out += n;
             };
             from = 0;
             for (size_t i = 0; i < count; ++i) {
@@ -759,9 +900,18 @@ VString& VString::VPrintf(const char* format, va_list args)
     _EmptyKeepingRoom(static_cast<VIndex>(VStringFormatter::kMaxOutputBytes) + 1);
     VStringFormatter engine;
     engine.RunSplicingStrings(format, args);
-    AppendFormatted(*this, engine);
-    SetNull(false);
-    SetDirty(true);
+    const VIndex n = static_cast<VIndex>(engine.GetOutputLength());
+    if (engine.GetObjectCount() == 0 && engine.IsPlainAscii() && _CanWriteInPlace(n)) {
+        // The common case: the kept block takes the text as it stands.
+        WidenAscii(engine.GetOutput(), static_cast<size_t>(n), fBuffer);
+        fBuffer[n] = 0;
+        fLength = n;
+    } else {
+        AppendFormatted(*this, engine);
+    }
+    // Not null and dirty, even when the text is empty.
+    if (IsNull() || !IsDirty())
+        _MarkChanged();
     return *this;
 }
 

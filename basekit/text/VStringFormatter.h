@@ -68,6 +68,9 @@ public:
 
     // True when output or format had to be cut.
     bool WasCut() const { return fCut; }
+    // True when the byte output is all ASCII characters, none of them a zero
+    // byte: it then reads as the same units, whole.
+    bool IsPlainAscii() const { return fPlainAscii; }
 
     // Length of the longest prefix of the first length bytes of text that does
     // not end inside a UTF-8 sequence (bytes that are no UTF-8 at all are kept).
@@ -105,6 +108,7 @@ private:
     bool fOutputCut = false;
     // A segment's vsnprintf failed (and gave nothing).
     bool fSegmentFailed = false;
+    bool fPlainAscii = true;
 
     // The current segment of the rebuilt format: standard text between two
     // toolbox conversions (or "%n"), run by one vsnprintf.

@@ -341,11 +341,25 @@ TEST(VStringPrintfTest, StringTextsComeOutTheSameWhateverTheyHold)
          Units(longString) + u"box12345"},
         {"long text after", Printf(longTextAfter.c_str(), &fittingString),
          Units(fittingString) + std::u16string(500, u'z')},
+        {"zero byte in a long output", Printf("%S%c0123456789abcdef", &box, 0), u"box"},
+        {"UTF-8 in a long output", Printf("%S 0123456789abcdef \xC3\xA9", &box),
+         u"box 0123456789abcdef \u00E9"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(Units(c.result), c.expected);
     }
+
+    // Many arguments before a "%S": it still takes its own, not another
+    // string passed earlier.
+    const VString other("other");
+    const VString* o = &other;
+    char pointers[512];
+    snprintf(pointers, sizeof pointers, "%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p", o, o, o, o, o, o, o, o, o, o, o, o, o,
+             o, o, o, o, o, o, o);
+    const VString manyBefore = Printf("%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%p%S", o, o, o, o, o, o, o, o, o, o, o, o, o,
+                                      o, o, o, o, o, o, o, &box);
+    EXPECT_EQ(Units(manyBefore), Units(VString(pointers)) + u"box");
 
     // The byte output is cut at 1023 bytes whatever the texts put in it.
     const std::string bytes(1020, 'x');
@@ -353,6 +367,24 @@ TEST(VStringPrintfTest, StringTextsComeOutTheSameWhateverTheyHold)
     EXPECT_EQ(Units(cut), u"box" + std::u16string(1020, u'x') + u"box");
     const VString cutMore = Printf("%S%s%s%S", &box, bytes.c_str(), "12345", &box);
     EXPECT_EQ(Units(cutMore), u"box" + std::u16string(1020, u'x') + u"123");
+}
+
+TEST(VStringPrintfTest, EveryUnitOfAStringIsChecked)
+{
+    // A '%', a non-ASCII unit or a zero at each place of texts of each
+    // length: wherever it falls, the text comes out as it is.
+    const std::u16string specials = std::u16string(u"%\u00E9") + u'\0';
+    for (size_t length = 1; length <= 20; ++length) {
+        for (size_t at = 0; at < length; ++at) {
+            for (char16_t special : specials) {
+                std::u16string units(length, u'a');
+                units[at] = special;
+                const VString text(units.data(), static_cast<VIndex>(length));
+                SCOPED_TRACE(testing::Message() << length << " units, " << static_cast<int>(special) << " at " << at);
+                EXPECT_EQ(Units(Printf("<%S>%d", &text, 7)), u"<" + units + u">7");
+            }
+        }
+    }
 }
 
 TEST(VStringPrintfTest, NumbersAndUtf8)
