@@ -79,8 +79,7 @@ void VJSONArray::_StoreAt(size_t index, const VJSONValue& value)
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
     VJSONValue old(std::move(fValues[index]));
     fValues[index] = value;
-    _ConnectValue(value);
-    _DisconnectValue(old);
+    _ReplaceValueLinks(value, old);
 }
 
 void VJSONArray::_Append(const VJSONValue& value)
@@ -183,6 +182,17 @@ bool VJSONArray::Push(const VJSONValue& value)
         return false;
     }
     _Append(value);
+    return true;
+}
+
+bool VJSONArray::_PushParsed(VJSONValue&& value)
+{
+    try {
+        fValues.push_back(std::move(value));
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
     return true;
 }
 

@@ -71,6 +71,11 @@ public:
 
     // Appends a copy of value; false when refused (shared arrays).
     bool Push(const VJSONValue& value);
+    // Appends to an array being built by a parse: the array has no locker nor
+    // stamp, and value is owned by the same parse, so no link is recorded
+    // (see VJSONGraph on trees out of any graph). Out of memory raises
+    // 'bkit' 100 and gives false.
+    bool _PushParsed(VJSONValue&& value);
 
     // Grows with copies of one VJSONValue(fillKind) (so with kind object or
     // array all new elements share one new container), or shrinks. Out of

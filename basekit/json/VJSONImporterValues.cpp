@@ -216,6 +216,9 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     VJSONObject* object = new VJSONObject();
     out.SetObject(object);
     object->Release();
+    // Values are linked in bulk (not at all) unless shared storage needs the
+    // graph bookkeeping of every store.
+    const bool shared = (fOptions & kOption_SharedStorage) != 0;
     const bool recording = fPositions != nullptr;
     VString outerPath;
     if (recording)
@@ -259,8 +262,14 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         token = _ReadToken(&err);
         if (err == 0)
             err = _ParseValue(token, value, kExpectedValue, depth + 1);
-        if (!value.IsUndefined())
-            object->SetProperty(_Name(nameUnits, nameLength), value);
+        if (!value.IsUndefined()) {
+            if (!shared) {
+                if (!object->_SetParsedProperty(_Name(nameUnits, nameLength), std::move(value)) && err == 0)
+                    err = VE_MEMORY_FULL;
+            } else {
+                object->SetProperty(_Name(nameUnits, nameLength), value);
+            }
+        }
         if (err != 0)
             break;
         token = _ReadToken(&err);
@@ -283,6 +292,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
     VJSONArray* array = new VJSONArray();
     out.SetArray(array);
     array->Release();
+    const bool shared = (fOptions & kOption_SharedStorage) != 0;
     const bool recording = fPositions != nullptr;
     VString savedPath;
     if (recording)
@@ -312,8 +322,14 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
             err = _ThrowInvalid(_TokenToString(token), array->IsEmpty() ? kExpectedElement : kExpectedValue);
             break;
         }
-        if (!value.IsUndefined())
-            array->Push(value);
+        if (!value.IsUndefined()) {
+            if (!shared) {
+                if (!array->_PushParsed(std::move(value)) && err == 0)
+                    err = VE_MEMORY_FULL;
+            } else {
+                array->Push(value);
+            }
+        }
         if (err != 0)
             break;
         if (!_NextElement(&err))

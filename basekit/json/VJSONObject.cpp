@@ -302,9 +302,29 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
         }
         fProperties.emplace_back(name, value);
     }
-    _ConnectValue(value);
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
-    _DisconnectValue(old);
+    _ReplaceValueLinks(value, old);
+    return true;
+}
+
+bool VJSONObject::_SetParsedProperty(const VString& name, VJSONValue&& value)
+{
+    ptrdiff_t position = _Find(name);
+    if (position >= 0) {
+        // A repeated name: the last value wins in place, as with SetProperty.
+        VJSONValue old(std::move(fProperties[static_cast<size_t>(position)].second));
+        fProperties[static_cast<size_t>(position)].second = std::move(value);
+        return true;
+    }
+    try {
+        if (fProperties.size() == fProperties.capacity())
+            fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
+        _AddToIndex(name, fProperties.size());
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    fProperties.emplace_back(name, std::move(value));
     return true;
 }
 

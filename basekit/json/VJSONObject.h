@@ -100,6 +100,12 @@ public:
     bool SetOwnProperty(const VString& name, const VJSONValue& value);
     // The own property without taking the locks (the caller holds them).
     bool _SetOwnProperty(const VString& name, const VJSONValue& value);
+    // Sets a property of an object being built by a parse: the object has no
+    // locker, stamp nor implementation, and value is undefined-free and owned
+    // by the same parse, so no link is recorded. The tree stays out of any
+    // graph until a link made later needs one (see VJSONGraph). Out of memory
+    // raises 'bkit' 100 and gives false.
+    bool _SetParsedProperty(const VString& name, VJSONValue&& value);
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
     bool SetPropertyAsNumber(const VString& name, double number) { return SetProperty(name, VJSONValue(number)); }
