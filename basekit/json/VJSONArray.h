@@ -123,6 +123,12 @@ public:
     // Same count and deeply equal elements; cycles end.
     bool DeepEqualTo(const VJSONArray* other, const VCompareOptions& options) const;
 
+    // --- unlocked access for one-task arrays (the writer, tests) ---
+    // The elements in place, without a copy: valid while the array is not
+    // changed, so only for an array with no locker and out of shared graphs.
+    size_t GetValueCount() const { return fValues.size(); }
+    const VJSONValue& GetValueAt(size_t index) const { return fValues[index]; }
+
     // Lowers the link counts of the elements from from on, without removing
     // them: only for a caller that drops them next.
     void DisconnectAll(size_t from);

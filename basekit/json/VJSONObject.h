@@ -234,12 +234,14 @@ private:
 
     using Entry = std::pair<VString, VJSONValue>;
 
-    // Lets the index be searched with a view of a name, without a copy.
-    struct KeyHash {
-        using is_transparent = void;
-        size_t operator()(std::u16string_view key) const { return std::hash<std::u16string_view>()(key); }
+    // One slot of the open-addressed name index: the name's hash and its
+    // position in fProperties plus one (0: free). The names stay in the
+    // entries, so the index copies none.
+    struct IndexSlot {
+        uint32_t hash;
+        uint32_t position;
     };
-    using Index = std::unordered_map<std::u16string, size_t, KeyHash, std::equal_to<>>;
+    using Index = std::vector<IndexSlot>;
 
     static std::u16string_view _View(const VString& name);
     // Position of the name in fProperties, or -1.
@@ -251,6 +253,11 @@ private:
     static constexpr size_t kLinearSearchLimit = 12;
     // Records the name of the entry about to be appended at position.
     void _AddToIndex(const VString& name, size_t position);
+    static uint32_t _Hash(std::u16string_view key);
+    static void _PutInIndex(Index& index, uint32_t hash, size_t position);
+    // Fills index (all slots free, a power of two long) with the names of the
+    // first count entries.
+    void _FillIndex(Index& index, size_t count) const;
 
     // Entries in insertion order; fIndex maps a name to its position there
     // once the object has kLinearSearchLimit properties.

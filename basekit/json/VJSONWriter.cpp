@@ -267,6 +267,7 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
     IncrementLevel();
     const bool indented = (fFlags & kFlag_Indented) != 0;
     const bool shortForm = (fFlags & kFlag_ShortForm) != 0;
+    const bool inPlace = !array->IsSharedGraph();
     bool stopped = false;
     if (!_AppendASCII("[", 1))
         err = VE_STRING_ALLOC_FAILED;
@@ -280,7 +281,12 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
             err = VE_STRING_ALLOC_FAILED;
             break;
         }
-        err = _WriteValue(array->GetAt(i));
+        // A plain array of this task is read in place; a shared one gives a
+        // copy taken under its lock.
+        if (inPlace)
+            err = _WriteValue(i < array->GetValueCount() ? array->GetValueAt(i) : VJSONValue::sUndefined);
+        else
+            err = _WriteValue(array->GetAt(i));
         if (err == 0 && shortForm) {
             if (fCount > kShortFormLimit)
                 stopped = true;
