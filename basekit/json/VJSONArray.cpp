@@ -185,15 +185,19 @@ bool VJSONArray::Push(const VJSONValue& value)
     return true;
 }
 
-bool VJSONArray::_PushParsed(VJSONValue&& value)
+bool VJSONArray::_PushParsedValues(std::vector<VJSONValue>& values)
 {
+    bool done = true;
     try {
-        fValues.push_back(std::move(value));
+        fValues.reserve(fValues.size() + values.size());
+        for (VJSONValue& value : values)
+            fValues.push_back(std::move(value));
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
-        return false;
+        done = false;
     }
-    return true;
+    values.clear();
+    return done;
 }
 
 bool VJSONArray::Resize(size_t count, JSONType fillKind)

@@ -71,11 +71,12 @@ public:
 
     // Appends a copy of value; false when refused (shared arrays).
     bool Push(const VJSONValue& value);
-    // Appends to an array being built by a parse: the array has no locker nor
-    // stamp, and value is owned by the same parse, so no link is recorded
-    // (see VJSONGraph on trees out of any graph). Out of memory raises
+    // Appends values, in order, to an array being built by a parse: the array
+    // has no locker nor stamp, and the values are owned by the same parse, so
+    // no link is recorded (see VJSONGraph on trees out of any graph). The
+    // values are moved out and values is left empty; out of memory raises
     // 'bkit' 100 and gives false.
-    bool _PushParsed(VJSONValue&& value);
+    bool _PushParsedValues(std::vector<VJSONValue>& values);
 
     // Grows with copies of one VJSONValue(fillKind) (so with kind object or
     // array all new elements share one new container), or shrinks. Out of

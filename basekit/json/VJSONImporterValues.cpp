@@ -219,6 +219,13 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     // Values are linked in bulk (not at all) unless shared storage needs the
     // graph bookkeeping of every store.
     const bool shared = (fOptions & kOption_SharedStorage) != 0;
+    if (fMembers.size() <= depth)
+        fMembers.resize(depth + 1);
+    if (!fMembers[depth])
+        fMembers[depth] = std::make_unique<VJSONObject::NameValueList>();
+    VJSONObject::NameValueList* members = fMembers[depth].get();
+    members->clear();  // an earlier read may have stopped on an exception
+    auto nothingRead = [&] { return shared ? object->IsEmpty() : members->empty(); };
     const bool recording = fPositions != nullptr;
     VString outerPath;
     if (recording)
@@ -228,12 +235,12 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         if (err != 0)
             break;
         if (token == jsonEndObject) {
-            if (!object->IsEmpty())
+            if (!nothingRead())
                 err = _ThrowWithToken(VE_JSON_EXTRA_COMMA, "}");
             break;
         }
         if (token != jsonString) {
-            err = _ThrowInvalid(_TokenToString(token), object->IsEmpty() ? "\" }" : "\"");
+            err = _ThrowInvalid(_TokenToString(token), nothingRead() ? "\" }" : "\"");
             break;
         }
         VIndex nameLength = 0;
@@ -264,8 +271,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
             err = _ParseValue(token, value, kExpectedValue, depth + 1);
         if (!value.IsUndefined()) {
             if (!shared) {
-                if (!object->_SetParsedProperty(_Name(nameUnits, nameLength), std::move(value)) && err == 0)
-                    err = VE_MEMORY_FULL;
+                members->emplace_back(_Name(nameUnits, nameLength), std::move(value));
             } else {
                 object->SetProperty(_Name(nameUnits, nameLength), value);
             }
@@ -280,6 +286,9 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     }
     if (recording)
         fPath = outerPath;
+    // Partial results keep what was read before an error.
+    if (!object->_SetParsedProperties(*members) && err == 0)
+        err = VE_MEMORY_FULL;
     _Share(object);
     return err;
 }
@@ -293,6 +302,13 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
     out.SetArray(array);
     array->Release();
     const bool shared = (fOptions & kOption_SharedStorage) != 0;
+    if (fElements.size() <= depth)
+        fElements.resize(depth + 1);
+    if (!fElements[depth])
+        fElements[depth] = std::make_unique<std::vector<VJSONValue>>();
+    std::vector<VJSONValue>* elements = fElements[depth].get();
+    elements->clear();  // an earlier read may have stopped on an exception
+    auto nothingRead = [&] { return shared ? array->IsEmpty() : elements->empty(); };
     const bool recording = fPositions != nullptr;
     VString savedPath;
     if (recording)
@@ -309,7 +325,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
             _RecordPosition(fPath, fTokenStart);
         VJSONValue value;
         if (token == jsonEndArray) {
-            if (!array->IsEmpty())
+            if (!nothingRead())
                 err = _ThrowWithToken(VE_JSON_EXTRA_COMMA, "]");
             break;
         } else if (token == jsonBeginObject) {
@@ -319,13 +335,12 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
         } else if (token == jsonString) {
             err = _ParseWord(value, kExpectedElement);
         } else {
-            err = _ThrowInvalid(_TokenToString(token), array->IsEmpty() ? kExpectedElement : kExpectedValue);
+            err = _ThrowInvalid(_TokenToString(token), nothingRead() ? kExpectedElement : kExpectedValue);
             break;
         }
         if (!value.IsUndefined()) {
             if (!shared) {
-                if (!array->_PushParsed(std::move(value)) && err == 0)
-                    err = VE_MEMORY_FULL;
+                elements->push_back(std::move(value));
             } else {
                 array->Push(value);
             }
@@ -337,6 +352,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
     }
     if (recording)
         fPath = savedPath;
+    if (!array->_PushParsedValues(*elements) && err == 0)
+        err = VE_MEMORY_FULL;
     _Share(array);
     return err;
 }

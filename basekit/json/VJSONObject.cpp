@@ -123,11 +123,12 @@ void VJSONObject::_AddToIndex(const VString& name, size_t position)
 {
     if (fIndex.empty() && position < kLinearSearchLimit)
         return;
-    // At most half full, so that probes stay short.
+    // At most half full, so that probes stay short; grown fourfold, as
+    // objects past the linear limit tend to be large.
     if ((position + 1) * 2 > fIndex.size()) {
-        size_t size = 32;
+        size_t size = 64;
         while (size < (position + 1) * 2)
-            size *= 2;
+            size *= 4;
         Index index(size, IndexSlot{0, 0});  // built aside, so that a failure leaves the old one
         _FillIndex(index, position);
         fIndex.swap(index);
@@ -358,6 +359,21 @@ bool VJSONObject::_SetParsedProperty(const VString& name, VJSONValue&& value)
     }
     fProperties.emplace_back(name, std::move(value));
     return true;
+}
+
+bool VJSONObject::_SetParsedProperties(NameValueList& list)
+{
+    bool done = true;
+    try {
+        fProperties.reserve(fProperties.size() + list.size());
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+        done = false;
+    }
+    for (size_t i = 0; i < list.size() && done; ++i)
+        done = _SetParsedProperty(list[i].first, std::move(list[i].second));
+    list.clear();
+    return done;
 }
 
 bool VJSONObject::SetPropertyAsBool(const VString& name, bool value)

@@ -106,6 +106,9 @@ public:
     // graph until a link made later needs one (see VJSONGraph). Out of memory
     // raises 'bkit' 100 and gives false.
     bool _SetParsedProperty(const VString& name, VJSONValue&& value);
+    // The same for every entry of list in order (moved out; list is left
+    // empty), with the table sized once.
+    bool _SetParsedProperties(NameValueList& list);
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
     bool SetPropertyAsNumber(const VString& name, double number) { return SetProperty(name, VJSONValue(number)); }
