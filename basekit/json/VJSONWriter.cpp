@@ -255,7 +255,10 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
 {
     if (array == nullptr)
         return _AppendASCII("undefined", 9) ? 0 : VE_STRING_ALLOC_FAILED;
-    size_t count = array->GetCount();
+    // A plain array of this task is read in place; a shared one gives copies
+    // taken under its lock.
+    const bool inPlace = !array->IsSharedGraph();
+    size_t count = inPlace ? array->GetValueCount() : array->GetCount();
     if (count == 0)
         return _AppendASCII("[]", 2) ? 0 : VE_STRING_ALLOC_FAILED;
     if (_OnPath(array))
@@ -267,7 +270,6 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
     IncrementLevel();
     const bool indented = (fFlags & kFlag_Indented) != 0;
     const bool shortForm = (fFlags & kFlag_ShortForm) != 0;
-    const bool inPlace = !array->IsSharedGraph();
     bool stopped = false;
     if (!_AppendASCII("[", 1))
         err = VE_STRING_ALLOC_FAILED;
@@ -281,8 +283,6 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
             err = VE_STRING_ALLOC_FAILED;
             break;
         }
-        // A plain array of this task is read in place; a shared one gives a
-        // copy taken under its lock.
         if (inPlace)
             err = _WriteValue(i < array->GetValueCount() ? array->GetValueAt(i) : VJSONValue::sUndefined);
         else
