@@ -323,16 +323,8 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
         old = std::move(slot);
         slot = value;
     } else {
-        try {
-            // Room first (growing geometrically), so that the append below
-            // cannot fail after the index has taken the name.
-            if (fProperties.size() == fProperties.capacity())
-                fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
-            _AddToIndex(name, fProperties.size());
-        } catch (const std::bad_alloc&) {
-            _ThrowError(VE_MEMORY_FULL);
+        if (!_MakeRoomFor(name))
             return false;
-        }
         fProperties.emplace_back(name, value);
     }
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
@@ -340,16 +332,11 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
     return true;
 }
 
-bool VJSONObject::_SetParsedProperty(const VString& name, VJSONValue&& value)
+bool VJSONObject::_MakeRoomFor(const VString& name)
 {
-    ptrdiff_t position = _Find(name);
-    if (position >= 0) {
-        // A repeated name: the last value wins in place, as with SetProperty.
-        VJSONValue old(std::move(fProperties[static_cast<size_t>(position)].second));
-        fProperties[static_cast<size_t>(position)].second = std::move(value);
-        return true;
-    }
     try {
+        // Room first (growing geometrically), so that the append that follows
+        // cannot fail after the index has taken the name.
         if (fProperties.size() == fProperties.capacity())
             fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
         _AddToIndex(name, fProperties.size());
@@ -357,7 +344,6 @@ bool VJSONObject::_SetParsedProperty(const VString& name, VJSONValue&& value)
         _ThrowError(VE_MEMORY_FULL);
         return false;
     }
-    fProperties.emplace_back(name, std::move(value));
     return true;
 }
 
@@ -370,8 +356,16 @@ bool VJSONObject::_SetParsedProperties(NameValueList& list)
         _ThrowError(VE_MEMORY_FULL);
         done = false;
     }
-    for (size_t i = 0; i < list.size() && done; ++i)
-        done = _SetParsedProperty(list[i].first, std::move(list[i].second));
+    for (size_t i = 0; i < list.size() && done; ++i) {
+        const VString& name = list[i].first;
+        const ptrdiff_t position = _Find(name);
+        if (position >= 0) {
+            // A repeated name: the last value wins in place, as with SetProperty.
+            fProperties[static_cast<size_t>(position)].second = std::move(list[i].second);
+        } else if ((done = _MakeRoomFor(name))) {
+            fProperties.emplace_back(name, std::move(list[i].second));
+        }
+    }
     list.clear();
     return done;
 }

@@ -100,14 +100,13 @@ public:
     bool SetOwnProperty(const VString& name, const VJSONValue& value);
     // The own property without taking the locks (the caller holds them).
     bool _SetOwnProperty(const VString& name, const VJSONValue& value);
-    // Sets a property of an object being built by a parse: the object has no
-    // locker, stamp nor implementation, and value is undefined-free and owned
-    // by the same parse, so no link is recorded. The tree stays out of any
-    // graph until a link made later needs one (see VJSONGraph). Out of memory
-    // raises 'bkit' 100 and gives false.
-    bool _SetParsedProperty(const VString& name, VJSONValue&& value);
-    // The same for every entry of list in order (moved out; list is left
-    // empty), with the table sized once.
+    // Sets the properties of list in order on an object being built by a
+    // parse, as SetProperty would (a repeated name keeps its place and takes
+    // the last value). The object has no locker, stamp nor implementation and
+    // the values are owned by the same parse, so no link is recorded: the
+    // tree stays out of any graph until a link made later needs one (see
+    // VJSONGraph). The values are moved out and list is left empty; out of
+    // memory raises 'bkit' 100 and gives false.
     bool _SetParsedProperties(NameValueList& list);
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
@@ -256,6 +255,9 @@ private:
     static constexpr size_t kLinearSearchLimit = 12;
     // Records the name of the entry about to be appended at position.
     void _AddToIndex(const VString& name, size_t position);
+    // Room in the table and the index for one more entry named name; out of
+    // memory raises 'bkit' 100 and gives false.
+    bool _MakeRoomFor(const VString& name);
     static uint32_t _Hash(std::u16string_view key);
     static void _PutInIndex(Index& index, uint32_t hash, size_t position);
     // Fills index (all slots free, a power of two long) with the names of the
