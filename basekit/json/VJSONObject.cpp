@@ -123,17 +123,22 @@ void VJSONObject::_AddToIndex(const VString& name, size_t position)
 {
     if (fIndex.empty() && position < kLinearSearchLimit)
         return;
+    _ReserveIndex(position + 1);
+    _PutInIndex(fIndex, _Hash(_View(name)), position);
+}
+
+void VJSONObject::_ReserveIndex(size_t entries)
+{
     // At most half full, so that probes stay short; grown fourfold, as
     // objects past the linear limit tend to be large.
-    if ((position + 1) * 2 > fIndex.size()) {
-        size_t size = 64;
-        while (size < (position + 1) * 2)
-            size *= 4;
-        Index index(size, IndexSlot{0, 0});  // built aside, so that a failure leaves the old one
-        _FillIndex(index, position);
-        fIndex.swap(index);
-    }
-    _PutInIndex(fIndex, _Hash(_View(name)), position);
+    if (entries * 2 <= fIndex.size())
+        return;
+    size_t size = 64;
+    while (size < entries * 2)
+        size *= 4;
+    Index index(size, IndexSlot{0, 0});  // built aside, so that a failure leaves the old one
+    _FillIndex(index, fProperties.size());
+    fIndex.swap(index);
 }
 
 VJSONValue VJSONObject::_TakeEntry(size_t position)
@@ -351,19 +356,22 @@ bool VJSONObject::_SetParsedProperties(NameValueList& list)
 {
     bool done = true;
     try {
-        fProperties.reserve(fProperties.size() + list.size());
+        const size_t most = fProperties.size() + list.size();
+        fProperties.reserve(most);
+        if (most > kLinearSearchLimit)
+            _ReserveIndex(most);
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
         done = false;
     }
     for (size_t i = 0; i < list.size() && done; ++i) {
-        const VString& name = list[i].first;
+        VString& name = list[i].first;
         const ptrdiff_t position = _Find(name);
         if (position >= 0) {
             // A repeated name: the last value wins in place, as with SetProperty.
             fProperties[static_cast<size_t>(position)].second = std::move(list[i].second);
         } else if ((done = _MakeRoomFor(name))) {
-            fProperties.emplace_back(name, std::move(list[i].second));
+            fProperties.emplace_back(std::move(name), std::move(list[i].second));
         }
     }
     list.clear();

@@ -258,6 +258,8 @@ private:
     // Room in the table and the index for one more entry named name; out of
     // memory raises 'bkit' 100 and gives false.
     bool _MakeRoomFor(const VString& name);
+    // An index with room for entries names, holding those of the entries.
+    void _ReserveIndex(size_t entries);
     static uint32_t _Hash(std::u16string_view key);
     static void _PutInIndex(Index& index, uint32_t hash, size_t position);
     // Fills index (all slots free, a power of two long) with the names of the
