@@ -14,15 +14,34 @@
 #include "basekit/runtime/VLog4jMsgFileLogger.h"
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
+#include "basekit/text/VIntlMgr.h"
 #include "basekit/values/VTime.h"
+#include "basekit/xml/VLocalizationManager.h"
+#include "basekit/xml/VUTIManager.h"
 
 using namespace bkit;
 
 VUpdateEngine::VUpdateEngine() = default;
 
+namespace {
+
+const OsType kLocalizedSignatures[] = {kBKIT_SIGNATURE, MakeOsType("xmlc"), MakeOsType("PW32"), kUpdaterSignature};
+
+}  // namespace
+
 VUpdateEngine::~VUpdateEngine()
 {
-    // Localization manager: released here once it exists.
+    if (fLocalizationManager != nullptr) {
+        // The registries hold plain pointers: they let go before the manager does.
+        for (OsType signature : kLocalizedSignatures) {
+            if (VErrorBase::GetLocalizer(signature) == fLocalizationManager)
+                VErrorBase::UnregisterLocalizer(signature);
+        }
+        VUTIManager::GetUTIManager()->SetLocalizationManager(nullptr);
+        if (GetLocalizer() == fLocalizationManager)
+            SetLocalizer(nullptr);
+        ReleaseRefCountable(&fLocalizationManager);
+    }
     if (fLogFile != nullptr) {
         fLogFile->Stop();
         delete fLogFile;
@@ -33,11 +52,29 @@ VUpdateEngine::~VUpdateEngine()
 bool VUpdateEngine::Init(uint32_t flags)
 {
     bool ok = VProcessIPC::Init(flags);
-    // Localization: once the localization manager exists, it is created here
-    // for the language of the bundle folder, loads the bundle's default
-    // localization folders, becomes the process's localizer and the type
-    // registry's, and is registered for 'bkit', 'xmlc', 'PW32' and 'UPQN'.
+    if (ok)
+        _InitLocalizationManager();
     return ok;
+}
+
+bool VUpdateEngine::_InitLocalizationManager()
+{
+    if (fLocalizationManager != nullptr)
+        return true;
+    VFolder* bundle = RetainFolder(kProcessFolderBundle);
+    // Component manager: VComponentManager::GetLocalizationLanguage(bundle,
+    // true, 0) chooses the dialect here once it exists; until then the
+    // process's dialect serves.
+    uint32_t dialect = GetIntlMgr() != nullptr ? GetIntlMgr()->GetDialectCode() : 1033;
+    fLocalizationManager = new VLocalizationManager(dialect);
+    if (bundle != nullptr)
+        fLocalizationManager->LoadDefaultLocalizationFoldersForComponentOrPlugin(bundle);
+    SetLocalizer(fLocalizationManager);
+    VUTIManager::GetUTIManager()->SetLocalizationManager(fLocalizationManager);
+    for (OsType signature : kLocalizedSignatures)
+        VErrorBase::RegisterLocalizer(signature, fLocalizationManager);
+    ReleaseRefCountable(&bundle);
+    return true;
 }
 
 void VUpdateEngine::DoQuit()

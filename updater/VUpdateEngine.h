@@ -26,6 +26,7 @@ class VCommandLineParser;
 class VErrorContext;
 class VFolder;
 class VJSONObject;
+class VLocalizationManager;
 class VLog4jMsgFileLogger;
 }  // namespace bkit
 
@@ -71,6 +72,11 @@ public:
     void DoRun() override;
     // Flushes the process logger and stops the log file.
     void DoQuit() override;
+
+    // Makes the updater's localizer for the bundle: the process's localizer,
+    // the type registry's and the error texts' of 'bkit', 'xmlc', 'PW32' and
+    // 'UPQN'. True.
+    bool _InitLocalizationManager();
 
     // --- the road of one update (updater/VUpdateEngine.cpp) ---
 
@@ -146,8 +152,7 @@ private:
     bkit::VFilePath fUpToDateApp;
     bkit::VFilePath fInstallApp;
     bkit::VLog4jMsgFileLogger* fLogFile = nullptr;
-    // Localization manager: the updater's localizer is kept here once the
-    // localization manager exists.
+    bkit::VLocalizationManager* fLocalizationManager = nullptr;
     int32_t fCallerPid = -1;
     bool fLogProgressToCaller = false;
     bool fSilent = false;

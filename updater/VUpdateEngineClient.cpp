@@ -2,6 +2,7 @@
 #include <string>
 
 #include "basekit/bags/VValueBag.h"
+#include "basekit/bags/VXMLBagHandler.h"
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/json/VJSONObject.h"
@@ -88,9 +89,8 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& info, const VFil
     StartupParametersBagKeys::server_path.Set(bag, serverPath);
     StartupParametersBagKeys::cache_folder_name.Set(bag, cacheFolderName);
     StartupParametersBagKeys::remote_shared_resources.Set(bag, false);
-    // Bag XML writer: the bag is written here as XML with the root element
-    // "database_shortcut" to "ZizozazIzudud.Zanthlink" of that folder,
-    // replacing any file there (WriteBagToFileInXML), once the writer exists.
+    VFile file(folder, VString("ZizozazIzudud.Zanthlink"), FPS_POSIX);
+    WriteBagToFileInXML(*bag, VString("database_shortcut"), &file, true);
     bag->Release();
     return true;
 }

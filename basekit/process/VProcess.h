@@ -46,6 +46,7 @@ class VFile;
 class VFilePath;
 class VFolder;
 class VIntlMgr;
+class VJSONClassStore;
 class VJSONObject;
 class VLogger;
 class VValueBag;
@@ -99,6 +100,10 @@ public:
     // The class object of className in the class store named storeName, or
     // null. The JSON class store is not built yet, so this answers null.
     virtual VJSONObject* GetClassObject(const VString& storeName, const VString& className) const;
+
+    // The process's JSON class store ("zanth"), not retained; null before Init
+    // made it. The JSON class store is not built yet, so this answers null.
+    VJSONClassStore* GetClassStore() const { return nullptr; }
 
     // The application's run and its end; nothing by default.
     virtual void DoRun() {}

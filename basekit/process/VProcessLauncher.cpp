@@ -118,11 +118,17 @@ int VProcessLauncher::_Execute(VProcessLauncher* launcher, uint32_t options, con
 
     int result = launcher->Start();
     if (result == 0) {
-        if (input != nullptr && input->GetDataSize() > 0)
-            launcher->WriteToChild(input->GetDataPtr(), input->GetDataSize(), false);
-        launcher->CloseStandardInput();
-        if (!dontWait && (out != nullptr || err != nullptr))
-            result = launcher->ReadStd(out, err);
+        bool reading = !dontWait && (out != nullptr || err != nullptr);
+        bool writing = input != nullptr && input->GetDataSize() > 0;
+        if (reading && writing) {
+            result = launcher->fImpl->ExchangeStd(input->GetDataPtr(), input->GetDataSize(), out, err);
+        } else {
+            if (writing)
+                launcher->WriteToChild(input->GetDataPtr(), input->GetDataSize(), false);
+            launcher->CloseStandardInput();
+            if (reading)
+                result = launcher->ReadStd(out, err);
+        }
         if (outLauncher == nullptr) {
             VError shutdown = launcher->Shutdown(false, killTree);
             if (shutdown == VE_OK && exitStatus != nullptr && launcher->fImpl->HasExitStatus())

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -139,10 +140,20 @@ TEST(VProcessLauncher, ChildFloodingStandardErrorDoesNotHang)
 TEST(VProcessLauncher, InputEnvironmentAndWorkingFolder)
 {
     test::TempFolder temp;
+    // Far more input than a pipe holds, echoed back while it is written: the
+    // input is fed while the output is read, or both sides would wait.
+    std::string lines;
+    for (int i = 0; lines.size() < (2u << 20); ++i)
+        lines += "line " + std::to_string(i) + "\n";
     VMemoryBuffer<> input, out;
-    input.AddData("line one\nline two\n", 18);
+    input.AddData(lines.data(), lines.size());
     EXPECT_EQ(0, VProcessLauncher::ExecuteCommandLine(VString("/bin/cat"), 0, &input, &out));
-    EXPECT_EQ("line one\nline two\n", Text(out));
+    EXPECT_EQ(lines, Text(out));
+    // A child that reads nothing ends the feeding without harm.
+    int32_t status = -1;
+    EXPECT_EQ(0, VProcessLauncher::ExecuteCommandLine(VString("/bin/true"), 0, &input, &out, nullptr, nullptr, nullptr,
+                                                      &status));
+    EXPECT_EQ(0, status);
 
     EnvironmentVariables environment = {{VString("ONLY"), VString("this one")}};
     VFilePath folder = temp.FolderPath();
@@ -167,6 +178,41 @@ TEST(VProcessLauncher, TimeOutKillsTheChildAndIsReported)
     EXPECT_EQ(VE_PROCESS_TIMED_OUT, errors.GetLastError());
     EXPECT_EQ(XPosixProcessLauncher::kExitStatusSignaled, launcher.GetExitStatus());
     EXPECT_FALSE(launcher.IsRunning());
+}
+
+// Gone, or a zombie waiting for its new parent to collect it.
+bool HasEnded(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(file, stat))
+        return true;
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
+
+TEST(VProcessLauncher, TimeOutKillsTheWholeProcessGroup)
+{
+    StErrorContextInstaller errors(true, true);
+    VProcessLauncher launcher;
+    launcher.CreateArgumentsFromFullCommandLine(VString("/bin/sh -c 'sleep 30 & echo $!; wait'"));
+    launcher.SetWaitClosingChildProcess(300);
+    launcher.EnableProcessTreeKill();
+    ASSERT_EQ(0, launcher.Start());
+    std::string line;
+    char buffer[64];
+    while (line.find('\n') == std::string::npos && launcher.WaitForData(5000) > 0) {
+        ssize_t n = launcher.ReadFromChild(buffer, sizeof(buffer));
+        if (n > 0)
+            line.append(buffer, static_cast<size_t>(n));
+    }
+    pid_t grandchild = static_cast<pid_t>(atoi(line.c_str()));
+    ASSERT_GT(grandchild, 0);
+    EXPECT_EQ(VE_PROCESS_TIMED_OUT, launcher.Shutdown(false, true));
+    EXPECT_EQ(XPosixProcessLauncher::kExitStatusSignaled, launcher.GetExitStatus());
+    for (int i = 0; i < 250 && !HasEnded(grandchild); ++i)
+        usleep(20000);
+    EXPECT_TRUE(HasEnded(grandchild));
 }
 
 TEST(VProcessLauncher, ShutdownWithoutTimeOutTerminatesOrLeavesTheChild)

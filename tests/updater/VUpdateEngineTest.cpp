@@ -13,7 +13,9 @@
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
+#include "updater/UpdaterTestSupport.h"
 #include "updater/VUpdateEngine.h"
 
 namespace bkit {
@@ -64,17 +66,9 @@ protected:
         return {result, out, err};
     }
 
-    // An application bundle with an executable and a file of content.
     void MakeApp(const std::string& name, const std::string& content, mode_t executableMode = 0755)
     {
-        fTemp.MakeFolder(name);
-        fTemp.MakeFolder(name + "/Contents");
-        fTemp.MakeFolder(name + "/Contents/MacOS");
-        fTemp.WriteFile(name + "/Contents/Info.plist",
-                        "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>CFBundleExecutable</key>\n"
-                        "\t<string>app</string>\n</dict>\n</plist>\n");
-        fTemp.WriteFile(name + "/Contents/MacOS/app", "#!/bin/sh\n", executableMode);
-        fTemp.WriteFile(name + "/Contents/content.txt", content);
+        test::MakeSampleApp(fTemp, name, content, "#!/bin/sh\n", executableMode);
     }
 
     VProcess* fSaved = nullptr;
@@ -332,22 +326,21 @@ TEST_F(UpdaterTest, RestartHandsEachPathAsOneArgument)
     fTemp.MakeFolder("bin");
     fTemp.WriteFile("bin/open", "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" + fTemp.Path("args") + "\"\n",
                     0755);
-    const char* oldPath = getenv("PATH");
-    std::string savedPath = oldPath ? oldPath : "";
-    setenv("PATH", (fTemp.Path("bin") + ":/usr/bin:/bin").c_str(), 1);
-
     VString app;
     app.FromCString((fTemp.Path("My \"Quoted\" App.app") + "/").c_str());
     StErrorContextInstaller errors(true, true);
-    EXPECT_TRUE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
-    setenv("PATH", savedPath.c_str(), 1);
+    {
+        test::StEnvironmentVariable path("PATH", fTemp.Path("bin") + ":/usr/bin:/bin");
+        EXPECT_TRUE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
+    }
     EXPECT_EQ("-a\n" + fTemp.Path("My \"Quoted\" App.app") + "/\n", fTemp.ReadFile("args"));
     EXPECT_EQ(VE_OK, errors.GetLastError());
 
     // Without any "open": the restart fails with its error.
-    setenv("PATH", fTemp.Path("nothing").c_str(), 1);
-    EXPECT_FALSE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
-    setenv("PATH", savedPath.c_str(), 1);
+    {
+        test::StEnvironmentVariable path("PATH", fTemp.Path("nothing"));
+        EXPECT_FALSE(fEngine->_LaunchApplication(VFilePath(app, FPS_POSIX)));
+    }
     EXPECT_EQ(VE_UPDATER_RESTART_FAILED, errors.GetLastError());
 }
 
@@ -375,6 +368,89 @@ TEST_F(UpdaterTest, ClientCustomizationChecksItsFileAndFixesTheExecutable)
     struct stat st;
     ASSERT_EQ(0, stat(fTemp.Path("New.app/Contents/MacOS/app").c_str(), &st));
     EXPECT_EQ(0755u, st.st_mode & 07777);
+}
+
+TEST_F(UpdaterTest, ClientLinkFile)
+{
+    MakeApp("New.app", "new");
+    struct Case {
+        const char* content;
+        std::string link;
+    } cases[] = {
+        {"{\"ServerPlatform\": \"mac\", \"BuildIPAdress\": \"10.0.0.7\", \"BuildIPPort\": \"8080\", "
+         "\"PublishName\": \"Sales & <Co>\", \"BuildCacheFolderNameClient\": \"cache\"}",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+         "<database_shortcut is_remote=\"true\" server_database_name=\"Sales &amp; &lt;Co&gt;\" "
+         "server_path=\"10.0.0.7:8080\" cache_folder_name=\"cache\" remote_shared_resources=\"false\"/>"},
+        {"{\"ServerPlatform\": \"mac\", \"BuildIPAdress\": \"host\", \"BuildIPPort\": 8080}",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+         "<database_shortcut is_remote=\"true\" server_database_name=\"\" server_path=\"host\" "
+         "cache_folder_name=\"\" remote_shared_resources=\"false\"/>"},
+        {"{\"ServerPlatform\": \"mac\"}", "<missing>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        test::TempFolder::RemoveTree(fTemp.Path("New.app/Contents/Database"));
+        // An older link file is replaced.
+        if (c.link != "<missing>") {
+            fTemp.MakeFolder("New.app/Contents/Database");
+            fTemp.WriteFile("New.app/Contents/Database/ZizozazIzudud.Zanthlink", std::string(4000, 'x'));
+        }
+        fTemp.WriteFile("client.json", c.content);
+        Parse({"--client-info", fTemp.Path("client.json").c_str(), fTemp.Path("Old.app").c_str(),
+               fTemp.Path("New.app").c_str()});
+        StErrorContextInstaller errors(true, true);
+        EXPECT_TRUE(fEngine->_FinishClientCustomization());
+        EXPECT_EQ(c.link, fTemp.ReadFile("New.app/Contents/Database/ZizozazIzudud.Zanthlink"));
+    }
+}
+
+TEST_F(UpdaterTest, ApplyUpdateFallsBackToDeleteWhenTheTrashFails)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    fTemp.MakeFolder("bin");
+    fTemp.WriteFile("bin/open", "#!/bin/sh\nexit 0\n", 0755);
+    Parse({fTemp.Path("Name.app").c_str(), fTemp.Path("New.app").c_str()});
+
+    StErrorContextInstaller errors(true, true);
+    {
+        test::StEnvironmentVariable path("PATH", fTemp.Path("bin") + ":/usr/bin:/bin");
+        StFaultSeam fault(FaultOperation::kTrash, 1, EXDEV);
+        fEngine->_ApplyUpdate();
+    }
+    // Installed and restarted; the old bundle is gone, yet the failed Trash
+    // move stays on the stack, so the run counts as failed.
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    EXPECT_NE(VE_OK, errors.GetLastError());
+}
+
+TEST_F(UpdaterTest, ApplyUpdateStopsOnMissingBundlesAndFailedRestart)
+{
+    {
+        Parse({fTemp.Path("Gone.app").c_str(), fTemp.Path("Away.app").c_str()});
+        StErrorContextInstaller errors(true, true);
+        fEngine->_ApplyUpdate();
+        ASSERT_EQ(2, errors.GetContext()->GetErrorCount());
+        EXPECT_EQ(VE_UPDATER_OUTDATED_APP_MISSING, errors.GetContext()->GetFirst()->GetError());
+        EXPECT_EQ(VE_UPDATER_UPTODATE_APP_MISSING, errors.GetLastError());
+    }
+    {
+        // A restart that cannot run leaves the new bundle installed and the
+        // old one under its set-aside name.
+        MakeApp("Name.app", "old");
+        MakeApp("New.app", "new");
+        Parse({fTemp.Path("Name.app").c_str(), fTemp.Path("New.app").c_str()});
+        StErrorContextInstaller errors(true, true);
+        {
+            test::StEnvironmentVariable path("PATH", fTemp.Path("nothing"));
+            fEngine->_ApplyUpdate();
+        }
+        EXPECT_EQ(VE_UPDATER_RESTART_FAILED, errors.GetLastError());
+        EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
+    }
 }
 
 }  // namespace

@@ -119,6 +119,34 @@ int _ReadAvailable(int fd, VMemoryBuffer<>* buffer, const ChildOutputHandler* ha
     }
 }
 
+// Keeps SIGPIPE from the calling thread for a scope: a child that stopped
+// reading must cost a write error, not the whole process. A SIGPIPE raised
+// meanwhile is taken before the mask comes back.
+class StNoPipeSignal {
+public:
+    StNoPipeSignal()
+    {
+        sigemptyset(&fPipe);
+        sigaddset(&fPipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &fPipe, &fPrevious);
+    }
+    ~StNoPipeSignal()
+    {
+        struct timespec zero = {0, 0};
+        int saved = errno;
+        while (sigtimedwait(&fPipe, nullptr, &zero) > 0) {
+        }
+        pthread_sigmask(SIG_SETMASK, &fPrevious, nullptr);
+        errno = saved;
+    }
+    StNoPipeSignal(const StNoPipeSignal&) = delete;
+    StNoPipeSignal& operator=(const StNoPipeSignal&) = delete;
+
+private:
+    sigset_t fPipe;
+    sigset_t fPrevious;
+};
+
 }  // namespace
 
 XPosixProcessLauncher::XPosixProcessLauncher() = default;
@@ -370,28 +398,20 @@ int XPosixProcessLauncher::WriteToChild(const void* data, size_t size, bool clos
 {
     if (fInput[1] < 0)
         return -1;
-    // A child that stopped reading must cost an error here, not the whole
-    // process through SIGPIPE.
-    sigset_t pipeSignal, previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
     int result = 0;
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = RetryOnEINTR([&] { return ::write(fInput[1], bytes, size); });
-        if (n < 0) {
-            result = -1;
-            break;
+    {
+        StNoPipeSignal noPipeSignal;
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            ssize_t n = RetryOnEINTR([&] { return ::write(fInput[1], bytes, size); });
+            if (n < 0) {
+                result = -1;
+                break;
+            }
+            bytes += n;
+            size -= static_cast<size_t>(n);
         }
-        bytes += n;
-        size -= static_cast<size_t>(n);
     }
-    if (result != 0 && errno == EPIPE) {
-        struct timespec zero = {0, 0};
-        sigtimedwait(&pipeSignal, nullptr, &zero);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (closeAfter)
         CloseStandardInput();
     return result;
@@ -445,21 +465,29 @@ bool XPosixProcessLauncher::_TryCollect()
 }
 
 int XPosixProcessLauncher::_Drain(VMemoryBuffer<>* out, VMemoryBuffer<>* err, const ChildOutputHandler* outHandler,
-                                  const ChildOutputHandler* errHandler)
+                                  const ChildOutputHandler* errHandler, const char* input, size_t inputSize)
 {
     bool open[2] = {fOutput[0] >= 0, fError[0] >= 0};
     const int fds[2] = {fOutput[0], fError[0]};
     VMemoryBuffer<>* buffers[2] = {out, err};
     const ChildOutputHandler* handlers[2] = {outHandler, errHandler};
-    while (open[0] || open[1]) {
-        struct pollfd polled[2];
-        int map[2];
+    // The input is fed while the output is read, so that a child answering
+    // as it reads never waits on us while we wait on it.
+    bool feeding = input != nullptr && inputSize > 0 && fInput[1] >= 0 && _SetNonBlocking(fInput[1]);
+    StNoPipeSignal noPipeSignal;
+    while (open[0] || open[1] || feeding) {
+        struct pollfd polled[3];
+        int map[3];
         nfds_t count = 0;
         for (int k = 0; k < 2; ++k) {
             if (open[k]) {
                 polled[count] = {fds[k], POLLIN, 0};
                 map[count++] = k;
             }
+        }
+        if (feeding) {
+            polled[count] = {fInput[1], POLLOUT, 0};
+            map[count++] = 2;
         }
         int ready = poll(polled, count, 100);
         if (ready < 0) {
@@ -482,6 +510,18 @@ int XPosixProcessLauncher::_Drain(VMemoryBuffer<>* out, VMemoryBuffer<>* err, co
             if (polled[p].revents == 0)
                 continue;
             int k = map[p];
+            if (k == 2) {
+                ssize_t n = ::write(fInput[1], input, inputSize);
+                if (n > 0) {
+                    input += n;
+                    inputSize -= static_cast<size_t>(n);
+                }
+                if (inputSize == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                    feeding = false;
+                    CloseStandardInput();
+                }
+                continue;
+            }
             int state = _ReadAvailable(fds[k], buffers[k], handlers[k]);
             if (state < 0)
                 return -1;
@@ -495,6 +535,13 @@ int XPosixProcessLauncher::_Drain(VMemoryBuffer<>* out, VMemoryBuffer<>* err, co
 int XPosixProcessLauncher::ReadStd(VMemoryBuffer<>* out, VMemoryBuffer<>* err)
 {
     return _Drain(out, err, nullptr, nullptr);
+}
+
+int XPosixProcessLauncher::ExchangeStd(const void* input, size_t size, VMemoryBuffer<>* out, VMemoryBuffer<>* err)
+{
+    int result = _Drain(out, err, nullptr, nullptr, static_cast<const char*>(input), size);
+    CloseStandardInput();
+    return result;
 }
 
 int XPosixProcessLauncher::ReadFromChildAndShutdown(const ChildOutputHandler& out, const ChildOutputHandler& err)

@@ -104,6 +104,9 @@ public:
     // Reads both pipes to their end into the buffers (either may be null: that
     // stream is read and dropped). 0, or -1 on a read failure.
     int ReadStd(VMemoryBuffer<>* out, VMemoryBuffer<>* err);
+    // Writes input to the child's standard input while reading both output
+    // pipes, then closes the input. 0, or -1 on a read failure.
+    int ExchangeStd(const void* input, size_t size, VMemoryBuffer<>* out, VMemoryBuffer<>* err);
     // Hands both streams chunk by chunk to the handlers, then Shutdown(false, false).
     int ReadFromChildAndShutdown(const ChildOutputHandler& out, const ChildOutputHandler& err);
     // Sends signal to the child (to its group with the process-tree kill).
@@ -132,7 +135,7 @@ private:
     // waitpid with WNOHANG: true when the child was collected now.
     bool _TryCollect();
     int _Drain(VMemoryBuffer<>* out, VMemoryBuffer<>* err, const ChildOutputHandler* outHandler,
-               const ChildOutputHandler* errHandler);
+               const ChildOutputHandler* errHandler, const char* input = nullptr, size_t inputSize = 0);
 
     std::string fWorkingFolder;
     EnvironmentVariables fEnvironment;

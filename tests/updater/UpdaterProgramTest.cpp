@@ -1,0 +1,273 @@
+// UpdaterProgramTest.cpp - the built updater run as its caller runs it, end to end.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "basekit/process/VProcessLauncher.h"
+#include "support/TempFolder.h"
+#include "updater/UpdaterTestSupport.h"
+
+extern char** environ;
+
+namespace bkit {
+namespace {
+
+struct ProgramRun {
+    int result;  // the launcher's
+    int32_t exitCode;
+    std::string out;
+    std::string err;
+};
+
+class UpdaterProgramTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        test::TempFolderTest::SetUp();
+        fTemp.MakeFolder("logs");
+        fTemp.MakeFolder("notices");
+        fTemp.MakeFolder("xdg");
+        // Whoever reads the notices answers "No" to each.
+        fAnswering = std::thread([this] {
+            while (!fStop.load()) {
+                AnswerNotices("4");
+                usleep(20000);
+            }
+        });
+    }
+    void TearDown() override
+    {
+        fStop.store(true);
+        fAnswering.join();
+    }
+
+    void AnswerNotices(const std::string& answer)
+    {
+        DIR* dir = opendir(fTemp.Path("notices").c_str());
+        if (dir == nullptr)
+            return;
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            size_t dot = name.rfind(".json");
+            if (dot == std::string::npos || dot + 5 != name.size())
+                continue;
+            std::string answerName = "notices/" + name.substr(0, dot) + ".answer";
+            if (!fTemp.ItemExists(answerName))
+                fTemp.WriteFile(answerName, answer);
+        }
+        closedir(dir);
+    }
+
+    // Runs the updater with the test's environment: our "open" first on PATH,
+    // notices into a folder, the Trash below the temporary folder.
+    ProgramRun RunUpdater(const std::vector<std::string>& args, const std::string& program = BKIT_UPDATER_PROGRAM)
+    {
+        EnvironmentVariables environment;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            std::string text(*entry);
+            size_t equal = text.find('=');
+            if (equal != std::string::npos)
+                environment[VString(text.substr(0, equal).c_str())] = VString(text.substr(equal + 1).c_str());
+        }
+        const char* path = getenv("PATH");
+        environment[VString("PATH")] = VString((std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/usr/bin:/bin")).c_str());
+        environment[VString("BKIT_NOTICE_DIR")] = VString(fTemp.Path("notices").c_str());
+        environment[VString("XDG_DATA_HOME")] = VString(fTemp.Path("xdg").c_str());
+
+        std::vector<VString> command = {VString(program.c_str())};
+        for (const std::string& arg : args)
+            command.emplace_back(arg.c_str());
+        VMemoryBuffer<> out, err;
+        int32_t status = -1000;
+        int result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment, nullptr, &status);
+        return {result, status, std::string(static_cast<const char*>(out.GetDataPtr()), out.GetDataSize()),
+                std::string(static_cast<const char*>(err.GetDataPtr()), err.GetDataSize())};
+    }
+
+    // A bundle whose executable writes its arguments into "<marker>".
+    void MakeApp(const std::string& name, const std::string& content, const std::string& marker)
+    {
+        test::MakeSampleApp(fTemp, name, content, "#!/bin/sh\necho \"started $*\" > '" + fTemp.Path(marker) + "'\n");
+        fTemp.MakeLink(name + "/Contents/current", "content.txt");
+    }
+
+    // Waits up to 5 s for a file written by a detached process.
+    std::string WaitForFile(const std::string& name)
+    {
+        for (int i = 0; i < 250; ++i) {
+            struct stat st;
+            if (stat(fTemp.Path(name).c_str(), &st) == 0 && st.st_size > 0)
+                break;
+            usleep(20000);
+        }
+        return fTemp.ReadFile(name);
+    }
+
+    std::thread fAnswering;
+    std::atomic<bool> fStop{false};
+
+    // Every file's content in a folder, concatenated; answers excluded.
+    std::string FolderText(const std::string& folder)
+    {
+        std::string all;
+        DIR* dir = opendir(fTemp.Path(folder).c_str());
+        if (dir == nullptr)
+            return all;
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name[0] != '.' && name.find(".answer") == std::string::npos)
+                all += fTemp.ReadFile(folder + "/" + name);
+        }
+        closedir(dir);
+        return all;
+    }
+};
+
+TEST_F(UpdaterProgramTest, HelpVersionAndRejectedCommandLines)
+{
+    ProgramRun help = RunUpdater({"--help"});
+    EXPECT_EQ(0, help.result);
+    EXPECT_EQ(0, help.exitCode);
+    EXPECT_NE(std::string::npos, help.out.find("Usage: "));
+    EXPECT_NE(std::string::npos, help.out.find("--restart-headless"));
+
+    ProgramRun version = RunUpdater({"--version"});
+    EXPECT_EQ(0, version.exitCode);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"/a", "/b", "/c"}, "two many arguments from the command line\n"},
+        {{"/a"}, "not enough arguments from the command line (required <dest> <src>)\n\n"},
+        {{"--bogus"}, "error: unknown option `bogus`\n"},
+        {{}, "mismatched value for option --uptodate-app\n\nmismatched value for option --outdated-app\n\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err);
+        ProgramRun run = RunUpdater(c.args);
+        EXPECT_EQ(1, run.exitCode);
+        EXPECT_EQ(c.err, run.err);
+    }
+    EXPECT_EQ("", FolderText("notices"));
+}
+
+TEST_F(UpdaterProgramTest, FullUpdateWithACallerThatQuits)
+{
+    MakeApp("Name.app", "old", "restarted-old");
+    MakeApp("New \"v2\".app", "new", "restarted");
+    // The caller: a process that quits a moment after the updater started
+    // and is reaped at once, as its own parent would.
+    pid_t caller = fork();
+    if (caller == 0) {
+        usleep(300000);
+        _exit(0);
+    }
+    std::thread reaper([caller] { waitpid(caller, nullptr, 0); });
+    ProgramRun run = RunUpdater({"--pid", std::to_string(caller), "--log-dir", fTemp.Path("logs"), "--restart-headless",
+                          fTemp.Path("Name.app"), fTemp.Path("New \"v2\".app")});
+    reaper.join();
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_TRUE(fTemp.ItemExists("Name.app/Contents/current"));
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    EXPECT_EQ("started --headless\n", WaitForFile("restarted"));
+    EXPECT_EQ("<missing>", fTemp.ReadFile("restarted-old"));
+
+    std::string log = FolderText("logs");
+    for (const char* line : {"Updater starting - ", "Waiting for process", "has quit. Proceeding.",
+                             "Restarting installed application (open -a \"", "Update successful - "}) {
+        EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
+    }
+    EXPECT_EQ("", FolderText("notices"));
+}
+
+TEST_F(UpdaterProgramTest, MissingBundleFailsWithItsNotice)
+{
+    MakeApp("New.app", "new", "restarted");
+    for (bool silent : {false, true}) {
+        SCOPED_TRACE(silent);
+        test::TempFolder::RemoveTree(fTemp.Path("notices"));
+        fTemp.MakeFolder("notices");
+        std::vector<std::string> args = {"--log-dir", fTemp.Path("logs"), fTemp.Path("Gone.app"), fTemp.Path("New.app")};
+        if (silent)
+            args.insert(args.begin(), "--silent");
+        ProgramRun run = RunUpdater(args);
+        EXPECT_EQ(2, run.exitCode);
+        std::string notices = FolderText("notices");
+        if (silent) {
+            EXPECT_EQ("", notices);
+        } else {
+            EXPECT_NE(std::string::npos, notices.find("The application to update cannot be found at"));
+            EXPECT_NE(std::string::npos, notices.find("More information is available in the log file '"));
+            EXPECT_NE(std::string::npos, notices.find("_log_1.txt'"));
+        }
+        EXPECT_NE(std::string::npos, FolderText("logs").find("Update failed - "));
+        EXPECT_EQ("new", fTemp.ReadFile("New.app/Contents/content.txt"));
+    }
+}
+
+TEST_F(UpdaterProgramTest, CallerLogClientFileAndNestedBundle)
+{
+    MakeApp("Name.app", "old", "restarted-old");
+    MakeApp("New.app", "new", "restarted");
+    fTemp.WriteFile("New.app/Contents/MacOS/app", "#!/bin/sh\necho \"started $*\" > '" + fTemp.Path("restarted") + "'\n",
+                    0644);
+    fTemp.WriteFile("client.json", "{\"ServerPlatform\": \"mac\", \"BuildIPAdress\": \"server.example\", "
+                                   "\"BuildIPPort\": \"19812\", \"PublishName\": \"Base\"}");
+    ProgramRun run = RunUpdater({"--caller-log", "1", "--client-info", fTemp.Path("client.json"), "--restart-params",
+                                 fTemp.Path("link file.json"), fTemp.Path("Name.app"), fTemp.Path("New.app")});
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    // The progress line, then nothing: the standard streams were closed.
+    EXPECT_EQ("waitquit,-1\n", run.out);
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ("started " + fTemp.Path("link file.json") + "\n", WaitForFile("restarted"));
+    // The link file and the executable's mode came with the new bundle.
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><database_shortcut is_remote=\"true\" "
+              "server_database_name=\"Base\" server_path=\"server.example:19812\" cache_folder_name=\"\" "
+              "remote_shared_resources=\"false\"/>",
+              fTemp.ReadFile("Name.app/Contents/Database/ZizozazIzudud.Zanthlink"));
+    struct stat st;
+    ASSERT_EQ(0, stat(fTemp.Path("Name.app/Contents/MacOS/app").c_str(), &st));
+    EXPECT_EQ(0755u, st.st_mode & 07777);
+
+    // The up-to-date bundle inside the outdated one: refused, nothing touched.
+    MakeApp("Name.app/Contents/Inner.app", "inner", "restarted-inner");
+    run = RunUpdater({"--silent", fTemp.Path("Name.app"), fTemp.Path("Name.app/Contents/Inner.app")});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+}
+
+TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
+{
+    // The built bundle carries both spellings; a copy without the link does not.
+    std::string built = std::string(BKIT_UPDATER_PROGRAM);
+    built = built.substr(0, built.rfind("/Contents/MacOS/"));
+    ASSERT_EQ(0, VProcessLauncher::ExecuteCommandLine(
+                     std::vector<VString>{VString("/bin/cp"), VString("-a"), VString(built.c_str()),
+                                          VString(fTemp.Path("Copy.app").c_str())}));
+    std::string copy = fTemp.Path("Copy.app/Contents/MacOS/updater");
+    ProgramRun run = RunUpdater({"--version"}, copy);
+    EXPECT_EQ(0, run.exitCode);
+
+    ASSERT_EQ(0, unlink(fTemp.Path("Copy.app/Contents/resources").c_str()));
+    run = RunUpdater({"--version"}, copy);
+    EXPECT_EQ(1, run.exitCode);
+    std::string notices = FolderText("notices");
+    EXPECT_NE(std::string::npos, notices.find("Initialization failed"));
+    EXPECT_NE(std::string::npos, notices.find("Please install the application on a case insensitive file system."));
+}
+
+}  // namespace
+}  // namespace bkit
