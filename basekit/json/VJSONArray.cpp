@@ -79,8 +79,7 @@ void VJSONArray::_StoreAt(size_t index, const VJSONValue& value)
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
     VJSONValue old(std::move(fValues[index]));
     fValues[index] = value;
-    _ConnectValue(value);
-    _DisconnectValue(old);
+    _ReplaceValueLinks(value, old);
 }
 
 void VJSONArray::_Append(const VJSONValue& value)
@@ -184,6 +183,21 @@ bool VJSONArray::Push(const VJSONValue& value)
     }
     _Append(value);
     return true;
+}
+
+bool VJSONArray::_PushParsedValues(std::vector<VJSONValue>& values)
+{
+    bool done = true;
+    try {
+        fValues.reserve(fValues.size() + values.size());
+        for (VJSONValue& value : values)
+            fValues.push_back(std::move(value));
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+        done = false;
+    }
+    values.clear();
+    return done;
 }
 
 bool VJSONArray::Resize(size_t count, JSONType fillKind)

@@ -71,6 +71,12 @@ public:
 
     // Appends a copy of value; false when refused (shared arrays).
     bool Push(const VJSONValue& value);
+    // Appends values, in order, to an array being built by a parse: the array
+    // has no locker nor stamp, and the values are owned by the same parse, so
+    // no link is recorded (see VJSONGraph on trees out of any graph). The
+    // values are moved out and values is left empty; out of memory raises
+    // 'bkit' 100 and gives false.
+    bool _PushParsedValues(std::vector<VJSONValue>& values);
 
     // Grows with copies of one VJSONValue(fillKind) (so with kind object or
     // array all new elements share one new container), or shrinks. Out of
@@ -117,6 +123,12 @@ public:
 
     // Same count and deeply equal elements; cycles end.
     bool DeepEqualTo(const VJSONArray* other, const VCompareOptions& options) const;
+
+    // --- unlocked access for one-task arrays (the writer, tests) ---
+    // The elements in place, without a copy: valid while the array is not
+    // changed, so only for an array with no locker and out of shared graphs.
+    size_t GetValueCount() const { return fValues.size(); }
+    const VJSONValue& GetValueAt(size_t index) const { return fValues[index]; }
 
     // Lowers the link counts of the elements from from on, without removing
     // them: only for a caller that drops them next.

@@ -125,9 +125,15 @@ protected:
     static void _ForgetLink(VJSONGraph* graph, VJSONContainer* child);
     // Records that value was just stored inside this container.
     void _ConnectValue(const VJSONValue& value);
+    // Records that stored just took the place of old (held by the caller):
+    // _ConnectValue, then _DisconnectValue of old as its link was counted.
+    void _ReplaceValueLinks(const VJSONValue& stored, const VJSONValue& old);
 
 private:
     friend class VJSONGraph;
+
+    // _DisconnectValue for a link made while this container was in no graph.
+    void _DisconnectUncounted(const VJSONValue& value);
 
     VJSONGraph* fGraph = nullptr;
     uint32_t fInGraphCount = 0;

@@ -81,44 +81,34 @@ void VJSONGraph::_Connect(VJSONContainer* owner, VJSONContainer* value)
     const bool valueShared = value->_GetStorageLocker() != nullptr || value->_IsSharableByImplementation();
     StGraphLocker lock(ownerShared || valueShared || owner->_NeedsGraphLock() || value->_NeedsGraphLock());
 
-    ++value->fInGraphCount;
     VJSONGraph* ownerGraph = owner->fGraph;
     VJSONGraph* valueGraph = value->fGraph;
 
-    if (owner == value) {
-        if (ownerGraph == nullptr) {
-            VJSONGraph* graph = new VJSONGraph();
-            graph->fHasCycle = true;
-            if (ownerShared)
-                graph->SetShared();
-            graph->_Collect(owner);  // counts the self link
-            graph->Release();        // the member holds it now
+    if (ownerGraph == nullptr) {
+        // The owner joins with everything it reaches, the new link included.
+        VJSONGraph* graph = valueGraph;
+        if (graph == nullptr) {
+            graph = new VJSONGraph();
+            graph->_Collect(owner, nullptr);  // reaches the value through the new link
+            graph->Release();                  // the members hold it now
         } else {
-            ownerGraph->fHasCycle = true;
-            ++ownerGraph->fInternalLinks;
+            graph->_Collect(owner, value);
         }
+        if (owner == value)
+            graph->fHasCycle = true;
+        if (ownerShared || (valueShared && valueGraph == nullptr))
+            graph->SetShared();
         return;
     }
 
-    if (ownerGraph == nullptr && valueGraph == nullptr) {
-        VJSONGraph* graph = new VJSONGraph();
-        if (ownerShared || valueShared)
-            graph->SetShared();
-        graph->_Collect(owner);  // reaches the value and counts the new link
-        graph->_Collect(value);
-        graph->Release();
-    } else if (ownerGraph == nullptr) {
-        if (ownerShared)
-            valueGraph->SetShared();
-        valueGraph->_Collect(owner);
-    } else if (valueGraph == nullptr) {
+    ++value->fInGraphCount;
+    ++ownerGraph->fInternalLinks;
+    if (valueGraph == nullptr) {
         if (valueShared)
             ownerGraph->SetShared();
-        ++ownerGraph->fInternalLinks;
-        ownerGraph->_Collect(value);
+        ownerGraph->_Collect(value, nullptr);
     } else if (ownerGraph == valueGraph) {
         ownerGraph->fHasCycle = true;
-        ++ownerGraph->fInternalLinks;
     } else {
         // Merge the smaller graph into the larger: each member then moves
         // O(log n) times however a tree is assembled.
@@ -126,57 +116,88 @@ void VJSONGraph::_Connect(VJSONContainer* owner, VJSONContainer* value)
         VJSONGraph* from = valueGraph;
         if (from->fMembers.size() > into->fMembers.size())
             std::swap(into, from);
-        into->fHasCycle = into->fHasCycle || from->fHasCycle;
-        if (from->IsShared())
-            into->SetShared();
-        into->fTotalReferences += from->fTotalReferences.load();
-        into->fInternalLinks += from->fInternalLinks;
-        MemberSet members;
-        members.swap(from->fMembers);
-        from->fTotalReferences = 0;
-        from->fInternalLinks = 0;
-        for (VJSONContainer* member : members) {
-            into->fMembers.insert(member);
-            into->Retain();
-            std::atomic_ref<VJSONGraph*>(member->fGraph).store(into, std::memory_order_release);
-            from->Release();  // the last member to switch frees the old graph
-        }
-        ++into->fInternalLinks;
+        into->_Absorb(from);
+    }
+}
+
+void VJSONGraph::_Absorb(VJSONGraph* from)
+{
+    fHasCycle = fHasCycle || from->fHasCycle;
+    if (from->IsShared())
+        SetShared();
+    fTotalReferences += from->fTotalReferences.load();
+    fInternalLinks += from->fInternalLinks;
+    MemberSet members;
+    members.swap(from->fMembers);
+    from->fTotalReferences = 0;
+    from->fInternalLinks = 0;
+    fMembers.reserve(fMembers.size() + members.size());
+    for (VJSONContainer* member : members) {
+        fMembers.insert(member);
+        Retain();
+        std::atomic_ref<VJSONGraph*>(member->fGraph).store(this, std::memory_order_release);
+        from->Release();  // the last member to switch frees the old graph
     }
 }
 
 void VJSONGraph::CollectReferences(VJSONObject* object, VJSONArray* array)
 {
     if (object)
-        _Collect(object);
+        _Collect(object, nullptr);
     if (array)
-        _Collect(array);
+        _Collect(array, nullptr);
 }
 
-// Walks the containers reachable from start into this graph: each new member
-// brings its reference count, each container value inside it one link.
-void VJSONGraph::_Collect(VJSONContainer* start)
+// Brings start, when it is in no graph, and every container it reaches into
+// this graph: each new member brings its reference count, each container
+// value inside a new member one link. Containers out of any graph form trees
+// built by a parse; a container of another graph met on the way brings its
+// whole graph (whose members reach only each other). Arriving again at a
+// member may close a cycle, so the graph is then marked cyclic, except for
+// the one arrival at expected, the value of a link being made from start.
+void VJSONGraph::_Collect(VJSONContainer* start, VJSONContainer* expected)
 {
+    if (start->fGraph != nullptr) {
+        if (start->fGraph != this)
+            _Absorb(start->fGraph);
+        return;
+    }
     std::vector<VJSONContainer*> stack{start};
     std::vector<VJSONContainer*> children;
+    _Adopt(start);
     while (!stack.empty()) {
         VJSONContainer* container = stack.back();
         stack.pop_back();
-        if (!fMembers.insert(container).second)
-            continue;
-        if (container->fGraph != this) {
-            Retain();
-            std::atomic_ref<VJSONGraph*>(container->fGraph).store(this, std::memory_order_release);
-        }
-        fTotalReferences += static_cast<uint32_t>(container->GetRefCount());
         children.clear();
         {
             VSharedObjectLocker lock(container->_GetStorageLocker());
             container->_GetChildContainers(children);
         }
         fInternalLinks += static_cast<uint32_t>(children.size());
-        stack.insert(stack.end(), children.begin(), children.end());
+        for (VJSONContainer* child : children) {
+            ++child->fInGraphCount;
+            VJSONGraph* childGraph = child->fGraph;
+            if (childGraph == this) {
+                if (child == expected)
+                    expected = nullptr;
+                else
+                    fHasCycle = true;
+            } else if (childGraph != nullptr) {
+                _Absorb(childGraph);
+            } else {
+                _Adopt(child);
+                stack.push_back(child);
+            }
+        }
     }
+}
+
+void VJSONGraph::_Adopt(VJSONContainer* container)
+{
+    fMembers.insert(container);
+    Retain();
+    std::atomic_ref<VJSONGraph*>(container->fGraph).store(this, std::memory_order_release);
+    fTotalReferences += static_cast<uint32_t>(container->GetRefCount());
 }
 
 // --- collection ---
@@ -450,9 +471,32 @@ void VJSONContainer::_ConnectValue(const VJSONValue& value)
 
 void VJSONContainer::_DisconnectValue(const VJSONValue& value)
 {
-    VJSONGraph* graph = _GetGraph();
-    if (graph != nullptr)
+    if (VJSONGraph* graph = _GetGraph())
         VJSONGraph::Disconnect(graph, value);
+    else
+        _DisconnectUncounted(value);
+}
+
+void VJSONContainer::_DisconnectUncounted(const VJSONValue& value)
+{
+    // The dropped link never counted (this container was in no graph when it
+    // held the value), but what hangs below it may have joined a graph since
+    // and be a cycle now reachable only through it.
+    VJSONContainer* container = ContainerOf(value);
+    if (container != nullptr && container->_GetGraph() != nullptr)
+        VJSONGraph::_LocalCheck(container);
+}
+
+void VJSONContainer::_ReplaceValueLinks(const VJSONValue& stored, const VJSONValue& old)
+{
+    // Linking stored may bring this container into a graph; the link to old
+    // counted only if it already was in one.
+    const bool counted = _GetGraph() != nullptr;
+    _ConnectValue(stored);
+    if (counted)
+        _DisconnectValue(old);
+    else
+        _DisconnectUncounted(old);
 }
 
 }  // namespace bkit

@@ -90,9 +90,13 @@ private:
 
     static void _Connect(VJSONContainer* owner, VJSONContainer* value);
     static void _LocalCheck(VJSONContainer* container);
+    // Moves every member of from into this graph, with its counters.
+    void _Absorb(VJSONGraph* from);
+    // Makes container, in no graph, a member with its reference count.
+    void _Adopt(VJSONContainer* container);
     // Empties and releases members that the collector took out of their graph.
     static void _EmptyAndRelease(const std::vector<VJSONContainer*>& members);
-    void _Collect(VJSONContainer* start);
+    void _Collect(VJSONContainer* start, VJSONContainer* expected);
 
     bool fHasCycle = false;
     std::atomic<bool> fShared{false};

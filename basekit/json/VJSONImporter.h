@@ -24,6 +24,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "basekit/BKitTypes.h"
 #include "basekit/json/VJSONValue.h"
@@ -190,6 +192,11 @@ private:
     // Recent member names by hash, so that the names every object of a
     // document repeats are made once (made at the first name).
     std::unique_ptr<VString[]> fNames;
+    // The members of the objects being read, one list per depth, reused from
+    // object to object so that each object's table is sized once.
+    std::vector<std::unique_ptr<std::vector<std::pair<VString, VJSONValue>>>> fMembers;
+    // The same for the elements of the arrays being read.
+    std::vector<std::unique_ptr<std::vector<VJSONValue>>> fElements;
     VString fLongName;
 
     // The one locker of every container of a shared parse, made at first need.

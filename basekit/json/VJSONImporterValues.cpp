@@ -217,6 +217,16 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     VJSONObject* object = new VJSONObject();
     out.SetObject(object);
     object->Release();
+    // Values are linked in bulk (not at all) unless shared storage needs the
+    // graph bookkeeping of every store.
+    const bool shared = (fOptions & kOption_SharedStorage) != 0;
+    if (fMembers.size() <= depth)
+        fMembers.resize(depth + 1);
+    if (!fMembers[depth])
+        fMembers[depth] = std::make_unique<VJSONObject::NameValueList>();
+    VJSONObject::NameValueList* members = fMembers[depth].get();
+    members->clear();  // an earlier read may have stopped on an exception
+    auto nothingRead = [&] { return shared ? object->IsEmpty() : members->empty(); };
     const bool recording = fPositions != nullptr;
     VString outerPath;
     if (recording)
@@ -226,12 +236,12 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         if (err != 0)
             break;
         if (token == jsonEndObject) {
-            if (!object->IsEmpty())
+            if (!nothingRead())
                 err = _ThrowWithToken(VE_JSON_EXTRA_COMMA, "}");
             break;
         }
         if (token != jsonString) {
-            err = _ThrowInvalid(_TokenToString(token), object->IsEmpty() ? "\" }" : "\"");
+            err = _ThrowInvalid(_TokenToString(token), nothingRead() ? "\" }" : "\"");
             break;
         }
         VIndex nameLength = 0;
@@ -260,8 +270,13 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         token = _ReadToken(&err);
         if (err == 0)
             err = _ParseValue(token, value, kExpectedValue, depth + 1);
-        if (!value.IsUndefined())
-            object->SetProperty(_Name(nameUnits, nameLength), value);
+        if (!value.IsUndefined()) {
+            if (!shared) {
+                members->emplace_back(_Name(nameUnits, nameLength), std::move(value));
+            } else {
+                object->SetProperty(_Name(nameUnits, nameLength), value);
+            }
+        }
         if (err != 0)
             break;
         token = _ReadToken(&err);
@@ -272,6 +287,9 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     }
     if (recording)
         fPath = outerPath;
+    // Partial results keep what was read before an error.
+    if (!object->_SetParsedProperties(*members) && err == 0)
+        err = VE_MEMORY_FULL;
     _Share(object);
     if (err == 0)
         err = ReviveBinaryObject(out);
@@ -319,6 +337,14 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
     VJSONArray* array = new VJSONArray();
     out.SetArray(array);
     array->Release();
+    const bool shared = (fOptions & kOption_SharedStorage) != 0;
+    if (fElements.size() <= depth)
+        fElements.resize(depth + 1);
+    if (!fElements[depth])
+        fElements[depth] = std::make_unique<std::vector<VJSONValue>>();
+    std::vector<VJSONValue>* elements = fElements[depth].get();
+    elements->clear();  // an earlier read may have stopped on an exception
+    auto nothingRead = [&] { return shared ? array->IsEmpty() : elements->empty(); };
     const bool recording = fPositions != nullptr;
     VString savedPath;
     if (recording)
@@ -335,7 +361,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
             _RecordPosition(fPath, fTokenStart);
         VJSONValue value;
         if (token == jsonEndArray) {
-            if (!array->IsEmpty())
+            if (!nothingRead())
                 err = _ThrowWithToken(VE_JSON_EXTRA_COMMA, "]");
             break;
         } else if (token == jsonBeginObject) {
@@ -345,11 +371,16 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
         } else if (token == jsonString) {
             err = _ParseWord(value, kExpectedElement);
         } else {
-            err = _ThrowInvalid(_TokenToString(token), array->IsEmpty() ? kExpectedElement : kExpectedValue);
+            err = _ThrowInvalid(_TokenToString(token), nothingRead() ? kExpectedElement : kExpectedValue);
             break;
         }
-        if (!value.IsUndefined())
-            array->Push(value);
+        if (!value.IsUndefined()) {
+            if (!shared) {
+                elements->push_back(std::move(value));
+            } else {
+                array->Push(value);
+            }
+        }
         if (err != 0)
             break;
         if (!_NextElement(&err))
@@ -357,6 +388,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
     }
     if (recording)
         fPath = savedPath;
+    if (!array->_PushParsedValues(*elements) && err == 0)
+        err = VE_MEMORY_FULL;
     _Share(array);
     return err;
 }

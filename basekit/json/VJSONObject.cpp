@@ -94,35 +94,73 @@ ptrdiff_t VJSONObject::_Find(const VString& name) const
         }
         return -1;
     }
-    auto found = fIndex.find(key);
-    return (found == fIndex.end()) ? -1 : static_cast<ptrdiff_t>(found->second);
+    const uint32_t hash = _Hash(key);
+    const size_t mask = fIndex.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const IndexSlot& slot = fIndex[i];
+        if (slot.position == 0)
+            return -1;
+        if (slot.hash == hash && _View(fProperties[slot.position - 1].first) == key)
+            return static_cast<ptrdiff_t>(slot.position - 1);
+    }
+}
+
+uint32_t VJSONObject::_Hash(std::u16string_view key)
+{
+    uint32_t hash = 2166136261u;
+    for (char16_t unit : key)
+        hash = (hash ^ unit) * 16777619u;
+    return hash ^ (hash >> 16);
+}
+
+void VJSONObject::_PutInIndex(Index& index, uint32_t hash, size_t position)
+{
+    const size_t mask = index.size() - 1;
+    size_t i = hash & mask;
+    while (index[i].position != 0)
+        i = (i + 1) & mask;
+    index[i] = IndexSlot{hash, static_cast<uint32_t>(position + 1)};
+}
+
+void VJSONObject::_FillIndex(Index& index, size_t count) const
+{
+    for (size_t i = 0; i < count; ++i)
+        _PutInIndex(index, _Hash(_View(fProperties[i].first)), i);
 }
 
 void VJSONObject::_AddToIndex(const VString& name, size_t position)
 {
-    if (!fIndex.empty()) {
-        fIndex.emplace(std::u16string(_View(name)), position);
-    } else if (position >= kLinearSearchLimit) {
-        Index index;  // built aside, so that a failure leaves no half index
-        for (size_t i = 0; i <= position; ++i)
-            index.emplace(std::u16string(_View(i < position ? fProperties[i].first : name)), i);
-        fIndex.swap(index);
-    }
+    if (fIndex.empty() && position < kLinearSearchLimit)
+        return;
+    _ReserveIndex(position + 1);
+    _PutInIndex(fIndex, _Hash(_View(name)), position);
+}
+
+void VJSONObject::_ReserveIndex(size_t entries)
+{
+    // At most half full, so that probes stay short; grown fourfold, as
+    // objects past the linear limit tend to be large.
+    if (entries * 2 <= fIndex.size())
+        return;
+    size_t size = 64;
+    while (size < entries * 2)
+        size *= 4;
+    Index index(size, IndexSlot{0, 0});  // built aside, so that a failure leaves the old one
+    _FillIndex(index, fProperties.size());
+    fIndex.swap(index);
 }
 
 VJSONValue VJSONObject::_TakeEntry(size_t position)
 {
     VJSONValue value(std::move(fProperties[position].second));
-    if (!fIndex.empty()) {
-        fIndex.erase(fIndex.find(_View(fProperties[position].first)));
-        for (auto& entry : fIndex) {
-            if (entry.second > position)
-                --entry.second;
-        }
-    }
     fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(position));
-    if (fProperties.size() < kLinearSearchLimit)
+    if (fProperties.size() < kLinearSearchLimit) {
         fIndex.clear();
+    } else if (!fIndex.empty()) {
+        // Positions past the removed one all moved: refill in place.
+        std::fill(fIndex.begin(), fIndex.end(), IndexSlot{0, 0});
+        _FillIndex(fIndex, fProperties.size());
+    }
     return value;
 }
 
@@ -405,22 +443,54 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
         old = std::move(slot);
         slot = value;
     } else {
-        try {
-            // Room first (growing geometrically), so that the append below
-            // cannot fail after the index has taken the name.
-            if (fProperties.size() == fProperties.capacity())
-                fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
-            _AddToIndex(name, fProperties.size());
-        } catch (const std::bad_alloc&) {
-            _ThrowError(VE_MEMORY_FULL);
+        if (!_MakeRoomFor(name))
             return false;
-        }
         fProperties.emplace_back(name, value);
     }
-    _ConnectValue(value);
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
-    _DisconnectValue(old);
+    _ReplaceValueLinks(value, old);
     return true;
+}
+
+bool VJSONObject::_MakeRoomFor(const VString& name)
+{
+    try {
+        // Room first (growing geometrically), so that the append that follows
+        // cannot fail after the index has taken the name.
+        if (fProperties.size() == fProperties.capacity())
+            fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
+        _AddToIndex(name, fProperties.size());
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    return true;
+}
+
+bool VJSONObject::_SetParsedProperties(NameValueList& list)
+{
+    bool done = true;
+    try {
+        const size_t most = fProperties.size() + list.size();
+        fProperties.reserve(most);
+        if (most > kLinearSearchLimit)
+            _ReserveIndex(most);
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+        done = false;
+    }
+    for (size_t i = 0; i < list.size() && done; ++i) {
+        VString& name = list[i].first;
+        const ptrdiff_t position = _Find(name);
+        if (position >= 0) {
+            // A repeated name: the last value wins in place, as with SetProperty.
+            fProperties[static_cast<size_t>(position)].second = std::move(list[i].second);
+        } else if ((done = _MakeRoomFor(name))) {
+            fProperties.emplace_back(std::move(name), std::move(list[i].second));
+        }
+    }
+    list.clear();
+    return done;
 }
 
 bool VJSONObject::SetPropertyAsBool(const VString& name, bool value)

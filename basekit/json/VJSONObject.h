@@ -108,6 +108,14 @@ public:
     bool SetOwnProperty(const VString& name, const VJSONValue& value);
     // The own property without taking the locks (the caller holds them).
     bool _SetOwnProperty(const VString& name, const VJSONValue& value);
+    // Sets the properties of list in order on an object being built by a
+    // parse, as SetProperty would (a repeated name keeps its place and takes
+    // the last value). The object has no locker, stamp nor implementation and
+    // the values are owned by the same parse, so no link is recorded: the
+    // tree stays out of any graph until a link made later needs one (see
+    // VJSONGraph). The values are moved out and list is left empty; out of
+    // memory raises 'bkit' 100 and gives false.
+    bool _SetParsedProperties(NameValueList& list);
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
     bool SetPropertyAsNumber(const VString& name, double number) { return SetProperty(name, VJSONValue(number)); }
@@ -261,12 +269,14 @@ private:
 
     using Entry = std::pair<VString, VJSONValue>;
 
-    // Lets the index be searched with a view of a name, without a copy.
-    struct KeyHash {
-        using is_transparent = void;
-        size_t operator()(std::u16string_view key) const { return std::hash<std::u16string_view>()(key); }
+    // One slot of the open-addressed name index: the name's hash and its
+    // position in fProperties plus one (0: free). The names stay in the
+    // entries, so the index copies none.
+    struct IndexSlot {
+        uint32_t hash;
+        uint32_t position;
     };
-    using Index = std::unordered_map<std::u16string, size_t, KeyHash, std::equal_to<>>;
+    using Index = std::vector<IndexSlot>;
 
     static std::u16string_view _View(const VString& name);
     // Position of the name in fProperties, or -1.
@@ -278,6 +288,16 @@ private:
     static constexpr size_t kLinearSearchLimit = 12;
     // Records the name of the entry about to be appended at position.
     void _AddToIndex(const VString& name, size_t position);
+    // Room in the table and the index for one more entry named name; out of
+    // memory raises 'bkit' 100 and gives false.
+    bool _MakeRoomFor(const VString& name);
+    // An index with room for entries names, holding those of the entries.
+    void _ReserveIndex(size_t entries);
+    static uint32_t _Hash(std::u16string_view key);
+    static void _PutInIndex(Index& index, uint32_t hash, size_t position);
+    // Fills index (all slots free, a power of two long) with the names of the
+    // first count entries.
+    void _FillIndex(Index& index, size_t count) const;
 
     // Entries in insertion order; fIndex maps a name to its position there
     // once the object has kLinearSearchLimit properties.

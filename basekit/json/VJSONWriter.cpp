@@ -255,7 +255,10 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
 {
     if (array == nullptr)
         return _AppendASCII("undefined", 9) ? 0 : VE_STRING_ALLOC_FAILED;
-    size_t count = array->GetCount();
+    // A plain array of this task is read in place; a shared one gives copies
+    // taken under its lock.
+    const bool inPlace = !array->IsSharedGraph();
+    size_t count = inPlace ? array->GetValueCount() : array->GetCount();
     if (count == 0)
         return _AppendASCII("[]", 2) ? 0 : VE_STRING_ALLOC_FAILED;
     if (_OnPath(array))
@@ -280,7 +283,10 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array)
             err = VE_STRING_ALLOC_FAILED;
             break;
         }
-        err = _WriteValue(array->GetAt(i));
+        if (inPlace)
+            err = _WriteValue(i < array->GetValueCount() ? array->GetValueAt(i) : VJSONValue::sUndefined);
+        else
+            err = _WriteValue(array->GetAt(i));
         if (err == 0 && shortForm) {
             if (fCount > kShortFormLimit)
                 stopped = true;

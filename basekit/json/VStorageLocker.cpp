@@ -237,8 +237,18 @@ bool VJSONContainer::IsSharedGraph() const
 
 void VJSONContainer::MakeGraphShared()
 {
-    if (VJSONGraph* graph = _GetGraph())
-        graph->SetShared();
+    StGraphLocker lock;
+    if (fGraph == nullptr) {
+        // A parsed tree has no graph until it needs one: this is such a need.
+        std::vector<VJSONContainer*> children;
+        _GetChildContainers(children);
+        if (children.empty())
+            return;
+        VJSONGraph* graph = new VJSONGraph();
+        graph->_Collect(this, nullptr);
+        graph->Release();
+    }
+    fGraph->SetShared();
 }
 
 int32_t VJSONContainer::GetSharedID() const

@@ -6,6 +6,7 @@
 
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONGraph.h"
+#include "basekit/json/VJSONImporter.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/text/VString.h"
@@ -203,7 +204,72 @@ TEST_F(GraphTest, DeepStructuresAreFreedAndComparedWithoutRecursion)
 }
 
 // Random links, overwrites and removals among a pool of containers, with the
-// invariant checked after every step and everything freed at the end.
+// invariant checked after every step.
+void RunRandomSteps(std::vector<VJSONValue>& pool, std::mt19937& random)
+{
+    auto pick = [&]() -> VJSONValue& { return pool[random() % pool.size()]; };
+    auto name = [&]() { return VString(std::to_string(random() % 4).c_str()); };
+
+    for (int step = 0; step < 300; ++step) {
+        VJSONValue& owner = pick();
+        VJSONValue value = (random() % 5 == 0) ? VJSONValue(1.0) : pick();
+        switch (random() % 6) {
+            case 0:
+            case 1:
+                if (owner.IsObject())
+                    owner.GetObject()->SetProperty(name(), value);
+                else if (owner.IsArray())
+                    owner.GetArray()->Push(value);
+                break;
+            case 2:
+                if (owner.IsObject())
+                    owner.GetObject()->RemoveProperty(name());
+                else if (owner.IsArray())
+                    owner.GetArray()->RemoveAt(random() % 4, random() % 3);
+                break;
+            case 3:
+                if (owner.IsArray())
+                    owner.GetArray()->SetAt(random() % 6, value, true);
+                else if (owner.IsObject() && random() % 4 == 0)
+                    owner.GetObject()->ClearInternalProperties();
+                break;
+            case 4:
+                // Drop an outside reference: only the graph keeps it now.
+                pick() = VJSONValue((random() % 2) ? JSON_object : JSON_array);
+                break;
+            default:
+                if (owner.IsArray() && random() % 3 == 0)
+                    owner.GetArray()->Resize(random() % 5, JSON_null);
+                break;
+        }
+        for (const VJSONValue& each : pool) {
+            VJSONContainer* container = VJSONContainer::ContainerOf(each);
+            if (container != nullptr && container->_GetGraph() != nullptr) {
+                ASSERT_TRUE(container->_GetGraph()->CheckInvariant()) << "step " << step;
+            }
+        }
+    }
+}
+
+// Every container of a parsed document, the root first.
+std::vector<VJSONValue> ParsedContainers(const char* text)
+{
+    VJSONValue root;
+    EXPECT_EQ(VJSONImporter::ParseString(VString(text), root, 0), 0u);
+    std::vector<VJSONValue> out{root};
+    for (size_t i = 0; i < out.size(); ++i) {
+        std::vector<VJSONContainer*> children;
+        VJSONContainer::ContainerOf(out[i])->_GetChildContainers(children);
+        for (VJSONContainer* child : children) {
+            if (VJSONObject* object = child->AsObject())
+                out.emplace_back(object);
+            else
+                out.emplace_back(child->AsArray());
+        }
+    }
+    return out;
+}
+
 TEST_F(GraphTest, RandomGraphsKeepTheInvariantAndFreeEverything)
 {
     for (uint32_t seed = 1; seed <= 40; ++seed) {
@@ -212,51 +278,63 @@ TEST_F(GraphTest, RandomGraphsKeepTheInvariantAndFreeEverything)
         std::vector<VJSONValue> pool;
         for (int i = 0; i < 12; ++i)
             pool.emplace_back((random() % 2) ? JSON_object : JSON_array);
-        auto pick = [&]() -> VJSONValue& { return pool[random() % pool.size()]; };
-        auto name = [&]() { return VString(std::to_string(random() % 4).c_str()); };
-
-        for (int step = 0; step < 300; ++step) {
-            VJSONValue& owner = pick();
-            VJSONValue value = (random() % 5 == 0) ? VJSONValue(1.0) : pick();
-            switch (random() % 6) {
-                case 0:
-                case 1:
-                    if (owner.IsObject())
-                        owner.GetObject()->SetProperty(name(), value);
-                    else if (owner.IsArray())
-                        owner.GetArray()->Push(value);
-                    break;
-                case 2:
-                    if (owner.IsObject())
-                        owner.GetObject()->RemoveProperty(name());
-                    else if (owner.IsArray())
-                        owner.GetArray()->RemoveAt(random() % 4, random() % 3);
-                    break;
-                case 3:
-                    if (owner.IsArray())
-                        owner.GetArray()->SetAt(random() % 6, value, true);
-                    else if (owner.IsObject() && random() % 4 == 0)
-                        owner.GetObject()->ClearInternalProperties();
-                    break;
-                case 4:
-                    // Drop an outside reference: only the graph keeps it now.
-                    pick() = VJSONValue((random() % 2) ? JSON_object : JSON_array);
-                    break;
-                default:
-                    if (owner.IsArray() && random() % 3 == 0)
-                        owner.GetArray()->Resize(random() % 5, JSON_null);
-                    break;
-            }
-            for (const VJSONValue& each : pool) {
-                VJSONContainer* container = VJSONContainer::ContainerOf(each);
-                if (container != nullptr && container->_GetGraph() != nullptr) {
-                    ASSERT_TRUE(container->_GetGraph()->CheckInvariant()) << "step " << step;
-                }
-            }
-        }
+        RunRandomSteps(pool, random);
         pool.clear();
         EXPECT_EQ(Alive(), 0);
     }
+}
+
+// A parsed tree is built out of any graph; links made into it, out of it and
+// within it afterwards must still find every cycle they close.
+TEST_F(GraphTest, RandomLinksAmongParsedTreesKeepTheInvariantAndFreeEverything)
+{
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random(seed);
+        std::vector<VJSONValue> pool;
+        for (const char* text : {R"({"0":[{"1":{}},[[],{}]],"2":{"3":[]}})", R"([[{"0":[]}],{"1":{"2":[[]]}}])"}) {
+            std::vector<VJSONValue> containers = ParsedContainers(text);
+            // Some inner containers are held only by their parent.
+            for (size_t i = 0; i < containers.size(); ++i) {
+                if (i == 0 || random() % 3 != 0)
+                    pool.push_back(containers[i]);
+            }
+        }
+        pool.emplace_back(JSON_object);
+        RunRandomSteps(pool, random);
+        pool.clear();
+        EXPECT_EQ(Alive(), 0);
+    }
+}
+
+TEST_F(GraphTest, CyclesClosedThroughParsedTreesAreCollected)
+{
+    // A leaf linked back to the root of its parsed tree.
+    {
+        std::vector<VJSONValue> nodes = ParsedContainers(R"({"a":{"b":[{"c":{}}]}})");
+        VJSONObject* leaf = nodes.back().GetObject();
+        ASSERT_NE(leaf, nullptr);
+        leaf->SetProperty("root", nodes.front());
+        ASSERT_NE(leaf->_GetGraph(), nullptr);
+        EXPECT_EQ(leaf->_GetGraph(), nodes.front().GetObject()->_GetGraph());
+        EXPECT_TRUE(leaf->_GetGraph()->HasCycle());
+        EXPECT_TRUE(leaf->_GetGraph()->CheckInvariant());
+    }
+    EXPECT_EQ(Alive(), 0);
+
+    // A cycle below a parsed container that stays out of any graph, cut off
+    // from it by a removal while the root lives on.
+    {
+        std::vector<VJSONValue> nodes = ParsedContainers(R"({"a":{"b":{}}})");
+        VJSONObject* root = nodes[0].GetObject();
+        VJSONObject* inner = nodes[2].GetObject();
+        inner->SetProperty("self", nodes[2]);
+        EXPECT_EQ(root->_GetGraph(), nullptr);
+        nodes.resize(1);
+        root->RemoveProperty("a");
+        EXPECT_EQ(Alive(), 1);
+    }
+    EXPECT_EQ(Alive(), 0);
 }
 
 }  // namespace
