@@ -49,10 +49,8 @@ VFile::VFile(const VFolder& folder, const VString& relativePath, FilePathStyle s
         fFileSystem->Retain();
     fPath.FromRelativePath(folder.GetPathRef(), relativePath, style, false);
     if (fFileSystem) {
-        VFilePath root;
-        fFileSystem->GetRoot(root);
         // A relative text that climbs out of the file system leaves it.
-        if (!fPath.IsChildOf(root)) {
+        if (!fFileSystem->IsAuthorized(fPath)) {
             fFileSystem->Release();
             fFileSystem = nullptr;
         }
@@ -133,9 +131,7 @@ VFileSystem* VFile::_FileSystemForDestination(const VFilePath& destination) cons
 {
     if (!fFileSystem)
         return nullptr;
-    VFilePath root;
-    fFileSystem->GetRoot(root);
-    return destination.IsSameOrChildOf(root) ? fFileSystem : nullptr;
+    return fFileSystem->IsAuthorized(destination) ? fFileSystem : nullptr;
 }
 
 // --- paths ---

@@ -25,9 +25,7 @@ void RetainFileSystem(VFileSystem* fileSystem)
 
 bool LiesInFileSystem(const VFilePath& path, VFileSystem* fileSystem)
 {
-    VFilePath root;
-    fileSystem->GetRoot(root);
-    return path.IsSameOrChildOf(root);
+    return fileSystem->IsAuthorized(path);
 }
 
 // Appends the style's separator to a non-empty text that lacks it.

@@ -234,11 +234,12 @@ VError VFolder::CopyTo(const VFolder& destination, const VString& name, VFolder*
     // source nor hold it, the destination must not lie inside it.
     if (_RefuseCopyInto(destination, target.Get()))
         return VE_CANNOT_COPY_FOLDER_INTO_ITSELF;
-    if (!Exists()) {
+    VError err = VE_FOLDER_NOT_FOUND;
+    if (Exists())
+        err = _CopyTree(destination, *target, false, options);
+    else
         _PushRetainedError(new VFileError(fPath, VE_FOLDER_NOT_FOUND), 0);
-        return VE_FOLDER_NOT_FOUND;
-    }
-    VError err = _CopyTree(destination, *target, false, options);
+    // Handed out whatever the outcome, as the item copy did.
     if (outFolder)
         *outFolder = target.Forget();
     return err;

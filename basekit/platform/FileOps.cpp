@@ -243,10 +243,19 @@ int GetBirthTime(const char* path, bool follow, struct timespec& out)
     return 0;
 }
 
-FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const char* toName)
+FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const char* toName, bool likelyRegular)
 {
     struct stat st;
-    if (::fstatat(fromDir, fromName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    StFileDescriptor source;
+    if (likelyRegular) {
+        // One lookup of the name instead of two; anything else than a regular
+        // file (replaced meanwhile) takes the general way below.
+        source.Reset(RetryOnEINTR(
+            [&] { return ::openat(fromDir, fromName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY); }));
+        if (source.IsValid() && (::fstat(source.Get(), &st) != 0 || !S_ISREG(st.st_mode)))
+            source.Reset();
+    }
+    if (!source.IsValid() && ::fstatat(fromDir, fromName, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return {errno, true};
 
     if (S_ISLNK(st.st_mode)) {
@@ -268,10 +277,11 @@ FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const 
     if (!S_ISREG(st.st_mode))
         return {ENOTSUP, true};
 
-    StFileDescriptor source(
-        RetryOnEINTR([&] { return ::openat(fromDir, fromName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW); }));
-    if (!source.IsValid())
-        return {errno, true};
+    if (!source.IsValid()) {
+        source.Reset(RetryOnEINTR([&] { return ::openat(fromDir, fromName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW); }));
+        if (!source.IsValid())
+            return {errno, true};
+    }
     StFileDescriptor dest(RetryOnEINTR(
         [&] { return ::openat(toDir, toName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600); }));
     if (!dest.IsValid())

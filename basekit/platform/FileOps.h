@@ -97,7 +97,10 @@ FileOpResult CopyFileItemDirect(const char* from, const char* to);
 
 // The same relative to folder descriptors (AT_FDCWD for the working folder),
 // so that neither the depth nor the length of the paths matters.
-FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const char* toName);
+// likelyRegular: the caller's listing said a regular file, which is then
+// opened at once (and still checked).
+FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const char* toName,
+                            bool likelyRegular = false);
 
 // Replaces the content of the file at path (a final symbolic link followed)
 // by size bytes: they are written into a new file beside it, which takes the

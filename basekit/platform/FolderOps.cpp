@@ -236,11 +236,14 @@ public:
                     goOn = merge ? CopyFolderAt(sub.Get(), toFD, name, item)
                                  : CopyNewFolder(sub.Get(), toFD, name, item);
             } else if (type == DT_REG || type == DT_LNK) {
-                goOn = CopyFile(fromFD, name, toFD, merge, folder);
+                goOn = CopyFile(fromFD, name, type == DT_REG, toFD, merge, folder);
             } else if (type == DT_FIFO || type == DT_CHR || type == DT_BLK) {
                 goOn = MakeSpecial(fromFD, name, toFD, folder);
+            } else {
+                // A socket cannot be copied; left out, it is a failure all the
+                // same, never a silent gap in the copy.
+                goOn = Fail(ENOTSUP, true, false, folder, name);
             }
-            // Sockets are not copied.
             if (!goOn)
                 break;
             errno = 0;
@@ -277,7 +280,7 @@ private:
         return goOn;
     }
 
-    bool CopyFile(int fromFD, const char* name, int toFD, bool merge, const std::string& folder)
+    bool CopyFile(int fromFD, const char* name, bool regular, int toFD, bool merge, const std::string& folder)
     {
         if (int err = CheckCreate())
             return Fail(err, false, false, folder, name);
@@ -288,12 +291,12 @@ private:
         if (present && S_ISDIR(existing.st_mode))
             return Fail(EISDIR, false, false, folder, name);
         if (!present) {
-            FileOpResult result = CopyFileItemAt(fromFD, name, toFD, name);
+            FileOpResult result = CopyFileItemAt(fromFD, name, toFD, name, regular);
             return result ? true : Fail(result.error, result.onSource, false, folder, name);
         }
         // Replaced only once the new copy is complete.
         std::string hidden = TemporaryItemName();
-        FileOpResult result = CopyFileItemAt(fromFD, name, toFD, hidden.c_str());
+        FileOpResult result = CopyFileItemAt(fromFD, name, toFD, hidden.c_str(), regular);
         if (!result)
             return Fail(result.error, result.onSource, false, folder, name);
         if (int err = RenameInFolder(toFD, hidden.c_str(), name, 0)) {

@@ -21,7 +21,7 @@
 //   always put back as it was, also after a failure. A folder path that is
 //   itself a symbolic link removes the link only.
 //
-// Shortcomings: sockets are not copied (as the file manager); extended
+// Shortcomings: sockets cannot be copied (each one fails with ENOTSUP); extended
 // attributes of symbolic links are not copied (Linux refuses user attributes
 // on links); owners are not copied (copies belong to the caller). Nothing
 // here pushes an error record. Each created item asks the fault seam

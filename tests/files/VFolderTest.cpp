@@ -2,7 +2,9 @@
 // Trash, deletion, and the refusals that protect data.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -429,6 +431,31 @@ TEST_F(VFolderTest, NamesThatAreNotUTF8AreCopiedAsTheyAre)
             closedir(dir);
         }
         EXPECT_EQ(2, entries);
+    }
+}
+
+TEST_F(VFolderTest, AnItemThatCannotBeCopiedIsAFailure)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.WriteFile("src/a", "a"));
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::string socketPath = fTemp.Path("src/sock");
+    ASSERT_LT(socketPath.size(), sizeof(address.sun_path));
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof(address)));
+    close(fd);
+    for (uint32_t options : {FCP_Default, FCP_ContinueOnError}) {
+        StErrorContextInstaller context(false, true);
+        VFolder* out = nullptr;
+        std::string name = "copy" + std::to_string(options);
+        EXPECT_NE(0u, FolderAt(fTemp, "src")->CopyTo(*FolderAt(fTemp), VString(name.c_str()), &out, options));
+        ReleaseRefCountable(&out);
+        // The record names the folder the item was to go into.
+        EXPECT_NE(std::string::npos, TopParameter(context, "destination").find(name)) << TopParameter(context, "destination");
+        // Going on keeps what could be copied; otherwise nothing is left.
+        EXPECT_EQ(options == FCP_ContinueOnError ? "a" : "<missing>", fTemp.ReadFile(name + "/a"));
     }
 }
 

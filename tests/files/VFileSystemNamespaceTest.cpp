@@ -1,0 +1,280 @@
+// VFileSystemNamespaceTest.cpp - named file systems: lookups, path texts and definition files.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "basekit/files/VFile.h"
+#include "basekit/files/VFileSystem.h"
+#include "basekit/files/VFileSystemNamespace.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONImporter.h"
+#include "files/VFileTestSupport.h"
+
+namespace bkit::test {
+namespace {
+
+class VFileSystemNamespaceTest : public TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        TempFolderTest::SetUp();
+        ASSERT_TRUE(fTemp.MakeFolder("docs"));
+        ASSERT_TRUE(fTemp.MakeFolder("docs/a"));
+        ASSERT_TRUE(fTemp.MakeFolder("other"));
+        fNamespace = VRefPtr<VFileSystemNamespace>::Adopt(new VFileSystemNamespace());
+        ASSERT_EQ(Register(*fNamespace, "docs", "docs", eFSWritable), VE_OK);
+    }
+
+    VError Register(VFileSystemNamespace& ns, const char* name, const std::string& folder, uint32_t flags)
+    {
+        VRefPtr<VFolder> root = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.FolderPath(folder)));
+        return ns.RegisterFileSystem(VString(name), root.Get(), flags);
+    }
+
+    VRefPtr<VFileSystem> Find(VFileSystemNamespace& ns, const char* name, uint32_t options)
+    {
+        return VRefPtr<VFileSystem>::Adopt(ns.RetainFileSystem(VString(name), options));
+    }
+
+    static std::string RootOf(const VRefPtr<VFileSystem>& fs)
+    {
+        VFilePath root;
+        fs->GetRoot(root);
+        return Text(root.GetPath(FPS_POSIX));
+    }
+
+    VRefPtr<VFileSystemNamespace> fNamespace;
+};
+
+TEST_F(VFileSystemNamespaceTest, RegistrationReplacesAndUnregisters)
+{
+    ASSERT_EQ(Register(*fNamespace, "box", "docs", 0), VE_OK);
+    ASSERT_EQ(Register(*fNamespace, "box", "other", 0), VE_OK);
+    VRefPtr<VFileSystem> box = Find(*fNamespace, "box", 0);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(RootOf(box), fTemp.Path("other/"));
+
+    fNamespace->UnregisterFileSystem(VString("box"));
+    EXPECT_FALSE(Find(*fNamespace, "box", 0));
+    EXPECT_EQ(Text(box->GetName()), "box") << "a retained file system outlives its entry";
+    fNamespace->UnregisterFileSystem(VString("box"));
+    fNamespace->RegisterFileSystem(nullptr);
+
+    StErrorContextInstaller errors;
+    EXPECT_EQ(Register(*fNamespace, "a/b", "docs", 0), VE_FS_INVALID_NAME);
+    EXPECT_EQ(Codes(errors), std::vector<VError>{VE_FS_INVALID_NAME});
+}
+
+TEST_F(VFileSystemNamespaceTest, ParentChainHiddenAndMaps)
+{
+    VRefPtr<VFileSystemNamespace> child = VRefPtr<VFileSystemNamespace>::Adopt(new VFileSystemNamespace(fNamespace.Get()));
+    ASSERT_EQ(Register(*child, "docs", "other", eFSHidden), VE_OK);
+    ASSERT_EQ(Register(*fNamespace, "shared", "other", 0), VE_OK);
+
+    EXPECT_FALSE(Find(*child, "shared", 0));
+    EXPECT_TRUE(Find(*child, "shared", eFSN_SearchParents));
+    // The child's hidden entry answers: the parent's "docs" is not reached.
+    EXPECT_FALSE(Find(*child, "docs", eFSN_SkipHidden | eFSN_SearchParents));
+    VRefPtr<VFileSystem> docs = Find(*child, "docs", eFSN_SearchParents);
+    ASSERT_TRUE(docs);
+    EXPECT_EQ(RootOf(docs), fTemp.Path("other/"));
+
+    std::map<VString, VRefPtr<VFileSystem>> map;
+    EXPECT_EQ(child->RetainMapOfFileSystems(map, eFSN_SearchParents), VE_OK);
+    ASSERT_EQ(map.size(), 2u);
+    EXPECT_EQ(map[VString("docs")].Get(), docs.Get());
+    map.clear();
+    child->RetainMapOfFileSystems(map, eFSN_SearchParents | eFSN_SkipHidden);
+    ASSERT_EQ(map.size(), 2u) << "the parent's docs shows where the child's is hidden";
+    EXPECT_EQ(RootOf(map[VString("docs")]), fTemp.Path("docs/"));
+    map.clear();
+    child->RetainMapOfFileSystems(map, 0);
+    EXPECT_EQ(map.size(), 1u);
+
+    VRefPtr<IFolder> root = VRefPtr<IFolder>::Adopt(child->RetainFileSystemRootFolder(VString("shared"), eFSN_SearchParents));
+    ASSERT_TRUE(root);
+    EXPECT_EQ(Text(root->GetFileSystem()->GetName()), "shared");
+}
+
+TEST_F(VFileSystemNamespaceTest, ParsePathStaysInsideTheFileSystem)
+{
+    struct Case {
+        const char* text;
+        bool parsed;
+        const char* relative;
+    };
+    const Case cases[] = {
+        {"/docs/a/b.txt", true, "a/b.txt"},
+        {"/docs/a/", true, "a/"},
+        {"/docs/", true, ""},
+        {"/docs/a/./b/../c", true, "a/c"},
+        {"/docs/a/..", true, ""},
+        {"/docs/..", false, ""},
+        {"/docs/../other/x", false, ""},
+        {"/docs/a/../../docs-x/y", false, ""},
+        {"/docs//etc/passwd", false, ""},
+        {"/Docs/a", false, ""},
+        {"/docs", false, ""},
+        {"docs/a", false, ""},
+        {"/nope/a", false, ""},
+        {"//a", false, ""},
+        {"", false, ""},
+    };
+    for (const Case& c : cases) {
+        VRefPtr<VFileSystem> fs;
+        VString relative("untouched");
+        bool parsed = fNamespace->ParsePathWithFileSystem(VString(c.text), fs, relative, 0);
+        EXPECT_EQ(parsed, c.parsed) << c.text;
+        if (parsed) {
+            EXPECT_EQ(Text(relative), c.relative) << c.text;
+            EXPECT_EQ(Text(fs->GetName()), "docs");
+        } else {
+            EXPECT_EQ(Text(relative), "untouched") << c.text;
+            EXPECT_FALSE(fs) << c.text;
+        }
+    }
+}
+
+TEST_F(VFileSystemNamespaceTest, RetainFileAndFolderFromTexts)
+{
+    VRefPtr<VFileSystem> docs = Find(*fNamespace, "docs", 0);
+    auto file = [&](const char* text, IFolder* base, bool fullPathAllowed) {
+        return VRefPtr<IFile>::Adopt(fNamespace->RetainFile(VString(text), base, 0, fullPathAllowed));
+    };
+    auto folder = [&](const char* text, IFolder* base, bool fullPathAllowed) {
+        return VRefPtr<IFolder>::Adopt(fNamespace->RetainFolder(VString(text), base, 0, fullPathAllowed));
+    };
+
+    VRefPtr<IFile> bound = file("/docs/a/b.txt", nullptr, false);
+    ASSERT_TRUE(bound);
+    EXPECT_EQ(bound->GetFileSystem(), docs.Get());
+    EXPECT_EQ(bound->GetPath(), fTemp.FilePath("docs/a/b.txt"));
+
+    // Escapes are refused, or taken as plain full paths only when allowed.
+    EXPECT_FALSE(file("/docs/../other/x", nullptr, false));
+    VRefPtr<IFile> plain = file("/docs/../other/x", nullptr, true);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->GetFileSystem(), nullptr);
+    VRefPtr<IFile> noSecondSlash = file("/docs", nullptr, true);
+    ASSERT_TRUE(noSecondSlash);
+    EXPECT_EQ(Text(noSecondSlash->GetPath().GetPath(FPS_POSIX)), "/docs");
+    EXPECT_FALSE(file("/docs/a/", nullptr, false)) << "a folder text is no file";
+    EXPECT_FALSE(file("", nullptr, true));
+
+    VRefPtr<IFolder> root = folder("/docs", nullptr, false);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->GetFileSystem(), docs.Get());
+    EXPECT_EQ(root->GetPath(), fTemp.FolderPath("docs"));
+    VRefPtr<IFolder> sub = folder("/docs/a", nullptr, false);
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(sub->GetPath(), fTemp.FolderPath("docs/a"));
+    EXPECT_EQ(sub->GetFileSystem(), docs.Get());
+    EXPECT_FALSE(folder("/docs/..", nullptr, false));
+
+    // Relative texts go to the base folder, which keeps its binding inside.
+    VRefPtr<IFile> relative = file("a/c.txt", root.Get(), false);
+    ASSERT_TRUE(relative);
+    EXPECT_EQ(relative->GetFileSystem(), docs.Get());
+    EXPECT_FALSE(file("../other/x", root.Get(), false));
+    EXPECT_FALSE(file("a/c.txt", nullptr, false));
+    std::string full = fTemp.Path("other/");
+    VRefPtr<IFolder> fullFolder = folder(full.c_str(), nullptr, true);
+    ASSERT_TRUE(fullFolder);
+    EXPECT_EQ(fullFolder->GetFileSystem(), nullptr);
+
+    // Without a namespace: the base, else a full path.
+    VRefPtr<IFile> noNs = VRefPtr<IFile>::Adopt(VFileSystemNamespace::RetainFile(nullptr, VString("a/x"), root.Get(), 0, false));
+    ASSERT_TRUE(noNs);
+    EXPECT_EQ(noNs->GetPath(), fTemp.FilePath("docs/a/x"));
+    VRefPtr<IFolder> noNsFolder =
+        VRefPtr<IFolder>::Adopt(VFileSystemNamespace::RetainFolder(nullptr, VString(full.c_str()), nullptr, 0, false));
+    ASSERT_TRUE(noNsFolder);
+    EXPECT_EQ(noNsFolder->GetPath(), fTemp.FolderPath("other"));
+    EXPECT_FALSE(VRefPtr<IFile>::Adopt(VFileSystemNamespace::RetainFile(nullptr, VString(full.c_str()), nullptr, 0, true)));
+    VRefPtr<IFolder> viaNs =
+        VRefPtr<IFolder>::Adopt(VFileSystemNamespace::RetainFolder(fNamespace.Get(), VString("/docs/a/"), nullptr, 0, false));
+    ASSERT_TRUE(viaNs);
+    EXPECT_EQ(viaNs->GetFileSystem(), docs.Get());
+}
+
+class DefinitionFileTest : public VFileSystemNamespaceTest {
+protected:
+    VError Load(const std::string& json)
+    {
+        EXPECT_TRUE(fTemp.WriteFile("fileSystems.json", json));
+        VRefPtr<VFile> file = FileIn(fTemp, "fileSystems.json");
+        return fNamespace->LoadFromDefinitionFile(file.Get());
+    }
+};
+
+TEST_F(DefinitionFileTest, EntriesRegisterAndBadOnesAreSkipped)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("docs/a/inner"));
+    const std::string other = fTemp.Path("other");
+    StErrorContextInstaller errors;
+    std::string json = "[\n"
+                       "  {\"name\": \"full\", \"path\": \"" + other + "\", \"writable\": true},\n"
+                       "  {\"name\": \"child\", \"path\": \"a/inner\", \"parent\": \"docs\"},\n"
+                       "  {\"name\": \"orphan\", \"path\": \"a\", \"parent\": \"missing\"},\n"
+                       "  {\"name\": \"escape\", \"path\": \"../other\", \"parent\": \"docs\"},\n"
+                       "  {\"name\": \"nopath\", \"writable\": true},\n"
+                       "  {\"name\": \"relative\", \"path\": \"other\"},\n"
+                       "  {\"name\": \"odd\", \"path\": \"" + other + "/\", \"writable\": \"yes\", \"parent\": 3},\n"
+                       "  {\"name\": \"bad/name\", \"path\": \"" + other + "\"},\n"
+                       "  {\"path\": \"" + other + "\"},\n"
+                       "  \"a string\", 12, null, [{\"name\": \"nested\", \"path\": \"/\"}]\n"
+                       "]";
+    EXPECT_EQ(Load(json), VE_OK);
+
+    std::map<VString, VRefPtr<VFileSystem>> map;
+    fNamespace->RetainMapOfFileSystems(map, 0);
+    std::vector<std::string> names;
+    for (const auto& entry : map)
+        names.push_back(Text(entry.first));
+    EXPECT_EQ(names, (std::vector<std::string>{"child", "docs", "full", "odd"}));
+
+    EXPECT_EQ(RootOf(map[VString("full")]), other + "/");
+    EXPECT_EQ(map[VString("full")]->GetFlags(), eFSWritable);
+    EXPECT_EQ(map[VString("full")]->Request(10), VE_OK);
+    EXPECT_EQ(RootOf(map[VString("child")]), fTemp.Path("docs/a/inner/"));
+    EXPECT_EQ(map[VString("child")]->GetFlags(), 0u);
+    EXPECT_EQ(map[VString("odd")]->GetFlags(), 0u) << "a \"writable\" that is no boolean counts as missing";
+    // Two bad names: "bad/name" and the missing one.
+    EXPECT_EQ(Codes(errors), (std::vector<VError>{VE_FS_INVALID_NAME, VE_FS_INVALID_NAME}));
+}
+
+TEST_F(DefinitionFileTest, FilesThatAreNoArrayOrNoJSON)
+{
+    {
+        StErrorContextInstaller errors;
+        EXPECT_EQ(Load("{\"name\": \"x\", \"path\": \"/tmp/\"}"), VE_OK);
+        EXPECT_FALSE(Find(*fNamespace, "x", 0));
+        EXPECT_TRUE(Codes(errors).empty());
+    }
+    {
+        StErrorContextInstaller errors;
+        EXPECT_EQ(Load("[{\"name\": \"x\", \"path\": \"/tmp/\""), VE_JSON_MALFORMED);
+        EXPECT_FALSE(Find(*fNamespace, "x", 0));
+        ASSERT_FALSE(Codes(errors).empty());
+        VErrorBase* last = errors.GetContext()->GetLast();
+        EXPECT_EQ(last->GetError(), VE_FS_INVALID_DEFINITION_FILE);
+        EXPECT_EQ(Parameter(*last, "path"), Text(fTemp.FilePath("fileSystems.json").GetPath()));
+    }
+    {
+        StErrorContextInstaller errors;
+        VRefPtr<VFile> missing = FileIn(fTemp, "nothing.json");
+        EXPECT_NE(fNamespace->LoadFromDefinitionFile(missing.Get()), VE_OK);
+        EXPECT_EQ(errors.GetContext()->GetLast()->GetError(), VE_FS_INVALID_DEFINITION_FILE);
+    }
+    {
+        StErrorContextInstaller errors;
+        EXPECT_EQ(fNamespace->LoadFromDefinitionFile(nullptr), VE_UNKNOWN_ERROR);
+        EXPECT_EQ(Codes(errors), std::vector<VError>{VE_UNKNOWN_ERROR});
+    }
+    EXPECT_EQ(fNamespace->LoadFromJSONArray(nullptr), VE_OK);
+}
+
+}  // namespace
+}  // namespace bkit::test
