@@ -8,6 +8,8 @@
 
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFileKind.h"
+#include "basekit/files/VFileSystem.h"
+#include "basekit/files/VFileSystemNamespace.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/BundleInfo.h"
 #include "basekit/bags/VValueBag.h"
@@ -48,7 +50,7 @@ VProcess::VProcess() : fIdleTime(_Now())
 {
     sInstance = this;
     // Metrics manager: created here once the metrics service exists.
-    // File-system namespace: created here, empty, once the namespace service exists.
+    fFileSystemNamespace = new VFileSystemNamespace;
     fProductName = _BundleString("CFBundleName");
     fProductVersion = _BundleString("CFBundleShortVersionString");
     fProductFolderName = fProductName;
@@ -58,10 +60,11 @@ VProcess::~VProcess()
 {
     if (fInitialized)
         _DeInit();
-    // JSON class store, metrics manager and file-system namespace: released
-    // here once those services exist.
+    // JSON class store and metrics manager: released here once those
+    // services exist.
     ReleaseRefCountable(&fBootLogListener);
     ReleaseRefCountable(&fLogger);
+    ReleaseRefCountable(&fFileSystemNamespace);
     if (fIntlMgr) {
         fIntlMgr->Release();
         fIntlMgr = nullptr;
@@ -210,13 +213,26 @@ bool VProcess::_CheckCaseInsensitiveInstallFolder()
 
 bool VProcess::_Init_FileSystems()
 {
-    // File-system namespace: the user's documents folder (system folder kind 1)
-    // is registered here as ".USER_HOME_DIRECTORY" with flags 16, then, when
-    // that succeeded, RetainFolder('RSRC') as ".PRODUCT_RESOURCES" with flags
-    // 0, then "fileSystems.json" of the resources folder is loaded when it
-    // exists; a failed registration or load fails this step. That takes this
-    // place once the namespace service exists.
-    return true;
+    VError error = VE_OK;
+    if (VFolder* documents = VFolder::RetainSystemFolder(eFK_UserDocuments, false)) {
+        error = fFileSystemNamespace->RegisterFileSystem(VString(".USER_HOME_DIRECTORY"), documents, eFSHidden);
+        documents->Release();
+    }
+    if (error != VE_OK)
+        return false;
+
+    VFolder* resources = RetainFolder(kProcessFolderResources);
+    if (resources == nullptr)
+        return true;
+    error = fFileSystemNamespace->RegisterFileSystem(VString(".PRODUCT_RESOURCES"), resources, 0);
+    if (error == VE_OK) {
+        VFile* definitions = resources->RetainRelativeFile(VString("fileSystems.json"), FPS_POSIX);
+        if (definitions != nullptr && definitions->Exists())
+            error = fFileSystemNamespace->LoadFromDefinitionFile(definitions);
+        ReleaseRefCountable(&definitions);
+    }
+    resources->Release();
+    return error == VE_OK;
 }
 
 void VProcess::Run()

@@ -44,6 +44,7 @@ class VActivityToken;
 class VBootLogListener;
 class VFile;
 class VFilePath;
+class VFileSystemNamespace;
 class VFolder;
 class VIntlMgr;
 class VJSONClassStore;
@@ -140,6 +141,11 @@ public:
     // and releases the listener.
     void CleanBootLogListener();
 
+    // The process's file-system namespace: created empty with the process,
+    // filled by Init with the user's and the product's file systems and those
+    // of "fileSystems.json". No reference; it lives as long as the process.
+    VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
+
     // The localizer LocalizeString uses; set by the application, not owned.
     ILocalizer* GetLocalizer() const { return fLocalizer; }
     void SetLocalizer(ILocalizer* localizer) { fLocalizer = localizer; }
@@ -201,7 +207,10 @@ protected:
     // Fails (with the notice) when the resources folder's name and its other-case
     // spelling do not both exist or both not exist: the volume is case-sensitive.
     bool _CheckCaseInsensitiveInstallFolder();
-    // Registers the user's and the product's file systems.
+    // Registers the user's documents folder as ".USER_HOME_DIRECTORY" (hidden),
+    // then the resources folder as ".PRODUCT_RESOURCES", then loads the
+    // resources folder's "fileSystems.json" when it exists. False when a
+    // registration or the load failed.
     bool _Init_FileSystems();
     void _Init_CheckSystemVersion() { DoCheckSystemVersion(kRequiredSystemVersion); }
 
@@ -222,6 +231,7 @@ private:
     VString fProductName;
     VString fProductVersion;
     VString fProductFolderName;
+    VFileSystemNamespace* fFileSystemNamespace = nullptr;
     // What this object started, so that it stops only that.
     bool fStartedFileKinds = false;
     bool fStartedTaskMgr = false;
