@@ -223,7 +223,8 @@ void VUpdateEngine::_ShowFailureNotice(VErrorContext* context)
         ErrorText(newest, message);
 
     std::string logPath;
-    if (fLogFile != nullptr) {
+    // A writer that could not start has no file to point at.
+    if (fLogFile != nullptr && fLogFile->IsStarted()) {
         VFilePath path;
         fLogFile->GetLogFolderPath(path);
         VString name;
