@@ -1,10 +1,31 @@
 // VJSONCloner.cpp - deep copies that keep the shape of shared parts and cycles.
 #include "basekit/json/VJSONCloner.h"
 
+#include <new>
+
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONObject.h"
+#include "basekit/runtime/VErrorBase.h"
 
 namespace bkit {
+
+VJSONCloner::~VJSONCloner() { ReleaseRefCountable(&fLocker); }
+
+VStorageLocker* VJSONCloner::GetStorageLockerAndAssignIfNecessary()
+{
+    if (fLocker == nullptr)
+        fLocker = new VStorageLocker(true, false);
+    else if (fLocker->IsPrivate())
+        fLocker->SetPrivate(false);
+    return fLocker;
+}
+
+void VJSONCloner::SetStorageLocker(VStorageLocker* locker)
+{
+    VStorageLocker* old = fLocker;
+    fLocker = RetainRefCountable(locker);
+    ReleaseRefCountable(&old);
+}
 
 VError VJSONCloner::CloneValue(VJSONValue& value)
 {
@@ -29,7 +50,12 @@ VError VJSONCloner::CloneObject(const VJSONObject* source, VJSONValue& value)
     if (isNew) {
         // Hold the source while it is in the map: its address is the key.
         entry->second.first = VJSONValue(const_cast<VJSONObject*>(source));
-        error = source->Clone(entry->second.second, *this);
+        try {
+            error = source->Clone(entry->second.second, *this);
+        } catch (const std::bad_alloc&) {
+            entry->second.second.SetUndefined();
+            error = _ThrowError(VE_MEMORY_FULL);
+        }
     }
     value = entry->second.second;
     return error;
@@ -46,7 +72,12 @@ VError VJSONCloner::CloneArray(const VJSONArray* source, VJSONValue& value)
     if (isNew) {
         // Hold the source while it is in the map: its address is the key.
         entry->second.first = VJSONValue(const_cast<VJSONArray*>(source));
-        error = source->Clone(entry->second.second, *this);
+        try {
+            error = source->Clone(entry->second.second, *this);
+        } catch (const std::bad_alloc&) {
+            entry->second.second.SetUndefined();
+            error = _ThrowError(VE_MEMORY_FULL);
+        }
     }
     value = entry->second.second;
     return error;

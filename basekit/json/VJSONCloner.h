@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "basekit/json/VJSONValue.h"
+#include "basekit/json/VStorageLocker.h"
 #include "basekit/values/VObject.h"
 
 namespace bkit {
@@ -18,7 +19,7 @@ namespace bkit {
 class VJSONCloner : public VObject {
 public:
     VJSONCloner() = default;
-    ~VJSONCloner() override = default;
+    ~VJSONCloner() override;
 
     VJSONCloner(const VJSONCloner&) = delete;
     VJSONCloner& operator=(const VJSONCloner&) = delete;
@@ -31,10 +32,18 @@ public:
     VError CloneObject(const VJSONObject* source, VJSONValue& value);
     VError CloneArray(const VJSONArray* source, VJSONValue& value);
 
+    // The one locker that clones of shared containers are placed under: made
+    // at first need (as a new shared object's), made public when it was
+    // private. No reference for the caller.
+    VStorageLocker* GetStorageLockerAndAssignIfNecessary();
+    // Replaces the locker (the new one retained, the old one released).
+    void SetStorageLocker(VStorageLocker* locker);
+
 private:
     // Source address -> (the source, held so that its address stays unique
     // while it is a key; its clone).
     std::map<const void*, std::pair<VJSONValue, VJSONValue>> fClones;
+    VStorageLocker* fLocker = nullptr;
 };
 
 }  // namespace bkit

@@ -105,6 +105,15 @@ public:
     // is returned as it is.
     static VError ParseFile(IFile* file, VJSONValue& out, uint32_t options = 0);
 
+    // The property that carries a value's binary form as Base64 inside text.
+    static const VString& PrivateBinaryObjectName();
+    // When value is an object holding that property as a string, replaces it
+    // by the value its bytes decode to; 0, or the decoding error (value then
+    // left alone).
+    static VError ReviveBinaryObject(VJSONValue& value);
+    // The value whose binary form base64 holds; 0 or the decoding error.
+    static VError DecodeBinaryObject(const VString& base64, VJSONValue& out);
+
     // The positions recorded under kOption_RecordPositions: path -> {line,
     // offset}; null without the option. Borrowed.
     VJSONObject* GetPathsLines() const { return fPositions; }

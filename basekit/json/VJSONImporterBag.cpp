@@ -123,6 +123,13 @@ VError VJSONImporter::_ObjectToBag(VValueBag& bag, uint32_t depth)
             bag.AddElement(key, child.Get());
         } else if (token == jsonBeginArray) {
             err = _ArrayToBag(bag, key, depth + 1);
+        } else if (token == jsonString && name == PrivateBinaryObjectName()) {
+            VIndex n = 0;
+            const UniChar* p = _TokenText(&n);
+            VJSONValue revived;
+            err = DecodeBinaryObject(VString(p, n), revived);
+            if (err == 0)
+                err = bag.FromJSONValue(revived);
         } else if (token == jsonString) {
             const bool isText = name == VString("__CDATA");
             std::unique_ptr<VValueSingle> value(_BagScalar(!isText, &err));

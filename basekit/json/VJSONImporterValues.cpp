@@ -5,6 +5,7 @@
 
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
+#include "basekit/json/VJSONBinary.h"
 #include "basekit/json/VJSONImporter.h"
 #include "basekit/json/VJSONImporterWords.h"
 #include "basekit/json/VJSONObject.h"
@@ -272,7 +273,42 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     if (recording)
         fPath = outerPath;
     _Share(object);
+    if (err == 0)
+        err = ReviveBinaryObject(out);
     return err;
+}
+
+const VString& VJSONImporter::PrivateBinaryObjectName()
+{
+    static const VString sName("__PRIVATE_BINARY_OBJECT");
+    return sName;
+}
+
+VError VJSONImporter::ReviveBinaryObject(VJSONValue& value)
+{
+    VJSONObject* object = value.GetObject();
+    if (object == nullptr)
+        return 0;
+    VJSONValue text = object->GetOwnProperty(PrivateBinaryObjectName());
+    if (!text.IsString())
+        return 0;
+    VString base64;
+    text.GetString(base64);
+    VJSONValue revived;
+    VError err = DecodeBinaryObject(base64, revived);
+    if (err == 0)
+        value = revived;
+    return err;
+}
+
+VError VJSONImporter::DecodeBinaryObject(const VString& base64, VJSONValue& out)
+{
+    VMemoryBuffer<> bytes;
+    // The decoder has raised its own error ('bkit' 210 or 100).
+    if (!base64.DecodeBase64(bytes))
+        return MakeBKitError(210);
+    VJSONBinaryImporter importer(bytes.GetDataPtr(), bytes.GetDataSize());
+    return importer.GetValue(out);
 }
 
 VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <new>
 
+#include "basekit/json/VJSONClass.h"
 #include "basekit/json/VJSONErrors.h"
+#include "basekit/json/VJSONFunctionContext.h"
 #include "basekit/json/VJSONGraph.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VTask.h"
@@ -22,9 +24,14 @@ const VString& VJSONObject::LockerIDName()
 
 // --- construction ---
 
-VJSONObject::VJSONObject(const VJSONObject*, IJSONObject* implementation, VStorageLocker* locker, bool exempt)
+VJSONObject::VJSONObject(const VJSONObject* classObject, IJSONObject* implementation, VStorageLocker* locker,
+                         bool exempt)
     : fImplementation(RetainRefCountable(implementation)), fExempt(exempt)
 {
+    // Without a class object the object stays generic: no class pointer, so
+    // that plain objects never touch a class's use count.
+    if (VJSONClass* cls = VJSONClass::FromClassObject(classObject))
+        _SetClass(cls);
     if (locker)
         _SetStorageLocker(locker);
     const int32_t monitored = sTaskToMonitor.load(std::memory_order_relaxed);
@@ -62,6 +69,8 @@ VJSONObject::~VJSONObject()
         _LeaveGraph();
     }
     ReleaseRefCountable(&fImplementation);
+    if (fClass)
+        fClass->UnuseClassObject();
     if (fCreatorTask != 0 && VTask::GetCurrentID() == fCreatorTask)
         sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
 }
@@ -147,13 +156,95 @@ bool VJSONObject::IsShared() const
 
 VJSONValue VJSONObject::GetProperty(const VString& name, VDBLanguageContext* languageContext) const
 {
-    StContainerLock lock(this);
-    if (fImplementation) {
-        VJSONValue out;
-        if (fImplementation->IJSON_GetProperty(this, name, out, languageContext) != eJSON_notHandled)
-            return out;
+    VJSONValue out;
+    {
+        StContainerLock lock(this);
+        if (fImplementation) {
+            if (fImplementation->IJSON_GetProperty(this, name, out, languageContext) != eJSON_notHandled)
+                return out;
+        }
+        out = _GetOwnProperty(name);
     }
-    return _GetOwnProperty(name);
+    // The class answers outside the object's locks: a getter is user code.
+    if (out.IsUndefined() && fClass != nullptr) {
+        if (VJSONObject* function = fClass->GetMemberFunction(name))
+            return VJSONValue(function);
+        if (VJSONObject* getter = fClass->GetGetter(name)) {
+            std::vector<VJSONValue> none;
+            getter->CallAsFunction(const_cast<VJSONObject*>(this), nullptr, &none, out, nullptr, languageContext);
+        }
+    }
+    return out;
+}
+
+void VJSONObject::_SetClass(VJSONClass* cls)
+{
+    if (cls == nullptr || cls == fClass)
+        return;
+    cls->UseClassObject();
+    VJSONClass* old = fClass;
+    fClass = cls;
+    if (old)
+        old->UnuseClassObject();
+}
+
+void VJSONObject::_LeaveClass()
+{
+    VJSONClass* old = fClass;
+    fClass = nullptr;
+    if (old)
+        old->UnuseClassObject();
+}
+
+void VJSONObject::_SetImplementation(IJSONObject* implementation)
+{
+    if (implementation == fImplementation)
+        return;
+    if (fImplementation)
+        fImplementation->IJSON_DoDisconnectDependencies(this);
+    IJSONObject* old = fImplementation;
+    fImplementation = RetainRefCountable(implementation);
+    ReleaseRefCountable(&old);
+    if (fImplementation)
+        fImplementation->IJSON_DoConnectDependencies(this);
+}
+
+VJSONObject* VJSONObject::GetClassObject() const { return fClass ? fClass->GetClassObject() : nullptr; }
+
+VJSONObject* VJSONObject::_GetPrototype() const { return fClass ? fClass->GetPrototype() : nullptr; }
+
+bool VJSONObject::IsGenericObject() const { return fClass == nullptr || fClass->GetSuperClass() == nullptr; }
+
+bool VJSONObject::IsInstanceOf(const VJSONClass* cls) const
+{
+    if (cls == nullptr)
+        return false;
+    if (fClass == nullptr)
+        return cls->GetSuperClass() == nullptr && cls->GetName().EqualToStringRaw(VString("Object"));
+    return fClass->IsKindOf(cls);
+}
+
+bool VJSONObject::IsInstanceOf(const VJSONObject* classObject) const
+{
+    const VJSONClass* cls = VJSONClass::FromClassObject(classObject);
+    if (cls == nullptr) {
+        _ThrowError(VE_JSON_NOT_A_CLASS);
+        return false;
+    }
+    return IsInstanceOf(cls);
+}
+
+EJSONStatus VJSONObject::CallAsFunction(VJSONObject* thisObject, VJSONArray* thisArray,
+                                        std::vector<VJSONValue>* parameters, VJSONValue& result,
+                                        CDBZanthBaseContext* baseContext, VDBLanguageContext* languageContext)
+{
+    if (fImplementation == nullptr)
+        return eJSON_notHandled;
+    VJSONFunctionContext context(thisObject, thisArray, parameters, baseContext, languageContext);
+    context.SetScope(thisObject, this);
+    EJSONStatus status = fImplementation->IJSON_CallAsFunction(this, &context);
+    context.GetResult(result);
+    return status;
 }
 
 VJSONValue VJSONObject::GetOwnProperty(const VString& name) const
@@ -175,16 +266,31 @@ VJSONValue VJSONObject::_GetOwnProperty(const VString& name) const
 
 bool VJSONObject::HasProperty(const VString& name, VDBLanguageContext* languageContext) const
 {
-    StContainerLock lock(this);
-    if (fImplementation) {
-        VJSONValue out;
-        EJSONStatus status = fImplementation->IJSON_GetProperty(this, name, out, languageContext);
-        if (status == eJSON_done && !out.IsUndefined())
+    {
+        StContainerLock lock(this);
+        if (fImplementation) {
+            VJSONValue out;
+            EJSONStatus status = fImplementation->IJSON_GetProperty(this, name, out, languageContext);
+            if (status == eJSON_done && !out.IsUndefined())
+                return true;
+            if (status != eJSON_notHandled)
+                return false;
+        }
+        if (_HasOwnProperty(name))
             return true;
-        if (status != eJSON_notHandled)
-            return false;
     }
-    return _HasOwnProperty(name);
+    // The prototype chain, outside this object's locks; a class met twice
+    // ends the walk.
+    std::vector<const VJSONClass*> met;
+    for (const VJSONClass* cls = fClass; cls != nullptr; cls = cls->GetSuperClass()) {
+        if (std::find(met.begin(), met.end(), cls) != met.end())
+            break;
+        met.push_back(cls);
+        const VJSONObject* prototype = cls->GetPrototype();
+        if (prototype != nullptr && prototype != this && prototype->HasOwnProperty(name))
+            return true;
+    }
+    return false;
 }
 
 bool VJSONObject::HasOwnProperty(const VString& name) const
@@ -242,6 +348,15 @@ bool VJSONObject::SetProperty(const VString& name, const VJSONValue& value, VDBL
         EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, languageContext);
         if (status != eJSON_notHandled)
             return status == eJSON_done;
+    }
+    if (fClass != nullptr) {
+        if (VJSONObject* setter = fClass->GetSetter(name)) {
+            std::vector<VJSONValue> parameters{value};
+            VJSONValue ignored;
+            EJSONStatus status = setter->CallAsFunction(this, nullptr, &parameters, ignored, nullptr, languageContext);
+            if (status != eJSON_notHandled)
+                return status == eJSON_done;
+        }
     }
     StContainerLock lock(this, _NeedsGraphLockFor(value));
     return _SetOwnProperty(name, value);

@@ -19,8 +19,11 @@
 //   object (with a locker) takes the graph lock, then its locker's critical
 //   section, around every operation; a change is refused with 'QNRT' -10719
 //   while another task uses the locker.
-// - The class of an object (prototype, member functions, getters, setters) is
-//   not part of this build yet: every object is generic.
+// - An object made with a class object belongs to that class (VJSONClass):
+//   reads that find nothing ask the class's member functions, then its
+//   getters; writes go through its setters; HasProperty follows the
+//   prototype chain. An object made without one has no class and is generic.
+//   Getters and setters run outside the object's locks.
 #pragma once
 
 #include <atomic>
@@ -78,8 +81,13 @@ public:
     bool HasOwnProperty(const VString& name) const;
     bool _HasOwnProperty(const VString& name) const;
 
-    // Without class every object is generic.
-    bool IsGenericObject() const { return true; }
+    // True without class or with a root class ("Object").
+    bool IsGenericObject() const;
+    // The class or one of its superclasses is cls; an object without class
+    // is an instance of the root "Object" only.
+    bool IsInstanceOf(const VJSONClass* cls) const;
+    // classObject must stand for a class, else 'QNRT' -10745 and false.
+    bool IsInstanceOf(const VJSONObject* classObject) const;
     // With a locker, or an implementation that declares itself sharable.
     bool IsShared() const;
 
@@ -172,8 +180,33 @@ public:
     void ConnectImplementationProperty(const VJSONValue& value);
     void DisconnectImplementationProperty(const VJSONValue& value);
 
-    // Without class there is no class object: null.
-    VJSONObject* GetClassObject() const { return nullptr; }
+    // The class (no reference), its object, its prototype; null without class.
+    VJSONClass* GetClass() const { return fClass; }
+    VJSONObject* GetClassObject() const;
+    VJSONObject* _GetPrototype() const;
+    // Registers the object as a user of cls (a null or the same class is
+    // ignored) and leaves the old class.
+    void _SetClass(VJSONClass* cls);
+    // Leaves the class: the object becomes generic (store teardown).
+    void _LeaveClass();
+    // Replaces the implementation (retained), telling the old and the new.
+    void _SetImplementation(IJSONObject* implementation);
+
+    // Instantiation through a class: the level up to which the instance is
+    // constructed, the under-construction mark, and a word the class gives.
+    uint32_t GetConstructionLevel() const { return fConstructionLevel; }
+    void SetConstructionLevel(uint32_t level) { fConstructionLevel = level; }
+    bool IsUnderConstruction() const { return fUnderConstruction; }
+    void SetUnderConstruction(bool mark) { fUnderConstruction = mark; }
+    uint32_t GetClassData() const { return fClassData; }
+    void SetClassData(uint32_t data) { fClassData = data; }
+
+    // Calls the object as a function: 1 without implementation; otherwise a
+    // function context with these fields goes to IJSON_CallAsFunction and
+    // its result is copied to result.
+    EJSONStatus CallAsFunction(VJSONObject* thisObject, VJSONArray* thisArray, std::vector<VJSONValue>* parameters,
+                               VJSONValue& result, CDBZanthBaseContext* baseContext = nullptr,
+                               VDBLanguageContext* languageContext = nullptr);
     // The implementation's non-empty name, else "Shared Object" with a
     // locker, else "Object".
     void GetClassName(VString& out) const;
@@ -251,6 +284,10 @@ private:
     std::vector<Entry> fProperties;
     Index fIndex;
     IJSONObject* fImplementation = nullptr;
+    VJSONClass* fClass = nullptr;
+    uint32_t fConstructionLevel = 0;
+    uint32_t fClassData = 0;
+    bool fUnderConstruction = false;
     int32_t fCreatorTask = 0;
     bool fExempt = false;
 };

@@ -100,7 +100,8 @@ VError VJSONObject::Clone(VJSONValue& out, VJSONCloner& cloner) const
     if (fImplementation) {
         IJSONObject* implementation = nullptr;
         if (fImplementation->IJSON_CloneImpl(this, cloner, &implementation) == eJSON_done && implementation) {
-            VJSONObject* copy = new VJSONObject(nullptr, implementation, nullptr, false);
+            VJSONObject* copy = new VJSONObject(GetClassObject(), implementation, nullptr, false);
+            copy->SetClassData(fClassData);
             implementation->Release();
             out.SetObject(copy);
             copy->Release();
@@ -111,7 +112,8 @@ VError VJSONObject::Clone(VJSONValue& out, VJSONCloner& cloner) const
         if (status != eJSON_notHandled)
             return error;
     }
-    VJSONObject* copy = new VJSONObject();
+    VJSONObject* copy = new VJSONObject(GetClassObject(), nullptr, nullptr, false);
+    copy->SetClassData(fClassData);
     out.SetObject(copy);
     copy->Release();
     return CloneProperties(cloner, copy);

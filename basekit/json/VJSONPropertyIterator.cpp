@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "basekit/json/VJSONClass.h"
 #include "basekit/json/VJSONGraph.h"
 
 namespace bkit {
@@ -39,6 +40,12 @@ bool VJSONPropertyIteratorBase::_AddImplementationNames(bool skipStored)
     return true;
 }
 
+void VJSONPropertyIteratorBase::_AddClassGetterNames()
+{
+    if (const VJSONClass* cls = fObject ? fObject->GetClass() : nullptr)
+        cls->GetGetterNames(fNames);
+}
+
 void VJSONPropertyIteratorBase::_TakeStoredProperties()
 {
     if (fObject)
@@ -48,7 +55,8 @@ void VJSONPropertyIteratorBase::_TakeStoredProperties()
 VJSONPropertyIterator::VJSONPropertyIterator(VJSONObject* object)
     : VJSONPropertyIteratorBase(object), fUser(std::make_unique<VJSONUser>(object, false))
 {
-    _AddImplementationNames(false);
+    if (!_AddImplementationNames(false))
+        _AddClassGetterNames();
     _TakeStoredProperties();
 }
 
@@ -64,7 +72,8 @@ void VJSONPropertyIterator::SetValue(const VJSONValue& value, VDBLanguageContext
 VJSONPropertyConstIterator::VJSONPropertyConstIterator(const VJSONObject* object)
     : VJSONPropertyIteratorBase(object)
 {
-    _AddImplementationNames(false);
+    if (!_AddImplementationNames(false))
+        _AddClassGetterNames();
     _TakeStoredProperties();
 }
 
@@ -73,19 +82,22 @@ VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSON
 {
     if (!fObject)
         return;
+    bool answered = false;
     if (fObject->IsShared()) {
         // Names only, read back through GetProperty: the values of a shared
         // tree are read under its lock at the moment they are visited.
         if ((options & 1) == 0)
-            _AddImplementationNames(true);
+            answered = _AddImplementationNames(true);
         StContainerLock lock(fObject.Get(), true);
         for (const auto& entry : fObject->fProperties)
             fNames.push_back(entry.first);
     } else {
         if ((options & 1) == 0)
-            _AddImplementationNames(false);
+            answered = _AddImplementationNames(false);
         _TakeStoredProperties();
     }
+    if ((options & 2) == 0 && !answered)
+        _AddClassGetterNames();
 }
 
 }  // namespace bkit

@@ -42,6 +42,8 @@ protected:
 
     // Appends the implementation's names; false when it did not answer.
     bool _AddImplementationNames(bool skipStored);
+    // Appends the names the object's class reads through getters.
+    void _AddClassGetterNames();
     // Copies the stored properties under the object's lock.
     void _TakeStoredProperties();
     bool _OnExtraName() const { return fPosition < fNames.size(); }

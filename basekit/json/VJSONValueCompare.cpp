@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "basekit/json/VJSONArray.h"
+#include "basekit/json/VJSONFunctionContext.h"
 #include "basekit/json/VJSONGraph.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
@@ -218,16 +219,7 @@ int32_t VJSONValue::GetLongByPath(const VJSONValue& root, const VString& path)
     VJSONValue value = ValueAtPath(root, path);
     if (!value.IsNumber())
         return 0;
-    // Truncation toward zero, saturating, NaN 0: a cast of an out-of-range
-    // double is undefined.
-    const double number = std::trunc(value.GetNumber());
-    if (std::isnan(number))
-        return 0;
-    if (number >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-        return std::numeric_limits<int32_t>::max();
-    if (number <= static_cast<double>(std::numeric_limits<int32_t>::min()))
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(number);
+    return IJSONFunctionContext::ToLong(value.GetNumber());
 }
 
 bool VJSONValue::GetStringByPath(const VJSONValue& root, const VString& path, VString& out)

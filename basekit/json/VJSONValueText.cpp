@@ -1,7 +1,11 @@
 // VJSONValueText.cpp - a JSON value to and from JSON text, in strings and files.
+#include "basekit/json/VJSONBinary.h"
+#include "basekit/json/VJSONErrors.h"
 #include "basekit/json/VJSONImporter.h"
+#include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/json/VJSONWriter.h"
+#include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 
 namespace bkit {
@@ -24,11 +28,32 @@ VError VJSONValue::Stringify(VString& out, uint32_t flags) const
         VJSONWriter writer(flags);
         return writer.StringifyValue(*this, out);
     }
-    // What is refused is an answer, not a fault to report: the errors stay
-    // on the caller's stack but are not reported as thrown.
-    StErrorContextInstaller quiet(true, true);
-    VJSONWriter writer(flags | kRefusingFlags);
-    return writer.StringifyValue(*this, out);
+    VError err = 0;
+    {
+        StErrorContextInstaller attempt(true, true);
+        VJSONWriter writer(flags | kRefusingFlags);
+        err = writer.StringifyValue(*this, out);
+        if (err != VE_JSON_CYCLE && err != VE_JSON_BINARY_OBJECT_REFUSED && err != VE_JSON_NOT_GENERIC_OBJECT &&
+            err != VE_JSON_OBJECT_WRITTEN_TWICE)
+            return err;
+        attempt.Flush();
+    }
+    // Text cannot carry this value: its binary form goes into the text as
+    // Base64, which the reader revives.
+    VMemoryBuffer<> bytes;
+    VJSONBinaryWriter binary(64);
+    err = binary.StreamValue(*this, bytes);
+    if (err != 0)
+        return err;
+    VString base64;
+    if (!base64.EncodeBase64(bytes.GetDataPtr(), bytes.GetDataSize()))
+        return _ThrowError(VE_MEMORY_FULL);
+    VJSONObject* holder = new VJSONObject();
+    holder->SetProperty(VJSONImporter::PrivateBinaryObjectName(), VJSONValue(base64));
+    VJSONValue wrapped(holder);
+    holder->Release();
+    VJSONWriter writer(flags);
+    return writer.StringifyValue(wrapped, out);
 }
 
 VError VJSONValue::ParseFromString(const VString& text, bool dates, bool nonAmbiguousDates)

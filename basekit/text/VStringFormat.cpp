@@ -390,7 +390,7 @@ void VStringFormatter::_FlushSegment(va_list* ap, bool last, const char* text)
     fWouldBe += static_cast<uint64_t>(printed);
 }
 
-bool VStringFormatter::_SpliceString(const void* object)
+bool VStringFormatter::_SpliceString(const void* object, size_t& room)
 {
     const VString* string = StringObject(object);
     if (string == nullptr)
@@ -398,8 +398,10 @@ bool VStringFormatter::_SpliceString(const void* object)
     // "%.0s" takes the pointer from the list and prints nothing; the text
     // follows as literal text. Only plain ASCII reads back as it was.
     static constexpr char kTakePointer[] = "%.0s";
-    size_t at = fSegmentLength;
-    if (at + sizeof(kTakePointer) - 1 > kMaxFormatBytes)
+    const size_t start = fSegmentLength;
+    const size_t end = start + room;
+    size_t at = start;
+    if (at + sizeof(kTakePointer) - 1 > end)
         return false;
     std::memcpy(fSegment + at, kTakePointer, sizeof(kTakePointer) - 1);
     at += sizeof(kTakePointer) - 1;
@@ -407,13 +409,14 @@ bool VStringFormatter::_SpliceString(const void* object)
     const VIndex length = string->GetLength();
     for (VIndex i = 0; i < length; ++i) {
         const UniChar u = units[i];
-        if (u == 0 || u >= 0x80 || at + 2 > kMaxFormatBytes)
+        if (u == 0 || u >= 0x80 || at + (u == '%' ? 2 : 1) > end)
             return false;
         fSegment[at++] = static_cast<char>(u);
         if (u == '%')
             fSegment[at++] = '%';
     }
     fSegmentLength = at;
+    room -= at - start;
     return true;
 }
 
@@ -504,8 +507,12 @@ bool VStringFormatter::_Run(const char* format, va_list args, bool splice)
             takePending(p);
             fSegment[fSegmentLength] = 0;
             SkipSegmentArgs(fSegment + walked, &walk);
-            if (!_SpliceString(va_arg(walk, void*)))
+            // The text takes the placeholder's room in the format, so the
+            // rest of the format still fits behind it.
+            size_t room = budget + weight;
+            if (!_SpliceString(va_arg(walk, void*), room))
                 return giveUp();
+            budget = room;
             walked = fSegmentLength;
             pending = p + spec.fLength;
             spliced = true;

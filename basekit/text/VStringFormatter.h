@@ -87,9 +87,9 @@ private:
     // vsnprintf. A spliced run gives up (false) whenever splicing could change
     // the result: another toolbox conversion, "%n", any cut.
     bool _Run(const char* format, va_list args, bool splice);
-    // Splices the string of a "%S" into the pending segment; false when it
-    // cannot be spliced.
-    bool _SpliceString(const void* object);
+    // Splices the string of a "%S" into the pending segment, taking its bytes
+    // from room; false when it cannot be spliced or does not fit.
+    bool _SpliceString(const void* object, size_t& room);
 
     // Runs the pending segment, or the given text instead when not null;
     // unless it is the last, walks ap past its arguments.

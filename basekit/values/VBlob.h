@@ -67,6 +67,12 @@ public:
     bool CanBeEvaluated() const override { return false; }
     VSize GetFullSpaceOnDisk() const override { return GetSize(); }
 
+    // JSON form: an object of the JSON class "Blob" with a copy of the bytes.
+    // FromJSONValue clears the blob, then copies a "Blob" object's bytes in;
+    // any other value makes the blob null.
+    VError GetJSONValue(VJSONValue& json, uint32_t options = 0) const override;
+    VError FromJSONValue(const VJSONValue& json) override;
+
     static const VBlob_info sInfo;
 
 protected:

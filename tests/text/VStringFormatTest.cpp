@@ -313,12 +313,15 @@ TEST(VStringPrintfTest, StringTextsComeOutTheSameWhateverTheyHold)
 {
     // Texts and formats that a one-pass formatting could get wrong: a '%' in
     // the text, a zero unit in it, a zero byte printed before it, a count
-    // taken after it, a text that pushes the output past its limit, and the
-    // forms of "%S" whose modifiers are ignored.
+    // taken after it, a text that pushes the output past its limit, a text
+    // that leaves the rest of the format no room, and the forms of "%S" whose
+    // modifiers are ignored.
     const VString percent("50%d%%s");
     const VString withZero(u"a\u0000b", 3);
     const VString box("box");
     const VString longString(std::string(1020, 'y').c_str());
+    const VString fittingString(std::string(1000, 'y').c_str());
+    const std::string longTextAfter = "%S" + std::string(500, 'z');
     int count = -1;
     const VString counted = Printf("%S%n|%d", &box, &count, 7);
     EXPECT_EQ(Units(counted), u"box|7");
@@ -336,6 +339,8 @@ TEST(VStringPrintfTest, StringTextsComeOutTheSameWhateverTheyHold)
         {"positional", Printf("%1$S", &box), u"@@invalid VObject@@"},
         {"past the limit", Printf("%S%S%s", &longString, &box, "12345"),
          Units(longString) + u"box12345"},
+        {"long text after", Printf(longTextAfter.c_str(), &fittingString),
+         Units(fittingString) + std::u16string(500, u'z')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
