@@ -11,6 +11,7 @@
 #include "basekit/files/VFileSystem.h"
 #include "basekit/files/VFileSystemNamespace.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONClassStore.h"
 #include "basekit/platform/BundleInfo.h"
 #include "basekit/bags/VValueBag.h"
 #include "basekit/runtime/ILocalizer.h"
@@ -60,8 +61,12 @@ VProcess::~VProcess()
 {
     if (fInitialized)
         _DeInit();
-    // JSON class store and metrics manager: released here once those
-    // services exist.
+    if (fStartedClassStore) {
+        fStartedClassStore = false;
+        VJSONClassStore::DeInitProcessStore();
+    }
+    fHasClassStore = false;
+    // Metrics manager: deleted here once it exists.
     ReleaseRefCountable(&fBootLogListener);
     ReleaseRefCountable(&fLogger);
     ReleaseRefCountable(&fFileSystemNamespace);
@@ -124,8 +129,14 @@ bool VProcess::_Init(uint32_t flags)
     if (!_Init_FileSystems())
         return false;
 
-    // JSON class store: the store named "zanth" is created here, with its root
-    // classes added, once the class store exists.
+    // The store is process-wide: one made by another process object of a
+    // test program is used, not made again.
+    if (VJSONClassStore::GetProcessStore() == nullptr) {
+        if (VJSONClassStore::InitProcessStore() == nullptr)
+            return false;
+        fStartedClassStore = true;
+    }
+    fHasClassStore = true;
 
     if (flags & kInitCreateLogger) {
         fLogger = new VLogger;
@@ -312,11 +323,14 @@ VString VProcess::GetLogSourceIdentifier() const
     return fProductName;
 }
 
-VJSONObject* VProcess::GetClassObject(const VString&, const VString&) const
+VJSONClassStore* VProcess::GetClassStore() const
 {
-    // JSON class store: when the store's name equals storeName exactly, its
-    // GetClassObject(className, false) answers here once the store exists.
-    return nullptr;
+    return fHasClassStore ? VJSONClassStore::GetProcessStore() : nullptr;
+}
+
+VJSONObject* VProcess::GetClassObject(const VString& storeName, const VString& className) const
+{
+    return fHasClassStore ? VJSONClassStore::RetainProcessClassObject(storeName, className) : nullptr;
 }
 
 void VProcess::RegisterActivityToken(VActivityToken* token)

@@ -98,13 +98,15 @@ public:
     // The source of log entries: the product name.
     virtual VString GetLogSourceIdentifier() const;
 
-    // The class object of className in the class store named storeName, or
-    // null. The JSON class store is not built yet, so this answers null.
+    // A new reference to the class object of className in the process's class
+    // store when that store is named storeName exactly; else null.
     virtual VJSONObject* GetClassObject(const VString& storeName, const VString& className) const;
 
-    // The process's JSON class store ("zanth"), not retained; null before Init
-    // made it. The JSON class store is not built yet, so this answers null.
-    VJSONClassStore* GetClassStore() const { return nullptr; }
+    // The process's JSON class store ("zanth", with its root classes), not
+    // retained; null before Init made it. The store is process-wide
+    // (VJSONClassStore::GetProcessStore): this answers whatever store is the
+    // process's now.
+    VJSONClassStore* GetClassStore() const;
 
     // The application's run and its end; nothing by default.
     virtual void DoRun() {}
@@ -236,6 +238,8 @@ private:
     bool fStartedFileKinds = false;
     bool fStartedTaskMgr = false;
     bool fStartedDebugMgr = false;
+    bool fStartedClassStore = false;
+    bool fHasClassStore = false;
     VLogger* fLogger = nullptr;
     VBootLogListener* fBootLogListener = nullptr;
 };

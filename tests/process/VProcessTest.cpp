@@ -16,6 +16,8 @@
 #include "basekit/files/VFileSystemNamespace.h"
 #include "basekit/files/VFileSystemNotifier.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONClassStore.h"
+#include "basekit/json/VJSONObject.h"
 #include "basekit/platform/BundleInfo.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/SystemInfo.h"
@@ -397,6 +399,42 @@ TEST_F(ProcessTest, InitRegistersTheFileSystems)
         EXPECT_FALSE(process.Init(0));
         EXPECT_EQ("<none>", rootOf(process.GetFileSystemNamespace(), "data", 0));
     }
+    VProcess::sInstance = fSaved;
+}
+
+TEST_F(ProcessTest, InitMakesTheClassStoreWithItsRootClasses)
+{
+    MakeBundle("1.0");
+    auto hasClass = [](const VProcess& process, const char* store, const char* name) {
+        VRefPtr<VJSONObject> object =
+            VRefPtr<VJSONObject>::Adopt(process.GetClassObject(VString(store), VString(name)));
+        return static_cast<bool>(object);
+    };
+    // The test program's store is set aside, so that this process makes the
+    // store and ends it.
+    VJSONClassStore::DeInitProcessStore();
+    {
+        VProcess process;
+        EXPECT_EQ(nullptr, process.GetClassStore());
+        EXPECT_FALSE(hasClass(process, "zanth", "Object"));
+        ASSERT_TRUE(process.Init(0));
+        ASSERT_NE(nullptr, process.GetClassStore());
+        EXPECT_EQ(VString("zanth"), process.GetClassStore()->GetName());
+        for (const char* name : {"Object", "Class", "Function"})
+            EXPECT_TRUE(hasClass(process, "zanth", name)) << name;
+        EXPECT_FALSE(hasClass(process, "Zanth", "Object")) << "the store's name is compared exactly";
+        EXPECT_FALSE(hasClass(process, "zanth", "Nothing"));
+    }
+    EXPECT_EQ(nullptr, VJSONClassStore::GetProcessStore());
+    VProcess::sInstance = fSaved;
+    VJSONClassStore::InitProcessStore();
+    {
+        // A store already made is used and left to whoever made it.
+        VProcess process;
+        ASSERT_TRUE(process.Init(0));
+        EXPECT_EQ(VJSONClassStore::GetProcessStore(), process.GetClassStore());
+    }
+    EXPECT_NE(nullptr, VJSONClassStore::GetProcessStore());
     VProcess::sInstance = fSaved;
 }
 
