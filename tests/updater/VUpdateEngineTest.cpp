@@ -444,8 +444,11 @@ TEST_F(UpdaterTest, ApplyUpdateFallsBackToDeleteWhenTheTrashFails)
 
 TEST_F(UpdaterTest, ApplyUpdateStopsOnMissingBundlesAndFailedRestart)
 {
-    {
-        Parse({fTemp.Path("Gone.app").c_str(), fTemp.Path("Away.app").c_str()});
+    // Missing bundles, and relative texts, which name no bundle at all.
+    for (const auto& [outdated, upToDate] : {std::pair{fTemp.Path("Gone.app"), fTemp.Path("Away.app")},
+                                             std::pair{std::string("Gone.app"), std::string("rel/Away.app")}}) {
+        SCOPED_TRACE(outdated);
+        ASSERT_EQ(0, Parse({outdated.c_str(), upToDate.c_str()}).result);
         StErrorContextInstaller errors(true, true);
         fEngine->_ApplyUpdate();
         ASSERT_EQ(2, errors.GetContext()->GetErrorCount());
