@@ -218,6 +218,20 @@ TEST_F(UpdaterProgramTest, MissingBundleFailsWithItsNotice)
     }
 }
 
+TEST_F(UpdaterProgramTest, ErrorsAreLoggedNewestFirst)
+{
+    ProgramRun run = RunUpdater({"--silent", "--log-dir", fTemp.Path("logs"), fTemp.Path("Gone.app"),
+                                 fTemp.Path("Away.app")});
+    EXPECT_EQ(2, run.exitCode);
+    std::string log = FolderText("logs");
+    size_t upToDate = log.find("ERROR - The up-to-date application cannot be found at");
+    size_t outdated = log.find("ERROR - The application to update cannot be found at");
+    size_t failed = log.find("INFO - Update failed - ");
+    ASSERT_NE(std::string::npos, outdated) << log;
+    EXPECT_LT(upToDate, outdated) << log;
+    EXPECT_LT(outdated, failed) << log;
+}
+
 TEST_F(UpdaterProgramTest, LogThatCannotStartShowsTheNoticeEvenWhenSilent)
 {
     MakeApp("Name.app", "old", "restarted-old");
