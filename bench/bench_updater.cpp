@@ -6,7 +6,10 @@
 // marker: the wait's fixed second, the swap (rename aside, copy into place),
 // the restart through our "open" and the move of the old bundle to the Trash.
 // BM_CopyTree times "cp -a" of the same bundle. The updater is expected to take
-// no more than the copy plus the 1.5 s of waiting its road prescribes.
+// no more than the copy plus the 1.5 s of waiting its road prescribes. Both
+// start from the same disk state, prepared untimed: a freshly laid-out
+// outdated bundle and nothing left to write back (sync), and both clean up the
+// same way, so that what one run leaves to the disk does not weigh on the other.
 //
 // The updater and "open" are found beside this program (Updater.app and open/
 // of the build folder): build everything before running it. Data lives below
@@ -108,13 +111,31 @@ Workspace& TheWorkspace()
     return workspace;
 }
 
+// The disk state both runs start from: the outdated bundle freshly laid out
+// (as the update finds it) and nothing left to write back, so that neither
+// run pays for the other's writes.
+void PrepareIteration(Workspace& w)
+{
+    MakeBundle(w.root + "/Name.app", w.root + "/restarted-old");
+    unlink((w.root + "/restarted").c_str());
+    sync();
+}
+
+void CleanIteration(Workspace& w)
+{
+    Run({"/bin/rm", "-rf", w.root + "/Name.app", w.root + "/Copy.app", w.root + "/xdg/Trash", w.root + "/.Trash-0"});
+}
+
 void BM_CopyTree(benchmark::State& state)
 {
     Workspace& w = TheWorkspace();
     for (auto _ : state) {
+        state.PauseTiming();
+        PrepareIteration(w);
+        state.ResumeTiming();
         Run({"/bin/cp", "-a", w.root + "/New.app", w.root + "/Copy.app"});
         state.PauseTiming();
-        Run({"/bin/rm", "-rf", w.root + "/Copy.app"});
+        CleanIteration(w);
         state.ResumeTiming();
     }
 }
@@ -129,8 +150,7 @@ void BM_UpdaterRun(benchmark::State& state)
     setenv("XDG_DATA_HOME", (w.root + "/xdg").c_str(), 1);
     for (auto _ : state) {
         state.PauseTiming();
-        MakeBundle(w.root + "/Name.app", w.root + "/restarted-old");
-        unlink((w.root + "/restarted").c_str());
+        PrepareIteration(w);
         // A caller that has already gone: the clock starts at its exit.
         pid_t caller = fork();
         if (caller == 0)
@@ -145,7 +165,7 @@ void BM_UpdaterRun(benchmark::State& state)
         state.PauseTiming();
         if (status != 0)
             state.SkipWithError("the update failed");
-        Run({"/bin/rm", "-rf", w.root + "/Name.app", w.root + "/xdg/Trash", w.root + "/.Trash-0"});
+        CleanIteration(w);
         state.ResumeTiming();
     }
 }

@@ -42,11 +42,7 @@ VUpdateEngine::~VUpdateEngine()
             SetLocalizer(nullptr);
         ReleaseRefCountable(&fLocalizationManager);
     }
-    if (fLogFile != nullptr) {
-        fLogFile->Stop();
-        delete fLogFile;
-        fLogFile = nullptr;
-    }
+    _DeInitLog();
 }
 
 bool VUpdateEngine::Init(uint32_t flags)
@@ -78,6 +74,11 @@ bool VUpdateEngine::_InitLocalizationManager()
 }
 
 void VUpdateEngine::DoQuit()
+{
+    _DeInitLog();
+}
+
+void VUpdateEngine::_DeInitLog()
 {
     if (ILogger* logger = GetLogger())
         logger->Flush();
@@ -222,7 +223,8 @@ void VUpdateEngine::_ShowFailureNotice(VErrorContext* context)
         ErrorText(newest, message);
 
     std::string logPath;
-    if (fLogFile != nullptr) {
+    // A writer that could not start has no file to point at.
+    if (fLogFile != nullptr && fLogFile->IsStarted()) {
         VFilePath path;
         fLogFile->GetLogFolderPath(path);
         VString name;
@@ -235,8 +237,8 @@ void VUpdateEngine::_ShowFailureNotice(VErrorContext* context)
         VString line = LocalizeString(VString("MoreInformationsAvailableInLogFile"),
                                       VString("More information is available in the log file '{LogFilePath}'"));
         if (!line.IsNull() && !line.IsEmpty()) {
-            VJSONObject* values = new VJSONObject(nullptr, nullptr, false);
-            values->SetProperty(VString("LogFilePath"), VJSONValue(posix));
+            VValueBag* values = new VValueBag;
+            values->SetString("LogFilePath", posix);
             line.Format(values, true);
             values->Release();
             message.AppendPrintf("\r\n%S", &line);
@@ -261,7 +263,9 @@ void Log(EMessageLevel level, const char* format, va_list args)
         return;
     VValueBag* bag = new VValueBag;
     ILoggerBagKeys::message.Set(bag, message);
-    ILoggerBagKeys::level.Set(bag, static_cast<int32_t>(level));
+    // An entry without a level is an entry of the key's default level.
+    if (static_cast<int32_t>(level) != ILoggerBagKeys::level.GetDefault())
+        ILoggerBagKeys::level.Set(bag, static_cast<int32_t>(level));
     ILoggerBagKeys::component_signature.Set(bag, kUpdaterSignature);
     logger->LogBag(bag);
     bag->Release();
@@ -291,17 +295,29 @@ void LogDebug(const char* format, ...)
     va_end(args);
 }
 
+void _LogError(VRefPtr<VErrorBase> error)
+{
+    if (!error)
+        return;
+    VString text;
+    ErrorText(error.Get(), text);
+    LogError("%S", &text);
+}
+
+void DisplayMessage(const char* message)
+{
+    VString text;
+    text.FromCString(message != nullptr ? message : "");
+    VSystem::DisplayNotification(VString("Debug"), text, 0, nullptr);
+}
+
 void DumpErrorStack(VErrorContext* context, bool newestFirst)
 {
     if (context == nullptr || context->IsEmpty())
         return;
     const VErrorContext::ErrorList& errors = context->GetErrors();
-    for (size_t i = 0; i < errors.size(); ++i) {
-        VErrorBase* error = errors[newestFirst ? errors.size() - 1 - i : i];
-        VString text;
-        ErrorText(error, text);
-        LogError("%S", &text);
-    }
+    for (size_t i = 0; i < errors.size(); ++i)
+        _LogError(VRefPtr<VErrorBase>(errors[newestFirst ? errors.size() - 1 - i : i]));
 }
 
 // --- error raisers ---

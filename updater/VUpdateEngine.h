@@ -23,6 +23,7 @@
 
 namespace bkit {
 class VCommandLineParser;
+class VErrorBase;
 class VErrorContext;
 class VFolder;
 class VJSONObject;
@@ -70,8 +71,10 @@ public:
     int32_t DoParseCommandLine(bkit::VCommandLineParser& parser) override;
     // The whole update; its errors are left on the main task.
     void DoRun() override;
-    // Flushes the process logger and stops the log file.
+    // Flushes the process logger and stops the log file (_DeInitLog).
     void DoQuit() override;
+    // Flushes the process logger, then stops and deletes the log-file writer.
+    void _DeInitLog();
 
     // Makes the updater's localizer for the bundle: the process's localizer,
     // the type registry's and the error texts' of 'bkit', 'xmlc', 'PW32' and
@@ -171,6 +174,11 @@ void Log(bkit::EMessageLevel level, const char* format, va_list args);
 
 // Logs every error of the context with LogError, newest first when asked.
 void DumpErrorStack(bkit::VErrorContext* context, bool newestFirst);
+// Logs one error record as DumpErrorStack does: its description, else its
+// error string.
+void _LogError(bkit::VRefPtr<bkit::VErrorBase> error);
+// Shows a notice titled "Debug" with message, without waiting.
+void DisplayMessage(const char* message);
 
 // Each pushes a record of code with its path parameters and returns code;
 // code 0 does nothing.

@@ -35,11 +35,36 @@ bool ListNumericEntries(const char* folder, std::vector<int32_t>& ids)
     return true;
 }
 
+// Whether pid has exited: its /proc entry is gone, or the kernel keeps it
+// only for its parent to collect (state 'Z', or 'X' while it is torn down).
+bool HasExited(int32_t pid)
+{
+    char statPath[64];
+    snprintf(statPath, sizeof(statPath), "/proc/%d/stat", pid);
+    FILE* file = std::fopen(statPath, "re");
+    if (!file) return true;
+    // "pid (comm) state ...": comm may hold blanks and parentheses, so the
+    // state follows the last ')'.
+    char buffer[512];
+    size_t length = std::fread(buffer, 1, sizeof(buffer) - 1, file);
+    std::fclose(file);
+    buffer[length] = 0;
+    const char* close = std::strrchr(buffer, ')');
+    if (!close || close[1] != ' ') return false;
+    char state = close[2];
+    return state == 'Z' || state == 'X' || state == 'x';
+}
+
 }  // namespace
 
 bool ListProcessIDs(std::vector<int32_t>& ids)
 {
-    return ListNumericEntries("/proc", ids);
+    std::vector<int32_t> found;
+    if (!ListNumericEntries("/proc", found)) return false;
+    for (int32_t pid : found) {
+        if (!HasExited(pid)) ids.push_back(pid);
+    }
+    return true;
 }
 
 bool GetProcessShortName(int32_t pid, std::string& name)

@@ -6,7 +6,8 @@
 // machine's per-processor tick counters, and this process's threads, resident
 // and virtual sizes. It reads /proc. Every function is thread-safe.
 //
-// Where it falls short: the executable path of a process owned by another user
+// Where it falls short: the kernel query lists exited processes that their
+// parent has not collected yet; this list leaves them out. The executable path of a process owned by another user
 // may be unreadable without privileges; a process that ends while the list is
 // read may or may not be listed; tick counters are the kernel's clock ticks
 // (USER_HZ), not Mach ticks, which only matters to their ratio.
@@ -20,8 +21,10 @@
 
 namespace bkit::platform {
 
-// Appends the id of every process of /proc to ids. False when /proc cannot be
-// read (nothing is appended then).
+// Appends the id of every running process of /proc to ids. A process that
+// has exited is not listed, even while its entry waits for its parent to
+// collect it (a zombie): whoever waits for a process to quit sees it gone as
+// soon as it has. False when /proc cannot be read (nothing is appended then).
 bool ListProcessIDs(std::vector<int32_t>& ids);
 
 // The short command name of pid: the name of its executable cut to 16 bytes,

@@ -8,7 +8,10 @@
 
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFileKind.h"
+#include "basekit/files/VFileSystem.h"
+#include "basekit/files/VFileSystemNamespace.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONClassStore.h"
 #include "basekit/platform/BundleInfo.h"
 #include "basekit/bags/VValueBag.h"
 #include "basekit/runtime/ILocalizer.h"
@@ -48,7 +51,7 @@ VProcess::VProcess() : fIdleTime(_Now())
 {
     sInstance = this;
     // Metrics manager: created here once the metrics service exists.
-    // File-system namespace: created here, empty, once the namespace service exists.
+    fFileSystemNamespace = new VFileSystemNamespace;
     fProductName = _BundleString("CFBundleName");
     fProductVersion = _BundleString("CFBundleShortVersionString");
     fProductFolderName = fProductName;
@@ -58,10 +61,15 @@ VProcess::~VProcess()
 {
     if (fInitialized)
         _DeInit();
-    // JSON class store, metrics manager and file-system namespace: released
-    // here once those services exist.
+    if (fStartedClassStore) {
+        fStartedClassStore = false;
+        VJSONClassStore::DeInitProcessStore();
+    }
+    fHasClassStore = false;
+    // Metrics manager: deleted here once it exists.
     ReleaseRefCountable(&fBootLogListener);
     ReleaseRefCountable(&fLogger);
+    ReleaseRefCountable(&fFileSystemNamespace);
     if (fIntlMgr) {
         fIntlMgr->Release();
         fIntlMgr = nullptr;
@@ -121,8 +129,14 @@ bool VProcess::_Init(uint32_t flags)
     if (!_Init_FileSystems())
         return false;
 
-    // JSON class store: the store named "zanth" is created here, with its root
-    // classes added, once the class store exists.
+    // The store is process-wide: one made by another process object of a
+    // test program is used, not made again.
+    if (VJSONClassStore::GetProcessStore() == nullptr) {
+        if (VJSONClassStore::InitProcessStore() == nullptr)
+            return false;
+        fStartedClassStore = true;
+    }
+    fHasClassStore = true;
 
     if (flags & kInitCreateLogger) {
         fLogger = new VLogger;
@@ -210,13 +224,26 @@ bool VProcess::_CheckCaseInsensitiveInstallFolder()
 
 bool VProcess::_Init_FileSystems()
 {
-    // File-system namespace: the user's documents folder (system folder kind 1)
-    // is registered here as ".USER_HOME_DIRECTORY" with flags 16, then, when
-    // that succeeded, RetainFolder('RSRC') as ".PRODUCT_RESOURCES" with flags
-    // 0, then "fileSystems.json" of the resources folder is loaded when it
-    // exists; a failed registration or load fails this step. That takes this
-    // place once the namespace service exists.
-    return true;
+    VError error = VE_OK;
+    if (VFolder* documents = VFolder::RetainSystemFolder(eFK_UserDocuments, false)) {
+        error = fFileSystemNamespace->RegisterFileSystem(VString(".USER_HOME_DIRECTORY"), documents, eFSHidden);
+        documents->Release();
+    }
+    if (error != VE_OK)
+        return false;
+
+    VFolder* resources = RetainFolder(kProcessFolderResources);
+    if (resources == nullptr)
+        return true;
+    error = fFileSystemNamespace->RegisterFileSystem(VString(".PRODUCT_RESOURCES"), resources, 0);
+    if (error == VE_OK) {
+        VFile* definitions = resources->RetainRelativeFile(VString("fileSystems.json"), FPS_POSIX);
+        if (definitions != nullptr && definitions->Exists())
+            error = fFileSystemNamespace->LoadFromDefinitionFile(definitions);
+        ReleaseRefCountable(&definitions);
+    }
+    resources->Release();
+    return error == VE_OK;
 }
 
 void VProcess::Run()
@@ -296,11 +323,14 @@ VString VProcess::GetLogSourceIdentifier() const
     return fProductName;
 }
 
-VJSONObject* VProcess::GetClassObject(const VString&, const VString&) const
+VJSONClassStore* VProcess::GetClassStore() const
 {
-    // JSON class store: when the store's name equals storeName exactly, its
-    // GetClassObject(className, false) answers here once the store exists.
-    return nullptr;
+    return fHasClassStore ? VJSONClassStore::GetProcessStore() : nullptr;
+}
+
+VJSONObject* VProcess::GetClassObject(const VString& storeName, const VString& className) const
+{
+    return fHasClassStore ? VJSONClassStore::RetainProcessClassObject(storeName, className) : nullptr;
 }
 
 void VProcess::RegisterActivityToken(VActivityToken* token)

@@ -44,6 +44,7 @@ class VActivityToken;
 class VBootLogListener;
 class VFile;
 class VFilePath;
+class VFileSystemNamespace;
 class VFolder;
 class VIntlMgr;
 class VJSONClassStore;
@@ -97,13 +98,15 @@ public:
     // The source of log entries: the product name.
     virtual VString GetLogSourceIdentifier() const;
 
-    // The class object of className in the class store named storeName, or
-    // null. The JSON class store is not built yet, so this answers null.
+    // A new reference to the class object of className in the process's class
+    // store when that store is named storeName exactly; else null.
     virtual VJSONObject* GetClassObject(const VString& storeName, const VString& className) const;
 
-    // The process's JSON class store ("zanth"), not retained; null before Init
-    // made it. The JSON class store is not built yet, so this answers null.
-    VJSONClassStore* GetClassStore() const { return nullptr; }
+    // The process's JSON class store ("zanth", with its root classes), not
+    // retained; null before Init made it. The store is process-wide
+    // (VJSONClassStore::GetProcessStore): this answers whatever store is the
+    // process's now.
+    VJSONClassStore* GetClassStore() const;
 
     // The application's run and its end; nothing by default.
     virtual void DoRun() {}
@@ -139,6 +142,11 @@ public:
     // Hands every entry the boot log listener kept to the logger, then removes
     // and releases the listener.
     void CleanBootLogListener();
+
+    // The process's file-system namespace: created empty with the process,
+    // filled by Init with the user's and the product's file systems and those
+    // of "fileSystems.json". No reference; it lives as long as the process.
+    VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
 
     // The localizer LocalizeString uses; set by the application, not owned.
     ILocalizer* GetLocalizer() const { return fLocalizer; }
@@ -201,7 +209,10 @@ protected:
     // Fails (with the notice) when the resources folder's name and its other-case
     // spelling do not both exist or both not exist: the volume is case-sensitive.
     bool _CheckCaseInsensitiveInstallFolder();
-    // Registers the user's and the product's file systems.
+    // Registers the user's documents folder as ".USER_HOME_DIRECTORY" (hidden),
+    // then the resources folder as ".PRODUCT_RESOURCES", then loads the
+    // resources folder's "fileSystems.json" when it exists. False when a
+    // registration or the load failed.
     bool _Init_FileSystems();
     void _Init_CheckSystemVersion() { DoCheckSystemVersion(kRequiredSystemVersion); }
 
@@ -222,10 +233,13 @@ private:
     VString fProductName;
     VString fProductVersion;
     VString fProductFolderName;
+    VFileSystemNamespace* fFileSystemNamespace = nullptr;
     // What this object started, so that it stops only that.
     bool fStartedFileKinds = false;
     bool fStartedTaskMgr = false;
     bool fStartedDebugMgr = false;
+    bool fStartedClassStore = false;
+    bool fHasClassStore = false;
     VLogger* fLogger = nullptr;
     VBootLogListener* fBootLogListener = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "basekit/files/VFileSystemNotifier.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/process/mac/XPosixProcessIPC.h"
 #include "basekit/runtime/VTask.h"
@@ -21,7 +22,8 @@ VProcessIPC::VProcessIPC()
 
 VProcessIPC::~VProcessIPC()
 {
-    // File-system notifier and sleep notifier: deleted here once they exist.
+    fFileSystemNotifier.reset();
+    // Sleep notifier: deleted here once it exists.
     fSignalHandler.reset();
     if (sInstance == this)
         sInstance = nullptr;
@@ -61,8 +63,8 @@ bool VProcessIPC::Init(uint32_t flags)
         return false;
     }
 
-    // File-system notifier: with kInitCreateFileSystemNotifier it is created
-    // here once the change notifier exists.
+    if (flags & kInitCreateFileSystemNotifier)
+        fFileSystemNotifier = std::make_unique<VFileSystemNotifier>();
     // Sleep notifier: created and initialised here (its result unchecked)
     // once it exists.
     fIPCInitResult = true;

@@ -3,7 +3,8 @@
 // This file defines VProcessIPC: on top of VProcess it collects the program's
 // arguments (sProcessCommandLineArgc/Argv, written by main), hands them to the
 // program's DoParseCommandLine through a VCommandLineParser, installs the
-// quit-signal handlers (XPosixProcessIPC) and keeps the exit code the program
+// quit-signal handlers (XPosixProcessIPC), creates the file-system change
+// notifier when asked, and keeps the exit code the program
 // returns when Init stops early: 1 after a failed start-up or a rejected
 // command line, 0 when the command line asked only for help or the version.
 //
@@ -19,6 +20,7 @@
 namespace bkit {
 
 class VCommandLineParser;
+class VFileSystemNotifier;
 class XPosixProcessIPC;
 
 // The program's arguments as main received them (program path first).
@@ -42,6 +44,10 @@ public:
     // Executes the main task's messages (100 ms at a time) while the process runs.
     void DoRun() override;
 
+    // The change notifier Init made with kInitCreateFileSystemNotifier (it is
+    // then VFileSystemNotifier::Instance()), or null. Owned by the process.
+    VFileSystemNotifier* GetFileSystemNotifier() const { return fFileSystemNotifier.get(); }
+
     int32_t GetExitCode() const { return fExitCode; }
     void SetExitCode(int32_t code) { fExitCode = code; }
 
@@ -51,6 +57,7 @@ private:
     bool fIPCInitialized = false;
     bool fIPCInitResult = false;
     std::unique_ptr<XPosixProcessIPC> fSignalHandler;
+    std::unique_ptr<VFileSystemNotifier> fFileSystemNotifier;
     int32_t fExitCode = 1;
 };
 

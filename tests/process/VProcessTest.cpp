@@ -12,7 +12,12 @@
 #include <vector>
 
 #include "basekit/files/VFile.h"
+#include "basekit/files/VFileSystem.h"
+#include "basekit/files/VFileSystemNamespace.h"
+#include "basekit/files/VFileSystemNotifier.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONClassStore.h"
+#include "basekit/json/VJSONObject.h"
 #include "basekit/platform/BundleInfo.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/SystemInfo.h"
@@ -358,6 +363,81 @@ TEST_F(ProcessTest, LoggerFlagCreatesTheProcessLoggerWithItsBootListener)
     VProcess::sInstance = fSaved;
 }
 
+TEST_F(ProcessTest, InitRegistersTheFileSystems)
+{
+    MakeBundle("1.0");
+    fTemp.MakeFolder("docs");
+    fTemp.MakeFolder("Sample.app/Contents/Resources/data");
+    test::StEnvironmentVariable documents("XDG_DOCUMENTS_DIR", fTemp.Path("docs"));
+    auto rootOf = [](VFileSystemNamespace* ns, const char* name, uint32_t options) {
+        VRefPtr<VFileSystem> fs = VRefPtr<VFileSystem>::Adopt(ns->RetainFileSystem(VString(name), options));
+        if (!fs)
+            return std::string("<none>");
+        VFilePath root;
+        fs->GetRoot(root);
+        return Posix(root);
+    };
+    {
+        fTemp.WriteFile("Sample.app/Contents/Resources/fileSystems.json",
+                        "[{\"name\": \"data\", \"parent\": \".PRODUCT_RESOURCES\", \"path\": \"data\"}]");
+        VProcess process;
+        VFileSystemNamespace* ns = process.GetFileSystemNamespace();
+        ASSERT_NE(nullptr, ns);
+        EXPECT_EQ("<none>", rootOf(ns, ".PRODUCT_RESOURCES", 0)) << "empty until Init";
+        ASSERT_TRUE(process.Init(0));
+        EXPECT_EQ(fTemp.Path("docs/"), rootOf(ns, ".USER_HOME_DIRECTORY", 0));
+        EXPECT_EQ("<none>", rootOf(ns, ".USER_HOME_DIRECTORY", eFSN_SkipHidden));
+        EXPECT_EQ(fTemp.Path("Sample.app/Contents/Resources/"), rootOf(ns, ".PRODUCT_RESOURCES", eFSN_SkipHidden));
+        EXPECT_EQ(fTemp.Path("Sample.app/Contents/Resources/data/"), rootOf(ns, "data", 0));
+    }
+    VProcess::sInstance = fSaved;
+    {
+        // A definition file that is not JSON fails the start-up.
+        fTemp.WriteFile("Sample.app/Contents/Resources/fileSystems.json", "[{not json");
+        VProcess process;
+        StErrorContextInstaller errors(false, true);
+        EXPECT_FALSE(process.Init(0));
+        EXPECT_EQ("<none>", rootOf(process.GetFileSystemNamespace(), "data", 0));
+    }
+    VProcess::sInstance = fSaved;
+}
+
+TEST_F(ProcessTest, InitMakesTheClassStoreWithItsRootClasses)
+{
+    MakeBundle("1.0");
+    auto hasClass = [](const VProcess& process, const char* store, const char* name) {
+        VRefPtr<VJSONObject> object =
+            VRefPtr<VJSONObject>::Adopt(process.GetClassObject(VString(store), VString(name)));
+        return static_cast<bool>(object);
+    };
+    // The test program's store is set aside, so that this process makes the
+    // store and ends it.
+    VJSONClassStore::DeInitProcessStore();
+    {
+        VProcess process;
+        EXPECT_EQ(nullptr, process.GetClassStore());
+        EXPECT_FALSE(hasClass(process, "zanth", "Object"));
+        ASSERT_TRUE(process.Init(0));
+        ASSERT_NE(nullptr, process.GetClassStore());
+        EXPECT_EQ(VString("zanth"), process.GetClassStore()->GetName());
+        for (const char* name : {"Object", "Class", "Function"})
+            EXPECT_TRUE(hasClass(process, "zanth", name)) << name;
+        EXPECT_FALSE(hasClass(process, "Zanth", "Object")) << "the store's name is compared exactly";
+        EXPECT_FALSE(hasClass(process, "zanth", "Nothing"));
+    }
+    EXPECT_EQ(nullptr, VJSONClassStore::GetProcessStore());
+    VProcess::sInstance = fSaved;
+    VJSONClassStore::InitProcessStore();
+    {
+        // A store already made is used and left to whoever made it.
+        VProcess process;
+        ASSERT_TRUE(process.Init(0));
+        EXPECT_EQ(VJSONClassStore::GetProcessStore(), process.GetClassStore());
+    }
+    EXPECT_NE(nullptr, VJSONClassStore::GetProcessStore());
+    VProcess::sInstance = fSaved;
+}
+
 TEST_F(ProcessTest, RunDoesTheApplicationsRunAndEndsTheMainTask)
 {
     // Run ends the main task, so it runs in a child process of its own.
@@ -462,6 +542,23 @@ TEST_F(ProcessTest, CommandLineDecidesInitAndExitCode)
             }
         }
         EXPECT_EQ(nullptr, VProcessIPC::sInstance);
+        VProcess::sInstance = fSaved;
+    }
+}
+
+TEST_F(ProcessTest, FileSystemNotifierOnlyWhenAsked)
+{
+    MakeBundle("1.0");
+    sProcessCommandLineArgc = 0;
+    for (uint32_t flags : {0u, VProcess::kInitCreateFileSystemNotifier}) {
+        SCOPED_TRACE(flags);
+        {
+            ProbeIPC process;
+            ASSERT_TRUE(process.Init(flags));
+            EXPECT_EQ(process.GetFileSystemNotifier(), VFileSystemNotifier::Instance());
+            EXPECT_EQ(flags != 0, process.GetFileSystemNotifier() != nullptr);
+        }
+        EXPECT_EQ(nullptr, VFileSystemNotifier::Instance());
         VProcess::sInstance = fSaved;
     }
 }

@@ -181,6 +181,7 @@ TEST_F(UpdaterProgramTest, FullUpdateWithACallerThatQuits)
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_TRUE(fTemp.ItemExists("Name.app/Contents/current"));
     EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    EXPECT_EQ("old", fTemp.ReadFile("xdg/Trash/files/Name_old0001.app/Contents/content.txt"));
     EXPECT_EQ("started --headless\n", WaitForFile("restarted"));
     EXPECT_EQ("<missing>", fTemp.ReadFile("restarted-old"));
 
@@ -215,6 +216,38 @@ TEST_F(UpdaterProgramTest, MissingBundleFailsWithItsNotice)
         EXPECT_NE(std::string::npos, FolderText("logs").find("Update failed - "));
         EXPECT_EQ("new", fTemp.ReadFile("New.app/Contents/content.txt"));
     }
+}
+
+TEST_F(UpdaterProgramTest, ErrorsAreLoggedNewestFirst)
+{
+    ProgramRun run = RunUpdater({"--silent", "--log-dir", fTemp.Path("logs"), fTemp.Path("Gone.app"),
+                                 fTemp.Path("Away.app")});
+    EXPECT_EQ(2, run.exitCode);
+    std::string log = FolderText("logs");
+    size_t upToDate = log.find("ERROR - The up-to-date application cannot be found at");
+    size_t outdated = log.find("ERROR - The application to update cannot be found at");
+    size_t failed = log.find("INFO - Update failed - ");
+    ASSERT_NE(std::string::npos, outdated) << log;
+    EXPECT_LT(upToDate, outdated) << log;
+    EXPECT_LT(outdated, failed) << log;
+}
+
+TEST_F(UpdaterProgramTest, LogThatCannotStartShowsTheNoticeEvenWhenSilent)
+{
+    MakeApp("Name.app", "old", "restarted-old");
+    MakeApp("New.app", "new", "restarted");
+    // The log folder would lie inside a file: it cannot be created.
+    fTemp.WriteFile("plain", "x");
+    ProgramRun run = RunUpdater({"--silent", "--log-dir", fTemp.Path("plain/logs"), fTemp.Path("Name.app"),
+                                 fTemp.Path("New.app")});
+    EXPECT_EQ(2, run.exitCode);
+    std::string notices = FolderText("notices");
+    EXPECT_NE(std::string::npos, notices.find("\"message\""));
+    // Without a log file the notice carries the error alone.
+    EXPECT_EQ(std::string::npos, notices.find("More information"));
+    // Nothing was touched.
+    EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
 }
 
 TEST_F(UpdaterProgramTest, CallerLogClientFileAndNestedBundle)

@@ -276,6 +276,22 @@ TEST_F(UpdaterTest, WaitingForTheCaller)
     EXPECT_TRUE(fEngine->_WaitForPidToQuit());
     EXPECT_EQ(VE_OK, errors.GetLastError());
 
+    // A caller that has exited but that its parent has not collected yet (a
+    // zombie) has quit as well: the wait ends at the first poll, well before
+    // the limit of a clock that each wait advances.
+    child = fork();
+    if (child == 0)
+        _exit(0);
+    siginfo_t info;
+    ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT));
+    gFakeNow = 0;
+    VUpdateEngine::SetWaitsForTesting(&AdvanceFakeClock, &FakeClock);
+    fEngine->SetCallerPid(child);
+    EXPECT_TRUE(fEngine->_WaitForPidToQuit());
+    EXPECT_EQ(VE_OK, errors.GetLastError());
+    EXPECT_EQ(uint32_t(VUpdateEngine::kWaitPollMs + VUpdateEngine::kWaitAfterQuitMs), gFakeNow);
+    ASSERT_EQ(child, waitpid(child, nullptr, 0));
+
     // Still there after 60 s (of a clock that each wait advances, starting
     // near its wrap-around).
     gFakeNow = 0xFFFFF000u;
@@ -428,8 +444,11 @@ TEST_F(UpdaterTest, ApplyUpdateFallsBackToDeleteWhenTheTrashFails)
 
 TEST_F(UpdaterTest, ApplyUpdateStopsOnMissingBundlesAndFailedRestart)
 {
-    {
-        Parse({fTemp.Path("Gone.app").c_str(), fTemp.Path("Away.app").c_str()});
+    // Missing bundles, and relative texts, which name no bundle at all.
+    for (const auto& [outdated, upToDate] : {std::pair{fTemp.Path("Gone.app"), fTemp.Path("Away.app")},
+                                             std::pair{std::string("Gone.app"), std::string("rel/Away.app")}}) {
+        SCOPED_TRACE(outdated);
+        ASSERT_EQ(0, Parse({outdated.c_str(), upToDate.c_str()}).result);
         StErrorContextInstaller errors(true, true);
         fEngine->_ApplyUpdate();
         ASSERT_EQ(2, errors.GetContext()->GetErrorCount());
