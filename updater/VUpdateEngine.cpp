@@ -9,6 +9,7 @@
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/platform/DefaultApplication.h"
+#include "basekit/runtime/VComponentManager.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VLog4jMsgFileLogger.h"
@@ -58,10 +59,7 @@ bool VUpdateEngine::_InitLocalizationManager()
     if (fLocalizationManager != nullptr)
         return true;
     VFolder* bundle = RetainFolder(kProcessFolderBundle);
-    // Component manager: VComponentManager::GetLocalizationLanguage(bundle,
-    // true, 0) chooses the dialect here once it exists; until then the
-    // process's dialect serves.
-    uint32_t dialect = GetIntlMgr() != nullptr ? GetIntlMgr()->GetDialectCode() : 1033;
+    uint32_t dialect = VComponentManager::GetLocalizationLanguage(bundle, true, 0);
     fLocalizationManager = new VLocalizationManager(dialect);
     if (bundle != nullptr)
         fLocalizationManager->LoadDefaultLocalizationFoldersForComponentOrPlugin(bundle);

@@ -17,6 +17,8 @@
 #include "basekit/runtime/ILocalizer.h"
 #include "basekit/runtime/VDebugMgr.h"
 #include "basekit/runtime/VLogger.h"
+#include "basekit/runtime/VMetricsManager.h"
+#include "basekit/runtime/VProgressManager.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VSystem.h"
@@ -50,7 +52,8 @@ uint32_t _Now()
 VProcess::VProcess() : fIdleTime(_Now())
 {
     sInstance = this;
-    // Metrics manager: created here once the metrics service exists.
+    fMetricsManager = new VMetricsManager;
+    VMetricsManager::SetProcessManager(fMetricsManager);
     fFileSystemNamespace = new VFileSystemNamespace;
     fProductName = _BundleString("CFBundleName");
     fProductVersion = _BundleString("CFBundleShortVersionString");
@@ -66,7 +69,10 @@ VProcess::~VProcess()
         VJSONClassStore::DeInitProcessStore();
     }
     fHasClassStore = false;
-    // Metrics manager: deleted here once it exists.
+    if (VMetricsManager::GetProcessManager() == fMetricsManager)
+        VMetricsManager::SetProcessManager(nullptr);
+    delete fMetricsManager;
+    fMetricsManager = nullptr;
     ReleaseRefCountable(&fBootLogListener);
     ReleaseRefCountable(&fLogger);
     ReleaseRefCountable(&fFileSystemNamespace);
@@ -124,7 +130,11 @@ bool VProcess::_Init(uint32_t flags)
             return false;
         fStartedDebugMgr = true;
     }
-    // Progress manager: VProgressManager::Init() takes this place once it exists.
+    if (VProgressManager::sProgressManager == nullptr) {
+        if (!VProgressManager::Init())
+            return false;
+        fStartedProgressMgr = true;
+    }
 
     if (!_Init_FileSystems())
         return false;
@@ -170,7 +180,10 @@ void VProcess::_DeInit()
         fStartedFileKinds = false;
         VFileKindManager::DeInit();
     }
-    // Progress manager: VProgressManager::Deinit() takes this place once it exists.
+    if (fStartedProgressMgr) {
+        fStartedProgressMgr = false;
+        VProgressManager::Deinit();
+    }
     if (fIntlMgr) {
         fIntlMgr->Release();
         fIntlMgr = nullptr;

@@ -50,6 +50,7 @@ class VIntlMgr;
 class VJSONClassStore;
 class VJSONObject;
 class VLogger;
+class VMetricsManager;
 class VValueBag;
 
 // Folder kinds of RetainFolder.
@@ -148,6 +149,10 @@ public:
     // of "fileSystems.json". No reference; it lives as long as the process.
     VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystemNamespace; }
 
+    // The process's metrics manager, made with the process and installed as
+    // VMetricsManager::GetProcessManager() while it lives. Owned.
+    VMetricsManager* GetMetricsManager() const { return fMetricsManager; }
+
     // The localizer LocalizeString uses; set by the application, not owned.
     ILocalizer* GetLocalizer() const { return fLocalizer; }
     void SetLocalizer(ILocalizer* localizer) { fLocalizer = localizer; }
@@ -234,11 +239,13 @@ private:
     VString fProductVersion;
     VString fProductFolderName;
     VFileSystemNamespace* fFileSystemNamespace = nullptr;
+    VMetricsManager* fMetricsManager = nullptr;
     // What this object started, so that it stops only that.
     bool fStartedFileKinds = false;
     bool fStartedTaskMgr = false;
     bool fStartedDebugMgr = false;
     bool fStartedClassStore = false;
+    bool fStartedProgressMgr = false;
     bool fHasClassStore = false;
     VLogger* fLogger = nullptr;
     VBootLogListener* fBootLogListener = nullptr;

@@ -6,6 +6,7 @@
 #include "basekit/files/VFileSystemNotifier.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/process/mac/XPosixProcessIPC.h"
+#include "basekit/runtime/VSleepNotifier.h"
 #include "basekit/runtime/VTask.h"
 
 namespace bkit {
@@ -23,7 +24,9 @@ VProcessIPC::VProcessIPC()
 VProcessIPC::~VProcessIPC()
 {
     fFileSystemNotifier.reset();
-    // Sleep notifier: deleted here once it exists.
+    if (fSleepNotifier && VSleepNotifier::Instance() == fSleepNotifier.get())
+        VSleepNotifier::SetInstance(nullptr);
+    fSleepNotifier.reset();
     fSignalHandler.reset();
     if (sInstance == this)
         sInstance = nullptr;
@@ -65,8 +68,10 @@ bool VProcessIPC::Init(uint32_t flags)
 
     if (flags & kInitCreateFileSystemNotifier)
         fFileSystemNotifier = std::make_unique<VFileSystemNotifier>();
-    // Sleep notifier: created and initialised here (its result unchecked)
-    // once it exists.
+    // A machine that cannot tell about sleep is no reason not to run.
+    fSleepNotifier = std::make_unique<VSleepNotifier>();
+    VSleepNotifier::SetInstance(fSleepNotifier.get());
+    fSleepNotifier->Init();
     fIPCInitResult = true;
     return true;
 }

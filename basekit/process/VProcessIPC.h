@@ -4,7 +4,7 @@
 // arguments (sProcessCommandLineArgc/Argv, written by main), hands them to the
 // program's DoParseCommandLine through a VCommandLineParser, installs the
 // quit-signal handlers (XPosixProcessIPC), creates the file-system change
-// notifier when asked, and keeps the exit code the program
+// notifier when asked and the sleep notifier, and keeps the exit code the program
 // returns when Init stops early: 1 after a failed start-up or a rejected
 // command line, 0 when the command line asked only for help or the version.
 //
@@ -21,6 +21,7 @@ namespace bkit {
 
 class VCommandLineParser;
 class VFileSystemNotifier;
+class VSleepNotifier;
 class XPosixProcessIPC;
 
 // The program's arguments as main received them (program path first).
@@ -48,6 +49,10 @@ public:
     // then VFileSystemNotifier::Instance()), or null. Owned by the process.
     VFileSystemNotifier* GetFileSystemNotifier() const { return fFileSystemNotifier.get(); }
 
+    // The sleep notifier Init made (it is then VSleepNotifier::Instance()), or
+    // null before. Owned by the process.
+    VSleepNotifier* GetSleepNotifier() const { return fSleepNotifier.get(); }
+
     int32_t GetExitCode() const { return fExitCode; }
     void SetExitCode(int32_t code) { fExitCode = code; }
 
@@ -58,6 +63,7 @@ private:
     bool fIPCInitResult = false;
     std::unique_ptr<XPosixProcessIPC> fSignalHandler;
     std::unique_ptr<VFileSystemNotifier> fFileSystemNotifier;
+    std::unique_ptr<VSleepNotifier> fSleepNotifier;
     int32_t fExitCode = 1;
 };
 

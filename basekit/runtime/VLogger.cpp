@@ -151,6 +151,8 @@ void VLogger::Flush()
 
 void VLogger::_RunLoggerTask(VTask* task)
 {
+    // The logger's task must not keep the process busy on its own.
+    VTask::ReleaseCurrentActivityToken();
     while (!task->IsDying()) {
         Flush();
         VTask::Sleep(kFlushIntervalMs);

@@ -25,6 +25,9 @@
 #include "basekit/process/VProcessIPC.h"
 #include "basekit/process/mac/XPosixProcessIPC.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VMetricsManager.h"
+#include "basekit/runtime/VProgressManager.h"
+#include "basekit/runtime/VSleepNotifier.h"
 #include "basekit/runtime/VTask.h"
 #include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
@@ -58,6 +61,7 @@ protected:
     void TearDown() override
     {
         VProcess::sInstance = fSaved;
+        VMetricsManager::SetProcessManager(fSaved != nullptr ? fSaved->GetMetricsManager() : nullptr);
         platform::BundleInfo::SetExecutablePathForTesting(nullptr);
         sProcessCommandLineArgc = 0;
         sProcessCommandLineArgv = nullptr;
@@ -438,6 +442,26 @@ TEST_F(ProcessTest, InitMakesTheClassStoreWithItsRootClasses)
     VProcess::sInstance = fSaved;
 }
 
+TEST_F(ProcessTest, ProcessOwnsItsMetricsAndStartsTheProgressManager)
+{
+    MakeBundle("1.0");
+    // The test program's progress manager is set aside, so that this process
+    // starts it and stops it.
+    VProgressManager::Deinit();
+    {
+        VProcess process;
+        ASSERT_NE(nullptr, process.GetMetricsManager());
+        EXPECT_EQ(process.GetMetricsManager(), VMetricsManager::GetProcessManager());
+        EXPECT_EQ(nullptr, VProgressManager::sProgressManager);
+        ASSERT_TRUE(process.Init(0));
+        EXPECT_NE(nullptr, VProgressManager::sProgressManager);
+    }
+    EXPECT_EQ(nullptr, VProgressManager::sProgressManager);
+    EXPECT_EQ(nullptr, VMetricsManager::GetProcessManager());
+    VProcess::sInstance = fSaved;
+    VProgressManager::Init();
+}
+
 TEST_F(ProcessTest, RunDoesTheApplicationsRunAndEndsTheMainTask)
 {
     // Run ends the main task, so it runs in a child process of its own.
@@ -546,7 +570,7 @@ TEST_F(ProcessTest, CommandLineDecidesInitAndExitCode)
     }
 }
 
-TEST_F(ProcessTest, FileSystemNotifierOnlyWhenAsked)
+TEST_F(ProcessTest, NotifiersOfTheIPCFrame)
 {
     MakeBundle("1.0");
     sProcessCommandLineArgc = 0;
@@ -554,11 +578,16 @@ TEST_F(ProcessTest, FileSystemNotifierOnlyWhenAsked)
         SCOPED_TRACE(flags);
         {
             ProbeIPC process;
+            EXPECT_EQ(nullptr, process.GetSleepNotifier());
             ASSERT_TRUE(process.Init(flags));
+            // The change notifier only when asked; the sleep notifier always.
             EXPECT_EQ(process.GetFileSystemNotifier(), VFileSystemNotifier::Instance());
             EXPECT_EQ(flags != 0, process.GetFileSystemNotifier() != nullptr);
+            EXPECT_NE(nullptr, process.GetSleepNotifier());
+            EXPECT_EQ(process.GetSleepNotifier(), VSleepNotifier::Instance());
         }
         EXPECT_EQ(nullptr, VFileSystemNotifier::Instance());
+        EXPECT_EQ(nullptr, VSleepNotifier::Instance());
         VProcess::sInstance = fSaved;
     }
 }
