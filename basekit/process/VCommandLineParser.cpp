@@ -241,6 +241,20 @@ int32_t VCommandLineParser::Parse()
     size_t cursor = 1;
     bool positionalOnly = false;
 
+    // A long or short option found: a switch is set, any other takes the next
+    // unused argument as its value. 0, or 1 once the error is printed.
+    auto apply = [&](const StOptionsInfos::Entry& entry) -> int32_t {
+        if (!entry.takesValue) {
+            entry.option->SetFlag();
+            return 0;
+        }
+        VString value;
+        if (_TakeValue(*entry.option, &cursor, value) != 0)
+            return 1;
+        used[cursor - 1] = true;
+        return _GiveValue(*entry.option, value) != 0 ? 1 : 0;
+    };
+
     for (size_t i = 1; i < arguments.size(); ++i) {
         if (used[i])
             continue;
@@ -294,15 +308,7 @@ int32_t VCommandLineParser::Parse()
                 }
                 return _PrintUnknownOption(name);
             }
-            if (!entry->takesValue) {
-                entry->option->SetFlag();
-                continue;
-            }
-            VString value;
-            if (_TakeValue(*entry->option, &cursor, value) != 0)
-                return 1;
-            used[cursor - 1] = true;
-            if (_GiveValue(*entry->option, value) != 0)
+            if (apply(*entry) != 0)
                 return 1;
             continue;
         }
@@ -332,15 +338,7 @@ int32_t VCommandLineParser::Parse()
                 }
                 return _PrintUnknownOption(VString(c));
             }
-            if (!entry->takesValue) {
-                entry->option->SetFlag();
-                continue;
-            }
-            VString value;
-            if (_TakeValue(*entry->option, &cursor, value) != 0)
-                return 1;
-            used[cursor - 1] = true;
-            if (_GiveValue(*entry->option, value) != 0)
+            if (apply(*entry) != 0)
                 return 1;
         }
     }

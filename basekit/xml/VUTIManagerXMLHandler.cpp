@@ -113,7 +113,7 @@ void VUTIManagerUTIHandler::EndElement(const VString&)
     fManager->AddNewUTI(fUTI);
 }
 
-// --- tag specification ---
+// --- tag table (the tag classes of one declaration) ---
 
 VUTIManagerUTIKeyUTISpecificationHandler::VUTIManagerUTIKeyUTISpecificationHandler(VUTI* uti)
     : fUTI(RetainRefCountable(uti))

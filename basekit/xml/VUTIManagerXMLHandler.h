@@ -2,7 +2,7 @@
 //
 // This file defines the five handlers of a declaration file: the root (finds
 // the "UTExportedTypeDeclarations" and "UTImportedTypeDeclarations" arrays), the
-// array of declarations, one declaration (a "dict"), its tag specification and
+// array of declarations, one declaration (a "dict"), its table of tags and
 // an array of strings under one key. Element names and keys are compared
 // without case or accent sensitivity. Each finished declaration is offered to
 // the registry; parents named in "UTTypeConformsTo" become temporary
