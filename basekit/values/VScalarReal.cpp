@@ -3,6 +3,7 @@
 // This file implements VReal and VReal::VValueInfo_real: tolerant comparisons,
 // the raw and stream forms, and the XML and JSON texts of a double, which are
 // written and read with '.' as the decimal point whatever the process locale.
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -30,18 +31,12 @@ bool IsPrintedAsInteger(double value)
 }
 
 // "%.14G" of a finite value into out (room for kRealTextRoom chars), with '.'
-// as the decimal point whatever the locale; returns the length. The 14
-// digits come, by the first way that is sure to give the correctly rounded
-// ones:
-// - scaling: value times an exact power of ten is off the exact product by
-//   less than 1/64 below 2^47, so unless its fraction lies near one half its
-//   rounding is that of the exact product;
-// - the shortest round-trip form: with 14 digits or fewer they are the
-//   rounded digits too; with more, rounding its digits gives the same result
-//   as rounding the exact value, except when the dropped digits are exactly
-//   one half;
-// - else the exact formatter (also for subnormal values, which carry fewer
-//   digits than that reasoning needs).
+// as the decimal point whatever the locale; returns the length. Every JSON
+// and XML real goes through here, so the usual magnitudes get their 14
+// correctly rounded digits from exact integer arithmetic on the value's
+// binary form; what lies outside those magnitudes takes the shortest
+// round-trip form, or the exact formatter (also for subnormal values, which
+// carry fewer digits than the shortest-form reasoning needs).
 constexpr int kG14Precision = 14;
 
 size_t FormatG14Exact(double value, char* out)
@@ -54,47 +49,114 @@ size_t FormatG14Exact(double value, char* out)
     return static_cast<size_t>(exact.ptr - out);
 }
 
-constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr uint64_t kPowersOfTen[] = {1ULL,
+                                     10ULL,
+                                     100ULL,
+                                     1000ULL,
+                                     10000ULL,
+                                     100000ULL,
+                                     1000000ULL,
+                                     10000000ULL,
+                                     100000000ULL,
+                                     1000000000ULL,
+                                     10000000000ULL,
+                                     100000000000ULL,
+                                     1000000000000ULL,
+                                     10000000000000ULL,
+                                     100000000000000ULL,
+                                     1000000000000000ULL,
+                                     10000000000000000ULL,
+                                     100000000000000000ULL};
+constexpr uint64_t kLowest14Digits = 10000000000000ULL;   // 1e13
+constexpr uint64_t kBeyond14Digits = 100000000000000ULL;  // 1e14
 
-// The 14 digits of |value| and the exponent of the first, by scaling; false
-// when scaling cannot be sure of them.
+// 1e-4 to 1e15 as doubles.
+constexpr double kDecades[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2,  1e3,  1e4,  1e5,
+                               1e6,  1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// m * 10^k / 2^s rounded half to even (k in -1..17, s in 3..66), with the
+// truncated quotient in *truncated so that the caller can tell a wrong
+// decimal exponent from a carry into the 15th digit.
+uint64_t RoundedScaled(uint64_t m, int s, int k, uint64_t* truncated)
+{
+    if (k < 0) {
+        // Only 1e14 <= value < 1e15 lands here, where s is small.
+        const uint64_t divisor = 10ULL << s;
+        const uint64_t quotient = m / divisor;
+        const uint64_t twice = 2 * (m % divisor);
+        *truncated = quotient;
+        return quotient + (twice > divisor || (twice == divisor && (quotient & 1)) ? 1 : 0);
+    }
+    const unsigned __int128 product = static_cast<unsigned __int128>(m) * kPowersOfTen[k];
+    const uint64_t quotient = static_cast<uint64_t>(product >> s);
+    const unsigned __int128 remainder = product & ((static_cast<unsigned __int128>(1) << s) - 1);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (s - 1);
+    *truncated = quotient;
+    return quotient + (remainder > half || (remainder == half && (quotient & 1)) ? 1 : 0);
+}
+
+// "00" to "99": two digits per step instead of one division each.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void WriteFourDigits(uint32_t group, char* out)
+{
+    std::memcpy(out, kDigitPairs + 2 * (group / 100), 2);
+    std::memcpy(out + 2, kDigitPairs + 2 * (group % 100), 2);
+}
+
+// n < 1e14 as exactly 14 digits, leading zeros included.
+void WriteFourteenDigits(uint64_t n, char* out)
+{
+    const uint32_t high = static_cast<uint32_t>(n / 100000000);  // six digits
+    const uint32_t low = static_cast<uint32_t>(n % 100000000);
+    std::memcpy(out, kDigitPairs + 2 * (high / 10000), 2);
+    WriteFourDigits(high % 10000, out + 2);
+    WriteFourDigits(low / 10000, out + 6);
+    WriteFourDigits(low % 10000, out + 10);
+}
+
+// The 14 digits of a normal |value| in [1e-4, 1e15) and the exponent of the
+// first; false for other magnitudes. The value is m * 2^-s exactly, and
+// m * 10^(13 - e) fits in 128 bits, so the rounding is that of the exact
+// product, ties included.
 bool ScaledDigits(double magnitude, char* digits, int* exponent)
 {
     if (!(magnitude >= 1e-4 && magnitude < 1e15))
         return false;
-    int e = 0;
-    if (magnitude >= 1.0) {
-        while (e < 14 && magnitude >= kPowersOfTen[e + 1])
-            ++e;
-    } else {
-        while (e > -4 && magnitude * kPowersOfTen[-(e - 1)] < 1.0)
-            --e;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &magnitude, sizeof(bits));
+    const uint64_t m = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+    const int s = 1075 - static_cast<int>(bits >> 52);
+    // The decimal exponent from the binary one (log10(2) ~ 77/256), settled
+    // against the nearest doubles of the powers of ten; the exact check below
+    // fixes the rare value that lies between such a double and its power.
+    int e = ((52 - s) * 77) >> 8;
+    e = e < -4 ? -4 : (e > 14 ? 14 : e);
+    while (e < 14 && magnitude >= kDecades[e + 5])
+        ++e;
+    while (e > -4 && magnitude < kDecades[e + 4])
         --e;
+    uint64_t truncated = 0;
+    uint64_t n = 0;
+    for (;;) {
+        n = RoundedScaled(m, s, kG14Precision - 1 - e, &truncated);
+        if (truncated < kLowest14Digits && e > -4)
+            --e;
+        else if (truncated >= kBeyond14Digits && e < 14)
+            ++e;
+        else
+            break;
     }
-    const int k = kG14Precision - 1 - e;
-    const double scaled = k >= 0 ? magnitude * kPowersOfTen[k] : magnitude / kPowersOfTen[-k];
-    const double whole = std::floor(scaled);
-    const double fraction = scaled - whole;
-    if (std::fabs(fraction - 0.5) < 0.03)
-        return false;
-    uint64_t n = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
-    if (n == 100000000000000ULL) {
-        n = 10000000000000ULL;
+    if (n == kBeyond14Digits) {
+        n = kLowest14Digits;
         ++e;
     }
-    if (n < 10000000000000ULL || n >= 100000000000000ULL)
+    if (n < kLowest14Digits || n >= kBeyond14Digits)
         return false;
-    // Two independent halves of seven digits: half the length of one chain
-    // of divisions.
-    uint32_t high = static_cast<uint32_t>(n / 10000000);
-    uint32_t low = static_cast<uint32_t>(n % 10000000);
-    for (int i = 6; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + high % 10);
-        high /= 10;
-        digits[7 + i] = static_cast<char>('0' + low % 10);
-        low /= 10;
-    }
+    WriteFourteenDigits(n, digits);
     *exponent = e;
     return true;
 }
@@ -137,53 +199,79 @@ int ShortestDigits(double value, char* digits, int* exponent)
     return kG14Precision;
 }
 
+// The count of the first 16 digits once trailing zeros are dropped; the
+// first digit is never '0'. Two words of eight digits each instead of a
+// loop over characters.
+int SignificantCount(const char* digits)
+{
+    constexpr uint64_t kZeros = 0x3030303030303030ULL;
+    uint64_t front = 0;
+    uint64_t back = 0;
+    std::memcpy(&front, digits, 8);
+    std::memcpy(&back, digits + 8, 8);
+    if constexpr (std::endian::native == std::endian::little) {
+        if ((back ^ kZeros) != 0)
+            return 8 + (71 - std::countl_zero(back ^ kZeros)) / 8;
+        return (71 - std::countl_zero(front ^ kZeros)) / 8;
+    } else {
+        int count = 16;
+        while (count > 1 && digits[count - 1] == '0')
+            --count;
+        return count;
+    }
+}
+
 size_t FormatG14Chars(double value, char* out)
 {
     const double magnitude = std::fabs(value);
     if (magnitude < std::numeric_limits<double>::min())
         return FormatG14Exact(value, out);
-    char digits[24];
+    // Room for a 16-byte copy from any digit position: the fixed layouts
+    // below copy whole blocks and let the length decide what counts.
+    char digits[kG14Precision + 18];
+    std::memset(digits, '0', sizeof(digits));
     int exponent = 0;
     int count = kG14Precision;
     if (!ScaledDigits(magnitude, digits, &exponent)) {
         count = ShortestDigits(value, digits, &exponent);
         if (count == 0)
             return FormatG14Exact(value, out);
+        std::memset(digits + count, '0', sizeof(digits) - static_cast<size_t>(count));
     }
-    while (count > 1 && digits[count - 1] == '0')
-        --count;
+    count = SignificantCount(digits);
     char* w = out;
     if (value < 0)
         *w++ = '-';
-    if (exponent < -4 || exponent >= kG14Precision) {
-        *w++ = digits[0];
-        if (count > 1) {
-            *w++ = '.';
-            for (int i = 1; i < count; ++i)
-                *w++ = digits[i];
-        }
-        *w++ = 'E';
-        *w++ = exponent < 0 ? '-' : '+';
-        int power = exponent < 0 ? -exponent : exponent;
-        if (power < 10)
-            *w++ = '0';
-        w = std::to_chars(w, out + kRealTextRoom, power).ptr;
-    } else if (exponent >= 0) {
-        for (int i = 0; i <= exponent; ++i)
-            *w++ = i < count ? digits[i] : '0';
-        if (count > exponent + 1) {
-            *w++ = '.';
-            for (int i = exponent + 1; i < count; ++i)
-                *w++ = digits[i];
-        }
-    } else {
-        *w++ = '0';
-        *w++ = '.';
-        for (int i = -1; i > exponent; --i)
-            *w++ = '0';
-        for (int i = 0; i < count; ++i)
-            *w++ = digits[i];
+    if (exponent >= 0 && exponent < kG14Precision) {
+        // ddd or ddd.ddd: both copies are at most 16 bytes and end within
+        // the sign, 14 digits, the point and the 16-byte tail of out.
+        const int whole = exponent + 1;
+        std::memcpy(w, digits, 16);
+        if (count <= whole)
+            return static_cast<size_t>(w + whole - out);
+        w[whole] = '.';
+        std::memcpy(w + whole + 1, digits + whole, 16);
+        return static_cast<size_t>(w + count + 1 - out);
     }
+    if (exponent < 0 && exponent >= -4) {
+        // 0.ddd with up to three zeros after the point.
+        const int zeros = -exponent - 1;
+        std::memcpy(w, "0.000", 5);
+        std::memcpy(w + 2 + zeros, digits, 16);
+        return static_cast<size_t>(w + 2 + zeros + count - out);
+    }
+    *w++ = digits[0];
+    if (count > 1) {
+        *w++ = '.';
+        std::memcpy(w, digits + 1, static_cast<size_t>(count - 1));
+        w += count - 1;
+    }
+    *w++ = 'E';
+    *w++ = exponent < 0 ? '-' : '+';
+    int power = exponent < 0 ? -exponent : exponent;
+    if (power < 10)
+        *w++ = '0';
+    w = std::to_chars(w, out + kRealTextRoom, power).ptr;
     return static_cast<size_t>(w - out);
 }
 

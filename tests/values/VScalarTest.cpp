@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "basekit/files/VMemoryStream.h"
@@ -504,6 +507,52 @@ TEST(VScalarTest, RealTexts)
         EXPECT_EQ(v.GetJSONString(fromValue), VE_OK);
         EXPECT_EQ(Text(fromValue), c.json);
     }
+}
+
+// The JSON text of a non-integral real is exactly C's "%.14G": checked over
+// every magnitude, over decimal-looking values such as coordinates, and over
+// exact ties, where a 15th digit of 5 with nothing after it rounds to even.
+TEST(VScalarTest, RealTextMatchesPrintfG14)
+{
+    std::mt19937_64 random(20261211);
+    std::vector<double> values = {1e-4,
+                                  std::nextafter(1e-4, 0.0),
+                                  9.99999999999995e14,
+                                  std::nextafter(1e15, 0.0),
+                                  99999999999999.5,
+                                  0.1,
+                                  0.3,
+                                  2.0 / 3.0,
+                                  1e-300,
+                                  5e-324,
+                                  1.7976931348623157e308,
+                                  12345678901234.5,
+                                  12345678901235.5};
+    for (int i = 0; i < 20000; ++i) {
+        uint64_t bits = random();
+        double any = 0;
+        std::memcpy(&any, &bits, sizeof(any));
+        if (std::isfinite(any))
+            values.push_back(any);
+        values.push_back(std::pow(10.0, std::uniform_real_distribution<double>(-6.0, 17.0)(random)));
+        values.push_back(static_cast<double>(static_cast<int64_t>(random() % 360000000000000ULL) - 180000000000000LL) /
+                         1e12);
+        const int shift = 1 + static_cast<int>(random() % 60);
+        values.push_back(std::ldexp(static_cast<double>(random() | 1), -shift - 11));
+        values.push_back(static_cast<double>((random() % 32768) | 1) / 32768.0);
+    }
+    int checked = 0;
+    for (double value : values) {
+        if (value == std::trunc(value) && std::fabs(value) <= 9007199254740991.0)
+            continue;
+        char expected[64];
+        std::snprintf(expected, sizeof(expected), "%.14G", value);
+        char text[VReal::kRealTextRoom];
+        const size_t length = VReal::RealToJSONChars(value, text);
+        ASSERT_EQ(std::string(text, length), expected) << "bits of the value: " << std::hexfloat << value;
+        ++checked;
+    }
+    EXPECT_GT(checked, 90000);
 }
 
 TEST(VScalarTest, RealTextIgnoresTheProcessLocale)
