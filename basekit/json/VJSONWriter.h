@@ -113,6 +113,7 @@ private:
     bool _Reserve(VIndex extra);
     void _Append(char c) { fOut.units[fOut.length++] = static_cast<UniChar>(c); }
     bool _AppendASCII(const char* text, VIndex length);
+    bool _AppendNumber(double number);
     bool _AppendUnits(const UniChar* units, VIndex n);
     bool _AppendIndent();
     // Takes the finished text into out.
@@ -124,6 +125,10 @@ private:
     VString fIndentUnit;
     VString fIndent;
     std::vector<const void*> fPath;
+    // Where the free stack was last measured, and how much was free there:
+    // the check at each container is then a subtraction, not a query.
+    uintptr_t fStackAnchor = 0;
+    size_t fFreeAtAnchor = 0;
     std::unordered_set<const VJSONObject*> fWritten;
     uint32_t fCount = 0;
     bool fEllipsisWritten = false;
