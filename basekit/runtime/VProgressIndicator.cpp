@@ -2,7 +2,6 @@
 #include "basekit/runtime/VProgressIndicator.h"
 
 #include "basekit/bags/VValueBag.h"
-#include "basekit/files/VStream.h"
 #include "basekit/json/VJSONCloner.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/runtime/VMetricsManager.h"
@@ -18,8 +17,6 @@ const StPackedDictionaryKey kUserInfo("UserInfo");
 const StPackedDictionaryKey kSessionCount("SessionCount");
 const StPackedDictionaryKey kTitle("Title");
 const StPackedDictionaryKey kCanInterrupt("CanInterrupt");
-const StPackedDictionaryKey kUUID("uuid");
-const StPackedDictionaryKey kVersion("version");
 
 }  // namespace
 
@@ -29,7 +26,7 @@ VProgressIndicator::VProgressIndicator() : fUUID(true)
 }
 
 VProgressIndicator::VProgressIndicator(const VUUID& uuid, int32_t sessionVersion)
-    : fUUID(uuid), fSessionVersion(sessionVersion)
+    : fUUID(uuid), fSessionVersion(sessionVersion), fMasterSessionVersion(sessionVersion)
 {
     _Init();
 }
@@ -348,23 +345,6 @@ void VProgressIndicator::SaveInfoToBag(VValueBag& bag)
     for (const VProgressIndicatorInfo& saved : fSavedSessions)
         saved.SaveToBag(bag, "SessionInfo", nullptr);
     fCurrent.SaveToBag(bag, "SessionInfo", nullptr);
-}
-
-VError VProgressIndicator::WriteInfoForRemote(VStream* stream)
-{
-    if (!stream)
-        return VE_INVALID_PARAMETER;
-    // A reader that sees 256 knows the two sides disagree on byte order.
-    stream->PutWord(stream->NeedSwap() ? 256 : 1);
-    fUUID.WriteToStream(stream);
-    return stream->PutLong(fSessionVersion);
-}
-
-void VProgressIndicator::WriteInfoForRemote(VValueBag& bag, VString& elementName)
-{
-    bag.SetVUUID(kUUID, fUUID);
-    bag.SetLong(kVersion, fSessionVersion);
-    elementName = "VProgressIndicator";
 }
 
 // --- metrics ---

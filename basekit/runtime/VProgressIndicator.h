@@ -16,6 +16,12 @@
 //   call unless a snapshot was asked for.
 // - Each ended session (and the unregistering of the indicator) pushes a metric
 //   of kind 2 to the process's metrics manager when that kind is collected.
+// - Remote exchange (VProgressIndicatorRemote.cpp): GetProgressInfo fills
+//   delta records of this indicator for a peer without ever waiting for the
+//   lock; UpdateFromRemoteInfo applies a peer's records, under the lock, to the
+//   sessions opened above the local ones (the remote base level), so that this
+//   indicator mirrors the remote one. The task that applies records is the
+//   mirror's working task: it serves the snapshots observers ask for.
 // - Reference counted; registered by UUID with the progress manager (when it
 //   exists) from construction to destruction; the manager keeps no reference.
 #pragma once
@@ -35,6 +41,7 @@ namespace bkit {
 
 class VValueBag;
 class VStream;
+class VRemoteProgressSessionInfo;
 
 class VProgressIndicator : public VObject, public IRefCountable {
 public:
@@ -127,6 +134,24 @@ public:
     VError WriteInfoForRemote(VStream* stream);
     void WriteInfoForRemote(VValueBag& bag, VString& elementName);
 
+    // --- remote exchange ---
+    // Fills remoteInfo with what changed since previous (everything without
+    // one). False, remoteInfo untouched, when another task holds the lock or
+    // nothing changed since previous.
+    bool GetProgressInfo(VRemoteProgressSessionInfo& remoteInfo, const VRemoteProgressSessionInfo* previous);
+    // Applies a remote indicator's record to the sessions mirrored above the
+    // local ones, opening and ending them as the remote ones open and end.
+    // A record for another run of the master session than the mirrored one
+    // ends the mirrored sessions.
+    void UpdateFromRemoteInfo(const VRemoteProgressSessionInfo& remoteInfo);
+    // True while sessions of a remote peer are mirrored.
+    bool IsRemoteSession() const { return fRemoteSession; }
+    // The number of local sessions below the mirrored ones.
+    int32_t GetRemoteBaseLevel() const { return fRemoteBaseLevel; }
+    // The session version of the indicator this one reports to: the version
+    // given at construction, or that of the remote indicator it mirrors.
+    int32_t GetMasterSessionVersion() const { return fMasterSessionVersion; }
+
     // Records the metric of the current session (progress manager and EndSession).
     void DoMetrics();
 
@@ -135,6 +160,11 @@ private:
     void _EndSession();
     bool _AfterProgress();
     void _ServeSnapshot();
+    // Remote exchange, under the lock.
+    void _BeginRemoteSession(const VProgressIndicatorInfo& info);
+    void _BeginRemoteSessions(const VRemoteProgressSessionInfo& remoteInfo);
+    void _EndRemoteSessions();
+    void _TakeRemoteStack(const VRemoteProgressSessionInfo& remoteInfo);
     void _ServeSnapshotIfRequested()
     {
         if (fSnapshotRequested.load(std::memory_order_acquire) != fSnapshotServed)
@@ -151,6 +181,7 @@ private:
     bool fInterruptibleByDefault = true;
     VString fTitle;
     int32_t fSessionVersion = 0;
+    int32_t fMasterSessionVersion = 0;
     std::atomic<bool> fUserAbort{false};
     uint32_t fChangesVersion = 0;
     VString fUserInfo;

@@ -157,6 +157,15 @@ void VProgressIndicatorInfo::RemoveAttribute(const VString& name)
     ++fExtraInfoVersion;
 }
 
+void VProgressIndicatorInfo::DetachExtraInfoBag()
+{
+    if (!fExtraInfo)
+        return;
+    VValueBag* copy = new VValueBag(*fExtraInfo);
+    ReleaseRefCountable(&fExtraInfo);
+    fExtraInfo = copy;
+}
+
 VValueBag* VProgressIndicatorInfo::RetainExtraInfoBag() const
 {
     return RetainRefCountable(fExtraInfo);
@@ -290,9 +299,15 @@ void VProgressIndicatorInfo::LoadFromBag(const VValueBag& bag)
 void VProgressIndicatorInfo::UpdateFromRemoteInfo(const VProgressIndicatorInfo& info, uint32_t flags)
 {
     if (flags & eProgressUpdate_All) {
-        uint32_t start = fStartTime;
+        // The local session has its own clock: its duration and metric are
+        // measured here, whatever the remote one says.
+        const uint32_t start = fStartTime;
+        const bool started = fStarted;
         *this = info;
         fStartTime = start;
+        fStarted = started;
+        // The remote side may still change its bag; the mirror keeps a copy.
+        DetachExtraInfoBag();
         return;
     }
     if (flags & eProgressUpdate_Message)

@@ -88,6 +88,9 @@ public:
     // The extra-info bag retained, or null.
     VValueBag* RetainExtraInfoBag() const;
     uint32_t GetExtraInfoVersion() const { return fExtraInfoVersion; }
+    // Replaces a bag shared with other copies by a copy of its own, so that
+    // changes made through those copies no longer reach this info.
+    void DetachExtraInfoBag();
 
     IProgressInfoCollector* GetCollector() const { return fCollector; }
     void SetCollector(IProgressInfoCollector* collector) { fCollector = collector; }
@@ -104,7 +107,8 @@ public:
     void SaveToBag(VValueBag& bag, const VString& elementName, const VProgressIndicatorInfo* previous) const;
     // Applies what "fUpdateFlags" names.
     void LoadFromBag(const VValueBag& bag);
-    // Takes a remote info's fields by flags; the start time stays local.
+    // Takes a remote info's fields by flags; the start time and the started
+    // flag stay local, and a taken extra-info bag is copied, never shared.
     void UpdateFromRemoteInfo(const VProgressIndicatorInfo& info, uint32_t flags);
 
 private:
