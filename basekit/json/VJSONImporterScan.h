@@ -1,0 +1,69 @@
+// VJSONImporterScan.h - the character scans of the JSON text reader.
+//
+// This file defines the two loops the reader spends most of its time in:
+// skipping blanks between tokens and finding where a quoted string's plain run
+// stops. On x86-64 they look at eight UTF-16 units at a time (SSE2, which
+// every such processor has); elsewhere they go one unit at a time. Both give
+// the same answer either way. Internal to the reader's files.
+//
+// Contracts: p <= end; neither scan reads at or past end.
+#pragma once
+
+#include "basekit/BKitTypes.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace bkit::json_reader {
+
+// The first unit at or after p that is not blank (every unit below 33 is
+// blank), or end.
+inline const UniChar* SkipBlanks(const UniChar* p, const UniChar* end)
+{
+    // Compact text has no blank at all, and indented text mostly one or two
+    // units before a run of spaces: look at the first unit alone.
+    if (p == end || *p >= 33)
+        return p;
+#if defined(__SSE2__)
+    const __m128i limit = _mm_set1_epi16(32);
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Unsigned: a unit above 32 saturates to a non-zero difference.
+        const __m128i blank = _mm_cmpeq_epi16(_mm_subs_epu16(units, limit), zero);
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(blank)) ^ 0xFFFFu;
+        if (mask != 0)
+            return p + (__builtin_ctz(mask) >> 1);
+        p += 8;
+    }
+#endif
+    while (p < end && *p < 33)
+        ++p;
+    return p;
+}
+
+// The first unit at or after p that ends a plain run of a quoted string: the
+// closing quote, a backslash or a NUL; end when there is none.
+inline const UniChar* FindStringStop(const UniChar* p, const UniChar* end)
+{
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi16(u'"');
+    const __m128i backslash = _mm_set1_epi16(u'\\');
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)),
+                                          _mm_cmpeq_epi16(units, zero));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
+        if (mask != 0)
+            return p + (__builtin_ctz(mask) >> 1);
+        p += 8;
+    }
+#endif
+    while (p < end && *p != u'"' && *p != u'\\' && *p != 0)
+        ++p;
+    return p;
+}
+
+}  // namespace bkit::json_reader
