@@ -154,8 +154,9 @@ private:
     bool _ReadColon(VError* error);
     // The token after an element: true for ',', false for ']' or an error.
     bool _NextElement(VError* error);
-    // A member name as a string; repeated names share one text block.
-    const VString& _Name(const UniChar* units, VIndex length);
+    // A member name as a string, and its VJSONObject::HashName in *hash;
+    // repeated names share one text block.
+    const VString& _Name(const UniChar* units, VIndex length, uint32_t* hash);
     bool _EnterContainer(uint32_t depth, JsonToken token, VError* error);
 
     // The current token's text (a view of the source when it has no escapes).
@@ -192,9 +193,14 @@ private:
     // Recent member names by hash, so that the names every object of a
     // document repeats are made once (made at the first name).
     std::unique_ptr<VString[]> fNames;
-    // The members of the objects being read, one list per depth, reused from
-    // object to object so that each object's table is sized once.
-    std::vector<std::unique_ptr<std::vector<std::pair<VString, VJSONValue>>>> fMembers;
+    // The members of the objects being read, with the hashes of their names,
+    // one list per depth, reused from object to object so that each object's
+    // table is sized once and no name is hashed twice.
+    struct MemberList {
+        std::vector<std::pair<VString, VJSONValue>> members;
+        std::vector<uint32_t> hashes;
+    };
+    std::vector<std::unique_ptr<MemberList>> fMembers;
     // The same for the elements of the arrays being read.
     std::vector<std::unique_ptr<std::vector<VJSONValue>>> fElements;
     VString fLongName;

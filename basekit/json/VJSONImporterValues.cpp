@@ -117,20 +117,18 @@ void VJSONImporter::_MakeString(VJSONValue& out)
     out.SetString(View(units, length));
 }
 
-const VString& VJSONImporter::_Name(const UniChar* units, VIndex length)
+const VString& VJSONImporter::_Name(const UniChar* units, VIndex length, uint32_t* hash)
 {
     constexpr VIndex kMaxCachedLength = 32;
     constexpr uint32_t kSlots = 512;
+    *hash = VJSONObject::HashName(units, static_cast<size_t>(length));
     if (length > kMaxCachedLength) {
         fLongName.FromUniString(units, length);
         return fLongName;
     }
     if (!fNames)
         fNames = std::make_unique<VString[]>(kSlots);
-    uint32_t hash = 2166136261u;
-    for (VIndex i = 0; i < length; ++i)
-        hash = (hash ^ units[i]) * 16777619u;
-    VString& slot = fNames[(hash ^ (hash >> 15)) & (kSlots - 1)];
+    VString& slot = fNames[*hash & (kSlots - 1)];
     if (slot.GetLength() != length || std::memcmp(slot.GetCPointer(), units, static_cast<size_t>(length) * 2) != 0)
         slot.FromUniString(units, length);
     return slot;
@@ -223,9 +221,12 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     if (fMembers.size() <= depth)
         fMembers.resize(depth + 1);
     if (!fMembers[depth])
-        fMembers[depth] = std::make_unique<VJSONObject::NameValueList>();
-    VJSONObject::NameValueList* members = fMembers[depth].get();
-    members->clear();  // an earlier read may have stopped on an exception
+        fMembers[depth] = std::make_unique<MemberList>();
+    VJSONObject::NameValueList* members = &fMembers[depth]->members;
+    std::vector<uint32_t>* hashes = &fMembers[depth]->hashes;
+    // An earlier read may have stopped on an exception.
+    members->clear();
+    hashes->clear();
     auto nothingRead = [&] { return shared ? object->IsEmpty() : members->empty(); };
     const bool recording = fPositions != nullptr;
     VString outerPath;
@@ -271,10 +272,13 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         if (err == 0)
             err = _ParseValue(token, value, kExpectedValue, depth + 1);
         if (!value.IsUndefined()) {
+            uint32_t hash = 0;
+            const VString& name = _Name(nameUnits, nameLength, &hash);
             if (!shared) {
-                members->emplace_back(_Name(nameUnits, nameLength), std::move(value));
+                members->emplace_back(name, std::move(value));
+                hashes->push_back(hash);
             } else {
-                object->SetProperty(_Name(nameUnits, nameLength), value);
+                object->SetProperty(name, value);
             }
         }
         if (err != 0)
@@ -288,7 +292,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     if (recording)
         fPath = outerPath;
     // Partial results keep what was read before an error.
-    if (!object->_SetParsedProperties(*members) && err == 0)
+    if (!object->_SetParsedProperties(*members, hashes->data()) && err == 0)
         err = VE_MEMORY_FULL;
     _Share(object);
     if (err == 0)

@@ -105,12 +105,15 @@ ptrdiff_t VJSONObject::_Find(const VString& name) const
     }
 }
 
-uint32_t VJSONObject::_Hash(std::u16string_view key)
+size_t VJSONObject::_ProbeIndex(const VString& name, uint32_t hash) const
 {
-    uint32_t hash = 2166136261u;
-    for (char16_t unit : key)
-        hash = (hash ^ unit) * 16777619u;
-    return hash ^ (hash >> 16);
+    const std::u16string_view key = _View(name);
+    const size_t mask = fIndex.size() - 1;
+    size_t i = hash & mask;
+    while (fIndex[i].position != 0 &&
+           (fIndex[i].hash != hash || _View(fProperties[fIndex[i].position - 1].first) != key))
+        i = (i + 1) & mask;
+    return i;
 }
 
 void VJSONObject::_PutInIndex(Index& index, uint32_t hash, size_t position)
@@ -467,8 +470,10 @@ bool VJSONObject::_MakeRoomFor(const VString& name)
     return true;
 }
 
-bool VJSONObject::_SetParsedProperties(NameValueList& list)
+bool VJSONObject::_SetParsedProperties(NameValueList& list, const uint32_t* hashes)
 {
+    if (hashes != nullptr && fProperties.empty())
+        return _SetParsedHashedProperties(list, hashes);
     bool done = true;
     try {
         const size_t most = fProperties.size() + list.size();
@@ -491,6 +496,50 @@ bool VJSONObject::_SetParsedProperties(NameValueList& list)
     }
     list.clear();
     return done;
+}
+
+bool VJSONObject::_SetParsedHashedProperties(NameValueList& list, const uint32_t* hashes)
+{
+    const size_t count = list.size();
+    try {
+        fProperties.reserve(count);
+        if (count > kLinearSearchLimit)
+            _ReserveIndex(count);
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+        list.clear();
+        return false;
+    }
+    // Room for every entry is made: the appends below cannot fail.
+    if (fIndex.empty()) {
+        for (size_t i = 0; i < count; ++i) {
+            // Only a name whose hash an earlier one shares can be a repeat:
+            // the table holds nothing but the earlier names.
+            ptrdiff_t position = -1;
+            for (size_t j = 0; j < i; ++j) {
+                if (hashes[j] == hashes[i]) {
+                    position = _Find(list[i].first);
+                    break;
+                }
+            }
+            if (position >= 0)
+                fProperties[static_cast<size_t>(position)].second = std::move(list[i].second);
+            else
+                fProperties.emplace_back(std::move(list[i].first), std::move(list[i].second));
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            IndexSlot& slot = fIndex[_ProbeIndex(list[i].first, hashes[i])];
+            if (slot.position != 0) {
+                fProperties[slot.position - 1].second = std::move(list[i].second);
+            } else {
+                slot = IndexSlot{hashes[i], static_cast<uint32_t>(fProperties.size() + 1)};
+                fProperties.emplace_back(std::move(list[i].first), std::move(list[i].second));
+            }
+        }
+    }
+    list.clear();
+    return true;
 }
 
 bool VJSONObject::SetPropertyAsBool(const VString& name, bool value)

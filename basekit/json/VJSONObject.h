@@ -114,8 +114,19 @@ public:
     // the values are owned by the same parse, so no link is recorded: the
     // tree stays out of any graph until a link made later needs one (see
     // VJSONGraph). The values are moved out and list is left empty; out of
-    // memory raises 'bkit' 100 and gives false.
-    bool _SetParsedProperties(NameValueList& list);
+    // memory raises 'bkit' 100 and gives false. hashes, when given, holds
+    // HashName of each name of list, so that no name is hashed twice.
+    bool _SetParsedProperties(NameValueList& list, const uint32_t* hashes = nullptr);
+
+    // The hash under which the name index files a name of these units (FNV-1a
+    // with its high half folded down).
+    static uint32_t HashName(const UniChar* units, size_t length)
+    {
+        uint32_t hash = 2166136261u;
+        for (size_t i = 0; i < length; ++i)
+            hash = (hash ^ units[i]) * 16777619u;
+        return hash ^ (hash >> 16);
+    }
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
     bool SetPropertyAsNumber(const VString& name, double number) { return SetProperty(name, VJSONValue(number)); }
@@ -293,11 +304,16 @@ private:
     bool _MakeRoomFor(const VString& name);
     // An index with room for entries names, holding those of the entries.
     void _ReserveIndex(size_t entries);
-    static uint32_t _Hash(std::u16string_view key);
+    static uint32_t _Hash(std::u16string_view key) { return HashName(key.data(), key.size()); }
     static void _PutInIndex(Index& index, uint32_t hash, size_t position);
     // Fills index (all slots free, a power of two long) with the names of the
     // first count entries.
     void _FillIndex(Index& index, size_t count) const;
+    // _SetParsedProperties on an empty table, with the names' hashes.
+    bool _SetParsedHashedProperties(NameValueList& list, const uint32_t* hashes);
+    // The index slot holding name (filed under hash), or the free slot where
+    // it would go. The index must not be empty.
+    size_t _ProbeIndex(const VString& name, uint32_t hash) const;
 
     // Entries in insertion order; fIndex maps a name to its position there
     // once the object has kLinearSearchLimit properties.
