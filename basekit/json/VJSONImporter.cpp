@@ -144,20 +144,10 @@ VJSONImporter::JsonToken VJSONImporter::_ReadWord(const UniChar* p)
     fQuoted = false;
     fDecoded = false;
     fWordBegin = p;
-    const UniChar* const end = fEnd;
-    while (p < end) {
-        UniChar c = *p;
-        if (c < 33) {
-            fWordEnd = p;
-            fCur = p + 1;
-            return jsonString;
-        }
-        if (c == u'"' || c == u',' || c == u':' || c == u'[' || c == u']' || c == u'{' || c == u'}')
-            break;
-        ++p;
-    }
+    p = FindWordEnd(p, fEnd);
     fWordEnd = p;
-    fCur = p;
+    // A blank that ends the word is read with it.
+    fCur = (p < fEnd && *p < 33) ? p + 1 : p;
     return jsonString;
 }
 

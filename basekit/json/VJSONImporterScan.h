@@ -1,12 +1,12 @@
 // VJSONImporterScan.h - the character scans of the JSON text reader.
 //
-// This file defines the two loops the reader spends most of its time in:
-// skipping blanks between tokens and finding where a quoted string's plain run
-// stops. On x86-64 they look at eight UTF-16 units at a time (SSE2, which
+// This file defines the loops the reader spends most of its time in:
+// skipping blanks between tokens, finding where a quoted string's plain run
+// stops and where a bare word ends. On x86-64 they look at eight UTF-16 units at a time (SSE2, which
 // every such processor has); elsewhere they go one unit at a time. Both give
 // the same answer either way. Internal to the reader's files.
 //
-// Contracts: p <= end; neither scan reads at or past end.
+// Contracts: p <= end; no scan reads at or past end.
 #pragma once
 
 #include "basekit/BKitTypes.h"
@@ -63,6 +63,32 @@ inline const UniChar* FindStringStop(const UniChar* p, const UniChar* end)
 #endif
     while (p < end && *p != u'"' && *p != u'\\' && *p != 0)
         ++p;
+    return p;
+}
+
+// The first unit at or after p that ends a bare word: a blank or one of
+// " , : [ ] { }; end when there is none.
+inline const UniChar* FindWordEnd(const UniChar* p, const UniChar* end)
+{
+#if defined(__SSE2__)
+    const __m128i limit = _mm_set1_epi16(32);
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i stop = _mm_cmpeq_epi16(_mm_subs_epu16(units, limit), zero);
+        for (UniChar c : {u'"', u',', u':', u'[', u']', u'{', u'}'})
+            stop = _mm_or_si128(stop, _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(c))));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
+        if (mask != 0)
+            return p + (__builtin_ctz(mask) >> 1);
+        p += 8;
+    }
+#endif
+    for (; p < end; ++p) {
+        const UniChar c = *p;
+        if (c < 33 || c == u'"' || c == u',' || c == u':' || c == u'[' || c == u']' || c == u'{' || c == u'}')
+            break;
+    }
     return p;
 }
 

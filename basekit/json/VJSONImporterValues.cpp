@@ -23,18 +23,54 @@ namespace json_reader {
 // the string reader itself, so both always agree.
 double NumberValue(const UniChar* p, const UniChar* end)
 {
+    // Plain decimals need no general conversion: an integer of up to 19
+    // digits converts exactly rounded from 64 bits, and digits that fit in 53
+    // bits over at most 22 decimals divide by an exact power of ten with one
+    // rounding, as a correctly rounded reader gives them.
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     char buffer[64];
-    size_t n = static_cast<size_t>(end - p);
-    if (n < sizeof(buffer)) {
+    const size_t n = static_cast<size_t>(end - p);
+    if (n > 0 && n < sizeof(buffer)) {
+        // One pass copies the word for the general reader and gathers the
+        // digits for the plain case. The grammar is already checked: a '-'
+        // can only lead, and without an exponent at most one '.' follows.
+        uint64_t mantissa = 0;
+        size_t digits = 0;
+        size_t point = 0;
+        bool plain = true;
         bool ascii = true;
         for (size_t i = 0; i < n; ++i) {
-            if (p[i] >= 0x80) {
+            const UniChar c = p[i];
+            if (c >= 0x80) {
                 ascii = false;
                 break;
             }
-            buffer[i] = static_cast<char>(p[i]);
+            buffer[i] = static_cast<char>(c);
+            if (IsDigit(c)) {
+                mantissa = mantissa * 10 + static_cast<uint64_t>(c - u'0');
+                ++digits;
+            } else if (c == u'.') {
+                point = i;
+            } else if (c != u'-') {
+                plain = false;
+            }
         }
         if (ascii) {
+            const bool negative = (p[0] == u'-');
+            const size_t first = negative ? 1 : 0;
+            // The integer part must not be empty ("-", "-.5" take the general way).
+            if (plain && digits <= 19 && first < n && IsDigit(p[first])) {
+                const size_t decimals = (point != 0) ? n - point - 1 : 0;
+                double value = static_cast<double>(mantissa);
+                if (decimals == 0)
+                    return negative ? -value : value;
+                if (mantissa <= (uint64_t{1} << 53) && decimals <= 22) {
+                    value /= kPowersOfTen[decimals];
+                    return negative ? -value : value;
+                }
+            }
             double value = 0;
             auto result = std::from_chars(buffer, buffer + n, value);
             if (result.ec == std::errc() && result.ptr == buffer + n)
@@ -143,6 +179,12 @@ VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
     const UniChar* p = fWordBegin;
     const UniChar* end = fWordEnd;
     VIndex n = static_cast<VIndex>(end - p);
+    if (*p == u'-' || IsDigit(*p)) {
+        if (!IsNumberWord(p, end))
+            return _ThrowInvalid(View(p, n), kExpectedNumber);
+        out.SetNumber(NumberValue(p, end));
+        return 0;
+    }
     if (SameWord(p, n, "true")) {
         out.SetBool(true);
         return 0;
@@ -153,12 +195,6 @@ VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
     }
     if (SameWord(p, n, "null")) {
         out.SetNull();
-        return 0;
-    }
-    if (*p == u'-' || IsDigit(*p)) {
-        if (!IsNumberWord(p, end))
-            return _ThrowInvalid(View(p, n), kExpectedNumber);
-        out.SetNumber(NumberValue(p, end));
         return 0;
     }
     if (fOptions & kOption_Strict)

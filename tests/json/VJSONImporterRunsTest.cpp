@@ -1,10 +1,14 @@
-// VJSONImporterRunsTest.cpp - the JSON text reader over string runs and blank
-// runs of every length around the block the reader scans at once, and over
-// objects large enough to have a name index.
+// VJSONImporterRunsTest.cpp - the JSON text reader over string, blank and word
+// runs of every length around the block the reader scans at once, over numbers
+// near the limits of exact conversion, and over objects large enough to have
+// a name index.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "basekit/json/VJSONArray.h"
 #include "json/JSONTextTestSupport.h"
 
 namespace bkit {
@@ -93,6 +97,57 @@ TEST(VJSONImporterRuns, BlankRunsEndAtTheFirstOtherUnit)
         ParseInto(bad, Text(u"[" + blanks + u"}"), 0);
         ASSERT_EQ(bad.errors.Numbers(), (std::vector<int32_t>{551, 550})) << n << " blanks";
         EXPECT_EQ(bad.errors.list[1].Param("position"), std::to_string(n + 2)) << n << " blanks";
+    }
+}
+
+TEST(VJSONImporterRuns, WordsEndAtBlanksAndPunctuation)
+{
+    struct Case {
+        const char* stop;
+        const char* after;  // compact text after the word's elements, or null for an error
+    };
+    const Case cases[] = {{",", ",\"q\"]"}, {" ,", ",\"q\"]"}, {"\t,", ",\"q\"]"}, {"\x01,", ",\"q\"]"},
+                          {"]", "]"},        {"\n]", "]"},        {"}", nullptr},      {":", nullptr},
+                          {"\"", nullptr},   {"[", nullptr},      {"{", nullptr}};
+    for (size_t n = 1; n <= 20; ++n) {
+        const std::string word = std::string(n - 1, 'w') + "\xC3\xA9";
+        for (const Case& c : cases) {
+            Parsed parsed;
+            ParseInto(parsed, ("[" + word + c.stop + "q]").c_str(), 0);
+            if (c.after != nullptr) {
+                EXPECT_EQ(Compact(parsed.value), "[\"" + word + "\"" + c.after) << n << " " << c.stop;
+            } else {
+                ASSERT_EQ(parsed.errors.Numbers(), (std::vector<int32_t>{551, 550})) << n << " " << c.stop;
+                EXPECT_EQ(parsed.errors.list[0].Param("found"), std::string(c.stop, 1)) << n;
+                EXPECT_EQ(parsed.errors.list[1].Param("position"), std::to_string(n + 2)) << n;
+            }
+        }
+    }
+}
+
+TEST(VJSONImporterRuns, NumbersAreCorrectlyRounded)
+{
+    // Each against the C library's correctly rounded reading of the same text.
+    const char* const numbers[] = {
+        "0", "-0", "-0.0", "7", "-12", "0.1", "0.3", "0.5", "-2.75", "1.7976931348623157", "9007199254740992",
+        "9007199254740993", "9007199254740995", "123456789012345678", "9999999999999999999", "18446744073709551615",
+        "12345678901234567890123", "0.30000000000000004", "3.0000000000000004", "0.000000000000000000001",
+        "0.0000000000000000000001", "0.00000000000000000000001", "4503599627370497.5", "-65.613616999999977",
+        "1e23", "8.98846567431158e307", "2.2250738585072011e-308", "5e-324", "1.5e300", "123.456e-2"};
+    std::string text = "[";
+    for (const char* number : numbers)
+        text += std::string(number) + ",";
+    text.back() = ']';
+    Parsed parsed;
+    ParseInto(parsed, text.c_str(), kStrict);
+    ASSERT_EQ(parsed.err, 0u);
+    VJSONArray* array = parsed.value.GetArray();
+    ASSERT_NE(array, nullptr);
+    ASSERT_EQ(array->GetCount(), sizeof(numbers) / sizeof(numbers[0]));
+    for (size_t i = 0; i < array->GetCount(); ++i) {
+        const double expected = std::strtod(numbers[i], nullptr);
+        const double read = array->GetValueAt(i).GetNumber();
+        EXPECT_EQ(std::memcmp(&read, &expected, sizeof(double)), 0) << numbers[i] << " read as " << read;
     }
 }
 
