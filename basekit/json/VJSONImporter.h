@@ -193,6 +193,9 @@ private:
     // Recent member names by hash, so that the names every object of a
     // document repeats are made once (made at the first name).
     std::unique_ptr<VString[]> fNames;
+    // The same for short string values (languages, kinds, sources): a
+    // repeated text shares the block of the first.
+    std::unique_ptr<VJSONValue[]> fShortTexts;
     // The members of the objects being read, with the hashes of their names,
     // one list per depth, reused from object to object so that each object's
     // table is sized once and no name is hashed twice.

@@ -149,8 +149,27 @@ void VJSONImporter::_MakeString(VJSONValue& out)
             return;
         }
     }
-    // A view: the value takes a counted copy of the units, one block.
+    constexpr VIndex kMaxSharedLength = 32;
+    constexpr uint32_t kSlots = 1024;
+    if (length > kMaxSharedLength) {
+        // A view: the value takes a counted copy of the units, one block.
+        out.SetString(View(units, length));
+        return;
+    }
+    if (!fShortTexts)
+        fShortTexts = std::make_unique<VJSONValue[]>(kSlots);
+    VJSONValue& slot = fShortTexts[VJSONObject::HashName(units, static_cast<size_t>(length)) & (kSlots - 1)];
+    if (slot.IsString()) {
+        const VInlineString& known = slot.GetInlineString();
+        if (known.GetLength() == length &&
+            std::memcmp(known.GetCPointer(), units, static_cast<size_t>(length) * sizeof(UniChar)) == 0) {
+            out.SetString(known);
+            return;
+        }
+    }
     out.SetString(View(units, length));
+    if (out.IsString())
+        slot.SetString(out.GetInlineString());
 }
 
 const VString& VJSONImporter::_Name(const UniChar* units, VIndex length, uint32_t* hash)

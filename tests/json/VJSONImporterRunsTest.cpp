@@ -151,6 +151,22 @@ TEST(VJSONImporterRuns, NumbersAreCorrectlyRounded)
     }
 }
 
+TEST(VJSONImporterRuns, RepeatedShortTextsKeepTheirOwnValues)
+{
+    // More distinct texts than the reader remembers, each met twice, so that
+    // remembered texts are displaced and looked up under colliding hashes.
+    std::string text = "[";
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3000; ++i)
+            text += "\"" + std::to_string(round == 0 ? i : 2999 - i) + "\",";
+    }
+    text += "\"" + std::string(40, 'x') + "\",\"" + std::string(40, 'x') + "\"]";
+    Parsed parsed;
+    ParseInto(parsed, text.c_str(), kStrict);
+    ASSERT_EQ(parsed.err, 0u);
+    EXPECT_EQ(Compact(parsed.value), text);
+}
+
 TEST(VJSONImporterRuns, LargeObjectKeepsFirstPlacesAndLastValues)
 {
     // Past a dozen members the object files its names in an index.
