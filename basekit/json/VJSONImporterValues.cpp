@@ -308,10 +308,10 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         }
         // A name with escapes lives in the scratch, which the value's token
         // reuses: keep a copy. Other names are units of the text itself.
-        VString decodedName;
+        std::u16string decodedName;
         if (fDecoded) {
-            decodedName.FromUniString(nameUnits, nameLength);
-            nameUnits = decodedName.GetCPointer();
+            decodedName.assign(nameUnits, static_cast<size_t>(nameLength));
+            nameUnits = decodedName.data();
         }
         if (recording) {
             fPath = outerPath;
