@@ -172,23 +172,6 @@ void VJSONImporter::_MakeString(VJSONValue& out)
         slot.SetString(out.GetInlineString());
 }
 
-const VString& VJSONImporter::_Name(const UniChar* units, VIndex length, uint32_t* hash)
-{
-    constexpr VIndex kMaxCachedLength = 32;
-    constexpr uint32_t kSlots = 512;
-    *hash = VJSONObject::HashName(units, static_cast<size_t>(length));
-    if (length > kMaxCachedLength) {
-        fLongName.FromUniString(units, length);
-        return fLongName;
-    }
-    if (!fNames)
-        fNames = std::make_unique<VString[]>(kSlots);
-    VString& slot = fNames[*hash & (kSlots - 1)];
-    if (slot.GetLength() != length || std::memcmp(slot.GetCPointer(), units, static_cast<size_t>(length) * 2) != 0)
-        slot.FromUniString(units, length);
-    return slot;
-}
-
 VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
 {
     if (fQuoted) {
@@ -276,17 +259,17 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     if (fMembers.size() <= depth)
         fMembers.resize(depth + 1);
     if (!fMembers[depth])
-        fMembers[depth] = std::make_unique<MemberList>();
-    VJSONObject::NameValueList* members = &fMembers[depth]->members;
-    std::vector<uint32_t>* hashes = &fMembers[depth]->hashes;
-    // An earlier read may have stopped on an exception.
-    members->clear();
-    hashes->clear();
+        fMembers[depth] = std::make_unique<std::vector<VJSONObject::ParsedMember>>();
+    std::vector<VJSONObject::ParsedMember>* members = fMembers[depth].get();
+    members->clear();  // an earlier read may have stopped on an exception
     auto nothingRead = [&] { return shared ? object->IsEmpty() : members->empty(); };
     const bool recording = fPositions != nullptr;
     VString outerPath;
     if (recording)
         outerPath = fPath;
+    // Only an object with a member of that name can stand for a binary value.
+    const VString& binaryName = PrivateBinaryObjectName();
+    bool mayBeBinary = false;
     while (err == 0) {
         JsonToken token = _ReadToken(&err);
         if (err != 0)
@@ -328,10 +311,12 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
             err = _ParseValue(token, value, kExpectedValue, depth + 1);
         if (!value.IsUndefined()) {
             uint32_t hash = 0;
-            const VString& name = _Name(nameUnits, nameLength, &hash);
+            const VString& name = fNames.Get(nameUnits, nameLength, &hash);
+            if (nameLength == binaryName.GetLength() &&
+                std::memcmp(nameUnits, binaryName.GetCPointer(), static_cast<size_t>(nameLength) * sizeof(UniChar)) == 0)
+                mayBeBinary = true;
             if (!shared) {
-                members->emplace_back(name, std::move(value));
-                hashes->push_back(hash);
+                members->push_back(VJSONObject::ParsedMember{&name, hash, std::move(value)});
             } else {
                 object->SetProperty(name, value);
             }
@@ -347,10 +332,10 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     if (recording)
         fPath = outerPath;
     // Partial results keep what was read before an error.
-    if (!object->_SetParsedProperties(*members, hashes->data()) && err == 0)
+    if (!object->_SetParsedMembers(*members) && err == 0)
         err = VE_MEMORY_FULL;
     _Share(object);
-    if (err == 0)
+    if (err == 0 && mayBeBinary)
         err = ReviveBinaryObject(out);
     return err;
 }

@@ -470,10 +470,8 @@ bool VJSONObject::_MakeRoomFor(const VString& name)
     return true;
 }
 
-bool VJSONObject::_SetParsedProperties(NameValueList& list, const uint32_t* hashes)
+bool VJSONObject::_SetParsedProperties(NameValueList& list)
 {
-    if (hashes != nullptr && fProperties.empty())
-        return _SetParsedHashedProperties(list, hashes);
     bool done = true;
     try {
         const size_t most = fProperties.size() + list.size();
@@ -498,16 +496,25 @@ bool VJSONObject::_SetParsedProperties(NameValueList& list, const uint32_t* hash
     return done;
 }
 
-bool VJSONObject::_SetParsedHashedProperties(NameValueList& list, const uint32_t* hashes)
+bool VJSONObject::_SetParsedMembers(std::vector<ParsedMember>& members)
 {
-    const size_t count = list.size();
+    const size_t count = members.size();
+    if (!fProperties.empty()) {
+        // Not the fresh table of a parse: the general way.
+        NameValueList list;
+        list.reserve(count);
+        for (ParsedMember& member : members)
+            list.emplace_back(*member.name, std::move(member.value));
+        members.clear();
+        return _SetParsedProperties(list);
+    }
     try {
         fProperties.reserve(count);
         if (count > kLinearSearchLimit)
             _ReserveIndex(count);
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
-        list.clear();
+        members.clear();
         return false;
     }
     // Room for every entry is made: the appends below cannot fail.
@@ -517,28 +524,28 @@ bool VJSONObject::_SetParsedHashedProperties(NameValueList& list, const uint32_t
             // the table holds nothing but the earlier names.
             ptrdiff_t position = -1;
             for (size_t j = 0; j < i; ++j) {
-                if (hashes[j] == hashes[i]) {
-                    position = _Find(list[i].first);
+                if (members[j].hash == members[i].hash) {
+                    position = _Find(*members[i].name);
                     break;
                 }
             }
             if (position >= 0)
-                fProperties[static_cast<size_t>(position)].second = std::move(list[i].second);
+                fProperties[static_cast<size_t>(position)].second = std::move(members[i].value);
             else
-                fProperties.emplace_back(std::move(list[i].first), std::move(list[i].second));
+                fProperties.emplace_back(*members[i].name, std::move(members[i].value));
         }
     } else {
-        for (size_t i = 0; i < count; ++i) {
-            IndexSlot& slot = fIndex[_ProbeIndex(list[i].first, hashes[i])];
+        for (ParsedMember& member : members) {
+            IndexSlot& slot = fIndex[_ProbeIndex(*member.name, member.hash)];
             if (slot.position != 0) {
-                fProperties[slot.position - 1].second = std::move(list[i].second);
+                fProperties[slot.position - 1].second = std::move(member.value);
             } else {
-                slot = IndexSlot{hashes[i], static_cast<uint32_t>(fProperties.size() + 1)};
-                fProperties.emplace_back(std::move(list[i].first), std::move(list[i].second));
+                slot = IndexSlot{member.hash, static_cast<uint32_t>(fProperties.size() + 1)};
+                fProperties.emplace_back(*member.name, std::move(member.value));
             }
         }
     }
-    list.clear();
+    members.clear();
     return true;
 }
 

@@ -115,13 +115,22 @@ public:
     // the values are owned by the same parse, so no link is recorded: the
     // tree stays out of any graph until a link made later needs one (see
     // VJSONGraph). The values are moved out and list is left empty; out of
-    // memory raises 'bkit' 100 and gives false. hashes, when given, holds
-    // HashName of each name of list, so that no name is hashed twice.
-    bool _SetParsedProperties(NameValueList& list, const uint32_t* hashes = nullptr);
+    // memory raises 'bkit' 100 and gives false.
+    bool _SetParsedProperties(NameValueList& list);
+
+    // A member gathered by a parse: its name, which the parse keeps alive
+    // until the object has taken its share of it, the name's HashName, and
+    // its value.
+    struct ParsedMember {
+        const VString* name;
+        uint32_t hash;
+        VJSONValue value;
+    };
+    // _SetParsedProperties over members, whose names are hashed already.
+    bool _SetParsedMembers(std::vector<ParsedMember>& members);
 
     // The hash under which the name index files a name of these units. Names
-    // are hashed four units at a time: the index slot comes from the low
-    // bits, into which the final fold brings the high half.
+    // are hashed four units at a time; the index slot comes from the low bits.
     static uint32_t HashName(const UniChar* units, size_t length)
     {
         uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
@@ -135,8 +144,12 @@ public:
         uint64_t tail = 0;
         for (; i < length; ++i)
             tail = (tail << 16) | units[i];
-        hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
-        return static_cast<uint32_t>(hash ^ (hash >> 32));
+        // A full final mix: names that differ only in a digit or two (ids used
+        // as names) must still spread over the low bits.
+        hash ^= tail;
+        hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDull;
+        hash = (hash ^ (hash >> 33)) * 0xC4CEB9FE1A85EC53ull;
+        return static_cast<uint32_t>(hash ^ (hash >> 33));
     }
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
@@ -320,8 +333,6 @@ private:
     // Fills index (all slots free, a power of two long) with the names of the
     // first count entries.
     void _FillIndex(Index& index, size_t count) const;
-    // _SetParsedProperties on an empty table, with the names' hashes.
-    bool _SetParsedHashedProperties(NameValueList& list, const uint32_t* hashes);
     // The index slot holding name (filed under hash), or the free slot where
     // it would go. The index must not be empty.
     size_t _ProbeIndex(const VString& name, uint32_t hash) const;

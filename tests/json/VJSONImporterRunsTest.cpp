@@ -167,6 +167,24 @@ TEST(VJSONImporterRuns, RepeatedShortTextsKeepTheirOwnValues)
     EXPECT_EQ(Compact(parsed.value), text);
 }
 
+TEST(VJSONImporterRuns, ManyMemberNamesKeepTheirOwnTexts)
+{
+    // Enough distinct names of one length for the reader's name table to grow
+    // several times, each met again after the growth, and escaped names equal
+    // to plain ones.
+    std::string text = "[";
+    for (int i = 0; i < 600; ++i)
+        text += "{\"n" + std::to_string(1000 + i) + "\":" + std::to_string(i) + ",\"same\":" + std::to_string(i) + "},";
+    for (int i = 599; i >= 0; --i)
+        text += "{\"n" + std::to_string(1000 + i) + "\":" + std::to_string(-i) + "},";
+    text += "{\"sa\\u006De\":1,\"same\":2}]";
+    Parsed parsed;
+    ParseInto(parsed, text.c_str(), kStrict);
+    ASSERT_EQ(parsed.err, 0u);
+    std::string expected = text.substr(0, text.rfind('{')) + "{\"same\":2}]";
+    EXPECT_EQ(Compact(parsed.value), expected);
+}
+
 TEST(VJSONImporterRuns, LargeObjectKeepsFirstPlacesAndLastValues)
 {
     // Past a dozen members the object files its names in an index.
