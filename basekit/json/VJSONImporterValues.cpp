@@ -316,7 +316,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
                 std::memcmp(nameUnits, binaryName.GetCPointer(), static_cast<size_t>(nameLength) * sizeof(UniChar)) == 0)
                 mayBeBinary = true;
             if (!shared) {
-                members->push_back(VJSONObject::ParsedMember{&name, hash, std::move(value)});
+                members->emplace_back(&name, hash, std::move(value));
             } else {
                 object->SetProperty(name, value);
             }
