@@ -2,12 +2,14 @@
 //
 // This file defines the loops the reader spends most of its time in:
 // skipping blanks between tokens, finding where a quoted string's plain run
-// stops and where a bare word ends. On x86-64 they look at eight UTF-16 units at a time (SSE2, which
+// stops and where a bare word ends, and narrowing a number word to bytes. On x86-64 they look at eight UTF-16 units at a time (SSE2, which
 // every such processor has); elsewhere they go one unit at a time. Both give
 // the same answer either way. Internal to the reader's files.
 //
 // Contracts: p <= end; no scan reads at or past end.
 #pragma once
+
+#include <cstddef>
 
 #include "basekit/BKitTypes.h"
 
@@ -90,6 +92,29 @@ inline const UniChar* FindWordEnd(const UniChar* p, const UniChar* end)
             break;
     }
     return p;
+}
+
+// Copies n units to out as bytes when every one is ASCII (below 0x80) and
+// says so; false, out partly written, otherwise.
+inline bool NarrowASCII(const UniChar* p, size_t n, char* out)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high), zero)) != 0xFFFF)
+            return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(units, units));
+    }
+#endif
+    for (; i < n; ++i) {
+        if (p[i] >= 0x80)
+            return false;
+        out[i] = static_cast<char>(p[i]);
+    }
+    return true;
 }
 
 }  // namespace bkit::json_reader

@@ -7,6 +7,7 @@
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONBinary.h"
 #include "basekit/json/VJSONImporter.h"
+#include "basekit/json/VJSONImporterScan.h"
 #include "basekit/json/VJSONImporterWords.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VStorageLocker.h"
@@ -17,60 +18,32 @@ namespace bkit {
 
 namespace json_reader {
 
-// The value of a word that passed IsNumberWord, as the string reader gives it.
-// Plain ASCII words are read here without building a string; a word that the
-// fast reader cannot take whole (out of range, U+2212, "-", "-.5") goes to
-// the string reader itself, so both always agree.
-double NumberValue(const UniChar* p, const UniChar* end)
+// Plain decimals need no general conversion: an integer of up to 19 digits
+// converts exactly rounded from 64 bits, and digits that fit in 53 bits over
+// at most 22 decimals divide by an exact power of ten with one rounding, as a
+// correctly rounded reader gives them. Other ASCII words are read here without
+// building a string; a word that the fast reader cannot take whole (out of
+// range, U+2212, "-", "-.5") goes to the string reader itself, so both always
+// agree.
+double NumberValue(const UniChar* p, const UniChar* end, const NumberParts& parts)
 {
-    // Plain decimals need no general conversion: an integer of up to 19
-    // digits converts exactly rounded from 64 bits, and digits that fit in 53
-    // bits over at most 22 decimals divide by an exact power of ten with one
-    // rounding, as a correctly rounded reader gives them.
     static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (parts.plain && parts.digits <= 19) {
+        const bool negative = (*p == u'-');
+        double value = static_cast<double>(parts.mantissa);
+        if (parts.decimals == 0)
+            return negative ? -value : value;
+        if (parts.mantissa <= (uint64_t{1} << 53) && parts.decimals <= 22) {
+            value /= kPowersOfTen[parts.decimals];
+            return negative ? -value : value;
+        }
+    }
     char buffer[64];
     const size_t n = static_cast<size_t>(end - p);
-    if (n > 0 && n < sizeof(buffer)) {
-        // One pass copies the word for the general reader and gathers the
-        // digits for the plain case. The grammar is already checked: a '-'
-        // can only lead, and without an exponent at most one '.' follows.
-        uint64_t mantissa = 0;
-        size_t digits = 0;
-        size_t point = 0;
-        bool plain = true;
-        bool ascii = true;
-        for (size_t i = 0; i < n; ++i) {
-            const UniChar c = p[i];
-            if (c >= 0x80) {
-                ascii = false;
-                break;
-            }
-            buffer[i] = static_cast<char>(c);
-            if (IsDigit(c)) {
-                mantissa = mantissa * 10 + static_cast<uint64_t>(c - u'0');
-                ++digits;
-            } else if (c == u'.') {
-                point = i;
-            } else if (c != u'-') {
-                plain = false;
-            }
-        }
-        if (ascii) {
-            const bool negative = (p[0] == u'-');
-            const size_t first = negative ? 1 : 0;
-            // The integer part must not be empty ("-", "-.5" take the general way).
-            if (plain && digits <= 19 && first < n && IsDigit(p[first])) {
-                const size_t decimals = (point != 0) ? n - point - 1 : 0;
-                double value = static_cast<double>(mantissa);
-                if (decimals == 0)
-                    return negative ? -value : value;
-                if (mantissa <= (uint64_t{1} << 53) && decimals <= 22) {
-                    value /= kPowersOfTen[decimals];
-                    return negative ? -value : value;
-                }
-            }
+    if (n < sizeof(buffer)) {
+        if (NarrowASCII(p, n, buffer)) {
             double value = 0;
             auto result = std::from_chars(buffer, buffer + n, value);
             if (result.ec == std::errc() && result.ptr == buffer + n)
@@ -182,9 +155,10 @@ VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
     const UniChar* end = fWordEnd;
     VIndex n = static_cast<VIndex>(end - p);
     if (*p == u'-' || IsDigit(*p)) {
-        if (!IsNumberWord(p, end))
+        NumberParts parts;
+        if (!ScanNumberWord(p, end, parts))
             return _ThrowInvalid(View(p, n), kExpectedNumber);
-        out.SetNumber(NumberValue(p, end));
+        out.SetNumber(NumberValue(p, end, parts));
         return 0;
     }
     if (SameWord(p, n, "true")) {
