@@ -2,6 +2,7 @@
 // dates, and the entry points over strings and files.
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
@@ -238,9 +239,10 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     members->clear();  // an earlier read may have stopped on an exception
     auto nothingRead = [&] { return shared ? object->IsEmpty() : members->empty(); };
     const bool recording = fPositions != nullptr;
-    VString outerPath;
+    // Made only when recording: most reads never need it.
+    std::optional<VString> outerPath;
     if (recording)
-        outerPath = fPath;
+        outerPath.emplace(fPath);
     // Only an object with a member of that name can stand for a binary value.
     const VString& binaryName = PrivateBinaryObjectName();
     bool mayBeBinary = false;
@@ -271,7 +273,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
             nameUnits = decodedName.data();
         }
         if (recording) {
-            fPath = outerPath;
+            fPath = *outerPath;
             if (!fPath.IsEmpty() && (nameLength == 0 || nameUnits[0] != u'['))
                 fPath.AppendUniChar(u'.');
             fPath.AppendUniChars(nameUnits, nameLength);
@@ -304,7 +306,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
             err = _ThrowInvalid(_TokenToString(token), "} ,");
     }
     if (recording)
-        fPath = outerPath;
+        fPath = *outerPath;
     // Partial results keep what was read before an error.
     if (!object->_SetParsedMembers(*members) && err == 0)
         err = VE_MEMORY_FULL;
@@ -364,12 +366,12 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
     elements->clear();  // an earlier read may have stopped on an exception
     auto nothingRead = [&] { return shared ? array->IsEmpty() : elements->empty(); };
     const bool recording = fPositions != nullptr;
-    VString savedPath;
+    std::optional<VString> savedPath;
     if (recording)
-        savedPath = fPath;
+        savedPath.emplace(fPath);
     for (uint32_t index = 0; err == 0; ++index) {
         if (recording) {
-            fPath = savedPath;
+            fPath = *savedPath;
             fPath.AppendUniChar(u'[').AppendULong8(index).AppendUniChar(u']');
         }
         JsonToken token = _ReadToken(&err);
@@ -405,7 +407,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
             break;
     }
     if (recording)
-        fPath = savedPath;
+        fPath = *savedPath;
     if (!array->_PushParsedValues(*elements) && err == 0)
         err = VE_MEMORY_FULL;
     _Share(array);
