@@ -2,6 +2,7 @@
 #include "basekit/json/VJSONImporter.h"
 
 #include "basekit/json/VJSONObject.h"
+#include "basekit/json/VJSONImporterScan.h"
 #include "basekit/json/VJSONImporterWords.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/text/HexDigits.h"
@@ -53,9 +54,7 @@ const char* VJSONImporter::_TokenToString(JsonToken token)
 
 VJSONImporter::JsonToken VJSONImporter::_ReadToken(VError* error)
 {
-    const UniChar* p = fCur;
-    while (p < fEnd && *p < 33)
-        ++p;
+    const UniChar* p = SkipBlanks(fCur, fEnd);
     fTokenStart = p;
     if (p == fEnd) {
         fCur = p;
@@ -79,8 +78,7 @@ VJSONImporter::JsonToken VJSONImporter::_ReadQuoted(const UniChar* p, VError* er
     const UniChar* const end = fEnd;
     const UniChar* start = p;
     // Most strings have no escape: they stay a view of the source.
-    while (p < end && *p != u'"' && *p != u'\\' && *p != 0)
-        ++p;
+    p = FindStringStop(p, end);
     if (p < end && *p == u'"') {
         fWordBegin = start;
         fWordEnd = p;
@@ -128,8 +126,7 @@ VJSONImporter::JsonToken VJSONImporter::_ReadQuoted(const UniChar* p, VError* er
             }
         } else {
             const UniChar* run = p;
-            while (p < end && *p != u'"' && *p != u'\\' && *p != 0)
-                ++p;
+            p = FindStringStop(p, end);
             fScratch.append(run, p);
         }
     }
@@ -147,20 +144,10 @@ VJSONImporter::JsonToken VJSONImporter::_ReadWord(const UniChar* p)
     fQuoted = false;
     fDecoded = false;
     fWordBegin = p;
-    const UniChar* const end = fEnd;
-    while (p < end) {
-        UniChar c = *p;
-        if (c < 33) {
-            fWordEnd = p;
-            fCur = p + 1;
-            return jsonString;
-        }
-        if (c == u'"' || c == u',' || c == u':' || c == u'[' || c == u']' || c == u'{' || c == u'}')
-            break;
-        ++p;
-    }
+    p = FindWordEnd(p, fEnd);
     fWordEnd = p;
-    fCur = p;
+    // A blank that ends the word is read with it.
+    fCur = (p < fEnd && *p < 33) ? p + 1 : p;
     return jsonString;
 }
 

@@ -28,6 +28,8 @@
 #include <vector>
 
 #include "basekit/BKitTypes.h"
+#include "basekit/json/VJSONImporterNames.h"
+#include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/text/VString.h"
 #include "basekit/values/IRefCountable.h"
@@ -154,8 +156,6 @@ private:
     bool _ReadColon(VError* error);
     // The token after an element: true for ',', false for ']' or an error.
     bool _NextElement(VError* error);
-    // A member name as a string; repeated names share one text block.
-    const VString& _Name(const UniChar* units, VIndex length);
     bool _EnterContainer(uint32_t depth, JsonToken token, VError* error);
 
     // The current token's text (a view of the source when it has no escapes).
@@ -189,15 +189,17 @@ private:
     bool fDecoded = false;
     std::u16string fScratch;
 
-    // Recent member names by hash, so that the names every object of a
-    // document repeats are made once (made at the first name).
-    std::unique_ptr<VString[]> fNames;
+    // Every member name of the document, made once, so that the objects
+    // share their names' blocks.
+    json_reader::NameTable fNames;
+    // Recent short string values by hash (languages, kinds, sources): a
+    // repeated text shares the block of the first (made at the first value).
+    std::unique_ptr<VJSONValue[]> fShortTexts;
     // The members of the objects being read, one list per depth, reused from
     // object to object so that each object's table is sized once.
-    std::vector<std::unique_ptr<std::vector<std::pair<VString, VJSONValue>>>> fMembers;
+    std::vector<std::unique_ptr<std::vector<VJSONObject::ParsedMember>>> fMembers;
     // The same for the elements of the arrays being read.
     std::vector<std::unique_ptr<std::vector<VJSONValue>>> fElements;
-    VString fLongName;
 
     // The one locker of every container of a shared parse, made at first need.
     VRefPtr<VStorageLocker> fLocker;

@@ -2,11 +2,13 @@
 // dates, and the entry points over strings and files.
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
 #include "basekit/json/VJSONBinary.h"
 #include "basekit/json/VJSONImporter.h"
+#include "basekit/json/VJSONImporterScan.h"
 #include "basekit/json/VJSONImporterWords.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VStorageLocker.h"
@@ -17,24 +19,32 @@ namespace bkit {
 
 namespace json_reader {
 
-// The value of a word that passed IsNumberWord, as the string reader gives it.
-// Plain ASCII words are read here without building a string; a word that the
-// fast reader cannot take whole (out of range, U+2212, "-", "-.5") goes to
-// the string reader itself, so both always agree.
-double NumberValue(const UniChar* p, const UniChar* end)
+// Plain decimals need no general conversion: an integer of up to 19 digits
+// converts exactly rounded from 64 bits, and digits that fit in 53 bits over
+// at most 22 decimals divide by an exact power of ten with one rounding, as a
+// correctly rounded reader gives them. Other ASCII words are read here without
+// building a string; a word that the fast reader cannot take whole (out of
+// range, U+2212, "-", "-.5") goes to the string reader itself, so both always
+// agree.
+double NumberValue(const UniChar* p, const UniChar* end, const NumberParts& parts)
 {
-    char buffer[64];
-    size_t n = static_cast<size_t>(end - p);
-    if (n < sizeof(buffer)) {
-        bool ascii = true;
-        for (size_t i = 0; i < n; ++i) {
-            if (p[i] >= 0x80) {
-                ascii = false;
-                break;
-            }
-            buffer[i] = static_cast<char>(p[i]);
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (parts.plain && parts.digits <= 19) {
+        const bool negative = (*p == u'-');
+        double value = static_cast<double>(parts.mantissa);
+        if (parts.decimals == 0)
+            return negative ? -value : value;
+        if (parts.mantissa <= (uint64_t{1} << 53) && parts.decimals <= 22) {
+            value /= kPowersOfTen[parts.decimals];
+            return negative ? -value : value;
         }
-        if (ascii) {
+    }
+    char buffer[64];
+    const size_t n = static_cast<size_t>(end - p);
+    if (n < sizeof(buffer)) {
+        if (NarrowASCII(p, n, buffer)) {
             double value = 0;
             auto result = std::from_chars(buffer, buffer + n, value);
             if (result.ec == std::errc() && result.ptr == buffer + n)
@@ -113,27 +123,27 @@ void VJSONImporter::_MakeString(VJSONValue& out)
             return;
         }
     }
-    // A view: the value takes a counted copy of the units, one block.
-    out.SetString(View(units, length));
-}
-
-const VString& VJSONImporter::_Name(const UniChar* units, VIndex length)
-{
-    constexpr VIndex kMaxCachedLength = 32;
-    constexpr uint32_t kSlots = 512;
-    if (length > kMaxCachedLength) {
-        fLongName.FromUniString(units, length);
-        return fLongName;
+    constexpr VIndex kMaxSharedLength = 32;
+    constexpr uint32_t kSlots = 1024;
+    if (length > kMaxSharedLength) {
+        // A view: the value takes a counted copy of the units, one block.
+        out.SetString(View(units, length));
+        return;
     }
-    if (!fNames)
-        fNames = std::make_unique<VString[]>(kSlots);
-    uint32_t hash = 2166136261u;
-    for (VIndex i = 0; i < length; ++i)
-        hash = (hash ^ units[i]) * 16777619u;
-    VString& slot = fNames[(hash ^ (hash >> 15)) & (kSlots - 1)];
-    if (slot.GetLength() != length || std::memcmp(slot.GetCPointer(), units, static_cast<size_t>(length) * 2) != 0)
-        slot.FromUniString(units, length);
-    return slot;
+    if (!fShortTexts)
+        fShortTexts = std::make_unique<VJSONValue[]>(kSlots);
+    VJSONValue& slot = fShortTexts[VJSONObject::HashName(units, static_cast<size_t>(length)) & (kSlots - 1)];
+    if (slot.IsString()) {
+        const VInlineString& known = slot.GetInlineString();
+        if (known.GetLength() == length &&
+            std::memcmp(known.GetCPointer(), units, static_cast<size_t>(length) * sizeof(UniChar)) == 0) {
+            out.SetString(known);
+            return;
+        }
+    }
+    out.SetString(View(units, length));
+    if (out.IsString())
+        slot.SetString(out.GetInlineString());
 }
 
 VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
@@ -145,6 +155,13 @@ VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
     const UniChar* p = fWordBegin;
     const UniChar* end = fWordEnd;
     VIndex n = static_cast<VIndex>(end - p);
+    if (*p == u'-' || IsDigit(*p)) {
+        NumberParts parts;
+        if (!ScanNumberWord(p, end, parts))
+            return _ThrowInvalid(View(p, n), kExpectedNumber);
+        out.SetNumber(NumberValue(p, end, parts));
+        return 0;
+    }
     if (SameWord(p, n, "true")) {
         out.SetBool(true);
         return 0;
@@ -155,12 +172,6 @@ VError VJSONImporter::_ParseWord(VJSONValue& out, const char* expected)
     }
     if (SameWord(p, n, "null")) {
         out.SetNull();
-        return 0;
-    }
-    if (*p == u'-' || IsDigit(*p)) {
-        if (!IsNumberWord(p, end))
-            return _ThrowInvalid(View(p, n), kExpectedNumber);
-        out.SetNumber(NumberValue(p, end));
         return 0;
     }
     if (fOptions & kOption_Strict)
@@ -223,14 +234,18 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
     if (fMembers.size() <= depth)
         fMembers.resize(depth + 1);
     if (!fMembers[depth])
-        fMembers[depth] = std::make_unique<VJSONObject::NameValueList>();
-    VJSONObject::NameValueList* members = fMembers[depth].get();
+        fMembers[depth] = std::make_unique<std::vector<VJSONObject::ParsedMember>>();
+    std::vector<VJSONObject::ParsedMember>* members = fMembers[depth].get();
     members->clear();  // an earlier read may have stopped on an exception
     auto nothingRead = [&] { return shared ? object->IsEmpty() : members->empty(); };
     const bool recording = fPositions != nullptr;
-    VString outerPath;
+    // Made only when recording: most reads never need it.
+    std::optional<VString> outerPath;
     if (recording)
-        outerPath = fPath;
+        outerPath.emplace(fPath);
+    // Only an object with a member of that name can stand for a binary value.
+    const VString& binaryName = PrivateBinaryObjectName();
+    bool mayBeBinary = false;
     while (err == 0) {
         JsonToken token = _ReadToken(&err);
         if (err != 0)
@@ -252,13 +267,13 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         }
         // A name with escapes lives in the scratch, which the value's token
         // reuses: keep a copy. Other names are units of the text itself.
-        VString decodedName;
+        std::u16string decodedName;
         if (fDecoded) {
-            decodedName.FromUniString(nameUnits, nameLength);
-            nameUnits = decodedName.GetCPointer();
+            decodedName.assign(nameUnits, static_cast<size_t>(nameLength));
+            nameUnits = decodedName.data();
         }
         if (recording) {
-            fPath = outerPath;
+            fPath = *outerPath;
             if (!fPath.IsEmpty() && (nameLength == 0 || nameUnits[0] != u'['))
                 fPath.AppendUniChar(u'.');
             fPath.AppendUniChars(nameUnits, nameLength);
@@ -271,10 +286,15 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         if (err == 0)
             err = _ParseValue(token, value, kExpectedValue, depth + 1);
         if (!value.IsUndefined()) {
+            uint32_t hash = 0;
+            const VString& name = fNames.Get(nameUnits, nameLength, &hash);
+            if (nameLength == binaryName.GetLength() &&
+                std::memcmp(nameUnits, binaryName.GetCPointer(), static_cast<size_t>(nameLength) * sizeof(UniChar)) == 0)
+                mayBeBinary = true;
             if (!shared) {
-                members->emplace_back(_Name(nameUnits, nameLength), std::move(value));
+                members->emplace_back(&name, hash, std::move(value));
             } else {
-                object->SetProperty(_Name(nameUnits, nameLength), value);
+                object->SetProperty(name, value);
             }
         }
         if (err != 0)
@@ -286,12 +306,12 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
             err = _ThrowInvalid(_TokenToString(token), "} ,");
     }
     if (recording)
-        fPath = outerPath;
+        fPath = *outerPath;
     // Partial results keep what was read before an error.
-    if (!object->_SetParsedProperties(*members) && err == 0)
+    if (!object->_SetParsedMembers(*members) && err == 0)
         err = VE_MEMORY_FULL;
     _Share(object);
-    if (err == 0)
+    if (err == 0 && mayBeBinary)
         err = ReviveBinaryObject(out);
     return err;
 }
@@ -346,12 +366,12 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
     elements->clear();  // an earlier read may have stopped on an exception
     auto nothingRead = [&] { return shared ? array->IsEmpty() : elements->empty(); };
     const bool recording = fPositions != nullptr;
-    VString savedPath;
+    std::optional<VString> savedPath;
     if (recording)
-        savedPath = fPath;
+        savedPath.emplace(fPath);
     for (uint32_t index = 0; err == 0; ++index) {
         if (recording) {
-            fPath = savedPath;
+            fPath = *savedPath;
             fPath.AppendUniChar(u'[').AppendULong8(index).AppendUniChar(u']');
         }
         JsonToken token = _ReadToken(&err);
@@ -387,7 +407,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
             break;
     }
     if (recording)
-        fPath = savedPath;
+        fPath = *savedPath;
     if (!array->_PushParsedValues(*elements) && err == 0)
         err = VE_MEMORY_FULL;
     _Share(array);

@@ -3,6 +3,8 @@
 // number grammar of bare words. Internal to the reader's files.
 #pragma once
 
+#include <cstdint>
+
 #include "basekit/BKitTypes.h"
 #include "basekit/text/VString.h"
 
@@ -33,26 +35,48 @@ inline bool SameWord(const UniChar* p, VIndex n, const char* word)
     return word[n] == 0;
 }
 
+// What the number grammar met in a word: its digits gathered into mantissa
+// (meaningful up to 19 digits), how many digits there are in all and after
+// the point, and whether the word is plain: a non-empty integer part and no
+// exponent.
+struct NumberParts {
+    uint64_t mantissa = 0;
+    uint32_t digits = 0;
+    uint32_t decimals = 0;
+    bool plain = true;
+};
+
 // The number grammar of bare words: -? (0 | digits)? (. digits+)? ([eE] [+-U+2212]? digits+)?
 // and nothing else. The integer part may be empty (so "-" and "-.5" pass).
-inline bool IsNumberWord(const UniChar* p, const UniChar* end)
+// True when the word matches, with what it met in parts.
+inline bool ScanNumberWord(const UniChar* p, const UniChar* end, NumberParts& parts)
 {
+    auto take = [&parts](UniChar c) {
+        parts.mantissa = parts.mantissa * 10 + static_cast<uint64_t>(c - u'0');
+        ++parts.digits;
+    };
     if (p < end && *p == u'-')
         ++p;
     if (p < end && *p == u'0') {
-        ++p;
+        take(*p++);
     } else {
+        const UniChar* start = p;
         while (p < end && IsDigit(*p))
-            ++p;
+            take(*p++);
+        if (p == start)
+            parts.plain = false;
     }
     if (p < end && *p == u'.') {
         ++p;
         if (p == end || !IsDigit(*p))
             return false;
-        while (p < end && IsDigit(*p))
-            ++p;
+        while (p < end && IsDigit(*p)) {
+            take(*p++);
+            ++parts.decimals;
+        }
     }
     if (p < end && (*p == u'e' || *p == u'E')) {
+        parts.plain = false;
         ++p;
         if (p < end && (*p == u'+' || *p == u'-' || *p == kUnicodeMinus))
             ++p;
@@ -64,7 +88,22 @@ inline bool IsNumberWord(const UniChar* p, const UniChar* end)
     return p == end;
 }
 
-// The value of a word that passed IsNumberWord, as the string reader gives it.
-double NumberValue(const UniChar* p, const UniChar* end);
+inline bool IsNumberWord(const UniChar* p, const UniChar* end)
+{
+    NumberParts parts;
+    return ScanNumberWord(p, end, parts);
+}
+
+// The value of a word that passed ScanNumberWord with these parts, as the
+// string reader gives it.
+double NumberValue(const UniChar* p, const UniChar* end, const NumberParts& parts);
+
+// The same for a word that passed IsNumberWord.
+inline double NumberValue(const UniChar* p, const UniChar* end)
+{
+    NumberParts parts;
+    ScanNumberWord(p, end, parts);
+    return NumberValue(p, end, parts);
+}
 
 }  // namespace bkit::json_reader

@@ -105,12 +105,15 @@ ptrdiff_t VJSONObject::_Find(const VString& name) const
     }
 }
 
-uint32_t VJSONObject::_Hash(std::u16string_view key)
+size_t VJSONObject::_ProbeIndex(const VString& name, uint32_t hash) const
 {
-    uint32_t hash = 2166136261u;
-    for (char16_t unit : key)
-        hash = (hash ^ unit) * 16777619u;
-    return hash ^ (hash >> 16);
+    const std::u16string_view key = _View(name);
+    const size_t mask = fIndex.size() - 1;
+    size_t i = hash & mask;
+    while (fIndex[i].position != 0 &&
+           (fIndex[i].hash != hash || _View(fProperties[fIndex[i].position - 1].first) != key))
+        i = (i + 1) & mask;
+    return i;
 }
 
 void VJSONObject::_PutInIndex(Index& index, uint32_t hash, size_t position)
@@ -491,6 +494,59 @@ bool VJSONObject::_SetParsedProperties(NameValueList& list)
     }
     list.clear();
     return done;
+}
+
+bool VJSONObject::_SetParsedMembers(std::vector<ParsedMember>& members)
+{
+    const size_t count = members.size();
+    if (!fProperties.empty()) {
+        // Not the fresh table of a parse: the general way.
+        NameValueList list;
+        list.reserve(count);
+        for (ParsedMember& member : members)
+            list.emplace_back(*member.name, std::move(member.value));
+        members.clear();
+        return _SetParsedProperties(list);
+    }
+    try {
+        fProperties.reserve(count);
+        if (count > kLinearSearchLimit)
+            _ReserveIndex(count);
+    } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
+        members.clear();
+        return false;
+    }
+    // Room for every entry is made: the appends below cannot fail.
+    if (fIndex.empty()) {
+        for (size_t i = 0; i < count; ++i) {
+            // Only a name whose hash an earlier one shares can be a repeat:
+            // the table holds nothing but the earlier names.
+            ptrdiff_t position = -1;
+            for (size_t j = 0; j < i; ++j) {
+                if (members[j].hash == members[i].hash) {
+                    position = _Find(*members[i].name);
+                    break;
+                }
+            }
+            if (position >= 0)
+                fProperties[static_cast<size_t>(position)].second = std::move(members[i].value);
+            else
+                fProperties.emplace_back(*members[i].name, std::move(members[i].value));
+        }
+    } else {
+        for (ParsedMember& member : members) {
+            IndexSlot& slot = fIndex[_ProbeIndex(*member.name, member.hash)];
+            if (slot.position != 0) {
+                fProperties[slot.position - 1].second = std::move(member.value);
+            } else {
+                slot = IndexSlot{member.hash, static_cast<uint32_t>(fProperties.size() + 1)};
+                fProperties.emplace_back(*member.name, std::move(member.value));
+            }
+        }
+    }
+    members.clear();
+    return true;
 }
 
 bool VJSONObject::SetPropertyAsBool(const VString& name, bool value)

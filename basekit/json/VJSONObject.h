@@ -28,6 +28,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -116,6 +117,40 @@ public:
     // VJSONGraph). The values are moved out and list is left empty; out of
     // memory raises 'bkit' 100 and gives false.
     bool _SetParsedProperties(NameValueList& list);
+
+    // A member gathered by a parse: its name, which the parse keeps alive
+    // until the object has taken its share of it, the name's HashName, and
+    // its value.
+    struct ParsedMember {
+        const VString* name;
+        uint32_t hash;
+        VJSONValue value;
+    };
+    // _SetParsedProperties over members, whose names are hashed already.
+    bool _SetParsedMembers(std::vector<ParsedMember>& members);
+
+    // The hash under which the name index files a name of these units. Names
+    // are hashed four units at a time; the index slot comes from the low bits.
+    static uint32_t HashName(const UniChar* units, size_t length)
+    {
+        uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
+        size_t i = 0;
+        for (; i + 4 <= length; i += 4) {
+            uint64_t word;
+            std::memcpy(&word, units + i, sizeof(word));
+            hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+            hash ^= hash >> 32;
+        }
+        uint64_t tail = 0;
+        for (; i < length; ++i)
+            tail = (tail << 16) | units[i];
+        // A full final mix: names that differ only in a digit or two (ids used
+        // as names) must still spread over the low bits.
+        hash ^= tail;
+        hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDull;
+        hash = (hash ^ (hash >> 33)) * 0xC4CEB9FE1A85EC53ull;
+        return static_cast<uint32_t>(hash ^ (hash >> 33));
+    }
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
     bool SetPropertyAsNumber(const VString& name, double number) { return SetProperty(name, VJSONValue(number)); }
@@ -293,11 +328,14 @@ private:
     bool _MakeRoomFor(const VString& name);
     // An index with room for entries names, holding those of the entries.
     void _ReserveIndex(size_t entries);
-    static uint32_t _Hash(std::u16string_view key);
+    static uint32_t _Hash(std::u16string_view key) { return HashName(key.data(), key.size()); }
     static void _PutInIndex(Index& index, uint32_t hash, size_t position);
     // Fills index (all slots free, a power of two long) with the names of the
     // first count entries.
     void _FillIndex(Index& index, size_t count) const;
+    // The index slot holding name (filed under hash), or the free slot where
+    // it would go. The index must not be empty.
+    size_t _ProbeIndex(const VString& name, uint32_t hash) const;
 
     // Entries in insertion order; fIndex maps a name to its position there
     // once the object has kLinearSearchLimit properties.

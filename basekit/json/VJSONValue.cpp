@@ -151,11 +151,6 @@ VJSONValue::VJSONValue(const VJSONValue& other) : fType(other.fType), fStamp(Nex
     _CopyPayload(other);
 }
 
-VJSONValue::VJSONValue(VJSONValue&& other) noexcept : fType(other.fType), fStamp(other.fStamp), fNumber(0)
-{
-    _TakePayload(other);
-}
-
 VJSONValue& VJSONValue::operator=(const VJSONValue& other)
 {
     if (this != &other) {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <set>
 
 #include "basekit/BKitTypes.h"
@@ -98,10 +99,20 @@ public:
     explicit VJSONValue(const VTime& time);
 
     VJSONValue(const VJSONValue& other);
-    VJSONValue(VJSONValue&& other) noexcept;
+    // Inline, as values are moved and dropped at every step of building a
+    // tree: the payload's bits move whole, whatever the kind.
+    VJSONValue(VJSONValue&& other) noexcept : fType(other.fType), fStamp(other.fStamp)
+    {
+        std::memcpy(static_cast<void*>(&fString), &other.fString, sizeof(fString));
+        other._ForgetPayload();
+    }
     VJSONValue& operator=(const VJSONValue& other);
     VJSONValue& operator=(VJSONValue&& other) noexcept;
-    ~VJSONValue() { _Dispose(); }
+    ~VJSONValue()
+    {
+        if (_HoldsSomething())
+            _Dispose();
+    }
 
     // Releases what the value holds; the kind is left as is.
     void _Dispose();
@@ -254,6 +265,31 @@ private:
 
     void _CopyPayload(const VJSONValue& other);
     void _TakePayload(VJSONValue& other);
+    // After the payload was moved out: an empty string or a null container.
+    void _ForgetPayload()
+    {
+        switch (fType) {
+            case JSON_string:
+                fString.fString = nullptr;
+                fString.fLength = 0;
+                fString.fCapacity = 0;
+                break;
+            case JSON_object:
+                fObject = nullptr;
+                break;
+            case JSON_array:
+                fArray = nullptr;
+                break;
+            default:
+                break;
+        }
+    }
+    // A string block or a container to release.
+    bool _HoldsSomething() const
+    {
+        return (fType == JSON_string && fString.fString != nullptr) || (fType == JSON_object && fObject != nullptr) ||
+               (fType == JSON_array && fArray != nullptr);
+    }
 
     JSONType fType;
     uint32_t fStamp;

@@ -141,6 +141,40 @@ TEST(VJSONValue, CopiesShareStringsAndContainersAndTakeNewStamps)
     EXPECT_EQ(object.GetObject()->GetRefCount(), 2);
 }
 
+TEST(VJSONValue, MovesHandOverEveryKindWithoutATouchOfItsCounts)
+{
+    VJSONValue number(2.5);
+    VJSONValue date;
+    date.SetDate(2024, 2, 29);
+    VJSONValue object(JSON_object);
+    VJSONValue array(JSON_array);
+    VJSONObject* heldObject = object.GetObject();
+    VJSONArray* heldArray = array.GetArray();
+    {
+        VJSONValue movedNumber(std::move(number));
+        VJSONValue movedDate(std::move(date));
+        VJSONValue movedObject(std::move(object));
+        VJSONValue movedArray(std::move(array));
+        EXPECT_EQ(movedNumber.GetNumber(), 2.5);
+        int16_t y = 0, m = 0, d = 0;
+        EXPECT_TRUE(movedDate.GetDate(&y, &m, &d));
+        EXPECT_EQ(y * 10000 + m * 100 + d, 20240229);
+        EXPECT_EQ(movedObject.GetObject(), heldObject);
+        EXPECT_EQ(movedArray.GetArray(), heldArray);
+        EXPECT_EQ(heldObject->GetRefCount(), 1);
+        EXPECT_EQ(heldArray->GetRefCount(), 1);
+        // The sources keep their kinds, empty.
+        EXPECT_TRUE(object.IsObject());
+        EXPECT_EQ(object.GetObject(), nullptr);
+        EXPECT_TRUE(array.IsArray());
+        EXPECT_EQ(array.GetArray(), nullptr);
+        heldObject->Retain();
+    }
+    // Only the moved value released its container.
+    EXPECT_EQ(heldObject->GetRefCount(), 1);
+    heldObject->Release();
+}
+
 TEST(VJSONValue, AssigningAValueReachedThroughItselfKeepsItAlive)
 {
     // v holds the only reference to the object that holds the child.
