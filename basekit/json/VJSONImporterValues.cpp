@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
@@ -41,17 +42,32 @@ double NumberValue(const UniChar* p, const UniChar* end, const NumberParts& part
             return negative ? -value : value;
         }
     }
-    char buffer[64];
+    // The grammar lets only ASCII and the exponent's U+2212 minus through,
+    // and the string reader does not know that minus: it would drop the
+    // exponent and read 1e\u22125 as 1. So the word goes to the conversion
+    // as bytes with that minus made plain.
     const size_t n = static_cast<size_t>(end - p);
-    if (n < sizeof(buffer)) {
-        if (NarrowASCII(p, n, buffer)) {
-            double value = 0;
-            auto result = std::from_chars(buffer, buffer + n, value);
-            if (result.ec == std::errc() && result.ptr == buffer + n)
-                return value;
-        }
+    char small[64];
+    std::string large;
+    char* bytes = small;
+    if (n > sizeof(small)) {
+        large.resize(n);
+        bytes = large.data();
     }
-    return View(p, static_cast<VIndex>(n)).GetReal();
+    if (!NarrowASCII(p, n, bytes)) {
+        for (size_t i = 0; i < n; ++i)
+            bytes[i] = p[i] == kUnicodeMinus ? '-' : static_cast<char>(p[i]);
+    }
+    double value = 0;
+    auto result = std::from_chars(bytes, bytes + n, value);
+    if (result.ec == std::errc() && result.ptr == bytes + n)
+        return value;
+    // Out of range, or a word such as "-" that the grammar passes: the
+    // string reader's value, of the plain bytes.
+    const std::string plain(bytes, n);
+    VString text;
+    text.FromCString(plain.c_str());
+    return text.GetReal();
 }
 
 }  // namespace json_reader

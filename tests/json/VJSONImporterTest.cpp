@@ -33,6 +33,8 @@ TEST(VJSONImporter, AcceptedForms)
         // The number grammar lets an empty integer part through; the value is
         // the string reader's.
         {"[-.5,-]", kStrict, "[-0.5,0]"},
+        // U+2212 is a minus in the exponent too.
+        {"[1e\xE2\x88\x92" "2,-2.5E\xE2\x88\x92" "1,1e400]", kStrict, "[0.01,-0.25,null]"},
         {"\"\\b\\f\\n\\r\\t\\/\\\\\\\"\\x\\'\"", kStrict, "\"\\b\\f\\n\\r\\t/\\\\\\\"x'\""},
         // \u takes four characters and keeps the hexadecimal digits among them.
         {"[\"\\u0041\\u00e9\\u00zA\"]", kStrict, "[\"A\xC3\xA9\\n\"]"},
