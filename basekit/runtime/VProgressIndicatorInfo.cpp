@@ -145,6 +145,8 @@ void VProgressIndicatorInfo::SetAttribute(const VString& name, const VString& va
 {
     if (!fExtraInfo)
         fExtraInfo = new VValueBag;
+    else
+        _DetachSharedExtraInfo();
     fExtraInfo->SetString(StPackedDictionaryKey(name), value);
     ++fExtraInfoVersion;
 }
@@ -153,6 +155,7 @@ void VProgressIndicatorInfo::RemoveAttribute(const VString& name)
 {
     if (!fExtraInfo)
         return;
+    _DetachSharedExtraInfo();
     fExtraInfo->RemoveAttribute(StPackedDictionaryKey(name));
     ++fExtraInfoVersion;
 }
@@ -164,6 +167,14 @@ void VProgressIndicatorInfo::DetachExtraInfoBag()
     VValueBag* copy = new VValueBag(*fExtraInfo);
     ReleaseRefCountable(&fExtraInfo);
     fExtraInfo = copy;
+}
+
+void VProgressIndicatorInfo::_DetachSharedExtraInfo()
+{
+    // Copies of this info (observers' snapshots, retained bags) read the bag
+    // on other threads: the working task changes only a bag of its own.
+    if (fExtraInfo->GetRefCount() > 1)
+        DetachExtraInfoBag();
 }
 
 VValueBag* VProgressIndicatorInfo::RetainExtraInfoBag() const

@@ -113,6 +113,7 @@ public:
 
 private:
     void _SetExtraInfo(VValueBag* bag);
+    void _DetachSharedExtraInfo();
 
     int32_t fTaskID = 0;
     VUUID fUUID;

@@ -273,6 +273,16 @@ TEST_F(ProgressTest, SessionInfoDeltasInBags)
     EXPECT_TRUE(extra->GetString("file", file));
     EXPECT_EQ(file, VString("a.txt"));
 
+    // A copy shares the bag until either side changes it: a snapshot never
+    // sees the working task's later attributes.
+    VProgressIndicatorInfo snapshot(info);
+    info.SetAttribute("file", "b.txt");
+    info.RemoveAttribute("file");
+    auto seen = VRefPtr<VValueBag>::Adopt(snapshot.RetainExtraInfoBag());
+    ASSERT_NE(seen.Get(), nullptr);
+    EXPECT_TRUE(seen->GetString("file", file));
+    EXPECT_EQ(file, VString("a.txt"));
+
     VProgressIndicatorInfo loaded;
     loaded.LoadFromBag(*bag.GetElements("full")->GetNth(1));
     EXPECT_EQ(loaded.GetRawMessage(), VString("copying"));
