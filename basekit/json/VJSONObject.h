@@ -122,6 +122,9 @@ public:
     // until the object has taken its share of it, the name's HashName, and
     // its value.
     struct ParsedMember {
+        // Spelled out so that emplace_back builds one in place on every
+        // compiler, not only those with parenthesized aggregate init.
+        ParsedMember(const VString* n, uint32_t h, VJSONValue&& v) : name(n), hash(h), value(std::move(v)) {}
         const VString* name;
         uint32_t hash;
         VJSONValue value;
