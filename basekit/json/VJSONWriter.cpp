@@ -6,7 +6,6 @@
 #endif
 
 #include <algorithm>
-#include <cstdint>
 #include <type_traits>
 #include <utility>
 
@@ -157,11 +156,6 @@ VError VJSONWriter::_Stringify(const Container* container, VString& out)
     // buffer; the enclosing text is put back afterwards.
     Output enclosing = std::move(fOut);
     fOut = Output();
-    const uintptr_t enclosingAnchor = fStackAnchor;
-    const size_t enclosingFree = fFreeAtAnchor;
-    char anchor = 0;
-    fStackAnchor = reinterpret_cast<uintptr_t>(&anchor);
-    fFreeAtAnchor = VTaskMgr::Get()->GetCurrentFreeStackSize();
     VError err = 0;
     if constexpr (std::is_same_v<Container, VJSONValue>)
         err = _WriteValue(*container);
@@ -174,8 +168,6 @@ VError VJSONWriter::_Stringify(const Container* container, VString& out)
     else
         out.Clear();
     fOut = std::move(enclosing);
-    fStackAnchor = enclosingAnchor;
-    fFreeAtAnchor = enclosingFree;
     return err;
 }
 
@@ -260,11 +252,7 @@ VError VJSONWriter::_WriteValue(const VJSONValue& value)
 
 VError VJSONWriter::_CheckStack()
 {
-    // The stack grows down from the anchor, which lies in an enclosing call
-    // on this thread.
-    char here = 0;
-    const size_t used = static_cast<size_t>(fStackAnchor - reinterpret_cast<uintptr_t>(&here));
-    if (used >= fFreeAtAnchor || fFreeAtAnchor - used < kMinFreeStack)
+    if (VTaskMgr::Get()->GetCurrentFreeStackSize() < kMinFreeStack)
         return _ThrowError(VE_STACK_TOO_SMALL);
     return 0;
 }

@@ -125,10 +125,6 @@ private:
     VString fIndentUnit;
     VString fIndent;
     std::vector<const void*> fPath;
-    // Where the free stack was last measured, and how much was free there:
-    // the check at each container is then a subtraction, not a query.
-    uintptr_t fStackAnchor = 0;
-    size_t fFreeAtAnchor = 0;
     std::unordered_set<const VJSONObject*> fWritten;
     uint32_t fCount = 0;
     bool fEllipsisWritten = false;

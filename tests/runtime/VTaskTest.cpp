@@ -59,6 +59,14 @@ public:
     std::atomic<int> stopAfter{1 << 30};
 };
 
+// The free stack seen from a frame that holds 64 KiB.
+[[gnu::noinline]] size_t FreeStackBelow64KiB()
+{
+    volatile char filler[64 * 1024];
+    filler[0] = 0;
+    return VTaskMgr::Get()->GetCurrentFreeStackSize() + static_cast<size_t>(filler[0]);
+}
+
 TEST_F(TaskTest, MainTaskIsTheAdoptedThread)
 {
     VTask* main = VTask::GetMain();
@@ -77,15 +85,23 @@ TEST_F(TaskTest, MainTaskIsTheAdoptedThread)
     EXPECT_LT(free, main->GetStackSize());
 
     // A thread that is no task has no task, no manager and the default wildcard.
+    // Its free stack is what is left of its own stack, shrinking with depth,
+    // so that depth guards work there too.
     VTask* seen = main;
     UniChar wild = 0;
+    size_t threadFree = 0;
+    size_t deeperFree = 0;
     std::thread t([&] {
         seen = VTask::GetCurrent();
         wild = VTask::GetWildChar();
+        threadFree = VTaskMgr::Get()->GetCurrentFreeStackSize();
+        deeperFree = FreeStackBelow64KiB();
     });
     t.join();
     EXPECT_EQ(seen, nullptr);
     EXPECT_EQ(wild, u'@');
+    EXPECT_GT(threadFree, 64u * 1024);
+    EXPECT_LE(deeperFree + 64 * 1024, threadFree);
 }
 
 TEST_F(TaskTest, FunctionTaskGoesFromCreatedToDead)

@@ -77,11 +77,28 @@ size_t XMacTaskMgr::GetCurrentFreeStackSizeStatic()
 
 size_t XMacTaskMgr::GetCurrentFreeStackSize()
 {
+    char here;
+    char* bottom = nullptr;
     VTask* task = sCurrentTask;
     XMacTask* platformTask = task ? task->GetPlatformTask() : nullptr;
-    if (!platformTask || !platformTask->GetStackTop()) return GetCurrentFreeStackSizeStatic();
-    char here;
-    char* bottom = platformTask->GetStackTop() - platformTask->GetStackSize();
+    if (platformTask && platformTask->GetStackTop()) {
+        bottom = platformTask->GetStackTop() - platformTask->GetStackSize();
+    } else {
+        // A thread that is no task still has a stack of known bounds, and
+        // the readers' and writers' depth guards need what is left of it, not
+        // a constant. Asked once per thread: for the main thread the answer
+        // comes from the process's memory map.
+        thread_local char* tBottom = nullptr;
+        thread_local bool tAsked = false;
+        if (!tAsked) {
+            tAsked = true;
+            char* top = nullptr;
+            size_t size = 0;
+            if (platform::GetCurrentThreadStack(&top, &size)) tBottom = top - size;
+        }
+        if (!tBottom) return GetCurrentFreeStackSizeStatic();
+        bottom = tBottom;
+    }
     char* local = &here;
     return local > bottom ? static_cast<size_t>(local - bottom) : 0;
 }

@@ -39,8 +39,9 @@ public:
 
     // The calling thread's stack size, 0 when unknown.
     static size_t ComputeMainTaskStackSize();
-    // For a task: bytes between the calling point and the bottom of its stack;
-    // for a thread that is no task, GetCurrentFreeStackSizeStatic.
+    // Bytes between the calling point and the bottom of the calling thread's
+    // stack: a task's own, or for a thread that is no task the bounds the
+    // system reports (GetCurrentFreeStackSizeStatic when it cannot tell).
     static size_t GetCurrentFreeStackSize();
     // The RLIMIT_STACK value, 1048576 when it cannot be read or is unlimited.
     static size_t GetCurrentFreeStackSizeStatic();
