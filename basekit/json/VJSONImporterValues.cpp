@@ -23,10 +23,9 @@ namespace json_reader {
 // Plain decimals need no general conversion: an integer of up to 19 digits
 // converts exactly rounded from 64 bits, and digits that fit in 53 bits over
 // at most 22 decimals divide by an exact power of ten with one rounding, as a
-// correctly rounded reader gives them. Other ASCII words are read here without
-// building a string; a word that the fast reader cannot take whole (out of
-// range, U+2212, "-", "-.5") goes to the string reader itself, so both always
-// agree.
+// correctly rounded reader gives them. Other words are read here without
+// building a string; one that the conversion cannot take whole (out of range,
+// "-") gets the string reader's value.
 double NumberValue(const UniChar* p, const UniChar* end, const NumberParts& parts)
 {
     static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,

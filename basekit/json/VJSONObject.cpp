@@ -94,15 +94,8 @@ ptrdiff_t VJSONObject::_Find(const VString& name) const
         }
         return -1;
     }
-    const uint32_t hash = _Hash(key);
-    const size_t mask = fIndex.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        const IndexSlot& slot = fIndex[i];
-        if (slot.position == 0)
-            return -1;
-        if (slot.hash == hash && _View(fProperties[slot.position - 1].first) == key)
-            return static_cast<ptrdiff_t>(slot.position - 1);
-    }
+    const IndexSlot& slot = fIndex[_ProbeIndex(name, _Hash(key))];
+    return static_cast<ptrdiff_t>(slot.position) - 1;
 }
 
 size_t VJSONObject::_ProbeIndex(const VString& name, uint32_t hash) const
@@ -446,8 +439,16 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
         old = std::move(slot);
         slot = value;
     } else {
-        if (!_MakeRoomFor(name))
+        try {
+            // Room first (growing geometrically), so that the append below
+            // cannot fail after the index has taken the name.
+            if (fProperties.size() == fProperties.capacity())
+                fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
+            _AddToIndex(name, fProperties.size());
+        } catch (const std::bad_alloc&) {
+            _ThrowError(VE_MEMORY_FULL);
             return false;
+        }
         fProperties.emplace_back(name, value);
     }
     VJSONValue::CheckAndUpdateJsonStamp(value, GetJSONStamp());
@@ -455,58 +456,16 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value)
     return true;
 }
 
-bool VJSONObject::_MakeRoomFor(const VString& name)
-{
-    try {
-        // Room first (growing geometrically), so that the append that follows
-        // cannot fail after the index has taken the name.
-        if (fProperties.size() == fProperties.capacity())
-            fProperties.reserve(std::max<size_t>(4, fProperties.capacity() * 2));
-        _AddToIndex(name, fProperties.size());
-    } catch (const std::bad_alloc&) {
-        _ThrowError(VE_MEMORY_FULL);
-        return false;
-    }
-    return true;
-}
-
-bool VJSONObject::_SetParsedProperties(NameValueList& list)
-{
-    bool done = true;
-    try {
-        const size_t most = fProperties.size() + list.size();
-        fProperties.reserve(most);
-        if (most > kLinearSearchLimit)
-            _ReserveIndex(most);
-    } catch (const std::bad_alloc&) {
-        _ThrowError(VE_MEMORY_FULL);
-        done = false;
-    }
-    for (size_t i = 0; i < list.size() && done; ++i) {
-        VString& name = list[i].first;
-        const ptrdiff_t position = _Find(name);
-        if (position >= 0) {
-            // A repeated name: the last value wins in place, as with SetProperty.
-            fProperties[static_cast<size_t>(position)].second = std::move(list[i].second);
-        } else if ((done = _MakeRoomFor(name))) {
-            fProperties.emplace_back(std::move(name), std::move(list[i].second));
-        }
-    }
-    list.clear();
-    return done;
-}
-
 bool VJSONObject::_SetParsedMembers(std::vector<ParsedMember>& members)
 {
     const size_t count = members.size();
     if (!fProperties.empty()) {
         // Not the fresh table of a parse: the general way.
-        NameValueList list;
-        list.reserve(count);
+        bool done = true;
         for (ParsedMember& member : members)
-            list.emplace_back(*member.name, std::move(member.value));
+            done = done && _SetOwnProperty(*member.name, member.value);
         members.clear();
-        return _SetParsedProperties(list);
+        return done;
     }
     try {
         fProperties.reserve(count);

@@ -109,15 +109,6 @@ public:
     bool SetOwnProperty(const VString& name, const VJSONValue& value);
     // The own property without taking the locks (the caller holds them).
     bool _SetOwnProperty(const VString& name, const VJSONValue& value);
-    // Sets the properties of list in order on an object being built by a
-    // parse, as SetProperty would (a repeated name keeps its place and takes
-    // the last value). The object has no locker, stamp nor implementation and
-    // the values are owned by the same parse, so no link is recorded: the
-    // tree stays out of any graph until a link made later needs one (see
-    // VJSONGraph). The values are moved out and list is left empty; out of
-    // memory raises 'bkit' 100 and gives false.
-    bool _SetParsedProperties(NameValueList& list);
-
     // A member gathered by a parse: its name, which the parse keeps alive
     // until the object has taken its share of it, the name's HashName, and
     // its value.
@@ -129,7 +120,13 @@ public:
         uint32_t hash;
         VJSONValue value;
     };
-    // _SetParsedProperties over members, whose names are hashed already.
+    // Sets members in order on an object being built by a parse, as
+    // SetProperty would (a repeated name keeps its place and takes the last
+    // value). The object has no locker, stamp nor implementation and the
+    // values are owned by the same parse, so no link is recorded: the tree
+    // stays out of any graph until a link made later needs one (see
+    // VJSONGraph). The values are moved out and members is left empty; out of
+    // memory raises 'bkit' 100 and gives false.
     bool _SetParsedMembers(std::vector<ParsedMember>& members);
 
     // The hash under which the name index files a name of these units. Names
@@ -326,9 +323,6 @@ private:
     static constexpr size_t kLinearSearchLimit = 12;
     // Records the name of the entry about to be appended at position.
     void _AddToIndex(const VString& name, size_t position);
-    // Room in the table and the index for one more entry named name; out of
-    // memory raises 'bkit' 100 and gives false.
-    bool _MakeRoomFor(const VString& name);
     // An index with room for entries names, holding those of the entries.
     void _ReserveIndex(size_t entries);
     static uint32_t _Hash(std::u16string_view key) { return HashName(key.data(), key.size()); }
