@@ -1,6 +1,8 @@
 // VComponentManager.cpp - the registry of component types and their libraries.
 #include "basekit/runtime/VComponentManager.h"
 
+#include <algorithm>
+
 #include "basekit/files/VFilePath.h"
 #include "basekit/files/VFileError.h"
 #include "basekit/runtime/VCriticalSection.h"
@@ -112,6 +114,24 @@ void VComponentManager::_RemoveType(int32_t position)
     sComponentLibraries->DeleteNth(position);
 }
 
+void VComponentManager::_ReleaseInstancesOf(const std::vector<uint32_t>& types)
+{
+    std::vector<CComponent*> dropped;
+    {
+        StLocker<VCriticalSection> instances(sAccessingInstances);
+        for (int32_t i = sComponentInstances->GetCount(); i >= 1; --i) {
+            CComponent* instance = sComponentInstances->GetNth(i);
+            if (std::find(types.begin(), types.end(), instance->GetComponentType()) != types.end()) {
+                dropped.push_back(instance);
+                sComponentInstances->DeleteNth(i);
+            }
+        }
+    }
+    // Outside the instance lock: a component's last release may call back in.
+    for (CComponent* instance : dropped)
+        instance->Release();
+}
+
 void VComponentManager::_ResetRequirements(uint32_t type)
 {
     int32_t position = sComponentChecked->FindPos(type);
@@ -172,9 +192,13 @@ VError VComponentManager::UnRegisterComponentType(uint32_t type)
     int32_t position = _FindType(type);
     if (position == 0)
         return _ThrowError(VE_COMPONENT_UNKNOWN);
-    if (VLibrary* library = sComponentLibraries->GetNth(position))
-        library->Release();
+    VLibrary* library = sComponentLibraries->GetNth(position);
     _RemoveType(position);
+    if (library) {
+        // Its instances may be the library's code, which the release may unload.
+        _ReleaseInstancesOf({type});
+        library->Release();
+    }
     return VE_OK;
 }
 
@@ -232,6 +256,7 @@ VError VComponentManager::UnRegisterComponentLibrary(const VFilePath& path)
     StLocker<VCriticalSection> types(sAccessingTypes);
     StLocker<VCriticalSection> checked(sAccessingChecked);
     std::vector<VLibrary*> held;
+    std::vector<uint32_t> leaving;
     for (int32_t i = sComponentLibraries->GetCount(); i >= 1; --i) {
         VLibrary* library = sComponentLibraries->GetNth(i);
         if (!library || !library->IsSameFile(path))
@@ -243,9 +268,14 @@ VError VComponentManager::UnRegisterComponentLibrary(const VFilePath& path)
             _RemoveType(i);
         _ResetRequirements(type);
         held.push_back(library);
+        leaving.push_back(type);
     }
     if (held.empty())
         return VE_COMPONENT_NOT_REGISTERED;
+    // The last library reference unloads its code, so no registered instance
+    // may outlive it. A type that keeps a creator loses its instance too: it
+    // may have come from the library before the creator was registered.
+    _ReleaseInstancesOf(leaving);
     auto mainProc = reinterpret_cast<ComponentLibraryMainProc>(held.front()->GetProcAddress(kDEFAULT_MAIN_SYMBOL));
     if (mainProc)
         mainProc(kCOMPONENT_LIBRARY_LEAVING, nullptr);

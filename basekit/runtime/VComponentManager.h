@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "basekit/BKitTypes.h"
 #include "basekit/runtime/CComponent.h"
@@ -64,11 +65,16 @@ public:
     // --- creators ---
     static VError RegisterComponentCreator(uint32_t type, ComponentCreatorProc creator, bool overwrite = false);
     static VError UnRegisterComponentCreator(uint32_t type, ComponentCreatorProc creator);
+    // Also unregisters (releases) the registered instances of the type when a
+    // library served it, before releasing the library.
     static VError UnRegisterComponentType(uint32_t type);
 
     // --- libraries ---
     // Loads the library and registers each of its types. 0, or the error.
     static VError RegisterComponentLibrary(const VFilePath& path);
+    // Unregisters (releases) the registered instances of the library's types
+    // before "Main" hears 'leav' and the library is released; its last release
+    // unloads the code, so a caller must give back its own references first.
     static VError UnRegisterComponentLibrary(const VFilePath& path);
 
     // --- components ---
@@ -100,6 +106,8 @@ private:
     static int32_t _FindType(uint32_t type);
     static void _RemoveType(int32_t position);
     static void _ResetRequirements(uint32_t type);
+    // Unregisters and releases every registered instance of these types.
+    static void _ReleaseInstancesOf(const std::vector<uint32_t>& types);
 
     static VArrayOf<uint32_t>* sComponentTypes;
     static VArrayOf<ComponentCreatorProc>* sComponentProcs;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "basekit/files/VFolder.h"
@@ -118,11 +119,36 @@ TEST_F(ComponentManagerTest, ALibraryServesItsTypesWithTheirRequirements)
     unchecked->Release();
     EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(LibraryPath()), VE_OK);
     EXPECT_FALSE(VComponentManager::IsComponentAvailable(kTst1));
+    EXPECT_EQ(LibraryCount("TestLiveComponents"), 0) << "the registered instances of its types were given back";
     EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(LibraryPath()), VE_COMPONENT_NOT_REGISTERED);
     EXPECT_EQ(LibraryCount("TestMainCalls", true), leaving + 1) << "\"Main\" was told 'leav' once";
 
     VComponentManager::DeInit();  // releases the registered instances
     EXPECT_EQ(LibraryCount("TestLiveComponents"), 0) << "every component was given back";
+}
+
+// Nothing but the registry keeps the library loaded here, so its last
+// reference unloads the code of any instance still registered.
+TEST_F(ComponentManagerTest, UnregisteringALibraryDropsTheInstancesOfItsTypesFirst)
+{
+    const std::pair<const char*, void (*)()> ways[] = {
+        {"by library", [] { EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(LibraryPath()), VE_OK); }},
+        {"type by type",
+         [] {
+             for (uint32_t type : {kTst1, kTst2, kTst3})
+                 EXPECT_EQ(VComponentManager::UnRegisterComponentType(type), VE_OK);
+         }},
+    };
+    for (const auto& [name, unregister] : ways) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(VComponentManager::RegisterComponentLibrary(LibraryPath()), VE_OK);
+        CComponent* instance = VComponentManager::RetainComponent(kTst1);
+        ASSERT_NE(instance, nullptr);
+        instance->Release();  // the registry's reference is the only one left
+        unregister();
+        // Asking again walks the registered instances; one of unloaded code would crash it.
+        EXPECT_EQ(VComponentManager::RetainComponent(kTst1), nullptr);
+    }
 }
 
 TEST_F(ComponentManagerTest, LibraryErrors)
