@@ -315,6 +315,10 @@ CComponent* VComponentManager::RetainComponent(uint32_t type, uint32_t kind)
 {
     if (!sIsInitialized)
         return nullptr;
+    // The creation below takes the type lock, so it is taken first: a task
+    // holding the instance lock must never wait for the type lock, which a
+    // creator or "Main" holds when it asks for a component.
+    StLocker<VCriticalSection> types(sAccessingTypes);
     StLocker<VCriticalSection> instances(sAccessingInstances);
     for (int32_t i = 1; i <= sComponentInstances->GetCount(); ++i) {
         CComponent* instance = sComponentInstances->GetNth(i);
@@ -351,10 +355,12 @@ VError VComponentManager::UnRegisterComponentInstance(CComponent* component)
         return _ThrowError(VE_COMPONENT_MANAGER_NOT_INITIALIZED);
     if (!component)
         return _ThrowError(VE_INVALID_PARAMETER);
-    StLocker<VCriticalSection> instances(sAccessingInstances);
-    if (!sComponentInstances->Delete(component))
-        return _ThrowError(VE_COMPONENT_UNKNOWN);
-    component->Release();
+    {
+        StLocker<VCriticalSection> instances(sAccessingInstances);
+        if (!sComponentInstances->Delete(component))
+            return _ThrowError(VE_COMPONENT_UNKNOWN);
+    }
+    component->Release();  // a last release may call back in
     return VE_OK;
 }
 

@@ -13,8 +13,10 @@
 // - Retain... operations hand a new reference to the caller.
 // - Errors are raised on the calling task unless said "returned"; failed
 //   entry-point lookups raise nothing.
-// - Thread-safety: any task. The type lock is taken before the check lock
-//   whenever both are needed; creators and "Main" run with both held.
+// - Thread-safety: any task. The type lock comes first: the check, checking
+//   and instance locks are never held while waiting for it. Creators run with
+//   the type lock held, "Main" with the type and check locks, and either may
+//   ask the registry for components.
 #pragma once
 
 #include <cstdint>

@@ -2,8 +2,12 @@
 // library, creators, requirements, the small arrays, and the localization
 // language of a folder or bundle.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,6 +28,7 @@ constexpr uint32_t kTst1 = MakeOsType("tst1");
 constexpr uint32_t kTst2 = MakeOsType("tst2");
 constexpr uint32_t kTst3 = MakeOsType("tst3");
 constexpr uint32_t kLocal = MakeOsType("locl");
+constexpr uint32_t kGated = MakeOsType("gate");
 
 VFilePath LibraryPath()
 {
@@ -60,6 +65,45 @@ private:
     int fCount = 1;
     uint32_t fBlock[13] = {0x10000, 52};
 };
+
+std::atomic<bool> gGatedEntered{false};
+std::atomic<bool> gGatedGo{false};
+
+// A creator that asks for another component, as a creator may, once the test
+// lets it go.
+CComponent* CreateGated(uint32_t type, uint32_t kind)
+{
+    gGatedEntered = true;
+    while (!gGatedGo)
+        std::this_thread::yield();
+    if (CComponent* other = VComponentManager::RetainComponent(kLocal))
+        other->Release();
+    return LocalComponent::Create(type, kind);
+}
+
+// Runs in a child process: a deadlock ends it by the alarm.
+void CreateWhileAnotherTaskAsks()
+{
+    alarm(10);
+    if (VComponentManager::RegisterComponentCreator(kLocal, &LocalComponent::Create) != VE_OK ||
+        VComponentManager::RegisterComponentCreator(kGated, &CreateGated) != VE_OK)
+        _exit(2);
+    std::thread creating([] {
+        if (CComponent* component = VComponentManager::RetainUniqueComponent(kGated))
+            component->Release();
+    });
+    while (!gGatedEntered)
+        std::this_thread::yield();
+    std::thread asking([] {
+        if (CComponent* component = VComponentManager::RetainComponent(kLocal))
+            component->Release();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // lets it reach its wait
+    gGatedGo = true;
+    creating.join();
+    asking.join();
+    _exit(0);
+}
 
 class ComponentManagerTest : public ::testing::Test {
 protected:
@@ -183,6 +227,12 @@ TEST_F(ComponentManagerTest, CreatorsAndInstances)
     EXPECT_EQ(VComponentManager::UnRegisterComponentCreator(kLocal, nullptr), VE_COMPONENT_NOT_REGISTERED);
     EXPECT_EQ(VComponentManager::UnRegisterComponentCreator(kLocal, &LocalComponent::Create), VE_OK);
     EXPECT_EQ(VComponentManager::UnRegisterComponentType(kLocal), VE_COMPONENT_UNKNOWN);
+}
+
+TEST_F(ComponentManagerTest, ACreatorAsksForAComponentWhileAnotherTaskDoesToo)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(CreateWhileAnotherTaskAsks(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ArrayOfTest, AddNthClampsItsPositionAndKeepsValuesUnique)
