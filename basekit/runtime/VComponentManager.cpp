@@ -417,15 +417,20 @@ bool VComponentManager::CheckComponentRequirements(CComponent* component, bool k
             const uint32_t minimum = block[kFirstRequirementWord + 2 * i + 1];
             if (required == type)
                 continue;
-            bool known;
+            bool isChecked;
+            bool isChecking;
             {
                 StLocker<VCriticalSection> checked(sAccessingChecked);
                 StLocker<VCriticalSection> checking(sAccessingChecking);
-                known = sComponentChecked->FindPos(required) != 0 || sComponentChecking->FindPos(required) != 0;
+                isChecked = sComponentChecked->FindPos(required) != 0;
+                isChecking = sComponentChecking->FindPos(required) != 0;
             }
-            if (known && minimum == 0xFFFFFFFF)
+            if ((isChecked || isChecking) && minimum == 0xFFFFFFFF)
                 continue;
-            CComponent* other = RetainUniqueComponent(required, kCOMPONENT_ANY_KIND, false);
+            // A type whose check is under way is made only for its version:
+            // checking it again would recurse without end when two types
+            // require each other. A checked type answers from the cache.
+            CComponent* other = RetainUniqueComponent(required, kCOMPONENT_ANY_KIND, isChecking && !isChecked);
             if (!other) {
                 available = false;
                 break;
