@@ -21,6 +21,7 @@ const char* const kDEFAULT_CAN_UNLOAD_SYMBOL = "CanUnloadLibrary";
 VArrayOf<uint32_t>* VComponentManager::sComponentTypes = nullptr;
 VArrayOf<ComponentCreatorProc>* VComponentManager::sComponentProcs = nullptr;
 VArrayOf<VLibrary*>* VComponentManager::sComponentLibraries = nullptr;
+VArrayOf<ComponentLibraryCreateProc>* VComponentManager::sComponentLibraryProcs = nullptr;
 VArrayOf<CComponent*>* VComponentManager::sComponentInstances = nullptr;
 VArrayOf<uint32_t>* VComponentManager::sComponentChecked = nullptr;
 VArrayOf<unsigned char>* VComponentManager::sComponentIsAvailable = nullptr;
@@ -55,6 +56,7 @@ bool VComponentManager::Init()
     sComponentTypes = new VArrayOf<uint32_t>(10);
     sComponentProcs = new VArrayOf<ComponentCreatorProc>(10);
     sComponentLibraries = new VArrayOf<VLibrary*>(10);
+    sComponentLibraryProcs = new VArrayOf<ComponentLibraryCreateProc>(10);
     sComponentInstances = new VArrayOf<CComponent*>(10);
     sComponentChecked = new VArrayOf<uint32_t>(10);
     sComponentIsAvailable = new VArrayOf<unsigned char>(10);
@@ -82,6 +84,7 @@ void VComponentManager::DeInit()
     delete sComponentTypes;
     delete sComponentProcs;
     delete sComponentLibraries;
+    delete sComponentLibraryProcs;
     delete sComponentInstances;
     delete sComponentChecked;
     delete sComponentIsAvailable;
@@ -94,6 +97,7 @@ void VComponentManager::DeInit()
     sComponentTypes = nullptr;
     sComponentProcs = nullptr;
     sComponentLibraries = nullptr;
+    sComponentLibraryProcs = nullptr;
     sComponentInstances = nullptr;
     sComponentChecked = nullptr;
     sComponentIsAvailable = nullptr;
@@ -112,6 +116,7 @@ void VComponentManager::_RemoveType(int32_t position)
     sComponentTypes->DeleteNth(position);
     sComponentProcs->DeleteNth(position);
     sComponentLibraries->DeleteNth(position);
+    sComponentLibraryProcs->DeleteNth(position);
 }
 
 void VComponentManager::_ReleaseInstancesOf(const std::vector<uint32_t>& types)
@@ -162,6 +167,7 @@ VError VComponentManager::RegisterComponentCreator(uint32_t type, ComponentCreat
         sComponentProcs->AddTail(creator);
         sComponentTypes->AddTail(type);
         sComponentLibraries->AddTail(nullptr);
+        sComponentLibraryProcs->AddTail(nullptr);
     }
     _ResetRequirements(type);
     return VE_OK;
@@ -238,8 +244,10 @@ VError VComponentManager::RegisterComponentLibrary(const VFilePath& path)
             if (slot)
                 slot->Release();
             slot = library.Get();
+            (*sComponentLibraryProcs)[position - 1] = create;
         } else {
             sComponentLibraries->AddTail(library.Get());
+            sComponentLibraryProcs->AddTail(create);
             sComponentProcs->AddTail(nullptr);
             sComponentTypes->AddTail(type);
         }
@@ -262,10 +270,12 @@ VError VComponentManager::UnRegisterComponentLibrary(const VFilePath& path)
         if (!library || !library->IsSameFile(path))
             continue;
         const uint32_t type = sComponentTypes->GetNth(i);
-        if (sComponentProcs->GetNth(i))
+        if (sComponentProcs->GetNth(i)) {
             (*sComponentLibraries)[i - 1] = nullptr;
-        else
+            (*sComponentLibraryProcs)[i - 1] = nullptr;
+        } else {
             _RemoveType(i);
+        }
         _ResetRequirements(type);
         held.push_back(library);
         leaving.push_back(type);
@@ -298,10 +308,8 @@ CComponent* VComponentManager::RetainUniqueComponent(uint32_t type, uint32_t kin
             return nullptr;
         if (ComponentCreatorProc creator = sComponentProcs->GetNth(position)) {
             component = creator(type, kind);
-        } else if (VLibrary* library = sComponentLibraries->GetNth(position)) {
-            auto create = reinterpret_cast<ComponentLibraryCreateProc>(library->GetProcAddress(kDEFAULT_CREATE_SYMBOL));
-            if (create)
-                component = create(type, kind);
+        } else if (ComponentLibraryCreateProc create = sComponentLibraryProcs->GetNth(position)) {
+            component = create(type, kind);
         }
     }
     if (component && !skipRequirements && !CheckComponentRequirements(component, false)) {

@@ -114,6 +114,8 @@ private:
     static VArrayOf<uint32_t>* sComponentTypes;
     static VArrayOf<ComponentCreatorProc>* sComponentProcs;
     static VArrayOf<VLibrary*>* sComponentLibraries;
+    // Parallel to sComponentLibraries: its "CreateComponent", looked up once.
+    static VArrayOf<ComponentLibraryCreateProc>* sComponentLibraryProcs;
     static VArrayOf<CComponent*>* sComponentInstances;
     static VArrayOf<uint32_t>* sComponentChecked;
     static VArrayOf<unsigned char>* sComponentIsAvailable;
