@@ -1,6 +1,8 @@
 // VComponentManager.cpp - the registry of component types and their libraries.
 #include "basekit/runtime/VComponentManager.h"
 
+#include <algorithm>
+
 #include "basekit/files/VFilePath.h"
 #include "basekit/files/VFileError.h"
 #include "basekit/runtime/VCriticalSection.h"
@@ -19,6 +21,7 @@ const char* const kDEFAULT_CAN_UNLOAD_SYMBOL = "CanUnloadLibrary";
 VArrayOf<uint32_t>* VComponentManager::sComponentTypes = nullptr;
 VArrayOf<ComponentCreatorProc>* VComponentManager::sComponentProcs = nullptr;
 VArrayOf<VLibrary*>* VComponentManager::sComponentLibraries = nullptr;
+VArrayOf<ComponentLibraryCreateProc>* VComponentManager::sComponentLibraryProcs = nullptr;
 VArrayOf<CComponent*>* VComponentManager::sComponentInstances = nullptr;
 VArrayOf<uint32_t>* VComponentManager::sComponentChecked = nullptr;
 VArrayOf<unsigned char>* VComponentManager::sComponentIsAvailable = nullptr;
@@ -53,6 +56,7 @@ bool VComponentManager::Init()
     sComponentTypes = new VArrayOf<uint32_t>(10);
     sComponentProcs = new VArrayOf<ComponentCreatorProc>(10);
     sComponentLibraries = new VArrayOf<VLibrary*>(10);
+    sComponentLibraryProcs = new VArrayOf<ComponentLibraryCreateProc>(10);
     sComponentInstances = new VArrayOf<CComponent*>(10);
     sComponentChecked = new VArrayOf<uint32_t>(10);
     sComponentIsAvailable = new VArrayOf<unsigned char>(10);
@@ -80,6 +84,7 @@ void VComponentManager::DeInit()
     delete sComponentTypes;
     delete sComponentProcs;
     delete sComponentLibraries;
+    delete sComponentLibraryProcs;
     delete sComponentInstances;
     delete sComponentChecked;
     delete sComponentIsAvailable;
@@ -92,6 +97,7 @@ void VComponentManager::DeInit()
     sComponentTypes = nullptr;
     sComponentProcs = nullptr;
     sComponentLibraries = nullptr;
+    sComponentLibraryProcs = nullptr;
     sComponentInstances = nullptr;
     sComponentChecked = nullptr;
     sComponentIsAvailable = nullptr;
@@ -110,6 +116,25 @@ void VComponentManager::_RemoveType(int32_t position)
     sComponentTypes->DeleteNth(position);
     sComponentProcs->DeleteNth(position);
     sComponentLibraries->DeleteNth(position);
+    sComponentLibraryProcs->DeleteNth(position);
+}
+
+void VComponentManager::_ReleaseInstancesOf(const std::vector<uint32_t>& types)
+{
+    std::vector<CComponent*> dropped;
+    {
+        StLocker<VCriticalSection> instances(sAccessingInstances);
+        for (int32_t i = sComponentInstances->GetCount(); i >= 1; --i) {
+            CComponent* instance = sComponentInstances->GetNth(i);
+            if (std::find(types.begin(), types.end(), instance->GetComponentType()) != types.end()) {
+                dropped.push_back(instance);
+                sComponentInstances->DeleteNth(i);
+            }
+        }
+    }
+    // Outside the instance lock: a component's last release may call back in.
+    for (CComponent* instance : dropped)
+        instance->Release();
 }
 
 void VComponentManager::_ResetRequirements(uint32_t type)
@@ -142,6 +167,7 @@ VError VComponentManager::RegisterComponentCreator(uint32_t type, ComponentCreat
         sComponentProcs->AddTail(creator);
         sComponentTypes->AddTail(type);
         sComponentLibraries->AddTail(nullptr);
+        sComponentLibraryProcs->AddTail(nullptr);
     }
     _ResetRequirements(type);
     return VE_OK;
@@ -172,9 +198,13 @@ VError VComponentManager::UnRegisterComponentType(uint32_t type)
     int32_t position = _FindType(type);
     if (position == 0)
         return _ThrowError(VE_COMPONENT_UNKNOWN);
-    if (VLibrary* library = sComponentLibraries->GetNth(position))
-        library->Release();
+    VLibrary* library = sComponentLibraries->GetNth(position);
     _RemoveType(position);
+    if (library) {
+        // Its instances may be the library's code, which the release may unload.
+        _ReleaseInstancesOf({type});
+        library->Release();
+    }
     return VE_OK;
 }
 
@@ -214,8 +244,10 @@ VError VComponentManager::RegisterComponentLibrary(const VFilePath& path)
             if (slot)
                 slot->Release();
             slot = library.Get();
+            (*sComponentLibraryProcs)[position - 1] = create;
         } else {
             sComponentLibraries->AddTail(library.Get());
+            sComponentLibraryProcs->AddTail(create);
             sComponentProcs->AddTail(nullptr);
             sComponentTypes->AddTail(type);
         }
@@ -232,20 +264,28 @@ VError VComponentManager::UnRegisterComponentLibrary(const VFilePath& path)
     StLocker<VCriticalSection> types(sAccessingTypes);
     StLocker<VCriticalSection> checked(sAccessingChecked);
     std::vector<VLibrary*> held;
+    std::vector<uint32_t> leaving;
     for (int32_t i = sComponentLibraries->GetCount(); i >= 1; --i) {
         VLibrary* library = sComponentLibraries->GetNth(i);
         if (!library || !library->IsSameFile(path))
             continue;
         const uint32_t type = sComponentTypes->GetNth(i);
-        if (sComponentProcs->GetNth(i))
+        if (sComponentProcs->GetNth(i)) {
             (*sComponentLibraries)[i - 1] = nullptr;
-        else
+            (*sComponentLibraryProcs)[i - 1] = nullptr;
+        } else {
             _RemoveType(i);
+        }
         _ResetRequirements(type);
         held.push_back(library);
+        leaving.push_back(type);
     }
     if (held.empty())
         return VE_COMPONENT_NOT_REGISTERED;
+    // The last library reference unloads its code, so no registered instance
+    // may outlive it. A type that keeps a creator loses its instance too: it
+    // may have come from the library before the creator was registered.
+    _ReleaseInstancesOf(leaving);
     auto mainProc = reinterpret_cast<ComponentLibraryMainProc>(held.front()->GetProcAddress(kDEFAULT_MAIN_SYMBOL));
     if (mainProc)
         mainProc(kCOMPONENT_LIBRARY_LEAVING, nullptr);
@@ -268,10 +308,8 @@ CComponent* VComponentManager::RetainUniqueComponent(uint32_t type, uint32_t kin
             return nullptr;
         if (ComponentCreatorProc creator = sComponentProcs->GetNth(position)) {
             component = creator(type, kind);
-        } else if (VLibrary* library = sComponentLibraries->GetNth(position)) {
-            auto create = reinterpret_cast<ComponentLibraryCreateProc>(library->GetProcAddress(kDEFAULT_CREATE_SYMBOL));
-            if (create)
-                component = create(type, kind);
+        } else if (ComponentLibraryCreateProc create = sComponentLibraryProcs->GetNth(position)) {
+            component = create(type, kind);
         }
     }
     if (component && !skipRequirements && !CheckComponentRequirements(component, false)) {
@@ -285,6 +323,10 @@ CComponent* VComponentManager::RetainComponent(uint32_t type, uint32_t kind)
 {
     if (!sIsInitialized)
         return nullptr;
+    // The creation below takes the type lock, so it is taken first: a task
+    // holding the instance lock must never wait for the type lock, which a
+    // creator or "Main" holds when it asks for a component.
+    StLocker<VCriticalSection> types(sAccessingTypes);
     StLocker<VCriticalSection> instances(sAccessingInstances);
     for (int32_t i = 1; i <= sComponentInstances->GetCount(); ++i) {
         CComponent* instance = sComponentInstances->GetNth(i);
@@ -321,10 +363,12 @@ VError VComponentManager::UnRegisterComponentInstance(CComponent* component)
         return _ThrowError(VE_COMPONENT_MANAGER_NOT_INITIALIZED);
     if (!component)
         return _ThrowError(VE_INVALID_PARAMETER);
-    StLocker<VCriticalSection> instances(sAccessingInstances);
-    if (!sComponentInstances->Delete(component))
-        return _ThrowError(VE_COMPONENT_UNKNOWN);
-    component->Release();
+    {
+        StLocker<VCriticalSection> instances(sAccessingInstances);
+        if (!sComponentInstances->Delete(component))
+            return _ThrowError(VE_COMPONENT_UNKNOWN);
+    }
+    component->Release();  // a last release may call back in
     return VE_OK;
 }
 
@@ -381,15 +425,20 @@ bool VComponentManager::CheckComponentRequirements(CComponent* component, bool k
             const uint32_t minimum = block[kFirstRequirementWord + 2 * i + 1];
             if (required == type)
                 continue;
-            bool known;
+            bool isChecked;
+            bool isChecking;
             {
                 StLocker<VCriticalSection> checked(sAccessingChecked);
                 StLocker<VCriticalSection> checking(sAccessingChecking);
-                known = sComponentChecked->FindPos(required) != 0 || sComponentChecking->FindPos(required) != 0;
+                isChecked = sComponentChecked->FindPos(required) != 0;
+                isChecking = sComponentChecking->FindPos(required) != 0;
             }
-            if (known && minimum == 0xFFFFFFFF)
+            if ((isChecked || isChecking) && minimum == 0xFFFFFFFF)
                 continue;
-            CComponent* other = RetainUniqueComponent(required, kCOMPONENT_ANY_KIND, false);
+            // A type whose check is under way is made only for its version:
+            // checking it again would recurse without end when two types
+            // require each other. A checked type answers from the cache.
+            CComponent* other = RetainUniqueComponent(required, kCOMPONENT_ANY_KIND, isChecking && !isChecked);
             if (!other) {
                 available = false;
                 break;

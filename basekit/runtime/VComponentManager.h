@@ -13,11 +13,14 @@
 // - Retain... operations hand a new reference to the caller.
 // - Errors are raised on the calling task unless said "returned"; failed
 //   entry-point lookups raise nothing.
-// - Thread-safety: any task. The type lock is taken before the check lock
-//   whenever both are needed; creators and "Main" run with both held.
+// - Thread-safety: any task. The type lock comes first: the check, checking
+//   and instance locks are never held while waiting for it. Creators run with
+//   the type lock held, "Main" with the type and check locks, and either may
+//   ask the registry for components.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "basekit/BKitTypes.h"
 #include "basekit/runtime/CComponent.h"
@@ -64,11 +67,16 @@ public:
     // --- creators ---
     static VError RegisterComponentCreator(uint32_t type, ComponentCreatorProc creator, bool overwrite = false);
     static VError UnRegisterComponentCreator(uint32_t type, ComponentCreatorProc creator);
+    // Also unregisters (releases) the registered instances of the type when a
+    // library served it, before releasing the library.
     static VError UnRegisterComponentType(uint32_t type);
 
     // --- libraries ---
     // Loads the library and registers each of its types. 0, or the error.
     static VError RegisterComponentLibrary(const VFilePath& path);
+    // Unregisters (releases) the registered instances of the library's types
+    // before "Main" hears 'leav' and the library is released; its last release
+    // unloads the code, so a caller must give back its own references first.
     static VError UnRegisterComponentLibrary(const VFilePath& path);
 
     // --- components ---
@@ -100,10 +108,14 @@ private:
     static int32_t _FindType(uint32_t type);
     static void _RemoveType(int32_t position);
     static void _ResetRequirements(uint32_t type);
+    // Unregisters and releases every registered instance of these types.
+    static void _ReleaseInstancesOf(const std::vector<uint32_t>& types);
 
     static VArrayOf<uint32_t>* sComponentTypes;
     static VArrayOf<ComponentCreatorProc>* sComponentProcs;
     static VArrayOf<VLibrary*>* sComponentLibraries;
+    // Parallel to sComponentLibraries: its "CreateComponent", looked up once.
+    static VArrayOf<ComponentLibraryCreateProc>* sComponentLibraryProcs;
     static VArrayOf<CComponent*>* sComponentInstances;
     static VArrayOf<uint32_t>* sComponentChecked;
     static VArrayOf<unsigned char>* sComponentIsAvailable;

@@ -2,8 +2,13 @@
 // library, creators, requirements, the small arrays, and the localization
 // language of a folder or bundle.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "basekit/files/VFolder.h"
@@ -23,6 +28,10 @@ constexpr uint32_t kTst1 = MakeOsType("tst1");
 constexpr uint32_t kTst2 = MakeOsType("tst2");
 constexpr uint32_t kTst3 = MakeOsType("tst3");
 constexpr uint32_t kLocal = MakeOsType("locl");
+constexpr uint32_t kGated = MakeOsType("gate");
+constexpr uint32_t kMut1 = MakeOsType("mut1");
+constexpr uint32_t kMut2 = MakeOsType("mut2");
+constexpr uint32_t kMut3 = MakeOsType("mut3");
 
 VFilePath LibraryPath()
 {
@@ -59,6 +68,90 @@ private:
     int fCount = 1;
     uint32_t fBlock[13] = {0x10000, 52};
 };
+
+// A component of one requirement, counting the live ones.
+class RequiringComponent : public CComponent {
+public:
+    RequiringComponent(uint32_t type, uint32_t version, uint32_t required, uint32_t minimum) : fType(type)
+    {
+        ++sLive;
+        fBlock[10] = 1;
+        fBlock[11] = required;
+        fBlock[12] = minimum;
+        fVersion[5] = version;
+    }
+    uint32_t GetComponentType() const override { return fType; }
+    uint32_t GetComponentKind() const override { return fType; }
+    void Retain() override { ++fCount; }
+    void Release() override
+    {
+        if (--fCount == 0)
+            delete this;
+    }
+    const uint32_t* GetRequirements() const override { return fBlock; }
+    const uint32_t* GetVersionInfo() const override { return fVersion; }
+    static inline std::atomic<int> sLive{0};
+
+private:
+    ~RequiringComponent() override { --sLive; }
+    uint32_t fType;
+    std::atomic<int> fCount{1};
+    uint32_t fBlock[13] = {0x10000, 52};
+    uint32_t fVersion[6] = {};
+};
+
+// 'mut1' (gFirstVersion) needs 'mut2' of version 1; 'mut2' (version 1) needs
+// 'mut1' of gSecondNeeds; 'mut3' needs 'mut2' of version 1.
+uint32_t gFirstVersion = 1;
+uint32_t gSecondNeeds = 1;
+
+CComponent* CreateMutual(uint32_t type, uint32_t)
+{
+    if (type == kMut1)
+        return new RequiringComponent(kMut1, gFirstVersion, kMut2, 1);
+    if (type == kMut2)
+        return new RequiringComponent(kMut2, 1, kMut1, gSecondNeeds);
+    return new RequiringComponent(kMut3, 1, kMut2, 1);
+}
+
+std::atomic<bool> gGatedEntered{false};
+std::atomic<bool> gGatedGo{false};
+
+// A creator that asks for another component, as a creator may, once the test
+// lets it go.
+CComponent* CreateGated(uint32_t type, uint32_t kind)
+{
+    gGatedEntered = true;
+    while (!gGatedGo)
+        std::this_thread::yield();
+    if (CComponent* other = VComponentManager::RetainComponent(kLocal))
+        other->Release();
+    return LocalComponent::Create(type, kind);
+}
+
+// Runs in a child process: a deadlock ends it by the alarm.
+void CreateWhileAnotherTaskAsks()
+{
+    alarm(10);
+    if (VComponentManager::RegisterComponentCreator(kLocal, &LocalComponent::Create) != VE_OK ||
+        VComponentManager::RegisterComponentCreator(kGated, &CreateGated) != VE_OK)
+        _exit(2);
+    std::thread creating([] {
+        if (CComponent* component = VComponentManager::RetainUniqueComponent(kGated))
+            component->Release();
+    });
+    while (!gGatedEntered)
+        std::this_thread::yield();
+    std::thread asking([] {
+        if (CComponent* component = VComponentManager::RetainComponent(kLocal))
+            component->Release();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // lets it reach its wait
+    gGatedGo = true;
+    creating.join();
+    asking.join();
+    _exit(0);
+}
 
 class ComponentManagerTest : public ::testing::Test {
 protected:
@@ -118,11 +211,36 @@ TEST_F(ComponentManagerTest, ALibraryServesItsTypesWithTheirRequirements)
     unchecked->Release();
     EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(LibraryPath()), VE_OK);
     EXPECT_FALSE(VComponentManager::IsComponentAvailable(kTst1));
+    EXPECT_EQ(LibraryCount("TestLiveComponents"), 0) << "the registered instances of its types were given back";
     EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(LibraryPath()), VE_COMPONENT_NOT_REGISTERED);
     EXPECT_EQ(LibraryCount("TestMainCalls", true), leaving + 1) << "\"Main\" was told 'leav' once";
 
     VComponentManager::DeInit();  // releases the registered instances
     EXPECT_EQ(LibraryCount("TestLiveComponents"), 0) << "every component was given back";
+}
+
+// Nothing but the registry keeps the library loaded here, so its last
+// reference unloads the code of any instance still registered.
+TEST_F(ComponentManagerTest, UnregisteringALibraryDropsTheInstancesOfItsTypesFirst)
+{
+    const std::pair<const char*, void (*)()> ways[] = {
+        {"by library", [] { EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(LibraryPath()), VE_OK); }},
+        {"type by type",
+         [] {
+             for (uint32_t type : {kTst1, kTst2, kTst3})
+                 EXPECT_EQ(VComponentManager::UnRegisterComponentType(type), VE_OK);
+         }},
+    };
+    for (const auto& [name, unregister] : ways) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(VComponentManager::RegisterComponentLibrary(LibraryPath()), VE_OK);
+        CComponent* instance = VComponentManager::RetainComponent(kTst1);
+        ASSERT_NE(instance, nullptr);
+        instance->Release();  // the registry's reference is the only one left
+        unregister();
+        // Asking again walks the registered instances; one of unloaded code would crash it.
+        EXPECT_EQ(VComponentManager::RetainComponent(kTst1), nullptr);
+    }
 }
 
 TEST_F(ComponentManagerTest, LibraryErrors)
@@ -157,6 +275,40 @@ TEST_F(ComponentManagerTest, CreatorsAndInstances)
     EXPECT_EQ(VComponentManager::UnRegisterComponentCreator(kLocal, nullptr), VE_COMPONENT_NOT_REGISTERED);
     EXPECT_EQ(VComponentManager::UnRegisterComponentCreator(kLocal, &LocalComponent::Create), VE_OK);
     EXPECT_EQ(VComponentManager::UnRegisterComponentType(kLocal), VE_COMPONENT_UNKNOWN);
+}
+
+TEST_F(ComponentManagerTest, TypesRequiringEachOtherWithMinimumVersions)
+{
+    struct Case {
+        uint32_t firstVersion;
+        uint32_t secondNeeds;
+        bool available;
+    };
+    const Case cases[] = {{1, 1, true}, {1, 2, false}, {2, 2, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "'mut2' needs 'mut1' of " << c.secondNeeds);
+        gFirstVersion = c.firstVersion;
+        gSecondNeeds = c.secondNeeds;
+        ASSERT_EQ(VComponentManager::RegisterComponentCreator(kMut1, &CreateMutual), VE_OK);
+        ASSERT_EQ(VComponentManager::RegisterComponentCreator(kMut2, &CreateMutual), VE_OK);
+        ASSERT_EQ(VComponentManager::RegisterComponentCreator(kMut3, &CreateMutual), VE_OK);
+        for (uint32_t type : {kMut1, kMut3}) {
+            // 'mut3' meets 'mut2' checked already: the cached answer counts, not only its version.
+            CComponent* component = VComponentManager::RetainUniqueComponent(type);
+            EXPECT_EQ(component != nullptr, c.available) << (type == kMut1 ? "mut1" : "mut3");
+            if (component)
+                component->Release();
+        }
+        EXPECT_EQ(RequiringComponent::sLive.load(), 0) << "every component made for the check was given back";
+        VComponentManager::DeInit();  // forgets the checks
+        ASSERT_TRUE(VComponentManager::Init());
+    }
+}
+
+TEST_F(ComponentManagerTest, ACreatorAsksForAComponentWhileAnotherTaskDoesToo)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(CreateWhileAnotherTaskAsks(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ArrayOfTest, AddNthClampsItsPositionAndKeepsValuesUnique)
