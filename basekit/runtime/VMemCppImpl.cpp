@@ -491,31 +491,48 @@ int32_t VMemCppImpl::GetAllocationBlockNumber(const void* block)
     return block ? _OwnerOf(block)->fNumber : 0;
 }
 
+VMemImplAllocation* VMemCppImpl::_RegionOf(const void* block) const
+{
+    const char* pointer = static_cast<const char*>(block);
+    for (VMemImplAllocation* region = fRegions; region; region = region->fNext) {
+        const char* area = Area(region);
+        if (pointer >= area && pointer < area + region->fBumpOffset)
+            return region;
+    }
+    return nullptr;
+}
+
 bool VMemCppImpl::CheckPtr(const void* block)
 {
     if (!block)
         return false;
     const char* pointer = static_cast<const char*>(block);
-    for (VMemImplAllocation* region = fRegions; region; region = region->fNext) {
-        const char* area = Area(region);
-        if (pointer < area || pointer >= area + region->fBumpOffset)
-            continue;
-        if (SmallWord(block) < 0)
-            return PageOf(block)->fOwner == &fThreadImpl;
-        return SmallWord(block) > 0 && Big(pointer - kBigHeaderSize)->fRegion == region;
+    if (VMemImplAllocation* region = _RegionOf(block)) {
+        // Only the block chain is trusted: the words around a freed or interior
+        // pointer are free-list links or user data, not a header.
+        const char* header = Area(region);
+        size_t size = BigSize(header);
+        while (size != 0 && header + size <= pointer) {
+            header += size;
+            size = BigSize(header);
+        }
+        const int32_t word = Big(header)->fSizeWord;
+        if (size == 0 || word <= 0)
+            return false;
+        if (!(word & kFlagPage))
+            return pointer == header + kBigHeaderSize;
+        auto* page = reinterpret_cast<const VPageAllocationImpl*>(header + kBigHeaderSize);
+        const char* first = reinterpret_cast<const char*>(page) + sizeof(VPageAllocationImpl) + kSmallHeaderSize;
+        const char* last = reinterpret_cast<const char*>(page) + page->fBumpOffset;
+        return page->fOwner == &fThreadImpl && pointer >= first && pointer - kSmallHeaderSize < last &&
+               (pointer - first) % page->fBlockSize == 0 && SmallWord(block) < 0;
     }
     // Another implementation's block is checked by its owner.
     if (fManager) {
         for (int32_t i = 0; i < fManager->GetImplCount(); ++i) {
             XMemCppImpl* other = fManager->GetImpl(i);
-            if (other && other != this) {
-                auto* own = static_cast<VMemCppImpl*>(other);
-                for (VMemImplAllocation* region = own->fRegions; region; region = region->fNext) {
-                    const char* area = Area(region);
-                    if (pointer >= area && pointer < area + region->fBumpOffset)
-                        return own->CheckPtr(block);
-                }
-            }
+            if (other && other != this && static_cast<VMemCppImpl*>(other)->_RegionOf(block))
+                return other->CheckPtr(block);
         }
     }
     return false;

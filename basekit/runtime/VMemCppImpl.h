@@ -111,6 +111,8 @@ public:
     void Free(void* block) override;
     void* Realloc(void* block, size_t size) override;
     size_t GetPtrSize(const void* block) override;
+    // True only for the user pointer of a block in use of this or another own
+    // implementation; a freed block or a pointer inside a block answers false.
     bool CheckPtr(const void* block) override;
     bool Check() override;
     bool AddAllocation(size_t size, const void* address, unsigned char physical) override;
@@ -140,6 +142,8 @@ private:
     void _Split(char* header, size_t blockSize, size_t keep);
     void _ReleaseRegion(VMemImplAllocation* region);
     VMemCppImpl* _OwnerOf(const void* block) const;
+    // The region whose handed-out area holds block, or null.
+    VMemImplAllocation* _RegionOf(const void* block) const;
 
     int32_t fNumber;
     VCppMemMgr* fManager = nullptr;

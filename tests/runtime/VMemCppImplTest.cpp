@@ -138,6 +138,36 @@ TEST_F(OwnImplTest, BigBlocksAreReusedSplitAndMerged)
     fImpl.Free(grown);
 }
 
+TEST_F(OwnImplTest, CheckPtrAcceptsOnlyTheStartOfABlockInUse)
+{
+    // The region's first block, freed but not last, so its word before the
+    // pointer is a free block's negated size.
+    void* freedBig = fImpl.Malloc(9000, 0, 0, kTagA);
+    void* big = fImpl.Malloc(9000, 0, 0, kTagA);
+    void* small = fImpl.Malloc(100, 0, 0, kTagA);
+    void* freedSmall = fImpl.Malloc(100, 0, 0, kTagA);
+    void* lastSmall = fImpl.Malloc(100, 0, 0, kTagA);
+    ASSERT_TRUE(freedBig && big && small && freedSmall && lastSmall);
+    // User data that reads as a small block's (negative) word.
+    std::memset(small, 0x80, 104);
+    std::memset(big, 0x80, 9000);
+    fImpl.Free(freedBig);
+    fImpl.Free(freedSmall);
+
+    EXPECT_TRUE(fImpl.CheckPtr(big));
+    EXPECT_TRUE(fImpl.CheckPtr(small));
+    EXPECT_TRUE(fImpl.CheckPtr(lastSmall));
+    const void* bad[] = {
+        freedBig, freedSmall, static_cast<char*>(small) + 16, static_cast<char*>(small) + 8,
+        static_cast<char*>(big) + 16, static_cast<char*>(big) + 8192,
+    };
+    for (const void* pointer : bad)
+        EXPECT_FALSE(fImpl.CheckPtr(pointer)) << pointer;
+    fImpl.Free(big);
+    fImpl.Free(small);
+    fImpl.Free(lastSmall);
+}
+
 TEST(OwnAllocatorRegionsTest, AFullRegionSplitsALargerFreeBlock)
 {
     VMemCppImpl impl(0);
