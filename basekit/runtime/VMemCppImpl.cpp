@@ -171,7 +171,6 @@ void* VMemThreadImpl::Malloc(size_t size, bool flag, OsType tag)
     const uint32_t offset = static_cast<uint32_t>(block - reinterpret_cast<char*>(page));
     SmallWord(block) = -static_cast<int32_t>(offset | (flag ? 1u : 0u));
     SmallTag(block) = tag;
-    fImpl->fUsed += rounded;
     return block;
 }
 
@@ -184,7 +183,6 @@ void VMemThreadImpl::Free(void* block)
     *static_cast<void**>(block) = page->fFreeList;
     page->fFreeList = block;
     --page->fUsed;
-    fImpl->fUsed -= page->fBlockSize;
     if (page->fUsed == 0) {
         if (!wasFull)
             _Unlink(page);

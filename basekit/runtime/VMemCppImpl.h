@@ -150,7 +150,7 @@ private:
     char* fFreeLists[kListCount] = {};
     VMemImplAllocation* fRegions = nullptr;
     size_t fTotal = 0;
-    size_t fUsed = 0;
+    size_t fUsed = 0;  // big blocks in use; a page of small blocks counts whole
     bool fAutoAllocation = false;
     VMemThreadImpl fThreadImpl;
 };

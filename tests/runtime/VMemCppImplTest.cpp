@@ -82,6 +82,10 @@ TEST_F(OwnImplTest, SmallBlocksShareAPageThatGoesWithItsLastBlock)
     EXPECT_EQ(static_cast<char*>(second) - static_cast<char*>(first), 112);
     EXPECT_EQ(fImpl.GetPtrSize(first), 104u);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % 16, 0u) << "aligned as malloc's blocks";
+    size_t used = 0;
+    size_t free = 0;
+    fImpl.GetMemUsageInfo(used, free);
+    EXPECT_EQ(used, 8192u) << "the page is in use as a whole, its blocks are not counted again";
 
     VMemStats stats;
     fImpl.GetStats(stats, 0);
@@ -91,8 +95,6 @@ TEST_F(OwnImplTest, SmallBlocksShareAPageThatGoesWithItsLastBlock)
 
     fImpl.Free(first);
     fImpl.Free(second);
-    size_t used = 1;
-    size_t free = 0;
     fImpl.GetMemUsageInfo(used, free);
     EXPECT_EQ(used, 0u) << "the empty page went back";
     stats.Clear();
