@@ -137,6 +137,9 @@ private:
     void _FreeBig(char* header);
     char* _CutAtEnd(VMemImplAllocation* region, size_t blockSize);
     char* _TakeFromLists(int32_t list, size_t blockSize);
+    // A free block of list 1025 of at least wanted bytes: the smallest (an exact
+    // fit ending the walk) with bestFit, else the first; null when none.
+    char* _SearchLarge(size_t wanted, bool bestFit) const;
     void _PushFree(char* header, size_t blockSize);
     void _UnlinkFree(char* header, size_t blockSize);
     void _Split(char* header, size_t blockSize, size_t keep);
