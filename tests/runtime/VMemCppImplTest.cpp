@@ -59,7 +59,6 @@ TEST(OwnAllocatorSizesTest, ClassesOfSmallAndBigBlocks)
         EXPECT_EQ(sizeClass, c.sizeClass) << c.request;
     }
     EXPECT_EQ(VMemThreadImpl::GetPageSize(112), 8168u);
-    EXPECT_EQ((8168u - 56u) / 112u, 72u);
 
     int32_t list = 0;
     EXPECT_EQ(VMemCppImpl::GetExactStepFromSize(9000, &list), 9216u);
@@ -100,6 +99,22 @@ TEST_F(OwnImplTest, SmallBlocksShareAPageThatGoesWithItsLastBlock)
     stats.Clear();
     fImpl.GetStats(stats, 0);
     EXPECT_EQ(stats.fNbBigBlocks, 0u) << "and the region's bump offset came down";
+    EXPECT_TRUE(fImpl.Check());
+}
+
+TEST_F(OwnImplTest, APageHolds72BlocksOf100Bytes)
+{
+    std::vector<void*> blocks;
+    for (int i = 0; i < 73; ++i) {
+        blocks.push_back(fImpl.Malloc(100, 0, 0, kTagA));
+        ASSERT_NE(blocks.back(), nullptr);
+    }
+    VMemStats stats;
+    fImpl.GetStats(stats, 0);
+    EXPECT_EQ(stats.fNbPages, 2u) << "the 73rd block opened a second page";
+    EXPECT_EQ(stats.fPages[112], std::make_pair(size_t{1}, size_t{1})) << "one full, one partial";
+    for (void* block : blocks)
+        fImpl.Free(block);
     EXPECT_TRUE(fImpl.Check());
 }
 
