@@ -8,8 +8,6 @@
 // VStreamText.cpp.
 #include "basekit/files/VStream.h"
 
-#include "basekit/runtime/VProgressIndicator.h"
-
 #include <algorithm>
 #include <cstring>
 
