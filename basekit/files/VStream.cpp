@@ -8,8 +8,6 @@
 // VStreamText.cpp.
 #include "basekit/files/VStream.h"
 
-#include "basekit/runtime/VProgressIndicator.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -143,30 +141,39 @@ void VStream::SetProgressIndicator(VProgressIndicator* indicator)
     RetainRefCountable(indicator);
     ReleaseRefCountable(&fProgressIndicator);
     fProgressIndicator = indicator;
+    // The new indicator takes over the open transfer: it gets its own session
+    // now, or it would see nothing of it.
+    if (fIsReading || fIsWriting)
+        _ProgressBegin(fIsReading);
     _UpdateDirectLimits();
+}
+
+// An indicator has a session exactly while it is set and the stream is open:
+// opening begins it once the open flag is up, closing ends it before the flag
+// drops, and a change of indicator hands the session over.
+bool VStream::_ProgressSessionOpen() const
+{
+    return fProgressIndicator && (fIsReading || fIsWriting);
 }
 
 void VStream::_ProgressBegin(bool reading)
 {
-    if (!fProgressIndicator || fProgressSessionOpen)
+    if (!fProgressIndicator)
         return;
     // A read knows how much there is to read; a write does not.
     int64_t max = reading ? DoGetSize() : -1;
     fProgressIndicator->BeginSession(max > 0 ? max : -1, VString());
-    fProgressSessionOpen = true;
 }
 
 void VStream::_ProgressEnd()
 {
-    if (!fProgressIndicator || !fProgressSessionOpen)
-        return;
-    fProgressSessionOpen = false;
-    fProgressIndicator->EndSession();
+    if (_ProgressSessionOpen())
+        fProgressIndicator->EndSession();
 }
 
 void VStream::_ProgressReport(VSize count)
 {
-    if (!fProgressIndicator || !fProgressSessionOpen)
+    if (!_ProgressSessionOpen())
         return;
     if (!fProgressIndicator->Increment(static_cast<int64_t>(count)) && fLastError == VE_OK)
         ReportError(VE_STREAM_USER_ABORTED);

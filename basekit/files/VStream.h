@@ -146,7 +146,8 @@ public:
 
     // The indicator that reads and writes report to (retained; null for none).
     // Each opening runs one session of it; a false answer from it stops the
-    // transfer with VE_STREAM_USER_ABORTED.
+    // transfer with VE_STREAM_USER_ABORTED. Set while the stream is open, the
+    // previous indicator's session ends and the new one begins its own at once.
     void SetProgressIndicator(VProgressIndicator* indicator);
     VProgressIndicator* GetProgressIndicator() const { return fProgressIndicator; }
 
@@ -370,6 +371,8 @@ private:
     void _ProgressBegin(bool reading);
     void _ProgressEnd();
     void _ProgressReport(VSize count);
+    // True while the indicator has a session of this stream.
+    bool _ProgressSessionOpen() const;
 
     // Recomputes the limits of direct access from the window and the state;
     // called whenever either changes.
@@ -456,7 +459,6 @@ private:
     bool fNeedSwap = false;
 
     VProgressIndicator* fProgressIndicator = nullptr;
-    bool fProgressSessionOpen = false;
     bool fIsReading = false;
     bool fIsWriting = false;
     bool fIsReadOnly = false;

@@ -7,6 +7,9 @@
 // The component registry keeps its types, creators, libraries and instances
 // in them. Not thread-safe: the owner locks.
 // Elements are moved as raw bytes: T must be trivially copyable.
+// Destroying an array frees its storage only: a subclass whose elements need
+// releasing does it in its own destructor (VArrayRetainedPtrOf does), since
+// the base destructor cannot reach the subclass's DoDeleteDataRange.
 #pragma once
 
 #include <cstdint>
@@ -31,13 +34,7 @@ public:
         : fGrowStep(growStep > 0 ? growStep : 10), fUnique(uniqueValues)
     {
     }
-    ~VArrayOf() override
-    {
-        if (fDeleteData)
-            DoDeleteDataRange(fData, fData + fCount);
-        if (!fDataNotOwned)
-            VMemory::DisposePtr(fData);
-    }
+    ~VArrayOf() override { VMemory::DisposePtr(fData); }
     VArrayOf(const VArrayOf&) = delete;
     VArrayOf& operator=(const VArrayOf&) = delete;
 
@@ -114,8 +111,6 @@ protected:
 private:
     bool _Grow()
     {
-        if (fDataNotOwned)
-            return false;
         for (int32_t capacity : {fCount + fGrowStep, fCount + 1}) {
             void* block = VMemory::NewPtr(sizeof(T) * static_cast<size_t>(capacity), kMemTag_Array);
             if (block) {
@@ -137,7 +132,6 @@ private:
     int32_t fGrowStep;
     bool fUnique;
     bool fDeleteData = false;
-    bool fDataNotOwned = false;
 };
 
 // Elements are reference counted: removing one releases it; with the delete
@@ -148,7 +142,6 @@ public:
     using VArrayOf<T>::VArrayOf;
     ~VArrayRetainedPtrOf() override
     {
-        // The base destructor cannot reach this class's DoDeleteDataRange.
         if (this->GetDeleteWhenRemoving()) {
             while (!this->IsEmpty())
                 this->DeleteNth(this->GetCount());

@@ -42,6 +42,14 @@ inline size_t BigSize(const char* header)
     int32_t word = Big(header)->fSizeWord;
     return word < 0 ? static_cast<size_t>(-static_cast<int64_t>(word)) : static_cast<size_t>(word & ~3);
 }
+// The free list of a big block of that size: its KiB count up to 1 MiB, the
+// list of larger or unstepped blocks otherwise.
+inline int32_t ListOf(size_t blockSize)
+{
+    if (blockSize <= 1024 * 1024 && blockSize % 1024 == 0)
+        return static_cast<int32_t>(blockSize / 1024);
+    return VMemCppImpl::kListCount - 1;
+}
 inline char* Area(VMemImplAllocation* region) { return reinterpret_cast<char*>(region) + kRegionHeaderSize; }
 
 // The word before a user pointer: negative for a small block in use, positive
@@ -171,7 +179,6 @@ void* VMemThreadImpl::Malloc(size_t size, bool flag, OsType tag)
     const uint32_t offset = static_cast<uint32_t>(block - reinterpret_cast<char*>(page));
     SmallWord(block) = -static_cast<int32_t>(offset | (flag ? 1u : 0u));
     SmallTag(block) = tag;
-    fImpl->fUsed += rounded;
     return block;
 }
 
@@ -184,7 +191,6 @@ void VMemThreadImpl::Free(void* block)
     *static_cast<void**>(block) = page->fFreeList;
     page->fFreeList = block;
     --page->fUsed;
-    fImpl->fUsed -= page->fBlockSize;
     if (page->fUsed == 0) {
         if (!wasFull)
             _Unlink(page);
@@ -273,11 +279,7 @@ char* VMemCppImpl::_CutAtEnd(VMemImplAllocation* region, size_t blockSize)
 
 void VMemCppImpl::_PushFree(char* header, size_t blockSize)
 {
-    int32_t list = 0;
-    if (blockSize <= 1024 * 1024 && blockSize % 1024 == 0)
-        list = static_cast<int32_t>(blockSize / 1024);
-    else
-        list = kListCount - 1;
+    const int32_t list = ListOf(blockSize);
     Big(header)->fSizeWord = -static_cast<int32_t>(blockSize);
     Big(header)->fTag = 0;
     Links(header)->fPrevious = nullptr;
@@ -289,8 +291,7 @@ void VMemCppImpl::_PushFree(char* header, size_t blockSize)
 
 void VMemCppImpl::_UnlinkFree(char* header, size_t blockSize)
 {
-    int32_t list = (blockSize <= 1024 * 1024 && blockSize % 1024 == 0) ? static_cast<int32_t>(blockSize / 1024)
-                                                                       : kListCount - 1;
+    const int32_t list = ListOf(blockSize);
     FreeLinks* links = Links(header);
     if (links->fPrevious)
         Links(links->fPrevious)->fNext = links->fNext;
@@ -315,29 +316,26 @@ void VMemCppImpl::_Split(char* header, size_t blockSize, size_t keep)
     _PushFree(remainder, rest);
 }
 
+char* VMemCppImpl::_SearchLarge(size_t wanted, bool bestFit) const
+{
+    char* best = nullptr;
+    for (char* header = fFreeLists[kListCount - 1]; header; header = Links(header)->fNext) {
+        size_t size = BigSize(header);
+        if (size < wanted)
+            continue;
+        if (!bestFit || size == wanted)
+            return header;
+        if (!best || size < BigSize(best))
+            best = header;
+    }
+    return best;
+}
+
 char* VMemCppImpl::_TakeFromLists(int32_t list, size_t blockSize)
 {
-    // Class 1025: the smallest block large enough, an exact fit ending the walk.
-    auto searchLarge = [this](size_t wanted, bool bestFit) -> char* {
-        char* best = nullptr;
-        for (char* header = fFreeLists[kListCount - 1]; header; header = Links(header)->fNext) {
-            size_t size = BigSize(header);
-            if (size < wanted)
-                continue;
-            if (!bestFit || size == wanted)
-                return header;
-            if (!best || size < BigSize(best))
-                best = header;
-        }
-        return best;
-    };
-    if (list < kListCount - 1) {
-        if (char* header = fFreeLists[list])
-            return header;
-    } else if (char* header = searchLarge(blockSize, true)) {
-        return header;
-    }
-    return nullptr;
+    if (list < kListCount - 1)
+        return fFreeLists[list];
+    return _SearchLarge(blockSize, true);
 }
 
 void* VMemCppImpl::_MallocBig(size_t size, bool pageMarker, bool flag, OsType tag)
@@ -357,18 +355,8 @@ void* VMemCppImpl::_MallocBig(size_t size, bool pageMarker, bool flag, OsType ta
     }
     if (!header) {
         // A larger free block, searching down from the largest list.
-        for (int32_t higher = kListCount - 1; higher > list && !header; --higher) {
-            if (higher == kListCount - 1) {
-                for (char* candidate = fFreeLists[higher]; candidate; candidate = Links(candidate)->fNext) {
-                    if (BigSize(candidate) >= blockSize) {
-                        header = candidate;
-                        break;
-                    }
-                }
-            } else {
-                header = fFreeLists[higher];
-            }
-        }
+        for (int32_t higher = kListCount - 1; higher > list && !header; --higher)
+            header = higher == kListCount - 1 ? _SearchLarge(blockSize, false) : fFreeLists[higher];
         fromList = header != nullptr;  // nothing was cut above, or we would not be here
     }
     size_t used = blockSize;
@@ -491,31 +479,48 @@ int32_t VMemCppImpl::GetAllocationBlockNumber(const void* block)
     return block ? _OwnerOf(block)->fNumber : 0;
 }
 
+VMemImplAllocation* VMemCppImpl::_RegionOf(const void* block) const
+{
+    const char* pointer = static_cast<const char*>(block);
+    for (VMemImplAllocation* region = fRegions; region; region = region->fNext) {
+        const char* area = Area(region);
+        if (pointer >= area && pointer < area + region->fBumpOffset)
+            return region;
+    }
+    return nullptr;
+}
+
 bool VMemCppImpl::CheckPtr(const void* block)
 {
     if (!block)
         return false;
     const char* pointer = static_cast<const char*>(block);
-    for (VMemImplAllocation* region = fRegions; region; region = region->fNext) {
-        const char* area = Area(region);
-        if (pointer < area || pointer >= area + region->fBumpOffset)
-            continue;
-        if (SmallWord(block) < 0)
-            return PageOf(block)->fOwner == &fThreadImpl;
-        return SmallWord(block) > 0 && Big(pointer - kBigHeaderSize)->fRegion == region;
+    if (VMemImplAllocation* region = _RegionOf(block)) {
+        // Only the block chain is trusted: the words around a freed or interior
+        // pointer are free-list links or user data, not a header.
+        const char* header = Area(region);
+        size_t size = BigSize(header);
+        while (size != 0 && header + size <= pointer) {
+            header += size;
+            size = BigSize(header);
+        }
+        const int32_t word = Big(header)->fSizeWord;
+        if (size == 0 || word <= 0)
+            return false;
+        if (!(word & kFlagPage))
+            return pointer == header + kBigHeaderSize;
+        auto* page = reinterpret_cast<const VPageAllocationImpl*>(header + kBigHeaderSize);
+        const char* first = reinterpret_cast<const char*>(page) + sizeof(VPageAllocationImpl) + kSmallHeaderSize;
+        const char* last = reinterpret_cast<const char*>(page) + page->fBumpOffset;
+        return page->fOwner == &fThreadImpl && pointer >= first && pointer - kSmallHeaderSize < last &&
+               (pointer - first) % page->fBlockSize == 0 && SmallWord(block) < 0;
     }
     // Another implementation's block is checked by its owner.
     if (fManager) {
         for (int32_t i = 0; i < fManager->GetImplCount(); ++i) {
             XMemCppImpl* other = fManager->GetImpl(i);
-            if (other && other != this) {
-                auto* own = static_cast<VMemCppImpl*>(other);
-                for (VMemImplAllocation* region = own->fRegions; region; region = region->fNext) {
-                    const char* area = Area(region);
-                    if (pointer >= area && pointer < area + region->fBumpOffset)
-                        return own->CheckPtr(block);
-                }
-            }
+            if (other && other != this && static_cast<VMemCppImpl*>(other)->_RegionOf(block))
+                return other->CheckPtr(block);
         }
     }
     return false;

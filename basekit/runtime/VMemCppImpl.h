@@ -111,6 +111,8 @@ public:
     void Free(void* block) override;
     void* Realloc(void* block, size_t size) override;
     size_t GetPtrSize(const void* block) override;
+    // True only for the user pointer of a block in use of this or another own
+    // implementation; a freed block or a pointer inside a block answers false.
     bool CheckPtr(const void* block) override;
     bool Check() override;
     bool AddAllocation(size_t size, const void* address, unsigned char physical) override;
@@ -135,18 +137,23 @@ private:
     void _FreeBig(char* header);
     char* _CutAtEnd(VMemImplAllocation* region, size_t blockSize);
     char* _TakeFromLists(int32_t list, size_t blockSize);
+    // A free block of list 1025 of at least wanted bytes: the smallest (an exact
+    // fit ending the walk) with bestFit, else the first; null when none.
+    char* _SearchLarge(size_t wanted, bool bestFit) const;
     void _PushFree(char* header, size_t blockSize);
     void _UnlinkFree(char* header, size_t blockSize);
     void _Split(char* header, size_t blockSize, size_t keep);
     void _ReleaseRegion(VMemImplAllocation* region);
     VMemCppImpl* _OwnerOf(const void* block) const;
+    // The region whose handed-out area holds block, or null.
+    VMemImplAllocation* _RegionOf(const void* block) const;
 
     int32_t fNumber;
     VCppMemMgr* fManager = nullptr;
     char* fFreeLists[kListCount] = {};
     VMemImplAllocation* fRegions = nullptr;
     size_t fTotal = 0;
-    size_t fUsed = 0;
+    size_t fUsed = 0;  // big blocks in use; a page of small blocks counts whole
     bool fAutoAllocation = false;
     VMemThreadImpl fThreadImpl;
 };

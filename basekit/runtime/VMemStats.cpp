@@ -31,6 +31,23 @@ std::string Line(const char* label, size_t value)
     return std::string(label) + std::to_string(value) + "\n";
 }
 
+// The lines both reports open with.
+std::string MemLines(const VMemStats& stats)
+{
+    return Line("Used Mem = ", stats.fUsedMem) + Line("Free Mem = ", stats.fFreeMem);
+}
+
+// The section both reports close with.
+std::string TagSection(const std::map<OsType, VMemStats::TagInfo>& tags)
+{
+    std::string text = "\n\nBlocks by Tags\n\n";
+    for (const auto& entry : tags) {
+        text += TagText(entry.first) + " : " + std::to_string(entry.second.fCount) + "   ,  mem = " +
+                std::to_string(entry.second.fMemory) + "\n";
+    }
+    return text;
+}
+
 }  // namespace
 
 void VMemStats::Clear()
@@ -49,26 +66,20 @@ VError VMemStats::DumpToStream(VStream* stream) const
 {
     if (!stream)
         return VE_INVALID_PARAMETER;
-    std::string text = Line("Used Mem = ", fUsedMem) + Line("Free Mem = ", fFreeMem) +
-                       Line("Biggest Free Block = ", fBiggestFreeBlock) + "\n\n" + Line("Nb Objects = ", fNbObjects) +
-                       "\n\n";
+    std::string text = MemLines(*this) + Line("Biggest Free Block = ", fBiggestFreeBlock) + "\n\n" +
+                       Line("Nb Objects = ", fNbObjects) + "\n\n";
     for (const auto& entry : fObjects) {
         text += entry.second.fName + " : " + std::to_string(entry.second.fCount) + "   ,  mem = " +
                 std::to_string(entry.second.fMemory) + "\n";
     }
-    text += "\n\nBlocks by Tags\n\n";
-    for (const auto& entry : fTags) {
-        text += TagText(entry.first) + " : " + std::to_string(entry.second.fCount) + "   ,  mem = " +
-                std::to_string(entry.second.fMemory) + "\n";
-    }
+    text += TagSection(fTags);
     return stream->PutData(text.data(), text.size());
 }
 
 VString VMemStats::Dump() const
 {
-    std::string text = Line("Used Mem = ", fUsedMem) + Line("Free Mem = ", fFreeMem) +
-                       Line("Nb Big Blocks = ", fNbBigBlocks) + Line("Nb Used Big Blocks = ", fNbUsedBigBlocks) +
-                       Line("Nb Free Big Blocks = ", fNbFreeBigBlocks) +
+    std::string text = MemLines(*this) + Line("Nb Big Blocks = ", fNbBigBlocks) +
+                       Line("Nb Used Big Blocks = ", fNbUsedBigBlocks) + Line("Nb Free Big Blocks = ", fNbFreeBigBlocks) +
                        Line("Nb Pages containing small blocks = ", fNbPages) +
                        Line("Nb Small Blocks = ", fNbSmallBlocks) + Line("Nb Used Small Blocks = ", fNbUsedSmallBlocks) +
                        Line("Nb Free Small Blocks = ", fNbFreeSmallBlocks) + Line("Biggest Block = ", fBiggestBlock) +
@@ -85,11 +96,7 @@ VString VMemStats::Dump() const
     text += "\n\nOther Big Blocks\n\n";
     for (const auto& entry : fOtherBigBlocks)
         text += std::to_string(entry.first) + " : " + std::to_string(entry.second) + "\n";
-    text += "\n\nBlocks by Tags\n\n";
-    for (const auto& entry : fTags) {
-        text += TagText(entry.first) + " : " + std::to_string(entry.second.fCount) + "   ,  mem = " +
-                std::to_string(entry.second.fMemory) + "\n";
-    }
+    text += TagSection(fTags);
     return VString(text.c_str());
 }
 

@@ -11,6 +11,7 @@
 #include "basekit/files/VStream.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VProgressIndicator.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/text/VString.h"
 #include "basekit/values/VArrayString.h"
@@ -322,6 +323,36 @@ TEST(VStreamState, PutContentIntoCopiesInBlocksAndClosesReading)
     EXPECT_EQ(VE_STREAM_NOT_OPENED_FOR_WRITING, in.PutContentInto(&closed));
     EXPECT_EQ(VE_STREAM_NOT_OPENED_FOR_WRITING, closed.GetLastError());
     EXPECT_FALSE(in.IsReading());
+}
+
+TEST(VStreamState, AnIndicatorSetWhileOpenReportsTheRestOfTheTransfer)
+{
+    ReadableStream source(Bytes(1000, 'x'));
+    VConstPtrStream& stream = source.stream;
+    auto first = VRefPtr<VProgressIndicator>::Adopt(new VProgressIndicator);
+    auto second = VRefPtr<VProgressIndicator>::Adopt(new VProgressIndicator);
+    char buffer[100];
+
+    stream.SetProgressIndicator(first.Get());
+    EXPECT_EQ(first->GetSessionCount(), 1) << "set on an open stream, it begins at once";
+    ASSERT_EQ(stream.GetData(buffer, sizeof(buffer)), VE_OK);
+    EXPECT_EQ(first->GetCurrentValue(), 100);
+
+    stream.SetProgressIndicator(second.Get());
+    EXPECT_EQ(first->GetSessionCount(), 0) << "the replaced indicator's session ends";
+    ASSERT_EQ(second->GetSessionCount(), 1);
+    EXPECT_EQ(second->GetMaxValue(), 1000);
+    ASSERT_EQ(stream.GetData(buffer, sizeof(buffer)), VE_OK);
+    EXPECT_EQ(second->GetCurrentValue(), 100);
+
+    stream.CloseReading();
+    EXPECT_EQ(second->GetSessionCount(), 0);
+    ASSERT_EQ(stream.OpenReading(), VE_OK);
+    EXPECT_EQ(second->GetSessionCount(), 1) << "the next opening runs a session again";
+    stream.SetProgressIndicator(nullptr);
+    EXPECT_EQ(second->GetSessionCount(), 0);
+    EXPECT_EQ(stream.GetData(buffer, sizeof(buffer)), VE_OK);
+    stream.CloseReading();
 }
 
 TEST(VStreamState, PutHexBytes)

@@ -59,7 +59,6 @@ TEST(OwnAllocatorSizesTest, ClassesOfSmallAndBigBlocks)
         EXPECT_EQ(sizeClass, c.sizeClass) << c.request;
     }
     EXPECT_EQ(VMemThreadImpl::GetPageSize(112), 8168u);
-    EXPECT_EQ((8168u - 56u) / 112u, 72u);
 
     int32_t list = 0;
     EXPECT_EQ(VMemCppImpl::GetExactStepFromSize(9000, &list), 9216u);
@@ -82,6 +81,10 @@ TEST_F(OwnImplTest, SmallBlocksShareAPageThatGoesWithItsLastBlock)
     EXPECT_EQ(static_cast<char*>(second) - static_cast<char*>(first), 112);
     EXPECT_EQ(fImpl.GetPtrSize(first), 104u);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % 16, 0u) << "aligned as malloc's blocks";
+    size_t used = 0;
+    size_t free = 0;
+    fImpl.GetMemUsageInfo(used, free);
+    EXPECT_EQ(used, 8192u) << "the page is in use as a whole, its blocks are not counted again";
 
     VMemStats stats;
     fImpl.GetStats(stats, 0);
@@ -91,13 +94,27 @@ TEST_F(OwnImplTest, SmallBlocksShareAPageThatGoesWithItsLastBlock)
 
     fImpl.Free(first);
     fImpl.Free(second);
-    size_t used = 1;
-    size_t free = 0;
     fImpl.GetMemUsageInfo(used, free);
     EXPECT_EQ(used, 0u) << "the empty page went back";
     stats.Clear();
     fImpl.GetStats(stats, 0);
     EXPECT_EQ(stats.fNbBigBlocks, 0u) << "and the region's bump offset came down";
+    EXPECT_TRUE(fImpl.Check());
+}
+
+TEST_F(OwnImplTest, APageHolds72BlocksOf100Bytes)
+{
+    std::vector<void*> blocks;
+    for (int i = 0; i < 73; ++i) {
+        blocks.push_back(fImpl.Malloc(100, 0, 0, kTagA));
+        ASSERT_NE(blocks.back(), nullptr);
+    }
+    VMemStats stats;
+    fImpl.GetStats(stats, 0);
+    EXPECT_EQ(stats.fNbPages, 2u) << "the 73rd block opened a second page";
+    EXPECT_EQ(stats.fPages[112], std::make_pair(size_t{1}, size_t{1})) << "one full, one partial";
+    for (void* block : blocks)
+        fImpl.Free(block);
     EXPECT_TRUE(fImpl.Check());
 }
 
@@ -136,6 +153,36 @@ TEST_F(OwnImplTest, BigBlocksAreReusedSplitAndMerged)
     ASSERT_NE(grown, nullptr);
     EXPECT_EQ(std::memcmp(grown, "0123456789", 10), 0);
     fImpl.Free(grown);
+}
+
+TEST_F(OwnImplTest, CheckPtrAcceptsOnlyTheStartOfABlockInUse)
+{
+    // The region's first block, freed but not last, so its word before the
+    // pointer is a free block's negated size.
+    void* freedBig = fImpl.Malloc(9000, 0, 0, kTagA);
+    void* big = fImpl.Malloc(9000, 0, 0, kTagA);
+    void* small = fImpl.Malloc(100, 0, 0, kTagA);
+    void* freedSmall = fImpl.Malloc(100, 0, 0, kTagA);
+    void* lastSmall = fImpl.Malloc(100, 0, 0, kTagA);
+    ASSERT_TRUE(freedBig && big && small && freedSmall && lastSmall);
+    // User data that reads as a small block's (negative) word.
+    std::memset(small, 0x80, 104);
+    std::memset(big, 0x80, 9000);
+    fImpl.Free(freedBig);
+    fImpl.Free(freedSmall);
+
+    EXPECT_TRUE(fImpl.CheckPtr(big));
+    EXPECT_TRUE(fImpl.CheckPtr(small));
+    EXPECT_TRUE(fImpl.CheckPtr(lastSmall));
+    const void* bad[] = {
+        freedBig, freedSmall, static_cast<char*>(small) + 16, static_cast<char*>(small) + 8,
+        static_cast<char*>(big) + 16, static_cast<char*>(big) + 8192,
+    };
+    for (const void* pointer : bad)
+        EXPECT_FALSE(fImpl.CheckPtr(pointer)) << pointer;
+    fImpl.Free(big);
+    fImpl.Free(small);
+    fImpl.Free(lastSmall);
 }
 
 TEST(OwnAllocatorRegionsTest, AFullRegionSplitsALargerFreeBlock)
