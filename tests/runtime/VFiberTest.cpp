@@ -69,6 +69,18 @@ TEST_F(FiberTest, FibersAndTheMainTaskTakeTurns)
     EXPECT_EQ(VTask::GetCurrent(), main);
 }
 
+TEST_F(FiberTest, YieldingToAnEndedFiberDoesNothing)
+{
+    bool ran = false;
+    auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] { ran = true; }));
+    ASSERT_TRUE(fiber->Run());
+    ASSERT_TRUE(ran);
+    ASSERT_EQ(fiber->GetState(), TS_DEAD);
+    // Nobody waits on an ended fiber's baton: a switch would never come back.
+    VTaskMgr::Get()->YieldToFiber(fiber.Get());
+    EXPECT_EQ(VTask::GetCurrent(), VTask::GetMain());
+}
+
 TEST_F(FiberTest, YieldingToATaskOfAnotherHomeDoesNothing)
 {
     auto thread = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStylePreemptive, [] {}));

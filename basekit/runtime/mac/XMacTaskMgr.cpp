@@ -55,6 +55,10 @@ void XMacTaskMgr::YieldToFiber(VTask* target)
     XMacTask* from = caller ? caller->GetPlatformTask() : nullptr;
     XMacTask* to = target ? target->GetPlatformTask() : nullptr;
     if (!from || !to || from == to || from->GetHomeTask() != to->GetHomeTask()) return;
+    // An ended fiber's thread waits for no baton; the switch would never come
+    // back. A fiber is marked dead before it wakes its home, so no fiber of
+    // this home can see it ended and not yet dead.
+    if (target->GetState() == TS_DEAD) return;
     XMacFiber* fromFiber = from->EnsureFiber();
     XMacFiber* toFiber = to->GetFiber();
     if (fromFiber && toFiber) XMacFiber::YieldTo(fromFiber, toFiber);

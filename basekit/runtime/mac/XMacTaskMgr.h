@@ -34,7 +34,7 @@ public:
     static void SetFibersAllowedForTesting(bool allowed);
 
     // Switches from the calling task's fiber to target's when both have the
-    // same home task; does nothing otherwise.
+    // same home task and target has not ended; does nothing otherwise.
     static void YieldToFiber(VTask* target);
 
     // The calling thread's stack size, 0 when unknown.
