@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "basekit/platform/ThreadInfo.h"
 #include "basekit/runtime/VSyncEvent.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/runtime/VTaskMgr.h"
@@ -79,6 +80,26 @@ TEST_F(FiberTest, YieldingToAnEndedFiberDoesNothing)
     // Nobody waits on an ended fiber's baton: a switch would never come back.
     VTaskMgr::Get()->YieldToFiber(fiber.Get());
     EXPECT_EQ(VTask::GetCurrent(), VTask::GetMain());
+}
+
+TEST_F(FiberTest, AFiberMeasuresItsFreeStackFromItsThreadsRealBounds)
+{
+    // Depth guards trust this figure: it must never promise more than the
+    // fiber's thread has left, whatever the thread keeps at the top of its stack.
+    size_t free = 0;
+    size_t realFree = 0;
+    auto fiber = VRefPtr<VTask>::Adopt(new VTask(100000, eTaskStyleFiber, [&] {
+        char here;
+        char* top = nullptr;
+        size_t size = 0;
+        if (!platform::GetCurrentThreadStack(&top, &size)) return;
+        realFree = static_cast<size_t>(&here - (top - size));
+        free = VTaskMgr::Get()->GetCurrentFreeStackSize();
+    }));
+    ASSERT_TRUE(fiber->Run());
+    ASSERT_GT(realFree, 0u);
+    EXPECT_LE(free, realFree);
+    EXPECT_GT(free + 4096, realFree) << "no more than the calling frames are held back";
 }
 
 TEST_F(FiberTest, YieldingToATaskOfAnotherHomeDoesNothing)

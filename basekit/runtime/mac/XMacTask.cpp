@@ -174,9 +174,9 @@ XMacTask_fiber::~XMacTask_fiber()
 
 void XMacTask_fiber::_Entry()
 {
-    char mark;
-    fStackMark = &mark;
-    fStackTop = &mark;
+    // The thread keeps its own data at the top of its stack and rounds the
+    // size up, so only the thread's real bounds tell depth guards the truth.
+    platform::GetCurrentThreadStack(&fStackTop, &fStackSize);
     fPThread = pthread_self();
     fThreadPort.store(platform::GetCurrentThreadPort(), std::memory_order_release);
     VTask* task = fOwner;

@@ -135,7 +135,6 @@ private:
 
     XMacFiber* fFiber = nullptr;
     VTask* fHome = nullptr;
-    char* fStackMark = nullptr;
     int fWaitFlag = 0;
 };
 
