@@ -213,8 +213,9 @@ bool VTask::Run()
         GetName(name);
         VString tokenName("Running task ");
         tokenName.AppendString(name);
-        VActivityToken* previous = fActivityToken.exchange(new VActivityToken(tokenName));
-        if (previous) previous->Release();
+        // Only the one caller that moved the task out of created gets here,
+        // so there is no earlier token to take over.
+        fActivityToken.store(new VActivityToken(tokenName), std::memory_order_release);
     }
     fManager->RegisterTask(this);
     if (!fPlatformTask->Run()) {
