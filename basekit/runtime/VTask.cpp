@@ -382,12 +382,9 @@ void VTask::Sleep(int ms)
     if (ms > 0) {
         if (!task) return;
         const bool blocked = task->SetBlockedReason(eTaskSleeping);
-        if (task->fIsFiber) {
-            task->fFiberWakeFlag = 0;
-            task->fManager->CurrentFiberWaitFlagWithTimeout(&task->fFiberWakeFlag, 0, ms);
-        } else if (task->fPlatformTask) {
-            task->fPlatformTask->Sleep(ms);
-        }
+        // A fiber's platform task keeps the one wake flag that WakeUp and
+        // Freeze also use.
+        if (task->fPlatformTask) task->fPlatformTask->Sleep(ms);
         if (blocked) task->ClearBlockedReason(eTaskSleeping);
     } else if (task && task->fIsFiber) {
         task->fManager->YieldNow();
@@ -398,10 +395,7 @@ void VTask::Sleep(int ms)
 
 void VTask::WakeUp()
 {
-    if (fIsFiber)
-        fFiberWakeFlag = 1;
-    else if (fPlatformTask)
-        fPlatformTask->WakeUp();
+    if (fPlatformTask) fPlatformTask->WakeUp();
 }
 
 void VTask::Freeze()

@@ -2,11 +2,14 @@
 // task, and a sync event waited on by a fiber through the fiber scheduler.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "basekit/platform/ThreadInfo.h"
 #include "basekit/runtime/VSyncEvent.h"
+#include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/runtime/mac/XMacTaskMgr.h"
@@ -21,7 +24,8 @@ protected:
     void TearDown() override { XMacTaskMgr::SetFibersAllowedForTesting(false); }
 };
 
-// A policy for the test: a fiber that must wait hands the baton to the main task.
+// A policy for the test: a fiber that must wait hands the baton to the main
+// task, and goes on when the main task hands it back, changed flag or not.
 class BackToMainScheduler : public VScheduler_void {
 public:
     void WaitFlag(int* flag, int value) override
@@ -29,6 +33,34 @@ public:
         if (*flag == value)
             VTaskMgr::Get()->YieldToFiber(VTask::GetMain());
     }
+};
+
+// A policy for the test that hands the baton back at once, whether the flag
+// moved or not: the caller rechecks.
+class ReturnsEarlyScheduler : public VScheduler_void {
+public:
+    void WaitFlag(int*, int) override { VSystem::Delay(1); }
+    void WaitFlagWithTimeout(int*, int, int) override { VSystem::Delay(1); }
+};
+
+// Installs a scheduler for a scope; the one it replaced comes back afterwards.
+class StFiberScheduler {
+public:
+    // Null installs nothing.
+    explicit StFiberScheduler(IFiberScheduler* scheduler)
+        : fPrevious(VRefPtr<IFiberScheduler>::Adopt(VTaskMgr::Get()->RetainFiberScheduler()))
+    {
+        if (!scheduler) return;
+        VTaskMgr::Get()->SetFiberScheduler(scheduler);
+        scheduler->Release();
+    }
+    ~StFiberScheduler()
+    {
+        if (fPrevious.Get()) VTaskMgr::Get()->SetFiberScheduler(fPrevious.Get());
+    }
+
+private:
+    VRefPtr<IFiberScheduler> fPrevious;
 };
 
 }  // namespace
@@ -113,10 +145,7 @@ TEST_F(FiberTest, YieldingToATaskOfAnotherHomeDoesNothing)
 
 TEST_F(FiberTest, AFiberWaitsForAnEventThroughTheScheduler)
 {
-    auto previous = VRefPtr<IFiberScheduler>::Adopt(VTaskMgr::Get()->RetainFiberScheduler());
-    auto scheduler = VRefPtr<BackToMainScheduler>::Adopt(new BackToMainScheduler);
-    VTaskMgr::Get()->SetFiberScheduler(scheduler.Get());
-
+    StFiberScheduler scheduler(new BackToMainScheduler);
     auto event = VRefPtr<VSyncEvent>::Adopt(new VSyncEvent);
     std::vector<std::string> steps;
     auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] {
@@ -130,7 +159,72 @@ TEST_F(FiberTest, AFiberWaitsForAnEventThroughTheScheduler)
     VTaskMgr::Get()->YieldToFiber(fiber.Get());
     EXPECT_EQ(steps, (std::vector<std::string>{"waiting", "main sets", "event seen"}));
     EXPECT_EQ(fiber->GetState(), TS_DEAD);
+}
 
-    if (previous.Get())
-        VTaskMgr::Get()->SetFiberScheduler(previous.Get());
+TEST_F(FiberTest, AFrozenFiberRunsOnOnceWoken)
+{
+    StFiberScheduler scheduler(new BackToMainScheduler);
+    std::vector<std::string> steps;
+    auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] {
+        steps.push_back("freezing");
+        VTask::GetCurrent()->Freeze();
+        steps.push_back("woken");
+    }));
+    ASSERT_TRUE(fiber->Run());
+    VTaskMgr::Get()->YieldToFiber(fiber.Get());
+    EXPECT_EQ(steps, (std::vector<std::string>{"freezing"})) << "a turn without a wake-up leaves it frozen";
+    fiber->WakeUp();
+    VTaskMgr::Get()->YieldToFiber(fiber.Get());
+    EXPECT_EQ(steps, (std::vector<std::string>{"freezing", "woken"}));
+    EXPECT_EQ(fiber->GetState(), TS_DEAD);
+}
+
+TEST_F(FiberTest, UnderTheDefaultSchedulerAFrozenFiberWaitsOnItsThread)
+{
+    // Nothing switches fibers under the default scheduler; the fiber's thread
+    // waits until another task wakes it.
+    std::atomic<bool> wakeSent{false};
+    bool wakeSeen = false;
+    auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] {
+        VTask::GetCurrent()->Freeze();
+        wakeSeen = wakeSent.load();
+    }));
+    auto waker = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStylePreemptive, [&] {
+        VTask::Sleep(20);
+        while (fiber->GetState() != TS_DEAD) {
+            wakeSent = true;
+            fiber->WakeUp();
+            VTask::Sleep(1);
+        }
+    }));
+    ASSERT_TRUE(waker->Run());
+    ASSERT_TRUE(fiber->Run()) << "comes back when the fiber has ended";
+    EXPECT_TRUE(wakeSeen) << "the fiber ran on before anybody woke it";
+    EXPECT_TRUE(waker->WaitForDeath(10000));
+}
+
+TEST_F(FiberTest, AFibersTimedWaitsLastTheirTime)
+{
+    struct Case {
+        const char* what;
+        bool earlyScheduler;
+        std::function<void()> wait;
+    };
+    const Case cases[] = {
+        {"sleep, default scheduler", false, [] { VTask::Sleep(30); }},
+        {"sleep, early scheduler", true, [] { VTask::Sleep(30); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StFiberScheduler scheduler(c.earlyScheduler ? new ReturnsEarlyScheduler : nullptr);
+        uint64_t elapsed = 0;
+        auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] {
+            const uint64_t start = VSystem::GetCurrentTime();
+            c.wait();
+            elapsed = VSystem::GetCurrentTime() - start;
+        }));
+        ASSERT_TRUE(fiber->Run());
+        EXPECT_EQ(fiber->GetState(), TS_DEAD);
+        EXPECT_GE(elapsed, 30u);
+    }
 }

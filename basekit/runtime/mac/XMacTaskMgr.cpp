@@ -7,9 +7,11 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <typeinfo>
 
 #include "basekit/platform/ThreadInfo.h"
 #include "basekit/process/VProcess.h"
+#include "basekit/runtime/VTaskMgr.h"
 #include "basekit/runtime/mac/XMacFiber.h"
 #include "basekit/runtime/mac/XMacTask.h"
 #include "basekit/text/VString.h"
@@ -47,6 +49,17 @@ XMacTask* XMacTaskMgr::Create(VTask* task, ETaskStyle style, size_t stackSize)
     if (style == eTaskStylePreemptive) return XMacTask_preemptive::Create(task, stackSize);
     if (style == eTaskStyleFiber && AreFibersAllowed()) return XMacTask_fiber::Create(task, stackSize);
     return nullptr;
+}
+
+bool XMacTaskMgr::FiberWaitsUseScheduler()
+{
+    if (!VTaskMgr::IsInited()) return false;
+    IFiberScheduler* scheduler = VTaskMgr::Get()->RetainFiberScheduler();
+    if (!scheduler) return false;
+    // A policy built on the default (overriding some of its slots) is a real one.
+    const bool real = typeid(*scheduler) != typeid(VScheduler_void);
+    scheduler->Release();
+    return real;
 }
 
 void XMacTaskMgr::YieldToFiber(VTask* target)
