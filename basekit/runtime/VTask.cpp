@@ -28,18 +28,6 @@ VIntlMgr* GetProcessIntlMgr()
     return process ? process->GetIntlMgr() : nullptr;
 }
 
-// Whether the main task is a fiber: when the process allows fibers and this
-// build can schedule them. No fiber platform task exists here, so the main
-// task stays a thread task whatever the process allows; making it a fiber
-// without a scheduler would turn its sleeps and waits into busy loops.
-constexpr bool kFiberPlatformAvailable = false;
-
-bool MainTaskIsFiber()
-{
-    VProcess* process = VProcess::sInstance;
-    return kFiberPlatformAvailable && process && process->AreFibersAllowed();
-}
-
 // A new task starts with its own copy of the process's manager, so that no
 // collator is shared between tasks.
 VIntlMgr* CloneProcessIntlMgr()
@@ -99,8 +87,12 @@ VTask::VTask(VTaskMgr* manager)
     fState.store(TS_RUNNING, std::memory_order_release);
     VTime::Now(fCreationTime);
     fStackSize = manager->GetStackSizeForMainTask();
-    fIsFiber = MainTaskIsFiber();
-    fIsThread = !fIsFiber;
+    // The main task stays a thread task even when the process allows fibers:
+    // its platform task is the adopted thread, it is the home of the fibers it
+    // starts and joins their switching through a fiber wrapping its thread
+    // (made at its first switch), and it waits as a thread does.
+    fIsFiber = false;
+    fIsThread = true;
     fIntlMgr = CloneProcessIntlMgr();
     fPlatformTask = XMacTaskMgr::CreateMain(this);
     fID = manager->GetNewTaskID(this);

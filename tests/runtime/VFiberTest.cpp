@@ -205,26 +205,65 @@ TEST_F(FiberTest, UnderTheDefaultSchedulerAFrozenFiberWaitsOnItsThread)
 
 TEST_F(FiberTest, AFibersTimedWaitsLastTheirTime)
 {
+    // Whatever the scheduler, a wait that nothing ends answers only once its
+    // time has passed.
     struct Case {
         const char* what;
         bool earlyScheduler;
-        std::function<void()> wait;
+        std::function<bool()> wait;  // what the wait answered
     };
+    auto lockFresh = [] { return VRefPtr<VSyncEvent>::Adopt(new VSyncEvent)->Lock(30); };
     const Case cases[] = {
-        {"sleep, default scheduler", false, [] { VTask::Sleep(30); }},
-        {"sleep, early scheduler", true, [] { VTask::Sleep(30); }},
+        {"sleep, default scheduler", false, [] { VTask::Sleep(30); return false; }},
+        {"sleep, early scheduler", true, [] { VTask::Sleep(30); return false; }},
+        {"event, default scheduler", false, lockFresh},
+        {"event, early scheduler", true, lockFresh},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         StFiberScheduler scheduler(c.earlyScheduler ? new ReturnsEarlyScheduler : nullptr);
         uint64_t elapsed = 0;
+        bool answer = true;
         auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] {
             const uint64_t start = VSystem::GetCurrentTime();
-            c.wait();
+            answer = c.wait();
             elapsed = VSystem::GetCurrentTime() - start;
         }));
         ASSERT_TRUE(fiber->Run());
         EXPECT_EQ(fiber->GetState(), TS_DEAD);
+        EXPECT_FALSE(answer);
         EXPECT_GE(elapsed, 30u);
+    }
+}
+
+TEST_F(FiberTest, AFiberSeesAnEventThatAnotherTaskSets)
+{
+    struct Case {
+        const char* what;
+        bool earlyScheduler;
+        int ms;  // 0: untimed
+    };
+    const Case cases[] = {
+        {"default scheduler", false, 0},
+        {"default scheduler, timed", false, 60000},
+        {"early scheduler", true, 0},
+        {"early scheduler, timed", true, 60000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StFiberScheduler scheduler(c.earlyScheduler ? new ReturnsEarlyScheduler : nullptr);
+        auto event = VRefPtr<VSyncEvent>::Adopt(new VSyncEvent);
+        bool answer = false;
+        auto fiber = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStyleFiber, [&] {
+            answer = c.ms > 0 ? event->Lock(c.ms) : event->Lock();
+        }));
+        auto setter = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStylePreemptive, [&] {
+            VTask::Sleep(20);
+            event->Set();
+        }));
+        ASSERT_TRUE(setter->Run());
+        ASSERT_TRUE(fiber->Run()) << "comes back when the fiber has seen the event";
+        EXPECT_TRUE(answer);
+        EXPECT_TRUE(setter->WaitForDeath(10000));
     }
 }
