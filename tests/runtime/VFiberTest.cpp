@@ -1,5 +1,6 @@
 // VFiberTest.cpp - fiber tasks handing one baton back and forth with the main
-// task, and a sync event waited on by a fiber through the fiber scheduler.
+// task, and their waits (freeze, sleep, sync events) through a fiber scheduler
+// and under the default one.
 #include <gtest/gtest.h>
 
 #include <atomic>
