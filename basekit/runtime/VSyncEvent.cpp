@@ -9,6 +9,7 @@
 #include "basekit/platform/ThreadInfo.h"
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTaskMgr.h"
+#include "basekit/runtime/mac/XMacTaskMgr.h"
 
 namespace bkit {
 
@@ -57,12 +58,15 @@ bool VSyncEvent::IsSet() const
 namespace {
 
 // A fiber task waits through the fiber scheduler instead of blocking its thread,
-// which would block every fiber of its home.
-bool CallerIsFiberTask()
+// which would block every fiber of its home. Under the default scheduler,
+// which switches nothing, it blocks its thread as a thread task does: each
+// fiber here is a thread of its own, and looping on a scheduler that returns
+// at once would only burn the processor.
+bool CallerWaitsAsFiber()
 {
     if (!VTaskMgr::IsInited()) return false;
     VTask* task = VTask::GetCurrent();
-    return task && task->_IsFiber();
+    return task && task->_IsFiber() && XMacTaskMgr::FiberWaitsUseScheduler();
 }
 
 }  // namespace
@@ -90,29 +94,25 @@ bool VSyncEvent::_FiberLock()
 bool VSyncEvent::_FiberLock(int ms)
 {
     if (IsSet()) return true;
-    int stamp = static_cast<int>(GetStamp());
     fFiberWaiters.fetch_add(1, std::memory_order_acq_rel);
     const uint64_t deadline = VSystem::GetCurrentTime() + static_cast<uint64_t>(ms > 0 ? ms : 0);
-    bool set = false;
-    while (true) {
+    // The stamp is read before the flag, so that a set in between changes the
+    // stamp the scheduler watches. The scheduler may come back early, whether
+    // the stamp moved or not: only the flag and the deadline end the wait.
+    int stamp = static_cast<int>(GetStamp());
+    while (!IsSet()) {
         const uint64_t now = VSystem::GetCurrentTime();
         if (now >= deadline) break;
         VTaskMgr::Get()->CurrentFiberWaitFlagWithTimeout(_StampWord(), stamp, static_cast<int>(deadline - now));
-        const int current = static_cast<int>(GetStamp());
-        if (current == stamp) break;  // timed out
-        if (IsSet()) {
-            set = true;
-            break;
-        }
-        stamp = current;
+        stamp = static_cast<int>(GetStamp());
     }
     fFiberWaiters.fetch_sub(1, std::memory_order_acq_rel);
-    return set;
+    return IsSet();
 }
 
 bool VSyncEvent::Lock()
 {
-    if (CallerIsFiberTask()) return _FiberLock();
+    if (CallerWaitsAsFiber()) return _FiberLock();
     pthread_mutex_lock(&fMutex);
     while (!fFlag) pthread_cond_wait(&fCondition, &fMutex);
     pthread_mutex_unlock(&fMutex);
@@ -121,7 +121,7 @@ bool VSyncEvent::Lock()
 
 bool VSyncEvent::Lock(int ms)
 {
-    if (CallerIsFiberTask()) return _FiberLock(ms);
+    if (CallerWaitsAsFiber()) return _FiberLock(ms);
     pthread_mutex_lock(&fMutex);
     if (ms >= 1 && !fFlag) {
         // One deadline for the whole wait: a spurious wake-up waits on for the rest.

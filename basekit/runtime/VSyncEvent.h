@@ -39,12 +39,15 @@ public:
     void Reset();
 
     // Waits until the flag is set. Answers true. A fiber task waits through the
-    // fiber scheduler, watching the stamp, so that its thread's fibers go on.
+    // installed fiber scheduler, watching the stamp, so that its home's other
+    // fibers go on; under the default scheduler, which switches nothing, its
+    // thread waits as a thread task's does.
     bool Lock();
 
     // Waits until the flag is set or ms milliseconds have passed, whichever
-    // comes first (a spurious wake-up does not end the wait early); answers the
-    // flag. ms < 1 answers the flag at once.
+    // comes first (a spurious wake-up, or a fiber scheduler handing control
+    // back early, does not end the wait early); answers the flag. ms < 1
+    // answers the flag at once.
     bool Lock(int ms);
 
     // The flag as it is now.

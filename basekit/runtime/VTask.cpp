@@ -28,18 +28,6 @@ VIntlMgr* GetProcessIntlMgr()
     return process ? process->GetIntlMgr() : nullptr;
 }
 
-// Whether the main task is a fiber: when the process allows fibers and this
-// build can schedule them. No fiber platform task exists here, so the main
-// task stays a thread task whatever the process allows; making it a fiber
-// without a scheduler would turn its sleeps and waits into busy loops.
-constexpr bool kFiberPlatformAvailable = false;
-
-bool MainTaskIsFiber()
-{
-    VProcess* process = VProcess::sInstance;
-    return kFiberPlatformAvailable && process && process->AreFibersAllowed();
-}
-
 // A new task starts with its own copy of the process's manager, so that no
 // collator is shared between tasks.
 VIntlMgr* CloneProcessIntlMgr()
@@ -99,8 +87,12 @@ VTask::VTask(VTaskMgr* manager)
     fState.store(TS_RUNNING, std::memory_order_release);
     VTime::Now(fCreationTime);
     fStackSize = manager->GetStackSizeForMainTask();
-    fIsFiber = MainTaskIsFiber();
-    fIsThread = !fIsFiber;
+    // The main task stays a thread task even when the process allows fibers:
+    // its platform task is the adopted thread, it is the home of the fibers it
+    // starts and joins their switching through a fiber wrapping its thread
+    // (made at its first switch), and it waits as a thread does.
+    fIsFiber = false;
+    fIsThread = true;
     fIntlMgr = CloneProcessIntlMgr();
     fPlatformTask = XMacTaskMgr::CreateMain(this);
     fID = manager->GetNewTaskID(this);
@@ -213,8 +205,9 @@ bool VTask::Run()
         GetName(name);
         VString tokenName("Running task ");
         tokenName.AppendString(name);
-        VActivityToken* previous = fActivityToken.exchange(new VActivityToken(tokenName));
-        if (previous) previous->Release();
+        // Only the one caller that moved the task out of created gets here,
+        // so there is no earlier token to take over.
+        fActivityToken.store(new VActivityToken(tokenName), std::memory_order_release);
     }
     fManager->RegisterTask(this);
     if (!fPlatformTask->Run()) {
@@ -381,12 +374,9 @@ void VTask::Sleep(int ms)
     if (ms > 0) {
         if (!task) return;
         const bool blocked = task->SetBlockedReason(eTaskSleeping);
-        if (task->fIsFiber) {
-            task->fFiberWakeFlag = 0;
-            task->fManager->CurrentFiberWaitFlagWithTimeout(&task->fFiberWakeFlag, 0, ms);
-        } else if (task->fPlatformTask) {
-            task->fPlatformTask->Sleep(ms);
-        }
+        // A fiber's platform task keeps the one wake flag that WakeUp and
+        // Freeze also use.
+        if (task->fPlatformTask) task->fPlatformTask->Sleep(ms);
         if (blocked) task->ClearBlockedReason(eTaskSleeping);
     } else if (task && task->fIsFiber) {
         task->fManager->YieldNow();
@@ -397,10 +387,7 @@ void VTask::Sleep(int ms)
 
 void VTask::WakeUp()
 {
-    if (fIsFiber)
-        fFiberWakeFlag = 1;
-    else if (fPlatformTask)
-        fPlatformTask->WakeUp();
+    if (fPlatformTask) fPlatformTask->WakeUp();
 }
 
 void VTask::Freeze()

@@ -318,7 +318,6 @@ private:
     VIntlMgr* fIntlMgr = nullptr;
     // Queues (retained) of tasks waiting for this one's death.
     std::vector<VMessageQueue*>* fDeathWaiters = nullptr;
-    int fFiberWakeFlag = 0;
     std::atomic<uint64_t> fLastMessagePassTime{0};
     VZanthTask* fZanthTask = nullptr;
     IRefCountable* fZanthCompanion = nullptr;

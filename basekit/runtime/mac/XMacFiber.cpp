@@ -58,7 +58,6 @@ void* XMacFiber::_ThreadProc(void* self)
     fiber->fSemaphore.Wait();
     if (fiber->fDestroying.load(std::memory_order_acquire))
         return nullptr;
-    fiber->fStarted.store(true, std::memory_order_release);
     // An empty entry throws the standard bad-function-call exception, as
     // calling any empty function does.
     fiber->fEntry();

@@ -53,7 +53,6 @@ private:
     platform::Semaphore fSemaphore;
     pthread_t fThread{};
     bool fHasThread = false;
-    std::atomic<bool> fStarted{false};
     std::atomic<bool> fDestroying{false};
 };
 

@@ -3,8 +3,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "basekit/platform/MonotonicClock.h"
 #include "basekit/platform/ThreadInfo.h"
 #include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/runtime/mac/XMacFiber.h"
@@ -160,6 +164,12 @@ void XMacTask_preemptive::Sleep(int ms)
 
 // --- fiber tasks ---
 
+XMacTask_fiber::XMacTask_fiber(VTask* owner) : XMacTask(owner)
+{
+    pthread_mutex_init(&fWaitMutex, nullptr);
+    platform::InitMonotonicCondition(&fWaitCondition);
+}
+
 XMacTask_fiber* XMacTask_fiber::Create(VTask* owner, size_t stackSize)
 {
     XMacTask_fiber* task = new XMacTask_fiber(owner);
@@ -170,13 +180,15 @@ XMacTask_fiber* XMacTask_fiber::Create(VTask* owner, size_t stackSize)
 XMacTask_fiber::~XMacTask_fiber()
 {
     delete fFiber;
+    pthread_cond_destroy(&fWaitCondition);
+    pthread_mutex_destroy(&fWaitMutex);
 }
 
 void XMacTask_fiber::_Entry()
 {
-    char mark;
-    fStackMark = &mark;
-    fStackTop = &mark;
+    // The thread keeps its own data at the top of its stack and rounds the
+    // size up, so only the thread's real bounds tell depth guards the truth.
+    platform::GetCurrentThreadStack(&fStackTop, &fStackSize);
     fPThread = pthread_self();
     fThreadPort.store(platform::GetCurrentThreadPort(), std::memory_order_release);
     VTask* task = fOwner;
@@ -204,20 +216,62 @@ bool XMacTask_fiber::Run()
     return true;
 }
 
+int* XMacTask_fiber::_WaitWord()
+{
+    // The scheduler watches a plain int; the flag is a lock-free atomic int
+    // with the same representation.
+    static_assert(sizeof(fWaitFlag) == sizeof(int) && std::atomic<int>::is_always_lock_free);
+    return reinterpret_cast<int*>(&fWaitFlag);
+}
+
 void XMacTask_fiber::WakeUp()
 {
-    ++fWaitFlag;
+    pthread_mutex_lock(&fWaitMutex);
+    fWaitFlag.fetch_add(1, std::memory_order_acq_rel);
+    pthread_cond_broadcast(&fWaitCondition);
+    pthread_mutex_unlock(&fWaitMutex);
     VTaskMgr::Get()->YieldNow();
+}
+
+void XMacTask_fiber::_Wait(int value, int ms)
+{
+    auto unchanged = [&] { return fWaitFlag.load(std::memory_order_acquire) == value; };
+    if (!XMacTaskMgr::FiberWaitsUseScheduler()) {
+        pthread_mutex_lock(&fWaitMutex);
+        if (ms < 0) {
+            while (unchanged()) pthread_cond_wait(&fWaitCondition, &fWaitMutex);
+        } else {
+            const struct timespec deadline = platform::MonotonicDeadline(ms);
+            while (unchanged()) {
+                if (platform::CondTimedWaitUntil(&fWaitCondition, &fWaitMutex, deadline) == ETIMEDOUT) break;
+            }
+        }
+        pthread_mutex_unlock(&fWaitMutex);
+        return;
+    }
+    // The scheduler may hand the baton back before the flag moved or the time
+    // ran out; the caller is the one to recheck.
+    VTaskMgr* manager = VTaskMgr::Get();
+    const uint64_t deadline = VSystem::GetCurrentTime() + static_cast<uint64_t>(ms > 0 ? ms : 0);
+    while (unchanged()) {
+        if (ms < 0) {
+            manager->CurrentFiberWaitFlag(_WaitWord(), value);
+            continue;
+        }
+        const uint64_t now = VSystem::GetCurrentTime();
+        if (now >= deadline) break;
+        manager->CurrentFiberWaitFlagWithTimeout(_WaitWord(), value, static_cast<int>(deadline - now));
+    }
 }
 
 void XMacTask_fiber::Freeze()
 {
-    VTaskMgr::Get()->CurrentFiberWaitFlag(&fWaitFlag, fWaitFlag);
+    _Wait(fWaitFlag.load(std::memory_order_acquire), -1);
 }
 
 void XMacTask_fiber::Sleep(int ms)
 {
-    VTaskMgr::Get()->CurrentFiberWaitFlagWithTimeout(&fWaitFlag, fWaitFlag, ms);
+    _Wait(fWaitFlag.load(std::memory_order_acquire), ms > 0 ? ms : 0);
 }
 
 }  // namespace bkit

@@ -110,6 +110,13 @@ private:
 
 // A fiber task: its fiber starts at once when the task runs, on a thread of its
 // own, and hands the baton back to its home task when it ends.
+//
+// Waiting: Sleep and Freeze wait until the wait flag moves on from the value it
+// had when they were called (a WakeUp before the call is not kept), Sleep at
+// most ms milliseconds. With a fiber scheduler installed they wait through it,
+// so that the home's other fibers go on; under the default one the fiber's
+// thread waits (XMacTaskMgr::FiberWaitsUseScheduler). WakeUp may be called from
+// any thread.
 class XMacTask_fiber : public XMacTask {
 public:
     // The fiber itself is made by Run.
@@ -130,13 +137,20 @@ public:
     VTask* GetHomeTask() const override { return fHome; }
 
 private:
-    explicit XMacTask_fiber(VTask* owner) : XMacTask(owner) {}
+    explicit XMacTask_fiber(VTask* owner);
     void _Entry();
+    // Waits until the wait flag leaves value, at most ms milliseconds (ms < 0:
+    // no limit).
+    void _Wait(int value, int ms);
+    int* _WaitWord();
 
     XMacFiber* fFiber = nullptr;
     VTask* fHome = nullptr;
-    char* fStackMark = nullptr;
-    int fWaitFlag = 0;
+    std::atomic<int> fWaitFlag{0};
+    // The thread wait under the default scheduler: WakeUp raises the flag
+    // under the mutex and broadcasts.
+    pthread_mutex_t fWaitMutex;
+    pthread_cond_t fWaitCondition;
 };
 
 }  // namespace bkit

@@ -7,9 +7,11 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <typeinfo>
 
 #include "basekit/platform/ThreadInfo.h"
 #include "basekit/process/VProcess.h"
+#include "basekit/runtime/VTaskMgr.h"
 #include "basekit/runtime/mac/XMacFiber.h"
 #include "basekit/runtime/mac/XMacTask.h"
 #include "basekit/text/VString.h"
@@ -49,12 +51,27 @@ XMacTask* XMacTaskMgr::Create(VTask* task, ETaskStyle style, size_t stackSize)
     return nullptr;
 }
 
+bool XMacTaskMgr::FiberWaitsUseScheduler()
+{
+    if (!VTaskMgr::IsInited()) return false;
+    IFiberScheduler* scheduler = VTaskMgr::Get()->RetainFiberScheduler();
+    if (!scheduler) return false;
+    // A policy built on the default (overriding some of its slots) is a real one.
+    const bool real = typeid(*scheduler) != typeid(VScheduler_void);
+    scheduler->Release();
+    return real;
+}
+
 void XMacTaskMgr::YieldToFiber(VTask* target)
 {
     VTask* caller = sCurrentTask;
     XMacTask* from = caller ? caller->GetPlatformTask() : nullptr;
     XMacTask* to = target ? target->GetPlatformTask() : nullptr;
     if (!from || !to || from == to || from->GetHomeTask() != to->GetHomeTask()) return;
+    // An ended fiber's thread waits for no baton; the switch would never come
+    // back. A fiber is marked dead before it wakes its home, so no fiber of
+    // this home can see it ended and not yet dead.
+    if (target->GetState() == TS_DEAD) return;
     XMacFiber* fromFiber = from->EnsureFiber();
     XMacFiber* toFiber = to->GetFiber();
     if (fromFiber && toFiber) XMacFiber::YieldTo(fromFiber, toFiber);

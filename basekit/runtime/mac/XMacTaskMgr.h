@@ -33,8 +33,15 @@ public:
     // back to the process's answer).
     static void SetFibersAllowedForTesting(bool allowed);
 
+    // Whether a fiber's waits go through the installed fiber scheduler: true
+    // when one other than the do-nothing default is installed. Under the
+    // default nothing would ever switch fibers, and since each fiber here is a
+    // thread of its own, a waiting fiber blocks its thread instead, as a thread
+    // task does.
+    static bool FiberWaitsUseScheduler();
+
     // Switches from the calling task's fiber to target's when both have the
-    // same home task; does nothing otherwise.
+    // same home task and target has not ended; does nothing otherwise.
     static void YieldToFiber(VTask* target);
 
     // The calling thread's stack size, 0 when unknown.
