@@ -101,7 +101,8 @@ VError LoadBagFromXML(const VString& xmlText, const VString& rootName, VValueBag
 VError ReadBagFromDomXML(XMLDOMNode node, VValueBag& bag);
 // Writes the bag into the element node: attributes on it, child bags as new
 // child elements (recorded in created when given). 'bkit' 3 when the node is no
-// element, 'bkit' 1 when writing fails.
+// element, 'bkit' 1 when writing fails. Bags of any depth are written (no
+// recursion).
 VError WriteBagToDomXML(const VValueBag& bag, XMLDOMNode node, std::vector<XMLDOMNode>* created);
 bool WriteBagToDomXMLElement(const VValueBag& bag, XMLDOMElement element, std::vector<XMLDOMNode>* created);
 

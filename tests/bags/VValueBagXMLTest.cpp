@@ -267,6 +267,55 @@ TEST_F(VValueBagXMLTest, DomTreesBothWays)
     IXMLDomWrapper::ReleaseNode(doc);
 }
 
+// How many levels of "n" children hang below bag, each holding its level in "d".
+int ChainDepth(const VValueBag& bag)
+{
+    int depth = 0;
+    const VValueBag* current = &bag;
+    while (const VBagArray* list = current->GetElements("n")) {
+        current = list->GetNth(1);
+        VString level;
+        if (!current->GetString("d", level) || to_string(level) != std::to_string(depth + 1))
+            return -1;
+        ++depth;
+    }
+    return depth;
+}
+
+TEST_F(VValueBagXMLTest, DeepBagsMoveIntoAndOutOfDomTreesOnASmallStack)
+{
+    // As deep as the bag reader accepts; bags are built and freed here, on the
+    // test's own stack, and only moved on the small one.
+    const int depth = static_cast<int>(VXMLBagHandler::kMaxDepth);
+    Bag bag = NewBag();
+    VValueBag* current = bag.Get();
+    for (int i = 1; i <= depth; ++i) {
+        Bag child = NewBag();
+        child->SetLong("d", i);
+        current->AddElement("n", child.Get());
+        current = child.Get();
+    }
+    Bag read = NewBag();
+    VError written = -1;
+    VError readBack = -1;
+    VTask* task = new VTask(128 * 1024, eTaskStylePreemptive, [&] {
+        const std::string xml = "<root/>";
+        XMLDOMNode doc = IXMLDomWrapper::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+        if (!doc)
+            return;
+        XMLDOMNode root = IXMLDomWrapper::GetNodeFromNodeElement(IXMLDomWrapper::GetRootNodeElement(doc));
+        written = WriteBagToDomXML(*bag, root, nullptr);
+        readBack = ReadBagFromDomXML(root, *read);
+        IXMLDomWrapper::ReleaseNode(doc);
+    });
+    ASSERT_TRUE(task->Run());
+    EXPECT_TRUE(task->WaitForDeath(60000));
+    task->Release();
+    EXPECT_EQ(written, VE_OK);
+    EXPECT_EQ(readBack, VE_OK);
+    EXPECT_EQ(ChainDepth(*read), depth);
+}
+
 TEST(ParseXMLValue, InfersKinds)
 {
     struct Case {
