@@ -7,6 +7,8 @@
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/Wrapper4InputSource.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/DOMLSParserImpl.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
@@ -41,7 +43,6 @@ namespace {
 constexpr XMLCh kXMLNamespace[] = u"http://www.w3.org/XML/1998/namespace";
 constexpr XMLCh kXMLNSNamespace[] = u"http://www.w3.org/2000/xmlns/";
 constexpr XMLCh kBlobSystemID[] = u"Blob";
-constexpr XMLCh kLSFeature[] = u"LS";
 
 bool SameText(const XMLCh* a, const XMLCh* b) { return XMLString::equals(a, b); }
 
@@ -104,6 +105,34 @@ public:
         return false;
     }
     bool fFailed = false;
+};
+
+// The load-and-save parser with the entity expansion budget of a SAX parse
+// (the DOM holds every expanded character, so the bound matters as much).
+// Built directly rather than through the implementation, which makes the
+// same parser without a way to count.
+class BoundedLSParser : public DOMLSParserImpl {
+public:
+    explicit BoundedLSParser(size_t documentSize) : fBudget(documentSize) {}
+
+    void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override
+    {
+        fBudget.Count(length, getScanner() ? getScanner()->getLocator() : nullptr);
+        DOMLSParserImpl::docCharacters(chars, length, cdataSection);
+    }
+    void startEntityReference(const XMLEntityDecl& entDecl) override
+    {
+        fBudget.EnterEntity();
+        DOMLSParserImpl::startEntityReference(entDecl);
+    }
+    void endEntityReference(const XMLEntityDecl& entDecl) override
+    {
+        fBudget.LeaveEntity();
+        DOMLSParserImpl::endEntityReference(entDecl);
+    }
+
+private:
+    XMLExpansionBudget fBudget;
 };
 
 // What the library's recursive walks take per level of a tree (measured near
@@ -224,9 +253,6 @@ bool IXMLDomWrapper::GetDocumentURL(XMLDOMNode node, VURL& out)
 XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t size, const VString* systemID)
 {
     return Guard<XMLDOMNode>(nullptr, [&]() -> XMLDOMNode {
-        DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(kLSFeature);
-        if (!implementation)
-            return nullptr;
         // All of these outlive the parser, which keeps pointers to them.
         static const XMLByte kNothing = 0;
         MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
@@ -235,13 +261,9 @@ XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t
         SecurityManager security;
         security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
         DocumentErrorHandler errors;
-        DOMLSParser* parser = implementation->createLSParser(DOMImplementationLS::MODE_SYNCHRONOUS, nullptr);
-        struct ParserOwner {
-            DOMLSParser* fParser;
-            ~ParserOwner() { fParser->release(); }
-        } owner{parser};
+        BoundedLSParser parser(data ? size : 0);
 
-        DOMConfiguration* config = parser->getDomConfig();
+        DOMConfiguration* config = parser.getDomConfig();
         config->setParameter(XMLUni::fgDOMEntities, true);
         config->setParameter(XMLUni::fgDOMNamespaces, true);
         config->setParameter(XMLUni::fgXercesValidationErrorAsFatal, true);
@@ -254,7 +276,13 @@ XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t
         config->setParameter(XMLUni::fgXercesSecurityManager, &security);
         config->setParameter(XMLUni::fgDOMErrorHandler, &errors);
 
-        DOMDocument* document = parser->parse(&input);
+        DOMDocument* document = nullptr;
+        try {
+            document = parser.parse(&input);
+        } catch (const XMLExpansionExceeded&) {
+            // Pushed where the parse stood; the partial tree is the parser's.
+            return nullptr;
+        }
         // After a fatal error the library may still hand back a partial tree.
         if (document && errors.fFailed) {
             document->release();
