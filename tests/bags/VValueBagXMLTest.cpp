@@ -13,6 +13,7 @@
 #include "basekit/values/VScalars.h"
 #include "basekit/xml/VXMLParser.h"
 #include "support/TempFolder.h"
+#include "xml/XMLTestSupport.h"
 
 namespace bkit::test {
 namespace {
@@ -57,6 +58,67 @@ TEST_F(VValueBagXMLTest, LinkFileIsWrittenByteForByte)
     ASSERT_EQ(WriteBagToFileInXML(*small, VString("r"), file.Get(), false), VE_OK);
     EXPECT_EQ(fTemp.ReadFile("ZizozazIzudud.Zanthlink"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>");
     EXPECT_EQ(WriteBagToFileInXML(*small, VString("r"), nullptr, false), VE_OK);
+}
+
+TEST_F(VValueBagXMLTest, NamesThatAreNoXMLNamesWriteNothing)
+{
+    struct Case {
+        const char* json;
+        const char* root;
+        const char* offending;  // null: the bag is written
+    } const cases[] = {
+        {"{\"a=\\\"1\\\" evil\":\"x\",\"el em\":[{}]}", "bag", "a=\"1\" evil"},
+        {"{\"ok\":\"x\",\"el em\":[{\"k\":\"v\"}]}", "bag", "el em"},
+        {"{\"kid\":[{\"deep\":[{\"a>b\":\"1\"}]}]}", "bag", "a>b"},
+        {"{\"1st\":\"x\"}", "bag", "1st"},
+        {"{\"\":\"x\"}", "bag", ""},
+        {"{\"a\":\"x\"}", "r s", "r s"},
+        {"{\"a\":\"x\"}", "", ""},
+        // Names XML allows, text content and an empty list of a bad name.
+        {"{\"x:y\":\"1\",\"_z\":\"2\",\"\xC3\xA9t\xC3\xA9\":\"3\",\"__CDATA\":\"t\",\"bad name\":[]}", "r", nullptr},
+    };
+    const std::string previous = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><old/>";
+    for (const Case& c : cases) {
+        Bag bag = NewBag();
+        ASSERT_EQ(bag->FromJSONString(VString(c.json)), VE_OK) << c.json;
+        ASSERT_TRUE(fTemp.WriteFile("link.xml", previous));
+        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("link.xml")));
+        VPtrStream stream;
+        stream.OpenWriting();
+        StErrorContextInstaller errors(false, true);
+        VError toFile = WriteBagToFileInXML(*bag, VString(c.root), file.Get(), false);
+        VError toStream = WriteBagToStreamInXML(*bag, &stream);
+        if (c.offending == nullptr) {
+            EXPECT_EQ(toFile, VE_OK) << c.json;
+            Bag read = NewBag();
+            EXPECT_EQ(LoadBagFromXML(file.Get(), VString(c.root), *read), VE_OK);
+            EXPECT_EQ(Dump(*read, c.root, false), Dump(*bag, c.root, false));
+            continue;
+        }
+        EXPECT_EQ(toFile, VE_INVALID_PARAMETER) << c.json;
+        EXPECT_EQ(fTemp.ReadFile("link.xml"), previous) << c.json;
+        // The stream form always names its root "bag".
+        if (std::string(c.root) != c.offending) {
+            EXPECT_EQ(toStream, VE_INVALID_PARAMETER) << c.json;
+            EXPECT_EQ(stream.GetSize(), 0) << c.json;
+        }
+        ASSERT_NE(errors.GetContext(), nullptr);
+        ASSERT_FALSE(errors.GetContext()->GetErrors().empty());
+        VString name;
+        errors.GetContext()->GetErrors().back()->GetParameters()->GetProperty(VString("name")).GetString(name);
+        EXPECT_EQ(to_string(name), c.offending) << c.json;
+    }
+}
+
+TEST_F(VValueBagXMLTest, FailedWriteKeepsThePreviousFile)
+{
+    Bag bag = NewBag();
+    bag->SetString("server_path", VString("10.0.0.1"));
+    VRefPtr<MemoryFile> file = VRefPtr<MemoryFile>::Adopt(new MemoryFile("<old/>", true));
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(WriteBagToFileInXML(*bag, VString("database_shortcut"), file.Get(), false), VE_FILE_CANNOT_WRITE);
+    EXPECT_FALSE(file->DeleteAsked());
+    EXPECT_EQ(file->Content(), "<old/>");
 }
 
 TEST_F(VValueBagXMLTest, WriterLayouts)

@@ -189,44 +189,6 @@ TEST(VXMLParserTest, CharacterClasses)
     EXPECT_FALSE(IXMLHandler::IsXMLChar(0));
 }
 
-// A file that is no VFile: its content comes from memory, or its read fails.
-class MemoryFile : public VObject, public IFile {
-public:
-    MemoryFile(std::string content, bool fails) : fContent(std::move(content)), fFails(fails) {}
-    VFilePath GetPath() const override { return VFilePath(VString("/memory/doc.xml"), FPS_POSIX); }
-    VFileSystem* GetFileSystem() const override { return nullptr; }
-    void GetPlatformPath(VString& out, FilePathStyle) const override { out = VString("/memory/doc.xml"); }
-    VString GetPathWithFileSystem() const override { return VString("/memory/doc.xml"); }
-    IFolder* RetainParentFolder(bool) const override { return nullptr; }
-    bool Exists() const override { return true; }
-    VError GetTimeAttributes(VTime*, VTime*, VTime*) const override { return VE_OK; }
-    VError GetContent(VMemoryBuffer<>& out) const override
-    {
-        if (fFails)
-            return _ThrowError(VE_FILE_CANNOT_READ);
-        out.SetSize(fContent.size());
-        out.SetDataSize(fContent.size());
-        std::memcpy(out.GetDataPtr(), fContent.data(), fContent.size());
-        return VE_OK;
-    }
-    VError GetData(void*, unsigned long, unsigned long*) const override { return VE_UNIMPLEMENTED; }
-    VError SetContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
-    VError AppendContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
-    VError Delete() const override { return VE_UNIMPLEMENTED; }
-    bool IsWritable() const override { return false; }
-    VError GetSize(long long* size) const override
-    {
-        *size = static_cast<long long>(fContent.size());
-        return VE_OK;
-    }
-    VError CopyTo(const VFile&, unsigned int) const override { return VE_UNIMPLEMENTED; }
-    VError CopyTo(const VFolder&, VFile**, unsigned int) const override { return VE_UNIMPLEMENTED; }
-
-private:
-    std::string fContent;
-    bool fFails;
-};
-
 TEST(VXMLParserTest, OtherFilesAreReadWholeFirst)
 {
     auto log = std::make_shared<EventLog>();
