@@ -11,6 +11,8 @@
 #include <string>
 
 #include "basekit/files/VFile.h"
+#include "basekit/process/VProcess.h"
+#include "basekit/xml/VXMLParser.h"
 
 namespace bkit::fuzz {
 
@@ -26,6 +28,17 @@ inline std::string MakeTemporaryFolder(const std::string& prefix)
     std::string pattern = prefix + ".XXXXXX";
     Check(mkdtemp(pattern.data()) != nullptr);
     return pattern;
+}
+
+// Starts the process once for the whole run, and the XML library with it (a
+// manager would otherwise start and stop the library around every input);
+// answers the run's private folder, made under prefix.
+inline std::string StartFileFuzzing(const std::string& prefix)
+{
+    static VProcess process;
+    Check(process.Init(0));
+    VXMLParser::Init();
+    return MakeTemporaryFolder(prefix);
 }
 
 // Replaces the file's content; false when it cannot be written whole.

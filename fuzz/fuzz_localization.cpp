@@ -15,29 +15,18 @@
 #include "basekit/bags/VValueBag.h"
 #include "FuzzFiles.h"
 #include "basekit/files/VFile.h"
-#include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorContext.h"
-#include "basekit/xml/VXMLParser.h"
 #include "basekit/xml/IXMLHandler.h"
 #include "basekit/xml/VLocalizationManager.h"
 
 using namespace bkit;
 using namespace bkit::fuzz;
 
-namespace {
-
-std::string sFolder;
-
-}  // namespace
+static std::string sFolder;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static VProcess process;
-    Check(process.Init(0));
-    // Held for the whole run: each manager would otherwise start and stop the
-    // library around every input.
-    VXMLParser::Init();
-    sFolder = MakeTemporaryFolder("/tmp/fuzz_localization");
+    sFolder = StartFileFuzzing("/tmp/fuzz_localization");
     return 0;
 }
 
