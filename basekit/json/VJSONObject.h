@@ -22,8 +22,10 @@
 // - An object made with a class object belongs to that class (VJSONClass):
 //   reads that find nothing ask the class's member functions, then its
 //   getters; writes go through its setters; HasProperty follows the
-//   prototype chain. An object made without one has no class and is generic.
-//   Getters and setters run outside the object's locks.
+//   prototype chain. An object made without one keeps no class pointer and
+//   is generic, of the process store's "Object" class (GetClassObject).
+//   Getters and setters run outside the object's locks; a getter's attribute
+//   counts as a property of every instance (IsEmpty, the text writer).
 #pragma once
 
 #include <atomic>
@@ -213,9 +215,15 @@ public:
     bool ClearInternalProperties();
     // Removes one stored property, counting a change on the stamp.
     bool _RemoveOwnProperty(const VString& name);
+    // Removes the stored property at position (insertion order; nothing past
+    // the end): later ones move down by one and the removed value's link is
+    // dropped, collecting a cycle only it kept reachable. The caller holds
+    // the object's locks and has checked the writing task.
+    void _RemoveInternalProperty(size_t position);
     // A copy of the stored properties in insertion order.
     NameValueList GetInternalProperties() const;
-    // No stored property and an implementation (if any) that says it is empty.
+    // No stored property, an implementation (if any) that says it is empty,
+    // and a class without getters (a getter is a property of every instance).
     bool IsEmpty() const;
 
     // Links to / unlinks from a container that the implementation holds, so
@@ -223,9 +231,12 @@ public:
     void ConnectImplementationProperty(const VJSONValue& value);
     void DisconnectImplementationProperty(const VJSONValue& value);
 
-    // The class (no reference), its object, its prototype; null without class.
+    // The class (no reference), null for a plain object.
     VJSONClass* GetClass() const { return fClass; }
+    // The object standing for the class (no reference); a plain object is of
+    // the process store's "Object" (null without a process store).
     VJSONObject* GetClassObject() const;
+    // The class's prototype; null without class.
     VJSONObject* _GetPrototype() const;
     // Registers the object as a user of cls (a null or the same class is
     // ignored) and leaves the old class.
@@ -250,8 +261,9 @@ public:
     EJSONStatus CallAsFunction(VJSONObject* thisObject, VJSONArray* thisArray, std::vector<VJSONValue>* parameters,
                                VJSONValue& result, CDBZanthBaseContext* baseContext = nullptr,
                                VDBLanguageContext* languageContext = nullptr);
-    // The implementation's non-empty name, else "Shared Object" with a
-    // locker, else "Object".
+    // The implementation's non-empty name, else the name of the class when it
+    // is not the root "Object" ("Pt", "Class", "Function", "Blob"), else
+    // "Shared Object" with a locker and "Object" without.
     void GetClassName(VString& out) const;
 
     // The implementation's description when it gives one; else the object as
@@ -265,9 +277,17 @@ public:
 
     // A deep copy of this object into out, through the cloner (each reachable
     // container copied once, so shared parts and cycles keep their shape).
+    // The copy of an object with a storage locker is put under the cloner's
+    // locker. Prefer VJSONCloner::CloneObject, which also records this
+    // object's own copy.
     VError Clone(VJSONValue& out, VJSONCloner& cloner) const;
-    // Clears target's properties and fills it with clones of this object's.
+    // Clears target's properties and fills it with clones of this object's,
+    // under a use of target's locker.
     VError CloneProperties(VJSONCloner& cloner, VJSONObject* target) const;
+    // The first step of Clone: out becomes the copy without its properties,
+    // or the whole copy when the implementation makes it; *needsProperties
+    // tells whether CloneProperties must fill it.
+    VError _CloneWithoutProperties(VJSONValue& out, VJSONCloner& cloner, bool* needsProperties) const;
 
     // Same own property names with deeply equal values (order aside); cycles
     // end. See VJSONValue::DeepEqualTo.
