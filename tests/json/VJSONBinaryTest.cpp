@@ -114,6 +114,29 @@ TEST_F(VJSONBinaryTest, SharedObjectIsWrittenOnceAndReadBackAsOne)
     value.GetObject()->GetProperty(VString("b")).GetObject()->RemoveProperty(VString("self"));
 }
 
+TEST_F(VJSONBinaryTest, BackReferencesUnderNamesHoldingPercentFindTheirObject)
+{
+    // Each name holds the object first and "again" refers back to it; "aA"
+    // and "a" are where a pointer read without its escapes would lead.
+    const char* const names[] = {"a%41", "a%2Fb", "%", "a%", "100%25", "%C3%A9", "~%/"};
+    for (const char* name : names) {
+        VJSONValue root;
+        ASSERT_EQ(root.ParseFromString(VString("{\"aA\":{\"decoy\":1},\"a\":{\"b\":{\"decoy\":2}}}")), 0);
+        VJSONObject* shared = new VJSONObject();
+        shared->SetProperty(VString("x"), VJSONValue(1.0));
+        root.GetObject()->SetProperty(VString(name), VJSONValue(shared));
+        root.GetObject()->SetProperty(VString("again"), VJSONValue(shared));
+        shared->Release();
+
+        VJSONValue back;
+        ASSERT_EQ(Read(Write(root), back), 0) << name;
+        VJSONObject* first = back.GetProperty(VString(name)).GetObject();
+        ASSERT_NE(first, nullptr) << name;
+        EXPECT_EQ(back.GetProperty(VString("again")).GetObject(), first) << name;
+        EXPECT_EQ(first->GetProperty(VString("x")).GetNumber(), 1.0) << name;
+    }
+}
+
 TEST_F(VJSONBinaryTest, CutAndForgedStreamsAreRefused)
 {
     struct Case {
