@@ -137,6 +137,47 @@ TEST_F(VJSONBinaryTest, BackReferencesUnderNamesHoldingPercentFindTheirObject)
     }
 }
 
+TEST_F(VJSONBinaryTest, BlobRecordIsItsSizeThenItsBytes)
+{
+    const uint8_t data[] = {1, 2, 3};
+    VJSONObject* blob = VJSONBlob::Create(data, 3);
+    VJSONValue value(blob);
+    blob->Release();
+    // The end block's length is the blob's size; its payload is the bytes.
+    const Bytes expected = {5, 0xFD, 0xFF, 'b', 'l', 'B', 'J', 3, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3};
+    EXPECT_EQ(Write(value), expected);
+
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        VError error;
+        Bytes content;  // what the blob read back holds
+    };
+    const Case cases[] = {
+        {"three bytes", expected, 0, {1, 2, 3}},
+        {"empty blob", {5, 0xFD, 0xFF, 'b', 'l', 'B', 'J', 0, 0, 0, 0, 0, 0, 0, 0}, 0, {}},
+        {"a blob that a size inside its payload would have cut",
+         {5, 0xFD, 0xFF, 'b', 'l', 'B', 'J', 9, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 7},
+         0,
+         {1, 0, 0, 0, 0, 0, 0, 0, 7}},
+    };
+    for (const Case& c : cases) {
+        VJSONValue back;
+        ASSERT_EQ(Read(c.bytes, back), c.error) << c.what;
+        VJSONBlob* read = VJSONBlob::CastJSONObject(back.GetObject());
+        ASSERT_NE(read, nullptr) << c.what;
+        const uint8_t* bytes = static_cast<const uint8_t*>(read->GetData());
+        EXPECT_EQ(Bytes(bytes, bytes + read->GetSize()), c.content) << c.what;
+        EXPECT_TRUE(back.GetObject()->IsInstanceOf(VJSONBlob::GetClass())) << c.what;
+    }
+
+    // A length past the bytes is a cut stream, never an empty blob.
+    const Bytes cut = {5, 0xFD, 0xFF, 'b', 'l', 'B', 'J', 5, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3};
+    VJSONValue back;
+    EXPECT_EQ(Read(cut, back), VE_JSON_BINARY_CUT);
+    EXPECT_EQ(VJSONBlob::CastJSONObject(back.GetObject()), nullptr);
+}
+
 TEST_F(VJSONBinaryTest, CutAndForgedStreamsAreRefused)
 {
     struct Case {
