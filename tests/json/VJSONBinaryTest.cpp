@@ -178,6 +178,45 @@ TEST_F(VJSONBinaryTest, BlobRecordIsItsSizeThenItsBytes)
     EXPECT_EQ(VJSONBlob::CastJSONObject(back.GetObject()), nullptr);
 }
 
+TEST_F(VJSONBinaryTest, OnlyAValueReadOnItsOwnIsRevived)
+{
+    const uint8_t data[] = {1, 2, 3};
+    VJSONObject* blob = VJSONBlob::Create(data, 3);
+    VMemoryBuffer<> bytes;
+    VJSONBinaryWriter writer;
+    ASSERT_EQ(writer.StreamObject(blob, bytes), 0);
+    blob->Release();
+    VString base64;
+    ASSERT_TRUE(base64.EncodeBase64(bytes.GetDataPtr(), bytes.GetDataSize()));
+    const std::string binary = "{\"__PRIVATE_BINARY_OBJECT\":\"" + to_string(base64) + "\"}";
+
+    using Reach = VJSONValue (*)(const VJSONValue&);
+    struct Case {
+        std::string text;
+        Reach reach;  // to where the object stands
+        bool revived;
+    };
+    const Case cases[] = {
+        {binary, [](const VJSONValue& v) { return v; }, true},
+        {"{\"x\":" + binary + "}", [](const VJSONValue& v) { return v.GetProperty(VString("x")); }, true},
+        {"[{\"x\":" + binary + "}]",
+         [](const VJSONValue& v) { return v.GetArray()->GetAt(0).GetProperty(VString("x")); }, true},
+        {"[" + binary + "]", [](const VJSONValue& v) { return v.GetArray()->GetAt(0); }, false},
+        {"[1,[" + binary + "]]", [](const VJSONValue& v) { return v.GetArray()->GetAt(1).GetArray()->GetAt(0); },
+         false},
+    };
+    for (const Case& c : cases) {
+        VJSONValue root;
+        ASSERT_EQ(root.ParseFromString(VString(c.text.c_str())), 0) << c.text;
+        const VJSONValue found = c.reach(root);
+        ASSERT_TRUE(found.IsObject()) << c.text;
+        EXPECT_EQ(VJSONBlob::CastJSONObject(found.GetObject()) != nullptr, c.revived) << c.text;
+        if (!c.revived) {
+            EXPECT_EQ(Text(found), binary) << c.text;
+        }
+    }
+}
+
 TEST_F(VJSONBinaryTest, CutAndForgedStreamsAreRefused)
 {
     struct Case {
