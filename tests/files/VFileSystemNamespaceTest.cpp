@@ -137,6 +137,23 @@ TEST_F(VFileSystemNamespaceTest, ParsePathStaysInsideTheFileSystem)
     }
 }
 
+// The relative part is the text after the root's own text: a combining mark
+// that begins it stays part of the name.
+TEST_F(VFileSystemNamespaceTest, ACombiningMarkAfterTheRootStaysInTheName)
+{
+    const UniChar text[] = u"/docs/\u0301a";
+    VRefPtr<VFileSystem> fs;
+    VString relative;
+    ASSERT_TRUE(fNamespace->ParsePathWithFileSystem(VString(text), fs, relative, 0));
+    EXPECT_TRUE(relative.EqualToStringRaw(VString(u"\u0301a")));
+    VRefPtr<IFile> file = VRefPtr<IFile>::Adopt(fNamespace->RetainFile(VString(text), nullptr, 0, false));
+    ASSERT_TRUE(file);
+    VString name;
+    file->GetPath().GetName(name);
+    EXPECT_TRUE(name.EqualToStringRaw(VString(u"\u0301a")));
+    EXPECT_NE(file->GetPath(), fTemp.FilePath("docs/a"));
+}
+
 TEST_F(VFileSystemNamespaceTest, RetainFileAndFolderFromTexts)
 {
     VRefPtr<VFileSystem> docs = Find(*fNamespace, "docs", 0);

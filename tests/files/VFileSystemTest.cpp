@@ -55,9 +55,11 @@ TEST_F(VFileSystemTest, ConfinementComparesResolvedComponentsExactly)
         {"the parent", [&] { return fTemp.FolderPath(); }, false},
         {"a trailing '..' component", [&] { VFilePath p = docs; return p.ToSubFolder(VString("..")); }, false},
         {"'..' then a file", [&] { VFilePath p = docs; return p.ToSubFolder(VString("..")).ToSubFile(VString("x")); }, false},
-        {"'.' and '..' staying inside",
+        // "." and ".." are no names: such a path is invalid, and refused, even
+        // where its steps would end inside.
+        {"'.' and '..' that would stay inside",
          [&] { VFilePath p = docs; return p.ToSubFolder(VString(".")).ToSubFolder(VString("a")).ToSubFolder(VString("..")).ToSubFile(VString("f")); },
-         true},
+         false},
         {"an empty internal component climbing out",
          [&] { VString t = docs.GetPath(); t.AppendString(VString(":x")); return VFilePath(t); }, false},
         {"an invalid path", [] { return VFilePath(); }, false},
