@@ -1,8 +1,8 @@
 // VFolderCopyTest.cpp - what a folder copy keeps beyond names and data: owners
 // and the set-id bits that depend on them, hard links inside the tree, and the
 // holes of sparse files. Each check runs over every way a tree gets copied
-// (new, replacing, merged into existing folders, and the whole-tree copy that
-// moves across volumes use).
+// (new, replacing, merged into existing folders, content replacing existing
+// items, and the whole-tree copy that moves across volumes use).
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -59,8 +59,14 @@ std::vector<std::string> CopyEveryWay(const TempFolder& temp)
     EXPECT_TRUE(temp.MakeFolder("merged/Contents/MacOS"));
     EXPECT_EQ(0u, source->CopyContentsTo(*FolderAt(temp, "merged"), FCP_Default));
 
+    // A content copy that replaces each existing item once its copy is whole.
+    EXPECT_TRUE(temp.MakeFolder("overwritten"));
+    EXPECT_TRUE(temp.MakeFolder("overwritten/Contents"));
+    EXPECT_TRUE(temp.WriteFile("overwritten/Contents/old", "old"));
+    EXPECT_EQ(0u, source->CopyContentsTo(*FolderAt(temp, "overwritten"), FCP_Overwrite));
+
     EXPECT_EQ(0, CopyFolderTree(temp.Path("src").c_str(), temp.Path("tree").c_str()));
-    return {"new/src", "replaced/src", "merged", "tree"};
+    return {"new/src", "replaced/src", "merged", "overwritten", "tree"};
 }
 
 class VFolderCopyTest : public test::TempFolderTest {};
