@@ -55,6 +55,22 @@ public:
     int fCalls = 0;
 };
 
+// An indicator whose destructor holds still before the base destructor takes
+// it out of the manager: its count is 0 while the manager still lists it.
+class StalledIndicator : public VProgressIndicator {
+public:
+    StalledIndicator(const VUUID& uuid, std::atomic<int>& stage) : VProgressIndicator(uuid, 0), fStage(stage) {}
+    ~StalledIndicator() override
+    {
+        fStage = 1;
+        while (fStage.load() != 2)
+            std::this_thread::yield();
+    }
+
+private:
+    std::atomic<int>& fStage;
+};
+
 }  // namespace
 
 TEST_F(ProgressTest, NestedSessionsComputeTheFractionDone)
@@ -316,6 +332,59 @@ TEST_F(ProgressTest, EndedSessionsPushMetricsWhenCollected)
     data->GetProperty("message").GetString(text);
     EXPECT_EQ(text, VString("outer")) << "the metric describes the session that is current again";
     progress->EndSession();
+}
+
+TEST_F(ProgressTest, LookupsRetainOnlyLiveIndicators)
+{
+    VUUID uuid(true);
+    std::atomic<int> stage{0};
+    auto* indicator = new StalledIndicator(uuid, stage);
+    indicator->SetUserInfo("stalled");
+
+    VProgressIndicator* found = VProgressManager::RetainProgress(uuid);
+    EXPECT_EQ(found, indicator);
+    EXPECT_EQ(indicator->GetRefCount(), 2);
+    found->Release();
+    found = VProgressManager::_RetainProgressIndicator("stalled");
+    EXPECT_EQ(found, indicator);
+    found->Release();
+
+    std::thread releaser([&] { indicator->Release(); });
+    while (stage.load() != 1)
+        std::this_thread::yield();
+    // A wrongly retained indicator is not released here: its destructor is
+    // already running, and a second one would free it twice.
+    EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr);
+    EXPECT_EQ(VProgressManager::_RetainProgressIndicator("stalled"), nullptr);
+    stage = 2;
+    releaser.join();
+    EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr);
+}
+
+TEST_F(ProgressTest, RetainByUUIDWhileAnotherThreadCreatesAndReleases)
+{
+    std::vector<VUUID> uuids;
+    for (int i = 0; i < 64; ++i)
+        uuids.emplace_back(true);
+    std::atomic<bool> done{false};
+    std::atomic<bool> wrongIndicator{false};
+    std::thread retainer([&] {
+        for (size_t i = 0; !done.load(std::memory_order_relaxed); ++i) {
+            const VUUID& uuid = uuids[i % uuids.size()];
+            if (VProgressIndicator* found = VProgressManager::RetainProgress(uuid)) {
+                if (found->GetUUID() != uuid)
+                    wrongIndicator = true;
+                found->Release();
+            }
+        }
+    });
+    for (int round = 0; round < 100000; ++round)
+        (new VProgressIndicator(uuids[round % uuids.size()], 0))->Release();
+    done = true;
+    retainer.join();
+    EXPECT_FALSE(wrongIndicator.load());
+    for (const VUUID& uuid : uuids)
+        EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr) << "every indicator left the manager";
 }
 
 TEST(MetricsManagerTest, CollectsOnlyStartedKindsAboveTheMinimum)
