@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "basekit/runtime/VProgressIndicator.h"
 #include "basekit/runtime/VProgressManager.h"
 #include "basekit/runtime/VTask.h"
+#include "basekit/values/VTime.h"
+#include "ScopedEnv.h"
 
 using namespace bkit;
 
@@ -385,6 +388,59 @@ TEST_F(ProgressTest, RetainByUUIDWhileAnotherThreadCreatesAndReleases)
     EXPECT_FALSE(wrongIndicator.load());
     for (const VUUID& uuid : uuids)
         EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr) << "every indicator left the manager";
+}
+
+TEST_F(ProgressTest, SessionJSONStartTimeIsLocalTimeText)
+{
+    // Far from UTC, so that a UTC text or a date without its time shows.
+    struct ZoneReread {
+        ~ZoneReread() { ::tzset(); }
+    } rereadAfterwards;  // destroyed after the variable is put back
+    test::StEnv zone("TZ", "XYZ-13");
+    ::tzset();
+    VTime before;
+    VTime::Now(before);
+    VProgressIndicatorInfo info;
+    auto json = VRefPtr<VJSONObject>::Adopt(info.GetJSONObject());
+    VTime after;
+    VTime::Now(after);
+
+    VJSONValue startTime = json->GetProperty("startTime");
+    ASSERT_TRUE(startTime.IsString());
+    VString text;
+    startTime.GetString(text);
+    int f[7] = {};
+    char tail = 0;
+    ASSERT_EQ(sscanf(to_string(text).c_str(), "%4d-%2d-%2d %2d:%2d:%2d:%3d%c", &f[0], &f[1], &f[2], &f[3], &f[4],
+                     &f[5], &f[6], &tail),
+              7)
+        << to_string(text);
+    VTime read;
+    read.FromLocalTime(f[0], f[1], f[2], f[3], f[4], f[5], f[6]);
+    EXPECT_GE(read.GetMilliseconds(), before.GetMilliseconds() - 5) << to_string(text);
+    EXPECT_LE(read.GetMilliseconds(), after.GetMilliseconds() + 5) << to_string(text);
+}
+
+TEST_F(ProgressTest, SessionInfoBagKeysArePeerNames)
+{
+    VProgressIndicatorInfo info;
+    info.Begin("copying", 5, 10, true, nullptr);
+    info.SetAttribute("file", "a.txt");
+    VValueBag bag;
+    info.SaveToBag(bag, "full", nullptr);
+    const VValueBag* full = bag.GetElements("full")->GetNth(1);
+    for (const char* key : {"fUpdateFlags", "fMessage", "fValue", "fMax", "fStartTime", "fCanInterrupt",
+                            "fExtraInfoBagVersion"})
+        EXPECT_TRUE(full->AttributeExists(key)) << key;
+    EXPECT_NE(full->GetElements("ExtraInfo"), nullptr);
+
+    // What a peer sends: only the extra-info version changed.
+    VValueBag peer;
+    peer.SetLong("fUpdateFlags", eProgressUpdate_ExtraInfoVersion);
+    peer.SetLong("fExtraInfoBagVersion", 41);
+    VProgressIndicatorInfo mirror;
+    mirror.LoadFromBag(peer);
+    EXPECT_EQ(mirror.GetExtraInfoVersion(), 41u);
 }
 
 TEST(MetricsManagerTest, CollectsOnlyStartedKindsAboveTheMinimum)
