@@ -158,6 +158,38 @@ int RenameNoReplace(const char* from, const char* to)
     return _RenameNoReplace(from, to);
 }
 
+int ExchangeItems(const char* a, const char* b)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kRename))
+        return err;
+    int err = FaultSeam::Check(FaultOperation::kRenameFlag);
+    if (err == 0) {
+        if (::renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE) == 0)
+            return 0;
+        err = errno;
+    }
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP)
+        return err;
+
+    // The file system has no exchange: three plain renames, each undone when
+    // a later one fails. The temporary name is unused, so none replaces.
+    const std::string aside = _TemporarySibling(b, 1);
+    if (::rename(b, aside.c_str()) != 0)
+        return errno;
+    if (::rename(a, b) != 0) {
+        err = errno;
+        ::rename(aside.c_str(), b);
+        return err;
+    }
+    if (::rename(aside.c_str(), a) != 0) {
+        err = errno;
+        if (::rename(b, a) == 0)
+            ::rename(aside.c_str(), b);
+        return err;
+    }
+    return 0;
+}
+
 int RenameReplacing(const char* from, const char* to)
 {
     if (int err = FaultSeam::Check(FaultOperation::kRename))
