@@ -1,10 +1,9 @@
 // FileExchangeTest.cpp - swapping two items in one step, and through renames where the file system cannot.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/FileOps.h"
@@ -16,22 +15,6 @@ namespace {
 class FileExchangeTest : public test::TempFolderTest {
 protected:
     void TearDown() override { FaultSeam::DisarmAll(); }
-
-    // The names in the temporary folder, sorted, joined by blanks.
-    std::string Names() const
-    {
-        std::string all;
-        struct dirent** entries = nullptr;
-        int n = scandir(fTemp.Path().c_str(), &entries, nullptr, alphasort);
-        for (int i = 0; i < n; ++i) {
-            std::string name = entries[i]->d_name;
-            if (name != "." && name != "..")
-                all += (all.empty() ? "" : " ") + name;
-            free(entries[i]);
-        }
-        free(entries);
-        return all;
-    }
 };
 
 TEST_F(FileExchangeTest, ItemsTradePlacesWithOrWithoutTheOneStepExchange)
@@ -54,7 +37,7 @@ TEST_F(FileExchangeTest, ItemsTradePlacesWithOrWithoutTheOneStepExchange)
         EXPECT_FALSE(fTemp.ItemExists("app/current"));
         EXPECT_EQ("old", fTemp.ReadFile("new/current"));
         // Nothing is left aside.
-        EXPECT_EQ("app new", Names());
+        EXPECT_EQ((std::vector<std::string>{"app", "new"}), fTemp.List(""));
     }
 }
 
@@ -82,7 +65,7 @@ TEST_F(FileExchangeTest, AFailedExchangeChangesNothing)
             EXPECT_EQ(c.expected, ExchangeItems(fTemp.Path(c.a).c_str(), fTemp.Path("app").c_str()));
             EXPECT_EQ("old", fTemp.ReadFile("app/content"));
             EXPECT_EQ("file", fTemp.ReadFile("file"));
-            EXPECT_EQ("app file", Names());
+            EXPECT_EQ((std::vector<std::string>{"app", "file"}), fTemp.List(""));
         }
     }
 }

@@ -113,6 +113,30 @@ protected:
         return fTemp.ReadFile(name);
     }
 
+    // The variables RunUpdater sets, for a program started by StartProgram.
+    std::vector<std::string> Variables() const
+    {
+        const char* path = getenv("PATH");
+        return {"PATH=" + std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/usr/bin:/bin"),
+                "BKIT_NOTICE_DIR=" + fTemp.Path("notices"), "XDG_DATA_HOME=" + fTemp.Path("xdg")};
+    }
+
+    // Waits until a hidden item (a copy being built) stands in folder, or
+    // the program has ended; true for the first.
+    bool WaitForHiddenItem(const std::string& folder, pid_t pid)
+    {
+        for (int i = 0; i < 100000; ++i) {
+            for (const std::string& name : fTemp.List(folder)) {
+                if (name[0] == '.')
+                    return true;
+            }
+            if (waitpid(pid, nullptr, WNOHANG | WNOWAIT | __WALL) == pid)
+                return false;
+            usleep(100);
+        }
+        return false;
+    }
+
     std::thread fAnswering;
     std::atomic<bool> fStop{false};
 
@@ -300,6 +324,49 @@ TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
     std::string notices = FolderText("notices");
     EXPECT_NE(std::string::npos, notices.find("Initialization failed"));
     EXPECT_NE(std::string::npos, notices.find("Please install the application on a case insensitive file system."));
+}
+
+}  // namespace
+}  // namespace bkit
+
+namespace bkit {
+namespace {
+
+TEST_F(UpdaterProgramTest, KilledAtAnyMomentLeavesACompleteApplicationAtItsPath)
+{
+    constexpr int kFiles = 1000;
+    fTemp.MakeFolder("apps");
+    test::MakeLargeApp(fTemp, "apps/New.app", "new", kFiles);
+    test::MakeLargeApp(fTemp, "Name.app", "old", kFiles);
+    const std::string newTree = test::TreeText(fTemp.Path("apps/New.app"));
+    const std::string oldTree = test::TreeText(fTemp.Path("Name.app"));
+    // Moments after the copy of the new bundle began: SIGKILL, as a power cut
+    // or a crash would stop the updater.
+    for (int delayMs : {0, 40, 100, 180, 300}) {
+        SCOPED_TRACE(delayMs);
+        // What the last run left goes out of the way (removed with the
+        // temporary folder).
+        for (const std::string& name : fTemp.List("apps")) {
+            if (name != "New.app")
+                rename(fTemp.Path("apps/" + name).c_str(), fTemp.Path(std::to_string(delayMs) + name).c_str());
+        }
+        // The old bundle's files are only ever renamed or removed: links to
+        // one set of them serve every run.
+        ASSERT_EQ(0, test::WaitForProgram(test::StartProgram(
+                         "/bin/cp", {"-al", fTemp.Path("Name.app"), fTemp.Path("apps/Name.app")}, {})));
+        pid_t pid = test::StartProgram(BKIT_UPDATER_PROGRAM,
+                                       {"--silent", fTemp.Path("apps/Name.app"), fTemp.Path("apps/New.app")},
+                                       Variables());
+        ASSERT_GT(pid, 0);
+        bool copying = WaitForHiddenItem("apps", pid);
+        usleep(static_cast<useconds_t>(delayMs) * 1000);
+        kill(pid, SIGKILL);
+        test::WaitForProgram(pid);
+        EXPECT_TRUE(copying) << "the updater ended before its copy was seen";
+        std::string installed = test::TreeText(fTemp.Path("apps/Name.app"));
+        EXPECT_TRUE(installed == oldTree || installed == newTree)
+            << "neither application is whole at its path; " << installed.size() << " bytes of listing";
+    }
 }
 
 }  // namespace
