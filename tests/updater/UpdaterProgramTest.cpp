@@ -332,28 +332,48 @@ TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
 namespace bkit {
 namespace {
 
-TEST_F(UpdaterProgramTest, KilledAtAnyMomentLeavesACompleteApplicationAtItsPath)
-{
-    constexpr int kFiles = 1000;
-    fTemp.MakeFolder("apps");
-    test::MakeLargeApp(fTemp, "apps/New.app", "new", kFiles);
-    test::MakeLargeApp(fTemp, "Name.app", "old", kFiles);
-    const std::string newTree = test::TreeText(fTemp.Path("apps/New.app"));
-    const std::string oldTree = test::TreeText(fTemp.Path("Name.app"));
-    // Moments after the copy of the new bundle began: SIGKILL, as a power cut
-    // or a crash would stop the updater.
-    for (int delayMs : {0, 40, 100, 180, 300}) {
-        SCOPED_TRACE(delayMs);
-        // What the last run left goes out of the way (removed with the
-        // temporary folder).
+// Bundles of many files, so that the copy takes a while: the up-to-date
+// apps/New.app and, for each run, a fresh outdated apps/Name.app.
+class UpdaterLargeBundleTest : public UpdaterProgramTest {
+protected:
+    static constexpr int kFiles = 1000;
+
+    void SetUp() override
+    {
+        UpdaterProgramTest::SetUp();
+        fTemp.MakeFolder("apps");
+        test::MakeLargeApp(fTemp, "apps/New.app", "new", kFiles);
+        test::MakeLargeApp(fTemp, "Name.app", "old", kFiles);
+        fNewTree = test::TreeText(fTemp.Path("apps/New.app"));
+        fOldTree = test::TreeText(fTemp.Path("Name.app"));
+    }
+
+    // Puts what the last run left out of the way (removed with the temporary
+    // folder) and lays out apps/Name.app again.
+    void ResetOutdated()
+    {
         for (const std::string& name : fTemp.List("apps")) {
             if (name != "New.app")
-                rename(fTemp.Path("apps/" + name).c_str(), fTemp.Path(std::to_string(delayMs) + name).c_str());
+                rename(fTemp.Path("apps/" + name).c_str(), fTemp.Path(std::to_string(++fRuns) + name).c_str());
         }
         // The old bundle's files are only ever renamed or removed: links to
         // one set of them serve every run.
         ASSERT_EQ(0, test::WaitForProgram(test::StartProgram(
                          "/bin/cp", {"-al", fTemp.Path("Name.app"), fTemp.Path("apps/Name.app")}, {})));
+    }
+
+    std::string fNewTree;
+    std::string fOldTree;
+    int fRuns = 0;
+};
+
+TEST_F(UpdaterLargeBundleTest, KilledAtAnyMomentLeavesACompleteApplicationAtItsPath)
+{
+    // Moments after the copy of the new bundle began: SIGKILL, as a power cut
+    // or a crash would stop the updater.
+    for (int delayMs : {0, 40, 100, 180, 300}) {
+        SCOPED_TRACE(delayMs);
+        ResetOutdated();
         pid_t pid = test::StartProgram(BKIT_UPDATER_PROGRAM,
                                        {"--silent", fTemp.Path("apps/Name.app"), fTemp.Path("apps/New.app")},
                                        Variables());
@@ -364,8 +384,50 @@ TEST_F(UpdaterProgramTest, KilledAtAnyMomentLeavesACompleteApplicationAtItsPath)
         test::WaitForProgram(pid);
         EXPECT_TRUE(copying) << "the updater ended before its copy was seen";
         std::string installed = test::TreeText(fTemp.Path("apps/Name.app"));
-        EXPECT_TRUE(installed == oldTree || installed == newTree)
+        EXPECT_TRUE(installed == fOldTree || installed == fNewTree)
             << "neither application is whole at its path; " << installed.size() << " bytes of listing";
+    }
+}
+
+TEST_F(UpdaterLargeBundleTest, QuitSignalsAndAClosedPipeDoNotStopTheUpdate)
+{
+    struct Case {
+        std::vector<std::string> options;
+        const char* logged;  // a line the log must hold
+    } cases[] = {
+        {{}, "Update successful - "},
+        // The progress line cannot reach the caller: logged, and the update goes on.
+        {{"--caller-log", "1"}, "ERROR - Progress line to the caller not written (Broken pipe)"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.logged);
+        ResetOutdated();
+        std::string logs = "logs" + std::to_string(++n);
+        std::vector<std::string> args = c.options;
+        for (const std::string& arg : {std::string("--log-dir"), fTemp.Path(logs), fTemp.Path("apps/Name.app"),
+                                       fTemp.Path("apps/New.app")})
+            args.push_back(arg);
+        // Standard output is a pipe whose reader has already gone.
+        int ends[2];
+        ASSERT_EQ(0, pipe(ends));
+        close(ends[0]);
+        pid_t pid = test::StartProgram(BKIT_UPDATER_PROGRAM, args, Variables(), ends[1]);
+        close(ends[1]);
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(WaitForHiddenItem("apps", pid));
+        for (int i = 0; i < 3; ++i) {
+            kill(pid, SIGINT);
+            usleep(30000);
+        }
+        int status = test::WaitForProgram(pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        EXPECT_EQ(0, WEXITSTATUS(status));
+        EXPECT_TRUE(fNewTree == test::TreeText(fTemp.Path("apps/Name.app")));
+        EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), fTemp.List("apps"));
+        std::string log = FolderText(logs);
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        EXPECT_NE(std::string::npos, log.find("Update successful - ")) << log;
     }
 }
 
