@@ -123,7 +123,8 @@ public:
     // back at its path and removes the copy. A new reference to the set-aside
     // bundle, or null.
     bkit::VFolder* _SwapApplications(bkit::VFolder& outdated, bkit::VFolder& upToDate, bkit::VFolder& install);
-    // Runs the restart command of the installed application; true when it ran.
+    // Runs the restart command of the installed application; true when it ran
+    // and exited with status 0 (else 'UPQN' 120 pushed).
     bool _LaunchApplication(const bkit::VFilePath& application);
     // The restart command's text (as logged) and its arguments (as run): each
     // path is one argument, whatever characters it holds.

@@ -241,7 +241,8 @@ bool VUpdateEngine::_LaunchApplication(const VFilePath& application)
     int32_t status = 0;
     int result = VProcessLauncher::ExecuteCommandLine(arguments, 0, nullptr, &out, &err, nullptr, nullptr, &status,
                                                       nullptr, true, false);
-    if (result != 0) {
+    // A command that ran but exited non-zero did not start the application.
+    if (result != 0 || status != 0) {
         LogError("Failed to restart updated application (returned error %d - exit status %d)", result, status);
         _ThrowError(VE_UPDATER_RESTART_FAILED);
         return false;

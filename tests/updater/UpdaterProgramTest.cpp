@@ -306,6 +306,38 @@ TEST_F(UpdaterProgramTest, CallerLogClientFileAndNestedBundle)
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
 }
 
+TEST_F(UpdaterProgramTest, RestartThatExitsNonZeroFailsTheUpdate)
+{
+    struct Case {
+        const char* what;
+        void (*spoil)(const test::TempFolder&);  // makes the new bundle unable to start
+    } cases[] = {
+        {"no information list", [](const test::TempFolder& t) { unlink(t.Path("New.app/Contents/Info.plist").c_str()); }},
+        {"executable not executable",
+         [](const test::TempFolder& t) { chmod(t.Path("New.app/Contents/MacOS/app").c_str(), 0644); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* name : {"Name.app", "Name_old0001.app", "New.app", "logs", "notices"})
+            test::TempFolder::RemoveTree(fTemp.Path(name));
+        fTemp.MakeFolder("notices");
+        MakeApp("Name.app", "old", "restarted-old");
+        MakeApp("New.app", "new", "restarted");
+        c.spoil(fTemp);
+        ProgramRun run = RunUpdater({"--log-dir", fTemp.Path("logs"), fTemp.Path("Name.app"), fTemp.Path("New.app")});
+        EXPECT_EQ(2, run.exitCode);
+        // The new bundle stays installed; the old one is left set aside, not trashed.
+        EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
+        std::string log = FolderText("logs");
+        for (const char* line : {"Failed to restart updated application (returned error 0 - exit status 1)",
+                                 "Up-to-date application restart failed", "Update failed - "})
+            EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
+        EXPECT_EQ(std::string::npos, log.find("Update successful")) << log;
+        EXPECT_NE(std::string::npos, FolderText("notices").find("The updated application could not be restarted."));
+    }
+}
+
 TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
 {
     // The built bundle carries both spellings; a copy without the link does not.
