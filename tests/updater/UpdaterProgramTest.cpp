@@ -70,7 +70,8 @@ protected:
 
     // Runs the updater with the test's environment: our "open" first on PATH,
     // notices into a folder, the Trash below the temporary folder.
-    ProgramRun RunUpdater(const std::vector<std::string>& args, const std::string& program = BKIT_UPDATER_PROGRAM)
+    ProgramRun RunUpdater(const std::vector<std::string>& args, const std::string& program = BKIT_UPDATER_PROGRAM,
+                          const std::string& workingFolder = "")
     {
         EnvironmentVariables environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -89,7 +90,11 @@ protected:
             command.emplace_back(arg.c_str());
         VMemoryBuffer<> out, err;
         int32_t status = -1000;
-        int result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment, nullptr, &status);
+        VFilePath folder;
+        if (!workingFolder.empty())
+            folder = VFilePath(VString((workingFolder + "/").c_str()), FPS_POSIX);
+        int result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment,
+                                                          workingFolder.empty() ? nullptr : &folder, &status);
         return {result, status, std::string(static_cast<const char*>(out.GetDataPtr()), out.GetDataSize()),
                 std::string(static_cast<const char*>(err.GetDataPtr()), err.GetDataSize())};
     }
@@ -304,6 +309,31 @@ TEST_F(UpdaterProgramTest, CallerLogClientFileAndNestedBundle)
     EXPECT_EQ(2, run.exitCode);
     EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+}
+
+TEST_F(UpdaterProgramTest, RelativeClientFileAndLogFolderAreUsed)
+{
+    MakeApp("Name.app", "old", "restarted-old");
+    MakeApp("New.app", "new", "restarted");
+    chmod(fTemp.Path("New.app/Contents/MacOS/app").c_str(), 0644);
+    fTemp.WriteFile("client.json", "{\"ServerPlatform\": \"mac\", \"BuildIPAdress\": \"server.example\"}");
+    ProgramRun run = RunUpdater({"--client-info", "client.json", "--log-dir", "relative logs", fTemp.Path("Name.app"),
+                                 fTemp.Path("New.app")},
+                                BKIT_UPDATER_PROGRAM, fTemp.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    struct stat st;
+    ASSERT_EQ(0, stat(fTemp.Path("Name.app/Contents/MacOS/app").c_str(), &st));
+    EXPECT_EQ(0755u, st.st_mode & 07777);
+    EXPECT_NE(std::string::npos,
+              fTemp.ReadFile("Name.app/Contents/Database/ZizozazIzudud.Zanthlink").find("server_path=\"server.example\""));
+    EXPECT_NE(std::string::npos, FolderText("relative logs").find("Update successful - "));
+
+    // A path that still names no file is refused before anything is touched.
+    run = RunUpdater({"--client-info", "client.json/", fTemp.Path("Name.app"), fTemp.Path("New.app")},
+                     BKIT_UPDATER_PROGRAM, fTemp.Path());
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ("invalid path for option --client-info\n\n", run.err);
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
 }
 
 TEST_F(UpdaterProgramTest, RestartThatExitsNonZeroFailsTheUpdate)

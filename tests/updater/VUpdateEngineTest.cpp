@@ -1,6 +1,7 @@
 // VUpdateEngineTest.cpp - the updater's command line, wait, free name, swap with roll-back, restart and client files.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,6 +135,40 @@ TEST_F(UpdaterTest, CommandLineFillsTheEngine)
     parsed = Parse({"--version"});
     EXPECT_EQ(2, parsed.result);
     EXPECT_EQ(to_string(fEngine->GetProductVersion()) + "\n", parsed.out);
+}
+
+TEST_F(UpdaterTest, RelativeOptionPathsAreReadAgainstTheCurrentFolder)
+{
+    fTemp.MakeFolder("work");
+    char saved[PATH_MAX];
+    ASSERT_NE(nullptr, getcwd(saved, sizeof(saved)));
+    ASSERT_EQ(0, chdir(fTemp.Path("work").c_str()));
+
+    Parsed parsed = Parse({"--client-info", "client.json", "--restart-params", "../params/./link.json", "--log-dir",
+                           "logs", "/a/Old.app", "/b/New.app"});
+    EXPECT_EQ(0, parsed.result) << parsed.err;
+    EXPECT_EQ(fTemp.Path("work/client.json"), Posix(fEngine->GetClientInfoFile()));
+    EXPECT_EQ(fTemp.Path("params/link.json"), Posix(fEngine->GetRestartParams()));
+    EXPECT_EQ(fTemp.Path("work/logs/"), Posix(fEngine->GetLogFolder()));
+
+    // A text that still gives no usable path is refused.
+    std::string above = "../../../../../../../../../../../../../../../../../../../../../../../../x";
+    struct Case {
+        const char* option;
+        std::string text;
+    } cases[] = {
+        {"--client-info", "settings/"},
+        {"--restart-params", "."},
+        {"--log-dir", above},
+        {"--client-info", above},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        parsed = Parse({c.option, c.text.c_str(), "/a/Old.app", "/b/New.app"});
+        EXPECT_EQ(1, parsed.result);
+        EXPECT_EQ(std::string("invalid path for option ") + c.option + "\n\n", parsed.err);
+    }
+    ASSERT_EQ(0, chdir(saved));
 }
 
 TEST_F(UpdaterTest, UsageTextListsTheOptionsInOrder)
