@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONImporter.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/runtime/VErrorBase.h"
@@ -426,11 +427,16 @@ TEST_F(UpdaterTest, ClientCustomizationChecksItsFileAndFixesTheExecutable)
     struct Case {
         const char* content;
         VError error;
+        VError beneath;  // the reader's error under 'UPQN' 41, 0 when none
     } cases[] = {
-        {"[1, 2]", VE_UPDATER_CLIENT_INFO_UNUSABLE},
-        {"{\"ServerPlatform\": 3}", VE_UPDATER_CLIENT_INFO_UNUSABLE},
-        {"{not json", VE_UPDATER_CLIENT_INFO_UNUSABLE},
-        {"{\"ServerPlatform\": \"mac\"}", VE_OK},
+        {"[1, 2]", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_OK},
+        {"{\"ServerPlatform\": 3}", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_OK},
+        {"{not json", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_JSON_MALFORMED},
+        // Cut short, or no JSON at all: not whole objects, whatever their start reads as.
+        {"{\"ServerPlatform\":\"mac\",", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_JSON_MALFORMED},
+        {"{\"ServerPlatform\":\"mac\"", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_JSON_MALFORMED},
+        {"not json", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_JSON_MALFORMED},
+        {"{\"ServerPlatform\": \"mac\"}", VE_OK, VE_OK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content);
@@ -440,6 +446,8 @@ TEST_F(UpdaterTest, ClientCustomizationChecksItsFileAndFixesTheExecutable)
         StErrorContextInstaller errors(true, true);
         EXPECT_EQ(c.error == VE_OK, fEngine->_FinishClientCustomization());
         EXPECT_EQ(c.error, errors.GetLastError());
+        const VErrorContext::ErrorList& list = errors.GetContext()->GetErrors();
+        EXPECT_EQ(c.beneath, list.size() >= 2 ? list[list.size() - 2]->GetError() : VE_OK);
     }
     struct stat st;
     ASSERT_EQ(0, stat(fTemp.Path("New.app/Contents/MacOS/app").c_str(), &st));
