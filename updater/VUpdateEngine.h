@@ -20,6 +20,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "basekit/files/VFilePath.h"
@@ -188,6 +189,9 @@ void DumpErrorStack(bkit::VErrorContext* context, bool newestFirst);
 void _LogError(bkit::VRefPtr<bkit::VErrorBase> error);
 // Shows a notice titled "Debug" with message, without waiting.
 void DisplayMessage(const char* message);
+
+// The POSIX text of a file or folder path, without a folder's final '/'.
+std::string PosixPathText(const bkit::VFilePath& path);
 
 // Each pushes a record of code with its path parameters and returns code;
 // code 0 does nothing.

@@ -101,11 +101,7 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& info, const VFil
 bool VUpdateEngine::_FinishMacClientCustomization()
 {
     StErrorContextInstaller context(true, true);
-    VString bundleText;
-    fUpToDateApp.GetPosixPath(bundleText);
-    std::string bundle = to_string(bundleText);
-    if (!bundle.empty() && bundle.back() == '/')
-        bundle.pop_back();
+    std::string bundle = PosixPathText(fUpToDateApp);
     std::string executableName;
     if (!platform::BundleInfo::ReadInfoString((bundle + "/Contents/Info.plist").c_str(), "CFBundleExecutable",
                                               executableName))

@@ -91,21 +91,11 @@ bool VUpdateEngine::_ComputeTempFolderPath(const VFilePath& folderPath, VFilePat
 
 namespace {
 
-std::string PosixText(const VFilePath& path)
-{
-    VString text;
-    path.GetPosixPath(text);
-    std::string posix = to_string(text);
-    if (posix.size() > 1 && posix.back() == '/')
-        posix.pop_back();
-    return posix;
-}
-
 // Swaps the folders at a and b in one step; a failure is pushed as a rename
 // error of the folder at b.
 bool ExchangeFolders(const VFilePath& a, const VFilePath& b)
 {
-    int err = ExchangeItems(PosixText(a).c_str(), PosixText(b).c_str());
+    int err = ExchangeItems(PosixPathText(a).c_str(), PosixPathText(b).c_str());
     if (err != 0) {
         VFolder folder(b);
         StThrowError<VFileError> error(&folder, PosixErrorFromErrno(err), VE_CANNOT_RENAME_FOLDER);
