@@ -633,12 +633,16 @@ bool VURL::ToParent()
         return false;
     VString path;
     _GetPart(e_Path, path);
-    if (path.GetLength() > 0 && path[path.GetLength() - 1] == u'/')
+    // A run of '/' ends one component: "a/b//" goes to "a/", not to "a/b/",
+    // which would rebuild the same text.
+    while (path.GetLength() > 0 && path[path.GetLength() - 1] == u'/')
         path.Truncate(path.GetLength() - 1);
     VIndex slash = path.FindUniChar(u'/', path.GetLength(), true);
     path.Truncate(slash);
+    const VString before(fURL);
     SetRelativePath(path, eURL_POSIX_STYLE, false);
-    return true;
+    // True only when a parent was taken.
+    return !fURL.EqualToStringRaw(before);
 }
 
 VURL* VURL::RetainParent() const

@@ -276,6 +276,26 @@ TEST(VURLTest, ParentsEndOnURLsThatDoNotSplit)
     }
 }
 
+TEST(VURLTest, EachParentStepTakesAComponent)
+{
+    // Runs of '/' end a component: a step that rebuilt the same text while
+    // answering true would stall every parent walk.
+    for (const char* start : {"file:///a/b//c//#f", "http://h/a//b///", "file:///base/dir//#x"}) {
+        VURL url(VString(start), false);
+        VString before;
+        url.GetAbsoluteURL(before, false);
+        int steps = 0;
+        while (url.ToParent()) {
+            VString after;
+            url.GetAbsoluteURL(after, false);
+            ASSERT_NE(Text(after), Text(before)) << start;
+            before = after;
+            ASSERT_LT(++steps, 10) << start;
+        }
+        EXPECT_GE(steps, 1) << start;
+    }
+}
+
 TEST(VURLTest, BaseTexts)
 {
     VURL url;
