@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "basekit/bags/VXMLBagHandler.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -36,11 +37,11 @@ VError WriteBagToDomXML(const VValueBag& bag, XMLDOMNode node, std::vector<XMLDO
     return WriteBagToDomXMLElement(bag, element, created) ? VE_OK : VE_UNKNOWN_ERROR;
 }
 
-bool WriteBagToDomXMLElement(const VValueBag& bag, XMLDOMElement element, std::vector<XMLDOMNode>* created)
+namespace {
+
+// The bag's attributes on the element, in slot order.
+void WriteAttributesToDom(const VValueBag& bag, XMLDOMElement element)
 {
-    XMLDOMDocument document = IXMLDomWrapper::GetNodeDocument(IXMLDomWrapper::GetNodeFromNodeElement(element));
-    if (document == nullptr)
-        return false;
     VString name;
     VString text;
     for (VIndex i = 1; i <= bag.GetAttributesCount(); ++i) {
@@ -56,22 +57,57 @@ bool WriteBagToDomXMLElement(const VValueBag& bag, XMLDOMElement element, std::v
         }
         IXMLDomWrapper::SetNodeElementAttribute(element, name, text, false, nullptr);
     }
-    for (VIndex i = 1; i <= bag.GetElementNamesCount(); ++i) {
-        const VBagArray* list = bag.GetNthElementName(i, &name);
-        for (VIndex j = 1; list != nullptr && j <= list->GetCount(); ++j) {
-            XMLDOMElement child = IXMLDomWrapper::CreateElement(document, element, name.GetCPointer());
-            // A child that cannot be made is a failure, not a silent gap.
-            if (child == nullptr)
-                return false;
-            if (created != nullptr)
-                created->push_back(IXMLDomWrapper::GetNodeFromNodeElement(child));
-            const bool appended = xmldom::Guard(false, [&] {
-                xmldom::Element(element)->appendChild(xmldom::Element(child));
-                return true;
-            });
-            if (!appended || !WriteBagToDomXMLElement(*list->GetNth(j), child, created))
-                return false;
+}
+
+// A bag being written: its element and the next child bag to write.
+struct DomWriteFrame {
+    const VValueBag* fBag;
+    XMLDOMElement fElement;
+    VIndex fNameIndex;
+    VIndex fItemIndex;
+};
+
+}  // namespace
+
+bool WriteBagToDomXMLElement(const VValueBag& bag, XMLDOMElement element, std::vector<XMLDOMNode>* created)
+{
+    XMLDOMDocument document = IXMLDomWrapper::GetNodeDocument(IXMLDomWrapper::GetNodeFromNodeElement(element));
+    if (document == nullptr)
+        return false;
+    // Bags can nest deeper than a stack holds: the open bags are kept here,
+    // not in calls.
+    std::vector<DomWriteFrame> frames;
+    WriteAttributesToDom(bag, element);
+    frames.push_back(DomWriteFrame{&bag, element, 1, 0});
+    VString name;
+    while (!frames.empty()) {
+        DomWriteFrame& top = frames.back();
+        if (top.fNameIndex > top.fBag->GetElementNamesCount()) {
+            frames.pop_back();
+            continue;
         }
+        const VBagArray* list = top.fBag->GetNthElementName(top.fNameIndex, &name);
+        if (list == nullptr || ++top.fItemIndex > list->GetCount()) {
+            ++top.fNameIndex;
+            top.fItemIndex = 0;
+            continue;
+        }
+        XMLDOMElement child = IXMLDomWrapper::CreateElement(document, top.fElement, name.GetCPointer());
+        // A child that cannot be made is a failure, not a silent gap.
+        if (child == nullptr)
+            return false;
+        if (created != nullptr)
+            created->push_back(IXMLDomWrapper::GetNodeFromNodeElement(child));
+        XMLDOMElement parent = top.fElement;
+        const bool appended = xmldom::Guard(false, [&] {
+            xmldom::Element(parent)->appendChild(xmldom::Element(child));
+            return true;
+        });
+        if (!appended)
+            return false;
+        const VValueBag* childBag = list->GetNth(top.fItemIndex);
+        WriteAttributesToDom(*childBag, child);
+        frames.push_back(DomWriteFrame{childBag, child, 1, 0});
     }
     return true;
 }

@@ -195,8 +195,13 @@ public:
 
     // --- XML form (see VValueBagXML.cpp) ---
     // Appends the bag as an element of that name; indented starts at level 0,
-    // otherwise no tabs and no line ends around the closing tag.
+    // otherwise no tabs and no line ends around the closing tag. Names are
+    // written as they are: check them first with CheckXMLNames.
     void DumpXML(VString& out, const VString& elementName, bool indented) const;
+    // 0 when DumpXML under elementName writes only XML names (the element
+    // names and every written attribute name, all the way down); else pushes
+    // and answers 'bkit' 3 with the first offending name as "name".
+    VError CheckXMLNames(const VString& elementName) const;
     void _DumpXML(VString& out, const VString& elementName, int level) const;
     void DumpXMLAttributes(VString& out, const VString& elementName, VIndex cdataPosition) const;
     // Writes the text content; true when a line end is needed before the

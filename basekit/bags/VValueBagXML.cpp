@@ -1,7 +1,10 @@
 // VValueBagXML.cpp - the XML text of bags: elements, attributes and character data.
 #include <algorithm>
+#include <vector>
 
 #include "basekit/bags/VValueBag.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/xml/IXMLHandler.h"
 
 namespace bkit {
 
@@ -99,6 +102,51 @@ bool VValueBag::NeedsEscapeSequence(const VString& text, const UniChar* begin, c
             other = true;
     }
     return lineOrTab && other;
+}
+
+namespace {
+
+VError ThrowNotAnXMLName(const VString& name)
+{
+    StThrowError<> err(VE_INVALID_PARAMETER);
+    err->SetString("name", name);
+    return VE_INVALID_PARAMETER;
+}
+
+}  // namespace
+
+VError VValueBag::CheckXMLNames(const VString& elementName) const
+{
+    // A name written as it is could close the tag and add attributes of its
+    // own choosing, so every name DumpXML writes is checked before anything is.
+    if (!IXMLHandler::IsXMLName(elementName))
+        return ThrowNotAnXMLName(elementName);
+    std::vector<const VValueBag*> pending{this};
+    VString name;
+    while (!pending.empty()) {
+        const VValueBag* bag = pending.back();
+        pending.pop_back();
+        const size_t cdataIndex = bag->fAttributes._FindIndex(CDataAttributeName());
+        for (size_t i = 0; i < bag->fAttributes.GetCount(); ++i) {
+            size_t length = 0;
+            const char* bytes = bag->fAttributes.GetNameBytes(i, &length);
+            if (i == cdataIndex || _IsHiddenMarker(bytes, length))
+                continue;
+            bag->fAttributes.GetName(i, name);
+            if (!IXMLHandler::IsXMLName(name))
+                return ThrowNotAnXMLName(name);
+        }
+        for (VIndex i = 1; i <= bag->GetElementNamesCount(); ++i) {
+            const VBagArray* list = bag->GetNthElementName(i, &name);
+            if (list == nullptr || list->GetCount() == 0)
+                continue;
+            if (!IXMLHandler::IsXMLName(name))
+                return ThrowNotAnXMLName(name);
+            for (VIndex j = 1; j <= list->GetCount(); ++j)
+                pending.push_back(list->GetNth(j));
+        }
+    }
+    return VE_OK;
 }
 
 void VValueBag::DumpXML(VString& out, const VString& elementName, bool indented) const

@@ -113,17 +113,20 @@ VError WriteBagToFileInXML(const VValueBag& bag, const VString& rootName, IFile*
 {
     if (file == nullptr)
         return VE_OK;
+    if (VError err = bag.CheckXMLNames(rootName); err != VE_OK)
+        return err;
     VString text(kUTF8Declaration);
     bag.DumpXML(text, rootName, indented);
-    // Mode 1 leaves the line ends as the writer made them.
-    VError err = file->SetContentAsString(text, VTC_UTF_8, static_cast<ECarriageReturnMode>(1), false);
-    if (err != VE_OK)
-        file->Delete();
-    return err;
+    // Mode 1 leaves the line ends as the writer made them. A failed write
+    // keeps the file's previous content, which stays the better copy: the
+    // file is not deleted.
+    return file->SetContentAsString(text, VTC_UTF_8, static_cast<ECarriageReturnMode>(1), false);
 }
 
 VError WriteBagToStreamInXML(const VValueBag& bag, VStream* stream)
 {
+    if (VError err = bag.CheckXMLNames(VString(kStreamRootName)); err != VE_OK)
+        return err;
     VString text(kUTF16Declaration);
     bag.DumpXML(text, VString(kStreamRootName), false);
     stream->Put(kStreamMarker);

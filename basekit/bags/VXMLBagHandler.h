@@ -76,11 +76,13 @@ private:
 
 // The UTF-8 declaration, then the bag as the root element, written as UTF-8
 // without byte-order mark and with its line ends as they are. A null file
-// writes nothing (0). When writing fails the file is deleted and the error
-// answered.
+// writes nothing (0). A root, element or attribute name that is no XML name
+// writes nothing and answers 'bkit' 3 (see VValueBag::CheckXMLNames). When
+// writing fails the error is answered and the file keeps its previous content.
 VError WriteBagToFileInXML(const VValueBag& bag, const VString& rootName, IFile* file, bool indented);
 // A 32-bit marker 1, then the UTF-16 declaration and the bag as element "bag"
-// in the string stream form. The write's error.
+// in the string stream form. The write's error; a name that is no XML name
+// writes nothing and answers 'bkit' 3.
 VError WriteBagToStreamInXML(const VValueBag& bag, VStream* stream);
 // Reads what WriteBagToStreamInXML wrote. A marker other than 1 reads nothing
 // more and answers the stream's error (0 when sound); otherwise the error of
@@ -101,7 +103,8 @@ VError LoadBagFromXML(const VString& xmlText, const VString& rootName, VValueBag
 VError ReadBagFromDomXML(XMLDOMNode node, VValueBag& bag);
 // Writes the bag into the element node: attributes on it, child bags as new
 // child elements (recorded in created when given). 'bkit' 3 when the node is no
-// element, 'bkit' 1 when writing fails.
+// element, 'bkit' 1 when writing fails. Bags of any depth are written (no
+// recursion).
 VError WriteBagToDomXML(const VValueBag& bag, XMLDOMNode node, std::vector<XMLDOMNode>* created);
 bool WriteBagToDomXMLElement(const VValueBag& bag, XMLDOMElement element, std::vector<XMLDOMNode>* created);
 

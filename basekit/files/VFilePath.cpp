@@ -29,6 +29,34 @@ UniChar LastUnit(const VString& text)
     return text.GetLength() > 0 ? text.GetCPointer()[text.GetLength() - 1] : 0;
 }
 
+bool IsDotStep(const UniChar* units, VIndex length)
+{
+    return (length == 1 && units[0] == u'.') || (length == 2 && units[0] == u'.' && units[1] == u'.');
+}
+
+// Whether the components of an internal text (the volume included) are all
+// names: "." and ".." are steps of the POSIX form and would make the text
+// name another folder than the one it spells. With allowClimbs false an
+// empty component (the internal form's climbing step) is refused too; the
+// empty text after a folder's final ':' is no component.
+bool SpellsOnlyNames(const VString& text, bool allowClimbs)
+{
+    const UniChar* units = text.GetCPointer();
+    VIndex length = text.GetLength();
+    VIndex start = 0;
+    for (VIndex i = 0; i <= length; ++i) {
+        if (i < length && units[i] != kSep)
+            continue;
+        VIndex n = i - start;
+        if (IsDotStep(units + start, n))
+            return false;
+        if (n == 0 && i < length && !allowClimbs)
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 VFilePath::VFilePath() = default;
@@ -102,17 +130,24 @@ CharSet VFilePath::DebugDump(char* buffer, int& length)
     return text.DebugDump(buffer, length);
 }
 
+void VFilePath::_SetValidFromText()
+{
+    fIsValid = !fPath.IsEmpty() && SpellsOnlyNames(fPath, false);
+}
+
 bool VFilePath::_ResolveInternal(VString& text)
 {
     if (text.IsEmpty() || text.GetCPointer()[0] == kSep)
         return false;
     VIndex first = text.FindUniChar(kSep);
     if (first == 0)
-        return true;
+        return !IsDotStep(text.GetCPointer(), text.GetLength());
     const UniChar* units = text.GetCPointer();
     VIndex length = text.GetLength();
     if (first < length && units[first] == kSep)
         return false;  // "Volume::" would climb above the volume
+    if (!SpellsOnlyNames(text, true))
+        return false;
 
     // The components after the volume; the last one is the file name (empty
     // for a folder). An empty component between two ':' climbs one level.
@@ -257,14 +292,17 @@ VFilePath& VFilePath::ToSubFolder(const VString& name)
     if (IsFolder()) {
         fPath.AppendString(name);
         fPath.AppendUniChar(kSep);
+        _SetValidFromText();
     }
     return *this;
 }
 
 VFilePath& VFilePath::ToSubFile(const VString& name)
 {
-    if (IsFolder())
+    if (IsFolder()) {
         fPath.AppendString(name);
+        _SetValidFromText();
+    }
     return *this;
 }
 
@@ -504,20 +542,20 @@ void VFilePath::GetPosixPath(VString& out) const
 
 bool VFilePath::GetRelativePath(const VFilePath& base, VString& out) const
 {
-    if (base.IsFolder()) {
+    // The rest is cut at the folder's own length, never at the length of an
+    // accent-insensitive match: such a match takes a combining mark that
+    // follows into the folder's text, and the rest would then name another
+    // item ("\u0301a" below the folder would come back as "a").
+    VIndex baseLength = base.fPath.GetLength();
+    if (base.IsFolder() && fPath.GetLength() >= baseLength) {
+        const UniChar* units = fPath.GetCPointer();
         VIntlMgr* manager = VIntlMgr::GetCurrentOrDefault();
         VCollator* collator = manager != nullptr ? manager->GetCollator() : nullptr;
-        VIndex matched = 0;
-        VIndex pos = 0;
-        if (collator != nullptr) {
-            pos = collator->FindString(fPath.GetCPointer(), fPath.GetLength(), base.fPath.GetCPointer(),
-                                       base.fPath.GetLength(), false, &matched);
-        } else if (fPath.BeginsWithRawString(base.fPath)) {
-            pos = 1;
-            matched = base.fPath.GetLength();
-        }
-        if (pos == 1) {
-            fPath.GetSubString(matched + 1, fPath.GetLength() - matched, out);
+        bool same = collator != nullptr
+                        ? collator->EqualString(units, baseLength, base.fPath.GetCPointer(), baseLength, false)
+                        : fPath.BeginsWithRawString(base.fPath);
+        if (same) {
+            fPath.GetSubString(baseLength + 1, fPath.GetLength() - baseLength, out);
             return true;
         }
     }
@@ -559,6 +597,8 @@ void VFilePath::RemoveBlanks()
         start = i + 1;
     }
     fPath.FromString(result);
+    if (fIsValid && !SpellsOnlyNames(fPath, false))
+        fIsValid = false;
 }
 
 // --- static checks ---

@@ -13,9 +13,14 @@
 //
 // Contracts:
 // - The flag is true only when the text is not empty, holds no NUL code unit,
-//   does not begin with ':' and its '.'/'..' steps resolved without climbing
+//   does not begin with ':' and its climbing steps resolved without going
 //   above the volume. Every query gives false, 0 or an empty text on an
 //   invalid path, and the navigation operations leave an invalid path alone.
+// - A path names only what it spells: "." and ".." are steps of the POSIX
+//   form, never names. A text in the internal form holding such a component
+//   (the volume included) makes an invalid path, and so does any call that
+//   would put one in (ToSubFolder(".."), SetName("."), ...); nothing is raised
+//   for it. POSIX texts keep their steps: they are resolved on the way in.
 // - Nothing here touches the disk except the POSIX full-path conversions,
 //   which ask the mounted-volume cache (XMacVolumes) and may resolve symbolic
 //   links of the folders on the way to find the volume a path lies on.
@@ -107,7 +112,8 @@ public:
     VFilePath& ToFolder();
     bool GetFolder(VFilePath& out) const;
     // On a valid folder path append name and ':' (ToSubFolder) or name alone
-    // (ToSubFile); otherwise unchanged. The name is not checked.
+    // (ToSubFile); otherwise unchanged. A name that makes a "." or ".."
+    // component (or an empty one, for ToSubFolder) leaves the path invalid.
     VFilePath& ToSubFolder(const VString& name);
     VFilePath& ToSubFile(const VString& name);
 
@@ -126,7 +132,8 @@ public:
 
     // Replace the last component. A name holding ':' raises 'bkit' 614 and
     // returns false with the path unchanged. A volume root has no parent: it is
-    // cleared and false is returned. Return the flag.
+    // cleared and false is returned. A name "." or ".." leaves the path
+    // invalid (nothing raised). Return the flag.
     bool SetName(const VString& name);
     bool SetFileName(const VString& name, bool nameHasExtension = true);
     bool SetFolderName(const VString& name, bool nameHasExtension = true);
@@ -152,16 +159,19 @@ public:
     VString GetPath(FilePathStyle style) const;
     // The full POSIX text of a valid path; an invalid path clears out.
     void GetPosixPath(VString& out) const;
-    // When base is a valid folder path this path begins with (locale
-    // comparison ignoring case), out is the rest of this text and the result
-    // is true; otherwise out is the whole internal text and the result false.
+    // When base is a valid folder path and this text's first units, as many
+    // as base's text holds, equal it (locale comparison ignoring case and
+    // accents), out is the rest of this text after exactly those units and the
+    // result is true; otherwise out is the whole internal text and the result
+    // false. A combining mark that follows the folder's text stays in out.
     bool GetRelativePath(const VFilePath& base, VString& out) const;
     // The same rest in relative POSIX text; otherwise the full POSIX text (empty
     // for an invalid path) and false.
     bool GetRelativePosixPath(const VFilePath& base, VString& out) const;
 
     // Removes white space at both ends and around every ':'. The flag is not
-    // recomputed.
+    // recomputed, except that a text left with a "." or ".." component (a
+    // name " .. " trimmed) is no longer valid.
     void RemoveBlanks();
 
     // --- static checks ---
@@ -182,7 +192,9 @@ private:
     // Resolves the empty components of the internal form; false when the text
     // is not a valid full path or climbs above its volume.
     static bool _ResolveInternal(VString& text);
-    void _SetValidFromText() { fIsValid = !fPath.IsEmpty(); }
+    // Valid when the text is not empty and every component is a name (no
+    // ".", ".." or empty component).
+    void _SetValidFromText();
     VFilePath& _KeepThroughSeparatorBefore(VIndex from);
 
     VString fPath;

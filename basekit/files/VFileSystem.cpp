@@ -2,11 +2,13 @@
 
 #include "basekit/files/VFileSystem.h"
 
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "basekit/files/IFolder.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/files/mac/XMacFile.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 
@@ -39,6 +41,30 @@ bool ResolvedComponents(const VString& text, std::vector<std::u16string_view>& o
         start = end + 1;
     }
     return !out.empty();
+}
+
+// The full POSIX text of a path, as the file objects hand it to the disk.
+std::string PosixText(const VFilePath& path)
+{
+    char* text = XMacFile::AllocatePosixPathFromFilePath(path);
+    std::string out(text != nullptr ? text : "");
+    XMacFile::FreePosixPath(text);
+    return out;
+}
+
+// Whether path, followed on disk through its symbolic links, stays at or below
+// where root leads. The names alone cannot tell: "docs:escape:passwd" is below
+// "docs:" in the text, and is /etc/passwd when escape is a link to /etc.
+bool LeadsBelowOnDisk(const VFilePath& path, const VFilePath& root)
+{
+    std::string rootOnDisk, pathOnDisk;
+    if (!XMacFile::ResolvePathThroughLinks(PosixText(root).c_str(), rootOnDisk) ||
+        !XMacFile::ResolvePathThroughLinks(PosixText(path).c_str(), pathOnDisk))
+        return false;
+    if (rootOnDisk == "/")
+        return true;
+    return pathOnDisk.compare(0, rootOnDisk.size(), rootOnDisk) == 0 &&
+           (pathOnDisk.size() == rootOnDisk.size() || pathOnDisk[rootOnDisk.size()] == '/');
 }
 
 }  // namespace
@@ -145,7 +171,9 @@ bool VFileSystem::IsAuthorized(const VFilePath& path) const
     }
     // The root's own path as a file ("Vol:docs" against "Vol:docs:") names the
     // root's entry in its parent, which is not inside.
-    return pathParts.size() > rootParts.size() || path.IsFolder();
+    if (pathParts.size() == rootParts.size() && !path.IsFolder())
+        return false;
+    return LeadsBelowOnDisk(path, root);
 }
 
 }  // namespace bkit

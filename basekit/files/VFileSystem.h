@@ -9,10 +9,15 @@
 // - Reference counted (count 1 at creation). After creation nothing changes
 //   but the available byte count (atomic: Request and Relinquish may race from
 //   any task) and the cache's content, which is locked by the cache.
-// - Confinement (IsAuthorized) is decided on path components compared
-//   exactly, code unit by code unit, once "." and ".." steps are resolved: the
-//   file systems here are case-sensitive, so "Docs" is not inside "docs". It
-//   is lexical: a symbolic link below the root is not followed.
+// - Confinement (IsAuthorized) is decided twice, and both must agree. On the
+//   path components, compared exactly, code unit by code unit, once the
+//   climbing steps are resolved: the file systems here are case-sensitive, so
+//   "Docs" is not inside "docs". And on disk: the path, every symbolic link
+//   on its way followed (the last one too, even a link whose target is
+//   missing, from its deepest existing ancestor), must lead at or below where
+//   the root leads. A path that reaches outside through a link, or whose way
+//   cannot be told (a link loop), is refused like one that climbs out.
+//   IsAuthorized therefore reads the disk each time it is asked.
 // - A temporary file system (flag 4) deletes its root folder, contents and
 //   all, when its last reference goes; a failure leaves no error behind.
 #pragma once
@@ -73,7 +78,8 @@ public:
     // writable, else 0.
     VError Relinquish(size_t bytes);
 
-    // The path is the root or lies below it, compared on resolved components.
+    // The path is the root or lies below it, compared on resolved components
+    // and on where both lead on disk through their links.
     bool IsAuthorized(const VFilePath& path) const;
 
     // Null unless created with flag 32; no reference for the caller.

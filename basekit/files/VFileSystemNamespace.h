@@ -15,7 +15,9 @@
 //   concurrent UnregisterFileSystem never frees it under the caller.
 // - Lookups report failure by answering null or false and push nothing.
 // - A text never leaves the file system it names: ".." steps are resolved
-//   first and a result outside the root is refused (see VFileSystem).
+//   first and a result outside the root, by its names or through a symbolic
+//   link on disk, is refused (see VFileSystem). The relative part is cut at
+//   the exact length of the root's text, so it names what the text spells.
 // - Operations named Retain... hand the caller a new reference.
 #pragma once
 

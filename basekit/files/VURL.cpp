@@ -626,7 +626,10 @@ bool VURL::ToSubFolder(const VString& name)
 
 bool VURL::ToParent()
 {
-    if (IsRoot())
+    // A URL that does not split cannot be rebuilt with another path: the
+    // change would be dropped, and an answer of true would keep every
+    // "while (url.ToParent())" loop going round.
+    if (!fIsValid || IsRoot())
         return false;
     VString path;
     _GetPart(e_Path, path);

@@ -131,7 +131,8 @@ public:
 
     // Appends name to a path part that ends with '/'; false otherwise.
     bool ToSubFolder(const VString& name);
-    // Moves to the parent unless IsRoot; false when there is none.
+    // Moves to the parent unless IsRoot; false, with nothing changed, when
+    // there is none or the URL is not valid (its path cannot be replaced).
     bool ToParent();
     // A new URL at the parent, which the caller deletes; null when none.
     VURL* RetainParent() const;

@@ -329,23 +329,9 @@ void VJSONArray::DisconnectAll(size_t from)
 
 VError VJSONArray::Clone(VJSONValue& out, VJSONCloner& cloner) const
 {
-    std::vector<VJSONValue> values;
-    GetValues(values);
-    VJSONArray* copy = new (std::nothrow) VJSONArray();
-    if (copy == nullptr) {
-        _ThrowError(VE_MEMORY_FULL);
-        return VE_MEMORY_FULL;
-    }
-    out.SetArray(copy);
-    copy->Release();
-    for (VJSONValue& value : values) {
-        VError error = cloner.CloneValue(value);
-        if (error != 0)
-            return error;
-        if (!copy->Push(value))
-            return VTask::GetLastError();
-    }
-    return 0;
+    // The cloner walks without recursion and keeps shared parts shared: one
+    // copying walk serves arrays met alone and inside other containers.
+    return cloner.CloneArray(this, out);
 }
 
 VError VJSONArray::GetString(VString& out, std::set<const VJSONArray*>* visited) const

@@ -112,10 +112,14 @@ void VJSONBinaryWriter::BuildPathPointerString(const PathPart* part, VString& ou
         const VString& name = *(*i)->name;
         for (VIndex k = 0; k < name.GetLength(); ++k) {
             const UniChar c = name[k];
+            // The reader URL-decodes pointers before it splits them: a '%'
+            // of the name itself must reach it escaped.
             if (c == u'~')
                 out.AppendCString("~0");
             else if (c == u'/')
                 out.AppendCString("~1");
+            else if (c == u'%')
+                out.AppendCString("%25");
             else
                 out.AppendUniChar(c);
         }

@@ -66,7 +66,8 @@ public:
     VError StreamObject(const VJSONObject* object, VMemoryBuffer<>& buffer);
     VError StreamArray(const VJSONArray* array, VMemoryBuffer<>& buffer);
 
-    // "#" then "/" and each part from the root down ("~" as "~0", "/" as "~1").
+    // "#" then "/" and each part from the root down ("~" as "~0", "/" as "~1",
+    // "%" as "%25", since back-references are URL-decoded when read).
     static void BuildPathPointerString(const PathPart* part, VString& out);
 
     uint32_t GetFlags() const { return fFlags; }

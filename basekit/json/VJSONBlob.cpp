@@ -53,12 +53,6 @@ VJSONBlob::~VJSONBlob()
         fBuffer->Release();
 }
 
-const VString& VJSONBlob::key_size()
-{
-    static const VString sKey("size");
-    return sKey;
-}
-
 VJSONObject* VJSONBlob::GetClass()
 {
     VJSONClassStore* store = VJSONClassStore::GetProcessStore();
@@ -151,25 +145,16 @@ EJSONStatus VJSONBlob::do_slice(const VJSONObject*, IJSONFunctionContext* contex
 IJSONObject* VJSONBlob::CreateIJSONObject(VJSONObject*, uint32_t, const void* data, size_t size,
                                           VJSONObject*& classObject, VError* error)
 {
-    // The payload is the u64 size and the bytes; a size that disagrees with
-    // the payload is cut to what the payload holds.
-    uint64_t declared = 0;
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    size_t available = 0;
-    if (size >= sizeof(declared)) {
-        std::memcpy(&declared, bytes, sizeof(declared));
-        bytes += sizeof(declared);
-        available = size - sizeof(declared);
-    }
-    const uint64_t length = std::min<uint64_t>(declared, available);
-    SharedBuffer* buffer = SharedBuffer::Create(bytes, length);
+    // The payload is the blob's bytes: the reader has checked that the length
+    // before it lies inside the stream.
+    SharedBuffer* buffer = SharedBuffer::Create(data, size);
     if (buffer == nullptr) {
         if (error)
             *error = _ThrowError(VE_MEMORY_FULL);
         return nullptr;
     }
     classObject = GetClass();
-    return new VJSONBlob(buffer, 0, length);
+    return new VJSONBlob(buffer, 0, size);
 }
 
 bool VJSONBlob::IJSON_IsSharable(const VJSONObject*, bool* flag)
@@ -182,7 +167,7 @@ bool VJSONBlob::IJSON_IsSharable(const VJSONObject*, bool* flag)
 EJSONStatus VJSONBlob::IJSON_GetProperty(const VJSONObject*, const VString& name, VJSONValue& out,
                                          VDBLanguageContext*)
 {
-    if (!name.EqualToStringRaw(key_size()))
+    if (!name.EqualToStringRaw(key_size))
         return eJSON_notHandled;
     out.SetNumber(static_cast<double>(GetSize()));
     return eJSON_done;
@@ -196,7 +181,7 @@ EJSONStatus VJSONBlob::IJSON_SetProperty(VJSONObject*, const VString&, const VJS
 
 EJSONStatus VJSONBlob::IJSON_GetPropertyNames(const VJSONObject*, std::vector<VString>& names)
 {
-    names.push_back(key_size());
+    names.push_back(key_size);
     return eJSON_done;
 }
 
@@ -208,11 +193,9 @@ EJSONStatus VJSONBlob::IJSON_GetDescription(const VJSONObject*, VString& out, bo
 
 EJSONStatus VJSONBlob::IJSON_WriteToBuffer(const VJSONObject*, VMemoryBuffer<>* buffer, VError* error)
 {
-    // The payload length first, then the payload: the u64 size and the bytes.
+    // The end block's payload length, then the payload: the size, the bytes.
     const uint64_t size = GetSize();
-    VError err = VJSONBinaryWriter::PutScalar(*buffer, static_cast<uint64_t>(size + sizeof(uint64_t)));
-    if (err == 0)
-        err = VJSONBinaryWriter::PutScalar(*buffer, size);
+    VError err = VJSONBinaryWriter::PutScalar(*buffer, size);
     if (err == 0)
         err = VJSONBinaryWriter::Put(*buffer, GetData(), static_cast<size_t>(size));
     if (error)

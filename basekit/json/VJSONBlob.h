@@ -3,7 +3,8 @@
 // This file defines SharedBuffer, a reference-counted block of bytes, and
 // VJSONBlob, the implementation of objects of the JSON class "Blob": a byte
 // range over a shared buffer, so that slices share bytes without copying.
-// Binary payload (signature 'JBlb'): u64 size (little-endian), the bytes.
+// Binary record (signature 'JBlb'): the end block's u64 payload length is
+// the blob's size (little-endian) and the payload is its bytes, nothing else.
 //
 // Contracts: a blob never changes after construction, so it takes no lock;
 // buffers are shared between tasks through their atomic count. Blobs are not
@@ -48,7 +49,8 @@ public:
     VJSONBlob(SharedBuffer* buffer, uint64_t start, uint64_t end);
     ~VJSONBlob() override;
 
-    static const VString& key_size();
+    // The name of the one property a blob answers.
+    inline static const VString key_size{"size"};
 
     // The "Blob" class object (no reference), added to the process store on
     // first need; null without a process store.

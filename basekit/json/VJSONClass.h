@@ -115,6 +115,9 @@ public:
     VJSONObject* GetGetter(const VString& name) const;
     VJSONObject* GetSetter(const VString& name) const;
     void GetGetterNames(std::vector<VString>& names) const;
+    // Some attribute is read through a getter: instances then have
+    // properties beyond their stored ones.
+    bool HasGetters() const { return !fGetterMap.empty(); }
 
     // This class or one of its superclasses is cls.
     bool IsKindOf(const VJSONClass* cls) const;
@@ -168,8 +171,27 @@ public:
     EJSONStatus IJSON_Clone(const VJSONObject* object, VJSONCloner& cloner, VJSONValue& out,
                             VError* error) override;
 
-    static const VString sFunctionType_init;
+    // Keys of class and function definitions. Those the class itself does
+    // not read serve definitions supplied by a host.
+    static const VString sFunctionProperty_local;
+    static const VString sFunctionProperty_exposed;
+    static const VString sFunctionProperty_onHTTPGet;
     static const VString sFunctionProperty_eventName;
+    static const VString sFunctionProperty_resultType;
+    static const VString sFunctionProperty_resultTypeCode;
+    static const VString sFunctionProperty_resultClass;
+    static const VString sFunctionProperty_shared;
+    static const VString sClassProperty_singleton;
+    static const VString sClassProperty_session;
+    static const VString sClassProperty_aliases;
+    static const VString sAliasProperty_name;
+    static const VString sAliasProperty_path;
+    static const VString sClassProperty_properties;
+    static const VString sClassProperty_property_value;
+    static const VString sClassProperty_property_type;
+    static const VString sClassProperty_property_content;
+    static const VString sFunctionType_init;
+    static const VString sFunctionType_init_withSpace;
 
 private:
     friend class VJSONClassStore;

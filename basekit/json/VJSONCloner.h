@@ -5,16 +5,29 @@
 // shared parts stay shared in the copy and cycles are copied as cycles. A
 // cloner serves one copy operation on one task; it holds its clones (one
 // reference each) until it is destroyed.
+//
+// Contracts:
+// - The copy takes no stack per level: a container met while another is
+//   being filled is made empty at once and filled later from a work list, so
+//   any depth is copied on any task.
+// - Copies of containers with a storage locker are put under the cloner's one
+//   locker (see GetStorageLockerAndAssignIfNecessary) and filled under a use
+//   of it: the copy of a shared tree is one new shared tree.
+// - The first error stops the copy: the value is then the part copied so far
+//   and the error is returned (it is on the task's error stack).
 #pragma once
 
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "basekit/json/VJSONValue.h"
 #include "basekit/json/VStorageLocker.h"
 #include "basekit/values/VObject.h"
 
 namespace bkit {
+
+class VJSONContainer;
 
 class VJSONCloner : public VObject {
 public:
@@ -40,9 +53,24 @@ public:
     void SetStorageLocker(VStorageLocker* locker);
 
 private:
+    // A copy made empty, waiting for the values of its source.
+    struct Fill {
+        const VJSONContainer* source;
+        VJSONContainer* copy;
+    };
+
+    VError _Clone(const VJSONContainer* source, VJSONValue& value);
+    // The copy of source without its values; *fill tells whether it waits for them.
+    VError _MakeCopy(const VJSONContainer* source, VJSONValue& copy, bool* fill);
+    // Fills the copies waiting, and those their values bring, until none waits.
+    VError _FillPending();
+    VError _FillArray(const VJSONArray* source, VJSONArray* copy);
+
     // Source address -> (the source, held so that its address stays unique
-    // while it is a key; its clone).
+    // while it is a key; its clone). The clones hold the copies of fPending.
     std::map<const void*, std::pair<VJSONValue, VJSONValue>> fClones;
+    std::vector<Fill> fPending;
+    bool fFilling = false;
     VStorageLocker* fLocker = nullptr;
 };
 

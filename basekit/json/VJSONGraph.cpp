@@ -142,8 +142,18 @@ void VJSONGraph::_Absorb(VJSONGraph* from)
 
 void VJSONGraph::CollectReferences(VJSONObject* object, VJSONArray* array)
 {
+    CollectObjectReferences(object);
+    CollectArrayReferences(array);
+}
+
+void VJSONGraph::CollectObjectReferences(VJSONObject* object)
+{
     if (object)
         _Collect(object, nullptr);
+}
+
+void VJSONGraph::CollectArrayReferences(VJSONArray* array)
+{
     if (array)
         _Collect(array, nullptr);
 }

@@ -69,8 +69,12 @@ public:
     // true when the group was collected.
     static bool ReleaseGraphDependenciesIfNecessary(IRefCountable* member);
 
-    // Adds the containers reachable from object or array to this graph.
+    // Adds the containers reachable from object or array to this graph (with
+    // their reference counts and links); a container already a member ends
+    // the walk there, and one of another graph brings its whole graph.
     void CollectReferences(VJSONObject* object, VJSONArray* array);
+    void CollectObjectReferences(VJSONObject* object);
+    void CollectArrayReferences(VJSONArray* array);
 
     // --- state, for diagnosis and tests (read under the graph lock when shared) ---
     bool HasCycle() const { return fHasCycle; }

@@ -17,6 +17,9 @@
 //   deeper, is refused with 551 ("found" the opening bracket) and 550.
 // - The result holds what was built before an error, or undefined with
 //   kOption_UndefinedOnError.
+// - An object read as a value on its own (the whole text or a member's
+//   value, not an array element) that holds "__PRIVATE_BINARY_OBJECT" as a
+//   string is replaced by the value its Base64 binary form decodes to.
 // - The importer shares the caller's text (no copy of the characters) and is
 //   used once, by one task. GetPathsLines hands out no reference.
 #pragma once
@@ -144,7 +147,9 @@ private:
     JsonToken _ReadWord(const UniChar* p);
 
     VError _ParseValue(JsonToken token, VJSONValue& out, const char* expected, uint32_t depth);
-    VError _ParseObject(VJSONValue& out, uint32_t depth);
+    // With revive (a value read on its own, not an array element), an object
+    // holding the binary-form property becomes the value it carries.
+    VError _ParseObject(VJSONValue& out, uint32_t depth, bool revive);
     VError _ParseArray(VJSONValue& out, uint32_t depth);
     VError _ParseWord(VJSONValue& out, const char* expected);
     VError _ObjectToBag(VValueBag& bag, uint32_t depth);

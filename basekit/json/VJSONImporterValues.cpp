@@ -199,7 +199,7 @@ VError VJSONImporter::_ParseValue(JsonToken token, VJSONValue& out, const char* 
 {
     switch (token) {
         case jsonBeginObject:
-            return _ParseObject(out, depth);
+            return _ParseObject(out, depth, true);
         case jsonBeginArray:
             return _ParseArray(out, depth);
         case jsonString:
@@ -235,7 +235,7 @@ bool VJSONImporter::_NextElement(VError* error)
     return false;
 }
 
-VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
+VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth, bool revive)
 {
     VError err = 0;
     if (!_EnterContainer(depth, jsonBeginObject, &err))
@@ -303,7 +303,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth)
         if (!value.IsUndefined()) {
             uint32_t hash = 0;
             const VString& name = fNames.Get(nameUnits, nameLength, &hash);
-            if (nameLength == binaryName.GetLength() &&
+            if (revive && nameLength == binaryName.GetLength() &&
                 std::memcmp(nameUnits, binaryName.GetCPointer(), static_cast<size_t>(nameLength) * sizeof(UniChar)) == 0)
                 mayBeBinary = true;
             if (!shared) {
@@ -400,7 +400,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
                 err = _ThrowWithToken(VE_JSON_EXTRA_COMMA, "]");
             break;
         } else if (token == jsonBeginObject) {
-            err = _ParseObject(value, depth + 1);
+            err = _ParseObject(value, depth + 1, false);
         } else if (token == jsonBeginArray) {
             err = _ParseArray(value, depth + 1);
         } else if (token == jsonString) {

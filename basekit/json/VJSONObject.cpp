@@ -5,6 +5,7 @@
 #include <new>
 
 #include "basekit/json/VJSONClass.h"
+#include "basekit/json/VJSONClassStore.h"
 #include "basekit/json/VJSONErrors.h"
 #include "basekit/json/VJSONFunctionContext.h"
 #include "basekit/json/VJSONGraph.h"
@@ -243,7 +244,15 @@ void VJSONObject::_SetImplementation(IJSONObject* implementation)
         fImplementation->IJSON_DoConnectDependencies(this);
 }
 
-VJSONObject* VJSONObject::GetClassObject() const { return fClass ? fClass->GetClassObject() : nullptr; }
+VJSONObject* VJSONObject::GetClassObject() const
+{
+    if (fClass != nullptr)
+        return fClass->GetClassObject();
+    // A plain object keeps no class pointer, so that it never touches the
+    // root class's use count; it is of the store's "Object" all the same.
+    const VJSONClassStore* store = VJSONClassStore::GetProcessStore();
+    return store != nullptr ? store->GetObjectClassObject() : nullptr;
+}
 
 VJSONObject* VJSONObject::_GetPrototype() const { return fClass ? fClass->GetPrototype() : nullptr; }
 
@@ -538,11 +547,19 @@ bool VJSONObject::_RemoveOwnProperty(const VString& name)
     if (VJSONStamp* stamp = GetJSONStamp())
         stamp->Increment();
     ptrdiff_t position = _Find(name);
-    if (position < 0)
-        return true;
-    VJSONValue removed = _TakeEntry(static_cast<size_t>(position));
-    _DisconnectValue(removed);
+    if (position >= 0)
+        _RemoveInternalProperty(static_cast<size_t>(position));
     return true;
+}
+
+void VJSONObject::_RemoveInternalProperty(size_t position)
+{
+    if (position >= fProperties.size())
+        return;
+    // Held until its link is dropped, so that the local check sees what hangs
+    // below it as the table leaves it.
+    VJSONValue removed = _TakeEntry(position);
+    _DisconnectValue(removed);
 }
 
 bool VJSONObject::SetProperties(const NameValueList& list, VDBLanguageContext* languageContext)

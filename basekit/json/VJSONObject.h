@@ -22,8 +22,10 @@
 // - An object made with a class object belongs to that class (VJSONClass):
 //   reads that find nothing ask the class's member functions, then its
 //   getters; writes go through its setters; HasProperty follows the
-//   prototype chain. An object made without one has no class and is generic.
-//   Getters and setters run outside the object's locks.
+//   prototype chain. An object made without one keeps no class pointer and
+//   is generic, of the process store's "Object" class (GetClassObject).
+//   Getters and setters run outside the object's locks; a getter's attribute
+//   counts as a property of every instance (IsEmpty, the text writer).
 #pragma once
 
 #include <atomic>
@@ -38,6 +40,7 @@
 #include "basekit/json/IJSONObject.h"
 #include "basekit/json/VJSONContainer.h"
 #include "basekit/json/VJSONValue.h"
+#include "basekit/runtime/VSystem.h"
 #include "basekit/text/VString.h"
 
 namespace bkit {
@@ -129,27 +132,50 @@ public:
     // memory raises 'bkit' 100 and gives false.
     bool _SetParsedMembers(std::vector<ParsedMember>& members);
 
-    // The hash under which the name index files a name of these units. Names
-    // are hashed four units at a time; the index slot comes from the low bits.
-    static uint32_t HashName(const UniChar* units, size_t length)
+    // The hash under which the name index files a name of these units, under
+    // this process's seed. The index slot comes from the low bits.
+    static uint32_t HashName(const UniChar* units, size_t length) { return HashName(units, length, HashSeed()); }
+    // The same under a given seed. Names are taken four units at a time; each
+    // step multiplies into 128 bits and folds the halves together, so what a
+    // change in a word does to the hash depends on the state, hence on the
+    // seed: no two names can be picked that collide under every seed (a plain
+    // multiply carries a flip of a word's top bit through unchanged, and a
+    // matching flip in the next word cancels it whatever the seed).
+    static uint32_t HashName(const UniChar* units, size_t length, uint64_t seed)
     {
-        uint64_t hash = 0x9E3779B97F4A7C15ull ^ length;
+        auto fold = [](uint64_t a, uint64_t b) {
+            const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+            return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+        };
+        constexpr uint64_t kStep = 0x9E3779B97F4A7C15ull;
+        constexpr uint64_t kLast = 0xE7037ED1A0B428DBull;
+        uint64_t hash = seed ^ (length * kLast);
         size_t i = 0;
         for (; i + 4 <= length; i += 4) {
             uint64_t word;
             std::memcpy(&word, units + i, sizeof(word));
-            hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
-            hash ^= hash >> 32;
+            hash = fold(hash ^ word, kStep);
         }
         uint64_t tail = 0;
         for (; i < length; ++i)
             tail = (tail << 16) | units[i];
-        // A full final mix: names that differ only in a digit or two (ids used
-        // as names) must still spread over the low bits.
-        hash ^= tail;
-        hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDull;
-        hash = (hash ^ (hash >> 33)) * 0xC4CEB9FE1A85EC53ull;
-        return static_cast<uint32_t>(hash ^ (hash >> 33));
+        // The last step multiplies by a seeded factor and mixes every bit into
+        // the low ones that pick the slot: names that differ only in a digit
+        // or two (ids used as names) must still spread.
+        hash = fold(hash ^ tail, seed ^ kLast);
+        return static_cast<uint32_t>(hash ^ (hash >> 32));
+    }
+    // The seed of HashName, drawn once per process at its first use, so that
+    // no text can be made in advance whose names all fall in one slot.
+    static uint64_t HashSeed()
+    {
+        static const uint64_t sSeed = [] {
+            uint64_t seed = 0;
+            for (int i = 0; i < 3; ++i)
+                seed = (seed << 31) ^ static_cast<uint32_t>(VSystem::Random(false));
+            return seed;
+        }();
+        return sSeed;
     }
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
@@ -213,9 +239,15 @@ public:
     bool ClearInternalProperties();
     // Removes one stored property, counting a change on the stamp.
     bool _RemoveOwnProperty(const VString& name);
+    // Removes the stored property at position (insertion order; nothing past
+    // the end): later ones move down by one and the removed value's link is
+    // dropped, collecting a cycle only it kept reachable. The caller holds
+    // the object's locks and has checked the writing task.
+    void _RemoveInternalProperty(size_t position);
     // A copy of the stored properties in insertion order.
     NameValueList GetInternalProperties() const;
-    // No stored property and an implementation (if any) that says it is empty.
+    // No stored property, an implementation (if any) that says it is empty,
+    // and a class without getters (a getter is a property of every instance).
     bool IsEmpty() const;
 
     // Links to / unlinks from a container that the implementation holds, so
@@ -223,9 +255,12 @@ public:
     void ConnectImplementationProperty(const VJSONValue& value);
     void DisconnectImplementationProperty(const VJSONValue& value);
 
-    // The class (no reference), its object, its prototype; null without class.
+    // The class (no reference), null for a plain object.
     VJSONClass* GetClass() const { return fClass; }
+    // The object standing for the class (no reference); a plain object is of
+    // the process store's "Object" (null without a process store).
     VJSONObject* GetClassObject() const;
+    // The class's prototype; null without class.
     VJSONObject* _GetPrototype() const;
     // Registers the object as a user of cls (a null or the same class is
     // ignored) and leaves the old class.
@@ -250,8 +285,9 @@ public:
     EJSONStatus CallAsFunction(VJSONObject* thisObject, VJSONArray* thisArray, std::vector<VJSONValue>* parameters,
                                VJSONValue& result, CDBZanthBaseContext* baseContext = nullptr,
                                VDBLanguageContext* languageContext = nullptr);
-    // The implementation's non-empty name, else "Shared Object" with a
-    // locker, else "Object".
+    // The implementation's non-empty name, else the name of the class when it
+    // is not the root "Object" ("Pt", "Class", "Function", "Blob"), else
+    // "Shared Object" with a locker and "Object" without.
     void GetClassName(VString& out) const;
 
     // The implementation's description when it gives one; else the object as
@@ -265,9 +301,17 @@ public:
 
     // A deep copy of this object into out, through the cloner (each reachable
     // container copied once, so shared parts and cycles keep their shape).
+    // The copy of an object with a storage locker is put under the cloner's
+    // locker. Prefer VJSONCloner::CloneObject, which also records this
+    // object's own copy.
     VError Clone(VJSONValue& out, VJSONCloner& cloner) const;
-    // Clears target's properties and fills it with clones of this object's.
+    // Clears target's properties and fills it with clones of this object's,
+    // under a use of target's locker.
     VError CloneProperties(VJSONCloner& cloner, VJSONObject* target) const;
+    // The first step of Clone: out becomes the copy without its properties,
+    // or the whole copy when the implementation makes it; *needsProperties
+    // tells whether CloneProperties must fill it.
+    VError _CloneWithoutProperties(VJSONValue& out, VJSONCloner& cloner, bool* needsProperties) const;
 
     // Same own property names with deeply equal values (order aside); cycles
     // end. See VJSONValue::DeepEqualTo.

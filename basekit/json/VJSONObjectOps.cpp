@@ -1,4 +1,5 @@
 // VJSONObjectOps.cpp - clearing, merging, cloning and describing JSON objects.
+#include "basekit/json/VJSONClass.h"
 #include "basekit/json/VJSONCloner.h"
 #include "basekit/json/VJSONErrors.h"
 #include "basekit/json/VJSONGraph.h"
@@ -58,7 +59,7 @@ VJSONObject::NameValueList VJSONObject::GetInternalProperties() const
 bool VJSONObject::IsEmpty() const
 {
     StContainerLock lock(this);
-    if (!fProperties.empty())
+    if (!fProperties.empty() || (fClass != nullptr && fClass->HasGetters()))
         return false;
     return fImplementation == nullptr || fImplementation->IJSON_IsEmpty(this);
 }
@@ -71,6 +72,11 @@ void VJSONObject::GetClassName(VString& out) const
             out = name;
             return;
         }
+    }
+    // The root "Object" names no class of its own: its instances are plain.
+    if (!IsGenericObject()) {
+        out = fClass->GetName();
+        return;
     }
     out.FromCString(_GetStorageLocker() != nullptr ? "Shared Object" : "Object");
 }
@@ -97,32 +103,46 @@ VError VJSONObject::MergeWith(const VJSONObject* other, bool onlyMissing)
 
 VError VJSONObject::Clone(VJSONValue& out, VJSONCloner& cloner) const
 {
+    bool needsProperties = false;
+    VError error = _CloneWithoutProperties(out, cloner, &needsProperties);
+    if (error != 0 || !needsProperties)
+        return error;
+    return CloneProperties(cloner, out.GetObject());
+}
+
+VError VJSONObject::_CloneWithoutProperties(VJSONValue& out, VJSONCloner& cloner, bool* needsProperties) const
+{
+    *needsProperties = false;
+    IJSONObject* implementation = nullptr;
     if (fImplementation) {
-        IJSONObject* implementation = nullptr;
-        if (fImplementation->IJSON_CloneImpl(this, cloner, &implementation) == eJSON_done && implementation) {
-            VJSONObject* copy = new VJSONObject(GetClassObject(), implementation, nullptr, false);
-            copy->SetClassData(fClassData);
-            implementation->Release();
-            out.SetObject(copy);
-            copy->Release();
-            return CloneProperties(cloner, copy);
+        if (fImplementation->IJSON_CloneImpl(this, cloner, &implementation) != eJSON_done)
+            ReleaseRefCountable(&implementation);
+        if (implementation == nullptr) {
+            VError error = 0;
+            EJSONStatus status = fImplementation->IJSON_Clone(this, cloner, out, &error);
+            if (status != eJSON_notHandled)
+                return error;
         }
-        VError error = 0;
-        EJSONStatus status = fImplementation->IJSON_Clone(this, cloner, out, &error);
-        if (status != eJSON_notHandled)
-            return error;
     }
-    VJSONObject* copy = new VJSONObject(GetClassObject(), nullptr, nullptr, false);
+    // A plain object's copy stays plain: no class pointer, as for the source.
+    VJSONObject* copy = new VJSONObject(fClass ? fClass->GetClassObject() : nullptr, implementation, nullptr, false);
+    ReleaseRefCountable(&implementation);
     copy->SetClassData(fClassData);
+    // Copies of a shared tree form one new shared tree, under the cloner's
+    // one locker.
+    if (_GetStorageLocker() != nullptr)
+        copy->_SetStorageLocker(cloner.GetStorageLockerAndAssignIfNecessary());
     out.SetObject(copy);
     copy->Release();
-    return CloneProperties(cloner, copy);
+    *needsProperties = true;
+    return 0;
 }
 
 VError VJSONObject::CloneProperties(VJSONCloner& cloner, VJSONObject* target) const
 {
     if (target == nullptr)
         return 0;
+    VJSONUser user(target, false);
     target->ClearInternalProperties();
     for (VJSONPropertyConstOrderedIterator i(this, 3); i.IsValid(); ++i) {
         VJSONValue value = i.GetValue();

@@ -1,13 +1,13 @@
 // VJSONPointerResolver.cpp - resolving "$ref" references and JSON Pointers.
+//
+// Documents are found and loaded in VJSONPointerResolverDocuments.cpp.
 #include "basekit/json/VJSONPointerResolver.h"
-
-#include <algorithm>
 
 #include "basekit/files/IFile.h"
 #include "basekit/files/IFolder.h"
+#include "basekit/files/VFileSystemNamespace.h"
 #include "basekit/files/VURL.h"
 #include "basekit/json/VJSONArray.h"
-#include "basekit/json/VJSONImporter.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -34,36 +34,51 @@ void VJSONFileCache::SetValue(const VString& path, const VJSONValue& value)
 
 // --- resolver ---
 
-VJSONPointerResolver::Context::~Context()
+// One reference (or bare pointer) under resolution. Chains of references are
+// a stack of these rather than of calls, so their length costs heap, not stack.
+struct VJSONPointerResolver::Step {
+    VJSONObject* reference = nullptr;  // held by its outcome; null for a bare URI or pointer
+    VJSONValue referenceValue;          // the reference object, merged with the result
+    VString uri;
+    std::vector<VString> tokens;        // escaped tokens after the leading "/"
+    size_t next = 0;
+    VJSONValue current;
+    VRefPtr<VJSONPointerResolver> scope;  // the resolver of the document holding current
+    bool failed = false;
+    bool circular = false;
+};
+
+namespace {
+
+bool IsReference(const VJSONObject* object)
 {
-    for (IFile*& file : documents)
-        ReleaseRefCountable(&file);
+    return object != nullptr && object->GetProperty(VJSONPointerResolver::sRefPropertyName).IsString();
 }
 
-VJSONPointerResolver::VJSONPointerResolver(const VJSONValue& root, IFolder* baseFolder, VJSONFileCache* cache)
+}  // namespace
+
+VJSONPointerResolver::VJSONPointerResolver(const VJSONValue& root, IFolder* baseFolder,
+                                           VFileSystemNamespace* nameSpace, VJSONFileCache* cache)
     : fRoot(root),
-      fBaseFolder(RetainRefCountable(baseFolder)),
-      fCache(cache ? RetainRefCountable(cache) : new VJSONFileCache())
+      fBaseFolder(baseFolder),
+      fNamespace(nameSpace),
+      fCache(cache ? VRefPtr<VJSONFileCache>(cache) : VRefPtr<VJSONFileCache>::Adopt(new VJSONFileCache())),
+      fBoundary(baseFolder)
 {
 }
 
-VJSONPointerResolver::~VJSONPointerResolver()
-{
-    ReleaseRefCountable(&fErrors);
-    ReleaseRefCountable(&fCache);
-    ReleaseRefCountable(&fBaseFolder);
-}
+VJSONPointerResolver::~VJSONPointerResolver() = default;
 
 VJSONValue VJSONPointerResolver::GetErrors() const
 {
-    return (fErrors && fErrors->GetCount() > 0) ? VJSONValue(fErrors) : VJSONValue();
+    return (fErrors && fErrors->GetCount() > 0) ? VJSONValue(fErrors.Get()) : VJSONValue();
 }
 
 void VJSONPointerResolver::_ThrowError(VError code, const VString& value1, const char* name1, const VString& value2,
                                        const char* name2)
 {
-    if (fErrors == nullptr)
-        fErrors = new VJSONArray();
+    if (!fErrors)
+        fErrors = VRefPtr<VJSONArray>::Adopt(new VJSONArray());
     VJSONObject* record = new VJSONObject();
     record->SetProperty(VString("code"), VJSONValue(static_cast<double>(ERRCODE_FROM_VERROR(code))));
     const OsType component = COMPONENT_FROM_VERROR(code);
@@ -93,6 +108,7 @@ bool VJSONPointerResolver::ResolveOnePointer(VJSONObject* object, bool followRef
     StErrorContextInstaller silent(false, true);
     Context context;
     context.followReferences = followReferences;
+    context.reporter = this;
     result = VJSONValue(object);
     return Resolve(context, result, nullptr, nullptr, nullptr);
 }
@@ -113,156 +129,208 @@ bool VJSONPointerResolver::Resolve(Context& context, VJSONValue& value, VRefPtr<
         answer(false, value.IsArray(), this);
         return false;
     }
-    const bool inPath = std::find(context.path.begin(), context.path.end(), object) != context.path.end();
-    if (inPath || context.visited.count(object) != 0) {
-        answer(inPath, false, this);
+    auto known = context.outcomes.find(object);
+    if (known == context.outcomes.end()) {
+        if (context.visited.count(object) != 0) {
+            answer(false, false, this);
+            return false;
+        }
+        if (!IsReference(object)) {
+            context.visited.insert(object);
+            answer(false, true, this);
+            return false;
+        }
+        std::vector<Step> steps(1);
+        _OpenReference(context, steps.back(), value, context.currentURI);
+        VJSONValue ignored;
+        VRefPtr<VJSONPointerResolver> ignoredScope;
+        _Drive(context, steps, ignored, ignoredScope);
+        known = context.outcomes.find(object);
+    } else if (known->second.resolving) {
+        answer(true, false, this);
         return false;
     }
-    context.visited.insert(object);
-    VJSONValue ref = object->GetProperty(sRefPropertyName);
-    if (!ref.IsString()) {
-        answer(false, true, this);
-        return false;
-    }
-    VString uri;
-    ref.GetString(uri);
-    VRefPtr<VJSONObject> held(object);
-    context.path.push_back(object);
-    VJSONValue designated, document;
-    IFolder* folder = nullptr;
-    const bool resolved = ResolvePointerURI(context, uri, designated, document, &folder);
-    if (resolved) {
-        if (context.merge)
-            PatchPointerValue(context, value, designated);
-        else
-            value = designated;
-    } else {
-        value.SetUndefined();
-    }
-    context.path.pop_back();
-    if (value.GetObject() != object)
-        context.visited.erase(object);
-    VRefPtr<VJSONPointerResolver> sub;
-    if (resolved) {
-        sub = VRefPtr<VJSONPointerResolver>::Adopt(new VJSONPointerResolver(document, folder, fCache));
-    }
-    ReleaseRefCountable(&folder);
-    if (onPath)
-        *onPath = false;
-    if (walkMembers)
-        *walkMembers = true;
-    if (subResolver)
-        *subResolver = sub;
+    value = known->second.value;
+    answer(false, true, known->second.scope.Get());
     return true;
 }
 
-bool VJSONPointerResolver::ResolvePointerURI(Context& context, const VString& uri, VJSONValue& designated,
-                                             VJSONValue& document, IFolder** folder)
+void VJSONPointerResolver::_OpenReference(Context& context, Step& step, const VJSONValue& reference,
+                                          const VString& enclosingURI)
+{
+    step.reference = reference.GetObject();
+    step.referenceValue = reference;
+    Outcome& outcome = context.outcomes[step.reference];
+    outcome.reference = VRefPtr<VJSONObject>(step.reference);
+    step.reference->GetProperty(sRefPropertyName).GetString(step.uri);
+    _OpenURI(context, step, enclosingURI);
+}
+
+void VJSONPointerResolver::_OpenURI(Context& context, Step& step, const VString& enclosingURI)
 {
     VString path, pointer;
-    const VIndex hash = uri.FindUniChar(u'#');
+    const VIndex hash = step.uri.FindUniChar(u'#');
     if (hash > 0) {
-        path = uri.GetSubString(1, hash - 1);
-        pointer = uri.GetSubString(hash + 1, uri.GetLength() - hash);
+        path = step.uri.GetSubString(1, hash - 1);
+        pointer = step.uri.GetSubString(hash + 1, step.uri.GetLength() - hash);
     } else {
-        path = uri;
+        path = step.uri;
     }
     VURL::Decode(path);
     VURL::Decode(pointer);
     path.TrimUniChar(u' ');
     for (const char* scheme : {"http:", "https:", "file:"}) {
         if (path.BeginsWith(VString(scheme))) {
-            _ThrowURIError(VE_JSON_POINTER_UNSUPPORTED, context.currentURI);
-            designated.SetUndefined();
-            return false;
+            _Reporter(context)->_ThrowURIError(VE_JSON_POINTER_UNSUPPORTED, enclosingURI);
+            step.failed = true;
+            return;
         }
     }
-    VJSONValue loaded;
-    if (!LoadDocument(context, uri, path, loaded, folder)) {
-        designated.SetUndefined();
-        return false;
+    if (!LoadDocument(context, step.uri, path, step.current, &step.scope)) {
+        step.failed = true;
+        return;
     }
-    VString previous = context.currentURI;
-    context.currentURI = uri;
-    const bool ok = ResolvePointerString(context, loaded, pointer, designated);
-    context.currentURI = previous;
-    if (ok)
-        document = loaded;
-    return ok;
+    _OpenPointer(context, step, pointer);
 }
 
-bool VJSONPointerResolver::LoadDocument(Context& context, const VString& uri, const VString& path,
-                                        VJSONValue& document, IFolder** folder)
+void VJSONPointerResolver::_OpenPointer(Context& context, Step& step, const VString& pointer)
 {
-    if (path.IsEmpty()) {
-        document = fRoot;
-        *folder = RetainRefCountable(fBaseFolder);
-        return true;
+    if (pointer.IsEmpty())
+        return;
+    if (pointer[0] != u'/') {
+        _Reporter(context)->_ThrowURIError(VE_JSON_POINTER_INVALID, step.uri);
+        step.failed = true;
+        return;
     }
-    IFile* file = nullptr;
-    if (path[0] != u'/' && fBaseFolder != nullptr)
-        file = fBaseFolder->_RetainRelativeIFile(path, FPS_POSIX);
-    if (file == nullptr) {
-        _ThrowError(VE_JSON_POINTER_DOCUMENT_NOT_FOUND, uri, "pointerURI", path, "referredPath");
-        return false;
-    }
-    context.documents.push_back(RetainRefCountable(file));
-    VString key;
-    file->GetPath().GetPosixPath(key);
-    document = fCache->GetValue(key);
-    bool ok = true;
-    if (document.IsUndefined()) {
-        if (!file->Exists()) {
-            _ThrowError(VE_JSON_POINTER_DOCUMENT_NOT_FOUND, uri, "pointerURI", key, "referredPath");
-            ok = false;
-        } else {
-            StErrorContextInstaller silent(false, true);
-            if (VJSONImporter::ParseFile(file, document, 131) != 0 || document.IsUndefined()) {
-                _ThrowError(VE_JSON_POINTER_DOCUMENT_UNREADABLE, uri, "pointerURI", key, "referredPath");
-                ok = false;
-            } else {
-                fCache->SetValue(key, document);
+    pointer.GetSubStrings(u'/', step.tokens, true);
+    step.next = 1;  // the empty text before the first "/"
+}
+
+// Runs the steps until the first one has ended: each step walks its tokens;
+// a reference met on the way (or at the end) is resolved by a step pushed on
+// top, whose outcome the step below then reads in its place.
+bool VJSONPointerResolver::_Drive(Context& context, std::vector<Step>& steps, VJSONValue& result,
+                                  VRefPtr<VJSONPointerResolver>& scope)
+{
+    for (;;) {
+        Step& step = steps.back();
+        bool ended = step.failed;
+        if (!ended && context.followReferences && step.current.IsObject()) {
+            const VJSONObject* object = step.current.GetObject();
+            auto known = context.outcomes.find(object);
+            if (known != context.outcomes.end()) {
+                const Outcome& outcome = known->second;
+                if (!outcome.resolving && !outcome.failed) {
+                    step.current = outcome.value;
+                    step.scope = outcome.scope;
+                    continue;
+                }
+                // A reference met again while still open closes a cycle; a
+                // failed one fails whatever rests on it, a cycle as a cycle.
+                step.circular = outcome.resolving || outcome.circular;
+                _Reporter(context)->_ThrowURIError(
+                    step.circular ? VE_JSON_POINTER_CIRCULAR : VE_JSON_POINTER_NOT_FOUND, step.uri);
+                step.failed = ended = true;
+            } else if (IsReference(object)) {
+                Step inner;
+                VRefPtr<VJSONPointerResolver> holder = step.scope;
+                const VString enclosing = step.uri;
+                holder->_OpenReference(context, inner, step.current, enclosing);
+                steps.push_back(std::move(inner));
+                continue;
             }
         }
+        if (!ended && step.next < step.tokens.size()) {
+            if (!_Advance(context, step.uri, step.current, step.tokens[step.next++]))
+                step.failed = true;
+            continue;
+        }
+        Step done = std::move(steps.back());
+        steps.pop_back();
+        VJSONValue value;
+        if (!done.failed) {
+            value = done.current;
+            if (done.reference != nullptr && context.merge) {
+                value = done.referenceValue;
+                PatchPointerValue(context, value, done.current);
+            }
+        }
+        if (done.reference != nullptr) {
+            Outcome& outcome = context.outcomes[done.reference];
+            outcome.resolving = false;
+            outcome.failed = done.failed;
+            outcome.circular = done.circular;
+            outcome.value = value;
+            if (!done.failed)
+                outcome.scope = done.scope;
+        }
+        if (steps.empty()) {
+            result = value;
+            scope = done.failed ? VRefPtr<VJSONPointerResolver>() : done.scope;
+            return !done.failed;
+        }
     }
-    if (ok)
-        *folder = file->RetainParentFolder(true);
-    file->Release();
+}
+
+bool VJSONPointerResolver::ResolvePointerURI(Context& context, const VString& uri, VJSONValue& designated,
+                                             VRefPtr<VJSONPointerResolver>* scope)
+{
+    std::vector<Step> steps(1);
+    steps.back().uri = uri;
+    _OpenURI(context, steps.back(), context.currentURI);
+    VRefPtr<VJSONPointerResolver> holder;
+    const bool ok = _Drive(context, steps, designated, holder);
+    if (scope)
+        *scope = holder;
     return ok;
 }
 
 bool VJSONPointerResolver::ResolvePointerString(Context& context, const VJSONValue& document,
                                                 const VString& pointer, VJSONValue& designated)
 {
-    designated = document;
-    if (pointer.IsEmpty())
-        return true;
-    if (pointer[0] != u'/') {
-        _ThrowURIError(VE_JSON_POINTER_INVALID, context.currentURI);
-        return false;
-    }
-    std::vector<VString> tokens;
-    pointer.GetSubStrings(u'/', tokens, true);
-    for (size_t i = 1; i < tokens.size(); ++i) {
-        if (!ResolveOnePart(context, designated, tokens[i]))
-            return false;
-    }
-    return true;
+    std::vector<Step> steps(1);
+    Step& step = steps.back();
+    step.uri = context.currentURI;
+    step.current = document;
+    step.scope = VRefPtr<VJSONPointerResolver>(this);
+    _OpenPointer(context, step, pointer);
+    VRefPtr<VJSONPointerResolver> ignored;
+    return _Drive(context, steps, designated, ignored);
 }
 
-bool VJSONPointerResolver::ResolveOnePart(Context& context, VJSONValue& current, const VString& rawToken)
+bool VJSONPointerResolver::ResolveOnePart(Context& context, VJSONValue& current, const VString& token)
+{
+    if (context.followReferences) {
+        bool onPath = false;
+        Resolve(context, current, nullptr, &onPath, nullptr);
+        if (onPath) {
+            _Reporter(context)->_ThrowURIError(VE_JSON_POINTER_CIRCULAR, context.currentURI);
+            return false;
+        }
+        if (current.IsUndefined()) {
+            _Reporter(context)->_ThrowURIError(VE_JSON_POINTER_NOT_FOUND, context.currentURI);
+            return false;
+        }
+    }
+    return _Advance(context, context.currentURI, current, token);
+}
+
+// One token of a pointer, references on the way already resolved.
+bool VJSONPointerResolver::_Advance(Context& context, const VString& uri, VJSONValue& current,
+                                    const VString& rawToken)
 {
     VString token = rawToken;
     token.Exchange(VString("~1"), VString("/"));
     token.Exchange(VString("~0"), VString("~"));
+    VJSONPointerResolver* reporter = _Reporter(context);
     if (VJSONArray* array = current.GetArray()) {
         const VIndex n = token.GetLength();
         if (n == 0 || (n > 1 && token[0] == u'0')) {
-            _ThrowURIError(VE_JSON_POINTER_INVALID, context.currentURI);
+            reporter->_ThrowURIError(VE_JSON_POINTER_INVALID, uri);
             return false;
         }
         if (n == 1 && token[0] == u'-') {
-            _ThrowURIError(VE_JSON_POINTER_UNSUPPORTED, context.currentURI);
+            reporter->_ThrowURIError(VE_JSON_POINTER_UNSUPPORTED, uri);
             return false;
         }
         // Digits only; an index past the element count stops growing, so a
@@ -273,7 +341,7 @@ bool VJSONPointerResolver::ResolveOnePart(Context& context, VJSONValue& current,
         for (VIndex k = 0; k < n; ++k) {
             const UniChar c = token[k];
             if (c < u'0' || c > u'9') {
-                _ThrowURIError(VE_JSON_POINTER_INVALID, context.currentURI);
+                reporter->_ThrowURIError(VE_JSON_POINTER_INVALID, uri);
                 return false;
             }
             if (!past) {
@@ -282,38 +350,24 @@ bool VJSONPointerResolver::ResolveOnePart(Context& context, VJSONValue& current,
             }
         }
         if (past || index >= count) {
-            _ThrowURIError(VE_JSON_POINTER_NOT_FOUND, context.currentURI);
+            reporter->_ThrowURIError(VE_JSON_POINTER_NOT_FOUND, uri);
             return false;
         }
         current = array->GetAt(index);
         if (current.IsUndefined()) {
-            _ThrowURIError(VE_JSON_POINTER_NOT_FOUND, context.currentURI);
+            reporter->_ThrowURIError(VE_JSON_POINTER_NOT_FOUND, uri);
             return false;
         }
         return true;
     }
-    if (!current.IsObject()) {
-        _ThrowURIError(VE_JSON_POINTER_NOT_A_CONTAINER, context.currentURI);
+    VJSONObject* object = current.GetObject();
+    if (object == nullptr) {
+        reporter->_ThrowURIError(VE_JSON_POINTER_NOT_A_CONTAINER, uri);
         return false;
     }
-    if (context.followReferences) {
-        bool onPath = false;
-        Resolve(context, current, nullptr, &onPath, nullptr);
-        if (onPath) {
-            _ThrowURIError(VE_JSON_POINTER_CIRCULAR, context.currentURI);
-            return false;
-        }
-        if (!current.IsObject()) {
-            if (current.IsArray())
-                return ResolveOnePart(context, current, rawToken);
-            _ThrowURIError(current.IsUndefined() ? VE_JSON_POINTER_NOT_FOUND : VE_JSON_POINTER_NOT_A_CONTAINER,
-                           context.currentURI);
-            return false;
-        }
-    }
-    current = current.GetObject()->GetProperty(token);
+    current = object->GetProperty(token);
     if (current.IsUndefined()) {
-        _ThrowURIError(VE_JSON_POINTER_NOT_FOUND, context.currentURI);
+        reporter->_ThrowURIError(VE_JSON_POINTER_NOT_FOUND, uri);
         return false;
     }
     return true;
@@ -347,58 +401,79 @@ void VJSONPointerResolver::ResolveRecursively(VJSONValue& value, bool merge, std
     Context context;
     context.merge = merge;
     context.followReferences = true;
-    _ResolveRecursively(this, context, value, 0);
+    context.reporter = this;
+    _ResolveRecursively(this, context, value);
     while (!context.pending.empty()) {
         auto walks = std::move(context.pending);
         context.pending.clear();
         for (auto& [resolver, pendingValue] : walks)
-            _ResolveRecursively(resolver.Get(), context, pendingValue, 0);
+            _ResolveRecursively(resolver.Get(), context, pendingValue);
     }
     if (files) {
-        for (IFile* file : context.documents)
-            files->push_back(RetainRefCountable(file));
+        for (const auto& [path, document] : context.documents)
+            files->push_back(RetainRefCountable(document.file.Get()));
     }
     const VError last = silent.GetLastError();
-    if (last != 0 && (fErrors == nullptr || fErrors->GetCount() == 0))
+    if (last != 0 && GetErrors().IsUndefined())
         _ThrowError(last, VString(), "", VString(), "");
 }
 
-bool VJSONPointerResolver::_ResolveRecursively(VJSONPointerResolver* resolver, Context& context, VJSONValue& value,
-                                               uint32_t depth)
+// Walks the graph below value depth first with a stack of containers, so
+// that nesting costs heap, not stack. A reference met is replaced by its
+// outcome and the designated value queued for a walk of its own against its
+// document; a failed reference stays in an object and becomes undefined in
+// an array.
+bool VJSONPointerResolver::_ResolveRecursively(VJSONPointerResolver* resolver, Context& context, VJSONValue& value)
 {
-    if (depth > kMaxDepth)
-        return false;
-    if (VJSONObject* object = value.GetObject()) {
-        VRefPtr<VJSONPointerResolver> sub;
-        bool walk = false;
-        VRefPtr<VJSONObject> held(object);
-        if (resolver->Resolve(context, value, &sub, nullptr, &walk)) {
-            if (sub)
-                context.pending.emplace_back(sub, value);
-            return true;
-        }
-        if (walk) {
-            for (const auto& [name, member] : object->GetInternalProperties()) {
-                VJSONValue visited = member;
-                if (_ResolveRecursively(resolver, context, visited, depth + 1) && !visited.IsUndefined())
-                    object->SetProperty(name, visited);
+    struct Level {
+        VJSONValue container;
+        VJSONPointerResolver* resolver;
+        size_t next;
+    };
+    std::vector<Level> levels;
+    auto visit = [&](VJSONPointerResolver* owner, VJSONValue& member) {
+        if (member.IsObject()) {
+            VRefPtr<VJSONPointerResolver> sub;
+            bool walk = false;
+            if (owner->Resolve(context, member, &sub, nullptr, &walk)) {
+                if (sub)
+                    context.pending.emplace_back(sub, member);
+                return true;
             }
+            if (walk)
+                levels.push_back({member, owner, 0});
+        } else if (VJSONArray* array = member.GetArray()) {
+            if (context.visited.insert(array).second)
+                levels.push_back({member, owner, 0});
         }
         return false;
-    }
-    if (VJSONArray* array = value.GetArray()) {
-        // Arrays are remembered as objects are, so a cycle through arrays ends.
-        if (!context.visited.insert(array).second)
-            return false;
-        VRefPtr<VJSONArray> held(array);
-        const size_t count = array->GetCount();
-        for (size_t i = 0; i < count; ++i) {
-            VJSONValue element = array->GetAt(i);
-            if (_ResolveRecursively(resolver, context, element, depth + 1))
-                array->SetAt(i, element);
+    };
+    const bool replaced = visit(resolver, value);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        const VJSONValue container = level.container;
+        VJSONPointerResolver* owner = level.resolver;
+        const size_t index = level.next++;
+        if (VJSONObject* object = container.GetObject()) {
+            if (index >= object->GetPropertyCount()) {
+                levels.pop_back();
+                continue;
+            }
+            const VString name = object->GetNameAt(index);
+            VJSONValue member = object->GetValueAt(index);
+            if (visit(owner, member) && !member.IsUndefined())
+                object->SetProperty(name, member);
+        } else if (VJSONArray* array = container.GetArray()) {
+            if (index >= array->GetCount()) {
+                levels.pop_back();
+                continue;
+            }
+            VJSONValue element = array->GetAt(index);
+            if (visit(owner, element))
+                array->SetAt(index, element);
         }
     }
-    return false;
+    return replaced;
 }
 
 }  // namespace bkit

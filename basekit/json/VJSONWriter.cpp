@@ -11,6 +11,7 @@
 
 #include "basekit/files/IFile.h"
 #include "basekit/json/VJSONArray.h"
+#include "basekit/json/VJSONClass.h"
 #include "basekit/json/IJSONObject.h"
 #include "basekit/json/VJSONErrors.h"
 #include "basekit/json/VJSONObject.h"
@@ -372,8 +373,9 @@ VError VJSONWriter::_WriteObjectOnPath(const VJSONObject* object)
     bool stopped = false;
     // A plain object of this task is read in place; the iterator takes a
     // snapshot (or reads a shared tree under its lock) and lists the names an
-    // implementation adds.
-    if (implementation == nullptr && !object->IsShared()) {
+    // implementation or the class's getters add.
+    const VJSONClass* cls = object->GetClass();
+    if (implementation == nullptr && !object->IsShared() && (cls == nullptr || !cls->HasGetters())) {
         const size_t count = object->GetPropertyCount();
         for (size_t i = 0; i < count && err == 0 && !stopped; ++i)
             err = _WriteMember(i == 0, object->GetNameAt(i), object->GetValueAt(i), &stopped);

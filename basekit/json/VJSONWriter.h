@@ -15,6 +15,9 @@
 // - Level, path, written objects, character count and the "..." mark last as
 //   long as the writer: a second StringifyValue on the same writer still sees
 //   the objects written by the first (flag kFlag_RefuseRepeated).
+// - An object's members are the names its implementation lists (else those
+//   its class reads through getters, with the getters' values), then its
+//   stored properties; on a shared object the stored ones come first.
 // - A writer is a short-lived object of one task; it takes no lock of its own.
 // - StringifyValueToFile replaces a file's content only with complete text.
 #pragma once

@@ -1,12 +1,13 @@
 // FaultSeam.h - injected failures of file and folder operations, for tests.
 //
 // This file defines FaultSeam, the switch through which a test makes the n-th
-// copy, rename or move, delete, Trash move, creation or content write fail with an errno of
-// its choice. Tests run as root, where permission bits stop nothing and a disk
-// is seldom full, so these failures cannot be produced by the file system
+// copy, rename or move, delete, Trash move, creation, content write or change
+// of owner fail with an errno of its choice. Tests run as root, where
+// permission bits stop nothing, owners can always be given and a disk is
+// seldom full, so these failures cannot be produced by the file system
 // itself. The stand-ins of the file and folder layers ask the seam before the
-// system call they replace; it is off unless a test arms it, and then costs one
-// relaxed atomic load per operation. Arming and checking may happen on any
+// system call they replace; it is off unless a test arms it, and then costs
+// one relaxed atomic load per operation. Arming and checking may happen on any
 // thread.
 #pragma once
 
@@ -22,6 +23,7 @@ enum class FaultOperation : int32_t {
     kCreate,      // the creation of one file or folder
     kRenameFlag,  // the file system refusing the no-replace flag of a rename (EINVAL)
     kWrite,       // writing the new content of a file that replaces its old one
+    kOwner,       // giving a copied item the owner and group of its source (fchownat)
     kCount
 };
 

@@ -14,6 +14,12 @@
 //   byte, whatever their encoding. A new or replacing folder is built under a
 //   hidden name beside its target and takes the target's name only once it is
 //   complete: a failed copy never destroys what was there.
+//   Every item keeps its owner and group where the process may give them (the
+//   superuser always); an item that cannot keep both loses its set-user-id and
+//   set-group-id bits, so that a copy never runs with rights its source did
+//   not have. A file's owner is set before its mode, a folder's once its
+//   content is written. Names of one file inside the tree stay names of one
+//   file in the copy (hard links), and the holes of sparse files stay holes.
 // - ForceDeleteFolder removes a folder and everything in it without ever
 //   following a symbolic link or crossing into another mount. It unlocks
 //   (flags, owner permissions) only what it must inside the tree; the parent
@@ -23,10 +29,12 @@
 //
 // Shortcomings: sockets cannot be copied (each one fails with ENOTSUP); extended
 // attributes of symbolic links are not copied (Linux refuses user attributes
-// on links); owners are not copied (copies belong to the caller). Nothing
-// here pushes an error record. Each created item asks the fault seam
-// (kCreate), each file's data kCopy, each rename that puts a copy in place
-// kRename, each removal kDelete.
+// on links); only regular files are kept as hard links, and past a few
+// hundred files whose other names are still to come, further ones are copied
+// name by name. Nothing here pushes an error record. Each created item asks
+// the fault seam (kCreate), each file's data kCopy, each change of owner
+// kOwner, each rename that puts a copy in place kRename, each removal
+// kDelete.
 #pragma once
 
 #include <sys/types.h>

@@ -36,6 +36,8 @@ bool GetCurrentThreadStack(char** top, size_t* size)
 
 void SetCurrentThreadName(const char* utf8Name)
 {
+    if (gettid() == getpid())
+        return;
     // Linux keeps 15 bytes and a NUL; a longer name is refused whole, so cut it,
     // backing off continuation bytes so that no character is split.
     char name[16];

@@ -7,7 +7,10 @@
 //   layer has a new thread report its own id once it starts;
 // - pthread_get_stacksize_np and pthread_get_stackaddr_np: pthread_getattr_np;
 // - pthread_setname_np of the calling thread: names longer than the 15 bytes
-//   Linux keeps are cut at a UTF-8 character boundary, never refused;
+//   Linux keeps are cut at a UTF-8 character boundary, never refused.
+//   Shortfall: Linux gives the main thread no name of its own; its name is the
+//   process's, which ps, top, pgrep and killall show. Naming the main thread
+//   therefore does nothing here, and it keeps the executable's name;
 // - thread_info basic information: /proc/self/task/<tid>/stat. Shortfall: the
 //   usage is the thread's processor time over its whole life divided by that
 //   life, not the kernel's decaying recent usage;
@@ -31,6 +34,7 @@ int32_t GetCurrentThreadPort();
 bool GetCurrentThreadStack(char** top, size_t* size);
 
 // Names the calling thread; the name is cut to 15 bytes at a character boundary.
+// The process's main thread is left alone: its name is the process's.
 void SetCurrentThreadName(const char* utf8Name);
 
 // The name of the calling thread as the system keeps it.

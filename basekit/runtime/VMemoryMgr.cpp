@@ -1,9 +1,9 @@
 // VMemoryMgr.cpp - the process-wide memory manager.
 //
 // This file implements VCppMemMgr, the system allocator VMemCppImpl_stdlib,
-// VMemory, VMemoryHog, and the static object that builds the global manager
-// before every other static initialiser and deletes it after every other
-// static destructor.
+// VMemory, VMemoryHog, and the program's start-up and end of the global
+// manager: initializer, finalizer and the static object that calls the first
+// and registers the second before every other static initialiser.
 #include "basekit/runtime/VMemoryMgr.h"
 
 #include <malloc.h>
@@ -27,6 +27,7 @@
 #endif
 
 #include "basekit/platform/BundleInfo.h"
+#include "basekit/process/VProcess.h"
 #include "basekit/runtime/VCriticalSection.h"
 #include "basekit/runtime/VMemCppImpl.h"
 #include "basekit/runtime/VSyncEvent.h"
@@ -36,6 +37,7 @@
 namespace bkit {
 
 VCppMemMgr* VObject::sCppMemMgr = nullptr;
+VCppMemMgr* VObject::sAlternateCppMemMgr = nullptr;
 
 namespace {
 
@@ -49,24 +51,34 @@ XMemCppImpl* MakeOwnImpl(int32_t number)
 
 VCppMemMgr::OwnImplFactory sOwnImplFactory = &MakeOwnImpl;
 
-// Built before, and destroyed after, every static object of default priority.
-struct MemoryManagerLifetime {
-    MemoryManagerLifetime()
+// Runs before every static object of default priority. finalizer, registered
+// here with atexit, therefore runs after the destructors of all of them.
+struct MemoryManagerStartUp {
+    MemoryManagerStartUp()
     {
-        if (!VObject::sCppMemMgr)
-            VObject::sCppMemMgr = new VCppMemMgr(eAllocatorKind_FromBundle);
-    }
-    ~MemoryManagerLifetime()
-    {
-        VCppMemMgr* manager = VObject::sCppMemMgr;
-        VObject::sCppMemMgr = nullptr;
-        delete manager;
+        initializer();
+        std::atexit(finalizer);
     }
 };
 
-MemoryManagerLifetime sMemoryManagerLifetime __attribute__((init_priority(101)));
+MemoryManagerStartUp sMemoryManagerStartUp __attribute__((init_priority(101)));
 
 }  // namespace
+
+void initializer()
+{
+    if (!VObject::sCppMemMgr)
+        VObject::sCppMemMgr = new VCppMemMgr(eAllocatorKind_FromBundle);
+}
+
+void finalizer()
+{
+    VProcess::sInstance = nullptr;
+    VCppMemMgr* manager = VObject::sCppMemMgr;
+    VObject::sCppMemMgr = nullptr;
+    VObject::sAlternateCppMemMgr = nullptr;
+    delete manager;
+}
 
 // --- VMemCppImpl_stdlib ---
 

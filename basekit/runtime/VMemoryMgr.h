@@ -8,10 +8,10 @@
 //
 // Contracts:
 // - One global manager is created by the first static initialiser of the program
-//   (VObject::sCppMemMgr) and deleted after every other static object. Code that
-//   runs before or after it (static initialisers of other libraries, late
-//   destructors) finds a null pointer; VMemory falls back to malloc then, which is
-//   what the system mode does anyway.
+//   (VObject::sCppMemMgr, through initializer) and deleted by finalizer after
+//   every other static object. Code that runs before or after it (static
+//   initialisers of other libraries, late destructors) finds a null pointer;
+//   VMemory falls back to malloc then, which is what the system mode does anyway.
 // - The manager never raises errors: a failed allocation answers null (or false);
 //   callers raise 'bkit' 100 themselves. A failed Realloc leaves the old block
 //   valid.
@@ -241,6 +241,16 @@ private:
     std::vector<VMemoryHog*> fHogs;
     VLeaksChecker fLeaksChecker;
 };
+
+// The program's start-up of the global manager: creates VObject::sCppMemMgr
+// (allocator chosen by the bundle) when there is none. A program's entry may call
+// it again to make sure the manager exists.
+void initializer();
+// The program's end: clears VProcess::sInstance, VObject::sCppMemMgr and
+// VObject::sAlternateCppMemMgr, then deletes the manager. Registered with atexit
+// by the first static initialiser, so it runs after every static destructor;
+// nothing may allocate through the manager afterwards.
+void finalizer();
 
 // Plain allocation functions over the global manager (malloc when there is none).
 class VMemory {

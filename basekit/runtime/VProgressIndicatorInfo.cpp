@@ -20,7 +20,7 @@ const StPackedDictionaryKey kValue("fValue");
 const StPackedDictionaryKey kMax("fMax");
 const StPackedDictionaryKey kStartTime("fStartTime");
 const StPackedDictionaryKey kCanInterrupt("fCanInterrupt");
-const StPackedDictionaryKey kExtraInfoVersion("fExtraInfoVersion");
+const StPackedDictionaryKey kExtraInfoVersion("fExtraInfoBagVersion");
 const StPackedDictionaryKey kExtraInfo("ExtraInfo");
 
 uint32_t NowMs()
@@ -210,7 +210,10 @@ VJSONObject* VProgressIndicatorInfo::GetJSONObject() const
     fUUID.GetString(uuid);
     object->SetPropertyAsString("uuid", uuid);
     object->SetPropertyAsNumber("taskId", fTaskID);
-    object->SetProperty("startTime", VJSONValue(StartDate(fStartTime)));
+    // A string: a JSON date keeps only the day, and observers want the moment.
+    VString startTime;
+    StartDate(fStartTime).GetStringLocalTime(startTime);
+    object->SetPropertyAsString("startTime", startTime);
     object->SetPropertyAsNumber("duration", GetElapsed());
     if (fCollectedInfo) {
         VJSONCloner cloner;

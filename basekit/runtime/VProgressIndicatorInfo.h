@@ -99,7 +99,8 @@ public:
     VJSONObject* GetCollectedInfo() const { return fCollectedInfo; }
     void DropCollectedInfo();
 
-    // The JSON description of the session (the caller's reference).
+    // The JSON description of the session (the caller's reference); its
+    // "startTime" is the local start moment as text ("YYYY-MM-DD hh:mm:ss:mmm").
     VJSONObject* GetJSONObject() const;
 
     // Writes the session as an element of bag: every field without previous,

@@ -51,7 +51,9 @@ VProgressIndicator* VProgressManager::RetainProgress(const VUUID& uuid)
         return nullptr;
     StLocker<VCriticalSection> locker(manager->fLock);
     auto it = manager->fIndicators.find(uuid);
-    return it == manager->fIndicators.end() ? nullptr : RetainRefCountable(it->second);
+    if (it == manager->fIndicators.end() || !it->second->RetainIfAlive())
+        return nullptr;
+    return it->second;
 }
 
 VProgressIndicator* VProgressManager::_RetainProgressIndicator(const VString& userInfo)
@@ -61,8 +63,8 @@ VProgressIndicator* VProgressManager::_RetainProgressIndicator(const VString& us
         return nullptr;
     StLocker<VCriticalSection> locker(manager->fLock);
     for (auto& entry : manager->fIndicators) {
-        if (entry.second->GetUserInfo().EqualToString(userInfo, true))
-            return RetainRefCountable(entry.second);
+        if (entry.second->GetUserInfo().EqualToString(userInfo, true) && entry.second->RetainIfAlive())
+            return entry.second;
     }
     return nullptr;
 }

@@ -3,7 +3,10 @@
 // This file defines VProgressManager, which knows every progress indicator by
 // its UUID. It exists between Init and Deinit (the process's initialisation and
 // shut-down); indicators made outside that time are not registered. The map
-// keeps no reference: an indicator unregisters itself when destroyed.
+// keeps no reference: an indicator unregisters itself when destroyed, so it
+// stays listed from its last Release until its destructor takes the manager's
+// lock. Look-ups therefore retain only an indicator that is still alive and
+// treat a dying one as absent.
 // Thread-safety: every operation may be called from any task.
 #pragma once
 
@@ -34,9 +37,10 @@ public:
     static void RegisterProgress(VProgressIndicator* indicator);
     // Records the indicator's metric, then removes it.
     static void UnregisterProgress(VProgressIndicator* indicator);
-    // The registered indicator, retained, or null.
+    // The registered indicator, retained, or null (also when it is dying).
     static VProgressIndicator* RetainProgress(const VUUID& uuid);
-    // The first registered indicator (UUID order) whose user info is userInfo.
+    // The first live registered indicator (UUID order) whose user info is
+    // userInfo, retained, or null.
     static VProgressIndicator* _RetainProgressIndicator(const VString& userInfo);
     // Adds the "ProgressInfo" element of the indicator whose user info is userInfo.
     static void _GetProgressInfo(VValueBag& bag, const VString& userInfo);

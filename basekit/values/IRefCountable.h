@@ -7,6 +7,10 @@
 // caller releases exactly once; operations named Get... hand out a pointer without
 // a reference. Retain and Release may be called from any thread without a lock;
 // exactly one Release sees the count reach 0 and runs DoOnRefCountZero.
+// A registry that lists objects without keeping them alive hands them out with
+// RetainIfAlive, under the lock their destructors take to leave the registry:
+// an object whose count already reached 0 is being destroyed and must not be
+// retained again.
 #pragma once
 
 #include <atomic>
@@ -32,6 +36,11 @@ public:
     // Drops one reference and returns the new count. At 0 it calls
     // DoOnRefCountZero; the caller must not touch the object afterwards.
     virtual int32_t Release(const char* label = nullptr) const;
+
+    // Adds one reference unless the count has already reached 0, and answers
+    // whether it did. Works on this base's count only: classes that replace
+    // Retain and Release with their own count do not use it.
+    bool RetainIfAlive() const;
 
     // Hook for breaking reference cycles; empty here.
     virtual void ReleaseDependencies() {}

@@ -1,8 +1,8 @@
 // VObject.cpp - the root class of the toolbox.
 //
-// This file implements the debug dump of VObject. The memory manager pointer
-// VObject::sCppMemMgr is defined beside the manager (runtime/VMemoryMgr.cpp),
-// whose static initialiser sets it.
+// This file implements the debug dump of VObject. The memory manager pointers
+// VObject::sCppMemMgr and sAlternateCppMemMgr are defined beside the manager
+// (runtime/VMemoryMgr.cpp), whose start-up and end set and clear them.
 #include "basekit/values/VObject.h"
 
 #include "basekit/text/VString.h"

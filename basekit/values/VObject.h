@@ -4,7 +4,9 @@
 // destructor and a debug dump. It also holds the process-wide pointer to the one
 // memory manager (sCppMemMgr), created by the first static initialiser of the
 // program and deleted after every other static; code that runs before it exists
-// or after it is gone must cope with a null pointer.
+// or after it is gone must cope with a null pointer. sAlternateCppMemMgr is the
+// slot of a second manager; this system installs none, and the program's end
+// clears it with sCppMemMgr.
 #pragma once
 
 #include "basekit/BKitTypes.h"
@@ -33,6 +35,8 @@ public:
     // The process-wide memory manager; null before it is built and after it is gone.
     static VCppMemMgr* sCppMemMgr;
     static VCppMemMgr* GetMainMemMgr() { return sCppMemMgr; }
+    // A second manager; none in this system (null).
+    static VCppMemMgr* sAlternateCppMemMgr;
 };
 
 }  // namespace bkit

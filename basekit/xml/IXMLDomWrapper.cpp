@@ -2,16 +2,22 @@
 #include "basekit/xml/IXMLDomWrapper.h"
 
 #include <new>
+#include <vector>
 
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/Wrapper4InputSource.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/DOMLSParserImpl.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include "basekit/files/VURL.h"
+#include "basekit/json/VJSONWriter.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VTaskMgr.h"
 #include "basekit/values/VDuration.h"
 #include "basekit/values/VScalars.h"
 #include "basekit/values/VTime.h"
@@ -37,7 +43,6 @@ namespace {
 constexpr XMLCh kXMLNamespace[] = u"http://www.w3.org/XML/1998/namespace";
 constexpr XMLCh kXMLNSNamespace[] = u"http://www.w3.org/2000/xmlns/";
 constexpr XMLCh kBlobSystemID[] = u"Blob";
-constexpr XMLCh kLSFeature[] = u"LS";
 
 bool SameText(const XMLCh* a, const XMLCh* b) { return XMLString::equals(a, b); }
 
@@ -102,7 +107,66 @@ public:
     bool fFailed = false;
 };
 
+// The load-and-save parser with the entity expansion budget of a SAX parse
+// (the DOM holds every expanded character, so the bound matters as much).
+// Built directly rather than through the implementation, which makes the
+// same parser without a way to count.
+class BoundedLSParser : public DOMLSParserImpl {
+public:
+    explicit BoundedLSParser(size_t documentSize) : fBudget(documentSize) {}
+
+    void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override
+    {
+        fBudget.Count(length, getScanner() ? getScanner()->getLocator() : nullptr);
+        DOMLSParserImpl::docCharacters(chars, length, cdataSection);
+    }
+    void startEntityReference(const XMLEntityDecl& entDecl) override
+    {
+        fBudget.EnterEntity();
+        DOMLSParserImpl::startEntityReference(entDecl);
+    }
+    void endEntityReference(const XMLEntityDecl& entDecl) override
+    {
+        fBudget.LeaveEntity();
+        DOMLSParserImpl::endEntityReference(entDecl);
+    }
+
+private:
+    XMLExpansionBudget fBudget;
+};
+
+// What the library's recursive walks take per level of a tree (measured near
+// 130 bytes), with a margin, and what they need besides.
+constexpr size_t kLibraryWalkStackPerLevel = 512;
+constexpr size_t kLibraryWalkStackReserve = 64 * 1024;
+
 }  // namespace
+
+bool xmldom::StackHoldsLibraryWalk(DOMNode* node)
+{
+    const size_t free = VTaskMgr::Get()->GetCurrentFreeStackSize();
+    const size_t deepest =
+        free > kLibraryWalkStackReserve ? (free - kLibraryWalkStackReserve) / kLibraryWalkStackPerLevel : 0;
+    // Document order without recursion, stopping as soon as it is too deep.
+    size_t depth = 0;
+    DOMNode* current = node;
+    while (current && depth <= deepest) {
+        if (DOMNode* child = current->getFirstChild()) {
+            current = child;
+            ++depth;
+            continue;
+        }
+        while (current && current != node && !current->getNextSibling()) {
+            current = current->getParentNode();
+            --depth;
+        }
+        current = (current && current != node) ? current->getNextSibling() : nullptr;
+    }
+    if (depth <= deepest)
+        return true;
+    _ThrowError(VE_STACK_TOO_SMALL);
+    return false;
+}
 
 // --- handles and navigation ---
 
@@ -189,9 +253,6 @@ bool IXMLDomWrapper::GetDocumentURL(XMLDOMNode node, VURL& out)
 XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t size, const VString* systemID)
 {
     return Guard<XMLDOMNode>(nullptr, [&]() -> XMLDOMNode {
-        DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(kLSFeature);
-        if (!implementation)
-            return nullptr;
         // All of these outlive the parser, which keeps pointers to them.
         static const XMLByte kNothing = 0;
         MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
@@ -200,13 +261,9 @@ XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t
         SecurityManager security;
         security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
         DocumentErrorHandler errors;
-        DOMLSParser* parser = implementation->createLSParser(DOMImplementationLS::MODE_SYNCHRONOUS, nullptr);
-        struct ParserOwner {
-            DOMLSParser* fParser;
-            ~ParserOwner() { fParser->release(); }
-        } owner{parser};
+        BoundedLSParser parser(data ? size : 0);
 
-        DOMConfiguration* config = parser->getDomConfig();
+        DOMConfiguration* config = parser.getDomConfig();
         config->setParameter(XMLUni::fgDOMEntities, true);
         config->setParameter(XMLUni::fgDOMNamespaces, true);
         config->setParameter(XMLUni::fgXercesValidationErrorAsFatal, true);
@@ -219,7 +276,13 @@ XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t
         config->setParameter(XMLUni::fgXercesSecurityManager, &security);
         config->setParameter(XMLUni::fgDOMErrorHandler, &errors);
 
-        DOMDocument* document = parser->parse(&input);
+        DOMDocument* document = nullptr;
+        try {
+            document = parser.parse(&input);
+        } catch (const XMLExpansionExceeded&) {
+            // Pushed where the parse stood; the partial tree is the parser's.
+            return nullptr;
+        }
         // After a fatal error the library may still hand back a partial tree.
         if (document && errors.fFailed) {
             document->release();
@@ -234,6 +297,8 @@ XMLDOMDocument IXMLDomWrapper::CloneNodeDocument(XMLDOMNode node)
     return Guard<XMLDOMDocument>(nullptr, [&]() -> XMLDOMDocument {
         DOMDocument* document = DocumentOf(Node(node));
         if (!document)
+            return nullptr;
+        if (!xmldom::StackHoldsLibraryWalk(document))
             return nullptr;
         DOMDocument* clone = static_cast<DOMDocument*>(document->cloneNode(true));
         if (clone)
@@ -568,38 +633,20 @@ void IXMLDomWrapper::GetNodeElementValueDuration(XMLDOMElement element, VDuratio
 
 namespace {
 
-bool ReplayElement(DOMElement* element, IXMLHandler* handler);
+// One open element of a replay: the handler that answers for it and the next
+// child to visit. The node is null for the non-element node a replay starts
+// from, which gets no events of its own.
+struct ReplayFrame {
+    DOMElement* fElement;
+    VRefPtr<IXMLHandler> fHandler;
+    DOMNode* fNext;
+};
 
-bool ReplayChildren(DOMNode* node, IXMLHandler* handler)
+// StartElement on parent and the element's attributes on the child handler,
+// which is pushed as a new frame. False (nothing pushed) when parent refuses.
+bool OpenElement(DOMElement* element, IXMLHandler* parent, std::vector<ReplayFrame>& frames)
 {
-    bool result = true;
-    for (DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
-        switch (child->getNodeType()) {
-            case DOMNode::ELEMENT_NODE:
-                result = ReplayElement(static_cast<DOMElement*>(child), handler);
-                break;
-            case DOMNode::TEXT_NODE:
-            case DOMNode::CDATA_SECTION_NODE:
-                if (child->getNodeValue())
-                    handler->SetText(VString(child->getNodeValue()));
-                break;
-            case DOMNode::PROCESSING_INSTRUCTION_NODE: {
-                auto* pi = static_cast<DOMProcessingInstruction*>(child);
-                if (pi->getTarget() && pi->getData())
-                    handler->processingInstruction(VString(pi->getTarget()), VString(pi->getData()));
-                break;
-            }
-            default:
-                break;
-        }
-    }
-    return result;
-}
-
-bool ReplayElement(DOMElement* element, IXMLHandler* handler)
-{
-    VString name(element->getNodeName());
-    VRefPtr<IXMLHandler> child = VRefPtr<IXMLHandler>::Adopt(handler->StartElement(name));
+    VRefPtr<IXMLHandler> child = VRefPtr<IXMLHandler>::Adopt(parent->StartElement(VString(element->getNodeName())));
     if (!child)
         return false;
     if (DOMNamedNodeMap* attributes = element->getAttributes()) {
@@ -609,9 +656,59 @@ bool ReplayElement(DOMElement* element, IXMLHandler* handler)
                                 VString(attr->getNodeValue() ? attr->getNodeValue() : u""));
         }
     }
-    ReplayChildren(element, child.Get());
-    child->EndElement(name);
+    frames.push_back(ReplayFrame{element, std::move(child), element->getFirstChild()});
     return true;
+}
+
+// A DOM can be nested far deeper than any stack holds (the library builds such
+// trees without trouble), so the walk keeps its open elements in frames of its
+// own. An element answers whether it was accepted; a walk of children answers
+// for its last element child (true when there is none).
+bool Replay(DOMNode* start, IXMLHandler* handler)
+{
+    std::vector<ReplayFrame> frames;
+    if (start->getNodeType() == DOMNode::ELEMENT_NODE) {
+        if (!OpenElement(static_cast<DOMElement*>(start), handler, frames))
+            return false;
+    } else {
+        frames.push_back(ReplayFrame{nullptr, VRefPtr<IXMLHandler>(handler), start->getFirstChild()});
+    }
+    bool result = true;
+    while (!frames.empty()) {
+        ReplayFrame& top = frames.back();
+        DOMNode* child = top.fNext;
+        if (child == nullptr) {
+            if (top.fElement)
+                top.fHandler->EndElement(VString(top.fElement->getNodeName()));
+            frames.pop_back();
+            continue;
+        }
+        top.fNext = child->getNextSibling();
+        IXMLHandler* current = top.fHandler.Get();
+        switch (child->getNodeType()) {
+            case DOMNode::ELEMENT_NODE: {
+                const bool outermost = frames.size() == 1 && frames.front().fElement == nullptr;
+                const bool opened = OpenElement(static_cast<DOMElement*>(child), current, frames);
+                if (outermost)
+                    result = opened;
+                break;
+            }
+            case DOMNode::TEXT_NODE:
+            case DOMNode::CDATA_SECTION_NODE:
+                if (child->getNodeValue())
+                    current->SetText(VString(child->getNodeValue()));
+                break;
+            case DOMNode::PROCESSING_INSTRUCTION_NODE: {
+                auto* pi = static_cast<DOMProcessingInstruction*>(child);
+                if (pi->getTarget() && pi->getData())
+                    current->processingInstruction(VString(pi->getTarget()), VString(pi->getData()));
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    return result;
 }
 
 }  // namespace
@@ -621,10 +718,7 @@ bool IXMLDomWrapper::Parse(XMLDOMNode node, IXMLHandler* handler)
     return Guard(false, [&] {
         if (!node || !handler)
             return false;
-        DOMNode* n = Node(node);
-        if (n->getNodeType() == DOMNode::ELEMENT_NODE)
-            return ReplayElement(static_cast<DOMElement*>(n), handler);
-        return ReplayChildren(n, handler);
+        return Replay(Node(node), handler);
     });
 }
 

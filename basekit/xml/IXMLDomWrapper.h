@@ -16,6 +16,10 @@
 //   exist: release them before the matching DeInit.
 // - Every exception of the library is caught: the operation answers null, 0 or
 //   false. Missing nodes or owner documents give null or false, nothing pushed.
+// - Trees may be nested deeper than a stack holds: the replay into handlers
+//   walks without recursion; cloning and serializing, which the library does by
+//   recursion, refuse a tree too deep for the calling task's free stack with
+//   'bkit' 108 (null or false).
 // - Parsing a buffer reads no external entity from disk or network and bounds
 //   entity expansion, as VXMLParser does; its errors are pushed as 'xmlc' 3.
 // - Stateless and unlocked: a document is used by one task at a time.

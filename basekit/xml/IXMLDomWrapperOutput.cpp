@@ -124,7 +124,7 @@ bool IXMLDomWrapper::SerializeToBlob(XMLDOMNode node, VBlob* blob, int32_t offse
     size = 0;
     DOMNode* domNode = xmldom::Node(node);
     DOMDocument* document = xmldom::DocumentOf(domNode);
-    if (!document || !blob)
+    if (!document || !blob || !xmldom::StackHoldsLibraryWalk(domNode))
         return false;
     bool ok = xmldom::Guard(false, [&] {
         DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(kLSFeature);

@@ -52,6 +52,12 @@ bool IXMLHandler::IsXMLChar(UniChar c)
     return xercesc::XMLChar1_0::isXMLChar(c);
 }
 
+bool IXMLHandler::IsXMLName(const VString& text)
+{
+    return text.GetLength() > 0 &&
+           xercesc::XMLChar1_0::isValidName(text.GetCPointer(), static_cast<XMLSize_t>(text.GetLength()));
+}
+
 bool IXMLHandler::WCharIsSpace(UniChar c)
 {
     return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D;

@@ -70,6 +70,9 @@ public:
     static bool IsXMLChar(UniChar c);
     // Space, tab, line feed, form feed and carriage return; not U+000B.
     static bool WCharIsSpace(UniChar c);
+    // True when the text is an XML 1.0 name (the production Name: a letter,
+    // '_' or ':' first, then name characters); an empty text is none.
+    static bool IsXMLName(const VString& text);
 
 private:
     VString fEntityPrefix;

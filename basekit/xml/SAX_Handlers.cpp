@@ -25,8 +25,30 @@ void PushXMLError(VError code, const VString& message, const XMLCh* systemID, co
     err->SetLong("column", static_cast<int32_t>(column));
 }
 
-SAX_Handlers::SAX_Handlers(xercesc::SAXParser* parser, VXMLParser* owner, IXMLHandler* root)
-    : fParser(parser), fOwner(owner)
+XMLExpansionBudget::XMLExpansionBudget(size_t documentSize)
+    : fLimit(documentSize > kXMLEntityExpansionSize / kXMLEntityExpansionRatio ? documentSize * kXMLEntityExpansionRatio
+                                                                               : kXMLEntityExpansionSize)
+{
+}
+
+void XMLExpansionBudget::Count(size_t length, const xercesc::Locator* where)
+{
+    if (fDepth == 0)
+        return;
+    fUsed += length;
+    if (fUsed <= fLimit)
+        return;
+    VString message("The entity references of the document expand to more than ");
+    message.AppendLong8(static_cast<int64_t>(fLimit));
+    message.AppendCString(" characters");
+    PushXMLError(VE_XML_FATAL_ERROR, message, where ? where->getSystemId() : nullptr,
+                 where ? where->getPublicId() : nullptr, where ? static_cast<int64_t>(where->getLineNumber()) : 0,
+                 where ? static_cast<int64_t>(where->getColumnNumber()) : 0);
+    throw XMLExpansionExceeded();
+}
+
+SAX_Handlers::SAX_Handlers(xercesc::SAXParser* parser, VXMLParser* owner, IXMLHandler* root, size_t documentSize)
+    : fParser(parser), fOwner(owner), fBudget(documentSize)
 {
     fStack.emplace_back(root);
 }
@@ -77,6 +99,7 @@ void SAX_Handlers::endElement(const xercesc::XMLElementDecl& elemDecl, const uns
 
 void SAX_Handlers::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool)
 {
+    fBudget.Count(length, fLocator);
     IXMLHandler* top = _Top();
     if (top && chars && length > 0)
         top->SetText(VString(chars, static_cast<VIndex>(length)));
@@ -121,14 +144,16 @@ void SAX_Handlers::fatalError(const xercesc::SAXParseException& exc) { PushParse
 void SAX_Handlers::warning(const xercesc::SAXParseException&) {}
 void SAX_Handlers::resetErrors() {}
 
+// Entity references reach no handler; they only mark the text to count.
+void SAX_Handlers::startEntityReference(const xercesc::XMLEntityDecl&) { fBudget.EnterEntity(); }
+void SAX_Handlers::endEntityReference(const xercesc::XMLEntityDecl&) { fBudget.LeaveEntity(); }
+
 // Events the handlers have no use for.
 void SAX_Handlers::docComment(const XMLCh* const) {}
 void SAX_Handlers::endDocument() {}
-void SAX_Handlers::endEntityReference(const xercesc::XMLEntityDecl&) {}
 void SAX_Handlers::ignorableWhitespace(const XMLCh* const, const XMLSize_t, const bool) {}
 void SAX_Handlers::resetDocument() {}
 void SAX_Handlers::startDocument() {}
-void SAX_Handlers::startEntityReference(const xercesc::XMLEntityDecl&) {}
 void SAX_Handlers::XMLDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const) {}
 
 }  // namespace bkit

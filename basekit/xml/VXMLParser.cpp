@@ -6,6 +6,7 @@
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
@@ -16,6 +17,7 @@
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VMemoryBuffer.h"
 #include "basekit/xml/IXMLHandler.h"
 #include "basekit/xml/SAX_Handlers.h"
@@ -94,13 +96,16 @@ VFile* VXMLParser::ResolveEntityFromFolder(const VString& prefix, VFolder* folde
 
 // Throws what the library throws; every caller runs it inside Guarded below.
 template <class Source>
-bool VXMLParser::_Parse(Source& source, IXMLHandler* handler, uint32_t options)
+bool VXMLParser::_Parse(Source& source, size_t documentSize, IXMLHandler* handler, uint32_t options)
 {
     using namespace xercesc;
     // Outlives the parser, which keeps a pointer to it.
     SecurityManager security;
     security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
-    SAXParser parser;
+    // Opens the scanner's position to the adapter's own errors.
+    struct LocatedSAXParser : SAXParser {
+        const Locator* GetLocator() const { return getScanner().getLocator(); }
+    } parser;
     if (options & XML_ValidateAlways)
         parser.setValidationScheme(SAXParser::Val_Always);
     else if (options & XML_ValidateNever)
@@ -128,7 +133,8 @@ bool VXMLParser::_Parse(Source& source, IXMLHandler* handler, uint32_t options)
     parser.setSecurityManager(&security);
 
     fReportDefaultedAttributes = (options & XML_ReportDefaultedAttributes) != 0;
-    SAX_Handlers adapter(&parser, this, handler);
+    SAX_Handlers adapter(&parser, this, handler, documentSize);
+    adapter.SetLocator(parser.GetLocator());
     parser.installAdvDocHandler(&adapter);
     parser.setErrorHandler(&adapter);
     parser.setEntityResolver(&adapter);
@@ -162,6 +168,8 @@ bool Guarded(const XMLCh* systemID, Step step)
         PushXMLError(VE_XML_FATAL_ERROR, VString(e.getMessage() ? e.getMessage() : u""), systemID, nullptr, 0, 0);
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
+    } catch (const XMLExpansionExceeded&) {
+        // Already pushed by the adapter, where the parse stood.
     }
     return false;
 }
@@ -176,9 +184,17 @@ bool VXMLParser::Parse(IFile* file, IXMLHandler* handler, uint32_t options)
     VString path;
     file->GetPlatformPath(path, FPS_POSIX);
     if (dynamic_cast<VFile*>(file)) {
+        // Only the expansion bound needs the size; a file that cannot tell
+        // it gets the smallest bound, and the parse reports what is wrong.
+        long long size = 0;
+        {
+            StErrorContextInstaller quiet(false, true);
+            if (file->GetSize(&size) != VE_OK || size < 0)
+                size = 0;
+        }
         return Guarded(path.GetCPointer(), [&] {
             xercesc::LocalFileInputSource source(path.GetCPointer());
-            return _Parse(source, handler, options);
+            return _Parse(source, static_cast<size_t>(size), handler, options);
         });
     }
     VMemoryBuffer<> content;
@@ -187,7 +203,7 @@ bool VXMLParser::Parse(IFile* file, IXMLHandler* handler, uint32_t options)
     return Guarded(path.GetCPointer(), [&] {
         xercesc::MemBufInputSource source(static_cast<const XMLByte*>(content.GetDataPtr()), content.GetDataSize(),
                                           path.GetCPointer(), false);
-        return _Parse(source, handler, options);
+        return _Parse(source, content.GetDataSize(), handler, options);
     });
 }
 
@@ -198,7 +214,7 @@ bool VXMLParser::Parse(const void* data, size_t size, IXMLHandler* handler, uint
     return Guarded(kFromMemory, [&] {
         xercesc::MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
                                           kFromMemory, false);
-        return _Parse(source, handler, options);
+        return _Parse(source, data ? size : 0, handler, options);
     });
 }
 
@@ -210,7 +226,7 @@ bool VXMLParser::Parse(const VString& text, IXMLHandler* handler, uint32_t optio
                                           static_cast<XMLSize_t>(text.GetLength()) * sizeof(UniChar), kFromMemory,
                                           false);
         source.setEncoding(xercesc::XMLUni::fgUTF16LEncodingString);
-        return _Parse(source, handler, options);
+        return _Parse(source, static_cast<size_t>(text.GetLength()) * sizeof(UniChar), handler, options);
     });
 }
 

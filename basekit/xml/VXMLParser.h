@@ -14,7 +14,9 @@
 // - Untrusted input is safe to parse: external entities (DTDs, entity files)
 //   are read only from the entity folder given to the parser or the handler,
 //   never from elsewhere on disk or from the network; entity expansion is
-//   bounded, so an exponentially expanding document fails with 'xmlc' 3.
+//   bounded in count and in size, so an exponentially expanding document, or
+//   one that repeats a large entity, fails with 'xmlc' 3 and the parse stops
+//   there.
 // - Parse answers true when the document was read without error. Every failure
 //   is pushed on the calling task's error stack ('xmlc' 2 or 3 with the
 //   parameters "message", "systemID", "publicID", "line" and "column"; 'bkit'
@@ -56,6 +58,12 @@ enum XMLParseOptions : uint32_t {
 
 // Most entity expansions one document may perform.
 constexpr size_t kXMLEntityExpansionLimit = 50000;
+// Most characters the entity references of one document's content may expand
+// to: this many, or kXMLEntityExpansionRatio times the document's size in
+// bytes when that is larger. A few references to one large entity would
+// otherwise read into gigabytes while staying under the count above.
+constexpr size_t kXMLEntityExpansionSize = 10 * 1024 * 1024;
+constexpr size_t kXMLEntityExpansionRatio = 100;
 
 class VXMLParser : public VObject {
 public:
@@ -106,7 +114,7 @@ private:
     // Declared here, defined with the adapter: keeps the library's types out of
     // this header.
     template <class Source>
-    bool _Parse(Source& source, IXMLHandler* handler, uint32_t options);
+    bool _Parse(Source& source, size_t documentSize, IXMLHandler* handler, uint32_t options);
 
     VString fEntityPrefix;
     VFolder* fEntityFolder = nullptr;

@@ -37,6 +37,12 @@ inline xercesc::DOMDocument* DocumentOf(xercesc::DOMNode* node)
     return node->getOwnerDocument();
 }
 
+// Whether the library's own walks of node's sub-tree (deep clone,
+// serialization), which recurse once per level, fit in the calling task's free
+// stack. When they do not, pushes 'bkit' 108 and answers false: a tree nested
+// deeper than the stack allows is refused, never followed into a crash.
+bool StackHoldsLibraryWalk(xercesc::DOMNode* node);
+
 // Runs op, turning any exception of the library (DOM, load-and-save,
 // general, out of memory) into fallback.
 template <class T, class Op>

@@ -13,6 +13,7 @@
 #include "basekit/values/VScalars.h"
 #include "basekit/xml/VXMLParser.h"
 #include "support/TempFolder.h"
+#include "xml/XMLTestSupport.h"
 
 namespace bkit::test {
 namespace {
@@ -57,6 +58,67 @@ TEST_F(VValueBagXMLTest, LinkFileIsWrittenByteForByte)
     ASSERT_EQ(WriteBagToFileInXML(*small, VString("r"), file.Get(), false), VE_OK);
     EXPECT_EQ(fTemp.ReadFile("ZizozazIzudud.Zanthlink"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>");
     EXPECT_EQ(WriteBagToFileInXML(*small, VString("r"), nullptr, false), VE_OK);
+}
+
+TEST_F(VValueBagXMLTest, NamesThatAreNoXMLNamesWriteNothing)
+{
+    struct Case {
+        const char* json;
+        const char* root;
+        const char* offending;  // null: the bag is written
+    } const cases[] = {
+        {"{\"a=\\\"1\\\" evil\":\"x\",\"el em\":[{}]}", "bag", "a=\"1\" evil"},
+        {"{\"ok\":\"x\",\"el em\":[{\"k\":\"v\"}]}", "bag", "el em"},
+        {"{\"kid\":[{\"deep\":[{\"a>b\":\"1\"}]}]}", "bag", "a>b"},
+        {"{\"1st\":\"x\"}", "bag", "1st"},
+        {"{\"\":\"x\"}", "bag", ""},
+        {"{\"a\":\"x\"}", "r s", "r s"},
+        {"{\"a\":\"x\"}", "", ""},
+        // Names XML allows, text content and an empty list of a bad name.
+        {"{\"x:y\":\"1\",\"_z\":\"2\",\"\xC3\xA9t\xC3\xA9\":\"3\",\"__CDATA\":\"t\",\"bad name\":[]}", "r", nullptr},
+    };
+    const std::string previous = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><old/>";
+    for (const Case& c : cases) {
+        Bag bag = NewBag();
+        ASSERT_EQ(bag->FromJSONString(VString(c.json)), VE_OK) << c.json;
+        ASSERT_TRUE(fTemp.WriteFile("link.xml", previous));
+        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("link.xml")));
+        VPtrStream stream;
+        stream.OpenWriting();
+        StErrorContextInstaller errors(false, true);
+        VError toFile = WriteBagToFileInXML(*bag, VString(c.root), file.Get(), false);
+        VError toStream = WriteBagToStreamInXML(*bag, &stream);
+        if (c.offending == nullptr) {
+            EXPECT_EQ(toFile, VE_OK) << c.json;
+            Bag read = NewBag();
+            EXPECT_EQ(LoadBagFromXML(file.Get(), VString(c.root), *read), VE_OK);
+            EXPECT_EQ(Dump(*read, c.root, false), Dump(*bag, c.root, false));
+            continue;
+        }
+        EXPECT_EQ(toFile, VE_INVALID_PARAMETER) << c.json;
+        EXPECT_EQ(fTemp.ReadFile("link.xml"), previous) << c.json;
+        // The stream form always names its root "bag".
+        if (std::string(c.root) != c.offending) {
+            EXPECT_EQ(toStream, VE_INVALID_PARAMETER) << c.json;
+            EXPECT_EQ(stream.GetSize(), 0) << c.json;
+        }
+        ASSERT_NE(errors.GetContext(), nullptr);
+        ASSERT_FALSE(errors.GetContext()->GetErrors().empty());
+        VString name;
+        errors.GetContext()->GetErrors().back()->GetParameters()->GetProperty(VString("name")).GetString(name);
+        EXPECT_EQ(to_string(name), c.offending) << c.json;
+    }
+}
+
+TEST_F(VValueBagXMLTest, FailedWriteKeepsThePreviousFile)
+{
+    Bag bag = NewBag();
+    bag->SetString("server_path", VString("10.0.0.1"));
+    VRefPtr<MemoryFile> file = VRefPtr<MemoryFile>::Adopt(new MemoryFile("<old/>", true));
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(WriteBagToFileInXML(*bag, VString("database_shortcut"), file.Get(), false), VE_FILE_CANNOT_WRITE);
+    EXPECT_FALSE(file->DeleteAsked());
+    EXPECT_EQ(file->Content(), "<old/>");
 }
 
 TEST_F(VValueBagXMLTest, WriterLayouts)
@@ -265,6 +327,55 @@ TEST_F(VValueBagXMLTest, DomTreesBothWays)
     EXPECT_EQ(to_string(flag), "true");
     EXPECT_EQ(ReadBagFromDomXML(doc, *read), VE_XML_ERROR);
     IXMLDomWrapper::ReleaseNode(doc);
+}
+
+// How many levels of "n" children hang below bag, each holding its level in "d".
+int ChainDepth(const VValueBag& bag)
+{
+    int depth = 0;
+    const VValueBag* current = &bag;
+    while (const VBagArray* list = current->GetElements("n")) {
+        current = list->GetNth(1);
+        VString level;
+        if (!current->GetString("d", level) || to_string(level) != std::to_string(depth + 1))
+            return -1;
+        ++depth;
+    }
+    return depth;
+}
+
+TEST_F(VValueBagXMLTest, DeepBagsMoveIntoAndOutOfDomTreesOnASmallStack)
+{
+    // As deep as the bag reader accepts; bags are built and freed here, on the
+    // test's own stack, and only moved on the small one.
+    const int depth = static_cast<int>(VXMLBagHandler::kMaxDepth);
+    Bag bag = NewBag();
+    VValueBag* current = bag.Get();
+    for (int i = 1; i <= depth; ++i) {
+        Bag child = NewBag();
+        child->SetLong("d", i);
+        current->AddElement("n", child.Get());
+        current = child.Get();
+    }
+    Bag read = NewBag();
+    VError written = -1;
+    VError readBack = -1;
+    VTask* task = new VTask(128 * 1024, eTaskStylePreemptive, [&] {
+        const std::string xml = "<root/>";
+        XMLDOMNode doc = IXMLDomWrapper::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+        if (!doc)
+            return;
+        XMLDOMNode root = IXMLDomWrapper::GetNodeFromNodeElement(IXMLDomWrapper::GetRootNodeElement(doc));
+        written = WriteBagToDomXML(*bag, root, nullptr);
+        readBack = ReadBagFromDomXML(root, *read);
+        IXMLDomWrapper::ReleaseNode(doc);
+    });
+    ASSERT_TRUE(task->Run());
+    EXPECT_TRUE(task->WaitForDeath(60000));
+    task->Release();
+    EXPECT_EQ(written, VE_OK);
+    EXPECT_EQ(readBack, VE_OK);
+    EXPECT_EQ(ChainDepth(*read), depth);
 }
 
 TEST(ParseXMLValue, InfersKinds)

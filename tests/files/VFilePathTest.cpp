@@ -286,6 +286,72 @@ TEST(VFilePathTest, RelativeTextsOut)
     EXPECT_EQ(Text(out), "b/c.txt");
     EXPECT_FALSE(Path("Vol::").GetRelativePosixPath(Path("Vol:x:"), out));
     EXPECT_TRUE(out.IsEmpty());
+
+    // The rest begins right after the folder's own text: a combining mark
+    // there is not taken into the folder's name by the accent-blind match.
+    const UniChar marked[] = u"Vol:a:\u0301b";
+    EXPECT_TRUE(VFilePath(VString(marked)).GetRelativePath(Path("Vol:a:"), out));
+    EXPECT_TRUE(out.EqualToStringRaw(VString(u"\u0301b")));
+    EXPECT_TRUE(VFilePath(VString(marked)).GetRelativePosixPath(Path("Vol:a:"), out));
+    EXPECT_TRUE(out.EqualToStringRaw(VString(u"\u0301b")));
+    EXPECT_TRUE(VFilePath(VString(u"V\u00f3l:a:b")).GetRelativePath(Path("Vol:a:"), out));
+    EXPECT_EQ(Text(out), "b");
+}
+
+// "." and ".." are steps of the POSIX form, never names of the internal one:
+// every way of putting one into a path leaves it invalid, so that no path names
+// another folder than the one it spells.
+TEST(VFilePathTest, DotStepsAreNoNames)
+{
+    VFilePath base = Path("Vol:a:");
+    struct Case {
+        const char* what;
+        VFilePath path;
+    };
+    auto sub = [&](const char* name, bool folder) {
+        VFilePath p = base;
+        return folder ? p.ToSubFolder(VString(name)) : p.ToSubFile(VString(name));
+    };
+    auto renamed = [](const char* text, const char* name, int which) {
+        VFilePath p = Path(text);
+        bool result = which == 0 ? p.SetName(VString(name))
+                                 : which == 1 ? p.SetFileName(VString(name)) : p.SetFolderName(VString(name));
+        EXPECT_FALSE(result) << text << " " << name;
+        return p;
+    };
+    const Case cases[] = {
+        {"full '.'", Path(".")},
+        {"full '..'", Path("..")},
+        {"'.' as the volume", Path(".:a")},
+        {"'..' as a file", Path("Vol:a:..")},
+        {"'.' as a folder", Path("Vol:.:b")},
+        {"'..' before a climb", Path("Vol:a:..::b")},
+        {"relative '..'", VFilePath(base, VString(".."), FPS_SYSTEM)},
+        {"relative '.:'", VFilePath(base, VString(".:"), FPS_SYSTEM)},
+        {"relative 'b:..'", VFilePath(base, VString("b:.."), FPS_SYSTEM)},
+        {"sub-folder '..'", sub("..", true)},
+        {"sub-folder 'b:..'", sub("b:..", true)},
+        {"sub-folder ''", sub("", true)},
+        {"sub-file '.'", sub(".", false)},
+        {"SetName '..'", renamed("Vol:a:b", "..", 0)},
+        {"SetFileName '.'", renamed("Vol:a:b.txt", ".", 1)},
+        {"SetFolderName '..'", renamed("Vol:a:b:", "..", 2)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(c.path.IsValid()) << c.what;
+        EXPECT_FALSE(c.path.IsChildOf(base)) << c.what;
+        EXPECT_TRUE(c.path.GetPath(FPS_POSIX).IsEmpty()) << c.what;
+    }
+    VFilePath trimmed = Path("Vol:a: .. :b");
+    ASSERT_TRUE(trimmed.IsValid());
+    trimmed.RemoveBlanks();
+    EXPECT_FALSE(trimmed.IsValid());
+
+    // Names that only look like steps are names.
+    for (const char* text : {"Vol:...:", "Vol:..x", "Vol:.hidden", "Vol:a:x.", "..x:a"})
+        EXPECT_TRUE(Path(text).IsValid()) << text;
+    EXPECT_TRUE(sub("...", true).IsFolder());
+    EXPECT_TRUE(sub(".profile", false).IsFile());
 }
 
 TEST(VFilePathTest, RemoveBlanksAroundSeparators)

@@ -137,6 +137,69 @@ TEST_F(VFileSystemNamespaceTest, ParsePathStaysInsideTheFileSystem)
     }
 }
 
+// Symbolic links below the root are followed on disk: a text that reaches
+// outside through one names nothing of the file system, whatever its names say.
+TEST_F(VFileSystemNamespaceTest, TextsReachingOutThroughLinksAreRefused)
+{
+    ASSERT_TRUE(fTemp.WriteFile("other/secret", "s"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/escape", fTemp.Path("other")));
+    ASSERT_TRUE(fTemp.MakeLink("docs/relative", "../other/secret"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/dangling", fTemp.Path("other/new.txt")));
+    ASSERT_TRUE(fTemp.MakeLink("docs/inner", "a"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/a/up", ".."));
+    ASSERT_TRUE(fTemp.MakeLink("docs/loop", "loop"));
+    VRefPtr<VFileSystem> docs = Find(*fNamespace, "docs", 0);
+    struct Case {
+        const char* text;
+        bool bound;  // a file bound to docs; otherwise no file at all
+    };
+    const Case cases[] = {
+        {"/docs/escape/secret", false},
+        {"/docs/escape/missing/new.txt", false},
+        {"/docs/relative", false},
+        {"/docs/dangling", false},
+        {"/docs/loop", false},
+        {"/docs/inner/x.txt", true},
+        {"/docs/a/up/a/x.txt", true},
+        {"/docs/missing/x.txt", true},
+    };
+    for (const Case& c : cases) {
+        VRefPtr<IFile> file = VRefPtr<IFile>::Adopt(fNamespace->RetainFile(VString(c.text), nullptr, 0, false));
+        EXPECT_EQ(bool(file), c.bound) << c.text;
+        if (file) {
+            EXPECT_EQ(file->GetFileSystem(), docs.Get()) << c.text;
+        }
+        VRefPtr<VFileSystem> fs;
+        VString relative;
+        EXPECT_EQ(fNamespace->ParsePathWithFileSystem(VString(c.text), fs, relative, 0), c.bound) << c.text;
+    }
+    EXPECT_FALSE(VRefPtr<IFolder>::Adopt(fNamespace->RetainFolder(VString("/docs/escape"), nullptr, 0, false)));
+    EXPECT_TRUE(VRefPtr<IFolder>::Adopt(fNamespace->RetainFolder(VString("/docs/inner"), nullptr, 0, false)));
+
+    // The file system's own folders refuse the same ways out.
+    VRefPtr<IFolder> root = VRefPtr<IFolder>::Adopt(docs->RetainRootFolder());
+    ASSERT_TRUE(root);
+    EXPECT_FALSE(VRefPtr<IFile>::Adopt(root->_RetainRelativeIFile(VString("escape/secret"), FPS_POSIX)));
+    EXPECT_FALSE(VRefPtr<IFolder>::Adopt(root->RetainRelativeFolder(VString("escape/"), FPS_POSIX, nullptr)));
+}
+
+// The relative part is the text after the root's own text: a combining mark
+// that begins it stays part of the name.
+TEST_F(VFileSystemNamespaceTest, ACombiningMarkAfterTheRootStaysInTheName)
+{
+    const UniChar text[] = u"/docs/\u0301a";
+    VRefPtr<VFileSystem> fs;
+    VString relative;
+    ASSERT_TRUE(fNamespace->ParsePathWithFileSystem(VString(text), fs, relative, 0));
+    EXPECT_TRUE(relative.EqualToStringRaw(VString(u"\u0301a")));
+    VRefPtr<IFile> file = VRefPtr<IFile>::Adopt(fNamespace->RetainFile(VString(text), nullptr, 0, false));
+    ASSERT_TRUE(file);
+    VString name;
+    file->GetPath().GetName(name);
+    EXPECT_TRUE(name.EqualToStringRaw(VString(u"\u0301a")));
+    EXPECT_NE(file->GetPath(), fTemp.FilePath("docs/a"));
+}
+
 TEST_F(VFileSystemNamespaceTest, RetainFileAndFolderFromTexts)
 {
     VRefPtr<VFileSystem> docs = Find(*fNamespace, "docs", 0);

@@ -55,9 +55,11 @@ TEST_F(VFileSystemTest, ConfinementComparesResolvedComponentsExactly)
         {"the parent", [&] { return fTemp.FolderPath(); }, false},
         {"a trailing '..' component", [&] { VFilePath p = docs; return p.ToSubFolder(VString("..")); }, false},
         {"'..' then a file", [&] { VFilePath p = docs; return p.ToSubFolder(VString("..")).ToSubFile(VString("x")); }, false},
-        {"'.' and '..' staying inside",
+        // "." and ".." are no names: such a path is invalid, and refused, even
+        // where its steps would end inside.
+        {"'.' and '..' that would stay inside",
          [&] { VFilePath p = docs; return p.ToSubFolder(VString(".")).ToSubFolder(VString("a")).ToSubFolder(VString("..")).ToSubFile(VString("f")); },
-         true},
+         false},
         {"an empty internal component climbing out",
          [&] { VString t = docs.GetPath(); t.AppendString(VString(":x")); return VFilePath(t); }, false},
         {"an invalid path", [] { return VFilePath(); }, false},
@@ -86,6 +88,49 @@ TEST_F(VFileSystemTest, BoundObjectsStayInsideTheRoot)
     VFile escaped(*root, VString("../x"), FPS_POSIX);
     EXPECT_EQ(escaped.GetFileSystem(), nullptr);
     VFile kept(*root, VString("a/../x"), FPS_POSIX);
+    EXPECT_EQ(kept.GetFileSystem(), fs.Get());
+}
+
+// Confinement follows links on disk: where a path leads counts, for the root
+// as for the items below it.
+TEST_F(VFileSystemTest, ConfinementFollowsLinksOnDisk)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("outside"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/escape", fTemp.Path("outside")));
+    ASSERT_TRUE(fTemp.MakeLink("docs/file-link", "../outside/f"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/inner", "a"));
+    ASSERT_TRUE(fTemp.MakeLink("via", "docs"));
+    VRefPtr<VFileSystem> fs = Make(0);
+    VRefPtr<VFolder> viaRoot = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.FolderPath("via")));
+    VError err = VE_OK;
+    VRefPtr<VFileSystem> linkedRoot =
+        VRefPtr<VFileSystem>::Adopt(VFileSystem::Create(VString("via"), viaRoot.Get(), 0, 0, 0, err));
+    ASSERT_TRUE(linkedRoot);
+    struct Case {
+        const char* path;
+        bool folder;
+        bool inDocs, inVia;
+    } cases[] = {
+        {"docs/escape/f", false, false, false},
+        {"docs/escape", true, false, false},
+        {"docs/file-link", false, false, false},
+        {"docs/inner/new", false, true, false},
+        {"docs/a/new/deeper", true, true, false},
+        {"via/a/x", false, false, true},
+        {"via/escape/x", false, false, false},
+        {"via/inner/x", false, false, true},
+    };
+    for (const Case& c : cases) {
+        VFilePath path = c.folder ? fTemp.FolderPath(c.path) : fTemp.FilePath(c.path);
+        EXPECT_EQ(fs->IsAuthorized(path), c.inDocs) << c.path;
+        EXPECT_EQ(linkedRoot->IsAuthorized(path), c.inVia) << c.path;
+    }
+    // A file made from a bound folder through a link out is not bound.
+    VRefPtr<VFolder> root = VRefPtr<VFolder>::Adopt(static_cast<VFolder*>(fs->RetainRootFolder()));
+    ASSERT_TRUE(root);
+    VFile escaped(*root, VString("escape/f"), FPS_POSIX);
+    EXPECT_EQ(escaped.GetFileSystem(), nullptr);
+    VFile kept(*root, VString("inner/f"), FPS_POSIX);
     EXPECT_EQ(kept.GetFileSystem(), fs.Get());
 }
 

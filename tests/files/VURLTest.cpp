@@ -251,6 +251,31 @@ TEST(VURLTest, ParentsAndSubFolders)
     EXPECT_EQ(Text(rest), "?q#f");
 }
 
+// A URL whose path cannot be replaced takes no parent: every
+// "while (url.ToParent())" loop ends.
+TEST(VURLTest, ParentsEndOnURLsThatDoNotSplit)
+{
+    struct Case {
+        const char* text;
+        const char* last;  // the text once no parent is left
+    } cases[] = {
+        {"a/b", "a/b"},
+        {"://h/a/b", "h/a/"},
+        {"abc://h", "abc://h"},
+        {"abc://h/a/b/c", "abc://h/a/"},
+    };
+    for (const Case& c : cases) {
+        VURL url(VString(c.text), false);
+        for (int steps = 0; steps < 10 && url.ToParent(); ++steps) {
+        }
+        VString text;
+        url.GetRelativeURL(text, false);
+        EXPECT_EQ(Text(text), c.last) << c.text;
+        EXPECT_FALSE(url.ToParent()) << c.text;
+        EXPECT_EQ(url.RetainParent(), nullptr) << c.text;
+    }
+}
+
 TEST(VURLTest, BaseTexts)
 {
     VURL url;

@@ -83,7 +83,11 @@ TEST_F(VolumesTest, PosixFullPathsConvertToTheirVolume)
         // Files and folders that do not exist go through their parents.
         {"/vol/dir/new.txt", false, "Vol:dir:new.txt"},
         {"/vol/missing/deeper/", true, "Vol:missing:deeper:"},
-        {"/vol/a/b/../c", false, "Vol:a:b::c"},
+        // Below a missing folder ".." is taken in the text, and the folder it
+        // leads to is looked up again (it may be a volume of its own).
+        {"/vol/a/b/../c", false, "Vol:a:c"},
+        {"/missing/../vol/dir/", true, "Vol:dir:"},
+        {"/vol/missing/../../vol/new.txt", false, "Vol:new.txt"},
         // Existing folders on the way: '..' climbs with one more ':'.
         {"/vol/dir/../dir/a.txt", false, "Vol:dir::dir:a.txt"},
         {"/vol/./dir/a.txt", false, "Vol:dir:a.txt"},

@@ -114,6 +114,109 @@ TEST_F(VJSONBinaryTest, SharedObjectIsWrittenOnceAndReadBackAsOne)
     value.GetObject()->GetProperty(VString("b")).GetObject()->RemoveProperty(VString("self"));
 }
 
+TEST_F(VJSONBinaryTest, BackReferencesUnderNamesHoldingPercentFindTheirObject)
+{
+    // Each name holds the object first and "again" refers back to it; "aA"
+    // and "a" are where a pointer read without its escapes would lead.
+    const char* const names[] = {"a%41", "a%2Fb", "%", "a%", "100%25", "%C3%A9", "~%/"};
+    for (const char* name : names) {
+        VJSONValue root;
+        ASSERT_EQ(root.ParseFromString(VString("{\"aA\":{\"decoy\":1},\"a\":{\"b\":{\"decoy\":2}}}")), 0);
+        VJSONObject* shared = new VJSONObject();
+        shared->SetProperty(VString("x"), VJSONValue(1.0));
+        root.GetObject()->SetProperty(VString(name), VJSONValue(shared));
+        root.GetObject()->SetProperty(VString("again"), VJSONValue(shared));
+        shared->Release();
+
+        VJSONValue back;
+        ASSERT_EQ(Read(Write(root), back), 0) << name;
+        VJSONObject* first = back.GetProperty(VString(name)).GetObject();
+        ASSERT_NE(first, nullptr) << name;
+        EXPECT_EQ(back.GetProperty(VString("again")).GetObject(), first) << name;
+        EXPECT_EQ(first->GetProperty(VString("x")).GetNumber(), 1.0) << name;
+    }
+}
+
+TEST_F(VJSONBinaryTest, BlobRecordIsItsSizeThenItsBytes)
+{
+    const uint8_t data[] = {1, 2, 3};
+    VJSONObject* blob = VJSONBlob::Create(data, 3);
+    VJSONValue value(blob);
+    blob->Release();
+    // The end block's length is the blob's size; its payload is the bytes.
+    const Bytes expected = {5, 0xFD, 0xFF, 'b', 'l', 'B', 'J', 3, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3};
+    EXPECT_EQ(Write(value), expected);
+
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        VError error;
+        Bytes content;  // what the blob read back holds
+    };
+    const Case cases[] = {
+        {"three bytes", expected, 0, {1, 2, 3}},
+        {"empty blob", {5, 0xFD, 0xFF, 'b', 'l', 'B', 'J', 0, 0, 0, 0, 0, 0, 0, 0}, 0, {}},
+        {"a blob that a size inside its payload would have cut",
+         {5, 0xFD, 0xFF, 'b', 'l', 'B', 'J', 9, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 7},
+         0,
+         {1, 0, 0, 0, 0, 0, 0, 0, 7}},
+    };
+    for (const Case& c : cases) {
+        VJSONValue back;
+        ASSERT_EQ(Read(c.bytes, back), c.error) << c.what;
+        VJSONBlob* read = VJSONBlob::CastJSONObject(back.GetObject());
+        ASSERT_NE(read, nullptr) << c.what;
+        const uint8_t* bytes = static_cast<const uint8_t*>(read->GetData());
+        EXPECT_EQ(Bytes(bytes, bytes + read->GetSize()), c.content) << c.what;
+        EXPECT_TRUE(back.GetObject()->IsInstanceOf(VJSONBlob::GetClass())) << c.what;
+    }
+
+    // A length past the bytes is a cut stream, never an empty blob.
+    const Bytes cut = {5, 0xFD, 0xFF, 'b', 'l', 'B', 'J', 5, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3};
+    VJSONValue back;
+    EXPECT_EQ(Read(cut, back), VE_JSON_BINARY_CUT);
+    EXPECT_EQ(VJSONBlob::CastJSONObject(back.GetObject()), nullptr);
+}
+
+TEST_F(VJSONBinaryTest, OnlyAValueReadOnItsOwnIsRevived)
+{
+    const uint8_t data[] = {1, 2, 3};
+    VJSONObject* blob = VJSONBlob::Create(data, 3);
+    VMemoryBuffer<> bytes;
+    VJSONBinaryWriter writer;
+    ASSERT_EQ(writer.StreamObject(blob, bytes), 0);
+    blob->Release();
+    VString base64;
+    ASSERT_TRUE(base64.EncodeBase64(bytes.GetDataPtr(), bytes.GetDataSize()));
+    const std::string binary = "{\"__PRIVATE_BINARY_OBJECT\":\"" + to_string(base64) + "\"}";
+
+    using Reach = VJSONValue (*)(const VJSONValue&);
+    struct Case {
+        std::string text;
+        Reach reach;  // to where the object stands
+        bool revived;
+    };
+    const Case cases[] = {
+        {binary, [](const VJSONValue& v) { return v; }, true},
+        {"{\"x\":" + binary + "}", [](const VJSONValue& v) { return v.GetProperty(VString("x")); }, true},
+        {"[{\"x\":" + binary + "}]",
+         [](const VJSONValue& v) { return v.GetArray()->GetAt(0).GetProperty(VString("x")); }, true},
+        {"[" + binary + "]", [](const VJSONValue& v) { return v.GetArray()->GetAt(0); }, false},
+        {"[1,[" + binary + "]]", [](const VJSONValue& v) { return v.GetArray()->GetAt(1).GetArray()->GetAt(0); },
+         false},
+    };
+    for (const Case& c : cases) {
+        VJSONValue root;
+        ASSERT_EQ(root.ParseFromString(VString(c.text.c_str())), 0) << c.text;
+        const VJSONValue found = c.reach(root);
+        ASSERT_TRUE(found.IsObject()) << c.text;
+        EXPECT_EQ(VJSONBlob::CastJSONObject(found.GetObject()) != nullptr, c.revived) << c.text;
+        if (!c.revived) {
+            EXPECT_EQ(Text(found), binary) << c.text;
+        }
+    }
+}
+
 TEST_F(VJSONBinaryTest, CutAndForgedStreamsAreRefused)
 {
     struct Case {

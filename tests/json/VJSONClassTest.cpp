@@ -16,6 +16,7 @@
 #include "basekit/json/VJSONMemberFunction.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONPointerResolver.h"
+#include "basekit/json/VJSONWriter.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
 #include "json/JSONClassTestSupport.h"
@@ -189,6 +190,120 @@ TEST_F(VJSONClassTest, ConstructionRunsTheChainAndChecksSuperCalls)
         o->Release();
 }
 
+TEST_F(VJSONClassTest, ClassNamesAndClassObjectsOfEveryKindOfObject)
+{
+    VJSONObject* pt = Store()->AddClass(VString("Pt"), {}, nullptr, nullptr, &VJSONClass::GenericInstantiator, 0);
+    VJSONObject* sharedPt = Store()->AddClass(VString("SharedPt"), {}, nullptr, nullptr,
+                                              &VJSONClass::SharedObjectInstantiator, VJSONClass::kFlag_Shared);
+    VRefPtr<VJSONObject> instance = VRefPtr<VJSONObject>::Adopt(VJSONClass::FromClassObject(pt)->CreateInstance(pt, nullptr));
+    VRefPtr<VJSONObject> sharedInstance =
+        VRefPtr<VJSONObject>::Adopt(VJSONClass::FromClassObject(sharedPt)->CreateInstance(sharedPt, nullptr));
+    VRefPtr<VJSONObject> blob = VRefPtr<VJSONObject>::Adopt(VJSONBlob::Create(nullptr, 0));
+    VJSONObject* newFunction = pt->GetProperty(VString("new")).GetObject();
+    VRefPtr<VJSONObject> plain = VRefPtr<VJSONObject>::Adopt(new VJSONObject());
+    VRefPtr<VJSONObject> sharedPlain = VRefPtr<VJSONObject>::Adopt(new VJSONObject(nullptr, nullptr, true));
+    VRefPtr<VJSONObject> ofRoot =
+        VRefPtr<VJSONObject>::Adopt(new VJSONObject(Store()->GetObjectClassObject(), nullptr, true));
+    struct Case {
+        const char* what;
+        const VJSONObject* object;
+        const char* name;
+        const VJSONObject* classObject;
+    };
+    const Case cases[] = {
+        {"instance", instance.Get(), "Pt", pt},
+        {"shared instance", sharedInstance.Get(), "SharedPt", sharedPt},
+        {"blob", blob.Get(), "Blob", VJSONBlob::GetClass()},
+        {"class object", pt, "Class", Store()->GetClassClassObject()},
+        {"root class object", Store()->GetObjectClassObject(), "Class", Store()->GetClassClassObject()},
+        {"native function", newFunction, "Function", Store()->GetFunctionClassObject()},
+        {"plain object", plain.Get(), "Object", Store()->GetObjectClassObject()},
+        {"plain shared object", sharedPlain.Get(), "Shared Object", Store()->GetObjectClassObject()},
+        {"shared instance of the root class", ofRoot.Get(), "Shared Object", Store()->GetObjectClassObject()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NE(c.object, nullptr);
+        VString name;
+        c.object->GetClassName(name);
+        EXPECT_EQ(to_string(name), c.name);
+        EXPECT_EQ(c.object->GetClassObject(), c.classObject);
+    }
+    for (VJSONObject* o : {pt, sharedPt})
+        o->Release();
+}
+
+TEST_F(VJSONClassTest, GetterValuesAreWrittenAndMakeInstancesNonEmpty)
+{
+    VJSONObject* sized = Store()->AddClass(VString("Sized"), {{VString("get size"), &GetSize, 0}}, nullptr, nullptr,
+                                           &VJSONClass::GenericInstantiator, 0);
+    VJSONObject* sharedSized =
+        Store()->AddClass(VString("SharedSized"), {{VString("get size"), &GetSize, 0}}, nullptr, nullptr,
+                          &VJSONClass::SharedObjectInstantiator, VJSONClass::kFlag_Shared);
+    struct Case {
+        const char* what;
+        VJSONObject* classObject;
+        bool stored;  // with a stored property x = 1
+        const char* text;
+    };
+    // Getters come first, then the stored properties; on a shared object the
+    // stored names come first.
+    const Case cases[] = {
+        {"getter only", sized, false, "{\"size\":42}"},
+        {"getter and stored", sized, true, "{\"size\":42,\"x\":1}"},
+        {"shared, getter only", sharedSized, false, "{\"size\":42}"},
+        {"shared, getter and stored", sharedSized, true, "{\"x\":1,\"size\":42}"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VRefPtr<VJSONObject> instance = VRefPtr<VJSONObject>::Adopt(
+            VJSONClass::FromClassObject(c.classObject)->CreateInstance(c.classObject, nullptr));
+        ASSERT_NE(instance.Get(), nullptr);
+        if (c.stored) {
+            ASSERT_TRUE(instance->SetProperty(VString("x"), VJSONValue(1.0)));
+        }
+        EXPECT_FALSE(instance->IsEmpty());
+        VString text;
+        ASSERT_EQ(VJSONValue(instance.Get()).Stringify(text, VJSONWriter::kFlag_Quoted), 0u);
+        EXPECT_EQ(to_string(text), c.text);
+        ASSERT_EQ(instance->GetDescription(text, false), 0u);
+        EXPECT_EQ(to_string(text), c.text);
+    }
+    for (VJSONObject* o : {sized, sharedSized})
+        o->Release();
+}
+
+TEST_F(VJSONClassTest, DefinitionKeysSpellTheirTexts)
+{
+    struct Case {
+        const VString* key;
+        const char* text;
+    };
+    const Case cases[] = {
+        {&VJSONClass::sFunctionProperty_local, "local"},
+        {&VJSONClass::sFunctionProperty_exposed, "exposed"},
+        {&VJSONClass::sFunctionProperty_onHTTPGet, "onHTTPGet"},
+        {&VJSONClass::sFunctionProperty_eventName, "eventName"},
+        {&VJSONClass::sFunctionProperty_resultType, "resultType"},
+        {&VJSONClass::sFunctionProperty_resultTypeCode, "resultTypeCode"},
+        {&VJSONClass::sFunctionProperty_resultClass, "resultClass"},
+        {&VJSONClass::sFunctionProperty_shared, "shared"},
+        {&VJSONClass::sClassProperty_singleton, "singleton"},
+        {&VJSONClass::sClassProperty_session, "session"},
+        {&VJSONClass::sClassProperty_aliases, "aliases"},
+        {&VJSONClass::sAliasProperty_name, "name"},
+        {&VJSONClass::sAliasProperty_path, "path"},
+        {&VJSONClass::sClassProperty_properties, "properties"},
+        {&VJSONClass::sClassProperty_property_value, "value"},
+        {&VJSONClass::sClassProperty_property_type, "type"},
+        {&VJSONClass::sClassProperty_property_content, "content"},
+        {&VJSONClass::sFunctionType_init, "init"},
+        {&VJSONClass::sFunctionType_init_withSpace, "init "},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(to_string(*c.key), c.text);
+}
+
 TEST_F(VJSONClassTest, SetFunctionsTwiceChangesNothingAndSingletonsAreShared)
 {
     VJSONObject* single = Store()->AddClass(VString("Single"), {}, nullptr, nullptr, &VJSONClass::SharedObjectInstantiator,
@@ -360,7 +475,7 @@ TEST_F(VJSONClassTest, BlobSlicesAndErrors)
     VMemoryBuffer<> payload;
     VError err = 0;
     three->GetImplementation()->IJSON_WriteToBuffer(three, &payload, &err);
-    EXPECT_EQ(payload.GetDataSize(), 8u + 11u);  // payload length, then the 11-byte payload
+    EXPECT_EQ(payload.GetDataSize(), 11u);  // size 3 as 8 bytes, then the 3 bytes
     // Cloning keeps the same blob object.
     VJSONValue cloned(three);
     VJSONCloner cloner;

@@ -147,6 +147,65 @@ TEST_F(GraphTest, RemovalsOfEveryKindFreeDetachedCycles)
     }
 }
 
+TEST_F(GraphTest, RemovingAnInternalPropertyKeepsIndexesDenseAndFreesWhatOnlyItHeld)
+{
+    {
+        VRefPtr<VJSONObject> owner = NewObject();
+        owner->SetProperty("a", VJSONValue(1.0));
+        {
+            VRefPtr<VJSONObject> x = NewObject();
+            VRefPtr<VJSONObject> y = NewObject();
+            x->SetProperty("y", VJSONValue(y.Get()));
+            y->SetProperty("x", VJSONValue(x.Get()));
+            owner->SetProperty("b", VJSONValue(x.Get()));
+        }
+        owner->SetProperty("c", VJSONValue(2.0));
+        owner->_RemoveInternalProperty(1);
+        owner->_RemoveInternalProperty(5);  // past the end: nothing
+        ASSERT_EQ(owner->GetPropertyCount(), 2u);
+        EXPECT_EQ(to_string(owner->GetNameAt(1)), "c");
+        EXPECT_EQ(owner->GetProperty("c").GetNumber(), 2);
+        EXPECT_EQ(Alive(), 1);  // the cycle only b held is gone
+        EXPECT_TRUE(owner->_GetGraph() == nullptr || owner->_GetGraph()->CheckInvariant());
+    }
+    EXPECT_EQ(Alive(), 0);
+}
+
+TEST_F(GraphTest, CollectingReferencesBringsWholeTreesIntoAGraph)
+{
+    struct Case {
+        const char* text;
+        size_t members;
+    };
+    const Case cases[] = {
+        {"{\"a\":[{},[]],\"b\":{\"c\":{}}}", 6},
+        {"[[{}],{},[[[]]]]", 7},
+        {"{}", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        {
+            VJSONValue root;
+            ASSERT_EQ(VJSONImporter::ParseString(VString(c.text), root, 0), 0u);
+            VJSONGraph* graph = new VJSONGraph();
+            if (root.IsObject())
+                graph->CollectObjectReferences(root.GetObject());
+            else
+                graph->CollectArrayReferences(root.GetArray());
+            EXPECT_EQ(graph->GetMembers().size(), c.members);
+            EXPECT_FALSE(graph->HasCycle());
+            EXPECT_TRUE(graph->CheckInvariant());
+            // A second walk from a member changes nothing.
+            graph->CollectObjectReferences(root.GetObject());
+            graph->CollectArrayReferences(root.GetArray());
+            EXPECT_EQ(graph->GetMembers().size(), c.members);
+            EXPECT_TRUE(graph->CheckInvariant());
+            graph->Release();  // the members hold it now
+        }
+        EXPECT_EQ(Alive(), 0);
+    }
+}
+
 TEST_F(GraphTest, LinkingTwoGraphsMergesThem)
 {
     VRefPtr<VJSONObject> a = NewObject();

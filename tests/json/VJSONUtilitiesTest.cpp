@@ -17,6 +17,8 @@
 #include "basekit/json/VJSONTextBuilders.h"
 #include "basekit/json/VJSONUtilities.h"
 #include "basekit/json/VJSONWriter.h"
+#include "basekit/runtime/VTask.h"
+#include "basekit/values/VValue.h"
 #include "basekit/values/VBlob.h"
 #include "basekit/values/VScalars.h"
 #include "json/JSONClassTestSupport.h"
@@ -161,6 +163,125 @@ TEST_F(VJSONUtilitiesTest, ClonerKeepsSharedPartsAndCycles)
     EXPECT_EQ(a->GetProperty(VString("up")).GetObject(), copy.GetObject());
     EXPECT_TRUE(cloner.GetStorageLockerAndAssignIfNecessary()->IsPrivate());
     EXPECT_FALSE(cloner.GetStorageLockerAndAssignIfNecessary()->IsPrivate());
+}
+
+// A chain of depth containers, each the only value of the one before; kinds
+// "o" (objects) and "a" (arrays) repeat along the chain.
+VJSONValue Chain(int depth, const std::string& kinds)
+{
+    auto make = [&](int i) { return VJSONValue(kinds[i % kinds.size()] == 'o' ? JSON_object : JSON_array); };
+    VJSONValue root = make(0);
+    VJSONValue current = root;
+    for (int i = 1; i < depth; ++i) {
+        VJSONValue next = make(i);
+        if (current.IsObject())
+            current.GetObject()->SetProperty(VString("v"), next);
+        else
+            current.GetArray()->Push(next);
+        current = next;
+    }
+    current.IsObject() ? (void)current.GetObject()->SetProperty(VString("end"), VJSONValue(1.0))
+                       : (void)current.GetArray()->Push(VJSONValue(1.0));
+    return root;
+}
+
+TEST_F(VJSONUtilitiesTest, ClonerCopiesAnyDepthOnASmallStack)
+{
+    std::string nested;
+    const int depth = static_cast<int>(VJSONImporter::kMaxDepth);
+    for (int i = 0; i < depth; ++i)
+        nested += (i % 2) ? "[" : "{\"k\":";
+    nested += "0";
+    for (int i = depth - 1; i >= 0; --i)
+        nested += (i % 2) ? "]" : "}";
+    VJSONValue parsed;
+    ASSERT_EQ(VJSONImporter::ParseString(VString(nested.c_str()), parsed, 0), 0u);
+    struct Case {
+        const char* what;
+        VJSONValue source;
+    };
+    const Case cases[] = {
+        {"30,000 nested objects", Chain(30000, "o")},
+        {"30,000 nested arrays", Chain(30000, "a")},
+        {"objects and arrays in turn", Chain(30000, "oao")},
+        {"a document the reader accepts", parsed},
+    };
+    for (const Case& c : cases) {
+        for (size_t stack : {128 * 1024, 256 * 1024}) {
+            SCOPED_TRACE(std::string(c.what) + ", stack " + std::to_string(stack / 1024) + " KB");
+            VJSONValue copy = c.source;
+            VError err = 1;
+            VTask* task = new VTask(stack, eTaskStylePreemptive, [&] {
+                VJSONCloner cloner;
+                err = cloner.CloneValue(copy);
+            });
+            ASSERT_TRUE(task->Run());
+            EXPECT_TRUE(task->WaitForDeath(60000));
+            task->Release();
+            EXPECT_EQ(err, 0u);
+            EXPECT_NE(VJSONContainer::ContainerOf(copy), VJSONContainer::ContainerOf(c.source));
+            EXPECT_TRUE(copy.DeepEqualTo(c.source, VCompareOptions()));
+        }
+    }
+}
+
+// Every container reachable from a value, each once.
+std::vector<VJSONContainer*> Containers(const VJSONValue& value)
+{
+    std::vector<VJSONContainer*> out;
+    if (VJSONContainer* root = VJSONContainer::ContainerOf(value))
+        VJSONContainer::_WalkReachable(root, [&](VJSONContainer* c) {
+            out.push_back(c);
+            return true;
+        });
+    return out;
+}
+
+TEST_F(VJSONUtilitiesTest, ClonesOfASharedTreeFormOneNewSharedTree)
+{
+    VJSONValue source;
+    ASSERT_EQ(VJSONImporter::ParseString(VString("{\"a\":{\"b\":[1,{\"c\":2}]},\"d\":[[]],\"e\":\"x\"}"),
+                                         source, VJSONImporter::kOption_SharedStorage),
+              0u);
+    // A plain object holding the shared tree twice, and a shared array alone.
+    VRefPtr<VJSONObject> holder = VRefPtr<VJSONObject>::Adopt(new VJSONObject());
+    holder->SetProperty(VString("first"), source);
+    holder->SetProperty(VString("again"), source);
+    const VJSONValue sharedArray = source.GetProperty(VString("d"));
+    struct Case {
+        const char* what;
+        VJSONValue value;
+        const char* sharedPart;  // the property holding the shared part, or null: the value itself
+    };
+    const Case cases[] = {
+        {"shared object", source, nullptr},
+        {"shared array", sharedArray, nullptr},
+        {"plain object holding one", VJSONValue(holder.Get()), "first"},
+    };
+    VStorageLocker* sourceLocker = source.GetObject()->_GetStorageLocker();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VJSONCloner cloner;
+        VJSONValue copy = c.value;
+        ASSERT_EQ(cloner.CloneValue(copy), 0u);
+        EXPECT_TRUE(copy.DeepEqualTo(c.value, VCompareOptions()));
+        VJSONValue part = c.sharedPart ? copy.GetProperty(VString(c.sharedPart)) : copy;
+        if (c.sharedPart) {
+            EXPECT_FALSE(copy.GetObject()->IsShared());
+            EXPECT_EQ(part.GetObject(), copy.GetProperty(VString("again")).GetObject());
+        }
+        VStorageLocker* locker = VJSONContainer::ContainerOf(part)->_GetStorageLocker();
+        ASSERT_NE(locker, nullptr);
+        EXPECT_EQ(locker, cloner.GetStorageLockerAndAssignIfNecessary());
+        EXPECT_NE(locker, sourceLocker);
+        EXPECT_FALSE(locker->IsPrivate());
+        EXPECT_EQ(locker->GetOwner(), 0u);  // the copy leaves no use behind
+        for (VJSONContainer* each : Containers(part))
+            EXPECT_EQ(each->_GetStorageLocker(), locker);
+        if (part.IsObject()) {
+            EXPECT_TRUE(part.GetObject()->IsShared());
+        }
+    }
 }
 
 TEST_F(VJSONUtilitiesTest, FormulasAndSingletonMaps)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "basekit/platform/BundleInfo.h"
+#include "basekit/process/VProcess.h"
 #include "basekit/runtime/VMemoryBuffer.h"
 #include "basekit/runtime/VMemoryMgr.h"
 #include "basekit/runtime/VSystem.h"
@@ -199,6 +201,35 @@ TEST(VMemoryMgr, GlobalManagerExistsAndUsesTheSystemAllocator)
     VObject::sCppMemMgr->GetMemStatistics(s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8]);
     EXPECT_EQ(s[2], 1048576u);
     EXPECT_EQ(s[0] + s[1] + s[3] + s[4] + s[5] + s[6] + s[7] + s[8], 0u);
+}
+
+TEST(VMemoryMgr, ProgramStartUpAndEndOfTheGlobalManager)
+{
+    EXPECT_EQ(VObject::sAlternateCppMemMgr, nullptr);
+    ASSERT_NE(VProcess::sInstance, nullptr);
+    // The end deletes the manager: it runs in a child, which leaves with _exit
+    // so that nothing touches the manager after it.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int failures = 0;
+        VCppMemMgr* manager = VObject::sCppMemMgr;
+        initializer();
+        if (VObject::sCppMemMgr != manager)
+            failures |= 1;  // an existing manager is kept
+        VObject::sAlternateCppMemMgr = manager;
+        finalizer();
+        if (VObject::sCppMemMgr || VObject::sAlternateCppMemMgr || VProcess::sInstance)
+            failures |= 2;
+        initializer();
+        if (!VObject::sCppMemMgr || !VObject::sCppMemMgr->IsSystemAllocator())
+            failures |= 4;
+        _exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "bits: 1 existing manager replaced, 2 not cleared, 4 not rebuilt";
 }
 
 // --- the choice of allocator ---

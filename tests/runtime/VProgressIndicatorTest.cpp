@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "basekit/runtime/VProgressIndicator.h"
 #include "basekit/runtime/VProgressManager.h"
 #include "basekit/runtime/VTask.h"
+#include "basekit/values/VTime.h"
+#include "ScopedEnv.h"
 
 using namespace bkit;
 
@@ -53,6 +56,22 @@ public:
         return object;
     }
     int fCalls = 0;
+};
+
+// An indicator whose destructor holds still before the base destructor takes
+// it out of the manager: its count is 0 while the manager still lists it.
+class StalledIndicator : public VProgressIndicator {
+public:
+    StalledIndicator(const VUUID& uuid, std::atomic<int>& stage) : VProgressIndicator(uuid, 0), fStage(stage) {}
+    ~StalledIndicator() override
+    {
+        fStage = 1;
+        while (fStage.load() != 2)
+            std::this_thread::yield();
+    }
+
+private:
+    std::atomic<int>& fStage;
 };
 
 }  // namespace
@@ -316,6 +335,112 @@ TEST_F(ProgressTest, EndedSessionsPushMetricsWhenCollected)
     data->GetProperty("message").GetString(text);
     EXPECT_EQ(text, VString("outer")) << "the metric describes the session that is current again";
     progress->EndSession();
+}
+
+TEST_F(ProgressTest, LookupsRetainOnlyLiveIndicators)
+{
+    VUUID uuid(true);
+    std::atomic<int> stage{0};
+    auto* indicator = new StalledIndicator(uuid, stage);
+    indicator->SetUserInfo("stalled");
+
+    VProgressIndicator* found = VProgressManager::RetainProgress(uuid);
+    EXPECT_EQ(found, indicator);
+    EXPECT_EQ(indicator->GetRefCount(), 2);
+    found->Release();
+    found = VProgressManager::_RetainProgressIndicator("stalled");
+    EXPECT_EQ(found, indicator);
+    found->Release();
+
+    std::thread releaser([&] { indicator->Release(); });
+    while (stage.load() != 1)
+        std::this_thread::yield();
+    // A wrongly retained indicator is not released here: its destructor is
+    // already running, and a second one would free it twice.
+    EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr);
+    EXPECT_EQ(VProgressManager::_RetainProgressIndicator("stalled"), nullptr);
+    stage = 2;
+    releaser.join();
+    EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr);
+}
+
+TEST_F(ProgressTest, RetainByUUIDWhileAnotherThreadCreatesAndReleases)
+{
+    std::vector<VUUID> uuids;
+    for (int i = 0; i < 64; ++i)
+        uuids.emplace_back(true);
+    std::atomic<bool> done{false};
+    std::atomic<bool> wrongIndicator{false};
+    std::thread retainer([&] {
+        for (size_t i = 0; !done.load(std::memory_order_relaxed); ++i) {
+            const VUUID& uuid = uuids[i % uuids.size()];
+            if (VProgressIndicator* found = VProgressManager::RetainProgress(uuid)) {
+                if (found->GetUUID() != uuid)
+                    wrongIndicator = true;
+                found->Release();
+            }
+        }
+    });
+    for (int round = 0; round < 100000; ++round)
+        (new VProgressIndicator(uuids[round % uuids.size()], 0))->Release();
+    done = true;
+    retainer.join();
+    EXPECT_FALSE(wrongIndicator.load());
+    for (const VUUID& uuid : uuids)
+        EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr) << "every indicator left the manager";
+}
+
+TEST_F(ProgressTest, SessionJSONStartTimeIsLocalTimeText)
+{
+    // Far from UTC, so that a UTC text or a date without its time shows.
+    struct ZoneReread {
+        ~ZoneReread() { ::tzset(); }
+    } rereadAfterwards;  // destroyed after the variable is put back
+    test::StEnv zone("TZ", "XYZ-13");
+    ::tzset();
+    VTime before;
+    VTime::Now(before);
+    VProgressIndicatorInfo info;
+    auto json = VRefPtr<VJSONObject>::Adopt(info.GetJSONObject());
+    VTime after;
+    VTime::Now(after);
+
+    VJSONValue startTime = json->GetProperty("startTime");
+    ASSERT_TRUE(startTime.IsString());
+    VString text;
+    startTime.GetString(text);
+    int f[7] = {};
+    char tail = 0;
+    ASSERT_EQ(sscanf(to_string(text).c_str(), "%4d-%2d-%2d %2d:%2d:%2d:%3d%c", &f[0], &f[1], &f[2], &f[3], &f[4],
+                     &f[5], &f[6], &tail),
+              7)
+        << to_string(text);
+    VTime read;
+    read.FromLocalTime(f[0], f[1], f[2], f[3], f[4], f[5], f[6]);
+    EXPECT_GE(read.GetMilliseconds(), before.GetMilliseconds() - 5) << to_string(text);
+    EXPECT_LE(read.GetMilliseconds(), after.GetMilliseconds() + 5) << to_string(text);
+}
+
+TEST_F(ProgressTest, SessionInfoBagKeysArePeerNames)
+{
+    VProgressIndicatorInfo info;
+    info.Begin("copying", 5, 10, true, nullptr);
+    info.SetAttribute("file", "a.txt");
+    VValueBag bag;
+    info.SaveToBag(bag, "full", nullptr);
+    const VValueBag* full = bag.GetElements("full")->GetNth(1);
+    for (const char* key : {"fUpdateFlags", "fMessage", "fValue", "fMax", "fStartTime", "fCanInterrupt",
+                            "fExtraInfoBagVersion"})
+        EXPECT_TRUE(full->AttributeExists(key)) << key;
+    EXPECT_NE(full->GetElements("ExtraInfo"), nullptr);
+
+    // What a peer sends: only the extra-info version changed.
+    VValueBag peer;
+    peer.SetLong("fUpdateFlags", eProgressUpdate_ExtraInfoVersion);
+    peer.SetLong("fExtraInfoBagVersion", 41);
+    VProgressIndicatorInfo mirror;
+    mirror.LoadFromBag(peer);
+    EXPECT_EQ(mirror.GetExtraInfoVersion(), 41u);
 }
 
 TEST(MetricsManagerTest, CollectsOnlyStartedKindsAboveTheMinimum)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <latch>
 #include <string>
@@ -340,6 +341,45 @@ TEST_F(TaskTest, TaskReleasedByItsCreatorAtOnceIsDestroyedAfterItsDeath)
         VSystem::Delay(1);
     }
     EXPECT_EQ(destroyed.load(), kTasks);
+}
+
+// What ps, top, pgrep and killall see: the process's name, which on Linux is
+// its main thread's.
+std::string ProcessName()
+{
+    char name[64] = {};
+    FILE* comm = fopen("/proc/self/comm", "r");
+    if (!comm) return std::string();
+    if (!fgets(name, sizeof(name), comm)) name[0] = 0;
+    fclose(comm);
+    std::string text(name);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+std::string ExecutableName()
+{
+    char path[4096] = {};
+    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0) return std::string();
+    std::string name(path, static_cast<size_t>(length));
+    name = name.substr(name.rfind('/') + 1);
+    return name.substr(0, 15);
+}
+
+TEST_F(TaskTest, MainTaskKeepsTheProcessName)
+{
+    // The test program's start-up adopted this thread as the main task.
+    ASSERT_EQ(VTask::GetCurrent(), VTask::GetMain());
+    const std::string executable = ExecutableName();
+    ASSERT_FALSE(executable.empty());
+    EXPECT_EQ(ProcessName(), executable);
+
+    VString previous;
+    VTask::GetMain()->GetName(previous);
+    VTask::GetMain()->SetName(VString("Renamed main"));
+    EXPECT_EQ(ProcessName(), executable);
+    VTask::GetMain()->SetName(previous);
 }
 
 TEST_F(TaskTest, ThreadIsNamedAfterTheTaskAndCutToFifteenBytes)

@@ -1,14 +1,17 @@
 // IXMLDomWrapperTest.cpp - DOM documents through handles: parse, navigate, edit, serialize, replay.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <xercesc/framework/MemBufFormatTarget.hpp>
 
 #include "basekit/files/VFile.h"
 #include "basekit/files/VURL.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VTask.h"
 #include "basekit/values/VBlob.h"
 #include "basekit/values/VDuration.h"
 #include "basekit/values/VScalars.h"
@@ -283,6 +286,77 @@ TEST_F(IXMLDomWrapperTest, ReplaysTreesIntoHandlers)
         VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log, "#root", {"r"}));
     EXPECT_FALSE(DOM::Parse(doc, refusing.Get()));
     EXPECT_EQ(EventLog{"#root start r"}, *log);  // the refusal itself, nothing of r
+}
+
+// Follows how deep the replay goes and whether every element it opened ends.
+struct DepthLog {
+    int open = 0;
+    int deepest = 0;
+    int ends = 0;
+};
+
+class DepthHandler : public VObject, public IXMLHandler {
+public:
+    explicit DepthHandler(std::shared_ptr<DepthLog> log) : fLog(std::move(log)) {}
+    IXMLHandler* StartElement(const VString&) override
+    {
+        fLog->deepest = std::max(fLog->deepest, ++fLog->open);
+        return new DepthHandler(fLog);
+    }
+    void EndElement(const VString&) override
+    {
+        --fLog->open;
+        ++fLog->ends;
+    }
+
+private:
+    std::shared_ptr<DepthLog> fLog;
+};
+
+TEST_F(IXMLDomWrapperTest, ReplaysTreesDeeperThanASmallStackHolds)
+{
+    const int depth = 20000;
+    std::string xml;
+    for (int i = 0; i < depth; ++i)
+        xml += "<e>";
+    xml += "x";
+    for (int i = 0; i < depth; ++i)
+        xml += "</e>";
+    auto log = std::make_shared<DepthLog>();
+    bool built = false;
+    bool replayed = false;
+    // The library clones and serializes by recursion: those refuse the tree.
+    bool cloned = true;
+    bool serialized = true;
+    std::vector<VError> raised;
+    VTask* task = new VTask(256 * 1024, eTaskStylePreemptive, [&] {
+        XMLDOMNode doc = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+        built = doc != nullptr;
+        if (!doc)
+            return;
+        VRefPtr<DepthHandler> root = VRefPtr<DepthHandler>::Adopt(new DepthHandler(log));
+        replayed = DOM::Parse(doc, root.Get());
+        StErrorContextInstaller errors(false, true);
+        XMLDOMDocument clone = DOM::CloneNodeDocument(doc);
+        cloned = clone != nullptr;
+        VBlobWithPtr blob;
+        size_t size = 0;
+        serialized = DOM::SerializeToBlob(doc, &blob, 0, size, false);
+        for (const VErrorBase* error : errors.GetContext()->GetErrors())
+            raised.push_back(error->GetError());
+        DOM::ReleaseNode(doc);
+    });
+    ASSERT_TRUE(task->Run());
+    EXPECT_TRUE(task->WaitForDeath(60000));
+    task->Release();
+    ASSERT_TRUE(built);
+    EXPECT_TRUE(replayed);
+    EXPECT_EQ(depth, log->deepest);
+    EXPECT_EQ(depth, log->ends);
+    EXPECT_EQ(0, log->open);
+    EXPECT_FALSE(cloned);
+    EXPECT_FALSE(serialized);
+    EXPECT_EQ((std::vector<VError>{MakeBKitError(108), MakeBKitError(108)}), raised);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // VXMLParserTest.cpp - the SAX parse into handler stacks, its errors and its safety limits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -188,44 +189,6 @@ TEST(VXMLParserTest, CharacterClasses)
     EXPECT_FALSE(IXMLHandler::IsXMLChar(0));
 }
 
-// A file that is no VFile: its content comes from memory, or its read fails.
-class MemoryFile : public VObject, public IFile {
-public:
-    MemoryFile(std::string content, bool fails) : fContent(std::move(content)), fFails(fails) {}
-    VFilePath GetPath() const override { return VFilePath(VString("/memory/doc.xml"), FPS_POSIX); }
-    VFileSystem* GetFileSystem() const override { return nullptr; }
-    void GetPlatformPath(VString& out, FilePathStyle) const override { out = VString("/memory/doc.xml"); }
-    VString GetPathWithFileSystem() const override { return VString("/memory/doc.xml"); }
-    IFolder* RetainParentFolder(bool) const override { return nullptr; }
-    bool Exists() const override { return true; }
-    VError GetTimeAttributes(VTime*, VTime*, VTime*) const override { return VE_OK; }
-    VError GetContent(VMemoryBuffer<>& out) const override
-    {
-        if (fFails)
-            return _ThrowError(VE_FILE_CANNOT_READ);
-        out.SetSize(fContent.size());
-        out.SetDataSize(fContent.size());
-        std::memcpy(out.GetDataPtr(), fContent.data(), fContent.size());
-        return VE_OK;
-    }
-    VError GetData(void*, unsigned long, unsigned long*) const override { return VE_UNIMPLEMENTED; }
-    VError SetContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
-    VError AppendContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
-    VError Delete() const override { return VE_UNIMPLEMENTED; }
-    bool IsWritable() const override { return false; }
-    VError GetSize(long long* size) const override
-    {
-        *size = static_cast<long long>(fContent.size());
-        return VE_OK;
-    }
-    VError CopyTo(const VFile&, unsigned int) const override { return VE_UNIMPLEMENTED; }
-    VError CopyTo(const VFolder&, VFile**, unsigned int) const override { return VE_UNIMPLEMENTED; }
-
-private:
-    std::string fContent;
-    bool fFails;
-};
-
 TEST(VXMLParserTest, OtherFilesAreReadWholeFirst)
 {
     auto log = std::make_shared<EventLog>();
@@ -339,6 +302,48 @@ TEST(VXMLParserTest, ExponentialEntityExpansionFails)
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(VE_XML_FATAL_ERROR, r.lastError);
     EXPECT_LT(JoinedText(r.events).size(), 3u * 1000000u);
+}
+
+// A document declaring one entity of entitySize characters and using it uses times.
+std::string RepeatedEntityDocument(size_t entitySize, int uses)
+{
+    std::string xml = "<!DOCTYPE d [<!ENTITY e \"" + std::string(entitySize, 'x') + "\">]><d>";
+    for (int i = 0; i < uses; ++i)
+        xml += "&e;";
+    return xml + "</d>";
+}
+
+TEST(VXMLParserTest, EntityExpansionIsBoundedInSize)
+{
+    StXMLParserInit library;  // for the DOM documents
+    struct Case {
+        size_t entitySize;
+        int uses;
+        bool read;
+    } const cases[] = {
+        {200000, 2000, false},  // 206 KB expanding to 400 M characters
+        {100000, 150, false},   // 15 M characters: past the 10 M floor
+        {1000, 5000, true},     // 5 M characters: within it
+    };
+    for (const Case& c : cases) {
+        const std::string xml = RepeatedEntityDocument(c.entitySize, c.uses);
+        const size_t bound = std::max(kXMLEntityExpansionSize, kXMLEntityExpansionRatio * xml.size());
+        ParseResult sax = ParseBytes(xml);
+        EXPECT_EQ(c.read, sax.ok) << c.entitySize;
+        EXPECT_EQ(c.read ? 0 : VE_XML_FATAL_ERROR, sax.lastError) << c.entitySize;
+        const size_t text = JoinedText(sax.events).size();
+        if (c.read)
+            EXPECT_EQ(c.entitySize * c.uses, text);
+        else
+            EXPECT_LE(text, bound);
+
+        StErrorContextInstaller errors(false, true);
+        XMLDOMNode doc = IXMLDomWrapper::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+        EXPECT_EQ(c.read, doc != nullptr) << c.entitySize;
+        EXPECT_EQ(c.read ? 0 : VE_XML_FATAL_ERROR, errors.GetLastError()) << c.entitySize;
+        if (doc)
+            IXMLDomWrapper::ReleaseNode(doc);
+    }
 }
 
 }  // namespace

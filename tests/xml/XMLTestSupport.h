@@ -3,14 +3,20 @@
 // RecordingHandler writes every event it receives, with the element it answers
 // for, into one shared log, so that a test compares the whole sequence of
 // events in order. Elements named in the refusal list get no handler.
+// MemoryFile is a file that is no VFile, whose reads and writes can fail.
 #pragma once
 
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "basekit/files/IFile.h"
+#include "basekit/files/VFileError.h"
+#include "basekit/files/VFilePath.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/runtime/VMemoryBuffer.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/text/VString.h"
 #include "basekit/values/VObject.h"
@@ -52,6 +58,60 @@ private:
     std::shared_ptr<EventLog> fLog;
     std::string fElement;
     std::set<std::string> fRefused;
+};
+
+// A file that is no VFile: its content lives in memory; with fails set every
+// read and write of it fails (a write leaves the content as it was). Records
+// whether anyone asked to delete it.
+class MemoryFile : public VObject, public IFile {
+public:
+    MemoryFile(std::string content, bool fails) : fContent(std::move(content)), fFails(fails) {}
+    VFilePath GetPath() const override { return VFilePath(VString("/memory/doc.xml"), FPS_POSIX); }
+    VFileSystem* GetFileSystem() const override { return nullptr; }
+    void GetPlatformPath(VString& out, FilePathStyle) const override { out = VString("/memory/doc.xml"); }
+    VString GetPathWithFileSystem() const override { return VString("/memory/doc.xml"); }
+    IFolder* RetainParentFolder(bool) const override { return nullptr; }
+    bool Exists() const override { return true; }
+    VError GetTimeAttributes(VTime*, VTime*, VTime*) const override { return VE_OK; }
+    VError GetContent(VMemoryBuffer<>& out) const override
+    {
+        if (fFails)
+            return _ThrowError(VE_FILE_CANNOT_READ);
+        out.SetSize(fContent.size());
+        out.SetDataSize(fContent.size());
+        std::memcpy(out.GetDataPtr(), fContent.data(), fContent.size());
+        return VE_OK;
+    }
+    VError GetData(void*, unsigned long, unsigned long*) const override { return VE_UNIMPLEMENTED; }
+    VError SetContent(const void* data, unsigned long size) const override
+    {
+        if (fFails)
+            return _ThrowError(VE_FILE_CANNOT_WRITE);
+        fContent.assign(static_cast<const char*>(data), size);
+        return VE_OK;
+    }
+    VError AppendContent(const void*, unsigned long) const override { return VE_UNIMPLEMENTED; }
+    VError Delete() const override
+    {
+        fDeleteAsked = true;
+        return VE_UNIMPLEMENTED;
+    }
+    bool IsWritable() const override { return !fFails; }
+    VError GetSize(long long* size) const override
+    {
+        *size = static_cast<long long>(fContent.size());
+        return VE_OK;
+    }
+    VError CopyTo(const VFile&, unsigned int) const override { return VE_UNIMPLEMENTED; }
+    VError CopyTo(const VFolder&, VFile**, unsigned int) const override { return VE_UNIMPLEMENTED; }
+
+    const std::string& Content() const { return fContent; }
+    bool DeleteAsked() const { return fDeleteAsked; }
+
+private:
+    mutable std::string fContent;
+    bool fFails;
+    mutable bool fDeleteAsked = false;
 };
 
 // The text of every SetText event of the log, joined.

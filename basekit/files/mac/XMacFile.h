@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "basekit/BKitTypes.h"
 #include "basekit/files/VFilePath.h"
@@ -100,6 +101,11 @@ public:
                                      const VFileDesc* openFile);
     // Canonical path into out (at least 1025 bytes). See the source.
     static bool RealPath(char* path, bool mustExist, char* out, size_t outSize);
+    // Where a full POSIX path leads on disk: every symbolic link followed, the
+    // last one too, even when its target does not exist (the realpath of the
+    // deepest existing ancestor, the missing names below it appended). False
+    // when it cannot be told (a link loop, ".." below a missing folder).
+    static bool ResolvePathThroughLinks(const char* path, std::string& out);
 
     // --- platform file kinds (the built-in type declarations) ---
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -331,6 +332,57 @@ bool XMacFile::RealPath(char* path, bool mustExist, char* out, size_t outSize)
     out[head] = '/';
     std::memcpy(out + head + 1, lastName.c_str(), lastName.size() + 1);
     return true;
+}
+
+bool XMacFile::ResolvePathThroughLinks(const char* path, std::string& out)
+{
+    // As many links as the kernel follows in one path before it gives ELOOP.
+    constexpr int kMaxLinks = 40;
+    if (!path || path[0] != '/')
+        return false;
+    std::string head(path);
+    std::string tail;  // the missing names below head, each after a '/'
+    int links = 0;
+    for (;;) {
+        while (head.size() > 1 && head.back() == '/')
+            head.pop_back();
+        char buffer[PATH_MAX];
+        if (::realpath(head.c_str(), buffer) != nullptr) {
+            out = buffer;
+            if (out == "/")
+                out.clear();
+            out += tail;
+            if (out.empty())
+                out = "/";
+            return true;
+        }
+        struct stat st;
+        if (::lstat(head.c_str(), &st) == 0) {
+            // Present but not resolved: only a link whose target is missing
+            // is followed; what is made through it is made at its target.
+            if (!S_ISLNK(st.st_mode) || ++links > kMaxLinks)
+                return false;
+            char target[PATH_MAX];
+            ssize_t n = ::readlink(head.c_str(), target, sizeof(target) - 1);
+            if (n <= 0)
+                return false;
+            std::string next(target, static_cast<size_t>(n));
+            if (next[0] != '/')
+                next = head.substr(0, head.rfind('/') + 1) + next;
+            head = next;
+            continue;
+        }
+        if (errno != ENOENT && errno != ENOTDIR)
+            return false;
+        // Missing: its parent is tried, the name kept for the end.
+        size_t slash = head.rfind('/');
+        std::string name = head.substr(slash + 1);
+        head.resize(slash == 0 ? 1 : slash);
+        if (name == "..")
+            return false;  // which folder it climbs from is not known
+        if (!name.empty() && name != ".")
+            tail.insert(0, "/" + name);
+    }
 }
 
 }  // namespace bkit

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "basekit/files/VFilePath.h"
 #include "basekit/platform/BundleInfo.h"
 #include "basekit/platform/MountTable.h"
 #include "basekit/runtime/VSystem.h"
@@ -44,6 +45,20 @@ bool LiesOn(const std::string& path, const std::string& mountPoint)
     if (path.compare(0, mountPoint.size(), mountPoint) != 0)
         return false;
     return path.size() == mountPoint.size() || path[mountPoint.size()] == '/';
+}
+
+// True when the text has a ".." component.
+bool HoldsClimb(const std::string& text)
+{
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end - start == 2 && text.compare(start, 2, "..") == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 }  // namespace
@@ -227,6 +242,23 @@ bool XMacVolumes::_ConvertResolvedPath(const std::string& path, const std::strin
     return true;
 }
 
+bool XMacVolumes::_ConvertUnresolved(const char* posixPath, bool isFolder, VString& out)
+{
+    // The kernel could not resolve the text, so its ".." steps are taken in
+    // the text itself, and the result is converted anew: the folder it names
+    // may lie on another volume than the names it climbed from ("/x/../dev/"
+    // without "/x" is "/dev/", a mount of its own). Climbing the converted
+    // names instead would give that folder a second internal name.
+    if (HoldsClimb(posixPath)) {
+        VString text;
+        text.FromBlock(posixPath, strlen(posixPath), VTC_UTF_8);
+        std::string resolved;
+        if (VFilePath::ResolveRelativePosix(text) && (resolved = to_string(text)) != posixPath)
+            return PosixFullPathToHFS(resolved.c_str(), isFolder, out);
+    }
+    return _ConvertThroughParent(posixPath, out);
+}
+
 bool XMacVolumes::_ConvertThroughParent(const char* posixPath, VString& out)
 {
     std::string text(posixPath);
@@ -281,7 +313,7 @@ bool XMacVolumes::PosixFullPathToHFS(const char* posixPath, bool isFolder, VStri
     if (length >= kMaxPathBytes)
         return false;
     if (strcmp(posixPath, "/..") == 0)
-        return _ConvertThroughParent(posixPath, out);
+        return _ConvertUnresolved(posixPath, isFolder, out);
 
     // The mount point of the path itself (a folder) or of its folder (a file).
     std::string path(posixPath);
@@ -295,7 +327,7 @@ bool XMacVolumes::PosixFullPathToHFS(const char* posixPath, bool isFolder, VStri
         found = Get()._GetMountPointOfPath(folder.c_str(), mountPoint);
     }
     if (!found)
-        return _ConvertThroughParent(posixPath, out);
+        return _ConvertUnresolved(posixPath, isFolder, out);
 
     std::string used;
     if (!isFolder && LiesOn(path, mountPoint)) {
@@ -303,15 +335,15 @@ bool XMacVolumes::PosixFullPathToHFS(const char* posixPath, bool isFolder, VStri
     } else {
         std::string resolved;
         if (!platform::MountTable::GetResolvedPath(posixPath, resolved))
-            return _ConvertThroughParent(posixPath, out);
+            return _ConvertUnresolved(posixPath, isFolder, out);
         if (EndsWithSlash(path) && !EndsWithSlash(resolved))
             resolved.push_back('/');
         if (!LiesOn(resolved, mountPoint))
-            return _ConvertThroughParent(posixPath, out);
+            return _ConvertUnresolved(posixPath, isFolder, out);
         used = resolved;
     }
     if (!_ConvertResolvedPath(used, mountPoint, posixPath, out))
-        return _ConvertThroughParent(posixPath, out);
+        return _ConvertUnresolved(posixPath, isFolder, out);
     return true;
 }
 

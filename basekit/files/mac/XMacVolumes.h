@@ -16,7 +16,9 @@
 // - PosixFullPathToHFS resolves symbolic links of the folders on the way to
 //   find the volume a path lies on; a file path whose text already lies below
 //   that volume's mount point is kept as written (a final link is not
-//   followed). A path that does not exist is converted through its parent.
+//   followed). A path that does not exist is converted through its parent,
+//   once its ".." steps are taken in the text, so that the folder it names is
+//   looked up on its own volume ("/x/../dev/" without "/x" is "/dev/").
 //   Nothing climbs above a volume: "/mnt/vol/.." gives "Vol::", which no
 //   VFilePath accepts.
 #pragma once
@@ -75,6 +77,7 @@ private:
     void _CheckTranslocation();
     static bool _ConvertResolvedPath(const std::string& path, const std::string& mountPoint, const char* input,
                                      VString& out);
+    static bool _ConvertUnresolved(const char* posixPath, bool isFolder, VString& out);
     static bool _ConvertThroughParent(const char* posixPath, VString& out);
 
     std::unordered_map<std::string, std::string> fMountPathToName;

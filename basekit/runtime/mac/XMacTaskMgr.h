@@ -53,7 +53,8 @@ public:
     // The RLIMIT_STACK value, 1048576 when it cannot be read or is unlimited.
     static size_t GetCurrentFreeStackSizeStatic();
 
-    // Names the calling thread "<name> (id = <id>)" (cut to what the system keeps).
+    // Names the calling thread "<name> (id = <id>)" (cut to what the system keeps);
+    // the process's main thread keeps the process's name (see ThreadInfo.h).
     static void SetCurrentThreadName(const VString& name, int32_t id);
 
     // The calling thread's kernel id, cached per thread.

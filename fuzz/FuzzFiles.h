@@ -1,0 +1,61 @@
+// FuzzFiles.h - what the fuzz targets that read their input from disk share.
+//
+// Check aborts on a broken invariant (a finding); the folder and file helpers
+// put each input where the code under test expects a file.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "basekit/files/VFile.h"
+#include "basekit/process/VProcess.h"
+#include "basekit/xml/VXMLParser.h"
+
+namespace bkit::fuzz {
+
+inline void Check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+// A new private folder whose path begins with prefix; aborts when none can be made.
+inline std::string MakeTemporaryFolder(const std::string& prefix)
+{
+    std::string pattern = prefix + ".XXXXXX";
+    Check(mkdtemp(pattern.data()) != nullptr);
+    return pattern;
+}
+
+// Starts the process once for the whole run, and the XML library with it (a
+// manager would otherwise start and stop the library around every input);
+// answers the run's private folder, made under prefix.
+inline std::string StartFileFuzzing(const std::string& prefix)
+{
+    static VProcess process;
+    Check(process.Init(0));
+    VXMLParser::Init();
+    return MakeTemporaryFolder(prefix);
+}
+
+// Replaces the file's content; false when it cannot be written whole.
+inline bool WriteWhole(const std::string& path, const std::string& content)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    return std::fclose(file) == 0 && written;
+}
+
+inline VRefPtr<VFile> FileAt(const std::string& path)
+{
+    VString text;
+    text.FromCString(path.c_str());
+    return VRefPtr<VFile>::Adopt(new VFile(VFilePath(text, FPS_POSIX)));
+}
+
+}  // namespace bkit::fuzz

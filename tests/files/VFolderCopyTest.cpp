@@ -1,0 +1,238 @@
+// VFolderCopyTest.cpp - what a folder copy keeps beyond names and data: owners
+// and the set-id bits that depend on them, hard links inside the tree, and the
+// holes of sparse files. Each check runs over every way a tree gets copied
+// (new, replacing, merged into existing folders, content replacing existing
+// items, and the whole-tree copy that moves across volumes use).
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "basekit/files/VFolder.h"
+#include "basekit/platform/FaultSeam.h"
+#include "basekit/platform/FolderOps.h"
+#include "tests/support/TempFolder.h"
+
+namespace bkit {
+namespace {
+
+using test::TempFolder;
+
+VRefPtr<VFolder> FolderAt(const TempFolder& temp, const std::string& name = "")
+{
+    return VRefPtr<VFolder>::Adopt(new VFolder(temp.FolderPath(name)));
+}
+
+struct stat StatOf(const std::string& path)
+{
+    struct stat st = {};
+    EXPECT_EQ(0, lstat(path.c_str(), &st)) << path;
+    return st;
+}
+
+// Copies the folder src of temp in each way the toolbox copies trees, and
+// answers the folders that hold the copies (as paths inside temp).
+std::vector<std::string> CopyEveryWay(const TempFolder& temp)
+{
+    VRefPtr<VFolder> source = FolderAt(temp, "src");
+    VFolder* out = nullptr;
+
+    EXPECT_TRUE(temp.MakeFolder("new"));
+    EXPECT_EQ(0u, source->CopyTo(*FolderAt(temp, "new"), &out, FCP_Default));
+    ReleaseRefCountable(&out);
+
+    // The updater's way: an older copy is there and is replaced.
+    EXPECT_TRUE(temp.MakeFolder("replaced"));
+    EXPECT_TRUE(temp.MakeFolder("replaced/src"));
+    EXPECT_TRUE(temp.WriteFile("replaced/src/old", "old"));
+    EXPECT_EQ(0u, source->CopyTo(*FolderAt(temp, "replaced"), &out, FCP_Overwrite));
+    ReleaseRefCountable(&out);
+
+    // Merged into folders that exist: files are made in place there.
+    EXPECT_TRUE(temp.MakeFolder("merged"));
+    EXPECT_TRUE(temp.MakeFolder("merged/Contents"));
+    EXPECT_TRUE(temp.MakeFolder("merged/Contents/MacOS"));
+    EXPECT_EQ(0u, source->CopyContentsTo(*FolderAt(temp, "merged"), FCP_Default));
+
+    // A content copy that replaces each existing item once its copy is whole.
+    EXPECT_TRUE(temp.MakeFolder("overwritten"));
+    EXPECT_TRUE(temp.MakeFolder("overwritten/Contents"));
+    EXPECT_TRUE(temp.WriteFile("overwritten/Contents/old", "old"));
+    EXPECT_EQ(0u, source->CopyContentsTo(*FolderAt(temp, "overwritten"), FCP_Overwrite));
+
+    EXPECT_EQ(0, CopyFolderTree(temp.Path("src").c_str(), temp.Path("tree").c_str()));
+    return {"new/src", "replaced/src", "merged", "overwritten", "tree"};
+}
+
+class VFolderCopyTest : public test::TempFolderTest {};
+
+TEST_F(VFolderCopyTest, AsRootOwnersAreKeptAndSetIdFilesKeepTheirOwners)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving items to another owner needs the superuser";
+    const struct passwd* nobody = getpwnam("nobody");
+    const uid_t user = nobody ? nobody->pw_uid : 65534;
+    const gid_t group = nobody ? nobody->pw_gid : 65534;
+
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/MacOS"));
+    ASSERT_TRUE(fTemp.WriteFile("src/Contents/MacOS/helper", "#!/bin/sh\n"));
+    ASSERT_TRUE(fTemp.WriteFile("src/Contents/MacOS/app", "#!/bin/sh\n"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/Shared"));
+    ASSERT_TRUE(fTemp.MakeLink("src/Contents/Shared/link", "../MacOS/helper"));
+    ASSERT_EQ(0, mkfifo(fTemp.Path("src/Contents/Shared/pipe").c_str(), 0640));
+
+    struct Item {
+        const char* path;
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;  // 0: a link, whose mode is left alone
+    } items[] = {
+        {"Contents/MacOS/helper", user, group, 06755},
+        {"Contents/MacOS/app", 0, 0, 06755},
+        {"Contents/Shared", user, group, 02775},
+        {"Contents/Shared/link", user, group, 0},
+        {"Contents/Shared/pipe", user, 0, 0640},
+    };
+    // Owners first: a change of owner clears the set-id bits.
+    for (const Item& item : items) {
+        std::string path = fTemp.Path(std::string("src/") + item.path);
+        ASSERT_EQ(0, lchown(path.c_str(), item.uid, item.gid)) << item.path;
+        if (item.mode != 0) {
+            ASSERT_EQ(0, chmod(path.c_str(), item.mode)) << item.path;
+        }
+    }
+
+    for (const std::string& root : CopyEveryWay(fTemp)) {
+        for (const Item& item : items) {
+            SCOPED_TRACE(root + "/" + item.path);
+            struct stat st = StatOf(fTemp.Path(root + "/" + item.path));
+            EXPECT_EQ(item.uid, st.st_uid);
+            EXPECT_EQ(item.gid, st.st_gid);
+            if (item.mode != 0) {
+                EXPECT_EQ(item.mode, st.st_mode & 07777);
+            }
+        }
+    }
+}
+
+TEST_F(VFolderCopyTest, AnItemWhoseOwnerIsNotKeptLosesItsSetIdBits)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/MacOS"));
+    struct Item {
+        const char* path;
+        bool folder;
+        mode_t mode;
+        mode_t copied;
+    } items[] = {
+        {"Contents/MacOS/helper", false, 06755, 0755},
+        {"Contents/MacOS/setuid", false, 04711, 0711},
+        {"Contents/MacOS/setgid", false, 02750, 0750},
+        {"Contents/MacOS/plain", false, 0640, 0640},
+        {"Contents/Shared", true, 02775, 0775},
+        {"Contents/Drop", true, 01777, 01777},
+    };
+    for (const Item& item : items) {
+        std::string name = std::string("src/") + item.path;
+        ASSERT_TRUE(item.folder ? fTemp.MakeFolder(name) : fTemp.WriteFile(name, "x"));
+        ASSERT_EQ(0, chmod(fTemp.Path(name).c_str(), item.mode));
+    }
+
+    // The owner could not be given (as for a caller that is not the
+    // superuser, or a volume that refuses the owner).
+    FaultSeam::ArmAlways(FaultOperation::kOwner, EPERM);
+    std::vector<std::string> roots = CopyEveryWay(fTemp);
+    FaultSeam::DisarmAll();
+
+    for (const std::string& root : roots) {
+        for (const Item& item : items) {
+            SCOPED_TRACE(root + "/" + item.path);
+            EXPECT_EQ(item.copied, StatOf(fTemp.Path(root + "/" + item.path)).st_mode & 07777);
+        }
+    }
+}
+
+TEST_F(VFolderCopyTest, HardLinksInsideTheTreeStayOneFileInTheCopy)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/MacOS"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/Deep"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/Deep/Er"));
+    ASSERT_TRUE(fTemp.WriteFile("src/Contents/MacOS/tool", "shared", 0755));
+    ASSERT_EQ(0, link(fTemp.Path("src/Contents/MacOS/tool").c_str(), fTemp.Path("src/Contents/tool").c_str()));
+    ASSERT_EQ(0, link(fTemp.Path("src/Contents/MacOS/tool").c_str(), fTemp.Path("src/Contents/Deep/Er/tool").c_str()));
+    // A file whose other name lies outside the tree is a plain file in the copy.
+    ASSERT_TRUE(fTemp.WriteFile("src/Contents/MacOS/single", "single"));
+    ASSERT_EQ(0, link(fTemp.Path("src/Contents/MacOS/single").c_str(), fTemp.Path("outside").c_str()));
+    const ino_t sourceInode = StatOf(fTemp.Path("src/Contents/tool")).st_ino;
+
+    for (const std::string& root : CopyEveryWay(fTemp)) {
+        SCOPED_TRACE(root);
+        struct stat first = StatOf(fTemp.Path(root + "/Contents/MacOS/tool"));
+        EXPECT_NE(sourceInode, first.st_ino);
+        EXPECT_EQ(3u, first.st_nlink);
+        EXPECT_EQ(0755u, first.st_mode & 07777);
+        for (const char* other : {"/Contents/tool", "/Contents/Deep/Er/tool"})
+            EXPECT_EQ(first.st_ino, StatOf(fTemp.Path(root + other)).st_ino) << other;
+        EXPECT_EQ("shared", fTemp.ReadFile(root + "/Contents/Deep/Er/tool"));
+        EXPECT_EQ(1u, StatOf(fTemp.Path(root + "/Contents/MacOS/single")).st_nlink);
+        EXPECT_EQ("single", fTemp.ReadFile(root + "/Contents/MacOS/single"));
+    }
+}
+
+TEST_F(VFolderCopyTest, SparseFilesKeepTheirHoles)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents"));
+    const off_t kMiB = 1024 * 1024;
+    struct File {
+        const char* name;
+        std::vector<std::pair<off_t, std::string>> writes;
+        off_t size;
+    } files[] = {
+        {"Contents/holes", {{0, "head"}, {2 * kMiB, "middle"}}, 4 * kMiB},  // a hole inside and at the end
+        {"Contents/leading", {{1 * kMiB, "tail"}}, 1 * kMiB + 4},           // begins with a hole
+        {"Contents/empty", {}, 2 * kMiB},                                   // nothing but a hole
+    };
+    for (const File& file : files) {
+        int fd = open(fTemp.Path(std::string("src/") + file.name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_LE(0, fd);
+        for (const auto& [offset, text] : file.writes)
+            ASSERT_EQ(static_cast<ssize_t>(text.size()), pwrite(fd, text.data(), text.size(), offset));
+        ASSERT_EQ(0, ftruncate(fd, file.size));
+        ASSERT_EQ(0, fsync(fd));
+        close(fd);
+        struct stat st = StatOf(fTemp.Path(std::string("src/") + file.name));
+        if (st.st_blocks * 512 >= st.st_size)
+            GTEST_SKIP() << "the volume of the test folder does not keep holes";
+    }
+
+    std::vector<std::string> roots = CopyEveryWay(fTemp);
+    for (const std::string& root : roots) {
+        for (const File& file : files) {
+            SCOPED_TRACE(root + "/" + file.name);
+            std::string copyPath = fTemp.Path(root + "/" + file.name);
+            int fd = open(copyPath.c_str(), O_RDONLY);
+            ASSERT_LE(0, fd);
+            EXPECT_EQ(0, fsync(fd));
+            close(fd);
+            struct stat source = StatOf(fTemp.Path(std::string("src/") + file.name));
+            struct stat copy = StatOf(copyPath);
+            EXPECT_EQ(source.st_size, copy.st_size);
+            EXPECT_EQ(source.st_blocks, copy.st_blocks);
+            EXPECT_TRUE(fTemp.ReadFile(std::string("src/") + file.name) == fTemp.ReadFile(root + "/" + file.name));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace bkit
