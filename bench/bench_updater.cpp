@@ -3,8 +3,9 @@
 // The bundle holds 20,000 small files and 200 MiB in all. BM_UpdaterRun times
 // the built updater from the moment its caller has gone (a process id that no
 // longer exists) to the moment the restarted application has written its
-// marker: the wait's fixed second, the swap (rename aside, copy into place),
-// the restart through our "open" and the move of the old bundle to the Trash.
+// marker: the wait's fixed second, the swap (copy beside the old bundle,
+// exchange, rename of the old one aside), the restart through our "open" and
+// the move of the old bundle to the Trash.
 // BM_CopyTree times "cp -a" of the same bundle. The updater is expected to take
 // no more than the copy plus the 1.5 s of waiting its road prescribes. Both
 // start from the same disk state, prepared untimed: a freshly laid-out

@@ -1,7 +1,12 @@
 // VUpdateEngine.cpp - start-up, the run of one update, its log, its failure notice, logging and error raisers.
 #include "updater/VUpdateEngine.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "basekit/bags/VValueBag.h"
@@ -152,11 +157,25 @@ void VUpdateEngine::_ApplyUpdate()
     }
 
     if (fLogProgressToCaller) {
-        fprintf(stdout, "%s,%d\n", "waitquit", -1);
-        fflush(stdout);
+        errno = 0;
+        bool written = fprintf(stdout, "%s,%d\n", "waitquit", -1) >= 0;
+        written = fflush(stdout) == 0 && written;
+        // A caller that no longer reads loses the line; the update goes on.
+        if (!written)
+            LogError("Progress line to the caller not written (%s)", strerror(errno != 0 ? errno : EIO));
         fclose(stdin);
         fclose(stdout);
         fclose(stderr);
+        // The descriptors stay taken (by /dev/null): a file opened later, a
+        // copied one among them, must never become standard output, where
+        // the quit-signal handler writes its line.
+        for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+            int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (null >= 0 && null != fd) {
+                dup2(null, fd);
+                close(null);
+            }
+        }
         fLogProgressToCaller = false;
     }
 
@@ -316,6 +335,16 @@ void DumpErrorStack(VErrorContext* context, bool newestFirst)
     const VErrorContext::ErrorList& errors = context->GetErrors();
     for (size_t i = 0; i < errors.size(); ++i)
         _LogError(VRefPtr<VErrorBase>(errors[newestFirst ? errors.size() - 1 - i : i]));
+}
+
+std::string PosixPathText(const VFilePath& path)
+{
+    VString text;
+    path.GetPosixPath(text);
+    std::string posix = to_string(text);
+    if (posix.size() > 1 && posix.back() == '/')
+        posix.pop_back();
+    return posix;
 }
 
 // --- error raisers ---

@@ -3,18 +3,24 @@
 // This file defines VUpdateEngine, the updater's application. A running
 // application that has a newer copy of itself starts the updater with its
 // process id and the paths of its outdated and its up-to-date bundle, then
-// quits. The updater waits for it to go, sets the outdated bundle aside under a
-// free name, copies the up-to-date bundle into its place (rolling back when
-// the copy fails), restarts the installed application, moves the old bundle to
-// the Trash and reports the outcome in its log file and, on failure, in a
-// notice. It also holds the updater's logging functions and error raisers.
+// quits. The updater waits for it to go, copies the up-to-date bundle beside
+// the outdated one under a hidden name, exchanges the two in one step and sets
+// the old bundle aside under a free name (rolling back when a step fails),
+// restarts the installed application, moves the old bundle to the Trash and
+// reports the outcome in its log file and, on failure, in a notice. It also
+// holds the updater's logging functions and error raisers.
 //
-// Everything runs synchronously on the main task; a quit signal does not stop
-// an update in progress. Errors carry the component signature 'UPQN'.
+// Whenever the updater is stopped, even by SIGKILL, a complete application
+// (the old or the new) stands at the install path. Everything runs
+// synchronously on the main task; a quit signal does not stop an update in
+// progress, and a standard stream whose reader has gone (SIGPIPE is ignored)
+// only costs the line written to it. Errors carry the component signature
+// 'UPQN'.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "basekit/files/VFilePath.h"
@@ -112,10 +118,14 @@ public:
     // the path given does not exist.
     bool _ComputeTempFolderPath(const bkit::VFilePath& folderPath, bkit::VFilePath& outPath,
                                 const bkit::VString* suffix) const;
-    // Sets outdated aside, copies upToDate to install (rolling back on
-    // failure). A new reference to the set-aside bundle, or null.
+    // Copies upToDate beside install under a hidden name, exchanges it with
+    // the bundle at install, then renames the old bundle to the free name of
+    // outdated (five attempts, 3 s apart). Any failure puts the old bundle
+    // back at its path and removes the copy. A new reference to the set-aside
+    // bundle, or null.
     bkit::VFolder* _SwapApplications(bkit::VFolder& outdated, bkit::VFolder& upToDate, bkit::VFolder& install);
-    // Runs the restart command of the installed application; true when it ran.
+    // Runs the restart command of the installed application; true when it ran
+    // and exited with status 0 (else 'UPQN' 120 pushed).
     bool _LaunchApplication(const bkit::VFilePath& application);
     // The restart command's text (as logged) and its arguments (as run): each
     // path is one argument, whatever characters it holds.
@@ -179,6 +189,9 @@ void DumpErrorStack(bkit::VErrorContext* context, bool newestFirst);
 void _LogError(bkit::VRefPtr<bkit::VErrorBase> error);
 // Shows a notice titled "Debug" with message, without waiting.
 void DisplayMessage(const char* message);
+
+// The POSIX text of a file or folder path, without a folder's final '/'.
+std::string PosixPathText(const bkit::VFilePath& path);
 
 // Each pushes a record of code with its path parameters and returns code;
 // code 0 does nothing.

@@ -5,6 +5,7 @@
 #include "basekit/bags/VXMLBagHandler.h"
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONImporter.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/platform/BundleInfo.h"
@@ -53,8 +54,10 @@ bool VUpdateEngine::_FinishClientCustomization()
     StErrorContextInstaller context(true, true);
     VJSONValue info;
     VFile file(fClientInfoFile);
-    info.LoadFromFile(&file, false);
-    VJSONObject* object = info.GetObject();
+    // Read strictly: a text cut short or not JSON at all must not pass for
+    // the object its first part reads as; the reader's error stays beneath.
+    VError readError = VJSONImporter::ParseFile(&file, info, VJSONImporter::kOption_Strict);
+    VJSONObject* object = readError == VE_OK ? info.GetObject() : nullptr;
     VString serverPlatform;
     if (object == nullptr || !StringProperty(*object, "ServerPlatform", serverPlatform)) {
         _ThrowError(VE_UPDATER_CLIENT_INFO_UNUSABLE);
@@ -98,11 +101,7 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& info, const VFil
 bool VUpdateEngine::_FinishMacClientCustomization()
 {
     StErrorContextInstaller context(true, true);
-    VString bundleText;
-    fUpToDateApp.GetPosixPath(bundleText);
-    std::string bundle = to_string(bundleText);
-    if (!bundle.empty() && bundle.back() == '/')
-        bundle.pop_back();
+    std::string bundle = PosixPathText(fUpToDateApp);
     std::string executableName;
     if (!platform::BundleInfo::ReadInfoString((bundle + "/Contents/Info.plist").c_str(), "CFBundleExecutable",
                                               executableName))

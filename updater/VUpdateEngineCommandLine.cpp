@@ -1,4 +1,7 @@
 // VUpdateEngineCommandLine.cpp - the updater's options and the checks of its bundle paths.
+#include <limits.h>
+#include <unistd.h>
+
 #include <vector>
 
 #include "basekit/process/VCommandLineParser.h"
@@ -20,6 +23,47 @@ VFilePath FolderPathFromText(const VString& text)
 bool IsMissing(const VString& text)
 {
     return text.IsNull() || text.IsEmpty();
+}
+
+// The path an option names: a relative text is read against the current
+// folder, as any command-line program reads it. False when the text gives no
+// usable path of that kind (a folder path for folder, else a file path).
+bool OptionPath(const VString& text, bool folder, VFilePath& out)
+{
+    VString posix(text);
+    if (folder && posix[posix.GetLength() - 1] != u'/')
+        posix.AppendUniChar(u'/');
+    if (posix[0] == u'/') {
+        out.FromFullPath(posix, FPS_POSIX);
+    } else {
+        char current[PATH_MAX];
+        if (getcwd(current, sizeof(current)) == nullptr) {
+            out.Clear();
+            return false;
+        }
+        VString base;
+        base.FromCString(current);
+        if (base[base.GetLength() - 1] != u'/')
+            base.AppendUniChar(u'/');
+        out.FromRelativePath(VFilePath(base, FPS_POSIX), posix, FPS_POSIX);
+    }
+    return out.IsValid() && (folder ? out.IsFolder() : out.IsFile());
+}
+
+// Stores the path of a path option, or tells why it cannot be used; an
+// absent option clears it.
+bool StoreOptionPath(const VString& text, bool folder, const char* option, VFilePath& out)
+{
+    if (IsMissing(text)) {
+        out.Clear();
+        return true;
+    }
+    if (OptionPath(text, folder, out))
+        return true;
+    VString message;
+    message.AppendPrintf("invalid path for option --%s\n", option);
+    VCommandLineParser::PrintArgumentError(message);
+    return false;
 }
 
 }  // namespace
@@ -108,13 +152,12 @@ int32_t VUpdateEngine::DoParseCommandLine(VCommandLineParser& parser)
     fOutdatedApp = FolderPathFromText(outdated);
     fUpToDateApp = FolderPathFromText(upToDate);
     fInstallApp = fOutdatedApp;
-    fRestartParams.FromFullPath(restartParams, FPS_POSIX);
+    if (!StoreOptionPath(restartParams, false, "restart-params", fRestartParams))
+        return 1;
     fLogProgressToCaller = !IsMissing(callerLog);
-    if (IsMissing(logDir))
-        fLogFolder.Clear();
-    else
-        fLogFolder = FolderPathFromText(logDir);
-    if (!IsMissing(clientInfo))
-        fClientInfoFile.FromFullPath(clientInfo, FPS_POSIX);
+    if (!StoreOptionPath(logDir, true, "log-dir", fLogFolder))
+        return 1;
+    if (!StoreOptionPath(clientInfo, false, "client-info", fClientInfoFile))
+        return 1;
     return 0;
 }

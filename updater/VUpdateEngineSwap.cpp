@@ -1,9 +1,13 @@
 // VUpdateEngineSwap.cpp - waiting for the caller, the bundle swap with its roll-back, the restart, file helpers.
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "basekit/files/VFile.h"
+#include "basekit/files/VFileError.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/platform/FileOps.h"
+#include "basekit/platform/PosixError.h"
 #include "basekit/process/VProcessLauncher.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -85,6 +89,32 @@ bool VUpdateEngine::_ComputeTempFolderPath(const VFilePath& folderPath, VFilePat
     }
 }
 
+namespace {
+
+// Swaps the folders at a and b in one step; a failure is pushed as a rename
+// error of the folder at b.
+bool ExchangeFolders(const VFilePath& a, const VFilePath& b)
+{
+    int err = ExchangeItems(PosixPathText(a).c_str(), PosixPathText(b).c_str());
+    if (err != 0) {
+        VFolder folder(b);
+        StThrowError<VFileError> error(&folder, PosixErrorFromErrno(err), VE_CANNOT_RENAME_FOLDER);
+    }
+    return err == 0;
+}
+
+void ThrowCopyFailed(const VFilePath& upToDate, const VFilePath& install)
+{
+    StThrowError<> error(VE_UPDATER_COPY_FAILED);
+    VString from, to;
+    upToDate.GetPath(from);
+    install.GetPath(to);
+    error->SetString(VString("from"), from);
+    error->SetString(VString("to"), to);
+}
+
+}  // namespace
+
 VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, VFolder& install)
 {
     if (outdated.IsSameFolder(&upToDate) || upToDate.GetPath().IsChildOf(outdated.GetPath())) {
@@ -92,18 +122,55 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
         return nullptr;
     }
 
+    // The new bundle is built complete under a hidden sibling of the install
+    // path, then trades places with the old one in one step: whenever the
+    // updater is stopped, the old or the new application stands complete at
+    // its path. A staging folder left by a run that was stopped is replaced.
+    VString installName;
+    install.GetPath().GetFolderName(installName, true);
+    VString stagingName(".");
+    stagingName.AppendString(installName).AppendCString(".uptodate");
+    VFilePath stagingPath(install.GetPath());
+    stagingPath.SetFolderName(stagingName, true);
+
+    VFolder* parent = install.RetainParentFolder();
+    bool staged = false;
+    bool installed = false;
+    if (parent == nullptr || (!parent->Exists() && parent->CreateRecursive() != VE_OK)) {
+        VFilePath parentPath(install.GetPath());
+        parentPath.ToParent();
+        ThrowErrorWithPath(VE_UPDATER_INSTALL_PARENT_FAILED, parentPath);
+    } else if (upToDate.CopyTo(*parent, stagingName, nullptr, FCP_Overwrite) != VE_OK) {
+        ThrowCopyFailed(upToDate.GetPath(), install.GetPath());
+    } else {
+        staged = true;
+        if (ExchangeFolders(stagingPath, install.GetPath()))
+            installed = true;
+        else
+            ThrowCopyFailed(upToDate.GetPath(), install.GetPath());
+    }
+    ReleaseRefCountable(&parent);
+    if (!installed) {
+        LogInfo("Rolling back up-to-date application install");
+        if (staged)
+            VFolder(stagingPath).Delete(true);
+        return nullptr;
+    }
+
+    // The old bundle now bears the staging name; it takes its free name.
     VFilePath freePath;
     VString suffix("old");
     _ComputeTempFolderPath(outdated.GetPath(), freePath, &suffix);
     VString freeName;
     freePath.GetFolderName(freeName, true);
 
+    VFolder old(stagingPath);
     VFolder* setAside = nullptr;
     {
         // The failures of attempts that a later attempt makes good are dropped.
         StErrorContextInstaller ladder(true, true);
         for (int attempt = 1; attempt <= kRenameAttempts; ++attempt) {
-            if (outdated.Rename(freeName, &setAside) == VE_OK)
+            if (old.Rename(freeName, &setAside) == VE_OK)
                 break;
             if (attempt < kRenameAttempts) {
                 ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdated.GetPath(), freePath);
@@ -113,41 +180,14 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
         if (setAside != nullptr)
             ladder.Flush();
     }
-    if (setAside == nullptr)
+    if (setAside == nullptr) {
+        // The old bundle could not be set aside: it takes its place back and
+        // the new copy goes, so that nothing has changed.
+        if (ExchangeFolders(stagingPath, install.GetPath()))
+            VFolder(stagingPath).Delete(true);
         return nullptr;
-
-    bool installed = false;
-    VFolder* parent = install.RetainParentFolder();
-    if (parent == nullptr || (!parent->Exists() && parent->CreateRecursive() != VE_OK)) {
-        VFilePath parentPath(install.GetPath());
-        parentPath.ToParent();
-        ThrowErrorWithPath(VE_UPDATER_INSTALL_PARENT_FAILED, parentPath);
-    } else {
-        VString installName;
-        install.GetPath().GetFolderName(installName, true);
-        if (upToDate.CopyTo(*parent, installName, nullptr, FCP_Overwrite) == VE_OK) {
-            installed = true;
-        } else {
-            StThrowError<> error(VE_UPDATER_COPY_FAILED);
-            VString from, to;
-            upToDate.GetPath().GetPath(from);
-            install.GetPath().GetPath(to);
-            error->SetString(VString("from"), from);
-            error->SetString(VString("to"), to);
-        }
     }
-    ReleaseRefCountable(&parent);
-    if (installed)
-        return setAside;
-
-    LogInfo("Rolling back up-to-date application install");
-    if (install.Exists())
-        install.Delete(true);
-    VString outdatedName;
-    outdated.GetPath().GetFolderName(outdatedName, true);
-    setAside->Rename(outdatedName, nullptr);
-    setAside->Release();
-    return nullptr;
+    return setAside;
 }
 
 void VUpdateEngine::_BuildRestartCommand(const VFilePath& application, VString& text,
@@ -191,7 +231,8 @@ bool VUpdateEngine::_LaunchApplication(const VFilePath& application)
     int32_t status = 0;
     int result = VProcessLauncher::ExecuteCommandLine(arguments, 0, nullptr, &out, &err, nullptr, nullptr, &status,
                                                       nullptr, true, false);
-    if (result != 0) {
+    // A command that ran but exited non-zero did not start the application.
+    if (result != 0 || status != 0) {
         LogError("Failed to restart updated application (returned error %d - exit status %d)", result, status);
         _ThrowError(VE_UPDATER_RESTART_FAILED);
         return false;

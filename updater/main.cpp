@@ -1,7 +1,10 @@
 // main.cpp - the updater's entry: the process object's start-up, the run and the exit code.
 //
 // Exit codes: 0 update done (or help or version printed), 1 start-up failed
-// or the command line was rejected, 2 the update failed.
+// or the command line was rejected, 2 the update failed. SIGPIPE is ignored
+// from the start.
+#include <signal.h>
+
 #include "basekit/process/VProcessIPC.h"
 #include "basekit/runtime/VMemoryMgr.h"
 #include "basekit/runtime/VTask.h"
@@ -35,6 +38,9 @@ int _main()
 
 int main(int argc, char** argv)
 {
+    // A caller that stopped reading its end of a standard stream must not end
+    // the update: a write there then fails with EPIPE instead.
+    signal(SIGPIPE, SIG_IGN);
     sProcessCommandLineArgc = argc;
     sProcessCommandLineArgv = argv;
     return _main();

@@ -132,7 +132,7 @@ CharSet VFilePath::DebugDump(char* buffer, int& length)
 
 void VFilePath::_SetValidFromText()
 {
-    fIsValid = !fPath.IsEmpty() && SpellsOnlyNames(fPath, false);
+    fIsValid = !fPath.IsEmpty() && SpellsOnlyNames(fPath, false) && !BadChar(fPath, FPS_SYSTEM);
 }
 
 bool VFilePath::_ResolveInternal(VString& text)
@@ -605,10 +605,24 @@ void VFilePath::RemoveBlanks()
 
 bool VFilePath::BadChar(const VString& text, FilePathStyle, bool)
 {
+    // A NUL would cut the name short on its way to the file system, and a
+    // surrogate without its other half has no byte form there: either would
+    // hand the system another name than the one spelt (a lost last name
+    // leaves the path naming its folder).
     const UniChar* units = text.GetCPointer();
-    for (VIndex i = 0; i < text.GetLength(); ++i)
-        if (units[i] == 0)
+    const VIndex length = text.GetLength();
+    for (VIndex i = 0; i < length; ++i) {
+        const UniChar c = units[i];
+        if (c == 0)
             return true;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 == length || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)
+                return true;
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return true;
+        }
+    }
     return false;
 }
 

@@ -12,8 +12,8 @@
 // internal form an empty component climbs one level: "Vol:a::x" is "Vol:x".
 //
 // Contracts:
-// - The flag is true only when the text is not empty, holds no NUL code unit,
-//   does not begin with ':' and its climbing steps resolved without going
+// - The flag is true only when the text is not empty, holds no NUL code unit
+//   nor a surrogate without its other half, does not begin with ':' and its climbing steps resolved without going
 //   above the volume. Every query gives false, 0 or an empty text on an
 //   invalid path, and the navigation operations leave an invalid path alone.
 // - A path names only what it spells: "." and ".." are steps of the POSIX
@@ -176,7 +176,8 @@ public:
 
     // --- static checks ---
 
-    // True when text holds a NUL code unit before its end.
+    // True when text holds a NUL code unit or a surrogate without its other
+    // half: neither reaches the file system as the name it spells.
     static bool BadChar(const VString& text, FilePathStyle style, bool unused = false);
     // Not empty and, for POSIX, beginning with '/'; for the internal form not
     // beginning with ':'.

@@ -29,16 +29,26 @@ int _Errno(int result)
     return result == 0 ? 0 : errno;
 }
 
+// renameat2 with a flag: 0 or the errno. The seam's kRenameFlag makes the
+// file system refuse the flag (EINVAL).
+int _RenameWithFlag(const char* from, const char* to, unsigned int flag)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kRenameFlag))
+        return err;
+    return _Errno(::renameat2(AT_FDCWD, from, AT_FDCWD, to, flag));
+}
+
+// True when the error says the file system has no such rename flag.
+bool _FlagRefused(int err)
+{
+    return err == EINVAL || err == ENOSYS || err == ENOTSUP;
+}
+
 // The no-replace rename itself, without asking the seam for a rename fault.
 int _RenameNoReplace(const char* from, const char* to)
 {
-    int err = FaultSeam::Check(FaultOperation::kRenameFlag);
-    if (err == 0) {
-        if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-            return 0;
-        err = errno;
-    }
-    if (err != EINVAL && err != ENOSYS && err != ENOTSUP)
+    int err = _RenameWithFlag(from, to, RENAME_NOREPLACE);
+    if (!_FlagRefused(err))
         return err;
 
     // The file system refuses the flag. A plain rename would replace, so a file
@@ -156,6 +166,33 @@ int RenameNoReplace(const char* from, const char* to)
     if (int err = FaultSeam::Check(FaultOperation::kRename))
         return err;
     return _RenameNoReplace(from, to);
+}
+
+int ExchangeItems(const char* a, const char* b)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kRename))
+        return err;
+    int err = _RenameWithFlag(a, b, RENAME_EXCHANGE);
+    if (!_FlagRefused(err))
+        return err;
+
+    // The file system has no exchange: three plain renames, each undone when
+    // a later one fails. The temporary name is unused, so none replaces.
+    const std::string aside = _TemporarySibling(b, 1);
+    if (::rename(b, aside.c_str()) != 0)
+        return errno;
+    if (::rename(a, b) != 0) {
+        err = errno;
+        ::rename(aside.c_str(), b);
+        return err;
+    }
+    if (::rename(aside.c_str(), a) != 0) {
+        err = errno;
+        if (::rename(b, a) == 0)
+            ::rename(aside.c_str(), b);
+        return err;
+    }
+    return 0;
 }
 
 int RenameReplacing(const char* from, const char* to)

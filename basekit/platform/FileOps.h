@@ -5,6 +5,9 @@
 // - renames that never replace (renameat2 RENAME_NOREPLACE; where the file
 //   system refuses the flag, a hard link and unlink for files, never a plain
 //   replacing rename);
+// - the exchange of two items in one step (renameat2 RENAME_EXCHANGE; where
+//   the file system refuses the flag, renames through a temporary sibling, so
+//   that the second path lacks an item for the span of one rename);
 // - the BSD file flags (user and system immutable, hidden), kept as a 32-bit
 //   value in the extended attribute "user.bkit.st_flags", with the kernel's
 //   immutable attribute read as system immutable; symbolic links have none;
@@ -54,6 +57,15 @@ struct FileOpResult {
 // counts, a dangling link too). Never replaces, also on file systems that
 // refuse RENAME_NOREPLACE.
 int RenameNoReplace(const char* from, const char* to);
+
+// Swaps the items (files, links or folders) at a and b, which must both
+// exist on one volume: afterwards a names what b named and b what a named. A
+// program watching b always finds an item there. Where the file system
+// refuses the one-step exchange, b steps aside to a temporary sibling, a takes
+// its place, then the item aside takes a; b is then missing for the span of
+// one rename, and a failed step puts everything back. Asks the seam for
+// kRename once, and for kRenameFlag to refuse the one-step exchange.
+int ExchangeItems(const char* a, const char* b);
 
 // Renames from to to, replacing what is there (rename(2)).
 int RenameReplacing(const char* from, const char* to);

@@ -28,7 +28,12 @@ void VProgressManager::RegisterProgress(VProgressIndicator* indicator)
     if (!manager || !indicator)
         return;
     StLocker<VCriticalSection> locker(manager->fLock);
-    manager->fIndicators.emplace(indicator->GetUUID(), indicator);
+    auto [it, added] = manager->fIndicators.emplace(indicator->GetUUID(), indicator);
+    // An indicator whose count reached 0 is leaving and counts as absent to
+    // look-ups: a new one under its UUID takes the entry, or it could never
+    // be found. The leaving one removes only an entry that is its own.
+    if (!added && it->second->GetRefCount() <= 0)
+        it->second = indicator;
 }
 
 void VProgressManager::UnregisterProgress(VProgressIndicator* indicator)

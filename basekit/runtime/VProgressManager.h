@@ -34,6 +34,8 @@ public:
     // Deletes it; true.
     static bool Deinit();
 
+    // Files the indicator under its UUID unless a live one is filed there
+    // (a dying one gives way).
     static void RegisterProgress(VProgressIndicator* indicator);
     // Records the indicator's metric, then removes it.
     static void UnregisterProgress(VProgressIndicator* indicator);

@@ -58,6 +58,30 @@ TEST(VFilePathTest, NulInsideIsInvalidInBothStyles)
     EXPECT_FALSE(VFilePath::BadChar(VString("Vol:a"), FPS_SYSTEM));
 }
 
+TEST(VFilePathTest, SurrogatesWithoutTheirOtherHalfAreInvalid)
+{
+    // Such a name has no byte form on disk: a lone surrogate at the end was
+    // dropped on the way there, so the path named its folder instead.
+    const VFilePath base(VString("/tmp/dir/"), FPS_POSIX);
+    const struct {
+        const UniChar* name;
+        bool valid;
+    } cases[] = {
+        {u"x\xDBBF", false}, {u"\xDBBF", false}, {u"\xDBBFx", false}, {u"\xDC00", false},
+        {u"\xDC00\xD800", false}, {u"\xD83D\xDE00", true}, {u"x\xD83D\xDE00y", true},
+    };
+    for (const auto& c : cases) {
+        const std::string shown = to_string(VString(c.name));
+        EXPECT_EQ(VFilePath(base, VString(c.name), FPS_POSIX, true).IsValid(), c.valid) << shown;
+        EXPECT_EQ(VFilePath(base, VString(c.name), FPS_SYSTEM).IsValid(), c.valid) << shown;
+        VString full("/tmp/dir/");
+        full.AppendString(VString(c.name));
+        EXPECT_EQ(VFilePath(full, FPS_POSIX).IsValid(), c.valid) << shown;
+        VFilePath sub(base);
+        EXPECT_EQ(sub.ToSubFile(VString(c.name)).IsValid(), c.valid) << shown;
+    }
+}
+
 TEST(VFilePathTest, QueriesAndNames)
 {
     struct Case {

@@ -359,8 +359,20 @@ TEST_F(ProgressTest, LookupsRetainOnlyLiveIndicators)
     // already running, and a second one would free it twice.
     EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr);
     EXPECT_EQ(VProgressManager::_RetainProgressIndicator("stalled"), nullptr);
+    // A new indicator under the leaving one's UUID is the one found, before
+    // and after the leaving one is gone.
+    auto* successor = new VProgressIndicator(uuid, 0);
+    found = VProgressManager::RetainProgress(uuid);
+    EXPECT_EQ(found, successor);
+    if (found == successor)
+        found->Release();
     stage = 2;
     releaser.join();
+    found = VProgressManager::RetainProgress(uuid);
+    EXPECT_EQ(found, successor);
+    if (found == successor)
+        found->Release();
+    successor->Release();
     EXPECT_EQ(VProgressManager::RetainProgress(uuid), nullptr);
 }
 

@@ -8,14 +8,17 @@
 // up and check the disk without the classes under test.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +101,24 @@ public:
     {
         struct stat st;
         return ::lstat(Path(name).c_str(), &st) == 0;
+    }
+
+    // The names inside a folder of it ("" for itself), hidden ones included,
+    // sorted; empty when it cannot be read.
+    std::vector<std::string> List(const std::string& folder) const
+    {
+        std::vector<std::string> names;
+        DIR* dir = ::opendir(folder.empty() ? fPath.c_str() : Path(folder).c_str());
+        if (dir == nullptr)
+            return names;
+        while (struct dirent* entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(dir);
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     // Removes a tree without following links, unlocking what stands in the way.

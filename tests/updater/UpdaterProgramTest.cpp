@@ -70,7 +70,8 @@ protected:
 
     // Runs the updater with the test's environment: our "open" first on PATH,
     // notices into a folder, the Trash below the temporary folder.
-    ProgramRun RunUpdater(const std::vector<std::string>& args, const std::string& program = BKIT_UPDATER_PROGRAM)
+    ProgramRun RunUpdater(const std::vector<std::string>& args, const std::string& program = BKIT_UPDATER_PROGRAM,
+                          const std::string& workingFolder = "")
     {
         EnvironmentVariables environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -89,7 +90,11 @@ protected:
             command.emplace_back(arg.c_str());
         VMemoryBuffer<> out, err;
         int32_t status = -1000;
-        int result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment, nullptr, &status);
+        VFilePath folder;
+        if (!workingFolder.empty())
+            folder = VFilePath(VString((workingFolder + "/").c_str()), FPS_POSIX);
+        int result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment,
+                                                          workingFolder.empty() ? nullptr : &folder, &status);
         return {result, status, std::string(static_cast<const char*>(out.GetDataPtr()), out.GetDataSize()),
                 std::string(static_cast<const char*>(err.GetDataPtr()), err.GetDataSize())};
     }
@@ -111,6 +116,30 @@ protected:
             usleep(20000);
         }
         return fTemp.ReadFile(name);
+    }
+
+    // The variables RunUpdater sets, for a program started by StartProgram.
+    std::vector<std::string> Variables() const
+    {
+        const char* path = getenv("PATH");
+        return {"PATH=" + std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/usr/bin:/bin"),
+                "BKIT_NOTICE_DIR=" + fTemp.Path("notices"), "XDG_DATA_HOME=" + fTemp.Path("xdg")};
+    }
+
+    // Waits until a hidden item (a copy being built) stands in folder, or
+    // the program has ended; true for the first.
+    bool WaitForHiddenItem(const std::string& folder, pid_t pid)
+    {
+        for (int i = 0; i < 100000; ++i) {
+            for (const std::string& name : fTemp.List(folder)) {
+                if (name[0] == '.')
+                    return true;
+            }
+            if (waitpid(pid, nullptr, WNOHANG | WNOWAIT | __WALL) == pid)
+                return false;
+            usleep(100);
+        }
+        return false;
     }
 
     std::thread fAnswering;
@@ -282,6 +311,63 @@ TEST_F(UpdaterProgramTest, CallerLogClientFileAndNestedBundle)
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
 }
 
+TEST_F(UpdaterProgramTest, RelativeClientFileAndLogFolderAreUsed)
+{
+    MakeApp("Name.app", "old", "restarted-old");
+    MakeApp("New.app", "new", "restarted");
+    chmod(fTemp.Path("New.app/Contents/MacOS/app").c_str(), 0644);
+    fTemp.WriteFile("client.json", "{\"ServerPlatform\": \"mac\", \"BuildIPAdress\": \"server.example\"}");
+    ProgramRun run = RunUpdater({"--client-info", "client.json", "--log-dir", "relative logs", fTemp.Path("Name.app"),
+                                 fTemp.Path("New.app")},
+                                BKIT_UPDATER_PROGRAM, fTemp.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    struct stat st;
+    ASSERT_EQ(0, stat(fTemp.Path("Name.app/Contents/MacOS/app").c_str(), &st));
+    EXPECT_EQ(0755u, st.st_mode & 07777);
+    EXPECT_NE(std::string::npos,
+              fTemp.ReadFile("Name.app/Contents/Database/ZizozazIzudud.Zanthlink").find("server_path=\"server.example\""));
+    EXPECT_NE(std::string::npos, FolderText("relative logs").find("Update successful - "));
+
+    // A path that still names no file is refused before anything is touched.
+    run = RunUpdater({"--client-info", "client.json/", fTemp.Path("Name.app"), fTemp.Path("New.app")},
+                     BKIT_UPDATER_PROGRAM, fTemp.Path());
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ("invalid path for option --client-info\n\n", run.err);
+    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+}
+
+TEST_F(UpdaterProgramTest, RestartThatExitsNonZeroFailsTheUpdate)
+{
+    struct Case {
+        const char* what;
+        void (*spoil)(const test::TempFolder&);  // makes the new bundle unable to start
+    } cases[] = {
+        {"no information list", [](const test::TempFolder& t) { unlink(t.Path("New.app/Contents/Info.plist").c_str()); }},
+        {"executable not executable",
+         [](const test::TempFolder& t) { chmod(t.Path("New.app/Contents/MacOS/app").c_str(), 0644); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* name : {"Name.app", "Name_old0001.app", "New.app", "logs", "notices"})
+            test::TempFolder::RemoveTree(fTemp.Path(name));
+        fTemp.MakeFolder("notices");
+        MakeApp("Name.app", "old", "restarted-old");
+        MakeApp("New.app", "new", "restarted");
+        c.spoil(fTemp);
+        ProgramRun run = RunUpdater({"--log-dir", fTemp.Path("logs"), fTemp.Path("Name.app"), fTemp.Path("New.app")});
+        EXPECT_EQ(2, run.exitCode);
+        // The new bundle stays installed; the old one is left set aside, not trashed.
+        EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
+        std::string log = FolderText("logs");
+        for (const char* line : {"Failed to restart updated application (returned error 0 - exit status 1)",
+                                 "Up-to-date application restart failed", "Update failed - "})
+            EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
+        EXPECT_EQ(std::string::npos, log.find("Update successful")) << log;
+        EXPECT_NE(std::string::npos, FolderText("notices").find("The updated application could not be restarted."));
+    }
+}
+
 TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
 {
     // The built bundle carries both spellings; a copy without the link does not.
@@ -300,6 +386,111 @@ TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
     std::string notices = FolderText("notices");
     EXPECT_NE(std::string::npos, notices.find("Initialization failed"));
     EXPECT_NE(std::string::npos, notices.find("Please install the application on a case insensitive file system."));
+}
+
+}  // namespace
+}  // namespace bkit
+
+namespace bkit {
+namespace {
+
+// Bundles of many files, so that the copy takes a while: the up-to-date
+// apps/New.app and, for each run, a fresh outdated apps/Name.app.
+class UpdaterLargeBundleTest : public UpdaterProgramTest {
+protected:
+    static constexpr int kFiles = 1000;
+
+    void SetUp() override
+    {
+        UpdaterProgramTest::SetUp();
+        fTemp.MakeFolder("apps");
+        test::MakeLargeApp(fTemp, "apps/New.app", "new", kFiles);
+        test::MakeLargeApp(fTemp, "Name.app", "old", kFiles);
+        fNewTree = test::TreeText(fTemp.Path("apps/New.app"));
+        fOldTree = test::TreeText(fTemp.Path("Name.app"));
+    }
+
+    // Puts what the last run left out of the way (removed with the temporary
+    // folder) and lays out apps/Name.app again.
+    void ResetOutdated()
+    {
+        for (const std::string& name : fTemp.List("apps")) {
+            if (name != "New.app")
+                rename(fTemp.Path("apps/" + name).c_str(), fTemp.Path(std::to_string(++fRuns) + name).c_str());
+        }
+        // The old bundle's files are only ever renamed or removed: links to
+        // one set of them serve every run.
+        ASSERT_EQ(0, test::WaitForProgram(test::StartProgram(
+                         "/bin/cp", {"-al", fTemp.Path("Name.app"), fTemp.Path("apps/Name.app")}, {})));
+    }
+
+    std::string fNewTree;
+    std::string fOldTree;
+    int fRuns = 0;
+};
+
+TEST_F(UpdaterLargeBundleTest, KilledAtAnyMomentLeavesACompleteApplicationAtItsPath)
+{
+    // Moments after the copy of the new bundle began: SIGKILL, as a power cut
+    // or a crash would stop the updater.
+    for (int delayMs : {0, 40, 100, 180, 300}) {
+        SCOPED_TRACE(delayMs);
+        ResetOutdated();
+        pid_t pid = test::StartProgram(BKIT_UPDATER_PROGRAM,
+                                       {"--silent", fTemp.Path("apps/Name.app"), fTemp.Path("apps/New.app")},
+                                       Variables());
+        ASSERT_GT(pid, 0);
+        bool copying = WaitForHiddenItem("apps", pid);
+        usleep(static_cast<useconds_t>(delayMs) * 1000);
+        kill(pid, SIGKILL);
+        test::WaitForProgram(pid);
+        EXPECT_TRUE(copying) << "the updater ended before its copy was seen";
+        std::string installed = test::TreeText(fTemp.Path("apps/Name.app"));
+        EXPECT_TRUE(installed == fOldTree || installed == fNewTree)
+            << "neither application is whole at its path; " << installed.size() << " bytes of listing";
+    }
+}
+
+TEST_F(UpdaterLargeBundleTest, QuitSignalsAndAClosedPipeDoNotStopTheUpdate)
+{
+    struct Case {
+        std::vector<std::string> options;
+        const char* logged;  // a line the log must hold
+    } cases[] = {
+        {{}, "Update successful - "},
+        // The progress line cannot reach the caller: logged, and the update goes on.
+        {{"--caller-log", "1"}, "ERROR - Progress line to the caller not written (Broken pipe)"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.logged);
+        ResetOutdated();
+        std::string logs = "logs" + std::to_string(++n);
+        std::vector<std::string> args = c.options;
+        for (const std::string& arg : {std::string("--log-dir"), fTemp.Path(logs), fTemp.Path("apps/Name.app"),
+                                       fTemp.Path("apps/New.app")})
+            args.push_back(arg);
+        // Standard output is a pipe whose reader has already gone.
+        int ends[2];
+        ASSERT_EQ(0, pipe(ends));
+        close(ends[0]);
+        pid_t pid = test::StartProgram(BKIT_UPDATER_PROGRAM, args, Variables(), ends[1]);
+        close(ends[1]);
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(WaitForHiddenItem("apps", pid));
+        for (int i = 0; i < 3; ++i) {
+            kill(pid, SIGINT);
+            usleep(30000);
+        }
+        int status = test::WaitForProgram(pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        EXPECT_EQ(0, WEXITSTATUS(status));
+        EXPECT_TRUE(fNewTree == test::TreeText(fTemp.Path("apps/Name.app")));
+        EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), fTemp.List("apps"));
+        std::string log = FolderText(logs);
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << log;
+        EXPECT_NE(std::string::npos, log.find("Update successful - ")) << log;
+    }
 }
 
 }  // namespace

@@ -1,15 +1,33 @@
-// UpdaterTestSupport.h - sample application bundles for the updater's tests.
+// UpdaterTestSupport.h - sample application bundles and updater processes for the updater's tests.
 //
 // MakeSampleApp lays out <name>/Contents with an Info.plist naming the
 // executable "app", Contents/MacOS/app holding script (mode given) and
-// Contents/content.txt holding content.
+// Contents/content.txt holding content; MakeLargeApp adds many files below
+// Contents, so that copying the bundle takes a while. TreeText describes a
+// whole tree in one text, to compare a bundle with another.
+//
+// StartProgram starts a program with the test's own environment plus some
+// variables, optionally with its standard output on a given descriptor, and
+// hands back its pid; WaitForProgram collects it. The tests end the processes
+// they start by that pid and nothing else.
 #pragma once
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/TempFolder.h"
+
+extern char** environ;
 
 namespace bkit::test {
 
@@ -24,6 +42,118 @@ inline void MakeSampleApp(const TempFolder& temp, const std::string& name, const
                    "\t<string>app</string>\n</dict>\n</plist>\n");
     temp.WriteFile(name + "/Contents/MacOS/app", script, executableMode);
     temp.WriteFile(name + "/Contents/content.txt", content);
+}
+
+// A sample bundle with that many more files of 2 KiB below Contents/Data<n>,
+// each telling its bundle by content.
+inline void MakeLargeApp(const TempFolder& temp, const std::string& name, const std::string& content, int files,
+                         const std::string& script = "#!/bin/sh\n")
+{
+    MakeSampleApp(temp, name, content, script);
+    const std::string data = content + std::string(2048, 'x');
+    for (int i = 0; i < files; ++i) {
+        std::string folder = name + "/Contents/Data" + std::to_string(i / 100);
+        if (i % 100 == 0)
+            temp.MakeFolder(folder);
+        temp.WriteFile(folder + "/file" + std::to_string(i), data);
+    }
+}
+
+// Every item below path with its kind and content ("<path>/" for a folder,
+// "<path> -> <target>" for a link, "<path>: <content>" for a file), sorted,
+// one a line. Empty when path cannot be read.
+inline std::string TreeText(const std::string& path, const std::string& below = "")
+{
+    std::vector<std::string> lines;
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr)
+        return "";
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        std::string item = path + "/" + name;
+        std::string relative = below + name;
+        struct stat st;
+        if (::lstat(item.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            lines.push_back(relative + "/\n" + TreeText(item, relative + "/"));
+        } else if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            ssize_t n = ::readlink(item.c_str(), target, sizeof(target));
+            lines.push_back(relative + " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0) + "\n");
+        } else {
+            std::string content;
+            int fd = ::open(item.c_str(), O_RDONLY | O_CLOEXEC);
+            char buffer[4096];
+            ssize_t got;
+            while (fd >= 0 && (got = ::read(fd, buffer, sizeof(buffer))) > 0)
+                content.append(buffer, static_cast<size_t>(got));
+            if (fd >= 0)
+                ::close(fd);
+            lines.push_back(relative + ": " + content + "\n");
+        }
+    }
+    ::closedir(dir);
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string& line : lines)
+        all += line;
+    return all;
+}
+
+// Starts program with args, in the test's environment with variables set or
+// replaced ("NAME=value" each), its standard output on outFD when given (-1
+// keeps the test's). The pid, or -1.
+inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& variables, int outFD = -1)
+{
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text(*entry);
+        bool replaced = std::any_of(variables.begin(), variables.end(), [&](const std::string& v) {
+            return text.compare(0, v.find('=') + 1, v, 0, v.find('=') + 1) == 0;
+        });
+        if (!replaced)
+            environment.push_back(text);
+    }
+    environment.insert(environment.end(), variables.begin(), variables.end());
+    std::vector<std::string> arguments = {program};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+
+    std::vector<char*> argv, envp;
+    for (std::string& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outFD >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outFD, STDOUT_FILENO);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Waits up to timeoutMs for the program to end and collects it; its wait
+// status, or -1 when it still runs (it is then killed and collected).
+inline int WaitForProgram(pid_t pid, int timeoutMs = 30000)
+{
+    int status = 0;
+    for (int waited = 0; waited < timeoutMs; waited += 2) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return status;
+        ::usleep(2000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
 }
 
 }  // namespace bkit::test

@@ -1,6 +1,7 @@
 // VUpdateEngineTest.cpp - the updater's command line, wait, free name, swap with roll-back, restart and client files.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONImporter.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/runtime/VErrorBase.h"
@@ -136,6 +138,40 @@ TEST_F(UpdaterTest, CommandLineFillsTheEngine)
     EXPECT_EQ(to_string(fEngine->GetProductVersion()) + "\n", parsed.out);
 }
 
+TEST_F(UpdaterTest, RelativeOptionPathsAreReadAgainstTheCurrentFolder)
+{
+    fTemp.MakeFolder("work");
+    char saved[PATH_MAX];
+    ASSERT_NE(nullptr, getcwd(saved, sizeof(saved)));
+    ASSERT_EQ(0, chdir(fTemp.Path("work").c_str()));
+
+    Parsed parsed = Parse({"--client-info", "client.json", "--restart-params", "../params/./link.json", "--log-dir",
+                           "logs", "/a/Old.app", "/b/New.app"});
+    EXPECT_EQ(0, parsed.result) << parsed.err;
+    EXPECT_EQ(fTemp.Path("work/client.json"), Posix(fEngine->GetClientInfoFile()));
+    EXPECT_EQ(fTemp.Path("params/link.json"), Posix(fEngine->GetRestartParams()));
+    EXPECT_EQ(fTemp.Path("work/logs/"), Posix(fEngine->GetLogFolder()));
+
+    // A text that still gives no usable path is refused.
+    std::string above = "../../../../../../../../../../../../../../../../../../../../../../../../x";
+    struct Case {
+        const char* option;
+        std::string text;
+    } cases[] = {
+        {"--client-info", "settings/"},
+        {"--restart-params", "."},
+        {"--log-dir", above},
+        {"--client-info", above},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        parsed = Parse({c.option, c.text.c_str(), "/a/Old.app", "/b/New.app"});
+        EXPECT_EQ(1, parsed.result);
+        EXPECT_EQ(std::string("invalid path for option ") + c.option + "\n\n", parsed.err);
+    }
+    ASSERT_EQ(0, chdir(saved));
+}
+
 TEST_F(UpdaterTest, UsageTextListsTheOptionsInOrder)
 {
     Parsed parsed = Parse({"--help"});
@@ -182,6 +218,7 @@ TEST_F(UpdaterTest, SwapSetsTheOldBundleAsideAndInstallsTheNewOne)
     EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_EQ("new", fTemp.ReadFile("New.app/Contents/content.txt"));
+    EXPECT_EQ((std::vector<std::string>{"Name.app", "Name_old0001.app", "New.app"}), fTemp.List(""));
 }
 
 TEST_F(UpdaterTest, SwapRefusesTheSameOrANestedBundle)
@@ -200,26 +237,42 @@ TEST_F(UpdaterTest, SwapRefusesTheSameOrANestedBundle)
     }
 }
 
-TEST_F(UpdaterTest, FailedCopyRollsBack)
+TEST_F(UpdaterTest, FailedCopyOrExchangeRollsBack)
 {
     MakeApp("Name.app", "old");
     MakeApp("New.app", "new");
     VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
         install(fTemp.FolderPath("Name.app"));
-    StErrorContextInstaller errors(true, true);
-    StFaultSeam fault(FaultOperation::kCopy, 2, ENOSPC);
-    EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
-    EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
-    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
-    EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    struct Case {
+        const char* what;
+        FaultOperation op;
+        int nth;
+    } cases[] = {
+        {"copy", FaultOperation::kCopy, 2},
+        // The first rename puts the finished copy under its staging name; the
+        // second is the exchange.
+        {"exchange", FaultOperation::kRename, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StErrorContextInstaller errors(true, true);
+        StFaultSeam fault(c.op, c.nth, ENOSPC);
+        EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
+        EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        // Neither a set-aside bundle nor any partial copy is left.
+        EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), fTemp.List(""));
+    }
 }
 
-// Rename fails for the first two attempts: armed again at the first wait.
-void FailSecondRenameToo(int)
+// A file under the free name makes each attempt to set the old bundle aside
+// fail; it goes at the second wait, so that the third attempt succeeds.
+std::string gBlocker;
+void RemoveBlockerAtSecondWait(int)
 {
     static int waits = 0;
-    if (++waits == 1)
-        FaultSeam::Arm(FaultOperation::kRename, 1, EBUSY);
+    if (++waits == 2)
+        unlink(gBlocker.c_str());
 }
 
 TEST_F(UpdaterTest, RenameLadder)
@@ -228,26 +281,34 @@ TEST_F(UpdaterTest, RenameLadder)
     MakeApp("New.app", "new");
     VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
         install(fTemp.FolderPath("Name.app"));
+    gBlocker = fTemp.Path("Name_old0001.app");
     {
         // Succeeding at the third attempt leaves no error behind.
-        VUpdateEngine::SetWaitsForTesting(&FailSecondRenameToo, nullptr);
-        FaultSeam::Arm(FaultOperation::kRename, 1, EBUSY);
+        fTemp.WriteFile("Name_old0001.app", "in the way");
+        VUpdateEngine::SetWaitsForTesting(&RemoveBlockerAtSecondWait, nullptr);
         StErrorContextInstaller errors(true, true);
         VRefPtr<VFolder> setAside = VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
         EXPECT_TRUE(setAside);
         EXPECT_EQ(VE_OK, errors.GetLastError());
         EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
     }
     {
-        // Five failures: one 'UPQN' 11 for each retried attempt, nothing changed.
+        // Five failures: one 'UPQN' 11 for each retried attempt, and the old
+        // bundle back at its path with nothing else left.
+        test::TempFolder::RemoveTree(fTemp.Path("Name.app"));
+        ASSERT_EQ(0, rename(fTemp.Path("Name_old0001.app").c_str(), fTemp.Path("Name.app").c_str()));
+        fTemp.WriteFile("Name_old0001.app", "in the way");
         VUpdateEngine::SetWaitsForTesting(&NoSleep, nullptr);
-        FaultSeam::ArmAlways(FaultOperation::kRename, EBUSY);
         StErrorContextInstaller errors(true, true);
         EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
         int renameErrors = 0;
         for (VErrorBase* error : errors.GetContext()->GetErrors())
             renameErrors += error->GetError() == VE_UPDATER_RENAME_FAILED ? 1 : 0;
         EXPECT_EQ(4, renameErrors);
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ("in the way", fTemp.ReadFile("Name_old0001.app"));
+        EXPECT_FALSE(fTemp.ItemExists(".Name.app.uptodate"));
         EXPECT_FALSE(fTemp.ItemExists("Name_old0002.app"));
     }
 }
@@ -366,11 +427,16 @@ TEST_F(UpdaterTest, ClientCustomizationChecksItsFileAndFixesTheExecutable)
     struct Case {
         const char* content;
         VError error;
+        VError beneath;  // the reader's error under 'UPQN' 41, 0 when none
     } cases[] = {
-        {"[1, 2]", VE_UPDATER_CLIENT_INFO_UNUSABLE},
-        {"{\"ServerPlatform\": 3}", VE_UPDATER_CLIENT_INFO_UNUSABLE},
-        {"{not json", VE_UPDATER_CLIENT_INFO_UNUSABLE},
-        {"{\"ServerPlatform\": \"mac\"}", VE_OK},
+        {"[1, 2]", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_OK},
+        {"{\"ServerPlatform\": 3}", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_OK},
+        {"{not json", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_JSON_MALFORMED},
+        // Cut short, or no JSON at all: not whole objects, whatever their start reads as.
+        {"{\"ServerPlatform\":\"mac\",", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_JSON_MALFORMED},
+        {"{\"ServerPlatform\":\"mac\"", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_JSON_MALFORMED},
+        {"not json", VE_UPDATER_CLIENT_INFO_UNUSABLE, VE_JSON_MALFORMED},
+        {"{\"ServerPlatform\": \"mac\"}", VE_OK, VE_OK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content);
@@ -380,6 +446,8 @@ TEST_F(UpdaterTest, ClientCustomizationChecksItsFileAndFixesTheExecutable)
         StErrorContextInstaller errors(true, true);
         EXPECT_EQ(c.error == VE_OK, fEngine->_FinishClientCustomization());
         EXPECT_EQ(c.error, errors.GetLastError());
+        const VErrorContext::ErrorList& list = errors.GetContext()->GetErrors();
+        EXPECT_EQ(c.beneath, list.size() >= 2 ? list[list.size() - 2]->GetError() : VE_OK);
     }
     struct stat st;
     ASSERT_EQ(0, stat(fTemp.Path("New.app/Contents/MacOS/app").c_str(), &st));
