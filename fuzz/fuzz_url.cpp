@@ -63,7 +63,7 @@ void WalkUp(const VURL& start)
     while (url.ToParent()) {
         VString after;
         url.GetAbsoluteURL(after, false);
-        Check(!after.EqualToString(before, true));
+        Check(!after.EqualToStringRaw(before));
         Check(++steps <= before.GetLength() + 1);
         before = after;
     }
@@ -72,7 +72,7 @@ void WalkUp(const VURL& start)
         VString a, b;
         start.GetAbsoluteURL(a, false);
         parent->GetAbsoluteURL(b, false);
-        Check(!a.EqualToString(b, true));
+        Check(!a.EqualToStringRaw(b));
     }
 }
 
