@@ -79,6 +79,8 @@ constexpr VError VE_ACCESS_DENIED = MakeBKitError(5);
 constexpr VError VE_USER_ABORT = MakeBKitError(6);
 constexpr VError VE_MEMORY_FULL = MakeBKitError(100);
 constexpr VError VE_STRING_ALLOC_FAILED = MakeBKitError(107);
+// A walk that input drives would need more stack than the task has left.
+constexpr VError VE_STACK_TOO_SMALL = MakeBKitError(108);
 
 // Result of every value comparison: the receiver against the argument.
 using CompareResult = int32_t;

@@ -18,8 +18,7 @@ int _main()
 {
     // The toolbox's first static initialiser made the memory manager; a
     // program without it cannot run.
-    if (VObject::sCppMemMgr == nullptr)
-        VObject::sCppMemMgr = new VCppMemMgr(eAllocatorKind_FromBundle);
+    initializer();
     if (VObject::sCppMemMgr == nullptr)
         return 1;
 

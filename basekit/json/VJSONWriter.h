@@ -38,7 +38,6 @@ class VDBLanguageContext;
 class VJSONArray;
 class VJSONObject;
 
-constexpr VError VE_STACK_TOO_SMALL = MakeBKitError(108);
 constexpr VError VE_JSON_BINARY_OBJECT_REFUSED = MakeBKitError(911);
 constexpr VError VE_JSON_NOT_GENERIC_OBJECT = MakeBKitError(914);
 constexpr VError VE_JSON_OBJECT_WRITTEN_TWICE = MakeBKitError(916);

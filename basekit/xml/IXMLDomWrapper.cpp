@@ -15,7 +15,6 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "basekit/files/VURL.h"
-#include "basekit/json/VJSONWriter.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/values/VDuration.h"
