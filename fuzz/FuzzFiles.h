@@ -1,7 +1,7 @@
 // FuzzFiles.h - what the fuzz targets that read their input from disk share.
 //
-// Check aborts on a broken invariant (a finding); the folder and file helpers
-// put each input where the code under test expects a file.
+// The folder and file helpers put each input where the code under test
+// expects a file (Check and StartProcess are in FuzzSupport.h).
 #pragma once
 
 #include <unistd.h>
@@ -11,16 +11,10 @@
 #include <string>
 
 #include "basekit/files/VFile.h"
-#include "basekit/process/VProcess.h"
 #include "basekit/xml/VXMLParser.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace bkit::fuzz {
-
-inline void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // A new private folder whose path begins with prefix; aborts when none can be made.
 inline std::string MakeTemporaryFolder(const std::string& prefix)
@@ -35,8 +29,7 @@ inline std::string MakeTemporaryFolder(const std::string& prefix)
 // answers the run's private folder, made under prefix.
 inline std::string StartFileFuzzing(const std::string& prefix)
 {
-    static VProcess process;
-    Check(process.Init(0));
+    StartProcess();
     VXMLParser::Init();
     return MakeTemporaryFolder(prefix);
 }

@@ -17,16 +17,13 @@
 #include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTaskMgr.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 std::vector<uint8_t> Write(const VValueBag& bag, bool swap)
 {

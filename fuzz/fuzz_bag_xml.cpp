@@ -17,16 +17,13 @@
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/xml/VXMLParser.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool AllNamesKept(const VValueBag& bag)
 {

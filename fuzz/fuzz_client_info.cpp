@@ -25,16 +25,13 @@
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/text/VString.h"
 #include "updater/VUpdateEngine.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 std::string gTree;  // with its final '/'
 VUpdateEngine* gEngine = nullptr;
@@ -60,15 +57,16 @@ void MakeBundle(const std::string& name)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static VProcess process;
-    process.Init(0);
+    fuzz::StartProcess();
     char pattern[] = "/tmp/fuzz-client-XXXXXX";
     Check(mkdtemp(pattern) != nullptr);
     gTree = std::string(pattern) + "/";
     MakeBundle("Old.app");
     MakeBundle("New.app");
+    // The engine makes itself the process object; the run's one stays.
+    VProcess* process = VProcess::sInstance;
     gEngine = new VUpdateEngine;
-    VProcess::sInstance = &process;
+    VProcess::sInstance = process;
     std::vector<VString> arguments = {VString("updater"), VString("--client-info"),
                                       VString((gTree + "client.json").c_str()), VString((gTree + "Old.app").c_str()),
                                       VString((gTree + "New.app").c_str())};

@@ -20,23 +20,19 @@
 #include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/text/VString.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static VProcess process;
-    process.Init(0);
+    fuzz::StartProcess();
     return 0;
 }
 

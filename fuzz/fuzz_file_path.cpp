@@ -20,16 +20,13 @@
 #include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/text/VString.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool HasDotComponent(const VString& text, UniChar separator)
 {
@@ -108,8 +105,7 @@ void WalksUp(const VFilePath& start)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static VProcess process;
-    process.Init(0);
+    fuzz::StartProcess();
     return 0;
 }
 

@@ -29,16 +29,13 @@
 #include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/text/VString.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 std::string gTree;  // the temporary tree, with its final '/'
 VFileSystemNamespace* gParent = nullptr;
@@ -101,8 +98,7 @@ void Make(const std::string& path, bool folder)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static VProcess process;
-    process.Init(0);
+    fuzz::StartProcess();
     char pattern[] = "/tmp/fuzz-fs-XXXXXX";
     Check(mkdtemp(pattern) != nullptr);
     gTree = std::string(pattern) + "/";

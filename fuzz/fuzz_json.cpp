@@ -17,16 +17,13 @@
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/text/VString.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // The compact text of what text reads as, strictly.
 VString Rewrite(const VString& text)
@@ -53,8 +50,7 @@ void RoundTrip(const VJSONValue& value)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static VProcess process;
-    process.Init(0);
+    fuzz::StartProcess();
     return 0;
 }
 

@@ -19,16 +19,13 @@
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTaskMgr.h"
 #include "basekit/text/VString.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 }  // namespace
 

@@ -33,16 +33,13 @@
 #include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/text/VString.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 std::string sTop;       // the temporary folder
 std::string sRealBase;  // real path of its base folder, with a final '/'
@@ -119,8 +116,7 @@ void CheckInside(std::vector<IFile*>& files)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static VProcess process;
-    process.Init(0);
+    fuzz::StartProcess();
     MakeFolders();
     return 0;
 }

@@ -18,16 +18,13 @@
 #include "basekit/text/VString.h"
 #include "basekit/text/VTextConverter.h"
 #include "basekit/text/VTextConverters.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void RoundTripUnits(const VString& text)
 {

@@ -26,16 +26,13 @@
 #include "basekit/text/VString.h"
 #include "basekit/values/VDuration.h"
 #include "basekit/values/VTime.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool SameTime(const VTime& a, const VTime& b)
 {
@@ -168,8 +165,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
     tzset();
-    static VProcess process;
-    process.Init(0);
+    fuzz::StartProcess();
     return 0;
 }
 

@@ -19,16 +19,13 @@
 #include "basekit/xml/IXMLDomWrapper.h"
 #include "basekit/xml/IXMLHandler.h"
 #include "basekit/xml/VXMLParser.h"
+#include "fuzz/FuzzSupport.h"
 
 using namespace bkit;
+using fuzz::Check;
 
 namespace {
 
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // Accepts every element but those whose name begins with 's', keeps the text
 // it gets so that the pieces are touched, and counts its events.
