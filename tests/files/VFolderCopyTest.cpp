@@ -234,5 +234,30 @@ TEST_F(VFolderCopyTest, SparseFilesKeepTheirHoles)
     }
 }
 
+// The replacing copy puts the new tree in place in one exchange; where the
+// file system refuses it, in renames that leave no item aside.
+TEST_F(VFolderCopyTest, AReplacingCopyTakesThePlaceOfTheOldTreeWithOrWithoutTheOneStepExchange)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.WriteFile("src/content", "new"));
+    for (bool oneStep : {true, false}) {
+        SCOPED_TRACE(oneStep);
+        TempFolder::RemoveTree(fTemp.Path("dest"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest/src"));
+        ASSERT_TRUE(fTemp.WriteFile("dest/src/content", "old"));
+        ASSERT_TRUE(fTemp.WriteFile("dest/src/stale", "old"));
+        if (!oneStep)
+            FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+        VFolder* out = nullptr;
+        EXPECT_EQ(0u, FolderAt(fTemp, "src")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite));
+        ReleaseRefCountable(&out);
+        FaultSeam::DisarmAll();
+        EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
+        EXPECT_EQ((std::vector<std::string>{"content"}), fTemp.List("dest/src"));
+        EXPECT_EQ("new", fTemp.ReadFile("dest/src/content"));
+    }
+}
+
 }  // namespace
 }  // namespace bkit
