@@ -2,13 +2,10 @@
 // mode: its owner and the set-id bits that depend on it, and its holes. Each
 // check runs over the ways a single file gets copied (to a new path, onto an
 // existing file, into a folder).
-#include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -16,17 +13,11 @@
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/FaultSeam.h"
+#include "files/CopyTestSupport.h"
 #include "files/VFileTestSupport.h"
 
 namespace bkit::test {
 namespace {
-
-struct stat StatOf(const std::string& path)
-{
-    struct stat st = {};
-    EXPECT_EQ(0, lstat(path.c_str(), &st)) << path;
-    return st;
-}
 
 // Copies the file name of temp in each way VFile::CopyTo offers, and answers
 // the paths of the copies inside temp.
@@ -56,9 +47,7 @@ TEST_F(VFileCopyTest, AsRootTheCopyKeepsItsOwnerAndItsSetIdBits)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "giving a file to another owner needs the superuser";
-    const struct passwd* nobody = getpwnam("nobody");
-    const uid_t user = nobody ? nobody->pw_uid : 65534;
-    const gid_t group = nobody ? nobody->pw_gid : 65534;
+    const auto [user, group] = NobodyIds();
 
     struct Item {
         const char* name;
@@ -128,42 +117,12 @@ TEST_F(VFileCopyTest, ACopyWhoseOwnerIsNotKeptLosesItsSetIdBits)
 
 TEST_F(VFileCopyTest, SparseFilesKeepTheirHoles)
 {
-    const off_t kMiB = 1024 * 1024;
-    struct File {
-        const char* name;
-        std::vector<std::pair<off_t, std::string>> writes;
-        off_t size;
-    } files[] = {
-        {"holes", {{0, "head"}, {2 * kMiB, "middle"}}, 4 * kMiB},  // a hole inside and at the end
-        {"leading", {{1 * kMiB, "tail"}}, 1 * kMiB + 4},           // begins with a hole
-        {"empty", {}, 2 * kMiB},                                   // nothing but a hole
-    };
-    for (const File& file : files) {
-        int fd = open(fTemp.Path(file.name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        ASSERT_LE(0, fd);
-        for (const auto& [offset, text] : file.writes)
-            ASSERT_EQ(static_cast<ssize_t>(text.size()), pwrite(fd, text.data(), text.size(), offset));
-        ASSERT_EQ(0, ftruncate(fd, file.size));
-        ASSERT_EQ(0, fsync(fd));
-        close(fd);
-        struct stat st = StatOf(fTemp.Path(file.name));
-        if (st.st_blocks * 512 >= st.st_size)
-            GTEST_SKIP() << "the volume of the test folder does not keep holes";
-    }
+    if (!MakeSparseFiles(fTemp, ""))
+        GTEST_SKIP() << "the volume of the test folder does not keep holes";
 
-    for (const File& file : files) {
-        const struct stat source = StatOf(fTemp.Path(file.name));
-        for (const std::string& copy : CopyEveryWay(fTemp, file.name)) {
-            SCOPED_TRACE(copy);
-            int fd = open(fTemp.Path(copy).c_str(), O_RDONLY);
-            ASSERT_LE(0, fd);
-            EXPECT_EQ(0, fsync(fd));
-            close(fd);
-            struct stat st = StatOf(fTemp.Path(copy));
-            EXPECT_EQ(source.st_size, st.st_size);
-            EXPECT_EQ(source.st_blocks, st.st_blocks);
-            EXPECT_TRUE(fTemp.ReadFile(file.name) == fTemp.ReadFile(copy));
-        }
+    for (const std::string& name : SparseFileNames()) {
+        for (const std::string& copy : CopyEveryWay(fTemp, name))
+            ExpectSameHolesAndBytes(fTemp, name, copy);
     }
 }
 
