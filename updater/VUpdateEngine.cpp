@@ -337,16 +337,6 @@ void DumpErrorStack(VErrorContext* context, bool newestFirst)
         _LogError(VRefPtr<VErrorBase>(errors[newestFirst ? errors.size() - 1 - i : i]));
 }
 
-std::string PosixPathText(const VFilePath& path)
-{
-    VString text;
-    path.GetPosixPath(text);
-    std::string posix = to_string(text);
-    if (posix.size() > 1 && posix.back() == '/')
-        posix.pop_back();
-    return posix;
-}
-
 // --- error raisers ---
 
 namespace {

@@ -190,9 +190,6 @@ void _LogError(bkit::VRefPtr<bkit::VErrorBase> error);
 // Shows a notice titled "Debug" with message, without waiting.
 void DisplayMessage(const char* message);
 
-// The POSIX text of a file or folder path, without a folder's final '/'.
-std::string PosixPathText(const bkit::VFilePath& path);
-
 // Each pushes a record of code with its path parameters and returns code;
 // code 0 does nothing.
 bkit::VError ThrowErrorWithPath(bkit::VError code, const bkit::VFilePath& path);

@@ -5,6 +5,7 @@
 #include "basekit/bags/VXMLBagHandler.h"
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/files/mac/XMacFile.h"
 #include "basekit/json/VJSONImporter.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
@@ -101,7 +102,7 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& info, const VFil
 bool VUpdateEngine::_FinishMacClientCustomization()
 {
     StErrorContextInstaller context(true, true);
-    std::string bundle = PosixPathText(fUpToDateApp);
+    std::string bundle = XMacFile::PosixPathText(fUpToDateApp);
     std::string executableName;
     if (!platform::BundleInfo::ReadInfoString((bundle + "/Contents/Info.plist").c_str(), "CFBundleExecutable",
                                               executableName))

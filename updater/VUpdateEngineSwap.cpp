@@ -6,6 +6,7 @@
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFileError.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/files/mac/XMacFile.h"
 #include "basekit/platform/FileOps.h"
 #include "basekit/platform/PosixError.h"
 #include "basekit/process/VProcessLauncher.h"
@@ -95,7 +96,7 @@ namespace {
 // error of the folder at b.
 bool ExchangeFolders(const VFilePath& a, const VFilePath& b)
 {
-    int err = ExchangeItems(PosixPathText(a).c_str(), PosixPathText(b).c_str());
+    int err = ExchangeItems(XMacFile::PosixPathText(a).c_str(), XMacFile::PosixPathText(b).c_str());
     if (err != 0) {
         VFolder folder(b);
         StThrowError<VFileError> error(&folder, PosixErrorFromErrno(err), VE_CANNOT_RENAME_FOLDER);

@@ -31,11 +31,11 @@ int _Errno(int result)
 
 // renameat2 with a flag: 0 or the errno. The seam's kRenameFlag makes the
 // file system refuse the flag (EINVAL).
-int _RenameWithFlag(const char* from, const char* to, unsigned int flag)
+int _RenameWithFlag(int fromDir, const char* from, int toDir, const char* to, unsigned int flag)
 {
     if (int err = FaultSeam::Check(FaultOperation::kRenameFlag))
         return err;
-    return _Errno(::renameat2(AT_FDCWD, from, AT_FDCWD, to, flag));
+    return _Errno(::renameat2(fromDir, from, toDir, to, flag));
 }
 
 // True when the error says the file system has no such rename flag.
@@ -45,29 +45,29 @@ bool _FlagRefused(int err)
 }
 
 // The no-replace rename itself, without asking the seam for a rename fault.
-int _RenameNoReplace(const char* from, const char* to)
+int _RenameNoReplace(int fromDir, const char* from, int toDir, const char* to)
 {
-    int err = _RenameWithFlag(from, to, RENAME_NOREPLACE);
+    int err = _RenameWithFlag(fromDir, from, toDir, to, RENAME_NOREPLACE);
     if (!_FlagRefused(err))
         return err;
 
     // The file system refuses the flag. A plain rename would replace, so a file
     // goes through a hard link, which fails when the name is taken.
     struct stat st;
-    if (::lstat(from, &st) != 0)
+    if (::fstatat(fromDir, from, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     if (!S_ISDIR(st.st_mode)) {
-        if (::link(from, to) == 0) {
-            ::unlink(from);
+        if (::linkat(fromDir, from, toDir, to, 0) == 0) {
+            ::unlinkat(fromDir, from, 0);
             return 0;
         }
         if (errno == EEXIST)
             return EEXIST;
     }
     struct stat dest;
-    if (::lstat(to, &dest) == 0)
+    if (::fstatat(toDir, to, &dest, AT_SYMLINK_NOFOLLOW) == 0)
         return EEXIST;
-    return _Errno(::rename(from, to));
+    return _Errno(::renameat(fromDir, from, toDir, to));
 }
 
 std::string _ParentOf(const std::string& path)
@@ -84,43 +84,6 @@ std::string _ParentOf(const std::string& path)
 std::string _TemporarySibling(const char* to, int attempt)
 {
     return _ParentOf(to) + "/" + TemporaryItemName(attempt);
-}
-
-// Copies the bytes from one descriptor to the other from their starts.
-// Returns the errno and whether the source failed.
-FileOpResult _CopyData(int from, int to)
-{
-    bool useCopyRange = true;
-    std::vector<char> buffer;
-    for (;;) {
-        if (useCopyRange) {
-            ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-            if (n > 0)
-                continue;
-            if (n == 0)
-                return {};
-            if (errno == EINTR)
-                continue;
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF)
-                return {errno, false};
-            useCopyRange = false;
-            buffer.resize(1 << 20);
-        }
-        ssize_t n = RetryOnEINTR([&] { return ::read(from, buffer.data(), buffer.size()); });
-        if (n < 0)
-            return {errno, true};
-        if (n == 0)
-            return {};
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = RetryOnEINTR([&] { return ::write(to, buffer.data() + done, static_cast<size_t>(n - done)); });
-            if (w < 0)
-                return {errno, false};
-            // A write that takes nothing would loop for ever: the volume is full.
-            if (w == 0)
-                return {ENOSPC, false};
-            done += w;
-        }
-    }
 }
 
 }  // namespace
@@ -163,33 +126,44 @@ std::string TemporaryItemName(int attempt)
 
 int RenameNoReplace(const char* from, const char* to)
 {
+    return RenameNoReplace(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to)
+{
     if (int err = FaultSeam::Check(FaultOperation::kRename))
         return err;
-    return _RenameNoReplace(from, to);
+    return _RenameNoReplace(fromDir, from, toDir, to);
 }
 
 int ExchangeItems(const char* a, const char* b)
 {
+    return ExchangeItems(AT_FDCWD, a, AT_FDCWD, b);
+}
+
+int ExchangeItems(int dirA, const char* a, int dirB, const char* b)
+{
     if (int err = FaultSeam::Check(FaultOperation::kRename))
         return err;
-    int err = _RenameWithFlag(a, b, RENAME_EXCHANGE);
+    int err = _RenameWithFlag(dirA, a, dirB, b, RENAME_EXCHANGE);
     if (!_FlagRefused(err))
         return err;
 
     // The file system has no exchange: three plain renames, each undone when
     // a later one fails. The temporary name is unused, so none replaces.
     const std::string aside = _TemporarySibling(b, 1);
-    if (::rename(b, aside.c_str()) != 0)
+    const char* asideName = aside.c_str();
+    if (::renameat(dirB, b, dirB, asideName) != 0)
         return errno;
-    if (::rename(a, b) != 0) {
+    if (::renameat(dirA, a, dirB, b) != 0) {
         err = errno;
-        ::rename(aside.c_str(), b);
+        ::renameat(dirB, asideName, dirB, b);
         return err;
     }
-    if (::rename(aside.c_str(), a) != 0) {
+    if (::renameat(dirB, asideName, dirA, a) != 0) {
         err = errno;
-        if (::rename(b, a) == 0)
-            ::rename(aside.c_str(), b);
+        if (::renameat(dirB, b, dirA, a) == 0)
+            ::renameat(dirB, asideName, dirB, b);
         return err;
     }
     return 0;
@@ -197,9 +171,14 @@ int ExchangeItems(const char* a, const char* b)
 
 int RenameReplacing(const char* from, const char* to)
 {
+    return RenameReplacing(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+int RenameReplacing(int fromDir, const char* from, int toDir, const char* to)
+{
     if (int err = FaultSeam::Check(FaultOperation::kRename))
         return err;
-    return _Errno(::rename(from, to));
+    return _Errno(::renameat(fromDir, from, toDir, to));
 }
 
 int UnlinkItem(const char* path)
@@ -305,6 +284,7 @@ FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const 
             return {err, false};
         if (::symlinkat(target.data(), toDir, toName) != 0)
             return {errno, false};
+        KeepCopiedOwner(toDir, toName, st);
         struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::utimensat(toDir, toName, times, AT_SYMLINK_NOFOLLOW);
         return {};
@@ -318,35 +298,14 @@ FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const 
         source.Reset(RetryOnEINTR([&] { return ::openat(fromDir, fromName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW); }));
         if (!source.IsValid())
             return {errno, true};
+        // The status of the file opened, not of one it replaced meanwhile:
+        // the copy takes its owner and mode from it.
+        if (::fstat(source.Get(), &st) != 0)
+            return {errno, true};
+        if (!S_ISREG(st.st_mode))
+            return {ENOTSUP, true};
     }
-    StFileDescriptor dest(RetryOnEINTR(
-        [&] { return ::openat(toDir, toName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600); }));
-    if (!dest.IsValid())
-        return {errno, false};
-
-    FileOpResult result;
-    if (int err = FaultSeam::Check(FaultOperation::kCopy))
-        result = {err, false};
-    if (result)
-        result = _CopyData(source.Get(), dest.Get());
-    if (result) {
-        if (int err = CopyExtendedAttributes(source.Get(), dest.Get()))
-            result = {err, false};
-    }
-    if (result && ::fchmod(dest.Get(), st.st_mode & 07777) != 0)
-        result = {errno, false};
-    if (result) {
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (::futimens(dest.Get(), times) != 0)
-            result = {errno, false};
-    }
-    if (result && ::close(dest.Release()) != 0)
-        result = {errno, false};
-    if (!result) {
-        dest.Reset();
-        ::unlinkat(toDir, toName, 0);
-    }
-    return result;
+    return CopyRegularFileAt(source.Get(), st, toDir, toName);
 }
 
 FileOpResult CopyFileItemDirect(const char* from, const char* to)

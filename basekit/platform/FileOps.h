@@ -16,9 +16,13 @@
 //   file of another process);
 // - birth times (statx), falling back to the modification time;
 // - copying a file or symbolic link the way the file manager does (data with
-//   copy_file_range, mode, extended attributes and times kept; a link copied as
-//   a link), always into a temporary sibling first, so that an existing
-//   destination is replaced only once the copy is complete;
+//   copy_file_range, holes kept, owner and group kept where the process may,
+//   mode, extended attributes and times kept; a link copied as a link), always
+//   into a temporary sibling first, so that an existing destination is
+//   replaced only once the copy is complete; a copy that cannot keep its
+//   source's owner and group loses the set-user-id and set-group-id bits, so
+//   that it never runs with rights its source did not have. The pieces of
+//   that copy (file data, owner and mode) also serve the tree copies;
 // - moving a file or link (rename, or copy and delete across volumes);
 // - the freedesktop.org Trash, with its info/<name>.trashinfo records.
 //
@@ -27,7 +31,8 @@
 // locks are advisory flock locks.
 //
 // Every function returns 0 or an errno value and pushes nothing. Every
-// operation asks the fault seam (FaultSeam.h) first.
+// operation asks the fault seam (FaultSeam.h) first; a copy asks it for
+// kCopy before its data and kOwner before giving the owner.
 #pragma once
 
 #include <sys/stat.h>
@@ -55,8 +60,10 @@ struct FileOpResult {
 
 // Renames from to to; fails with EEXIST when to exists (a link or a file
 // counts, a dangling link too). Never replaces, also on file systems that
-// refuse RENAME_NOREPLACE.
+// refuse RENAME_NOREPLACE. The overload takes names relative to folder
+// descriptors (AT_FDCWD for the working folder), as do the overloads below.
 int RenameNoReplace(const char* from, const char* to);
+int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to);
 
 // Swaps the items (files, links or folders) at a and b, which must both
 // exist on one volume: afterwards a names what b named and b what a named. A
@@ -66,9 +73,11 @@ int RenameNoReplace(const char* from, const char* to);
 // one rename, and a failed step puts everything back. Asks the seam for
 // kRename once, and for kRenameFlag to refuse the one-step exchange.
 int ExchangeItems(const char* a, const char* b);
+int ExchangeItems(int dirA, const char* a, int dirB, const char* b);
 
 // Renames from to to, replacing what is there (rename(2)).
 int RenameReplacing(const char* from, const char* to);
+int RenameReplacing(int fromDir, const char* from, int toDir, const char* to);
 
 // Removes a file or a symbolic link (never a folder); a link is removed, not
 // its target.
@@ -102,9 +111,10 @@ int GetBirthTime(const char* path, bool follow, struct timespec& out);
 // was and removes the partial copy.
 FileOpResult CopyFileItem(const char* from, const char* to, bool replace);
 
-// Copies data, mode, extended attributes and times of the file or link at from
-// into a new item at to, which must not exist. On failure the partial item is
-// removed. The building block of CopyFileItem and of tree copies.
+// Copies data (holes kept), owner and group (where the process may), mode,
+// extended attributes and times of the file or link at from into a new item
+// at to, which must not exist. On failure the partial item is removed. The
+// building block of CopyFileItem and of tree copies.
 FileOpResult CopyFileItemDirect(const char* from, const char* to);
 
 // The same relative to folder descriptors (AT_FDCWD for the working folder),
@@ -113,6 +123,40 @@ FileOpResult CopyFileItemDirect(const char* from, const char* to);
 // opened at once (and still checked).
 FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const char* toName,
                             bool likelyRegular = false);
+
+// Copies the regular file open as source (st: its status) into the new item
+// toName inside toDir. The copy stays private (0600, the caller's) while it
+// is written, then is finished by FinishCopiedItem. On failure the partial
+// copy is removed. keptFD, when given, receives on success a descriptor of
+// the copy without access (O_PATH; -1 when it could not be had), through
+// which linkat gives it further names whatever it is called by then; the
+// caller closes it.
+FileOpResult CopyRegularFileAt(int source, const struct stat& st, int toDir, const char* toName,
+                               int* keptFD = nullptr);
+
+// Copies the bytes of the regular file from (st: its status) to the same
+// offsets of the new, empty file to. Only the extents that hold data are
+// written and the length is set last, so that holes stay holes. Uses
+// copy_file_range while the volumes allow it, else reads and writes.
+FileOpResult CopyFileData(int from, int to, const struct stat& st);
+
+// Gives a copied item the owner and group of its source, as far as the
+// process may: the superuser always, others only their own items and groups.
+// An empty name gives them to dirFD's item itself; a symbolic link gets them,
+// never its target. Answers whether both were kept.
+bool KeepCopiedOwner(int dirFD, const char* name, const struct stat& source);
+
+// The mode of a copy of source: all its bits, less the set-user-id and
+// set-group-id bits when the copy did not keep its source's owner and group
+// (the superuser's copy of another user's set-user-id program would otherwise
+// run with the superuser's rights).
+mode_t CopiedMode(const struct stat& source, bool ownerKept);
+
+// Finishes the open copy to of the file or folder open as from (st: from's
+// status): owner and group (KeepCopiedOwner; not keeping them is no failure),
+// extended attributes, mode (CopiedMode), times. The owner comes first, since
+// a change of owner drops set-id bits and file capabilities.
+int FinishCopiedItem(int from, int to, const struct stat& st);
 
 // Replaces the content of the file at path (a final symbolic link followed)
 // by size bytes: they are written into a new file beside it, which takes the

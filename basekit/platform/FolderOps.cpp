@@ -2,10 +2,10 @@
 //
 // Both walks work relative to open directory descriptors (openat, unlinkat,
 // O_NOFOLLOW), so that a symbolic link met on the way is never entered and a
-// folder renamed meanwhile is not mistaken for another. The copy writes
-// regular files itself rather than through the file layer's single-file copy,
-// because a file inside a tree must skip its holes, take its owner before its
-// mode, and may be a further name of a file copied earlier.
+// folder renamed meanwhile is not mistaken for another. Items are written
+// with the pieces of the single-file copy (FileOps.h), so that a file keeps
+// the same things alone or inside a tree; the tree only adds that a file may
+// be a further name of a file copied earlier.
 #include "basekit/platform/FolderOps.h"
 
 #include <dirent.h>
@@ -15,7 +15,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -96,125 +95,6 @@ int CheckCreate()
     return FaultSeam::Check(FaultOperation::kCreate);
 }
 
-constexpr mode_t kSetIdBits = S_ISUID | S_ISGID;
-
-// Gives a copied item the owner and group of its source, as far as the
-// process may: the superuser always, others only their own items and groups.
-// flags: AT_EMPTY_PATH when name is "" and folderFD the item itself. Answers
-// whether both were kept.
-bool KeepOwner(int folderFD, const char* name, int flags, const struct stat& source)
-{
-    if (FaultSeam::Check(FaultOperation::kOwner) != 0)
-        return false;
-    return fchownat(folderFD, name, source.st_uid, source.st_gid, flags | AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-// The mode of a copy. Without its source's owner and group it loses the
-// set-id bits: the superuser's copy of another user's set-user-id program
-// would otherwise run with the superuser's rights.
-mode_t CopiedMode(const struct stat& source, bool ownerKept)
-{
-    return source.st_mode & (ownerKept ? 07777 : 07777 & ~kSetIdBits);
-}
-
-// Copies the bytes of [offset, end) of one file to the same offsets of the
-// other; end < 0 copies up to the source's end. copy_file_range while the
-// volumes allow it; once they do not, reads and writes through buffer (which
-// is then no longer empty).
-FileOpResult CopyExtent(int from, int to, off_t offset, off_t end, std::vector<char>& buffer)
-{
-    constexpr off_t kStep = off_t(1) << 30;
-    off_t in = offset;
-    off_t out = offset;
-    while (end < 0 || in < end) {
-        size_t want = static_cast<size_t>(end < 0 ? kStep : std::min(end - in, kStep));
-        if (buffer.empty()) {
-            ssize_t n = copy_file_range(from, &in, to, &out, want, 0);
-            if (n > 0)
-                continue;
-            if (n == 0)
-                return {};
-            if (errno == EINTR)
-                continue;
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF)
-                return {errno, false};
-            buffer.resize(1 << 20);
-        }
-        ssize_t n = RetryOnEINTR([&] { return pread(from, buffer.data(), std::min(want, buffer.size()), in); });
-        if (n < 0)
-            return {errno, true};
-        if (n == 0)
-            return {};
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = RetryOnEINTR(
-                [&] { return pwrite(to, buffer.data() + done, static_cast<size_t>(n - done), out + done); });
-            if (w < 0)
-                return {errno, false};
-            // A write that takes nothing would loop for ever: the volume is full.
-            if (w == 0)
-                return {ENOSPC, false};
-            done += w;
-        }
-        in += n;
-        out += n;
-    }
-    return {};
-}
-
-// Copies the data of the regular file from (st its status) into the new,
-// empty file to. Only the extents that hold data are written and the length
-// is set last, so that holes stay holes.
-FileOpResult CopyFileData(int from, int to, const struct stat& st)
-{
-    std::vector<char> buffer;
-    // As many blocks as bytes: no hole worth looking for.
-    if (static_cast<off_t>(st.st_blocks) * 512 >= st.st_size)
-        return CopyExtent(from, to, 0, -1, buffer);
-    for (off_t offset = 0;;) {
-        off_t data = lseek(from, offset, SEEK_DATA);
-        off_t hole = data < 0 ? -1 : lseek(from, data, SEEK_HOLE);
-        if (data < 0 && errno == ENXIO)
-            break;  // nothing but a hole from offset on
-        if (hole < 0)
-            return CopyExtent(from, to, offset, -1, buffer);  // the volume cannot say: the rest as it reads
-        if (FileOpResult result = CopyExtent(from, to, data, hole, buffer); !result)
-            return result;
-        offset = hole;
-    }
-    off_t size = lseek(from, 0, SEEK_END);
-    if (size < 0)
-        return {errno, true};
-    return ftruncate(to, size) == 0 ? FileOpResult() : FileOpResult{errno, false};
-}
-
-// renameat2 inside one folder. RENAME_EXCHANGE and RENAME_NOREPLACE fall back
-// to what keeps the old item when the file system refuses the flag.
-int RenameInFolder(int folderFD, const char* from, const char* to, unsigned int flags)
-{
-    if (int err = FaultSeam::Check(FaultOperation::kRename))
-        return err;
-    if (renameat2(folderFD, from, folderFD, to, flags) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    struct stat st;
-    if (flags == RENAME_NOREPLACE) {
-        if (fstatat(folderFD, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
-            return EEXIST;
-        return renameat(folderFD, from, folderFD, to) == 0 ? 0 : errno;
-    }
-    // No exchange: the old item steps aside first and comes back on failure.
-    std::string aside = TemporaryItemName(1);
-    if (renameat(folderFD, to, folderFD, aside.c_str()) != 0)
-        return errno;
-    if (renameat(folderFD, from, folderFD, to) != 0) {
-        int err = errno;
-        renameat(folderFD, aside.c_str(), folderFD, to);
-        return err;
-    }
-    return renameat(folderFD, aside.c_str(), folderFD, from) == 0 ? 0 : errno;
-}
-
 int DeleteFolderAt(int parentFD, const char* name, const std::string& path, dev_t device);
 
 // Removes whatever is at name inside the folder (a folder with its content).
@@ -282,7 +162,9 @@ public:
             RemoveItemAt(toParentFD, hidden.c_str());
             return goOn;
         }
-        if (int err = RenameInFolder(toParentFD, hidden.c_str(), name, present ? RENAME_EXCHANGE : RENAME_NOREPLACE)) {
+        int err = present ? ExchangeItems(toParentFD, hidden.c_str(), toParentFD, name)
+                          : RenameNoReplace(toParentFD, hidden.c_str(), toParentFD, name);
+        if (err != 0) {
             RemoveItemAt(toParentFD, hidden.c_str());
             return Fail(err, false, true, item);
         }
@@ -378,12 +260,8 @@ private:
             return false;
         // The owner only now: until then nobody else may enter the folder
         // being written.
-        bool ownerKept = KeepOwner(to.Get(), "", AT_EMPTY_PATH, st);
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (int err = CopyExtendedAttributes(fromFD, to.Get()))
+        if (int err = FinishCopiedItem(fromFD, to.Get(), st))
             goOn = Fail(err, false, true, item);
-        else if (fchmod(to.Get(), CopiedMode(st, ownerKept)) != 0 || futimens(to.Get(), times) != 0)
-            goOn = Fail(errno, false, true, item);
         return goOn;
     }
 
@@ -406,7 +284,7 @@ private:
         FileOpResult result = CopyItem(fromFD, name, regular, toFD, hidden.c_str());
         if (!result)
             return Fail(result.error, result.onSource, false, folder, name);
-        if (int err = RenameInFolder(toFD, hidden.c_str(), name, 0)) {
+        if (int err = RenameReplacing(toFD, hidden.c_str(), toFD, name)) {
             unlinkat(toFD, hidden.c_str(), 0);
             return Fail(err, false, false, folder, name);
         }
@@ -420,10 +298,11 @@ private:
             return Fail(errno, true, false, folder, name);
         if (int err = CheckCreate())
             return Fail(err, false, false, folder, name);
-        if (mknodat(toFD, name, st.st_mode & ~kSetIdBits, st.st_rdev) != 0)
+        // Made without set-id bits, which it regains only with its owner.
+        if (mknodat(toFD, name, CopiedMode(st, false), st.st_rdev) != 0)
             return Fail(errno, false, false, folder, name);
-        if (KeepOwner(toFD, name, 0, st) && (st.st_mode & kSetIdBits) != 0)
-            fchmodat(toFD, name, st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
+        if (KeepCopiedOwner(toFD, name, st) && CopiedMode(st, true) != CopiedMode(st, false))
+            fchmodat(toFD, name, CopiedMode(st, true), AT_SYMLINK_NOFOLLOW);
         struct timespec times[2] = {st.st_atim, st.st_mtim};
         utimensat(toFD, name, times, AT_SYMLINK_NOFOLLOW);
         return true;
@@ -447,54 +326,21 @@ private:
             }
             // No longer a regular file (replaced meanwhile): the general way.
         }
-        FileOpResult result = CopyFileItemAt(fromFD, name, toFD, toName);
-        if (result && fstatat(fromFD, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-            KeepOwner(toFD, toName, 0, st);
-        return result;
+        return CopyFileItemAt(fromFD, name, toFD, toName);
     }
 
     // Copies the regular file open as source into the new item toName inside
     // toFD, or, when it is a further name of a file copied earlier in this
-    // tree, links toName to that copy. The new file stays private (0600, the
-    // caller's) while it is written, and takes its owner before its mode and
-    // extended attributes, since a change of owner drops set-id bits and file
-    // capabilities.
+    // tree, links toName to that copy.
     FileOpResult CopyRegularFile(int source, const struct stat& st, int toFD, const char* toName)
     {
         if (st.st_nlink > 1 && LinkToEarlierCopy(st, toFD, toName))
             return {};
-        StFileDescriptor dest(RetryOnEINTR(
-            [&] { return openat(toFD, toName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600); }));
-        if (!dest.IsValid())
-            return {errno, false};
-        FileOpResult result;
-        if (int err = FaultSeam::Check(FaultOperation::kCopy))
-            result = {err, false};
-        if (result)
-            result = CopyFileData(source, dest.Get(), st);
-        bool ownerKept = result && KeepOwner(dest.Get(), "", AT_EMPTY_PATH, st);
-        if (result) {
-            if (int err = CopyExtendedAttributes(source, dest.Get()))
-                result = {err, false};
-        }
-        if (result && fchmod(dest.Get(), CopiedMode(st, ownerKept)) != 0)
-            result = {errno, false};
-        if (result) {
-            struct timespec times[2] = {st.st_atim, st.st_mtim};
-            if (futimens(dest.Get(), times) != 0)
-                result = {errno, false};
-        }
-        StFileDescriptor named;
-        if (result && st.st_nlink > 1 && fCopiesWithMoreNames.size() < kMaxRemembered)
-            named.Reset(RetryOnEINTR([&] { return open(PathOfOpenFile(dest.Get()).c_str(), O_PATH | O_CLOEXEC); }));
-        if (result && close(dest.Release()) != 0)
-            result = {errno, false};
-        if (!result) {
-            dest.Reset();
-            unlinkat(toFD, toName, 0);
-        } else if (named.IsValid()) {
-            fCopiesWithMoreNames[{st.st_dev, st.st_ino}] = {named.Release(), st.st_nlink - 1};
-        }
+        int named = -1;
+        bool remember = st.st_nlink > 1 && fCopiesWithMoreNames.size() < kMaxRemembered;
+        FileOpResult result = CopyRegularFileAt(source, st, toFD, toName, remember ? &named : nullptr);
+        if (named >= 0)
+            fCopiesWithMoreNames[{st.st_dev, st.st_ino}] = {named, st.st_nlink - 1};
         return result;
     }
 

@@ -33,8 +33,8 @@
 // hundred files whose other names are still to come, further ones are copied
 // name by name. Nothing here pushes an error record. Each created item asks
 // the fault seam (kCreate), each file's data kCopy, each change of owner
-// kOwner, each rename that puts a copy in place kRename, each removal
-// kDelete.
+// kOwner, each rename that puts a copy in place kRename (and kRenameFlag,
+// through the renames of FileOps.h), each removal kDelete.
 #pragma once
 
 #include <sys/types.h>

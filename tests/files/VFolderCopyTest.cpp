@@ -3,8 +3,6 @@
 // holes of sparse files. Each check runs over every way a tree gets copied
 // (new, replacing, merged into existing folders, content replacing existing
 // items, and the whole-tree copy that moves across volumes use).
-#include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,23 +14,18 @@
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/FolderOps.h"
+#include "files/CopyTestSupport.h"
 #include "tests/support/TempFolder.h"
 
 namespace bkit {
 namespace {
 
+using test::StatOf;
 using test::TempFolder;
 
 VRefPtr<VFolder> FolderAt(const TempFolder& temp, const std::string& name = "")
 {
     return VRefPtr<VFolder>::Adopt(new VFolder(temp.FolderPath(name)));
-}
-
-struct stat StatOf(const std::string& path)
-{
-    struct stat st = {};
-    EXPECT_EQ(0, lstat(path.c_str(), &st)) << path;
-    return st;
 }
 
 // Copies the folder src of temp in each way the toolbox copies trees, and
@@ -75,9 +68,7 @@ TEST_F(VFolderCopyTest, AsRootOwnersAreKeptAndSetIdFilesKeepTheirOwners)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "giving items to another owner needs the superuser";
-    const struct passwd* nobody = getpwnam("nobody");
-    const uid_t user = nobody ? nobody->pw_uid : 65534;
-    const gid_t group = nobody ? nobody->pw_gid : 65534;
+    const auto [user, group] = test::NobodyIds();
 
     ASSERT_TRUE(fTemp.MakeFolder("src"));
     ASSERT_TRUE(fTemp.MakeFolder("src/Contents"));
@@ -193,44 +184,37 @@ TEST_F(VFolderCopyTest, SparseFilesKeepTheirHoles)
 {
     ASSERT_TRUE(fTemp.MakeFolder("src"));
     ASSERT_TRUE(fTemp.MakeFolder("src/Contents"));
-    const off_t kMiB = 1024 * 1024;
-    struct File {
-        const char* name;
-        std::vector<std::pair<off_t, std::string>> writes;
-        off_t size;
-    } files[] = {
-        {"Contents/holes", {{0, "head"}, {2 * kMiB, "middle"}}, 4 * kMiB},  // a hole inside and at the end
-        {"Contents/leading", {{1 * kMiB, "tail"}}, 1 * kMiB + 4},           // begins with a hole
-        {"Contents/empty", {}, 2 * kMiB},                                   // nothing but a hole
-    };
-    for (const File& file : files) {
-        int fd = open(fTemp.Path(std::string("src/") + file.name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        ASSERT_LE(0, fd);
-        for (const auto& [offset, text] : file.writes)
-            ASSERT_EQ(static_cast<ssize_t>(text.size()), pwrite(fd, text.data(), text.size(), offset));
-        ASSERT_EQ(0, ftruncate(fd, file.size));
-        ASSERT_EQ(0, fsync(fd));
-        close(fd);
-        struct stat st = StatOf(fTemp.Path(std::string("src/") + file.name));
-        if (st.st_blocks * 512 >= st.st_size)
-            GTEST_SKIP() << "the volume of the test folder does not keep holes";
-    }
+    if (!test::MakeSparseFiles(fTemp, "src/Contents"))
+        GTEST_SKIP() << "the volume of the test folder does not keep holes";
 
-    std::vector<std::string> roots = CopyEveryWay(fTemp);
-    for (const std::string& root : roots) {
-        for (const File& file : files) {
-            SCOPED_TRACE(root + "/" + file.name);
-            std::string copyPath = fTemp.Path(root + "/" + file.name);
-            int fd = open(copyPath.c_str(), O_RDONLY);
-            ASSERT_LE(0, fd);
-            EXPECT_EQ(0, fsync(fd));
-            close(fd);
-            struct stat source = StatOf(fTemp.Path(std::string("src/") + file.name));
-            struct stat copy = StatOf(copyPath);
-            EXPECT_EQ(source.st_size, copy.st_size);
-            EXPECT_EQ(source.st_blocks, copy.st_blocks);
-            EXPECT_TRUE(fTemp.ReadFile(std::string("src/") + file.name) == fTemp.ReadFile(root + "/" + file.name));
-        }
+    for (const std::string& root : CopyEveryWay(fTemp)) {
+        for (const std::string& name : test::SparseFileNames())
+            test::ExpectSameHolesAndBytes(fTemp, "src/Contents/" + name, root + "/Contents/" + name);
+    }
+}
+
+// The replacing copy puts the new tree in place in one exchange; where the
+// file system refuses it, in renames that leave no item aside.
+TEST_F(VFolderCopyTest, AReplacingCopyTakesThePlaceOfTheOldTreeWithOrWithoutTheOneStepExchange)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.WriteFile("src/content", "new"));
+    for (bool oneStep : {true, false}) {
+        SCOPED_TRACE(oneStep);
+        TempFolder::RemoveTree(fTemp.Path("dest"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest/src"));
+        ASSERT_TRUE(fTemp.WriteFile("dest/src/content", "old"));
+        ASSERT_TRUE(fTemp.WriteFile("dest/src/stale", "old"));
+        if (!oneStep)
+            FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+        VFolder* out = nullptr;
+        EXPECT_EQ(0u, FolderAt(fTemp, "src")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite));
+        ReleaseRefCountable(&out);
+        FaultSeam::DisarmAll();
+        EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
+        EXPECT_EQ((std::vector<std::string>{"content"}), fTemp.List("dest/src"));
+        EXPECT_EQ("new", fTemp.ReadFile("dest/src/content"));
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "basekit/files/VFile.h"
+#include "basekit/files/VFolder.h"
 #include "basekit/files/VFileKind.h"
 #include "basekit/files/mac/XMacFile.h"
 #include "basekit/platform/FileOps.h"
@@ -244,6 +245,30 @@ TEST_F(XMacFileTest, PathServices)
     VFilePath folder;
     XMacFile::GetFilePathFromPosixPath(fTemp.Path("real").c_str(), true, folder);
     EXPECT_EQ(folder, fTemp.FolderPath("real"));
+}
+
+// The text names the item the file layer made from the same path, in the
+// form that calls taking a std::string expect: no final '/' but the root's.
+TEST_F(XMacFileTest, PosixPathTextNamesWhatTheFileLayerMade)
+{
+    const std::string name = "Caf\xc3\xa9";
+    ASSERT_EQ(VE_OK, VFolder(fTemp.FolderPath(name + ".app")).Create());
+    ASSERT_EQ(VE_OK, FileIn(fTemp, name + ".txt")->SetContent("x", 1));
+    struct Case {
+        VFilePath path;
+        std::string expected;
+    } cases[] = {
+        {fTemp.FolderPath(name + ".app"), fTemp.Path(name + ".app")},
+        {fTemp.FilePath(name + ".txt"), fTemp.Path(name + ".txt")},
+        {fTemp.FolderPath(), fTemp.Path()},
+        {VFilePath(VString("/"), FPS_POSIX), "/"},
+    };
+    for (const Case& c : cases) {
+        std::string text = XMacFile::PosixPathText(c.path);
+        EXPECT_EQ(c.expected, text);
+        struct stat st;
+        EXPECT_EQ(0, ::lstat(text.c_str(), &st)) << text;
+    }
 }
 
 TEST_F(XMacFileTest, ConformanceByTypeIdentifierThenExtension)

@@ -75,6 +75,9 @@ public:
     // null only when memory runs out.
     static char* AllocatePosixPathFromString(const VString& text);
     static void FreePosixPath(char* text);
+    // The same text for calls that take a std::string, without a folder's
+    // final '/' (the root stays "/").
+    static std::string PosixPathText(const VFilePath& path);
 
     // Null text clears the path; a '/' is appended for a folder.
     static void GetFilePathFromPosixPath(const char* posixPath, bool isFolder, VFilePath& out);

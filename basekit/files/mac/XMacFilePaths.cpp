@@ -80,17 +80,34 @@ bool _ResolveNoFollow(const char* path, std::string& out)
     return GetPathOfDescriptor(fd.Get(), out) == 0;
 }
 
-}  // namespace
-
-char* XMacFile::AllocatePosixPathFromString(const VString& text)
+// The bytes of a path text for the system calls. A text that does not
+// convert (or holds a NUL) becomes empty, so the system call fails with its
+// error for an empty path.
+std::string _PosixBytes(const VString& text)
 {
     VString copy(text);
     copy.Decompose();
     std::string bytes = to_string(copy);
-    // A text that does not convert (or holds a NUL) becomes empty, so the
-    // system call fails with its error for an empty path.
     if (bytes.find('\0') != std::string::npos)
         bytes.clear();
+    return bytes;
+}
+
+}  // namespace
+
+std::string XMacFile::PosixPathText(const VFilePath& path)
+{
+    VString text;
+    path.GetPosixPath(text);
+    std::string bytes = _PosixBytes(text);
+    while (bytes.size() > 1 && bytes.back() == '/')
+        bytes.pop_back();
+    return bytes;
+}
+
+char* XMacFile::AllocatePosixPathFromString(const VString& text)
+{
+    std::string bytes = _PosixBytes(text);
     char* out = static_cast<char*>(VMemory::NewPtr(bytes.size() + 1, kPosixPathTag));
     if (!out)
         return nullptr;

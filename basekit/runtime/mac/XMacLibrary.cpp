@@ -12,6 +12,7 @@
 
 #include "basekit/files/VFileError.h"
 #include "basekit/files/VFilePath.h"
+#include "basekit/files/mac/XMacFile.h"
 #include "basekit/platform/LoadableBundle.h"
 #include "basekit/platform/PosixError.h"
 #include "basekit/runtime/VErrorBase.h"
@@ -20,16 +21,6 @@
 namespace bkit {
 
 namespace {
-
-std::string PosixPathOf(const VFilePath& path)
-{
-    VString text;
-    path.GetPosixPath(text);
-    std::string result = to_string(text);
-    while (result.size() > 1 && result.back() == '/')
-        result.pop_back();
-    return result;
-}
 
 VError ThrowCannotLoad(const VFilePath& path, const std::string& reason)
 {
@@ -68,7 +59,7 @@ VError ReplaceByLink(const std::string& item, const std::string& target)
 
 VError XMacLibrary::RepairFrameworkLinks(const VFilePath& framework)
 {
-    const std::string folder = PosixPathOf(framework);
+    const std::string folder = XMacFile::PosixPathText(framework);
     VString name;
     framework.GetFolderName(name, false);
     const std::string items[] = {"Versions/Current", "Resources", to_string(name)};
@@ -108,7 +99,7 @@ bool XMacLibrary::Load(const VFilePath& path)
 {
     if (fHandle || fBundle)
         return true;
-    const std::string posix = PosixPathOf(path);
+    const std::string posix = XMacFile::PosixPathText(path);
     if (path.IsFile()) {
         EnsureMode(posix, 0555);
         fHandle = ::dlopen(posix.c_str(), RTLD_NOW | RTLD_GLOBAL);
