@@ -25,6 +25,7 @@
 #include "basekit/xml/SAX_Handlers.h"
 #include "basekit/xml/VXMLParser.h"
 #include "basekit/xml/XMLDomHandles.h"
+#include "basekit/xml/XMLExpansionBudget.h"
 
 namespace bkit {
 
@@ -106,18 +107,31 @@ public:
     bool fFailed = false;
 };
 
-// The load-and-save parser with the entity expansion budget of a SAX parse
+// The load-and-save parser kept to an expansion budget, as a SAX parse is
 // (the DOM holds every expanded character, so the bound matters as much).
 // Built directly rather than through the implementation, which makes the
-// same parser without a way to count.
+// same parser without a way to count or to give it its memory.
 class BoundedLSParser : public DOMLSParserImpl {
 public:
-    explicit BoundedLSParser(size_t documentSize) : fBudget(documentSize) {}
+    // The budget outlives the parser.
+    explicit BoundedLSParser(XMLExpansionBudget& budget)
+        : DOMLSParserImpl(nullptr, budget.GetMemoryManager()), fBudget(budget)
+    {
+    }
+
+    const Locator* GetLocator() const { return getScanner() ? getScanner()->getLocator() : nullptr; }
 
     void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override
     {
-        fBudget.Count(length, getScanner() ? getScanner()->getLocator() : nullptr);
+        fBudget.CountText(length);
         DOMLSParserImpl::docCharacters(chars, length, cdataSection);
+    }
+    void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
+                      const RefVectorOf<XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
+                      const bool isRoot) override
+    {
+        fBudget.CountAttributes(attrList, attrCount);
+        DOMLSParserImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
     }
     void startEntityReference(const XMLEntityDecl& entDecl) override
     {
@@ -131,7 +145,7 @@ public:
     }
 
 private:
-    XMLExpansionBudget fBudget;
+    XMLExpansionBudget& fBudget;
 };
 
 // What the library's recursive walks take per level of a tree (measured near
@@ -260,7 +274,9 @@ XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t
         SecurityManager security;
         security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
         DocumentErrorHandler errors;
-        BoundedLSParser parser(data ? size : 0);
+        // Its memory manager stays with the document the parse hands over.
+        XMLExpansionBudget budget(data ? size : 0);
+        BoundedLSParser parser(budget);
 
         DOMConfiguration* config = parser.getDomConfig();
         config->setParameter(XMLUni::fgDOMEntities, true);
@@ -275,19 +291,29 @@ XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t
         config->setParameter(XMLUni::fgXercesSecurityManager, &security);
         config->setParameter(XMLUni::fgDOMErrorHandler, &errors);
 
+        budget.SetLocator(parser.GetLocator());
+
         DOMDocument* document = nullptr;
         try {
             document = parser.parse(&input);
         } catch (const XMLExpansionExceeded&) {
             // Pushed where the parse stood; the partial tree is the parser's.
             return nullptr;
+        } catch (const OutOfMemoryException&) {
+            if (budget.MemoryExceeded())
+                return nullptr;
+            throw;
         }
-        // After a fatal error the library may still hand back a partial tree.
-        if (document && errors.fFailed) {
+        // After a fatal error, or a refusal of memory the library caught
+        // itself, it may still hand back a partial tree.
+        if (document && (errors.fFailed || budget.MemoryExceeded())) {
             document->release();
             document = nullptr;
         }
-        return document ? ToHandle(static_cast<DOMNode*>(document)) : nullptr;
+        if (!document)
+            return nullptr;
+        budget.KeepBlocks();
+        return ToHandle(static_cast<DOMNode*>(document));
     });
 }
 

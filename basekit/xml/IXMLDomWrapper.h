@@ -22,6 +22,8 @@
 //   'bkit' 108 (null or false).
 // - Parsing a buffer reads no external entity from disk or network and bounds
 //   entity expansion, as VXMLParser does; its errors are pushed as 'xmlc' 3.
+//   A parsed document, and its clones, keep the memory manager of their parse
+//   (see XMLExpansionBudget.h), no longer capped once the parse is over.
 // - Stateless and unlocked: a document is used by one task at a time.
 #pragma once
 

@@ -25,30 +25,9 @@ void PushXMLError(VError code, const VString& message, const XMLCh* systemID, co
     err->SetLong("column", static_cast<int32_t>(column));
 }
 
-XMLExpansionBudget::XMLExpansionBudget(size_t documentSize)
-    : fLimit(documentSize > kXMLEntityExpansionSize / kXMLEntityExpansionRatio ? documentSize * kXMLEntityExpansionRatio
-                                                                               : kXMLEntityExpansionSize)
-{
-}
-
-void XMLExpansionBudget::Count(size_t length, const xercesc::Locator* where)
-{
-    if (fDepth == 0)
-        return;
-    fUsed += length;
-    if (fUsed <= fLimit)
-        return;
-    VString message("The entity references of the document expand to more than ");
-    message.AppendLong8(static_cast<int64_t>(fLimit));
-    message.AppendCString(" characters");
-    PushXMLError(VE_XML_FATAL_ERROR, message, where ? where->getSystemId() : nullptr,
-                 where ? where->getPublicId() : nullptr, where ? static_cast<int64_t>(where->getLineNumber()) : 0,
-                 where ? static_cast<int64_t>(where->getColumnNumber()) : 0);
-    throw XMLExpansionExceeded();
-}
-
-SAX_Handlers::SAX_Handlers(xercesc::SAXParser* parser, VXMLParser* owner, IXMLHandler* root, size_t documentSize)
-    : fParser(parser), fOwner(owner), fBudget(documentSize)
+SAX_Handlers::SAX_Handlers(xercesc::SAXParser* parser, VXMLParser* owner, IXMLHandler* root,
+                           XMLExpansionBudget& budget)
+    : fParser(parser), fOwner(owner), fBudget(budget)
 {
     fStack.emplace_back(root);
 }
@@ -64,6 +43,7 @@ void SAX_Handlers::startElement(const xercesc::XMLElementDecl& elemDecl, const u
                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attrList, const XMLSize_t attrCount,
                                 const bool isEmpty, const bool)
 {
+    fBudget.CountAttributes(attrList, attrCount);
     IXMLHandler* top = _Top();
     VString name(elemDecl.getFullName());
     IXMLHandler* child = top ? top->StartElement(name) : nullptr;
@@ -99,7 +79,7 @@ void SAX_Handlers::endElement(const xercesc::XMLElementDecl& elemDecl, const uns
 
 void SAX_Handlers::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool)
 {
-    fBudget.Count(length, fLocator);
+    fBudget.CountText(length);
     IXMLHandler* top = _Top();
     if (top && chars && length > 0)
         top->SetText(VString(chars, static_cast<VIndex>(length)));

@@ -14,22 +14,23 @@
 // - The library announces no end for an empty element: the child handler gets
 //   its EndElement right after its attributes and nothing is pushed.
 // - The destructor releases every handler still on the stack.
-// - Text that entity references expand to is counted; past the bound the
-//   adapter pushes 'xmlc' 3 and throws XMLExpansionExceeded out of the parse,
-//   which the parse's owner catches.
+// - Text that entity references expand to and every element's attribute
+//   values are counted against the parse's XMLExpansionBudget, attributes
+//   before any handler sees them; past the bound the budget pushes 'xmlc' 3
+//   and throws XMLExpansionExceeded out of the parse, which the parse's owner
+//   catches.
 #pragma once
 
-#include <cstddef>
 #include <deque>
 
 #include <xercesc/framework/XMLDocumentHandler.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/EntityResolver.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
-#include <xercesc/sax/Locator.hpp>
 
 #include "basekit/BKitTypes.h"
 #include "basekit/values/IRefCountable.h"
+#include "basekit/xml/XMLExpansionBudget.h"
 
 namespace bkit {
 
@@ -41,37 +42,11 @@ class VXMLParser;
 void PushXMLError(VError code, const VString& message, const XMLCh* systemID, const XMLCh* publicID, int64_t line,
                   int64_t column);
 
-// Thrown through the library's parse by a callback once the entity expansion
-// budget is spent, to stop the parse there; the error is already pushed.
-struct XMLExpansionExceeded {};
-
-// The characters that entity references expand to in one document's content,
-// against the bound of kXMLEntityExpansionSize and kXMLEntityExpansionRatio.
-class XMLExpansionBudget {
-public:
-    explicit XMLExpansionBudget(size_t documentSize);
-
-    void EnterEntity() { ++fDepth; }
-    void LeaveEntity()
-    {
-        if (fDepth > 0)
-            --fDepth;
-    }
-    // Counts length characters when inside an entity. Past the bound, pushes
-    // 'xmlc' 3 at where (may be null) and throws XMLExpansionExceeded.
-    void Count(size_t length, const xercesc::Locator* where);
-
-private:
-    size_t fLimit;
-    size_t fUsed = 0;
-    size_t fDepth = 0;
-};
-
 class SAX_Handlers : public xercesc::XMLDocumentHandler, public xercesc::EntityResolver, public xercesc::ErrorHandler {
 public:
     // The root handler is pushed, retained, as the only entry; owner may be
-    // null. documentSize (bytes) sets the entity expansion budget.
-    SAX_Handlers(xercesc::SAXParser* parser, VXMLParser* owner, IXMLHandler* root, size_t documentSize);
+    // null. The budget outlives the adapter.
+    SAX_Handlers(xercesc::SAXParser* parser, VXMLParser* owner, IXMLHandler* root, XMLExpansionBudget& budget);
     ~SAX_Handlers() override;
     SAX_Handlers(const SAX_Handlers&) = delete;
     SAX_Handlers& operator=(const SAX_Handlers&) = delete;
@@ -105,8 +80,6 @@ public:
 
     // The parser this adapter serves.
     xercesc::SAXParser* GetParser() const { return fParser; }
-    // Where the parse stands, for errors the adapter raises itself; may stay null.
-    void SetLocator(const xercesc::Locator* where) { fLocator = where; }
 
 private:
     IXMLHandler* _Top() const { return fStack.empty() ? nullptr : fStack.back().Get(); }
@@ -114,8 +87,7 @@ private:
     std::deque<VRefPtr<IXMLHandler>> fStack;
     xercesc::SAXParser* fParser;
     VXMLParser* fOwner;
-    XMLExpansionBudget fBudget;
-    const xercesc::Locator* fLocator = nullptr;
+    XMLExpansionBudget& fBudget;
 };
 
 }  // namespace bkit

@@ -99,13 +99,16 @@ template <class Source>
 bool VXMLParser::_Parse(Source& source, size_t documentSize, IXMLHandler* handler, uint32_t options)
 {
     using namespace xercesc;
-    // Outlives the parser, which keeps a pointer to it.
+    // Both outlive the parser, which keeps pointers to them; the parser's
+    // memory comes from the budget.
     SecurityManager security;
     security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
-    // Opens the scanner's position to the adapter's own errors.
+    XMLExpansionBudget budget(documentSize);
+    // Opens the scanner's position to the budget's errors.
     struct LocatedSAXParser : SAXParser {
+        using SAXParser::SAXParser;
         const Locator* GetLocator() const { return getScanner().getLocator(); }
-    } parser;
+    } parser(nullptr, budget.GetMemoryManager());
     if (options & XML_ValidateAlways)
         parser.setValidationScheme(SAXParser::Val_Always);
     else if (options & XML_ValidateNever)
@@ -133,8 +136,8 @@ bool VXMLParser::_Parse(Source& source, size_t documentSize, IXMLHandler* handle
     parser.setSecurityManager(&security);
 
     fReportDefaultedAttributes = (options & XML_ReportDefaultedAttributes) != 0;
-    SAX_Handlers adapter(&parser, this, handler, documentSize);
-    adapter.SetLocator(parser.GetLocator());
+    budget.SetLocator(parser.GetLocator());
+    SAX_Handlers adapter(&parser, this, handler, budget);
     parser.installAdvDocHandler(&adapter);
     parser.setErrorHandler(&adapter);
     parser.setEntityResolver(&adapter);
@@ -149,8 +152,17 @@ bool VXMLParser::_Parse(Source& source, size_t documentSize, IXMLHandler* handle
             fParser.setEntityResolver(nullptr);
         }
     } unhook{parser, adapter};
-    parser.parse(source);
-    return parser.getErrorCount() == 0;
+    try {
+        parser.parse(source);
+    } catch (const OutOfMemoryException&) {
+        // Refused by the budget, which pushed why: the parse's own error, not
+        // a shortage of memory.
+        if (budget.MemoryExceeded())
+            throw XMLExpansionExceeded();
+        throw;
+    }
+    // The library may have gone on after a refusal it caught itself.
+    return parser.getErrorCount() == 0 && !budget.MemoryExceeded();
 }
 
 namespace {
@@ -169,7 +181,7 @@ bool Guarded(const XMLCh* systemID, Step step)
     } catch (const std::bad_alloc&) {
         _ThrowError(VE_MEMORY_FULL);
     } catch (const XMLExpansionExceeded&) {
-        // Already pushed by the adapter, where the parse stood.
+        // Already pushed by the budget, where the parse stood.
     }
     return false;
 }

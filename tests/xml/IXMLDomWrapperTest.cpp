@@ -119,6 +119,31 @@ TEST_F(IXMLDomWrapperTest, DocumentURLAndClones)
     DOM::ReleaseNode(blob);
 }
 
+// A parsed document keeps the memory of its parse, which its clones share:
+// the clone stays whole and editable once the original is gone.
+TEST_F(IXMLDomWrapperTest, CloneOutlivesItsOriginal)
+{
+    std::string xml = "<!DOCTYPE r [<!ENTITY e \"expanded\">]><r a=\"&e;\"><c>&e;</c></r>";
+    XMLDOMNode original = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+    ASSERT_TRUE(original);
+    XMLDOMDocument clone = DOM::CloneNodeDocument(original);
+    DOM::ReleaseNode(original);
+    ASSERT_TRUE(clone);
+    fDocument = DOM::GetNodeFromNodeDocument(clone);
+
+    XMLDOMElement root = DOM::GetRootNodeElement(fDocument);
+    VString value;
+    EXPECT_TRUE(DOM::GetNodeElementAttribute(root, VString("a"), value));
+    EXPECT_EQ("expanded", Text(value));
+    ASSERT_TRUE(DOM::AddNodeElement(root, VString("added"), VString(std::string(100000, 'y').c_str())));
+    VBlobWithPtr blob;
+    size_t size = 0;
+    ASSERT_TRUE(DOM::SerializeToBlob(fDocument, &blob, 0, size, false));
+    const std::string text = BlobText(blob, size);
+    EXPECT_NE(std::string::npos, text.find("<r a=\"expanded\"><c>&e;</c><added>")) << text.substr(0, 200);
+    EXPECT_NE(std::string::npos, text.find(std::string(100000, 'y')));
+}
+
 TEST_F(IXMLDomWrapperTest, MalformedBufferGivesNullAndAnError)
 {
     StErrorContextInstaller errors(false, true);

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -344,6 +346,100 @@ TEST(VXMLParserTest, EntityExpansionIsBoundedInSize)
         if (doc)
             IXMLDomWrapper::ReleaseNode(doc);
     }
+}
+
+// Resident memory the process grew by, at its highest, while op ran; 0 when
+// the system cannot tell. The kernel's high-water mark is reset first.
+size_t PeakMemoryGrowth(const std::function<void()>& op)
+{
+    auto status = [](const char* field) -> size_t {
+        std::ifstream in("/proc/self/status");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind(field, 0) == 0)
+                return std::stoul(line.substr(std::strlen(field))) * 1024;
+        }
+        return 0;
+    };
+    std::ofstream reset("/proc/self/clear_refs");
+    reset << "5" << std::flush;
+    const size_t before = status("VmRSS:");
+    if (!reset || before == 0) {
+        op();
+        return 0;
+    }
+    op();
+    const size_t peak = status("VmHWM:");
+    return peak > before ? peak - before : 0;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Freed memory stays held in quarantine, so the peak adds up everything.
+constexpr bool kPeakTellsLiveMemory = false;
+#else
+constexpr bool kPeakTellsLiveMemory = true;
+#endif
+
+TEST(VXMLParserTest, AttributeExpansionIsBoundedInSizeAndMemory)
+{
+    StXMLParserInit library;  // for the DOM documents
+    const std::string big = "<!DOCTYPE d [<!ENTITY big \"" + std::string(200000, 'x') + "\">]>";
+    std::string oneElement = big + "<d";
+    for (int i = 0; i < 2000; ++i)
+        oneElement += " a" + std::to_string(i) + "=\"&big;\"";
+    oneElement += "/>";
+    std::string manyElements = big + "<d>";
+    for (int i = 0; i < 2000; ++i)
+        manyElements += "<e a=\"&big;\"/>";
+    manyElements += "</d>";
+    // A value the document type gives every element that leaves it out.
+    std::string defaulted = "<!DOCTYPE d [<!ATTLIST e a CDATA \"" + std::string(100000, 'x') + "\">]><d>";
+    for (int i = 0; i < 200; ++i)
+        defaulted += "<e/>";
+    defaulted += "</d>";
+    std::string withinBound = "<!DOCTYPE d [<!ENTITY e \"" + std::string(1000, 'x') + "\">]><d>";
+    for (int i = 0; i < 5000; ++i)
+        withinBound += "<e a=\"&e;\"/>";
+    withinBound += "</d>";
+
+    struct Case {
+        const char* name;
+        const std::string& xml;
+        bool read;
+    } const cases[] = {
+        {"2000 attributes of one element, 400 M characters", oneElement, false},
+        {"one attribute on each of 2000 elements, 400 M characters", manyElements, false},
+        {"a defaulted attribute on 200 elements, 20 M characters", defaulted, false},
+        {"5 M characters in attributes", withinBound, true},
+    };
+    for (const Case& c : cases) {
+        // What the library may hold for the document, and room for the
+        // handlers' copies of what they were given before the parse stopped.
+        const size_t memoryBound =
+            std::max(kXMLEntityExpansionSize, kXMLEntityExpansionRatio * c.xml.size()) * kXMLParseMemoryPerCharacter +
+            64 * 1024 * 1024;
+        ParseResult sax;
+        const size_t saxPeak = PeakMemoryGrowth([&] { sax = ParseBytes(c.xml); });
+        EXPECT_EQ(c.read, sax.ok) << c.name;
+        EXPECT_EQ(c.read ? 0 : VE_XML_FATAL_ERROR, sax.lastError) << c.name;
+
+        StErrorContextInstaller errors(false, true);
+        XMLDOMNode doc = nullptr;
+        const size_t domPeak =
+            PeakMemoryGrowth([&] { doc = IXMLDomWrapper::CreateNodeDocumentFromBuffer(c.xml.data(), c.xml.size()); });
+        EXPECT_EQ(c.read, doc != nullptr) << c.name;
+        EXPECT_EQ(c.read ? 0 : VE_XML_FATAL_ERROR, errors.GetLastError()) << c.name;
+        if (doc)
+            IXMLDomWrapper::ReleaseNode(doc);
+        if (kPeakTellsLiveMemory) {
+            EXPECT_LT(saxPeak, memoryBound) << c.name;
+            EXPECT_LT(domPeak, memoryBound) << c.name;
+        }
+    }
+
+    // Within the bound, the expanded values arrive whole.
+    ParseResult small = ParseBytes("<!DOCTYPE d [<!ENTITY e \"xy\">]><d a=\"&e;&e;\" b=\"plain\"/>");
+    EXPECT_EQ((EventLog{"#root start d", "d attr a=xyxy", "d attr b=plain", "d end d"}), small.events);
 }
 
 }  // namespace

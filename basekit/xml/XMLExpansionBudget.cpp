@@ -1,0 +1,183 @@
+// XMLExpansionBudget.cpp - counting what a parse expands to, and capping the library's memory for it.
+#include "basekit/xml/XMLExpansionBudget.h"
+
+#include <atomic>
+#include <new>
+
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include "basekit/text/VString.h"
+#include "basekit/xml/IXMLHandler.h"
+#include "basekit/xml/SAX_Handlers.h"
+#include "basekit/xml/VXMLParser.h"
+
+namespace bkit {
+
+// The library's memory for one parse. Every block carries its size in a
+// header, so that what is live is known at every allocation. While its budget
+// is open an allocation that would pass the cap is refused, and every block is
+// listed: a parse the refusal interrupts loses some blocks for good (the
+// library cleans up after its own errors, not after a shortage of memory), and
+// they are freed when the budget closes, unless the parse handed a document
+// over. Once the budget closes the cap is lifted, and the manager lives on as
+// long as any block it handed out (a DOM document frees its blocks through the
+// manager it was built with, long after the parse).
+class XMLParseMemory final : public xercesc::MemoryManager {
+public:
+    XMLParseMemory(XMLExpansionBudget* owner, size_t cap) : fOwner(owner), fCap(cap) {}
+
+    xercesc::MemoryManager* getExceptionMemoryManager() override
+    {
+        // Exceptions may outlive every block of the parse.
+        return xercesc::XMLPlatformUtils::fgMemoryManager;
+    }
+
+    void* allocate(XMLSize_t size) override
+    {
+        if (fOwner && (size > fCap || fLive.load(std::memory_order_relaxed) + size + kHeader > fCap)) {
+            fOwner->_OnMemoryExceeded(fCap);
+            throw xercesc::OutOfMemoryException();
+        }
+        void* raw = ::operator new(size + kHeader, std::nothrow);
+        if (!raw)
+            throw xercesc::OutOfMemoryException();
+        Block* block = new (raw) Block{size + kHeader};
+        if (fOwner)
+            _Link(block);
+        fLive.fetch_add(block->fSize, std::memory_order_relaxed);
+        return static_cast<char*>(raw) + kHeader;
+    }
+
+    void deallocate(void* p) override
+    {
+        if (!p)
+            return;
+        Block* block = reinterpret_cast<Block*>(static_cast<char*>(p) - kHeader);
+        if (block->fListed)
+            _Unlink(block);
+        const size_t size = block->fSize;
+        ::operator delete(block);
+        if (fLive.fetch_sub(size, std::memory_order_acq_rel) == size && fClosed.load(std::memory_order_acquire))
+            delete this;
+    }
+
+    // Lifts the cap; the listed blocks are kept (a document holds them) or
+    // freed. Called by the budget's only owner, while no other task holds a
+    // block.
+    void Close(bool keepBlocks)
+    {
+        fOwner = nullptr;
+        while (Block* block = fBlocks) {
+            _Unlink(block);
+            if (!keepBlocks) {
+                fLive.fetch_sub(block->fSize, std::memory_order_relaxed);
+                ::operator delete(block);
+            }
+        }
+        fClosed.store(true, std::memory_order_release);
+        if (fLive.load(std::memory_order_acquire) == 0)
+            delete this;
+    }
+
+private:
+    struct Block {
+        size_t fSize;
+        Block* fPrevious = nullptr;
+        Block* fNext = nullptr;
+        bool fListed = false;
+    };
+    // Keeps the blocks as aligned as the allocator's own.
+    static constexpr size_t kHeader =
+        (sizeof(Block) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) * alignof(std::max_align_t);
+
+    // The list is only touched while the budget is open, by the parsing task.
+    void _Link(Block* block)
+    {
+        block->fListed = true;
+        block->fNext = fBlocks;
+        if (fBlocks)
+            fBlocks->fPrevious = block;
+        fBlocks = block;
+    }
+    void _Unlink(Block* block)
+    {
+        if (block->fPrevious)
+            block->fPrevious->fNext = block->fNext;
+        else
+            fBlocks = block->fNext;
+        if (block->fNext)
+            block->fNext->fPrevious = block->fPrevious;
+        block->fPrevious = block->fNext = nullptr;
+        block->fListed = false;
+    }
+
+    XMLExpansionBudget* fOwner;
+    const size_t fCap;
+    Block* fBlocks = nullptr;
+    std::atomic<size_t> fLive{0};
+    std::atomic<bool> fClosed{false};
+};
+
+XMLExpansionBudget::XMLExpansionBudget(size_t documentSize)
+    : fLimit(documentSize > kXMLEntityExpansionSize / kXMLEntityExpansionRatio ? documentSize * kXMLEntityExpansionRatio
+                                                                               : kXMLEntityExpansionSize),
+      fMemory(new XMLParseMemory(this, fLimit * kXMLParseMemoryPerCharacter))
+{
+}
+
+XMLExpansionBudget::~XMLExpansionBudget() { fMemory->Close(fKeepBlocks); }
+
+xercesc::MemoryManager* XMLExpansionBudget::GetMemoryManager() const { return fMemory; }
+
+void XMLExpansionBudget::CountText(size_t length)
+{
+    if (fDepth > 0)
+        _Count(length);
+}
+
+void XMLExpansionBudget::CountAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, size_t count)
+{
+    size_t length = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const xercesc::XMLAttr* attr = list.elementAt(i);
+        const XMLCh* value = attr ? attr->getValue() : nullptr;
+        if (value)
+            length += xercesc::XMLString::stringLen(value);
+    }
+    _Count(length);
+}
+
+void XMLExpansionBudget::_Count(size_t length)
+{
+    fUsed += length;
+    if (fUsed <= fLimit)
+        return;
+    VString message("The entity references and attribute values of the document come to more than ");
+    message.AppendLong8(static_cast<int64_t>(fLimit));
+    message.AppendCString(" characters");
+    _PushError(message);
+    throw XMLExpansionExceeded();
+}
+
+void XMLExpansionBudget::_OnMemoryExceeded(size_t cap)
+{
+    // The library may ask again while it unwinds: one error is enough.
+    if (fMemoryExceeded)
+        return;
+    fMemoryExceeded = true;
+    VString message("Reading the document takes more than ");
+    message.AppendLong8(static_cast<int64_t>(cap));
+    message.AppendCString(" bytes of memory: its entity references or attribute values expand too far");
+    _PushError(message);
+}
+
+void XMLExpansionBudget::_PushError(const VString& message) const
+{
+    const xercesc::Locator* where = fLocator;
+    PushXMLError(VE_XML_FATAL_ERROR, message, where ? where->getSystemId() : nullptr,
+                 where ? where->getPublicId() : nullptr, where ? static_cast<int64_t>(where->getLineNumber()) : 0,
+                 where ? static_cast<int64_t>(where->getColumnNumber()) : 0);
+}
+
+}  // namespace bkit

@@ -1,0 +1,101 @@
+// XMLExpansionBudget.h - the bounds one parse of an untrusted document keeps to.
+//
+// This file defines XMLExpansionBudget, which a SAX parse or a DOM build owns
+// for its length, and XMLExpansionExceeded, thrown out of the library's parse
+// once the budget is spent. A small document may expand far beyond its own
+// size (one large entity referenced many times, in text or in attribute
+// values, or a long attribute default given to every element); the budget
+// stops it in two ways:
+// - Characters are counted as the handlers get them: text that entity
+//   references expand to, and every attribute value (the library expands
+//   references inside values without telling anyone, and literal values are
+//   bounded by the document, so counting them all costs a legitimate document
+//   at most its own size).
+// - The library's memory for the parse comes from the budget's memory manager,
+//   capped at kXMLParseMemoryPerCharacter bytes per character of the bound, so
+//   that what the library builds before any handler sees it (all attributes of
+//   one element, a DOM tree) stays bounded too.
+// Either way the budget pushes 'xmlc' 3 with the position where the parse
+// stood; a spent count throws XMLExpansionExceeded, a spent memory cap makes
+// the library's allocation throw its OutOfMemoryException (MemoryExceeded then
+// tells the two kinds of out-of-memory apart).
+//
+// Contracts:
+// - Build the parser with GetMemoryManager() and declare the budget before the
+//   parser: the parser must go first.
+// - When the budget goes, the library's blocks still live are freed (after an
+//   interrupted parse the library loses some), unless KeepBlocks was called:
+//   then they, and every later one (an adopted DOM document, its changes and
+//   clones), stay with the budget's manager, no longer capped, and the manager
+//   frees itself with the last block it handed out.
+// - One parse on one task at a time; blocks left behind may be freed from any
+//   task.
+#pragma once
+
+#include <cstddef>
+
+#include <xercesc/framework/MemoryManager.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/util/RefVectorOf.hpp>
+
+namespace bkit {
+
+class VString;
+class XMLParseMemory;
+
+// Thrown through the library's parse by a callback once the budget is spent,
+// to stop the parse there; the error is already pushed.
+struct XMLExpansionExceeded {};
+
+class XMLExpansionBudget {
+public:
+    // documentSize (bytes) sets the bounds: kXMLEntityExpansionSize characters,
+    // or kXMLEntityExpansionRatio times the document when that is more.
+    explicit XMLExpansionBudget(size_t documentSize);
+    ~XMLExpansionBudget();
+    XMLExpansionBudget(const XMLExpansionBudget&) = delete;
+    XMLExpansionBudget& operator=(const XMLExpansionBudget&) = delete;
+
+    // The manager to build the parser with.
+    xercesc::MemoryManager* GetMemoryManager() const;
+    // Where the parse stands, for the errors the budget pushes; may stay null.
+    void SetLocator(const xercesc::Locator* where) { fLocator = where; }
+
+    void EnterEntity() { ++fDepth; }
+    void LeaveEntity()
+    {
+        if (fDepth > 0)
+            --fDepth;
+    }
+    // Counts length characters of text when inside an entity.
+    void CountText(size_t length);
+    // Counts the values of the first count attributes of list.
+    void CountAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, size_t count);
+
+    // The parse handed over what the library built (a DOM document): keep it
+    // when the budget goes. Call it only once the parser is gone or done.
+    void KeepBlocks() { fKeepBlocks = true; }
+
+    // Whether the library was refused memory for going past the cap (the
+    // error is pushed then).
+    bool MemoryExceeded() const { return fMemoryExceeded; }
+
+private:
+    friend class XMLParseMemory;
+    void _Count(size_t length);
+    // Pushes 'xmlc' 3 with message where the parse stands.
+    void _PushError(const VString& message) const;
+    // Called by the manager when an allocation would pass the cap.
+    void _OnMemoryExceeded(size_t cap);
+
+    size_t fLimit;
+    size_t fUsed = 0;
+    size_t fDepth = 0;
+    bool fMemoryExceeded = false;
+    bool fKeepBlocks = false;
+    const xercesc::Locator* fLocator = nullptr;
+    XMLParseMemory* fMemory;
+};
+
+}  // namespace bkit
