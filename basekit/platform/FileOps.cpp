@@ -402,11 +402,11 @@ int ReplaceFileContent(const char* path, const void* data, size_t size)
     if (err == 0)
         err = _WriteAll(fresh.Get(), data, size);
     if (err == 0 && old.IsValid()) {
+        // As for a copy: the owner first (a change of owner drops set-id bits
+        // and file capabilities), and set-id bits only with the owner kept.
+        const bool ownerKept = KeepCopiedOwner(fresh.Get(), "", st);
         err = CopyExtendedAttributes(old.Get(), fresh.Get());
-        // The owner first: changing it clears the set-id bits the mode restores.
-        if (err == 0 && ::fchown(fresh.Get(), st.st_uid, st.st_gid) != 0 && errno != EPERM)
-            err = errno;
-        if (err == 0 && ::fchmod(fresh.Get(), st.st_mode & 07777) != 0)
+        if (err == 0 && ::fchmod(fresh.Get(), CopiedMode(st, ownerKept)) != 0)
             err = errno;
     }
     if (err == 0 && ::close(fresh.Release()) != 0)

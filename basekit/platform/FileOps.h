@@ -160,7 +160,8 @@ int FinishCopiedItem(int from, int to, const struct stat& st);
 
 // Replaces the content of the file at path (a final symbolic link followed)
 // by size bytes: they are written into a new file beside it, which takes the
-// old file's mode, owner and extended attributes and replaces it only once
+// old file's owner where the process may, its extended attributes and its mode
+// (set-id bits only with the owner, as for a copy) and replaces it only once
 // every byte was written (the file's other hard links keep the old content).
 // On any failure the old file stays as it was. A missing file is made the
 // same way (mode 0666 less the umask); behind a dangling link it is written in

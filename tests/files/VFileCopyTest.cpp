@@ -113,6 +113,14 @@ TEST_F(VFileCopyTest, ACopyWhoseOwnerIsNotKeptLosesItsSetIdBits)
             EXPECT_EQ("x", fTemp.ReadFile(copy));
         }
     }
+    // Replacing a file's content writes a new file too: the same rule holds.
+    for (const Item& item : items) {
+        SCOPED_TRACE(item.name);
+        VFile file(VFilePath(VString(fTemp.Path(item.name).c_str()), FPS_POSIX));
+        ASSERT_EQ(VE_OK, file.SetContent("y", 1));
+        EXPECT_EQ(item.copied, StatOf(fTemp.Path(item.name)).st_mode & 07777);
+        EXPECT_EQ("y", fTemp.ReadFile(item.name));
+    }
 }
 
 TEST_F(VFileCopyTest, SparseFilesKeepTheirHoles)
