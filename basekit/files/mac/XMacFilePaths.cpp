@@ -365,12 +365,11 @@ bool XMacFile::ResolvePathThroughLinks(const char* path, std::string& out)
             head.pop_back();
         char buffer[PATH_MAX];
         if (::realpath(head.c_str(), buffer) != nullptr) {
-            out = buffer;
-            if (out == "/")
-                out.clear();
+            // The root's own text is "/", and so is the text of nothing below it.
+            out = std::strcmp(buffer, "/") == 0 ? std::string() : std::string(buffer);
             out += tail;
             if (out.empty())
-                out = "/";
+                out.assign(1, '/');
             return true;
         }
         struct stat st;
