@@ -24,7 +24,6 @@ using fuzz::Check;
 
 namespace {
 
-
 std::vector<uint8_t> Write(const VValueBag& bag, bool swap)
 {
     VPtrStream stream;

@@ -24,7 +24,6 @@ using fuzz::Check;
 
 namespace {
 
-
 bool AllNamesKept(const VValueBag& bag)
 {
     VString name;

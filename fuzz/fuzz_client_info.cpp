@@ -32,7 +32,6 @@ using fuzz::Check;
 
 namespace {
 
-
 std::string gTree;  // with its final '/'
 VUpdateEngine* gEngine = nullptr;
 

@@ -25,11 +25,6 @@
 using namespace bkit;
 using fuzz::Check;
 
-namespace {
-
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::StartProcess();

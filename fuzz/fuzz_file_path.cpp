@@ -27,7 +27,6 @@ using fuzz::Check;
 
 namespace {
 
-
 bool HasDotComponent(const VString& text, UniChar separator)
 {
     VIndex length = text.GetLength();

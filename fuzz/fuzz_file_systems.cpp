@@ -36,7 +36,6 @@ using fuzz::Check;
 
 namespace {
 
-
 std::string gTree;  // the temporary tree, with its final '/'
 VFileSystemNamespace* gParent = nullptr;
 

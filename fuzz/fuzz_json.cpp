@@ -24,7 +24,6 @@ using fuzz::Check;
 
 namespace {
 
-
 // The compact text of what text reads as, strictly.
 VString Rewrite(const VString& text)
 {

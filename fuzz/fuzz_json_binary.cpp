@@ -24,11 +24,6 @@
 using namespace bkit;
 using fuzz::Check;
 
-namespace {
-
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static VProcess* process = [] {

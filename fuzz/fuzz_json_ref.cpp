@@ -40,7 +40,6 @@ using fuzz::Check;
 
 namespace {
 
-
 std::string sTop;       // the temporary folder
 std::string sRealBase;  // real path of its base folder, with a final '/'
 VFolder* sBase = nullptr;

@@ -25,7 +25,6 @@ using fuzz::Check;
 
 namespace {
 
-
 void RoundTripUnits(const VString& text)
 {
     VTextConverters* registry = VTextConverters::Get();

@@ -33,7 +33,6 @@ using fuzz::Check;
 
 namespace {
 
-
 bool SameTime(const VTime& a, const VTime& b)
 {
     return a.IsNull() == b.IsNull() && (a.IsNull() || a.GetStamp() == b.GetStamp());

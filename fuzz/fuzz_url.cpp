@@ -22,7 +22,6 @@ using fuzz::Check;
 
 namespace {
 
-
 void AskEverything(const VURL& url)
 {
     VString out;

@@ -26,7 +26,6 @@ using fuzz::Check;
 
 namespace {
 
-
 // Accepts every element but those whose name begins with 's', keeps the text
 // it gets so that the pieces are touched, and counts its events.
 class FuzzHandler : public VObject, public IXMLHandler {
