@@ -43,23 +43,14 @@ bool ResolvedComponents(const VString& text, std::vector<std::u16string_view>& o
     return !out.empty();
 }
 
-// The full POSIX text of a path, as the file objects hand it to the disk.
-std::string PosixText(const VFilePath& path)
-{
-    char* text = XMacFile::AllocatePosixPathFromFilePath(path);
-    std::string out(text != nullptr ? text : "");
-    XMacFile::FreePosixPath(text);
-    return out;
-}
-
 // Whether path, followed on disk through its symbolic links, stays at or below
 // where root leads. The names alone cannot tell: "docs:escape:passwd" is below
 // "docs:" in the text, and is /etc/passwd when escape is a link to /etc.
 bool LeadsBelowOnDisk(const VFilePath& path, const VFilePath& root)
 {
     std::string rootOnDisk, pathOnDisk;
-    if (!XMacFile::ResolvePathThroughLinks(PosixText(root).c_str(), rootOnDisk) ||
-        !XMacFile::ResolvePathThroughLinks(PosixText(path).c_str(), pathOnDisk))
+    if (!XMacFile::ResolvePathThroughLinks(XMacFile::PosixPathText(root).c_str(), rootOnDisk) ||
+        !XMacFile::ResolvePathThroughLinks(XMacFile::PosixPathText(path).c_str(), pathOnDisk))
         return false;
     if (rootOnDisk == "/")
         return true;

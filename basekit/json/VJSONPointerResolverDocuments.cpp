@@ -5,8 +5,6 @@
 // not asked to climb, so what "." and ".." mean here is settled here, and the
 // file object is made only from a text already free of them.
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <string>
@@ -16,6 +14,7 @@
 #include "basekit/files/IFolder.h"
 #include "basekit/files/VFileSystem.h"
 #include "basekit/files/VFileSystemNamespace.h"
+#include "basekit/files/mac/XMacFile.h"
 #include "basekit/json/VJSONImporter.h"
 #include "basekit/json/VJSONPointerResolver.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -61,23 +60,15 @@ std::string JoinNames(const Names& names, size_t from = 0)
     return text.empty() && from == 0 ? "/" : text;
 }
 
-// The names of the real path of a full path: symbolic links resolved for the
-// deepest part that exists, the rest appended as it is. False when even the
-// existing part cannot be resolved (a loop of links, no permission).
+// The names of where a full path leads on disk, every link followed (the
+// file layer's resolution); false when that cannot be told (a loop of links).
 bool RealNames(const Names& names, Names& real)
 {
-    for (size_t kept = names.size();; --kept) {
-        Names head(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(kept));
-        char buffer[PATH_MAX];
-        if (::realpath(JoinNames(head).c_str(), buffer) != nullptr) {
-            real.clear();
-            AppendNames(buffer, real);
-            real.insert(real.end(), names.begin() + static_cast<std::ptrdiff_t>(kept), names.end());
-            return true;
-        }
-        if ((errno != ENOENT && errno != ENOTDIR) || kept == 0)
-            return false;
-    }
+    std::string resolved;
+    if (!XMacFile::ResolvePathThroughLinks(JoinNames(names).c_str(), resolved))
+        return false;
+    real.clear();
+    return AppendNames(resolved, real);
 }
 
 bool StartsWith(const Names& names, const Names& prefix)
