@@ -14,6 +14,7 @@
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/platform/DefaultApplication.h"
+#include "basekit/platform/SystemNotice.h"
 #include "basekit/runtime/VComponentManager.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -81,6 +82,13 @@ void VUpdateEngine::DoQuit()
     _DeInitLog();
 }
 
+void VUpdateEngine::QuitAsynchronously(const VString* text)
+{
+    VProcessIPC::QuitAsynchronously(text);
+    // Nobody may be left to answer (a shutdown, a service manager).
+    platform::SetNoticeWaitsEnded(true);
+}
+
 void VUpdateEngine::_DeInitLog()
 {
     if (ILogger* logger = GetLogger())
@@ -146,7 +154,9 @@ void VUpdateEngine::_ApplyUpdate()
     VFolder upToDate(fUpToDateApp);
     if (!outdated.Exists())
         ThrowErrorWithPath(VE_UPDATER_OUTDATED_APP_MISSING, fOutdatedApp);
-    if (!upToDate.Exists())
+    // A folder that is no application would be swapped in, and only its
+    // restart would fail, with the working application set aside.
+    if (!_IsApplicationBundle(fUpToDateApp))
         ThrowErrorWithPath(VE_UPDATER_UPTODATE_APP_MISSING, fUpToDateApp);
     if (context.GetLastError() != VE_OK)
         return;
@@ -192,7 +202,7 @@ void VUpdateEngine::_ApplyUpdate()
     VFolder* setAside = _SwapApplications(outdated, upToDate, install);
     if (context.GetLastError() != VE_OK) {
         LogError("Up-to-date application install failed");
-        _ThrowError(VE_UPDATER_INSTALL_FAILED);
+        ThrowErrorWithPath(VE_UPDATER_INSTALL_FAILED, fInstallApp);
         ReleaseRefCountable(&setAside);
         return;
     }
@@ -203,8 +213,8 @@ void VUpdateEngine::_ApplyUpdate()
         LogError("Up-to-date application restart failed");
     } else {
         LogInfo("Up-to-date application restarted");
-        if (setAside != nullptr && setAside->MoveToTrash() != VE_OK)
-            setAside->DeleteForced();
+        if (setAside != nullptr)
+            _TrashBundle(*setAside);
     }
     ReleaseRefCountable(&setAside);
 }
@@ -228,7 +238,7 @@ bool VUpdateEngine::_InitLog()
     folder->Release();
     fLogFile->Start();
     if (!fLogFile->IsStarted())
-        _ThrowError(VE_UPDATER_LOG_FAILED);
+        ThrowErrorWithPath(VE_UPDATER_LOG_FAILED, fLogFolder);
     return fLogFile->IsStarted();
 }
 
@@ -242,11 +252,13 @@ void VUpdateEngine::_ShowFailureNotice(VErrorContext* context)
     std::string logPath;
     // A writer that could not start has no file to point at.
     if (fLogFile != nullptr && fLogFile->IsStarted()) {
+        // The file this run wrote: number 1 may be an earlier run's, or full.
+        if (ILogger* logger = GetLogger())
+            logger->Flush();
         VFilePath path;
         fLogFile->GetLogFolderPath(path);
         VString name;
-        fLogFile->GetLogName(name);
-        name.AppendCString("_1.txt");
+        fLogFile->GetCurrentLogFileName(name);
         path.ToSubFile(name);
         VString posix;
         path.GetPosixPath(posix);

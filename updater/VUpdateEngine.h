@@ -13,10 +13,12 @@
 // Whenever the updater is stopped, even by SIGKILL, a complete application
 // (the old or the new) stands at the install path. Everything runs
 // synchronously on the main task; a quit signal does not stop an update in
-// progress, and a standard stream whose reader has gone (SIGPIPE is ignored)
+// progress (it only ends the wait of the failure notice), and a standard stream whose reader has gone (SIGPIPE is ignored)
 // only costs the line written to it. Errors carry the component signature
 // 'UPQN'.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdarg>
 #include <cstdint>
@@ -79,6 +81,10 @@ public:
     void DoRun() override;
     // Flushes the process logger and stops the log file (_DeInitLog).
     void DoQuit() override;
+    // Asks the main task to end, as the frame does, and ends the wait of the
+    // failure notice as its default answer "No" would: an update in progress
+    // goes on, and by the time a notice waits the update is over.
+    void QuitAsynchronously(const bkit::VString* text = nullptr) override;
     // Flushes the process logger, then stops and deletes the log-file writer.
     void _DeInitLog();
 
@@ -106,6 +112,12 @@ public:
     bool _FinishClientCustomization();
     bool _SetIPAdressOnClientPref(const bkit::VJSONObject& info, const bkit::VFilePath& bundle);
     bool _FinishMacClientCustomization();
+    // The POSIX path of the executable that the bundle's Contents/Info.plist
+    // names below Contents/MacOS; false when the list or the name is missing.
+    static bool _GetBundleExecutable(const bkit::VFilePath& bundle, std::string& executable);
+    // True when the bundle is an application the restart can start: a folder
+    // whose Info.plist names an executable that is a file in Contents/MacOS.
+    static bool _IsApplicationBundle(const bkit::VFilePath& bundle);
 
     // --- the steps that act on the system (updater/VUpdateEngineSwap.cpp) ---
 
@@ -124,6 +136,24 @@ public:
     // back at its path and removes the copy. A new reference to the set-aside
     // bundle, or null.
     bkit::VFolder* _SwapApplications(bkit::VFolder& outdated, bkit::VFolder& upToDate, bkit::VFolder& install);
+    // Clears what a stopped run left beside install: the folder copy's
+    // temporary items of processes that are gone are deleted, a staging
+    // folder (which may hold the old bundle) goes to the Trash under the old
+    // bundle's free name. The up-to-date bundle is never touched. False when
+    // something still stands at staging, the name the new bundle is copied to
+    // (the errors of clearing it pushed).
+    bool _ClearLeftovers(const bkit::VFilePath& outdated, const bkit::VFilePath& upToDate,
+                         const bkit::VFilePath& install, const bkit::VFilePath& staging);
+    // Deletes the folder copy's temporary items in folder whose process is
+    // gone, and with ownToo those of this process (whose copies have ended);
+    // never one that is or holds upToDate.
+    static void _ClearTemporaryItems(const bkit::VFilePath& folder, const bkit::VFilePath& upToDate, bool ownToo);
+    // The process whose folder copy named an item so (".bkit-copy-<pid>-<n>-
+    // <attempt>"); 0 for any other name.
+    static pid_t _TemporaryItemProcess(const char* name);
+    // Moves a bundle set aside to the Trash, deleting it when the Trash fails;
+    // the Trash's error stays pushed.
+    static void _TrashBundle(const bkit::VFolder& bundle);
     // Runs the restart command of the installed application; true when it ran
     // and exited with status 0 (else 'UPQN' 120 pushed).
     bool _LaunchApplication(const bkit::VFilePath& application);

@@ -1,4 +1,6 @@
 // VUpdateEngineClient.cpp - the client customization: the server link file and the executable's permissions.
+#include <sys/stat.h>
+
 #include <string>
 
 #include "basekit/bags/VValueBag.h"
@@ -61,7 +63,7 @@ bool VUpdateEngine::_FinishClientCustomization()
     VJSONObject* object = readError == VE_OK ? info.GetObject() : nullptr;
     VString serverPlatform;
     if (object == nullptr || !StringProperty(*object, "ServerPlatform", serverPlatform)) {
-        _ThrowError(VE_UPDATER_CLIENT_INFO_UNUSABLE);
+        ThrowErrorWithPath(VE_UPDATER_CLIENT_INFO_UNUSABLE, fClientInfoFile);
         return false;
     }
     _SetIPAdressOnClientPref(*object, fUpToDateApp);
@@ -99,16 +101,36 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& info, const VFil
     return true;
 }
 
+bool VUpdateEngine::_GetBundleExecutable(const VFilePath& bundle, std::string& executable)
+{
+    std::string folder = XMacFile::PosixPathText(bundle);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    std::string name;
+    if (!platform::BundleInfo::ReadInfoString((folder + "/Contents/Info.plist").c_str(), "CFBundleExecutable", name) ||
+        name.empty())
+        return false;
+    executable = folder + "/Contents/MacOS/" + name;
+    return true;
+}
+
+bool VUpdateEngine::_IsApplicationBundle(const VFilePath& bundle)
+{
+    // What the restart ("open -a") will ask of it.
+    std::string executable;
+    struct stat st;
+    return VFolder(bundle).Exists() && _GetBundleExecutable(bundle, executable) && stat(executable.c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
 bool VUpdateEngine::_FinishMacClientCustomization()
 {
     StErrorContextInstaller context(true, true);
-    std::string bundle = XMacFile::PosixPathText(fUpToDateApp);
-    std::string executableName;
-    if (!platform::BundleInfo::ReadInfoString((bundle + "/Contents/Info.plist").c_str(), "CFBundleExecutable",
-                                              executableName))
+    std::string executablePath;
+    if (!_GetBundleExecutable(fUpToDateApp, executablePath))
         return false;
     VString executableText;
-    executableText.FromCString((bundle + "/Contents/MacOS/" + executableName).c_str());
+    executableText.FromCString(executablePath.c_str());
     VFile executable(VFilePath(executableText, FPS_POSIX));
     if (!executable.Exists())
         return false;

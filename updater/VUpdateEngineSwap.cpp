@@ -1,5 +1,10 @@
 // VUpdateEngineSwap.cpp - waiting for the caller, the bundle swap with its roll-back, the restart, file helpers.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,6 +14,7 @@
 #include "basekit/files/mac/XMacFile.h"
 #include "basekit/platform/FileOps.h"
 #include "basekit/platform/PosixError.h"
+#include "basekit/process/VProcess.h"
 #include "basekit/process/VProcessLauncher.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -114,7 +120,132 @@ void ThrowCopyFailed(const VFilePath& upToDate, const VFilePath& install)
     error->SetString(VString("to"), to);
 }
 
+// The hidden sibling the new bundle is built under: ".<name>.uptodate", or
+// ".<name>.uptodate2" when the up-to-date bundle itself lies at the first
+// (it is the source of the copy, never a leftover to clear).
+VFilePath StagingPath(const VFilePath& install, bool second)
+{
+    VString installName;
+    install.GetFolderName(installName, true);
+    VString stagingName(".");
+    stagingName.AppendString(installName).AppendCString(second ? ".uptodate2" : ".uptodate");
+    VFilePath stagingPath(install);
+    stagingPath.SetFolderName(stagingName, true);
+    return stagingPath;
+}
+
 }  // namespace
+
+pid_t VUpdateEngine::_TemporaryItemProcess(const char* name)
+{
+    static constexpr char kPrefix[] = ".bkit-copy-";
+    if (strncmp(name, kPrefix, sizeof(kPrefix) - 1) != 0)
+        return 0;
+    const char* at = name + sizeof(kPrefix) - 1;
+    long numbers[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        if (*at < '0' || *at > '9')
+            return 0;
+        for (; *at >= '0' && *at <= '9'; ++at) {
+            numbers[i] = numbers[i] * 10 + (*at - '0');
+            if (numbers[i] > 0x7FFFFFFF)
+                return 0;
+        }
+        if (*at != (i < 2 ? '-' : '\0'))
+            return 0;
+        ++at;
+    }
+    return static_cast<pid_t>(numbers[0]);
+}
+
+void VUpdateEngine::_TrashBundle(const VFolder& bundle)
+{
+    if (bundle.MoveToTrash() != VE_OK)
+        bundle.DeleteForced();
+}
+
+void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePath& upToDate, bool ownToo)
+{
+    std::string posix = XMacFile::PosixPathText(folder);
+    DIR* dir = opendir(posix.c_str());
+    if (dir == nullptr)
+        return;
+    std::vector<std::string> names;
+    while (struct dirent* entry = readdir(dir)) {
+        pid_t pid = _TemporaryItemProcess(entry->d_name);
+        bool own = pid == getpid();
+        // A copy under way in another process is left to it.
+        if (pid > 0 && (own ? ownToo : !VProcess::IsProcessRunning(pid)))
+            names.push_back(entry->d_name);
+    }
+    closedir(dir);
+    for (const std::string& name : names) {
+        struct stat st;
+        if (lstat((posix + "/" + name).c_str(), &st) != 0)
+            continue;
+        VString text;
+        text.FromCString(name.c_str());
+        VFilePath path(folder);
+        VError error;
+        if (S_ISDIR(st.st_mode)) {
+            path.ToSubFolder(text);
+            if (upToDate.IsSameOrChildOf(path))
+                continue;
+            error = VFolder(path).DeleteForced();
+        } else {
+            path.ToSubFile(text);
+            error = VFile(path).Delete();
+        }
+        if (error == VE_OK)
+            LogInfo("Removed the temporary item '%S' of process %d", &text, _TemporaryItemProcess(name.c_str()));
+    }
+}
+
+bool VUpdateEngine::_ClearLeftovers(const VFilePath& outdated, const VFilePath& upToDate, const VFilePath& install,
+                                    const VFilePath& staging)
+{
+    VFilePath folder(install);
+    folder.ToParent();
+    {
+        // Housekeeping: what cannot be removed only stays, it stops nothing.
+        StErrorContextInstaller housekeeping(true, true);
+        _ClearTemporaryItems(folder, upToDate, false);
+        DumpErrorStack(housekeeping.GetContext(), true);
+        housekeeping.Flush();
+    }
+    // A staging folder holds a whole bundle: the old one when a run stopped
+    // right after the exchange. Like any bundle set aside it goes to the
+    // Trash under its free name.
+    for (bool second : {false, true}) {
+        VFilePath path = StagingPath(install, second);
+        VFolder stale(path);
+        if (!stale.Exists() || upToDate.IsSameOrChildOf(path))
+            continue;
+        StErrorContextInstaller clearing(true, true);
+        VFilePath freePath;
+        VString suffix("old");
+        _ComputeTempFolderPath(outdated, freePath, &suffix);
+        VString freeName;
+        freePath.GetFolderName(freeName, true);
+        VFolder* renamed = nullptr;
+        if (stale.Rename(freeName, &renamed) == VE_OK && renamed != nullptr)
+            _TrashBundle(*renamed);
+        else
+            _TrashBundle(stale);
+        ReleaseRefCountable(&renamed);
+        VString text;
+        path.GetPath(text);
+        LogInfo("Staging folder '%S' of an earlier run set aside", &text);
+        // What went wrong matters only when the folder stays in the way;
+        // otherwise it is logged, as housekeeping.
+        if (!VFolder(path).Exists()) {
+            DumpErrorStack(clearing.GetContext(), true);
+            clearing.Flush();
+        }
+    }
+    // Copied into, the staging folder that stayed would mix two bundles.
+    return !VFolder(staging).Exists();
+}
 
 VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, VFolder& install)
 {
@@ -126,13 +257,11 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
     // The new bundle is built complete under a hidden sibling of the install
     // path, then trades places with the old one in one step: whenever the
     // updater is stopped, the old or the new application stands complete at
-    // its path. A staging folder left by a run that was stopped is replaced.
-    VString installName;
-    install.GetPath().GetFolderName(installName, true);
-    VString stagingName(".");
-    stagingName.AppendString(installName).AppendCString(".uptodate");
-    VFilePath stagingPath(install.GetPath());
-    stagingPath.SetFolderName(stagingName, true);
+    // its path. What a stopped run left beside it goes first.
+    const VFilePath& installPath = install.GetPath();
+    VFilePath stagingPath = StagingPath(installPath, upToDate.GetPath().IsSameOrChildOf(StagingPath(installPath, false)));
+    VString stagingName;
+    stagingPath.GetFolderName(stagingName, true);
 
     VFolder* parent = install.RetainParentFolder();
     bool staged = false;
@@ -141,7 +270,8 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
         VFilePath parentPath(install.GetPath());
         parentPath.ToParent();
         ThrowErrorWithPath(VE_UPDATER_INSTALL_PARENT_FAILED, parentPath);
-    } else if (upToDate.CopyTo(*parent, stagingName, nullptr, FCP_Overwrite) != VE_OK) {
+    } else if (!_ClearLeftovers(outdated.GetPath(), upToDate.GetPath(), installPath, stagingPath) ||
+               upToDate.CopyTo(*parent, stagingName, nullptr, FCP_Default) != VE_OK) {
         ThrowCopyFailed(upToDate.GetPath(), install.GetPath());
     } else {
         staged = true;
@@ -155,6 +285,10 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
         LogInfo("Rolling back up-to-date application install");
         if (staged)
             VFolder(stagingPath).Delete(true);
+        // A partial copy that the copy could not remove itself goes as well.
+        VFilePath parentPath(install.GetPath());
+        parentPath.ToParent();
+        _ClearTemporaryItems(parentPath, upToDate.GetPath(), true);
         return nullptr;
     }
 
@@ -235,7 +369,7 @@ bool VUpdateEngine::_LaunchApplication(const VFilePath& application)
     // A command that ran but exited non-zero did not start the application.
     if (result != 0 || status != 0) {
         LogError("Failed to restart updated application (returned error %d - exit status %d)", result, status);
-        _ThrowError(VE_UPDATER_RESTART_FAILED);
+        ThrowErrorWithPath(VE_UPDATER_RESTART_FAILED, application);
         return false;
     }
     LogInfo("Updated application restarted, returned %d", status);

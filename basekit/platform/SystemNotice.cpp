@@ -2,6 +2,7 @@
 #include "basekit/platform/SystemNotice.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -25,6 +26,13 @@ namespace bkit::platform {
 namespace {
 
 std::atomic<uint32_t> sNoticeCounter{0};
+std::atomic<bool> sWaitsEnded{false};
+
+// The answer of the default button (the system button without buttons).
+int32_t DefaultAnswer(const Notice& notice)
+{
+    return notice.buttons.empty() ? notice.defaultResponse : notice.buttons[0].response;
+}
 
 // JSON string literal of UTF-8 text (control characters escaped).
 std::string JSONQuote(const std::string& text)
@@ -133,6 +141,10 @@ bool ShowThroughFolder(const char* folder, const Notice& notice, int32_t* respon
     std::string text;
     // The seam exists for tests, which answer; an empty file is one being written.
     while (!ReadWholeFile(answerFile, text) || text.empty()) {
+        if (sWaitsEnded.load()) {
+            *response = DefaultAnswer(notice);
+            return true;
+        }
         struct timespec pause = {0, 20 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
@@ -207,14 +219,29 @@ bool ShowThroughZenity(const Notice& notice, int32_t* response, PendingNotice* p
     if (pid < 0) return false;
     std::string output;
     char buffer[256];
+    bool ended = false;
     for (;;) {
-        ssize_t n = RetryOnEINTR([&] { return ::read(outputFD, buffer, sizeof(buffer)); });
+        // Polled, so that an end of the waits is seen while zenity is up.
+        if (sWaitsEnded.load()) {
+            ::kill(pid, SIGTERM);
+            ended = true;
+            break;
+        }
+        struct pollfd ready = {outputFD, POLLIN, 0};
+        int count = RetryOnEINTR([&] { return ::poll(&ready, 1, 50); });
+        if (count == 0) continue;
+        ssize_t n = count < 0 ? -1 : RetryOnEINTR([&] { return ::read(outputFD, buffer, sizeof(buffer)); });
         if (n <= 0) break;
         output.append(buffer, static_cast<size_t>(n));
     }
     ::close(outputFD);
     int status = 0;
-    if (RetryOnEINTR([&] { return ::waitpid(pid, &status, 0); }) != pid || !WIFEXITED(status)) {
+    pid_t reaped = RetryOnEINTR([&] { return ::waitpid(pid, &status, 0); });
+    if (ended) {
+        *response = DefaultAnswer(notice);
+        return true;
+    }
+    if (reaped != pid || !WIFEXITED(status)) {
         *response = kNoticeDismissed;
         return true;
     }
@@ -244,7 +271,7 @@ bool ShowOnConsole(const Notice& notice, int32_t* response)
         (void)ignored;
     }
     syslog((notice.caution ? LOG_WARNING : LOG_NOTICE) | LOG_USER, "%s", text.c_str());
-    if (response) *response = notice.buttons.empty() ? notice.defaultResponse : notice.buttons[0].response;
+    if (response) *response = DefaultAnswer(notice);
     return true;
 }
 
@@ -258,6 +285,11 @@ bool ShowNotice(const Notice& notice, int32_t* response, PendingNotice* pending)
     if (HasGraphicalSession() && ShowThroughZenity(notice, response, pending))
         return true;
     return ShowOnConsole(notice, response);
+}
+
+void SetNoticeWaitsEnded(bool ended)
+{
+    sWaitsEnded.store(ended);
 }
 
 bool IsNoticePending(PendingNotice& pending)

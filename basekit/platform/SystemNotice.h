@@ -15,6 +15,9 @@
 //   log, and a waiting notice answers its default button at once, so that a
 //   headless run never waits for a person who is not there.
 //
+// A process asked to quit ends the waits (SetNoticeWaitsEnded): each waiting
+// notice then answers its default button, as a headless one does.
+//
 // Where it falls short: there is no icon; a zenity window closed without a
 // button answers the alternate button (zenity cannot tell them apart), and a
 // notice shown without waiting cannot report its answer. Thread-safe.
@@ -56,6 +59,13 @@ struct PendingNotice {
 // with what is needed to withdraw the notice later. False when the notice could
 // not be shown at all (nothing is then left behind).
 bool ShowNotice(const Notice& notice, int32_t* response, PendingNotice* pending);
+
+// With ended true, the waits of ShowNotice, those under way and those to
+// come, end at once with the notice's default answer, as if that button had
+// been chosen: for a process that was asked to quit, where nobody may be left
+// to answer. A zenity viewer is ended; a seam file stays. False lets notices
+// wait again. Safe from any thread (not from a signal handler).
+void SetNoticeWaitsEnded(bool ended);
 
 // True when a notice shown without waiting is still up (its viewer has not
 // ended; a seam file stays up until withdrawn). Reaps an ended viewer.

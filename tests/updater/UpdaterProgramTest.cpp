@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <time.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <thread>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "basekit/process/VProcessLauncher.h"
+#include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 
@@ -37,10 +41,12 @@ protected:
         fTemp.MakeFolder("logs");
         fTemp.MakeFolder("notices");
         fTemp.MakeFolder("xdg");
-        // Whoever reads the notices answers "No" to each.
+        // Whoever reads the notices answers "No" to each (fAnswer: 4), unless
+        // a test asks for another answer, or for none (0).
         fAnswering = std::thread([this] {
             while (!fStop.load()) {
-                AnswerNotices("4");
+                if (int answer = fAnswer.load())
+                    AnswerNotices(std::to_string(answer));
                 usleep(20000);
             }
         });
@@ -106,6 +112,12 @@ protected:
         fTemp.MakeLink(name + "/Contents/current", "content.txt");
     }
 
+    // A path of the temporary folder in the form error texts give it.
+    std::string InternalPath(const std::string& name)
+    {
+        return to_string(VFilePath(VString(fTemp.Path(name).c_str()), FPS_POSIX).GetPath());
+    }
+
     // Waits up to 5 s for a file written by a detached process.
     std::string WaitForFile(const std::string& name)
     {
@@ -142,8 +154,20 @@ protected:
         return false;
     }
 
+    // The items of a folder whose names begin with a dot.
+    std::vector<std::string> HiddenItems(const std::string& folder = "")
+    {
+        std::vector<std::string> hidden;
+        for (const std::string& name : fTemp.List(folder)) {
+            if (name[0] == '.')
+                hidden.push_back(name);
+        }
+        return hidden;
+    }
+
     std::thread fAnswering;
     std::atomic<bool> fStop{false};
+    std::atomic<int> fAnswer{4};
 
     // Every file's content in a folder, concatenated; answers excluded.
     std::string FolderText(const std::string& folder)
@@ -265,18 +289,26 @@ TEST_F(UpdaterProgramTest, LogThatCannotStartShowsTheNoticeEvenWhenSilent)
 {
     MakeApp("Name.app", "old", "restarted-old");
     MakeApp("New.app", "new", "restarted");
-    // The log folder would lie inside a file: it cannot be created.
     fTemp.WriteFile("plain", "x");
-    ProgramRun run = RunUpdater({"--silent", "--log-dir", fTemp.Path("plain/logs"), fTemp.Path("Name.app"),
-                                 fTemp.Path("New.app")});
-    EXPECT_EQ(2, run.exitCode);
-    std::string notices = FolderText("notices");
-    EXPECT_NE(std::string::npos, notices.find("\"message\""));
-    // Without a log file the notice carries the error alone.
-    EXPECT_EQ(std::string::npos, notices.find("More information"));
-    // Nothing was touched.
-    EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
-    EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    // The log folder is a file, or would lie inside one: it cannot be created,
+    // and the notice says which folder.
+    for (const char* logDir : {"plain", "plain/logs"}) {
+        SCOPED_TRACE(logDir);
+        test::TempFolder::RemoveTree(fTemp.Path("notices"));
+        fTemp.MakeFolder("notices");
+        ProgramRun run = RunUpdater({"--silent", "--log-dir", fTemp.Path(logDir), fTemp.Path("Name.app"),
+                                     fTemp.Path("New.app")});
+        EXPECT_EQ(2, run.exitCode);
+        std::string notices = FolderText("notices");
+        EXPECT_NE(std::string::npos,
+                  notices.find("\"title\":\"The folder '" + InternalPath("plain/") + "' cannot be created.\""))
+            << notices;
+        // Without a log file the notice carries the error alone.
+        EXPECT_EQ(std::string::npos, notices.find("More information"));
+        // Nothing was touched.
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
+    }
 }
 
 TEST_F(UpdaterProgramTest, CallerLogClientFileAndNestedBundle)
@@ -342,7 +374,8 @@ TEST_F(UpdaterProgramTest, RestartThatExitsNonZeroFailsTheUpdate)
         const char* what;
         void (*spoil)(const test::TempFolder&);  // makes the new bundle unable to start
     } cases[] = {
-        {"no information list", [](const test::TempFolder& t) { unlink(t.Path("New.app/Contents/Info.plist").c_str()); }},
+        {"interpreter missing",
+         [](const test::TempFolder& t) { t.WriteFile("New.app/Contents/MacOS/app", "#!/nonexistent/sh\n", 0755); }},
         {"executable not executable",
          [](const test::TempFolder& t) { chmod(t.Path("New.app/Contents/MacOS/app").c_str(), 0644); }},
     };
@@ -364,7 +397,8 @@ TEST_F(UpdaterProgramTest, RestartThatExitsNonZeroFailsTheUpdate)
                                  "Up-to-date application restart failed", "Update failed - "})
             EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
         EXPECT_EQ(std::string::npos, log.find("Update successful")) << log;
-        EXPECT_NE(std::string::npos, FolderText("notices").find("The updated application could not be restarted."));
+        EXPECT_NE(std::string::npos, FolderText("notices").find("The updated application '" + InternalPath("Name.app/") +
+                                                               "' could not be restarted."));
     }
 }
 
@@ -386,6 +420,180 @@ TEST_F(UpdaterProgramTest, BundleWithoutBothResourcesSpellingsIsRefused)
     std::string notices = FolderText("notices");
     EXPECT_NE(std::string::npos, notices.find("Initialization failed"));
     EXPECT_NE(std::string::npos, notices.find("Please install the application on a case insensitive file system."));
+}
+
+TEST_F(UpdaterProgramTest, UpToDateFolderThatIsNoApplicationChangesNothing)
+{
+    struct Case {
+        const char* what;
+        void (*spoil)(const test::TempFolder&);  // turns New.app into a folder the restart cannot start
+    } cases[] = {
+        {"plain folder",
+         [](const test::TempFolder& t) {
+             test::TempFolder::RemoveTree(t.Path("New.app/Contents"));
+             t.WriteFile("New.app/readme.txt", "not an application");
+         }},
+        {"no executable named",
+         [](const test::TempFolder& t) {
+             t.WriteFile("New.app/Contents/Info.plist", "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n"
+                                                        "</dict>\n</plist>\n");
+         }},
+        {"executable missing", [](const test::TempFolder& t) { unlink(t.Path("New.app/Contents/MacOS/app").c_str()); }},
+        {"executable is a folder",
+         [](const test::TempFolder& t) {
+             unlink(t.Path("New.app/Contents/MacOS/app").c_str());
+             t.MakeFolder("New.app/Contents/MacOS/app");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* name : {"Name.app", "Name_old0001.app", "New.app", "notices", "xdg"})
+            test::TempFolder::RemoveTree(fTemp.Path(name));
+        fTemp.MakeFolder("notices");
+        fTemp.MakeFolder("xdg");
+        MakeApp("Name.app", "old", "restarted-old");
+        MakeApp("New.app", "new", "restarted");
+        c.spoil(fTemp);
+        ProgramRun run = RunUpdater({fTemp.Path("Name.app"), fTemp.Path("New.app")});
+        EXPECT_EQ(2, run.exitCode);
+        EXPECT_NE(std::string::npos, FolderText("notices").find("The up-to-date application cannot be found at '" +
+                                                                InternalPath("New.app/") + "'."));
+        // The application stays where it was, whole; nothing was made or trashed.
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app", "logs", "notices", "xdg"}), fTemp.List(""));
+        EXPECT_EQ((std::vector<std::string>{}), fTemp.List("xdg"));
+    }
+}
+
+TEST_F(UpdaterProgramTest, NoticeNamesTheLogFileThisRunWrote)
+{
+    // The logs of the coming seconds already hold a full file 1 (an earlier
+    // run's, split past its limit): this run writes file 2.
+    time_t now = time(nullptr);
+    for (time_t t = now - 1; t <= now + 15; ++t) {
+        struct tm local;
+        localtime_r(&t, &local);
+        char name[64];
+        strftime(name, sizeof(name), "logs/%Y-%m-%d_%H-%M-%S_log_1.txt", &local);
+        ASSERT_TRUE(fTemp.WriteFile(name, "earlier run\n"));
+        ASSERT_EQ(0, truncate(fTemp.Path(name).c_str(), 0xA00001));
+    }
+    // The answer is "Yes": the log file is opened with the default application.
+    fTemp.MakeFolder("bin");
+    fTemp.WriteFile("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + fTemp.Path("opened") + "'\n", 0755);
+    test::StEnvironmentVariable path("PATH", fTemp.Path("bin") + ":" + getenv("PATH"));
+    fAnswer.store(3);
+
+    ProgramRun run = RunUpdater({"--log-dir", fTemp.Path("logs"), fTemp.Path("Gone.app"), fTemp.Path("Away.app")});
+    EXPECT_EQ(2, run.exitCode);
+    std::string written;
+    for (const std::string& name : fTemp.List("logs")) {
+        if (fTemp.ReadFile("logs/" + name).find("Update failed - ") != std::string::npos)
+            written = fTemp.Path("logs/" + name);
+    }
+    ASSERT_EQ("_log_2.txt", written.substr(written.size() - 10));
+    EXPECT_NE(std::string::npos,
+              FolderText("notices").find("More information is available in the log file '" + written + "'"));
+    EXPECT_EQ(written, WaitForFile("opened"));
+}
+
+TEST_F(UpdaterProgramTest, QuitSignalWhileTheNoticeWaitsEndsTheRunAsFailed)
+{
+    // Nobody answers: the notice waits until the signal ends it.
+    fAnswer.store(0);
+    fTemp.MakeFolder("bin");
+    // A zenity that stays up until it is ended.
+    fTemp.WriteFile("bin/zenity", "#!/bin/sh\necho $$ > '" + fTemp.Path("zenity.pid") + "'\nexec sleep 30\n", 0755);
+    const char* path = getenv("PATH");
+    struct Case {
+        const char* what;
+        int signal;
+        bool zenity;
+    } cases[] = {
+        {"SIGTERM, seam notice", SIGTERM, false},
+        {"SIGINT, seam notice", SIGINT, false},
+        {"SIGTERM, zenity", SIGTERM, true},
+    };
+    int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(devNull, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder::RemoveTree(fTemp.Path("notices"));
+        fTemp.MakeFolder("notices");
+        unlink(fTemp.Path("zenity.pid").c_str());
+        std::vector<std::string> variables = Variables();
+        if (c.zenity) {
+            variables = {"PATH=" + fTemp.Path("bin") + ":" + (path ? path : "/usr/bin:/bin"), "BKIT_NOTICE_DIR=",
+                         "DISPLAY=:0", "XDG_DATA_HOME=" + fTemp.Path("xdg")};
+        }
+        pid_t pid = test::StartProgram(BKIT_UPDATER_PROGRAM, {fTemp.Path("Gone.app"), fTemp.Path("Away.app")},
+                                       variables, devNull);
+        ASSERT_GT(pid, 0);
+        bool waiting = false;
+        for (int i = 0; i < 500 && !waiting; ++i) {
+            waiting = c.zenity ? fTemp.ReadFile("zenity.pid") != "<missing>" : !FolderText("notices").empty();
+            usleep(10000);
+        }
+        EXPECT_TRUE(waiting) << "no notice was shown";
+        kill(pid, c.signal);
+        int status = test::WaitForProgram(pid, 5000);
+        EXPECT_TRUE(WIFEXITED(status)) << "still running after the signal";
+        EXPECT_EQ(2, WEXITSTATUS(status));
+        if (c.zenity) {
+            // The viewer went with the notice; ended here only if it stayed.
+            pid_t viewer = atoi(fTemp.ReadFile("zenity.pid").c_str());
+            bool viewerLeft = viewer > 0 && kill(viewer, 0) == 0;
+            if (viewerLeft)
+                kill(viewer, SIGKILL);
+            EXPECT_FALSE(viewerLeft);
+        }
+    }
+    close(devNull);
+}
+
+TEST_F(UpdaterProgramTest, StoppedByAFileSizeLimitThenRunAgainLeavesNothingBehind)
+{
+    test::MakeLargeApp(fTemp, "Name.app", "old", 20);
+    test::MakeLargeApp(fTemp, "New.app", "new", 20);
+    const std::string newTree = test::TreeText(fTemp.Path("New.app"));
+    const std::string oldTree = test::TreeText(fTemp.Path("Name.app"));
+    // The first file of 2 KiB is past the limit: the copy dies there.
+    pid_t pid = test::StartProgramWithFileSizeLimit(
+        BKIT_UPDATER_PROGRAM, {"--silent", fTemp.Path("Name.app"), fTemp.Path("New.app")}, Variables(), 1024, false);
+    ASSERT_GT(pid, 0);
+    int status = test::WaitForProgram(pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+    EXPECT_EQ(oldTree, test::TreeText(fTemp.Path("Name.app")));
+    ASSERT_EQ(1u, HiddenItems().size()) << "the stopped copy left no partial copy";
+
+    ProgramRun run = RunUpdater({"--log-dir", fTemp.Path("logs"), fTemp.Path("Name.app"), fTemp.Path("New.app")});
+    EXPECT_EQ(0, run.exitCode) << FolderText("logs");
+    EXPECT_EQ(newTree, test::TreeText(fTemp.Path("Name.app")));
+    EXPECT_EQ((std::vector<std::string>{}), HiddenItems());
+    EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app", "logs", "notices", "xdg"}), fTemp.List(""));
+    EXPECT_EQ(oldTree, test::TreeText(fTemp.Path("xdg/Trash/files/Name_old0001.app")));
+}
+
+TEST_F(UpdaterProgramTest, HandledFailureLeavesNoHiddenItem)
+{
+    test::MakeLargeApp(fTemp, "Name.app", "old", 20);
+    test::MakeLargeApp(fTemp, "New.app", "new", 20);
+    const std::string oldTree = test::TreeText(fTemp.Path("Name.app"));
+    // An earlier run stopped after its exchange: the application it replaced
+    // still bears the staging name.
+    MakeApp(".Name.app.uptodate", "replaced", "restarted-replaced");
+    // Writes past the limit fail (EFBIG): the copy fails, the run rolls back.
+    pid_t pid = test::StartProgramWithFileSizeLimit(
+        BKIT_UPDATER_PROGRAM, {"--silent", fTemp.Path("Name.app"), fTemp.Path("New.app")}, Variables(), 1024, true);
+    ASSERT_GT(pid, 0);
+    int status = test::WaitForProgram(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(2, WEXITSTATUS(status));
+    EXPECT_EQ(oldTree, test::TreeText(fTemp.Path("Name.app")));
+    EXPECT_EQ((std::vector<std::string>{}), HiddenItems());
+    EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app", "logs", "notices", "xdg"}), fTemp.List(""));
+    // The application the earlier run replaced went to the Trash, as a bundle set aside.
+    EXPECT_EQ("replaced", fTemp.ReadFile("xdg/Trash/files/Name_old0001.app/Contents/content.txt"));
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 //
 // StartProgram starts a program with the test's own environment plus some
 // variables, optionally with its standard output on a given descriptor, and
-// hands back its pid; WaitForProgram collects it. The tests end the processes
+// hands back its pid; StartProgramWithFileSizeLimit starts it with a limit on
+// the size of the files it writes; WaitForProgram collects it. The tests end the processes
 // they start by that pid and nothing else.
 #pragma once
 
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -103,41 +105,74 @@ inline std::string TreeText(const std::string& path, const std::string& below = 
     return all;
 }
 
+// The argument and environment lists of a program started by the tests: the
+// test's environment with variables set or replaced ("NAME=value" each).
+struct ProgramLine {
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+
+    ProgramLine(const std::string& program, const std::vector<std::string>& args,
+                const std::vector<std::string>& variables)
+    {
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            std::string text(*entry);
+            bool replaced = std::any_of(variables.begin(), variables.end(), [&](const std::string& v) {
+                return text.compare(0, v.find('=') + 1, v, 0, v.find('=') + 1) == 0;
+            });
+            if (!replaced)
+                environment.push_back(text);
+        }
+        environment.insert(environment.end(), variables.begin(), variables.end());
+        arguments = {program};
+        arguments.insert(arguments.end(), args.begin(), args.end());
+        for (std::string& a : arguments)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (std::string& e : environment)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+    }
+};
+
 // Starts program with args, in the test's environment with variables set or
 // replaced ("NAME=value" each), its standard output on outFD when given (-1
 // keeps the test's). The pid, or -1.
 inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
                           const std::vector<std::string>& variables, int outFD = -1)
 {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string text(*entry);
-        bool replaced = std::any_of(variables.begin(), variables.end(), [&](const std::string& v) {
-            return text.compare(0, v.find('=') + 1, v, 0, v.find('=') + 1) == 0;
-        });
-        if (!replaced)
-            environment.push_back(text);
-    }
-    environment.insert(environment.end(), variables.begin(), variables.end());
-    std::vector<std::string> arguments = {program};
-    arguments.insert(arguments.end(), args.begin(), args.end());
-
-    std::vector<char*> argv, envp;
-    for (std::string& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (std::string& e : environment)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
+    ProgramLine line(program, args, variables);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (outFD >= 0)
         posix_spawn_file_actions_adddup2(&actions, outFD, STDOUT_FILENO);
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, line.argv.data(), line.envp.data()) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Starts program as StartProgram does, its files limited to sizeLimit bytes
+// (RLIMIT_FSIZE) and without core files: a write past the limit kills it with
+// SIGXFSZ, as a full quota would stop it, or fails with EFBIG when
+// ignoreSizeSignal. The pid, or -1.
+inline pid_t StartProgramWithFileSizeLimit(const std::string& program, const std::vector<std::string>& args,
+                                           const std::vector<std::string>& variables, rlim_t sizeLimit,
+                                           bool ignoreSizeSignal)
+{
+    ProgramLine line(program, args, variables);
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct rlimit size = {sizeLimit, sizeLimit};
+        struct rlimit core = {0, 0};
+        if (setrlimit(RLIMIT_FSIZE, &size) != 0 || setrlimit(RLIMIT_CORE, &core) != 0)
+            _exit(127);
+        signal(SIGXFSZ, ignoreSizeSignal ? SIG_IGN : SIG_DFL);
+        execve(program.c_str(), line.argv.data(), line.envp.data());
+        _exit(127);
+    }
     return pid;
 }
 
