@@ -12,6 +12,7 @@
 #include "basekit/files/VFolder.h"
 #include "basekit/json/VJSONImporter.h"
 #include "basekit/platform/FaultSeam.h"
+#include "basekit/platform/FileOps.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -247,22 +248,134 @@ TEST_F(UpdaterTest, FailedCopyOrExchangeRollsBack)
         const char* what;
         FaultOperation op;
         int nth;
+        bool removalFails;  // the copy's own removal of its partial copy fails
     } cases[] = {
-        {"copy", FaultOperation::kCopy, 2},
+        {"copy", FaultOperation::kCopy, 2, false},
+        {"copy that cannot remove its partial copy", FaultOperation::kCopy, 2, true},
         // The first rename puts the finished copy under its staging name; the
         // second is the exchange.
-        {"exchange", FaultOperation::kRename, 2},
+        {"exchange", FaultOperation::kRename, 2, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         StErrorContextInstaller errors(true, true);
         StFaultSeam fault(c.op, c.nth, ENOSPC);
+        if (c.removalFails)
+            FaultSeam::Arm(FaultOperation::kDelete, 1, EBUSY);
         EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
         EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
         EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
         // Neither a set-aside bundle nor any partial copy is left.
         EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), fTemp.List(""));
     }
+}
+
+TEST_F(UpdaterTest, TemporaryItemNamesTellTheirProcess)
+{
+    // The names the folder copy really gives, and names that only look alike.
+    std::string made = TemporaryItemName(3);
+    EXPECT_EQ(getpid(), VUpdateEngine::_TemporaryItemProcess(made.c_str())) << made;
+    struct Case {
+        const char* name;
+        pid_t pid;
+    } cases[] = {
+        {".bkit-copy-4242-0-0", 4242},
+        {".bkit-copy-17-120-1", 17},
+        {".bkit-copy-4242-0", 0},
+        {".bkit-copy-4242-0-0-1", 0},
+        {".bkit-copy-42x-0-0", 0},
+        {".bkit-copy--1-0-0", 0},
+        {".bkit-copy-99999999999-0-0", 0},
+        {"bkit-copy-4242-0-0", 0},
+        {".Name.app.uptodate", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.pid, VUpdateEngine::_TemporaryItemProcess(c.name)) << c.name;
+}
+
+// A process id that no process has: a child that has ended and was collected.
+pid_t GonePid()
+{
+    pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST_F(UpdaterTest, SwapClearsWhatAStoppedRunLeft)
+{
+    test::StEnvironmentVariable trash("XDG_DATA_HOME", fTemp.Path("xdg"));
+    MakeApp("Name.app", "mid");
+    MakeApp("New.app", "new");
+    // The run stopped right after its exchange: the application it replaced
+    // bears the staging name.
+    MakeApp(".Name.app.uptodate", "old");
+    MakeApp(".Name.app.uptodate2", "older");
+    // Partial copies: of a process that is gone, of one that still runs, and
+    // an item that only looks like one.
+    const std::string gone = ".bkit-copy-" + std::to_string(GonePid()) + "-0-0";
+    const std::string running = ".bkit-copy-" + std::to_string(getppid()) + "-0-0";
+    fTemp.MakeFolder(gone);
+    fTemp.WriteFile(gone + "/part", "partial");
+    fTemp.WriteFile(".bkit-copy-" + std::to_string(GonePid()) + "-3-1", "partial file");
+    fTemp.MakeFolder(running);
+    fTemp.MakeFolder(".bkit-copy-notes");
+
+    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
+        install(fTemp.FolderPath("Name.app"));
+    StErrorContextInstaller errors(true, true);
+    VRefPtr<VFolder> setAside = VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+    ASSERT_TRUE(setAside);
+    EXPECT_EQ(VE_OK, errors.GetLastError());
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_EQ("mid", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
+    EXPECT_EQ((std::vector<std::string>{running, ".bkit-copy-notes", "Name.app", "Name_old0001.app", "New.app", "xdg"}),
+              fTemp.List(""));
+    // Both staging folders went to the Trash as bundles set aside.
+    std::string trashed;
+    for (const std::string& name : fTemp.List("xdg/Trash/files")) {
+        EXPECT_EQ(0u, name.find("Name_old000")) << name;
+        trashed += fTemp.ReadFile("xdg/Trash/files/" + name + "/Contents/content.txt") + " ";
+    }
+    EXPECT_TRUE(trashed == "old older " || trashed == "older old ") << trashed;
+}
+
+TEST_F(UpdaterTest, UpToDateBundleAtTheStagingNameIsInstalledAndKept)
+{
+    test::StEnvironmentVariable trash("XDG_DATA_HOME", fTemp.Path("xdg"));
+    MakeApp("Name.app", "old");
+    MakeApp(".Name.app.uptodate", "new");
+    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath(".Name.app.uptodate")),
+        install(fTemp.FolderPath("Name.app"));
+    StErrorContextInstaller errors(true, true);
+    VRefPtr<VFolder> setAside = VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+    ASSERT_TRUE(setAside);
+    EXPECT_EQ(VE_OK, errors.GetLastError());
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_EQ("new", fTemp.ReadFile(".Name.app.uptodate/Contents/content.txt"));
+    EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", "Name.app", "Name_old0001.app"}), fTemp.List(""));
+}
+
+TEST_F(UpdaterTest, StagingFolderThatCannotBeClearedStopsTheSwapBeforeItsCopy)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    MakeApp(".Name.app.uptodate", "stale");
+    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
+        install(fTemp.FolderPath("Name.app"));
+    StErrorContextInstaller errors(true, true);
+    // Nothing moves it, nothing removes it.
+    for (FaultOperation op : {FaultOperation::kRename, FaultOperation::kTrash, FaultOperation::kDelete})
+        FaultSeam::ArmAlways(op, EPERM);
+    EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
+    FaultSeam::DisarmAll();
+    EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
+    // What failed to clear it is told beneath.
+    EXPECT_LT(1u, errors.GetContext()->GetErrorCount());
+    EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_EQ("stale", fTemp.ReadFile(".Name.app.uptodate/Contents/content.txt"));
+    EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", "Name.app", "New.app"}), fTemp.List(""));
 }
 
 // A file under the free name makes each attempt to set the old bundle aside
