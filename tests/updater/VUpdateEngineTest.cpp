@@ -261,7 +261,7 @@ TEST_F(UpdaterTest, FailedCopyOrExchangeRollsBack)
         StErrorContextInstaller errors(true, true);
         StFaultSeam fault(c.op, c.nth, ENOSPC);
         if (c.removalFails)
-            FaultSeam::Arm(FaultOperation::kDelete, 1, EBUSY);
+            FaultSeam::Arm(FaultOperation::kDelete, 2, EBUSY);
         EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
         EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
         EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
