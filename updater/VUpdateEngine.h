@@ -3,19 +3,21 @@
 // This file defines VUpdateEngine, the updater's application. A running
 // application that has a newer copy of itself starts the updater with its
 // process id and the paths of its outdated and its up-to-date bundle, then
-// quits. The updater waits for it to go, copies the up-to-date bundle beside
-// the outdated one under a hidden name, exchanges the two in one step and sets
-// the old bundle aside under a free name (rolling back when a step fails),
-// restarts the installed application, moves the old bundle to the Trash and
-// reports the outcome in its log file and, on failure, in a notice. It also
-// holds the updater's logging functions and error raisers.
+// quits. The updater checks that the up-to-date bundle is an application it
+// can restart, waits for the caller to go, clears what a stopped run left
+// beside the outdated bundle, copies the up-to-date bundle there under a
+// hidden name, exchanges the two in one step and sets the old bundle aside
+// under a free name (rolling back, and removing what it made, when a step
+// fails), restarts the installed application, moves the old bundle to the
+// Trash and reports the outcome in its log file and, on failure, in a notice.
+// It also holds the updater's logging functions and error raisers.
 //
 // Whenever the updater is stopped, even by SIGKILL, a complete application
 // (the old or the new) stands at the install path. Everything runs
 // synchronously on the main task; a quit signal does not stop an update in
-// progress (it only ends the wait of the failure notice), and a standard stream whose reader has gone (SIGPIPE is ignored)
-// only costs the line written to it. Errors carry the component signature
-// 'UPQN'.
+// progress (it only ends the wait of the failure notice), and a standard
+// stream whose reader has gone (SIGPIPE is ignored) only costs the line
+// written to it. Errors carry the component signature 'UPQN'.
 #pragma once
 
 #include <sys/types.h>

@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>

@@ -74,6 +74,14 @@ protected:
         test::MakeSampleApp(fTemp, name, content, "#!/bin/sh\n", executableMode);
     }
 
+    // Swaps Name.app for the bundle upToDateName; the set-aside bundle, or null.
+    VRefPtr<VFolder> Swap(const std::string& upToDateName = "New.app")
+    {
+        VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath(upToDateName)),
+            install(fTemp.FolderPath("Name.app"));
+        return VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+    }
+
     VProcess* fSaved = nullptr;
     VUpdateEngine* fEngine = nullptr;
 };
@@ -209,10 +217,8 @@ TEST_F(UpdaterTest, SwapSetsTheOldBundleAsideAndInstallsTheNewOne)
 {
     MakeApp("Name.app", "old");
     MakeApp("New.app", "new");
-    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
-        install(fTemp.FolderPath("Name.app"));
     StErrorContextInstaller errors(true, true);
-    VRefPtr<VFolder> setAside = VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+    VRefPtr<VFolder> setAside = Swap();
     ASSERT_TRUE(setAside);
     EXPECT_EQ(VE_OK, errors.GetLastError());
     EXPECT_EQ(fTemp.Path("Name_old0001.app/"), Posix(setAside->GetPath()));
@@ -322,10 +328,8 @@ TEST_F(UpdaterTest, SwapClearsWhatAStoppedRunLeft)
     fTemp.MakeFolder(running);
     fTemp.MakeFolder(".bkit-copy-notes");
 
-    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
-        install(fTemp.FolderPath("Name.app"));
     StErrorContextInstaller errors(true, true);
-    VRefPtr<VFolder> setAside = VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+    VRefPtr<VFolder> setAside = Swap();
     ASSERT_TRUE(setAside);
     EXPECT_EQ(VE_OK, errors.GetLastError());
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
@@ -346,10 +350,8 @@ TEST_F(UpdaterTest, UpToDateBundleAtTheStagingNameIsInstalledAndKept)
     test::StEnvironmentVariable trash("XDG_DATA_HOME", fTemp.Path("xdg"));
     MakeApp("Name.app", "old");
     MakeApp(".Name.app.uptodate", "new");
-    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath(".Name.app.uptodate")),
-        install(fTemp.FolderPath("Name.app"));
     StErrorContextInstaller errors(true, true);
-    VRefPtr<VFolder> setAside = VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+    VRefPtr<VFolder> setAside = Swap(".Name.app.uptodate");
     ASSERT_TRUE(setAside);
     EXPECT_EQ(VE_OK, errors.GetLastError());
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
@@ -362,13 +364,11 @@ TEST_F(UpdaterTest, StagingFolderThatCannotBeClearedStopsTheSwapBeforeItsCopy)
     MakeApp("Name.app", "old");
     MakeApp("New.app", "new");
     MakeApp(".Name.app.uptodate", "stale");
-    VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath("New.app")),
-        install(fTemp.FolderPath("Name.app"));
     StErrorContextInstaller errors(true, true);
     // Nothing moves it, nothing removes it.
     for (FaultOperation op : {FaultOperation::kRename, FaultOperation::kTrash, FaultOperation::kDelete})
         FaultSeam::ArmAlways(op, EPERM);
-    EXPECT_EQ(nullptr, fEngine->_SwapApplications(outdated, upToDate, install));
+    EXPECT_FALSE(Swap());
     FaultSeam::DisarmAll();
     EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
     // What failed to clear it is told beneath.
