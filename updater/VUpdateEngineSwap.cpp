@@ -233,12 +233,12 @@ bool VUpdateEngine::_ClearLeftovers(const VFilePath& outdated, const VFilePath& 
         else
             _TrashBundle(stale);
         ReleaseRefCountable(&renamed);
-        VString text;
-        path.GetPath(text);
-        LogInfo("Staging folder '%S' of an earlier run set aside", &text);
         // What went wrong matters only when the folder stays in the way;
         // otherwise it is logged, as housekeeping.
         if (!VFolder(path).Exists()) {
+            VString text;
+            path.GetPath(text);
+            LogInfo("Staging folder '%S' of an earlier run cleared", &text);
             DumpErrorStack(clearing.GetContext(), true);
             clearing.Flush();
         }

@@ -64,7 +64,7 @@ bool ShowNotice(const Notice& notice, int32_t* response, PendingNotice* pending)
 // come, end at once with the notice's default answer, as if that button had
 // been chosen: for a process that was asked to quit, where nobody may be left
 // to answer. A zenity viewer is ended; a seam file stays. False lets notices
-// wait again. Safe from any thread (not from a signal handler).
+// wait again. Safe from any thread.
 void SetNoticeWaitsEnded(bool ended);
 
 // True when a notice shown without waiting is still up (its viewer has not
