@@ -71,6 +71,21 @@ unsigned char TypeOfMode(mode_t mode)
          : S_ISCHR(mode) ? DT_CHR : S_ISBLK(mode) ? DT_BLK : DT_SOCK;
 }
 
+// A listing of the open folder that leaves folderFD open; null with errno.
+DIR* OpenListing(int folderFD)
+{
+    int listFD = dup(folderFD);
+    if (listFD < 0)
+        return nullptr;
+    DIR* dir = fdopendir(listFD);
+    if (dir == nullptr) {
+        int err = errno;
+        close(listFD);
+        errno = err;
+    }
+    return dir;
+}
+
 int OpenSubFolder(int parentFD, const char* name, int extraFlags = O_NOFOLLOW)
 {
     return RetryOnEINTR([&] { return openat(parentFD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags); });
@@ -180,15 +195,9 @@ public:
     // already (else it is new and empty).
     bool CopyEntries(int fromFD, int toFD, bool merge, const std::string& folder)
     {
-        int listFD = dup(fromFD);
-        if (listFD < 0)
+        DIR* dir = OpenListing(fromFD);
+        if (dir == nullptr)
             return Fail(errno, true, true, folder);
-        DIR* dir = fdopendir(listFD);
-        if (dir == nullptr) {
-            int err = errno;
-            close(listFD);
-            return Fail(err, true, true, folder);
-        }
         bool goOn = true;
         errno = 0;
         while (struct dirent* entry = readdir(dir)) {
@@ -404,15 +413,9 @@ int DeleteFolderAt(int parentFD, const char* name, const std::string& path, dev_
 
 int DeleteContentsOf(int folderFD, const std::string& path, dev_t device)
 {
-    int listFD = dup(folderFD);
-    if (listFD < 0)
+    DIR* dir = OpenListing(folderFD);
+    if (dir == nullptr)
         return errno;
-    DIR* dir = fdopendir(listFD);
-    if (dir == nullptr) {
-        int err = errno;
-        close(listFD);
-        return err;
-    }
     int result = 0;
     errno = 0;
     while (struct dirent* entry = readdir(dir)) {
@@ -430,21 +433,21 @@ int DeleteContentsOf(int folderFD, const std::string& path, dev_t device)
                 result = errno;
                 break;
             }
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK
-                 : DT_FIFO;
+            type = TypeOfMode(st.st_mode);
         }
         if (type == DT_DIR) {
             result = DeleteFolderAt(folderFD, name, Join(path, name), device);
-        } else if (type == DT_REG || type == DT_LNK) {
+        } else {
+            // Every other kind goes by its name alone, pipes, sockets and
+            // devices included: none is ever opened, so none can block.
             result = RemoveAt(folderFD, name, 0);
-            if (result != 0 && result != ENOENT && type == DT_REG) {
+            if (result != 0 && result != ENOENT && type != DT_LNK) {
                 UnlockInside(Join(path, name), false);
                 result = RemoveAt(folderFD, name, 0);
             }
             if (result == ENOENT)
                 result = 0;
         }
-        // Pipes, sockets and devices stay: their folder then cannot go.
         if (result != 0)
             break;
         errno = 0;
@@ -594,6 +597,36 @@ bool FolderLiesWithin(const char* path, dev_t device, ino_t inode)
         folder.Reset(up.Release());
         st = upStat;
     }
+}
+
+int RemoveNodesInFolder(const char* path)
+{
+    StFileDescriptor folder(OpenFolderPath(path));
+    if (!folder.IsValid())
+        return errno;
+    DIR* dir = OpenListing(folder.Get());
+    if (dir == nullptr)
+        return errno;
+    int result = 0;
+    errno = 0;
+    while (struct dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        unsigned char type = entry->d_type;
+        struct stat st;
+        if (type == DT_UNKNOWN && !IsDotOrDotDot(name) && fstatat(folder.Get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            type = TypeOfMode(st.st_mode);
+        if (type == DT_FIFO || type == DT_CHR || type == DT_BLK || type == DT_SOCK) {
+            result = RemoveAt(folder.Get(), name, 0);
+            if (result != 0 && result != ENOENT)
+                break;
+            result = 0;
+        }
+        errno = 0;
+    }
+    if (result == 0 && errno != 0)
+        result = errno;
+    closedir(dir);
+    return result;
 }
 
 ForceDeleteResult ForceDeleteFolder(const char* path)
