@@ -230,10 +230,8 @@ public:
                 else
                     goOn = merge ? CopyFolderAt(sub.Get(), toFD, name, item)
                                  : CopyNewFolder(sub.Get(), toFD, name, item);
-            } else if (type == DT_REG || type == DT_LNK) {
+            } else if (type != DT_SOCK) {
                 goOn = CopyFile(fromFD, name, type == DT_REG, toFD, merge, folder);
-            } else if (type == DT_FIFO || type == DT_CHR || type == DT_BLK) {
-                goOn = MakeSpecial(fromFD, name, toFD, folder);
             } else {
                 // A socket cannot be copied; left out, it is a failure all the
                 // same, never a silent gap in the copy.
@@ -300,25 +298,8 @@ private:
         return true;
     }
 
-    bool MakeSpecial(int fromFD, const char* name, int toFD, const std::string& folder)
-    {
-        struct stat st;
-        if (fstatat(fromFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return Fail(errno, true, false, folder, name);
-        if (int err = CheckCreate())
-            return Fail(err, false, false, folder, name);
-        // Made without set-id bits, which it regains only with its owner.
-        if (mknodat(toFD, name, CopiedMode(st, false), st.st_rdev) != 0)
-            return Fail(errno, false, false, folder, name);
-        if (KeepCopiedOwner(toFD, name, st) && CopiedMode(st, true) != CopiedMode(st, false))
-            fchmodat(toFD, name, CopiedMode(st, true), AT_SYMLINK_NOFOLLOW);
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        utimensat(toFD, name, times, AT_SYMLINK_NOFOLLOW);
-        return true;
-    }
-
-    // Makes toName inside toFD a copy of the file or symbolic link name inside
-    // fromFD. regular: the listing said a regular file.
+    // Makes toName inside toFD a copy of the item name inside fromFD (a file,
+    // link, pipe or device). regular: the listing said a regular file.
     FileOpResult CopyItem(int fromFD, const char* name, bool regular, int toFD, const char* toName)
     {
         struct stat st;

@@ -8,9 +8,10 @@
 // - CopyFolderInto / CopyFolderContents copy the way the file manager keeps an
 //   application bundle intact: symbolic links copied as links, regular files
 //   with their data, mode (execute and set-id bits included), extended
-//   attributes and times, named pipes and devices re-made, folders with their
-//   extended attributes and times, and a folder's mode applied only after its
-//   content was written (so read-only folders copy). Names are copied byte for
+//   attributes and times, named pipes and devices re-made with their type and
+//   device number (one the process may not make fails the copy), folders
+//   with their extended attributes and times, and a folder's mode applied
+//   only after its content was written (so read-only folders copy). Names are copied byte for
 //   byte, whatever their encoding. A new or replacing folder is built under a
 //   hidden name beside its target and takes the target's name only once it is
 //   complete: a failed copy never destroys what was there.
@@ -32,7 +33,7 @@
 // on links); only regular files are kept as hard links, and past a few
 // hundred files whose other names are still to come, further ones are copied
 // name by name. Nothing here pushes an error record. Each created item asks
-// the fault seam (kCreate), each file's data kCopy, each change of owner
+// the fault seam (kCreate), each file's data or node kCopy, each change of owner
 // kOwner, each rename that puts a copy in place kRename (and kRenameFlag,
 // through the renames of FileOps.h), each removal kDelete.
 #pragma once
