@@ -86,6 +86,45 @@ DIR* OpenListing(int folderFD)
     return dir;
 }
 
+// Calls handle(name, type) for each entry of the open folder but "." and
+// "..", the type taken from the listing or else from the item (an entry gone
+// meanwhile is passed over), until handle answers an errno. That errno, or
+// the listing's, or 0.
+template <typename Handle>
+int ForEachEntry(int folderFD, Handle&& handle)
+{
+    DIR* dir = OpenListing(folderFD);
+    if (dir == nullptr)
+        return errno;
+    int result = 0;
+    errno = 0;
+    while (struct dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (IsDotOrDotDot(name))
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (fstatat(folderFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) {
+                    errno = 0;
+                    continue;
+                }
+                result = errno;
+                break;
+            }
+            type = TypeOfMode(st.st_mode);
+        }
+        if ((result = handle(name, type)) != 0)
+            break;
+        errno = 0;
+    }
+    if (result == 0 && errno != 0)
+        result = errno;
+    closedir(dir);
+    return result;
+}
+
 int OpenSubFolder(int parentFD, const char* name, int extraFlags = O_NOFOLLOW)
 {
     return RetryOnEINTR([&] { return openat(parentFD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags); });
@@ -394,49 +433,18 @@ int DeleteFolderAt(int parentFD, const char* name, const std::string& path, dev_
 
 int DeleteContentsOf(int folderFD, const std::string& path, dev_t device)
 {
-    DIR* dir = OpenListing(folderFD);
-    if (dir == nullptr)
-        return errno;
-    int result = 0;
-    errno = 0;
-    while (struct dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st;
-            if (fstatat(folderFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) {
-                    errno = 0;
-                    continue;
-                }
-                result = errno;
-                break;
-            }
-            type = TypeOfMode(st.st_mode);
-        }
-        if (type == DT_DIR) {
-            result = DeleteFolderAt(folderFD, name, Join(path, name), device);
-        } else {
-            // Every other kind goes by its name alone, pipes, sockets and
-            // devices included: none is ever opened, so none can block.
+    return ForEachEntry(folderFD, [&](const char* name, unsigned char type) {
+        if (type == DT_DIR)
+            return DeleteFolderAt(folderFD, name, Join(path, name), device);
+        // Every other kind goes by its name alone, pipes, sockets and devices
+        // included: none is ever opened, so none can block.
+        int result = RemoveAt(folderFD, name, 0);
+        if (result != 0 && result != ENOENT && type != DT_LNK) {
+            UnlockInside(Join(path, name), false);
             result = RemoveAt(folderFD, name, 0);
-            if (result != 0 && result != ENOENT && type != DT_LNK) {
-                UnlockInside(Join(path, name), false);
-                result = RemoveAt(folderFD, name, 0);
-            }
-            if (result == ENOENT)
-                result = 0;
         }
-        if (result != 0)
-            break;
-        errno = 0;
-    }
-    if (result == 0 && errno != 0)
-        result = errno;
-    closedir(dir);
-    return result;
+        return result == ENOENT ? 0 : result;
+    });
 }
 
 int DeleteFolderAt(int parentFD, const char* name, const std::string& path, dev_t device)
@@ -585,29 +593,12 @@ int RemoveNodesInFolder(const char* path)
     StFileDescriptor folder(OpenFolderPath(path));
     if (!folder.IsValid())
         return errno;
-    DIR* dir = OpenListing(folder.Get());
-    if (dir == nullptr)
-        return errno;
-    int result = 0;
-    errno = 0;
-    while (struct dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        unsigned char type = entry->d_type;
-        struct stat st;
-        if (type == DT_UNKNOWN && !IsDotOrDotDot(name) && fstatat(folder.Get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-            type = TypeOfMode(st.st_mode);
-        if (type == DT_FIFO || type == DT_CHR || type == DT_BLK || type == DT_SOCK) {
-            result = RemoveAt(folder.Get(), name, 0);
-            if (result != 0 && result != ENOENT)
-                break;
-            result = 0;
-        }
-        errno = 0;
-    }
-    if (result == 0 && errno != 0)
-        result = errno;
-    closedir(dir);
-    return result;
+    return ForEachEntry(folder.Get(), [&](const char* name, unsigned char type) {
+        if (type != DT_FIFO && type != DT_CHR && type != DT_BLK && type != DT_SOCK)
+            return 0;
+        int err = RemoveAt(folder.Get(), name, 0);
+        return err == ENOENT ? 0 : err;
+    });
 }
 
 ForceDeleteResult ForceDeleteFolder(const char* path)
