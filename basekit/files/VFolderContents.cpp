@@ -12,6 +12,7 @@
 #include "basekit/files/VFolder.h"
 #include "basekit/files/VFolderIterator.h"
 #include "basekit/platform/FolderOps.h"
+#include "basekit/platform/PosixError.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VTaskMgr.h"
 
@@ -49,14 +50,16 @@ VError VFolder::Delete(bool deleteContents) const
     // content stays.
     if (fImpl.IsSymbolicLink())
         return _WrapNative(fImpl.Delete(), VE_CANNOT_DELETE_FOLDER);
-    if (IsEmpty())
-        return _WrapNative(fImpl.Delete(), VE_CANNOT_DELETE_FOLDER);
+    // With its contents, also a folder that looks empty: it may still hold
+    // pipes, sockets or devices, which no listing shows.
     if (deleteContents) {
         VError err = DeleteContents(true);
         if (err == 0)
             err = fImpl.Delete();
         return _WrapNative(err, VE_CANNOT_DELETE_FOLDER);
     }
+    if (IsEmpty())
+        return _WrapNative(fImpl.Delete(), VE_CANNOT_DELETE_FOLDER);
     _PushRetainedError(new VFileError(fPath, VE_FOLDER_NOT_EMPTY), VE_FOLDER_NOT_EMPTY);
     return VE_FOLDER_NOT_EMPTY;
 }
@@ -74,6 +77,11 @@ VError VFolder::DeleteContents(bool deleteSubFolders) const
     }
     for (VFileIterator file(this, FI_WANT_FILES | FI_WANT_INVISIBLES); file.IsValid() && err == 0; ++file)
         err = file->Delete();
+    // The items no listing shows go too, or the folder could never be removed.
+    if (err == 0 && Exists()) {
+        if (int native = RemoveNodesInFolder(fImpl.GetPosixPathCString()))
+            err = PosixErrorFromErrno(native);
+    }
     return err;
 }
 

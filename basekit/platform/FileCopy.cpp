@@ -1,4 +1,5 @@
-// FileCopy.cpp - the data, owner and mode of one copied item.
+// FileCopy.cpp - the data, owner and mode of one copied item, and the
+// re-making of a copied pipe or device.
 //
 // The single-file copy and the tree copies write regular files through the
 // same pieces here, so that a file copied alone and a file copied inside a
@@ -114,6 +115,25 @@ int FinishCopiedItem(int from, int to, const struct stat& st)
         return errno;
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     return ::futimens(to, times) == 0 ? 0 : errno;
+}
+
+FileOpResult CopyNodeAt(const struct stat& st, int toDir, const char* toName)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kCopy))
+        return {err, false};
+    // Private until its owner is settled: set-id bits come only with it.
+    if (::mknodat(toDir, toName, (st.st_mode & S_IFMT) | S_IRUSR | S_IWUSR, st.st_rdev) != 0)
+        return {errno, false};
+    const bool ownerKept = KeepCopiedOwner(toDir, toName, st);
+    int err = ::fchmodat(toDir, toName, CopiedMode(st, ownerKept), AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (err == 0 && ::utimensat(toDir, toName, times, AT_SYMLINK_NOFOLLOW) != 0)
+        err = errno;
+    if (err != 0) {
+        ::unlinkat(toDir, toName, 0);
+        return {err, false};
+    }
+    return {};
 }
 
 FileOpResult CopyRegularFileAt(int source, const struct stat& st, int toDir, const char* toName, int* keptFD)

@@ -291,6 +291,8 @@ FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const 
     }
     if (S_ISDIR(st.st_mode))
         return {EISDIR, true};
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return CopyNodeAt(st, toDir, toName);
     if (!S_ISREG(st.st_mode))
         return {ENOTSUP, true};
 

@@ -17,7 +17,8 @@
 // - birth times (statx), falling back to the modification time;
 // - copying a file or symbolic link the way the file manager does (data with
 //   copy_file_range, holes kept, owner and group kept where the process may,
-//   mode, extended attributes and times kept; a link copied as a link), always
+//   mode, extended attributes and times kept; a link copied as a link, a pipe
+//   or device made anew with its type and device number), always
 //   into a temporary sibling first, so that an existing destination is
 //   replaced only once the copy is complete; a copy that cannot keep its
 //   source's owner and group loses the set-user-id and set-group-id bits, so
@@ -104,17 +105,18 @@ int OpenFileLocked(const char* path, int flags, mode_t mode, FileLockKind lock, 
 // The birth time of the item, else its modification time.
 int GetBirthTime(const char* path, bool follow, struct timespec& out);
 
-// Copies the regular file or symbolic link at from to a new item at to
-// (through a temporary sibling of to). With replace false an existing item at
-// to is never touched and the result is EEXIST; with replace true it is
-// replaced, but only after the copy completed: a failed copy leaves it as it
-// was and removes the partial copy.
+// Copies the regular file, symbolic link, pipe or device at from to a new
+// item at to (through a temporary sibling of to). With replace false an
+// existing item at to is never touched and the result is EEXIST; with replace
+// true it is replaced, but only after the copy completed: a failed copy leaves
+// it as it was and removes the partial copy.
 FileOpResult CopyFileItem(const char* from, const char* to, bool replace);
 
 // Copies data (holes kept), owner and group (where the process may), mode,
 // extended attributes and times of the file or link at from into a new item
-// at to, which must not exist. On failure the partial item is removed. The
-// building block of CopyFileItem and of tree copies.
+// at to, which must not exist; a pipe or device is made anew (CopyNodeAt),
+// other items (folders, sockets) fail on the source. On failure the partial
+// item is removed. The building block of CopyFileItem and of tree copies.
 FileOpResult CopyFileItemDirect(const char* from, const char* to);
 
 // The same relative to folder descriptors (AT_FDCWD for the working folder),
@@ -133,6 +135,13 @@ FileOpResult CopyFileItemAt(int fromDir, const char* fromName, int toDir, const 
 // caller closes it.
 FileOpResult CopyRegularFileAt(int source, const struct stat& st, int toDir, const char* toName,
                                int* keptFD = nullptr);
+
+// Makes toName inside toDir a new pipe or device like the item whose status
+// is st: its type and device number, its owner where the process may give
+// it, its mode (CopiedMode) and its times. A node the process may not make
+// (devices, for others than the superuser) is a failure, never an item of
+// another type; a partial node is removed. Asks the seam for kCopy.
+FileOpResult CopyNodeAt(const struct stat& st, int toDir, const char* toName);
 
 // Copies the bytes of the regular file from (st: its status) to the same
 // offsets of the new, empty file to. Only the extents that hold data are

@@ -71,6 +71,60 @@ unsigned char TypeOfMode(mode_t mode)
          : S_ISCHR(mode) ? DT_CHR : S_ISBLK(mode) ? DT_BLK : DT_SOCK;
 }
 
+// A listing of the open folder that leaves folderFD open; null with errno.
+DIR* OpenListing(int folderFD)
+{
+    int listFD = dup(folderFD);
+    if (listFD < 0)
+        return nullptr;
+    DIR* dir = fdopendir(listFD);
+    if (dir == nullptr) {
+        int err = errno;
+        close(listFD);
+        errno = err;
+    }
+    return dir;
+}
+
+// Calls handle(name, type) for each entry of the open folder but "." and
+// "..", the type taken from the listing or else from the item (an entry gone
+// meanwhile is passed over), until handle answers an errno. That errno, or
+// the listing's, or 0.
+template <typename Handle>
+int ForEachEntry(int folderFD, Handle&& handle)
+{
+    DIR* dir = OpenListing(folderFD);
+    if (dir == nullptr)
+        return errno;
+    int result = 0;
+    errno = 0;
+    while (struct dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (IsDotOrDotDot(name))
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (fstatat(folderFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) {
+                    errno = 0;
+                    continue;
+                }
+                result = errno;
+                break;
+            }
+            type = TypeOfMode(st.st_mode);
+        }
+        if ((result = handle(name, type)) != 0)
+            break;
+        errno = 0;
+    }
+    if (result == 0 && errno != 0)
+        result = errno;
+    closedir(dir);
+    return result;
+}
+
 int OpenSubFolder(int parentFD, const char* name, int extraFlags = O_NOFOLLOW)
 {
     return RetryOnEINTR([&] { return openat(parentFD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags); });
@@ -180,15 +234,9 @@ public:
     // already (else it is new and empty).
     bool CopyEntries(int fromFD, int toFD, bool merge, const std::string& folder)
     {
-        int listFD = dup(fromFD);
-        if (listFD < 0)
+        DIR* dir = OpenListing(fromFD);
+        if (dir == nullptr)
             return Fail(errno, true, true, folder);
-        DIR* dir = fdopendir(listFD);
-        if (dir == nullptr) {
-            int err = errno;
-            close(listFD);
-            return Fail(err, true, true, folder);
-        }
         bool goOn = true;
         errno = 0;
         while (struct dirent* entry = readdir(dir)) {
@@ -221,10 +269,8 @@ public:
                 else
                     goOn = merge ? CopyFolderAt(sub.Get(), toFD, name, item)
                                  : CopyNewFolder(sub.Get(), toFD, name, item);
-            } else if (type == DT_REG || type == DT_LNK) {
+            } else if (type != DT_SOCK) {
                 goOn = CopyFile(fromFD, name, type == DT_REG, toFD, merge, folder);
-            } else if (type == DT_FIFO || type == DT_CHR || type == DT_BLK) {
-                goOn = MakeSpecial(fromFD, name, toFD, folder);
             } else {
                 // A socket cannot be copied; left out, it is a failure all the
                 // same, never a silent gap in the copy.
@@ -291,25 +337,8 @@ private:
         return true;
     }
 
-    bool MakeSpecial(int fromFD, const char* name, int toFD, const std::string& folder)
-    {
-        struct stat st;
-        if (fstatat(fromFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return Fail(errno, true, false, folder, name);
-        if (int err = CheckCreate())
-            return Fail(err, false, false, folder, name);
-        // Made without set-id bits, which it regains only with its owner.
-        if (mknodat(toFD, name, CopiedMode(st, false), st.st_rdev) != 0)
-            return Fail(errno, false, false, folder, name);
-        if (KeepCopiedOwner(toFD, name, st) && CopiedMode(st, true) != CopiedMode(st, false))
-            fchmodat(toFD, name, CopiedMode(st, true), AT_SYMLINK_NOFOLLOW);
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        utimensat(toFD, name, times, AT_SYMLINK_NOFOLLOW);
-        return true;
-    }
-
-    // Makes toName inside toFD a copy of the file or symbolic link name inside
-    // fromFD. regular: the listing said a regular file.
+    // Makes toName inside toFD a copy of the item name inside fromFD (a file,
+    // link, pipe or device). regular: the listing said a regular file.
     FileOpResult CopyItem(int fromFD, const char* name, bool regular, int toFD, const char* toName)
     {
         struct stat st;
@@ -404,55 +433,18 @@ int DeleteFolderAt(int parentFD, const char* name, const std::string& path, dev_
 
 int DeleteContentsOf(int folderFD, const std::string& path, dev_t device)
 {
-    int listFD = dup(folderFD);
-    if (listFD < 0)
-        return errno;
-    DIR* dir = fdopendir(listFD);
-    if (dir == nullptr) {
-        int err = errno;
-        close(listFD);
-        return err;
-    }
-    int result = 0;
-    errno = 0;
-    while (struct dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st;
-            if (fstatat(folderFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) {
-                    errno = 0;
-                    continue;
-                }
-                result = errno;
-                break;
-            }
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK
-                 : DT_FIFO;
-        }
-        if (type == DT_DIR) {
-            result = DeleteFolderAt(folderFD, name, Join(path, name), device);
-        } else if (type == DT_REG || type == DT_LNK) {
+    return ForEachEntry(folderFD, [&](const char* name, unsigned char type) {
+        if (type == DT_DIR)
+            return DeleteFolderAt(folderFD, name, Join(path, name), device);
+        // Every other kind goes by its name alone, pipes, sockets and devices
+        // included: none is ever opened, so none can block.
+        int result = RemoveAt(folderFD, name, 0);
+        if (result != 0 && result != ENOENT && type != DT_LNK) {
+            UnlockInside(Join(path, name), false);
             result = RemoveAt(folderFD, name, 0);
-            if (result != 0 && result != ENOENT && type == DT_REG) {
-                UnlockInside(Join(path, name), false);
-                result = RemoveAt(folderFD, name, 0);
-            }
-            if (result == ENOENT)
-                result = 0;
         }
-        // Pipes, sockets and devices stay: their folder then cannot go.
-        if (result != 0)
-            break;
-        errno = 0;
-    }
-    if (result == 0 && errno != 0)
-        result = errno;
-    closedir(dir);
-    return result;
+        return result == ENOENT ? 0 : result;
+    });
 }
 
 int DeleteFolderAt(int parentFD, const char* name, const std::string& path, dev_t device)
@@ -594,6 +586,19 @@ bool FolderLiesWithin(const char* path, dev_t device, ino_t inode)
         folder.Reset(up.Release());
         st = upStat;
     }
+}
+
+int RemoveNodesInFolder(const char* path)
+{
+    StFileDescriptor folder(OpenFolderPath(path));
+    if (!folder.IsValid())
+        return errno;
+    return ForEachEntry(folder.Get(), [&](const char* name, unsigned char type) {
+        if (type != DT_FIFO && type != DT_CHR && type != DT_BLK && type != DT_SOCK)
+            return 0;
+        int err = RemoveAt(folder.Get(), name, 0);
+        return err == ENOENT ? 0 : err;
+    });
 }
 
 ForceDeleteResult ForceDeleteFolder(const char* path)

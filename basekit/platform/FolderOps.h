@@ -8,9 +8,10 @@
 // - CopyFolderInto / CopyFolderContents copy the way the file manager keeps an
 //   application bundle intact: symbolic links copied as links, regular files
 //   with their data, mode (execute and set-id bits included), extended
-//   attributes and times, named pipes and devices re-made, folders with their
-//   extended attributes and times, and a folder's mode applied only after its
-//   content was written (so read-only folders copy). Names are copied byte for
+//   attributes and times, named pipes and devices re-made with their type and
+//   device number (one the process may not make fails the copy), folders
+//   with their extended attributes and times, and a folder's mode applied
+//   only after its content was written (so read-only folders copy). Names are copied byte for
 //   byte, whatever their encoding. A new or replacing folder is built under a
 //   hidden name beside its target and takes the target's name only once it is
 //   complete: a failed copy never destroys what was there.
@@ -20,19 +21,19 @@
 //   not have. A file's owner is set before its mode, a folder's once its
 //   content is written. Names of one file inside the tree stay names of one
 //   file in the copy (hard links), and the holes of sparse files stay holes.
-// - ForceDeleteFolder removes a folder and everything in it without ever
-//   following a symbolic link or crossing into another mount. It unlocks
-//   (flags, owner permissions) only what it must inside the tree; the parent
-//   folder may be unlocked and given owner access for the duration and is
-//   always put back as it was, also after a failure. A folder path that is
-//   itself a symbolic link removes the link only.
+// - ForceDeleteFolder removes a folder and everything in it, whatever the kind
+//   of each item, without ever following a symbolic link or crossing into
+//   another mount. It unlocks (flags, owner permissions) only what it must
+//   inside the tree; the parent folder may be unlocked and given owner access
+//   for the duration and is always put back as it was, also after a failure.
+//   A folder path that is itself a symbolic link removes the link only.
 //
 // Shortcomings: sockets cannot be copied (each one fails with ENOTSUP); extended
 // attributes of symbolic links are not copied (Linux refuses user attributes
 // on links); only regular files are kept as hard links, and past a few
 // hundred files whose other names are still to come, further ones are copied
 // name by name. Nothing here pushes an error record. Each created item asks
-// the fault seam (kCreate), each file's data kCopy, each change of owner
+// the fault seam (kCreate), each file's data or node kCopy, each change of owner
 // kOwner, each rename that puts a copy in place kRename (and kRenameFlag,
 // through the renames of FileOps.h), each removal kDelete.
 #pragma once
@@ -97,6 +98,12 @@ int GetFolderIdentity(const char* path, dev_t& device, ino_t& inode);
 // counts as the folder it leads to.
 bool FolderLiesWithin(const char* path, dev_t device, ino_t inode);
 
+// Removes the pipes, sockets and devices directly inside the folder at path
+// (a final link followed), by name, never opening them: the items that a
+// listing of files and folders leaves out, and that would keep the folder
+// from being removed once its files and sub-folders are gone.
+int RemoveNodesInFolder(const char* path);
+
 // Result of ForceDeleteFolder: the deletion's errno, and the errno of putting
 // the parent's mode or flags back (reported apart: the deletion may have
 // succeeded all the same).
@@ -105,9 +112,8 @@ struct ForceDeleteResult {
     int restoreError = 0;
 };
 
-// Deletes the folder at path with all its contents. Items other than files,
-// links and folders (pipes, sockets, devices) are left in place, so that their
-// folder cannot be removed (ENOTEMPTY).
+// Deletes the folder at path with all its contents, items of every kind
+// (pipes, sockets and devices too: they are removed by name, never opened).
 ForceDeleteResult ForceDeleteFolder(const char* path);
 
 }  // namespace bkit

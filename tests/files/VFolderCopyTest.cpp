@@ -1,19 +1,27 @@
 // VFolderCopyTest.cpp - what a folder copy keeps beyond names and data: owners
-// and the set-id bits that depend on them, hard links inside the tree, and the
-// holes of sparse files. Each check runs over every way a tree gets copied
-// (new, replacing, merged into existing folders, content replacing existing
-// items, and the whole-tree copy that moves across volumes use).
+// and the set-id bits that depend on them, the type of pipes and devices,
+// hard links inside the tree, and the holes of sparse files. Each check runs
+// over every way a tree gets copied (new, replacing, merged into existing
+// folders, content replacing existing items, and the whole-tree copy that
+// moves across volumes use); moves to another file system carry every kind
+// of item and leave no source behind.
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "basekit/files/VFileError.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/FolderOps.h"
+#include "basekit/runtime/VErrorContext.h"
 #include "files/CopyTestSupport.h"
 #include "tests/support/TempFolder.h"
 
@@ -22,6 +30,68 @@ namespace {
 
 using test::StatOf;
 using test::TempFolder;
+
+// The pipes and device nodes of a tree: where they lie below its root, and
+// what they are.
+struct Node {
+    const char* path;
+    mode_t type;
+    dev_t device;
+    uid_t uid;
+    gid_t gid;
+    mode_t mode;
+};
+
+// Makes the nodes below the folder root of temp (their folders must exist).
+// 0 or the errno of the first node that could not be made.
+int MakeNodes(const TempFolder& temp, const std::string& root, const std::vector<Node>& nodes)
+{
+    for (const Node& node : nodes) {
+        const std::string path = temp.Path(root + "/" + node.path);
+        if (int err = test::MakeNode(path, node.type, node.device, node.uid, node.gid, node.mode))
+            return err;
+    }
+    return 0;
+}
+
+// Expects the item copy to be what reference is (both paths inside temp):
+// same type, device number, owner, group and mode.
+void ExpectSameNode(const TempFolder& temp, const std::string& reference, const std::string& copy)
+{
+    SCOPED_TRACE(copy);
+    struct stat expected = StatOf(temp.Path(reference));
+    struct stat st = StatOf(temp.Path(copy));
+    EXPECT_EQ(expected.st_mode & S_IFMT, st.st_mode & S_IFMT);
+    EXPECT_EQ(expected.st_rdev, st.st_rdev);
+    EXPECT_EQ(expected.st_uid, st.st_uid);
+    EXPECT_EQ(expected.st_gid, st.st_gid);
+    EXPECT_EQ(expected.st_mode & 07777, st.st_mode & 07777);
+}
+
+// A tmpfs mounted on a new folder for the span of a test, so that moves meet
+// another file system; unmounted at the end.
+class StTmpfs {
+public:
+    explicit StTmpfs(const std::string& path) : fPath(path)
+    {
+        fMounted = mkdir(path.c_str(), 0755) == 0 && mount("tmpfs", path.c_str(), "tmpfs", 0, "size=16m") == 0;
+        fError = fMounted ? 0 : errno;
+    }
+    ~StTmpfs()
+    {
+        if (fMounted)
+            umount2(fPath.c_str(), MNT_DETACH);
+    }
+    StTmpfs(const StTmpfs&) = delete;
+    StTmpfs& operator=(const StTmpfs&) = delete;
+    bool IsMounted() const { return fMounted; }
+    int GetError() const { return fError; }
+
+private:
+    std::string fPath;
+    bool fMounted = false;
+    int fError = 0;
+};
 
 VRefPtr<VFolder> FolderAt(const TempFolder& temp, const std::string& name = "")
 {
@@ -149,6 +219,131 @@ TEST_F(VFolderCopyTest, AnItemWhoseOwnerIsNotKeptLosesItsSetIdBits)
             EXPECT_EQ(item.copied, StatOf(fTemp.Path(root + "/" + item.path)).st_mode & 07777);
         }
     }
+}
+
+TEST_F(VFolderCopyTest, PipesAndDevicesKeepTheirTypeDeviceOwnerAndModeAsCpDoes)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "device nodes are made by the superuser";
+    const auto [user, group] = test::NobodyIds();
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/Dev"));
+    const std::vector<Node> nodes = {
+        {"Contents/pipe", S_IFIFO, 0, 0, 0, 0620},
+        // A set-id bit on another user's pipe stays with that owner only.
+        {"Contents/owned-pipe", S_IFIFO, 0, user, group, 04644},
+        {"Contents/Dev/null", S_IFCHR, makedev(1, 3), 0, 0, 0666},
+        {"Contents/Dev/loop", S_IFBLK, makedev(7, 0), user, 0, 02660},
+    };
+    if (int err = MakeNodes(fTemp, "src", nodes))
+        GTEST_SKIP() << "device nodes cannot be made here: " << std::strerror(err);
+    ASSERT_EQ(0, test::RunProgram({"cp", "-a", fTemp.Path("src"), fTemp.Path("reference")}));
+
+    for (const std::string& root : CopyEveryWay(fTemp)) {
+        for (const Node& node : nodes) {
+            ExpectSameNode(fTemp, std::string("reference/") + node.path, root + "/" + node.path);
+            EXPECT_EQ(node.type, StatOf(fTemp.Path(root + "/" + node.path)).st_mode & S_IFMT);
+        }
+    }
+}
+
+// Run as a user who may make pipes but no device: a tree holding a device
+// fails to copy, as cp -a fails, and leaves nothing; a pipe of another user
+// copies as a pipe of this user without its set-id bit, as cp -a copies it.
+TEST_F(VFolderCopyTest, AsAUserWhoCannotMakeDevicesATreeWithOneFailsAsCpDoesAndLeavesNothing)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the test makes a device node, then gives up its rights";
+    const auto [user, group] = test::NobodyIds();
+    ASSERT_EQ(0, chmod(fTemp.Path().c_str(), 0755));
+    for (const char* folder : {"devices", "pipes", "ref", "dest"})
+        ASSERT_TRUE(fTemp.MakeFolder(folder));
+    for (const char* folder : {"ref", "dest"})
+        ASSERT_EQ(0, chown(fTemp.Path(folder).c_str(), user, group));
+    ASSERT_TRUE(fTemp.WriteFile("devices/a", "a"));
+    ASSERT_EQ(0, mkfifo(fTemp.Path("devices/pipe").c_str(), 0644));
+    if (int err = MakeNodes(fTemp, "devices", {{"null", S_IFCHR, makedev(1, 3), 0, 0, 0666}}))
+        GTEST_SKIP() << "device nodes cannot be made here: " << std::strerror(err);
+    ASSERT_EQ(0, MakeNodes(fTemp, "pipes", {{"pipe", S_IFIFO, 0, 0, 0, 04644}}));
+    if (test::RunAsUser(user, group, [&] { return std::to_string(access(fTemp.Path().c_str(), X_OK)); }) != "0")
+        GTEST_SKIP() << "the unprivileged user cannot reach the test folder";
+
+    const std::string outcome = test::RunAsUser(user, group, [&] {
+        std::string out;
+        out += "cp devices: " + std::to_string(test::RunProgram({"cp", "-a", fTemp.Path("devices"), fTemp.Path("ref")}));
+        out += ", cp pipes: " + std::to_string(test::RunProgram({"cp", "-a", fTemp.Path("pipes"), fTemp.Path("ref")}));
+        for (const char* name : {"devices", "pipes"}) {
+            VFolder* copy = nullptr;
+            VError err = FolderAt(fTemp, name)->CopyTo(*FolderAt(fTemp, "dest"), &copy, FCP_Default);
+            ReleaseRefCountable(&copy);
+            out += std::string(", ") + name + ": " + (err == 0 ? "copied" : err == VE_FILE_CANNOT_COPY ? "cannot copy" : std::to_string(err));
+        }
+        return out;
+    });
+    EXPECT_EQ("cp devices: 1, cp pipes: 0, devices: cannot copy, pipes: copied", outcome);
+    // Nothing of the failed copy is left, not even under a hidden name.
+    EXPECT_EQ((std::vector<std::string>{"pipes"}), fTemp.List("dest"));
+    // cp -a keeps the set-user-id bit on the pipe it now owns; this copy
+    // never lets a bit meant for another owner pass to the one it got.
+    struct stat reference = StatOf(fTemp.Path("ref/pipes/pipe"));
+    struct stat pipe = StatOf(fTemp.Path("dest/pipes/pipe"));
+    EXPECT_TRUE(S_ISFIFO(reference.st_mode));
+    EXPECT_TRUE(S_ISFIFO(pipe.st_mode));
+    EXPECT_EQ(reference.st_uid, pipe.st_uid);
+    EXPECT_EQ(reference.st_gid, pipe.st_gid);
+    EXPECT_EQ(user, pipe.st_uid);
+    EXPECT_EQ(0644u, pipe.st_mode & 07777);
+}
+
+// The move to another file system copies, then deletes the source: every kind
+// of item gets across and nothing of the source stays; a tree with an item
+// that cannot be copied (a socket) stays whole where it was.
+TEST_F(VFolderCopyTest, AMoveToAnotherFileSystemCarriesEveryKindAndLeavesNoSource)
+{
+    StTmpfs other(fTemp.Path("other"));
+    if (!other.IsMounted())
+        GTEST_SKIP() << "no file system can be mounted here: " << std::strerror(other.GetError());
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/MacOS"));
+    ASSERT_TRUE(fTemp.WriteFile("src/Contents/MacOS/app", "#!/bin/sh\n", 0755));
+    ASSERT_TRUE(fTemp.MakeLink("src/Contents/app", "MacOS/app"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/Contents/Shared"));
+    std::vector<Node> nodes = {{"Contents/pipe", S_IFIFO, 0, 0, 0, 0640},
+                               {"Contents/Shared/pipe", S_IFIFO, 0, 0, 0, 0600}};
+    ASSERT_EQ(0, MakeNodes(fTemp, "src", nodes));
+    if (geteuid() == 0) {
+        nodes.push_back({"Contents/Shared/null", S_IFCHR, makedev(1, 3), 0, 0, 0666});
+        if (MakeNodes(fTemp, "src", {nodes.back()}) != 0)
+            nodes.pop_back();
+    }
+    ASSERT_EQ(0, chmod(fTemp.Path("src/Contents/Shared").c_str(), 0555));
+
+    VFolder* moved = nullptr;
+    EXPECT_EQ(0u, FolderAt(fTemp, "src")->Move(*FolderAt(fTemp, "other"), &moved));
+    ReleaseRefCountable(&moved);
+    EXPECT_FALSE(fTemp.ItemExists("src"));
+    EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("other"));
+    EXPECT_EQ("#!/bin/sh\n", fTemp.ReadFile("other/src/Contents/app"));
+    for (const Node& node : nodes) {
+        SCOPED_TRACE(node.path);
+        struct stat st = StatOf(fTemp.Path(std::string("other/src/") + node.path));
+        EXPECT_EQ(node.type, st.st_mode & S_IFMT);
+        EXPECT_EQ(node.device, st.st_rdev);
+        EXPECT_EQ(node.mode, st.st_mode & 07777);
+    }
+
+    ASSERT_TRUE(fTemp.MakeFolder("sockets"));
+    ASSERT_TRUE(fTemp.WriteFile("sockets/a", "a"));
+    ASSERT_TRUE(test::MakeSocket(fTemp.Path("sockets/socket")));
+    {
+        StErrorContextInstaller context(false, true);
+        EXPECT_EQ(VE_CANNOT_RENAME_FOLDER, FolderAt(fTemp, "sockets")->Move(*FolderAt(fTemp, "other"), &moved));
+    }
+    EXPECT_EQ(nullptr, moved);
+    EXPECT_EQ((std::vector<std::string>{"a", "socket"}), fTemp.List("sockets"));
+    EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("other"));
 }
 
 TEST_F(VFolderCopyTest, HardLinksInsideTheTreeStayOneFileInTheCopy)

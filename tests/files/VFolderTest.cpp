@@ -2,9 +2,8 @@
 // Trash, deletion, and the refusals that protect data.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -24,6 +23,7 @@
 #include "basekit/platform/FolderOps.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/json/VJSONObject.h"
+#include "files/CopyTestSupport.h"
 #include "tests/support/TempFolder.h"
 
 namespace bkit {
@@ -438,14 +438,7 @@ TEST_F(VFolderTest, AnItemThatCannotBeCopiedIsAFailure)
 {
     ASSERT_TRUE(fTemp.MakeFolder("src"));
     ASSERT_TRUE(fTemp.WriteFile("src/a", "a"));
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    struct sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    std::string socketPath = fTemp.Path("src/sock");
-    ASSERT_LT(socketPath.size(), sizeof(address.sun_path));
-    std::strcpy(address.sun_path, socketPath.c_str());
-    ASSERT_EQ(0, bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof(address)));
-    close(fd);
+    ASSERT_TRUE(test::MakeSocket(fTemp.Path("src/sock")));
     for (uint32_t options : {FCP_Default, FCP_ContinueOnError}) {
         StErrorContextInstaller context(false, true);
         VFolder* out = nullptr;
@@ -564,18 +557,53 @@ TEST_F(VFolderTest, ForcedDeleteUnlocksInsideAndPutsTheParentBack)
     ASSERT_EQ(0, GetFileFlags(fTemp.Path("parent/outside").c_str(), false, flags));
     EXPECT_EQ(kFileFlagUserImmutable, flags & kFileFlagUserImmutable);
 
-    // A pipe stops the deletion; the parent is put back all the same.
-    ASSERT_TRUE(fTemp.MakeFolder("parent/piped"));
-    ASSERT_EQ(0, mkfifo(fTemp.Path("parent/piped/pipe").c_str(), 0600));
+    // A removal that fails stops the deletion; the parent is put back all the same.
+    ASSERT_TRUE(fTemp.MakeFolder("parent/failing"));
+    ASSERT_TRUE(fTemp.WriteFile("parent/failing/file", "f"));
     {
         StErrorContextInstaller context(false, true);
-        EXPECT_NE(0u, FolderAt(fTemp, "parent/piped")->DeleteForced());
+        FaultSeam::ArmAlways(FaultOperation::kDelete, EIO);
+        EXPECT_NE(0u, FolderAt(fTemp, "parent/failing")->DeleteForced());
+        FaultSeam::DisarmAll();
     }
-    EXPECT_TRUE(fTemp.ItemExists("parent/piped/pipe"));
+    EXPECT_TRUE(fTemp.ItemExists("parent/failing/file"));
     ASSERT_EQ(0, GetFileFlags(fTemp.Path("parent").c_str(), true, flags));
     EXPECT_EQ(kFileFlagUserImmutable, flags & kFileFlagUserImmutable);
     SetFileFlags(fTemp.Path("parent").c_str(), true, 0);
     SetFileFlags(fTemp.Path("parent/outside").c_str(), false, 0);
+}
+
+// Pipes, sockets and devices are removed by their names like files (none is
+// opened, so none blocks), wherever they lie in the tree, by the forced
+// deletion and by the deletion with contents alike.
+TEST_F(VFolderTest, ForcedAndRecursiveDeletesRemovePipesSocketsAndDevices)
+{
+    for (bool forced : {true, false}) {
+        SCOPED_TRACE(forced ? "forced" : "with contents");
+        ASSERT_TRUE(fTemp.MakeFolder("victim"));
+        ASSERT_TRUE(fTemp.MakeFolder("victim/sub"));
+        ASSERT_TRUE(fTemp.MakeFolder("victim/sub/ro"));
+        // A folder whose only item is a pipe: no listing shows it.
+        ASSERT_TRUE(fTemp.MakeFolder("victim/piped"));
+        ASSERT_EQ(0, mkfifo(fTemp.Path("victim/piped/pipe").c_str(), 0600));
+        ASSERT_EQ(0, mkfifo(fTemp.Path("victim/sub/ro/pipe").c_str(), 0));
+        ASSERT_TRUE(fTemp.WriteFile("victim/sub/file", "f"));
+        ASSERT_TRUE(test::MakeSocket(fTemp.Path("victim/sub/socket")));
+        if (geteuid() == 0) {
+            // Where device nodes may not be made, the pipes and the socket alone.
+            test::MakeNode(fTemp.Path("victim/sub/null"), S_IFCHR, makedev(1, 3), 0, 0, 0666);
+            test::MakeNode(fTemp.Path("victim/sub/ro/loop"), S_IFBLK, makedev(7, 0), 0, 0, 0600);
+        }
+        // Only the forced deletion unlocks what it meets.
+        if (forced) {
+            ASSERT_EQ(0, chmod(fTemp.Path("victim/sub/ro").c_str(), 0500));
+        }
+
+        VRefPtr<VFolder> victim = FolderAt(fTemp, "victim");
+        EXPECT_EQ(0u, forced ? victim->DeleteForced() : victim->Delete(true));
+        EXPECT_FALSE(fTemp.ItemExists("victim"));
+        TempFolder::RemoveTree(fTemp.Path("victim"));
+    }
 }
 
 TEST_F(VFolderTest, FailuresAreWrappedWithTheOperationsNumberAndParameters)
