@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "basekit/files/VURL.h"
+#include "basekit/files/mac/XMacVolumes.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/text/VCollator.h"
 #include "basekit/text/VIntlMgr.h"
@@ -113,8 +114,21 @@ VFilePath& VFilePath::FromRelativePath(const VFilePath& base, const VString& rel
         VURL::Convert(relative, eURL_POSIX_STYLE, eURL_HFS_STYLE, true);
     VString text(base.fPath);
     text.AppendString(relative);
+    bool resolved = usable && _ResolveInternal(text);
+    if (usable && !resolved && style == FPS_POSIX) {
+        // The POSIX steps climb above the base's volume: they lead to a
+        // folder of another volume (or back into this one), which the full
+        // POSIX text names. Only a mounted volume has a place to climb from.
+        VString full;
+        if (XMacVolumes::HFSFullPathToPosix(base.fPath, full)) {
+            if (full.GetLength() == 0 || full.GetCPointer()[full.GetLength() - 1] != u'/')
+                full.AppendUniChar(u'/');
+            full.AppendString(relativePath);
+            return FromFullPath(full, FPS_POSIX);
+        }
+    }
     fPath.FromString(text);
-    fIsValid = usable && _ResolveInternal(fPath) && !fPath.IsEmpty();
+    fIsValid = resolved && !fPath.IsEmpty();
     return *this;
 }
 

@@ -59,7 +59,10 @@ public:
     explicit VFilePath(const VString& fullPath, FilePathStyle style = FPS_SYSTEM, bool unused = false);
 
     // A path relative to a base folder path. With forbidFullPosix false, a
-    // POSIX text beginning with '/' is taken as a full path instead.
+    // POSIX text beginning with '/' is taken as a full path instead. POSIX
+    // ".." steps that climb above the base's mounted volume lead where they
+    // lead from the base's POSIX path ("../dev/null" from "dev:" is
+    // "dev:null"); the internal form itself never climbs above its volume.
     VFilePath(const VFilePath& base, const VString& relativePath, FilePathStyle style = FPS_SYSTEM,
               bool forbidFullPosix = false);
 
