@@ -64,6 +64,12 @@ protected:
         return done ? Text(out) : std::string("<failed>");
     }
 
+    // An expected internal path where "~" stands for fRoot on Disk.
+    std::string OnDisk(const std::string& hfs) const
+    {
+        return !hfs.empty() && hfs[0] == '~' ? fRootOnDisk + hfs.substr(1) : hfs;
+    }
+
     std::string fRoot;
     std::string fRootOnDisk;
 };
@@ -105,9 +111,7 @@ TEST_F(VolumesTest, PosixFullPathsConvertToTheirVolume)
         {"/vol", false, "~:vol"},
     };
     for (const Case& c : cases) {
-        std::string expected = c.hfs;
-        if (expected[0] == '~')
-            expected = fRootOnDisk + expected.substr(1);
+        std::string expected = OnDisk(c.hfs);
         EXPECT_EQ(ToHFS(fRoot + c.posix, c.isFolder), expected) << c.posix;
     }
 }
@@ -186,9 +190,7 @@ TEST_F(VolumesTest, ClimbingOutOfAVolumeNamesTheItemReached)
         {"/vol/../", "~:"},
     };
     for (const Case& c : cases) {
-        std::string expected = c.hfs;
-        if (expected[0] == '~')
-            expected = fRootOnDisk + expected.substr(1);
+        std::string expected = OnDisk(c.hfs);
         VFilePath path(VString((fRoot + c.posix).c_str()), FPS_POSIX);
         EXPECT_TRUE(path.IsValid()) << c.posix;
         EXPECT_EQ(Text(path.GetPath()), expected) << c.posix;
@@ -212,9 +214,7 @@ TEST_F(VolumesTest, ClimbingOutOfAVolumeNamesTheItemReached)
         {"Nowhere:", "../vol/dir/a.txt", ""},
     };
     for (const Relative& r : relatives) {
-        std::string expected = r.hfs;
-        if (!expected.empty() && expected[0] == '~')
-            expected = fRootOnDisk + expected.substr(1);
+        std::string expected = OnDisk(r.hfs);
         VFilePath path(VFilePath(VString(r.base)), VString(r.posix), FPS_POSIX);
         EXPECT_EQ(path.IsValid(), !expected.empty()) << r.base << " " << r.posix;
         if (!expected.empty()) {
