@@ -124,7 +124,10 @@ VFilePath& VFilePath::FromRelativePath(const VFilePath& base, const VString& rel
             if (full.GetLength() == 0 || full.GetCPointer()[full.GetLength() - 1] != u'/')
                 full.AppendUniChar(u'/');
             full.AppendString(relativePath);
-            return FromFullPath(full, FPS_POSIX);
+            // Steps above the top of the tree name nothing.
+            VString steps(full);
+            if (ResolveRelativePosix(steps))
+                return FromFullPath(full, FPS_POSIX);
         }
     }
     fPath.FromString(text);

@@ -212,6 +212,9 @@ TEST_F(VolumesTest, ClimbingOutOfAVolumeNamesTheItemReached)
         // not mounted has no place to climb to.
         {"Vol:", "", "Vol:"},
         {"Nowhere:", "../vol/dir/a.txt", ""},
+        // Nor is there anything above the top of the disk.
+        {"Vol:dir:", "../../../../../../../../../../../../../../../../x", ""},
+        {"Vol:dir:", "../../../../../../../../../../../../../../../../x/", ""},
     };
     for (const Relative& r : relatives) {
         std::string expected = OnDisk(r.hfs);

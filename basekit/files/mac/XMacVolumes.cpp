@@ -365,7 +365,10 @@ bool XMacVolumes::PosixFullPathToHFS(const char* posixPath, bool isFolder, VStri
     // another place: the kernel tells which ("/dev/../dev/null" is
     // "/dev/null"). Written as it stands it would climb above the volume in
     // the internal form.
-    bool climbsOut = !isFolder && LiesOn(path, mountPoint) && ClimbsAboveMount(path, mountPoint);
+    // Above the top of the tree there is nothing to name: such a text stays
+    // the climb above its volume it spells, which no path accepts.
+    bool climbsOut = !isFolder && LiesOn(path, mountPoint) && ClimbsAboveMount(path, mountPoint) &&
+                     !ClimbsAboveMount(path, "/");
     if (climbsOut && EndsWithDotStep(path))
         return PosixFullPathToHFS((path + "/").c_str(), true, out);
     std::string used;
