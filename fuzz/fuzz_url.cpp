@@ -49,18 +49,20 @@ void AskEverything(const VURL& url)
 }
 
 // Each step up must change the URL, and there are never more steps than
-// units in its text.
+// units in the text the walk started from (the text shrinks as it goes, so
+// the bound is the first length, not the current one).
 void WalkUp(const VURL& start)
 {
     VURL url(start);
     VString before;
     url.GetAbsoluteURL(before, false);
+    const VIndex maxSteps = before.GetLength() + 1;
     VIndex steps = 0;
     while (url.ToParent()) {
         VString after;
         url.GetAbsoluteURL(after, false);
         Check(!after.EqualToStringRaw(before));
-        Check(++steps <= before.GetLength() + 1);
+        Check(++steps <= maxSteps);
         before = after;
     }
     std::unique_ptr<VURL> parent(start.RetainParent());

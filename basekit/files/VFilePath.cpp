@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "basekit/files/VURL.h"
+#include "basekit/files/mac/XMacVolumes.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/text/VCollator.h"
 #include "basekit/text/VIntlMgr.h"
@@ -113,8 +114,24 @@ VFilePath& VFilePath::FromRelativePath(const VFilePath& base, const VString& rel
         VURL::Convert(relative, eURL_POSIX_STYLE, eURL_HFS_STYLE, true);
     VString text(base.fPath);
     text.AppendString(relative);
+    bool resolved = usable && _ResolveInternal(text);
+    if (usable && !resolved && style == FPS_POSIX) {
+        // The POSIX steps climb above the base's volume: they lead to a
+        // folder of another volume (or back into this one), which the full
+        // POSIX text names. Only a mounted volume has a place to climb from.
+        VString full;
+        if (XMacVolumes::HFSFullPathToPosix(base.fPath, full)) {
+            if (full.GetLength() == 0 || full.GetCPointer()[full.GetLength() - 1] != u'/')
+                full.AppendUniChar(u'/');
+            full.AppendString(relativePath);
+            // Steps above the top of the tree name nothing.
+            VString steps(full);
+            if (ResolveRelativePosix(steps))
+                return FromFullPath(full, FPS_POSIX);
+        }
+    }
     fPath.FromString(text);
-    fIsValid = usable && _ResolveInternal(fPath) && !fPath.IsEmpty();
+    fIsValid = resolved && !fPath.IsEmpty();
     return *this;
 }
 
@@ -369,6 +386,14 @@ void VFilePath::GetExtension(VString& out) const
         name.GetSubString(dot + 1, name.GetLength() - dot, out);
 }
 
+bool VFilePath::_TakeIfValid(const VFilePath& changed, bool folder)
+{
+    if (!changed.fIsValid || changed.IsFolder() != folder)
+        return false;
+    FromFilePath(changed);
+    return true;
+}
+
 bool VFilePath::SetName(const VString& name)
 {
     if (HoldsColon(name)) {
@@ -377,20 +402,19 @@ bool VFilePath::SetName(const VString& name)
     }
     if (!fIsValid)
         return false;
-    if (IsFile()) {
-        ToFolder();
-        if (!fIsValid)
-            return false;
-        fPath.AppendString(name);
-    } else {
-        ToParent();
-        if (!fIsValid)
-            return false;
-        fPath.AppendString(name);
-        fPath.AppendUniChar(kSep);
-    }
-    _SetValidFromText();
-    return fIsValid;
+    bool folder = IsFolder();
+    VFilePath changed(*this);
+    if (folder)
+        changed.ToParent();
+    else
+        changed.ToFolder();
+    if (!changed.fIsValid)
+        return false;  // a volume root has no parent to hold another name
+    changed.fPath.AppendString(name);
+    if (folder)
+        changed.fPath.AppendUniChar(kSep);
+    changed._SetValidFromText();
+    return _TakeIfValid(changed, folder);
 }
 
 bool VFilePath::SetFileName(const VString& name, bool nameHasExtension)
@@ -401,22 +425,23 @@ bool VFilePath::SetFileName(const VString& name, bool nameHasExtension)
     }
     if (!fIsValid)
         return false;
+    VFilePath changed(*this);
     if (IsFolder()) {
-        fPath.AppendString(name);
+        changed.fPath.AppendString(name);
     } else {
         VString extension;
         GetExtension(extension);
-        ToFolder();
-        if (!fIsValid)
+        changed.ToFolder();
+        if (!changed.fIsValid)
             return false;
-        fPath.AppendString(name);
+        changed.fPath.AppendString(name);
         if (!nameHasExtension && !extension.IsEmpty()) {
-            fPath.AppendUniChar(u'.');
-            fPath.AppendString(extension);
+            changed.fPath.AppendUniChar(u'.');
+            changed.fPath.AppendString(extension);
         }
     }
-    _SetValidFromText();
-    return fIsValid;
+    changed._SetValidFromText();
+    return _TakeIfValid(changed, false);
 }
 
 bool VFilePath::SetFolderName(const VString& name, bool nameHasExtension)
@@ -430,17 +455,18 @@ bool VFilePath::SetFolderName(const VString& name, bool nameHasExtension)
         return false;
     VString extension;
     GetExtension(extension);
-    ToParent();
-    if (!fIsValid)
-        return false;
-    fPath.AppendString(name);
+    VFilePath changed(*this);
+    changed.ToParent();
+    if (!changed.fIsValid)
+        return false;  // a volume root has no parent to hold another name
+    changed.fPath.AppendString(name);
     if (!nameHasExtension && !extension.IsEmpty()) {
-        fPath.AppendUniChar(u'.');
-        fPath.AppendString(extension);
+        changed.fPath.AppendUniChar(u'.');
+        changed.fPath.AppendString(extension);
     }
-    fPath.AppendUniChar(kSep);
-    _SetValidFromText();
-    return fIsValid;
+    changed.fPath.AppendUniChar(kSep);
+    changed._SetValidFromText();
+    return _TakeIfValid(changed, true);
 }
 
 VFilePath& VFilePath::SetExtension(const VString& ext)
@@ -455,52 +481,59 @@ VFilePath& VFilePath::SetExtension(const VString& ext)
 VFilePath& VFilePath::SetFileExtension(const VString& ext)
 {
     // Only a valid path is changed: the text of an invalid one must not come
-    // out of here looking valid.
-    if (!fIsValid)
+    // out of here looking valid. An extension holding ':' would move the
+    // path into another folder.
+    if (!fIsValid || HoldsColon(ext))
         return *this;
-    VIndex length = fPath.GetLength();
-    VIndex dot = fPath.FindUniChar(u'.', length, true);
-    if (dot > 0 && fPath.FindUniChar(kSep, dot) > 0)
+    VFilePath changed(*this);
+    VString& text = changed.fPath;
+    VIndex length = text.GetLength();
+    VIndex dot = text.FindUniChar(u'.', length, true);
+    if (dot > 0 && text.FindUniChar(kSep, dot) > 0)
         dot = 0;
     if (!ext.IsEmpty()) {
         if (dot > 0) {
-            fPath.Truncate(dot);
+            text.Truncate(dot);
         } else {
-            fPath.AppendUniChar(u'.');
+            text.AppendUniChar(u'.');
         }
-        fPath.AppendString(ext);
+        text.AppendString(ext);
     } else if (dot > 0) {
-        fPath.Truncate(dot - 1);
+        text.Truncate(dot - 1);
     }
-    _SetValidFromText();
+    changed._SetValidFromText();
+    _TakeIfValid(changed, IsFolder());
     return *this;
 }
 
 VFilePath& VFilePath::SetFolderExtension(const VString& ext)
 {
-    if (!fIsValid || LastUnit(fPath) != kSep)
+    if (!fIsValid || LastUnit(fPath) != kSep || HoldsColon(ext))
         return *this;
-    VIndex final = fPath.GetLength();
-    VIndex dot = final > 1 ? fPath.FindUniChar(u'.', final - 1, true) : 0;
+    VFilePath changed(*this);
+    VString& text = changed.fPath;
+    VIndex final = text.GetLength();
+    VIndex dot = final > 1 ? text.FindUniChar(u'.', final - 1, true) : 0;
     if (dot > 0) {
-        VIndex colon = fPath.FindUniChar(kSep, dot);
+        VIndex colon = text.FindUniChar(kSep, dot);
         if (colon > 0 && colon != final)
             dot = 0;
     }
     if (!ext.IsEmpty()) {
         if (dot > 0) {
             if (final - 1 - dot > 0)
-                fPath.Remove(dot + 1, final - 1 - dot);
-            fPath.Insert(ext, dot + 1);
+                text.Remove(dot + 1, final - 1 - dot);
+            text.Insert(ext, dot + 1);
         } else {
             VString inserted(u'.');
             inserted.AppendString(ext);
-            fPath.Insert(inserted, final);
+            text.Insert(inserted, final);
         }
     } else if (dot > 0) {
-        fPath.Remove(dot, final - dot);
+        text.Remove(dot, final - dot);
     }
-    _SetValidFromText();
+    changed._SetValidFromText();
+    _TakeIfValid(changed, true);
     return *this;
 }
 

@@ -18,14 +18,17 @@
 //   invalid path, and the navigation operations leave an invalid path alone.
 // - A path names only what it spells: "." and ".." are steps of the POSIX
 //   form, never names. A text in the internal form holding such a component
-//   (the volume included) makes an invalid path, and so does any call that
-//   would put one in (ToSubFolder(".."), SetName("."), ...); nothing is raised
-//   for it. POSIX texts keep their steps: they are resolved on the way in.
+//   (the volume included) makes an invalid path, and so does a navigation
+//   that would put one in (ToSubFolder(".."), ToSubFile(".")); nothing is
+//   raised for it. The setters (SetName, SetFileName, SetFolderName and the
+//   extension setters) refuse such a change instead and leave the path as it
+//   was. POSIX texts keep their steps: they are resolved on the way in.
 // - Nothing here touches the disk except the POSIX full-path conversions,
 //   which ask the mounted-volume cache (XMacVolumes) and may resolve symbolic
 //   links of the folders on the way to find the volume a path lies on.
-// - Only SetName and SetFileName raise an error ('bkit' 614, a name holding
-//   ':'); every other failure is the validity flag.
+// - Only SetName, SetFileName and SetFolderName raise an error ('bkit' 614,
+//   a name holding ':'); every other failure is the validity flag, or, for a
+//   setter, the path left as it was.
 // - A path is a plain value used by one task at a time; copies are cheap (the
 //   text is shared copy-on-write).
 #pragma once
@@ -59,7 +62,10 @@ public:
     explicit VFilePath(const VString& fullPath, FilePathStyle style = FPS_SYSTEM, bool unused = false);
 
     // A path relative to a base folder path. With forbidFullPosix false, a
-    // POSIX text beginning with '/' is taken as a full path instead.
+    // POSIX text beginning with '/' is taken as a full path instead. POSIX
+    // ".." steps that climb above the base's mounted volume lead where they
+    // lead from the base's POSIX path ("../dev/null" from "dev:" is
+    // "dev:null"); the internal form itself never climbs above its volume.
     VFilePath(const VFilePath& base, const VString& relativePath, FilePathStyle style = FPS_SYSTEM,
               bool forbidFullPosix = false);
 
@@ -130,16 +136,20 @@ public:
     // The text after the last '.' of the last component; empty when none.
     void GetExtension(VString& out) const;
 
-    // Replace the last component. A name holding ':' raises 'bkit' 614 and
-    // returns false with the path unchanged. A volume root has no parent: it is
-    // cleared and false is returned. A name "." or ".." leaves the path
-    // invalid (nothing raised). Return the flag.
+    // Replace the last component. A change that is refused leaves the path as
+    // it was and returns false: a name holding ':' (which also raises 'bkit'
+    // 614), a volume root (it has no parent to hold another name), and a name
+    // that would not make a valid path of the kind asked for ("." or "..",
+    // or an empty name, which would leave the folder's path instead of a
+    // file's). Return true when the path was changed.
     bool SetName(const VString& name);
     bool SetFileName(const VString& name, bool nameHasExtension = true);
     bool SetFolderName(const VString& name, bool nameHasExtension = true);
 
     // Replace the extension of a file or folder path; an empty extension
-    // removes it (and its dot).
+    // removes it (and its dot). A change that would not leave a valid path of
+    // the same kind (an extension holding ':', a name left as "." or "..", a
+    // file path left as its folder's) is refused: the path stays as it was.
     VFilePath& SetExtension(const VString& ext);
     VFilePath& SetFileExtension(const VString& ext);
     VFilePath& SetFolderExtension(const VString& ext);
@@ -197,6 +207,9 @@ private:
     // ".", ".." or empty component).
     void _SetValidFromText();
     VFilePath& _KeepThroughSeparatorBefore(VIndex from);
+    // Takes changed when it is a valid folder path (folder true) or a valid
+    // file path; otherwise nothing changes. True when taken.
+    bool _TakeIfValid(const VFilePath& changed, bool folder);
 
     VString fPath;
     bool fIsValid = false;

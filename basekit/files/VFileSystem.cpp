@@ -43,15 +43,33 @@ bool ResolvedComponents(const VString& text, std::vector<std::u16string_view>& o
     return !out.empty();
 }
 
-// Whether path, followed on disk through its symbolic links, stays at or below
-// where root leads. The names alone cannot tell: "docs:escape:passwd" is below
-// "docs:" in the text, and is /etc/passwd when escape is a link to /etc.
-bool LeadsBelowOnDisk(const VFilePath& path, const VFilePath& root)
+// Whether path's resolved components are root's or begin with them. The
+// root's own path as a file ("Vol:docs" against "Vol:docs:") names the root's
+// entry in its parent, which is not inside.
+bool LiesBelowByNames(const VFilePath& path, const VFilePath& root)
 {
-    std::string rootOnDisk, pathOnDisk;
-    if (!XMacFile::ResolvePathThroughLinks(XMacFile::PosixPathText(root).c_str(), rootOnDisk) ||
-        !XMacFile::ResolvePathThroughLinks(XMacFile::PosixPathText(path).c_str(), pathOnDisk))
+    std::vector<std::u16string_view> rootParts, pathParts;
+    if (!root.IsFolder() || !ResolvedComponents(root.GetPath(), rootParts) ||
+        !ResolvedComponents(path.GetPath(), pathParts))
         return false;
+    if (pathParts.size() < rootParts.size())
+        return false;
+    for (size_t i = 0; i < rootParts.size(); ++i) {
+        if (rootParts[i] != pathParts[i])
+            return false;
+    }
+    return pathParts.size() > rootParts.size() || path.IsFolder();
+}
+
+// Where a path leads on disk, every symbolic link on its way followed (a
+// missing item where its folder leads, with its name).
+bool WhereOnDisk(const VFilePath& path, std::string& out)
+{
+    return XMacFile::ResolvePathThroughLinks(XMacFile::PosixPathText(path).c_str(), out);
+}
+
+bool LeadsBelowOnDisk(const std::string& pathOnDisk, const std::string& rootOnDisk)
+{
     if (rootOnDisk == "/")
         return true;
     return pathOnDisk.compare(0, rootOnDisk.size(), rootOnDisk) == 0 &&
@@ -151,20 +169,23 @@ bool VFileSystem::IsAuthorized(const VFilePath& path) const
     GetRoot(root);
     if (!path.IsValid() || !root.IsFolder())
         return false;
-    std::vector<std::u16string_view> rootParts, pathParts;
-    if (!ResolvedComponents(root.GetPath(), rootParts) || !ResolvedComponents(path.GetPath(), pathParts))
+    // Where both lead on disk: the names alone cannot tell, since
+    // "docs:escape:passwd" is below "docs:" in the text and is /etc/passwd
+    // when escape is a link to /etc.
+    std::string rootOnDisk, pathOnDisk;
+    if (!WhereOnDisk(root, rootOnDisk) || !WhereOnDisk(path, pathOnDisk) ||
+        !LeadsBelowOnDisk(pathOnDisk, rootOnDisk))
         return false;
-    if (pathParts.size() < rootParts.size())
-        return false;
-    for (size_t i = 0; i < rootParts.size(); ++i) {
-        if (rootParts[i] != pathParts[i])
-            return false;
-    }
-    // The root's own path as a file ("Vol:docs" against "Vol:docs:") names the
-    // root's entry in its parent, which is not inside.
-    if (pathParts.size() == rootParts.size() && !path.IsFolder())
-        return false;
-    return LeadsBelowOnDisk(path, root);
+    if (LiesBelowByNames(path, root))
+        return true;
+    // A root that is itself a link: the paths of the folders below it are
+    // converted with their links resolved, so they spell where the root
+    // leads, never the root's own text.
+    VString resolvedText(rootOnDisk.c_str());
+    if (rootOnDisk != "/")
+        resolvedText.AppendUniChar(u'/');
+    VFilePath resolvedRoot(resolvedText, FPS_POSIX);
+    return resolvedRoot != root && LiesBelowByNames(path, resolvedRoot);
 }
 
 }  // namespace bkit

@@ -12,11 +12,15 @@
 // - Confinement (IsAuthorized) is decided twice, and both must agree. On the
 //   path components, compared exactly, code unit by code unit, once the
 //   climbing steps are resolved: the file systems here are case-sensitive, so
-//   "Docs" is not inside "docs". And on disk: the path, every symbolic link
-//   on its way followed (the last one too, even a link whose target is
-//   missing, from its deepest existing ancestor), must lead at or below where
-//   the root leads. A path that reaches outside through a link, or whose way
-//   cannot be told (a link loop), is refused like one that climbs out.
+//   "Docs" is not inside "docs". The path's components must begin with the
+//   root's own, or, for a root that is itself a symbolic link, with those of
+//   the path the root leads to (the paths of the folders below such a root
+//   are converted with their links resolved). And on disk: the path, every
+//   symbolic link on its way followed (the last one too, even a link whose
+//   target is missing, from its deepest existing ancestor), must lead at or
+//   below where the root leads, resolved the same way. A path that reaches
+//   outside through a link, or whose way cannot be told (a link loop), is
+//   refused like one that climbs out.
 //   IsAuthorized therefore reads the disk each time it is asked.
 // - A temporary file system (flag 4) deletes its root folder, contents and
 //   all, when its last reference goes; a failure leaves no error behind.

@@ -4,6 +4,7 @@
 // with years of 360 days and months of 30), the clock text read by FromString
 // ("h:m:s:ms", "h:m:s", "m:s"), the JSON forms (milliseconds as text; seconds,
 // milliseconds or "h:mm:ss" as a JSON value) and the formatted component list.
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -28,9 +29,14 @@ int64_t IntegerReading(const std::u16string& units)
     return VString(units.c_str(), static_cast<VIndex>(units.size())).GetLong8();
 }
 
-// The leading decimal number of the units, as sscanf's "%lf" reads it, with
-// '.' as the decimal point; 0.0 when there is none.
-double RealReading(const std::u16string& units)
+// The seconds of the 'S' designator in milliseconds: the leading number of
+// the units, as sscanf's "%lf" takes it ('.' as the decimal point), with the
+// fraction truncated to whole milliseconds. A plain decimal is read from its
+// digits: the double nearest to "1.001" lies below it, and truncating that
+// would lose the millisecond the text holds. What a plain decimal cannot
+// spell (an exponent, hexadecimal, an infinity) or a whole part too long to
+// count exactly goes through the double.
+int64_t SecondsReading(const std::u16string& units)
 {
     std::string bytes;
     bytes.reserve(units.size());
@@ -39,7 +45,38 @@ double RealReading(const std::u16string& units)
             break;  // nothing past here can be part of the number
         bytes.push_back(static_cast<char>(c));
     }
-    return scalar::ReadCDouble(bytes.c_str(), nullptr);
+    char* end = nullptr;
+    double seconds = scalar::ReadCDouble(bytes.c_str(), &end);
+    const char* p = bytes.c_str();
+    while (p < end && std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    bool negative = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+'))
+        ++p;
+    constexpr int kMaxWholeDigits = 15;  // exact in a double and in ms
+    int64_t whole = 0;
+    int wholeDigits = 0;
+    bool plain = true;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        if (whole == 0 && *p == '0')
+            continue;
+        plain = plain && ++wholeDigits <= kMaxWholeDigits;
+        if (plain)
+            whole = whole * 10 + (*p - '0');
+    }
+    int64_t fraction = 0;  // the first three digits after the point, in ms
+    if (p < end && *p == '.') {
+        ++p;
+        for (int64_t unit = 100; p < end && *p >= '0' && *p <= '9'; ++p, unit /= 10)
+            fraction += unit * (*p - '0');
+    }
+    if (!plain || p != end) {
+        int64_t wholeSeconds = scalar::TruncToInt64(seconds);
+        return scalar::WrapAdd(scalar::WrapMul(wholeSeconds, kMsPerSecond),
+                               scalar::TruncToInt64((seconds - static_cast<double>(wholeSeconds)) * 1000.0));
+    }
+    int64_t ms = whole * kMsPerSecond + fraction;
+    return negative ? -ms : ms;
 }
 
 // Cuts the text at every ':' (empty parts kept), dropping the blanks at
@@ -71,7 +108,7 @@ bool HasColon(const VString& text)
 int64_t ReadISODuration(const UniChar* units, VIndex length)
 {
     int64_t years = 0, months = 0, days = 0, hours = 0, minutes = 0;
-    double seconds = 0.0;
+    int64_t secondsMs = 0;
     bool inTime = false;
     std::u16string gathered;
 
@@ -91,7 +128,7 @@ int64_t ReadISODuration(const UniChar* units, VIndex length)
         else if (c == u'M' && inTime)
             minutes = IntegerReading(gathered);
         else if (c == u'S' && inTime)
-            seconds = RealReading(gathered);
+            secondsMs = SecondsReading(gathered);
         else
             taken = false;
 
@@ -104,14 +141,11 @@ int64_t ReadISODuration(const UniChar* units, VIndex length)
         }
     }
 
-    int64_t wholeSeconds = scalar::TruncToInt64(seconds);
-    int64_t fractionMs = scalar::TruncToInt64((seconds - static_cast<double>(wholeSeconds)) * 1000.0);
     int64_t dayCount = scalar::WrapAdd(scalar::WrapAdd(scalar::WrapMul(years, 360), scalar::WrapMul(months, 30)), days);
     int64_t ms = scalar::WrapMul(dayCount, kMsPerDay);
     ms = scalar::WrapAdd(ms, scalar::WrapMul(hours, kMsPerHour));
     ms = scalar::WrapAdd(ms, scalar::WrapMul(minutes, kMsPerMinute));
-    ms = scalar::WrapAdd(ms, scalar::WrapMul(wholeSeconds, kMsPerSecond));
-    return scalar::WrapAdd(ms, fractionMs);
+    return scalar::WrapAdd(ms, secondsMs);
 }
 
 // Formats in the POSIX numeric locale and sets the string to the text.

@@ -114,11 +114,21 @@ TEST_F(VFileSystemTest, ConfinementFollowsLinksOnDisk)
         {"docs/escape/f", false, false, false},
         {"docs/escape", true, false, false},
         {"docs/file-link", false, false, false},
-        {"docs/inner/new", false, true, false},
-        {"docs/a/new/deeper", true, true, false},
+        {"docs/inner/new", false, true, true},
+        {"docs/a/new/deeper", true, true, true},
         {"via/a/x", false, false, true},
         {"via/escape/x", false, false, false},
         {"via/inner/x", false, false, true},
+        // Folders below a root that is a link are converted with the link
+        // resolved (to docs/a); so are items not yet created below them.
+        {"via/a", true, true, true},
+        {"via/a/new/deeper", true, true, true},
+        {"via/a/new.txt", false, false, true},
+        {"docs/a", true, true, true},
+        {"via", true, false, true},
+        {"via", false, false, false},
+        {"outside", true, false, false},
+        {"via/escape", true, false, false},
     };
     for (const Case& c : cases) {
         VFilePath path = c.folder ? fTemp.FolderPath(c.path) : fTemp.FilePath(c.path);
@@ -132,6 +142,26 @@ TEST_F(VFileSystemTest, ConfinementFollowsLinksOnDisk)
     EXPECT_EQ(escaped.GetFileSystem(), nullptr);
     VFile kept(*root, VString("inner/f"), FPS_POSIX);
     EXPECT_EQ(kept.GetFileSystem(), fs.Get());
+
+    // The same through the linked root: what lies inside stays bound, what
+    // climbs or links out is refused.
+    VRefPtr<VFolder> via = VRefPtr<VFolder>::Adopt(static_cast<VFolder*>(linkedRoot->RetainRootFolder()));
+    ASSERT_TRUE(via);
+    for (const char* text : {"a/", "a/new/", "new/deeper/", "inner/"}) {
+        VRefPtr<VFolder> inside = VRefPtr<VFolder>::Adopt(via->RetainRelativeFolder(VString(text), FPS_POSIX));
+        ASSERT_TRUE(inside) << text;
+        EXPECT_EQ(inside->GetFileSystem(), linkedRoot.Get()) << text;
+    }
+    for (const char* text : {"a/new.txt", "new.txt", "inner/f"}) {
+        VFile inside(*via, VString(text), FPS_POSIX);
+        EXPECT_EQ(inside.GetFileSystem(), linkedRoot.Get()) << text;
+    }
+    for (const char* text : {"../outside/", "escape/", "a/../../outside/"})
+        EXPECT_FALSE(VRefPtr<VFolder>::Adopt(via->RetainRelativeFolder(VString(text), FPS_POSIX))) << text;
+    for (const char* text : {"../outside/f", "escape/f", "file-link"}) {
+        VFile outside(*via, VString(text), FPS_POSIX);
+        EXPECT_EQ(outside.GetFileSystem(), nullptr) << text;
+    }
 }
 
 TEST_F(VFileSystemTest, CreateRefusesBadNames)

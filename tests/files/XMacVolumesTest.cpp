@@ -64,6 +64,12 @@ protected:
         return done ? Text(out) : std::string("<failed>");
     }
 
+    // An expected internal path where "~" stands for fRoot on Disk.
+    std::string OnDisk(const std::string& hfs) const
+    {
+        return !hfs.empty() && hfs[0] == '~' ? fRootOnDisk + hfs.substr(1) : hfs;
+    }
+
     std::string fRoot;
     std::string fRootOnDisk;
 };
@@ -105,9 +111,7 @@ TEST_F(VolumesTest, PosixFullPathsConvertToTheirVolume)
         {"/vol", false, "~:vol"},
     };
     for (const Case& c : cases) {
-        std::string expected = c.hfs;
-        if (expected[0] == '~')
-            expected = fRootOnDisk + expected.substr(1);
+        std::string expected = OnDisk(c.hfs);
         EXPECT_EQ(ToHFS(fRoot + c.posix, c.isFolder), expected) << c.posix;
     }
 }
@@ -157,11 +161,70 @@ TEST_F(VolumesTest, FilePathsRoundTripThroughPosix)
     }
     VFilePath climbed(VString((fRoot + "/vol/dir/../dir/a.txt").c_str()), FPS_POSIX);
     EXPECT_EQ(Text(climbed.GetPath()), "Vol:dir:a.txt");
-    // Nothing climbs above a volume: the root of Vol has no "..".
-    VFilePath above(VString((fRoot + "/vol/..").c_str()), FPS_POSIX);
-    EXPECT_FALSE(above.IsValid());
+    // Nothing climbs above the top of the disk.
     VFilePath aboveRoot(VString("/.."), FPS_POSIX);
     EXPECT_FALSE(aboveRoot.IsValid());
+}
+
+// A ".." that climbs out of a volume's top folder leads to the folder that
+// holds the mount point, and from there anywhere, back into the volume too:
+// the path is the one of the item the text names, never a climb above the
+// volume in the internal form ("Vol::vol:dir:a.txt", which is invalid).
+TEST_F(VolumesTest, ClimbingOutOfAVolumeNamesTheItemReached)
+{
+    struct Case {
+        std::string posix;  // below fRoot
+        std::string hfs;    // "~" stands for fRoot on Disk
+    } cases[] = {
+        {"/vol/../vol/dir/a.txt", "Vol:dir:a.txt"},
+        {"/vol/./../vol/dir/a.txt", "Vol:dir:a.txt"},
+        {"/vol/dir/../../vol/dir/a.txt", "Vol:dir:a.txt"},
+        {"/vol/../vol/dir/", "Vol:dir:"},
+        {"/vol/../volume2/x", "~:volume2:x"},
+        {"/vol/dir/../../link/a.txt", "Vol:dir:a.txt"},
+        // Items not created yet, below folders that are.
+        {"/vol/../vol/dir/new.txt", "Vol:dir:new.txt"},
+        // A final ".." is a folder.
+        {"/vol/..", "~:"},
+        {"/vol/dir/../..", "~:"},
+        {"/vol/../", "~:"},
+    };
+    for (const Case& c : cases) {
+        std::string expected = OnDisk(c.hfs);
+        VFilePath path(VString((fRoot + c.posix).c_str()), FPS_POSIX);
+        EXPECT_TRUE(path.IsValid()) << c.posix;
+        EXPECT_EQ(Text(path.GetPath()), expected) << c.posix;
+    }
+
+    // The same steps given relative to a folder of the volume.
+    struct Relative {
+        const char* base;
+        const char* posix;
+        std::string hfs;  // empty: invalid
+    } relatives[] = {
+        {"Vol:", "../vol/dir/a.txt", "Vol:dir:a.txt"},
+        {"Vol:dir:", "../../vol/dir/", "Vol:dir:"},
+        {"Vol:", "../volume2/x", "~:volume2:x"},
+        {"Vol:", "..", "~:"},
+        {"Vol:dir:", "../..", "~:"},
+        {"Vol:dir:", "../a.txt", "Vol:a.txt"},  // staying inside is unchanged
+        // The internal form has no step above a volume, and a volume that is
+        // not mounted has no place to climb to.
+        {"Vol:", "", "Vol:"},
+        {"Nowhere:", "../vol/dir/a.txt", ""},
+        // Nor is there anything above the top of the disk.
+        {"Vol:dir:", "../../../../../../../../../../../../../../../../x", ""},
+        {"Vol:dir:", "../../../../../../../../../../../../../../../../x/", ""},
+    };
+    for (const Relative& r : relatives) {
+        std::string expected = OnDisk(r.hfs);
+        VFilePath path(VFilePath(VString(r.base)), VString(r.posix), FPS_POSIX);
+        EXPECT_EQ(path.IsValid(), !expected.empty()) << r.base << " " << r.posix;
+        if (!expected.empty()) {
+            EXPECT_EQ(Text(path.GetPath()), expected) << r.base << " " << r.posix;
+        }
+    }
+    EXPECT_FALSE(VFilePath(VFilePath(VString("Vol:")), VString("::vol:dir:"), FPS_SYSTEM).IsValid());
 }
 
 TEST_F(VolumesTest, LookupsBothWays)

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "basekit/json/VJSONValue.h"
 #include "basekit/process/VProcess.h"
@@ -307,6 +308,57 @@ TEST(VDurationTest, ReadingText)
             EXPECT_FALSE(plain.IsNull());
         }
     }
+}
+
+// The fraction of a second is the decimal the text spells: the double nearest
+// to 1.001 lies below it and must not lose the millisecond on the way.
+TEST(VDurationTest, SecondsFractionIsReadAsWritten)
+{
+    struct Case {
+        const char* text;
+        int64_t ms;
+    };
+    const Case cases[] = {
+        {"PT0H0M1.00100000000000S", 1001},
+        {"PT0H0M0.29S", 290},
+        {"PT0H0M4.35S", 4350},
+        {"P1DT1H1M1.00100000000000S", 90061001},
+        {"PT0H0M59.999S", 59999},
+        {"PT0H0M0.0999S", 99},  // beyond the millisecond is cut, not rounded
+        {"PT0H0M-1.50000000000000S", -1500},
+        {"PT0H0M-0.00900000000000S", -9},
+        {"PT+2.5S", 2500},
+        {"PT.5S", 500},
+        {"PT7.S", 7000},
+        {"PT1.5e1S", 15000},  // an exponent is still a number of seconds
+        {"PT 0.01S", 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        VDuration d;
+        EXPECT_TRUE(d.FromXMLString(VString(c.text)));
+        EXPECT_EQ(d.ConvertToMilliseconds(), c.ms);
+    }
+}
+
+TEST(VDurationTest, ISOTextReadsBackExactly)
+{
+    std::vector<int64_t> values;
+    for (int64_t ms = -2000; ms <= 62000; ++ms)
+        values.push_back(ms);
+    for (int64_t base : {kHour, 23 * kHour + 59 * kMinute, kDay, 400 * kDay, -3 * kDay - kHour})
+        for (int64_t ms : {1, 7, 99, 101, 999, 1001, 58999})
+            values.push_back(base + ms);
+    int64_t wrong = 0;
+    for (int64_t ms : values) {
+        VString text;
+        VDuration(ms).GetXMLString(text, kDurationXML_ISO8601);
+        VDuration back;
+        back.FromXMLString(text);
+        if (back.ConvertToMilliseconds() != ms && ++wrong <= 5)
+            ADD_FAILURE() << ms << " written " << Text(text) << " read " << back.ConvertToMilliseconds();
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(VDurationTest, JSONForms)

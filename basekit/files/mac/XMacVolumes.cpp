@@ -61,6 +61,38 @@ bool HoldsClimb(const std::string& text)
     return false;
 }
 
+// True when a ".." step of path, below mountPoint (on which it lies), climbs
+// above the mount point's own folder: "/dev/../dev/null" on "/dev". The rest
+// of such a text lies on whatever volume it climbed to, not on mountPoint.
+bool ClimbsAboveMount(const std::string& path, const std::string& mountPoint)
+{
+    std::string rest = mountPoint == "/" ? path.substr(1) : path.substr(mountPoint.size());
+    int depth = 0;
+    for (size_t start = 0; start <= rest.size();) {
+        size_t end = rest.find('/', start);
+        if (end == std::string::npos)
+            end = rest.size();
+        size_t n = end - start;
+        if (n == 2 && rest.compare(start, 2, "..") == 0) {
+            if (--depth < 0)
+                return true;
+        } else if (n > 0 && !(n == 1 && rest[start] == '.')) {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+// True when the last component of the text is "." or "..": such a text names
+// a folder, whatever its final '/'.
+bool EndsWithDotStep(const std::string& text)
+{
+    size_t slash = text.rfind('/');
+    std::string last = slash == std::string::npos ? text : text.substr(slash + 1);
+    return last == "." || last == "..";
+}
+
 }  // namespace
 
 bool VolumeNameComparator::operator()(const VString& a, const VString& b) const
@@ -329,8 +361,18 @@ bool XMacVolumes::PosixFullPathToHFS(const char* posixPath, bool isFolder, VStri
     if (!found)
         return _ConvertUnresolved(posixPath, isFolder, out);
 
+    // A file text that climbs out of its folder's mount names an item of
+    // another place: the kernel tells which ("/dev/../dev/null" is
+    // "/dev/null"). Written as it stands it would climb above the volume in
+    // the internal form.
+    // Above the top of the tree there is nothing to name: such a text stays
+    // the climb above its volume it spells, which no path accepts.
+    bool climbsOut = !isFolder && LiesOn(path, mountPoint) && ClimbsAboveMount(path, mountPoint) &&
+                     !ClimbsAboveMount(path, "/");
+    if (climbsOut && EndsWithDotStep(path))
+        return PosixFullPathToHFS((path + "/").c_str(), true, out);
     std::string used;
-    if (!isFolder && LiesOn(path, mountPoint)) {
+    if (!isFolder && LiesOn(path, mountPoint) && !climbsOut) {
         used = path;
     } else {
         std::string resolved;

@@ -19,8 +19,10 @@
 //   followed). A path that does not exist is converted through its parent,
 //   once its ".." steps are taken in the text, so that the folder it names is
 //   looked up on its own volume ("/x/../dev/" without "/x" is "/dev/").
-//   Nothing climbs above a volume: "/mnt/vol/.." gives "Vol::", which no
-//   VFilePath accepts.
+//   A ".." that climbs above the top folder of the mount a file text lies
+//   on leads to whatever the kernel finds there: "/dev/../dev/null" is
+//   "dev:null" and "/mnt/vol/.." the folder "/mnt/" on its own volume, never
+//   a climb above "Vol" in the internal form. Only "/.." has nowhere to go.
 #pragma once
 
 #include <cstdint>
