@@ -123,7 +123,7 @@ public:
 
     void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override
     {
-        fBudget.CountText(length);
+        fBudget.CountDelivered(length);
         DOMLSParserImpl::docCharacters(chars, length, cdataSection);
     }
     void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
@@ -135,7 +135,7 @@ public:
     }
     void startEntityReference(const XMLEntityDecl& entDecl) override
     {
-        fBudget.EnterEntity();
+        fBudget.EnterEntity(entDecl);
         DOMLSParserImpl::startEntityReference(entDecl);
     }
     void endEntityReference(const XMLEntityDecl& entDecl) override

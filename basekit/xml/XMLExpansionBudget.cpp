@@ -130,9 +130,24 @@ XMLExpansionBudget::~XMLExpansionBudget() { fMemory->Close(fKeepBlocks); }
 
 xercesc::MemoryManager* XMLExpansionBudget::GetMemoryManager() const { return fMemory; }
 
-void XMLExpansionBudget::CountText(size_t length)
+void XMLExpansionBudget::EnterEntity(const xercesc::XMLEntityDecl& entity)
 {
-    if (fDepth > 0)
+    fEntities.push_back(entity.isExternal());
+    // Counted before it is read, so that no kind of content an entity holds
+    // can be expanded past the bound, whatever the library does with it.
+    if (!entity.isExternal())
+        _Count(entity.getValueLen());
+}
+
+void XMLExpansionBudget::LeaveEntity()
+{
+    if (!fEntities.empty())
+        fEntities.pop_back();
+}
+
+void XMLExpansionBudget::CountDelivered(size_t length)
+{
+    if (!fEntities.empty() && fEntities.back())
         _Count(length);
 }
 

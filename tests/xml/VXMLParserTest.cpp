@@ -348,6 +348,77 @@ TEST(VXMLParserTest, EntityExpansionIsBoundedInSize)
     }
 }
 
+// Counts the elements and instruction characters a parse hands over.
+class MarkupCounter : public VObject, public IXMLHandler {
+public:
+    IXMLHandler* StartElement(const VString&) override
+    {
+        ++fElements;
+        Retain();
+        return this;
+    }
+    void processingInstruction(const VString& target, const VString& data) override
+    {
+        fInstructionCharacters += static_cast<size_t>(target.GetLength() + data.GetLength());
+    }
+    size_t fElements = 0;
+    size_t fInstructionCharacters = 0;
+};
+
+TEST(VXMLParserTest, EverythingAnEntityExpandsToCountsAgainstTheBound)
+{
+    StXMLParserInit library;  // for the DOM documents
+    constexpr size_t kEntitySize = 100000;
+    const std::string elementName(20, 'e');
+    std::string elements;
+    while (elements.size() < kEntitySize)
+        elements += "<" + elementName + "/>";
+    // Declarations of an entity w of about kEntitySize characters that hold
+    // no text and no attribute value.
+    struct Kind {
+        const char* name;
+        std::string declarations;
+        uint32_t options;
+    } const kinds[] = {
+        {"a processing instruction", "<!ENTITY w \"<?pi " + std::string(kEntitySize, 'x') + "?>\">",
+         XML_ValidateNever},
+        {"a comment", "<!ENTITY w \"<!--" + std::string(kEntitySize, 'x') + "-->\">", XML_ValidateNever},
+        // Validated, the whitespace is ignorable rather than text.
+        {"whitespace in element content",
+         "<!ELEMENT d (e)*><!ELEMENT e EMPTY><!ENTITY w \"" + std::string(kEntitySize, ' ') + "\">",
+         XML_ValidateAlways},
+        {"empty elements", "<!ENTITY w \"" + elements + "\">", XML_ValidateNever},
+    };
+    // 20 uses come to 2 M characters, within the 10 M floor; 200 to 20 M.
+    for (const Kind& kind : kinds) {
+        for (int uses : {20, 200}) {
+            std::string xml = "<!DOCTYPE d [" + kind.declarations + "]><d>";
+            for (int i = 0; i < uses; ++i)
+                xml += "&w;";
+            xml += "</d>";
+            const bool read = uses == 20;
+            const size_t bound = std::max(kXMLEntityExpansionSize, kXMLEntityExpansionRatio * xml.size());
+
+            VRefPtr<MarkupCounter> counter = VRefPtr<MarkupCounter>::Adopt(new MarkupCounter);
+            StErrorContextInstaller errors(false, true);
+            VXMLParser parser;
+            EXPECT_EQ(read, parser.Parse(xml.data(), xml.size(), counter.Get(), kind.options))
+                << kind.name << " x" << uses;
+            EXPECT_EQ(read ? 0 : VE_XML_FATAL_ERROR, errors.GetLastError()) << kind.name << " x" << uses;
+            // The parse stopped at the bound, not after the whole expansion.
+            EXPECT_LE(counter->fInstructionCharacters, bound) << kind.name;
+            EXPECT_LE(counter->fElements * (elementName.size() + 3), bound) << kind.name;
+            EXPECT_EQ(1, counter->GetRefCount());
+
+            XMLDOMNode doc = IXMLDomWrapper::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+            EXPECT_EQ(read, doc != nullptr) << kind.name << " x" << uses;
+            EXPECT_EQ(read ? 0 : VE_XML_FATAL_ERROR, errors.GetLastError()) << kind.name << " x" << uses;
+            if (doc)
+                IXMLDomWrapper::ReleaseNode(doc);
+        }
+    }
+}
+
 // Resident memory the process grew by, at its highest, while op ran; 0 when
 // the system cannot tell. The kernel's high-water mark is reset first.
 size_t PeakMemoryGrowth(const std::function<void()>& op)
