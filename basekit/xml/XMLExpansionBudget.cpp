@@ -14,6 +14,13 @@
 
 namespace bkit {
 
+namespace {
+
+// The largest peak of the parses ended since it was last taken.
+std::atomic<size_t> sLargestPeak{0};
+
+}  // namespace
+
 // The library's memory for one parse. Every block carries its size in a
 // header, so that what is live is known at every allocation. While its budget
 // is open an allocation that would pass the cap is refused, and every block is
@@ -45,7 +52,9 @@ public:
         Block* block = new (raw) Block{size + kHeader};
         if (fOwner)
             _Link(block);
-        fLive.fetch_add(block->fSize, std::memory_order_relaxed);
+        const size_t live = fLive.fetch_add(block->fSize, std::memory_order_relaxed) + block->fSize;
+        if (fOwner && live > fPeak)
+            fPeak = live;
         return static_cast<char*>(raw) + kHeader;
     }
 
@@ -68,6 +77,9 @@ public:
     void Close(bool keepBlocks)
     {
         fOwner = nullptr;
+        size_t largest = sLargestPeak.load(std::memory_order_relaxed);
+        while (fPeak > largest && !sLargestPeak.compare_exchange_weak(largest, fPeak, std::memory_order_relaxed)) {
+        }
         while (Block* block = fBlocks) {
             _Unlink(block);
             if (!keepBlocks) {
@@ -114,6 +126,8 @@ private:
 
     XMLExpansionBudget* fOwner;
     const size_t fCap;
+    // The most bytes live at once while the budget was open.
+    size_t fPeak = 0;
     Block* fBlocks = nullptr;
     std::atomic<size_t> fLive{0};
     std::atomic<bool> fClosed{false};
@@ -129,6 +143,11 @@ XMLExpansionBudget::XMLExpansionBudget(size_t documentSize)
 XMLExpansionBudget::~XMLExpansionBudget() { fMemory->Close(fKeepBlocks); }
 
 xercesc::MemoryManager* XMLExpansionBudget::GetMemoryManager() const { return fMemory; }
+
+size_t XMLExpansionBudget::TakeLargestMemoryPeak()
+{
+    return sLargestPeak.exchange(0, std::memory_order_relaxed);
+}
 
 void XMLExpansionBudget::EnterEntity(const xercesc::XMLEntityDecl& entity)
 {

@@ -85,6 +85,12 @@ public:
     // error is pushed then).
     bool MemoryExceeded() const { return fMemoryExceeded; }
 
+    // The most bytes the library held at once for any one parse that ended
+    // since the last call (0 when none), and starts over: what the cap
+    // governs, whatever else the process holds (a sanitizer's shadow, the
+    // handlers' copies). Any thread.
+    static size_t TakeLargestMemoryPeak();
+
 private:
     friend class XMLParseMemory;
     void _Count(size_t length);
