@@ -19,6 +19,20 @@ namespace {
 // The largest peak of the parses ended since it was last taken.
 std::atomic<size_t> sLargestPeak{0};
 
+// The allocations left until the one the test seam fails (1: the next); 0 when
+// the seam is off.
+std::atomic<size_t> sFailCountdown{0};
+
+bool SeamFailsThisAllocation()
+{
+    size_t left = sFailCountdown.load(std::memory_order_relaxed);
+    while (left != 0) {
+        if (sFailCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed))
+            return left == 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 // The library's memory for one parse. Every block carries its size in a
@@ -46,7 +60,7 @@ public:
             fOwner->_OnMemoryExceeded(fCap);
             throw xercesc::OutOfMemoryException();
         }
-        void* raw = ::operator new(size + kHeader, std::nothrow);
+        void* raw = SeamFailsThisAllocation() ? nullptr : ::operator new(size + kHeader, std::nothrow);
         if (!raw)
             throw xercesc::OutOfMemoryException();
         Block* block = new (raw) Block{size + kHeader};
@@ -147,6 +161,11 @@ xercesc::MemoryManager* XMLExpansionBudget::GetMemoryManager() const { return fM
 size_t XMLExpansionBudget::TakeLargestMemoryPeak()
 {
     return sLargestPeak.exchange(0, std::memory_order_relaxed);
+}
+
+size_t XMLExpansionBudget::FailNthAllocation(size_t nth)
+{
+    return sFailCountdown.exchange(nth, std::memory_order_relaxed);
 }
 
 void XMLExpansionBudget::EnterEntity(const xercesc::XMLEntityDecl& entity)

@@ -91,6 +91,13 @@ public:
     // handlers' copies). Any thread.
     static size_t TakeLargestMemoryPeak();
 
+    // Test seam, off unless a test arms it: the nth allocation from now on
+    // (1 = the next) that the library asks of any parse's manager (or of a
+    // parsed document's) fails as when the system has no memory left; 0
+    // disarms. Answers how many allocations the previous arming still had to
+    // go: 0 when its failure happened or none was armed. Any thread.
+    static size_t FailNthAllocation(size_t nth);
+
 private:
     friend class XMLParseMemory;
     void _Count(size_t length);
