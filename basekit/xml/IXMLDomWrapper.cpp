@@ -266,16 +266,19 @@ bool IXMLDomWrapper::GetDocumentURL(XMLDOMNode node, VURL& out)
 XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t size, const VString* systemID)
 {
     return Guard<XMLDOMNode>(nullptr, [&]() -> XMLDOMNode {
-        // All of these outlive the parser, which keeps pointers to them.
+        // All of these outlive the parser, which keeps pointers to them. The
+        // budget's memory manager stays with the document the parse hands
+        // over; the source draws on it too, so that a refusal while the parse
+        // starts loses nothing for good.
+        XMLExpansionBudget budget(data ? size : 0);
         static const XMLByte kNothing = 0;
         MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
-                                 systemID ? systemID->GetCPointer() : kBlobSystemID, false);
-        Wrapper4InputSource input(&source, false);
+                                 systemID ? systemID->GetCPointer() : kBlobSystemID, false,
+                                 budget.GetMemoryManager());
+        Wrapper4InputSource input(&source, false, budget.GetMemoryManager());
         SecurityManager security;
         security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
         DocumentErrorHandler errors;
-        // Its memory manager stays with the document the parse hands over.
-        XMLExpansionBudget budget(data ? size : 0);
         BoundedLSParser parser(budget);
 
         DOMConfiguration* config = parser.getDomConfig();

@@ -107,8 +107,10 @@ xercesc::InputSource* SAX_Handlers::resolveEntity(const XMLCh* const, const XMLC
         return nullptr;
     VString path;
     file->GetPlatformPath(path, FPS_POSIX);
-    // The library adopts the source.
-    return new xercesc::LocalFileInputSource(path.GetCPointer());
+    // The library adopts the source; its memory is the parse's, as the
+    // document's source's is.
+    xercesc::MemoryManager* memory = fBudget.GetMemoryManager();
+    return new (memory) xercesc::LocalFileInputSource(path.GetCPointer(), memory);
 }
 
 namespace {

@@ -123,8 +123,9 @@ public:
 private:
     // Declared here, defined with the adapter: keeps the library's types out of
     // this header.
-    template <class Source>
-    bool _Parse(Source& source, size_t documentSize, IXMLHandler* handler, uint32_t options);
+    // makeSource(memory manager) gives the document's input source.
+    template <class MakeSource>
+    bool _Parse(size_t documentSize, MakeSource makeSource, IXMLHandler* handler, uint32_t options);
 
     VString fEntityPrefix;
     VFolder* fEntityFolder = nullptr;
