@@ -123,7 +123,7 @@ public:
 
     void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override
     {
-        fBudget.CountText(length);
+        fBudget.CountDelivered(length);
         DOMLSParserImpl::docCharacters(chars, length, cdataSection);
     }
     void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
@@ -135,7 +135,7 @@ public:
     }
     void startEntityReference(const XMLEntityDecl& entDecl) override
     {
-        fBudget.EnterEntity();
+        fBudget.EnterEntity(entDecl);
         DOMLSParserImpl::startEntityReference(entDecl);
     }
     void endEntityReference(const XMLEntityDecl& entDecl) override
@@ -266,16 +266,19 @@ bool IXMLDomWrapper::GetDocumentURL(XMLDOMNode node, VURL& out)
 XMLDOMNode IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* data, size_t size, const VString* systemID)
 {
     return Guard<XMLDOMNode>(nullptr, [&]() -> XMLDOMNode {
-        // All of these outlive the parser, which keeps pointers to them.
+        // All of these outlive the parser, which keeps pointers to them. The
+        // budget's memory manager stays with the document the parse hands
+        // over; the source draws on it too, so that a refusal while the parse
+        // starts loses nothing for good.
+        XMLExpansionBudget budget(data ? size : 0);
         static const XMLByte kNothing = 0;
         MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
-                                 systemID ? systemID->GetCPointer() : kBlobSystemID, false);
-        Wrapper4InputSource input(&source, false);
+                                 systemID ? systemID->GetCPointer() : kBlobSystemID, false,
+                                 budget.GetMemoryManager());
+        Wrapper4InputSource input(&source, false, budget.GetMemoryManager());
         SecurityManager security;
         security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
         DocumentErrorHandler errors;
-        // Its memory manager stays with the document the parse hands over.
-        XMLExpansionBudget budget(data ? size : 0);
         BoundedLSParser parser(budget);
 
         DOMConfiguration* config = parser.getDomConfig();

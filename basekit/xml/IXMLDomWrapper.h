@@ -15,7 +15,8 @@
 //   it does. The library must stay started (VXMLParser::Init) while documents
 //   exist: release them before the matching DeInit.
 // - Every exception of the library is caught: the operation answers null, 0 or
-//   false. Missing nodes or owner documents give null or false, nothing pushed.
+//   false; when memory ran out it also pushes 'bkit' 100. Missing nodes or
+//   owner documents give null or false, nothing pushed.
 // - Trees may be nested deeper than a stack holds: the replay into handlers
 //   walks without recursion; cloning and serializing, which the library does by
 //   recursion, refuse a tree too deep for the calling task's free stack with

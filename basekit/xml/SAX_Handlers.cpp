@@ -5,6 +5,7 @@
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/XMLString.hpp>
 
 #include "basekit/files/VFile.h"
 #include "basekit/runtime/VErrorBase.h"
@@ -79,7 +80,7 @@ void SAX_Handlers::endElement(const xercesc::XMLElementDecl& elemDecl, const uns
 
 void SAX_Handlers::docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool)
 {
-    fBudget.CountText(length);
+    fBudget.CountDelivered(length);
     IXMLHandler* top = _Top();
     if (top && chars && length > 0)
         top->SetText(VString(chars, static_cast<VIndex>(length)));
@@ -87,6 +88,7 @@ void SAX_Handlers::docCharacters(const XMLCh* const chars, const XMLSize_t lengt
 
 void SAX_Handlers::docPI(const XMLCh* const target, const XMLCh* const data)
 {
+    fBudget.CountDelivered(xercesc::XMLString::stringLen(target) + xercesc::XMLString::stringLen(data));
     IXMLHandler* top = _Top();
     if (top && target && data)
         top->processingInstruction(VString(target), VString(data));
@@ -105,8 +107,10 @@ xercesc::InputSource* SAX_Handlers::resolveEntity(const XMLCh* const, const XMLC
         return nullptr;
     VString path;
     file->GetPlatformPath(path, FPS_POSIX);
-    // The library adopts the source.
-    return new xercesc::LocalFileInputSource(path.GetCPointer());
+    // The library adopts the source; its memory is the parse's, as the
+    // document's source's is.
+    xercesc::MemoryManager* memory = fBudget.GetMemoryManager();
+    return new (memory) xercesc::LocalFileInputSource(path.GetCPointer(), memory);
 }
 
 namespace {
@@ -124,14 +128,21 @@ void SAX_Handlers::fatalError(const xercesc::SAXParseException& exc) { PushParse
 void SAX_Handlers::warning(const xercesc::SAXParseException&) {}
 void SAX_Handlers::resetErrors() {}
 
-// Entity references reach no handler; they only mark the text to count.
-void SAX_Handlers::startEntityReference(const xercesc::XMLEntityDecl&) { fBudget.EnterEntity(); }
+// Entity references reach no handler; they are only counted.
+void SAX_Handlers::startEntityReference(const xercesc::XMLEntityDecl& entDecl) { fBudget.EnterEntity(entDecl); }
 void SAX_Handlers::endEntityReference(const xercesc::XMLEntityDecl&) { fBudget.LeaveEntity(); }
 
-// Events the handlers have no use for.
-void SAX_Handlers::docComment(const XMLCh* const) {}
+// Events the handlers have no use for, counted all the same: an entity may
+// expand to nothing else.
+void SAX_Handlers::docComment(const XMLCh* const comment)
+{
+    fBudget.CountDelivered(xercesc::XMLString::stringLen(comment));
+}
+void SAX_Handlers::ignorableWhitespace(const XMLCh* const, const XMLSize_t length, const bool)
+{
+    fBudget.CountDelivered(length);
+}
 void SAX_Handlers::endDocument() {}
-void SAX_Handlers::ignorableWhitespace(const XMLCh* const, const XMLSize_t, const bool) {}
 void SAX_Handlers::resetDocument() {}
 void SAX_Handlers::startDocument() {}
 void SAX_Handlers::XMLDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const) {}

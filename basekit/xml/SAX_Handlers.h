@@ -14,11 +14,13 @@
 // - The library announces no end for an empty element: the child handler gets
 //   its EndElement right after its attributes and nothing is pushed.
 // - The destructor releases every handler still on the stack.
-// - Text that entity references expand to and every element's attribute
-//   values are counted against the parse's XMLExpansionBudget, attributes
-//   before any handler sees them; past the bound the budget pushes 'xmlc' 3
-//   and throws XMLExpansionExceeded out of the parse, which the parse's owner
-//   catches.
+// - What entity references expand to (whatever the library then does with
+//   it: text, elements, instructions, comments, ignorable whitespace) and
+//   every element's attribute values are counted against the parse's
+//   XMLExpansionBudget, an internal entity as its reference begins and
+//   attributes before any handler sees them; past the bound the budget pushes
+//   'xmlc' 3 and throws XMLExpansionExceeded out of the parse, which the
+//   parse's owner catches.
 #pragma once
 
 #include <deque>

@@ -1,6 +1,7 @@
 // VXMLParser.cpp - starting the library, one parse, and entity resolution from a folder.
 #include "basekit/xml/VXMLParser.h"
 
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -95,15 +96,17 @@ VFile* VXMLParser::ResolveEntityFromFolder(const VString& prefix, VFolder* folde
 }
 
 // Throws what the library throws; every caller runs it inside Guarded below.
-template <class Source>
-bool VXMLParser::_Parse(Source& source, size_t documentSize, IXMLHandler* handler, uint32_t options)
+template <class MakeSource>
+bool VXMLParser::_Parse(size_t documentSize, MakeSource makeSource, IXMLHandler* handler, uint32_t options)
 {
     using namespace xercesc;
-    // Both outlive the parser, which keeps pointers to them; the parser's
-    // memory comes from the budget.
+    // All three outlive the parser, which keeps pointers to them; the
+    // parser's memory, and the source's (its stream is made while the parse
+    // starts, where a refusal would lose it), come from the budget.
     SecurityManager security;
     security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
     XMLExpansionBudget budget(documentSize);
+    const std::unique_ptr<InputSource> source = makeSource(budget.GetMemoryManager());
     // Opens the scanner's position to the budget's errors.
     struct LocatedSAXParser : SAXParser {
         using SAXParser::SAXParser;
@@ -153,7 +156,7 @@ bool VXMLParser::_Parse(Source& source, size_t documentSize, IXMLHandler* handle
         }
     } unhook{parser, adapter};
     try {
-        parser.parse(source);
+        parser.parse(*source);
     } catch (const OutOfMemoryException&) {
         // Refused by the budget, which pushed why: the parse's own error, not
         // a shortage of memory.
@@ -186,6 +189,20 @@ bool Guarded(const XMLCh* systemID, Step step)
     return false;
 }
 
+// Makes a source over size bytes at data (none when data is null), not
+// adopted, with the encoding forced when one is given.
+auto MemorySource(const void* data, size_t size, const XMLCh* systemID, const XMLCh* encoding = nullptr)
+{
+    return [=](xercesc::MemoryManager* memory) {
+        static const XMLByte kNothing = 0;
+        auto source = std::make_unique<xercesc::MemBufInputSource>(
+            data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0, systemID, false, memory);
+        if (encoding)
+            source->setEncoding(encoding);
+        return source;
+    };
+}
+
 }  // namespace
 
 bool VXMLParser::Parse(IFile* file, IXMLHandler* handler, uint32_t options)
@@ -205,40 +222,39 @@ bool VXMLParser::Parse(IFile* file, IXMLHandler* handler, uint32_t options)
                 size = 0;
         }
         return Guarded(path.GetCPointer(), [&] {
-            xercesc::LocalFileInputSource source(path.GetCPointer());
-            return _Parse(source, static_cast<size_t>(size), handler, options);
+            return _Parse(
+                static_cast<size_t>(size),
+                [&](xercesc::MemoryManager* memory) {
+                    return std::make_unique<xercesc::LocalFileInputSource>(path.GetCPointer(), memory);
+                },
+                handler, options);
         });
     }
     VMemoryBuffer<> content;
     if (file->GetContent(content) != VE_OK)
         return false;
     return Guarded(path.GetCPointer(), [&] {
-        xercesc::MemBufInputSource source(static_cast<const XMLByte*>(content.GetDataPtr()), content.GetDataSize(),
-                                          path.GetCPointer(), false);
-        return _Parse(source, content.GetDataSize(), handler, options);
+        return _Parse(content.GetDataSize(),
+                      MemorySource(content.GetDataPtr(), content.GetDataSize(), path.GetCPointer()), handler, options);
     });
 }
 
 bool VXMLParser::Parse(const void* data, size_t size, IXMLHandler* handler, uint32_t options)
 {
     StXMLParserInit library;
-    static const XMLByte kNothing = 0;
     return Guarded(kFromMemory, [&] {
-        xercesc::MemBufInputSource source(data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0,
-                                          kFromMemory, false);
-        return _Parse(source, data ? size : 0, handler, options);
+        return _Parse(data ? size : 0, MemorySource(data, size, kFromMemory), handler, options);
     });
 }
 
 bool VXMLParser::Parse(const VString& text, IXMLHandler* handler, uint32_t options)
 {
     StXMLParserInit library;
+    const size_t size = static_cast<size_t>(text.GetLength()) * sizeof(UniChar);
     return Guarded(kFromMemory, [&] {
-        xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.GetCPointer()),
-                                          static_cast<XMLSize_t>(text.GetLength()) * sizeof(UniChar), kFromMemory,
-                                          false);
-        source.setEncoding(xercesc::XMLUni::fgUTF16LEncodingString);
-        return _Parse(source, static_cast<size_t>(text.GetLength()) * sizeof(UniChar), handler, options);
+        return _Parse(size,
+                      MemorySource(text.GetCPointer(), size, kFromMemory, xercesc::XMLUni::fgUTF16LEncodingString),
+                      handler, options);
     });
 }
 

@@ -14,11 +14,12 @@
 // - Untrusted input is safe to parse: external entities (DTDs, entity files)
 //   are read only from the entity folder given to the parser or the handler,
 //   never from elsewhere on disk or from the network; entity expansion is
-//   bounded in count, in the characters that text and attribute values come
-//   to, and in the memory the library holds for the parse, so an
-//   exponentially expanding document, or one that repeats a large entity in
-//   text or in attribute values, fails with 'xmlc' 3 and the parse stops
-//   there, before any handler got the offending element's attributes.
+//   bounded in count, in the characters that entities and attribute values
+//   come to, and in the memory the library holds for the parse, so an
+//   exponentially expanding document, or one that repeats a large entity
+//   (whatever it holds: text, elements, instructions, comments, whitespace)
+//   or large attribute values, fails with 'xmlc' 3 and the parse stops there,
+//   before any handler got the offending element's attributes.
 // - Parse answers true when the document was read without error. Every failure
 //   is pushed on the calling task's error stack ('xmlc' 2 or 3 with the
 //   parameters "message", "systemID", "publicID", "line" and "column"; 'bkit'
@@ -60,15 +61,15 @@ enum XMLParseOptions : uint32_t {
 
 // Most entity expansions one document may perform.
 constexpr size_t kXMLEntityExpansionLimit = 50000;
-// Most characters the entity references in one document's text, together with
-// all its attribute values, may come to: this many, or
-// kXMLEntityExpansionRatio times the document's size in bytes when that is
-// larger. A few references to one large entity would otherwise read into
-// gigabytes while staying under the count above.
+// Most characters the entity references in one document's content (whatever
+// they expand to), together with all its attribute values, may come to: this
+// many, or kXMLEntityExpansionRatio times the document's size in bytes when
+// that is larger. A few references to one large entity would otherwise read
+// into gigabytes while staying under the count above.
 constexpr size_t kXMLEntityExpansionSize = 10 * 1024 * 1024;
 constexpr size_t kXMLEntityExpansionRatio = 100;
 // Most bytes the library may hold at once for one parse: this many per
-// character of the bound above. Counting characters as the handlers get them
+// character of the bound above. Counting characters as the parse reads them
 // cannot stop what the library builds before handing anything over (every
 // attribute of one element, a whole DOM tree), so that is capped in memory; the
 // factor leaves room for the tree's own nodes beside its text.
@@ -122,8 +123,9 @@ public:
 private:
     // Declared here, defined with the adapter: keeps the library's types out of
     // this header.
-    template <class Source>
-    bool _Parse(Source& source, size_t documentSize, IXMLHandler* handler, uint32_t options);
+    // makeSource(memory manager) gives the document's input source.
+    template <class MakeSource>
+    bool _Parse(size_t documentSize, MakeSource makeSource, IXMLHandler* handler, uint32_t options);
 
     VString fEntityPrefix;
     VFolder* fEntityFolder = nullptr;

@@ -12,6 +12,7 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include "basekit/runtime/VErrorBase.h"
 #include "basekit/xml/IXMLDomWrapper.h"
 
 namespace bkit::xmldom {
@@ -44,7 +45,8 @@ inline xercesc::DOMDocument* DocumentOf(xercesc::DOMNode* node)
 bool StackHoldsLibraryWalk(xercesc::DOMNode* node);
 
 // Runs op, turning any exception of the library (DOM, load-and-save,
-// general, out of memory) into fallback.
+// general, out of memory) into fallback; a shortage of memory also raises
+// the toolbox's memory error, as every other allocation failure does.
 template <class T, class Op>
 T Guard(T fallback, Op op)
 {
@@ -53,7 +55,9 @@ T Guard(T fallback, Op op)
     } catch (const xercesc::DOMException&) {
     } catch (const xercesc::XMLException&) {
     } catch (const xercesc::OutOfMemoryException&) {
+        _ThrowError(VE_MEMORY_FULL);
     } catch (const std::bad_alloc&) {
+        _ThrowError(VE_MEMORY_FULL);
     }
     return fallback;
 }

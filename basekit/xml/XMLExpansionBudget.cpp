@@ -14,6 +14,27 @@
 
 namespace bkit {
 
+namespace {
+
+// The largest peak of the parses ended since it was last taken.
+std::atomic<size_t> sLargestPeak{0};
+
+// The allocations left until the one the test seam fails (1: the next); 0 when
+// the seam is off.
+std::atomic<size_t> sFailCountdown{0};
+
+bool SeamFailsThisAllocation()
+{
+    size_t left = sFailCountdown.load(std::memory_order_relaxed);
+    while (left != 0) {
+        if (sFailCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed))
+            return left == 1;
+    }
+    return false;
+}
+
+}  // namespace
+
 // The library's memory for one parse. Every block carries its size in a
 // header, so that what is live is known at every allocation. While its budget
 // is open an allocation that would pass the cap is refused, and every block is
@@ -39,13 +60,15 @@ public:
             fOwner->_OnMemoryExceeded(fCap);
             throw xercesc::OutOfMemoryException();
         }
-        void* raw = ::operator new(size + kHeader, std::nothrow);
+        void* raw = SeamFailsThisAllocation() ? nullptr : ::operator new(size + kHeader, std::nothrow);
         if (!raw)
             throw xercesc::OutOfMemoryException();
         Block* block = new (raw) Block{size + kHeader};
         if (fOwner)
             _Link(block);
-        fLive.fetch_add(block->fSize, std::memory_order_relaxed);
+        const size_t live = fLive.fetch_add(block->fSize, std::memory_order_relaxed) + block->fSize;
+        if (fOwner && live > fPeak)
+            fPeak = live;
         return static_cast<char*>(raw) + kHeader;
     }
 
@@ -68,6 +91,9 @@ public:
     void Close(bool keepBlocks)
     {
         fOwner = nullptr;
+        size_t largest = sLargestPeak.load(std::memory_order_relaxed);
+        while (fPeak > largest && !sLargestPeak.compare_exchange_weak(largest, fPeak, std::memory_order_relaxed)) {
+        }
         while (Block* block = fBlocks) {
             _Unlink(block);
             if (!keepBlocks) {
@@ -114,6 +140,8 @@ private:
 
     XMLExpansionBudget* fOwner;
     const size_t fCap;
+    // The most bytes live at once while the budget was open.
+    size_t fPeak = 0;
     Block* fBlocks = nullptr;
     std::atomic<size_t> fLive{0};
     std::atomic<bool> fClosed{false};
@@ -130,9 +158,34 @@ XMLExpansionBudget::~XMLExpansionBudget() { fMemory->Close(fKeepBlocks); }
 
 xercesc::MemoryManager* XMLExpansionBudget::GetMemoryManager() const { return fMemory; }
 
-void XMLExpansionBudget::CountText(size_t length)
+size_t XMLExpansionBudget::TakeLargestMemoryPeak()
 {
-    if (fDepth > 0)
+    return sLargestPeak.exchange(0, std::memory_order_relaxed);
+}
+
+size_t XMLExpansionBudget::FailNthAllocation(size_t nth)
+{
+    return sFailCountdown.exchange(nth, std::memory_order_relaxed);
+}
+
+void XMLExpansionBudget::EnterEntity(const xercesc::XMLEntityDecl& entity)
+{
+    fEntities.push_back(entity.isExternal());
+    // Counted before it is read, so that no kind of content an entity holds
+    // can be expanded past the bound, whatever the library does with it.
+    if (!entity.isExternal())
+        _Count(entity.getValueLen());
+}
+
+void XMLExpansionBudget::LeaveEntity()
+{
+    if (!fEntities.empty())
+        fEntities.pop_back();
+}
+
+void XMLExpansionBudget::CountDelivered(size_t length)
+{
+    if (!fEntities.empty() && fEntities.back())
         _Count(length);
 }
 

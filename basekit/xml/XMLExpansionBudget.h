@@ -3,14 +3,16 @@
 // This file defines XMLExpansionBudget, which a SAX parse or a DOM build owns
 // for its length, and XMLExpansionExceeded, thrown out of the library's parse
 // once the budget is spent. A small document may expand far beyond its own
-// size (one large entity referenced many times, in text or in attribute
+// size (one large entity referenced many times, in text, markup or attribute
 // values, or a long attribute default given to every element); the budget
 // stops it in two ways:
-// - Characters are counted as the handlers get them: text that entity
-//   references expand to, and every attribute value (the library expands
-//   references inside values without telling anyone, and literal values are
-//   bounded by the document, so counting them all costs a legitimate document
-//   at most its own size).
+// - Characters are counted: the replacement text of an internal entity whole
+//   as its reference begins, before the library reads any of it, whatever it
+//   holds (text, elements, instructions, comments, whitespace); what an
+//   external entity delivers as it arrives; and every attribute value (the
+//   library expands references inside values without telling anyone, and
+//   literal values are bounded by the document, so counting them all costs a
+//   legitimate document at most its own size).
 // - The library's memory for the parse comes from the budget's memory manager,
 //   capped at kXMLParseMemoryPerCharacter bytes per character of the bound, so
 //   that what the library builds before any handler sees it (all attributes of
@@ -33,9 +35,11 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/framework/XMLEntityDecl.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/RefVectorOf.hpp>
 
@@ -62,14 +66,14 @@ public:
     // Where the parse stands, for the errors the budget pushes; may stay null.
     void SetLocator(const xercesc::Locator* where) { fLocator = where; }
 
-    void EnterEntity() { ++fDepth; }
-    void LeaveEntity()
-    {
-        if (fDepth > 0)
-            --fDepth;
-    }
-    // Counts length characters of text when inside an entity.
-    void CountText(size_t length);
+    // An entity reference begins: an internal entity's replacement text is
+    // counted whole, now.
+    void EnterEntity(const xercesc::XMLEntityDecl& entity);
+    void LeaveEntity();
+    // Counts length characters the library delivered (text, whitespace, an
+    // instruction, a comment) when they come from an external entity; an
+    // internal one was counted whole when it began.
+    void CountDelivered(size_t length);
     // Counts the values of the first count attributes of list.
     void CountAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, size_t count);
 
@@ -81,6 +85,19 @@ public:
     // error is pushed then).
     bool MemoryExceeded() const { return fMemoryExceeded; }
 
+    // The most bytes the library held at once for any one parse that ended
+    // since the last call (0 when none), and starts over: what the cap
+    // governs, whatever else the process holds (a sanitizer's shadow, the
+    // handlers' copies). Any thread.
+    static size_t TakeLargestMemoryPeak();
+
+    // Test seam, off unless a test arms it: the nth allocation from now on
+    // (1 = the next) that the library asks of any parse's manager (or of a
+    // parsed document's) fails as when the system has no memory left; 0
+    // disarms. Answers how many allocations the previous arming still had to
+    // go: 0 when its failure happened or none was armed. Any thread.
+    static size_t FailNthAllocation(size_t nth);
+
 private:
     friend class XMLParseMemory;
     void _Count(size_t length);
@@ -91,7 +108,8 @@ private:
 
     size_t fLimit;
     size_t fUsed = 0;
-    size_t fDepth = 0;
+    // One entry per entity being read, innermost last: whether it is external.
+    std::vector<bool> fEntities;
     bool fMemoryExceeded = false;
     bool fKeepBlocks = false;
     const xercesc::Locator* fLocator = nullptr;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "basekit/values/VScalars.h"
 #include "basekit/xml/IXMLDomWrapper.h"
 #include "basekit/xml/VXMLParser.h"
+#include "basekit/xml/XMLExpansionBudget.h"
 #include "support/TempFolder.h"
 #include "xml/XMLTestSupport.h"
 
@@ -176,6 +178,51 @@ TEST_F(IXMLDomWrapperTest, ExternalEntitiesAreNotReadAndExpansionIsBounded)
     lolz += "]><l>&h;</l>";
     EXPECT_EQ(nullptr, Load(lolz));
     EXPECT_EQ(VE_XML_FATAL_ERROR, errors.GetLastError());
+}
+
+TEST_F(IXMLDomWrapperTest, EveryMemoryFailureRaisesTheMemoryError)
+{
+    const std::string xml = "<!DOCTYPE d [<!ENTITY e \"text\">]><d a=\"1\"><e>&e;</e><?pi x?><!--c--></d>";
+    XMLDOMElement root = DOM::GetRootNodeElement(Load(xml));
+    ASSERT_TRUE(root);
+    struct Operation {
+        const char* name;
+        std::function<bool()> run;  // whether it succeeded
+    } const operations[] = {
+        {"a DOM build",
+         [&] {
+             XMLDOMNode document = DOM::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+             DOM::ReleaseNode(document);
+             return document != nullptr;
+         }},
+        // Too long for the room the document keeps in hand.
+        {"an edit of a parsed document",
+         [&] { return DOM::AddNodeElement(root, VString("n"), VString(std::string(100000, 't').c_str())) != nullptr; }},
+        {"a SAX parse",
+         [&] {
+             VRefPtr<VNullXMLHandler> handler = VRefPtr<VNullXMLHandler>::Adopt(new VNullXMLHandler);
+             VXMLParser parser;
+             return parser.Parse(xml.data(), xml.size(), handler.Get(), XML_ValidateNever);
+         }},
+    };
+    for (const Operation& operation : operations) {
+        // Fails each allocation of the library's in turn, until the operation
+        // makes no more.
+        size_t failed = 0;
+        for (size_t nth = 1;; ++nth) {
+            StErrorContextInstaller errors(false, true);
+            XMLExpansionBudget::FailNthAllocation(nth);
+            const bool succeeded = operation.run();
+            if (XMLExpansionBudget::FailNthAllocation(0) != 0) {
+                EXPECT_TRUE(succeeded) << operation.name;
+                break;
+            }
+            ++failed;
+            EXPECT_FALSE(succeeded) << operation.name << ", allocation " << nth;
+            EXPECT_EQ(VE_MEMORY_FULL, errors.GetLastError()) << operation.name << ", allocation " << nth;
+        }
+        EXPECT_GT(failed, 0u) << operation.name;
+    }
 }
 
 TEST_F(IXMLDomWrapperTest, IDsAreFoundOnlyOnceRegistered)
