@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "basekit/files/VFile.h"
@@ -47,11 +48,35 @@ uint32_t _Now()
     return static_cast<uint32_t>(VSystem::GetCurrentTime());
 }
 
+// Held while the process changes sInstance and while an activity token, on
+// any task, registers or unregisters with it: a token never reaches a process
+// that is past clearing sInstance.
+std::mutex gInstanceLock;
+
+// The process inside Run, the only time another thread may call into it: its
+// destruction cannot begin before Run returns, and Run takes the lock to
+// close the window.
+std::mutex gRunningLock;
+VProcess* gRunning = nullptr;
+
 }  // namespace
+
+void VProcess::_SetInstance(VProcess* process)
+{
+    std::lock_guard<std::mutex> lock(gInstanceLock);
+    sInstance = process;
+}
+
+void VProcess::_ClearInstance()
+{
+    std::lock_guard<std::mutex> lock(gInstanceLock);
+    if (sInstance == this)
+        sInstance = nullptr;
+}
 
 VProcess::VProcess() : fIdleTime(_Now())
 {
-    sInstance = this;
+    _SetInstance(this);
     fMetricsManager = new VMetricsManager;
     VMetricsManager::SetProcessManager(fMetricsManager);
     fFileSystemNamespace = new VFileSystemNamespace;
@@ -80,8 +105,7 @@ VProcess::~VProcess()
         fIntlMgr->Release();
         fIntlMgr = nullptr;
     }
-    if (sInstance == this)
-        sInstance = nullptr;
+    _ClearInstance();
 }
 
 bool VProcess::Init(uint32_t flags)
@@ -96,7 +120,7 @@ bool VProcess::Init(uint32_t flags)
 bool VProcess::_Init(uint32_t flags)
 {
     bool versionOK = DoCheckSystemVersion(kRequiredSystemVersion);
-    sInstance = this;
+    _SetInstance(this);
     fFibersAllowed = (flags & kInitAllowFibers) != 0;
     if (!versionOK)
         return false;
@@ -160,14 +184,16 @@ bool VProcess::_Init(uint32_t flags)
 
 void VProcess::_DeInit()
 {
-    if (sInstance == this)
-        sInstance = nullptr;
+    // The logger's task is the process's own: it ends while the process is
+    // still whole and registered, since it gives up its activity token and
+    // logs with the process's name.
     if (fLogger != nullptr) {
         fLogger->Stop();
         if (ILogger::GetProcessLogger() == fLogger)
             ILogger::SetProcessLogger(nullptr);
         ReleaseRefCountable(&fLogger);
     }
+    _ClearInstance();
     if (fStartedDebugMgr) {
         fStartedDebugMgr = false;
         VDebugMgr::Get()->DeInit();
@@ -274,9 +300,24 @@ void VProcess::Run()
     VTask::FlushErrors();
     SetMessagingTask(main->GetID());
     StartMessaging();
-    DoRun();
-    DoQuit();
-    main->Kill();
+    {
+        // Quit requests from other threads reach this object only in here.
+        struct StRunning {
+            explicit StRunning(VProcess* process)
+            {
+                std::lock_guard<std::mutex> lock(gRunningLock);
+                gRunning = process;
+            }
+            ~StRunning()
+            {
+                std::lock_guard<std::mutex> lock(gRunningLock);
+                gRunning = nullptr;
+            }
+        } running(this);
+        DoRun();
+        DoQuit();
+        main->Kill();
+    }
     StopMessaging();
 }
 
@@ -288,11 +329,32 @@ bool VProcess::IsRunning() const
 
 void VProcess::QuitAsynchronously(const VString*)
 {
+    _QuitMainTask();
+}
+
+void VProcess::_QuitMainTask()
+{
     VTask* main = VTask::GetMain();
     if (main == nullptr)
         return;
     main->Kill();
     main->SetMessageQueueEvent();
+}
+
+void VProcess::QuitFromAnotherThread()
+{
+    std::lock_guard<std::mutex> running(gRunningLock);
+    if (gRunning != nullptr) {
+        gRunning->QuitAsynchronously(nullptr);
+        return;
+    }
+    bool hasProcess;
+    {
+        std::lock_guard<std::mutex> lock(gInstanceLock);
+        hasProcess = sInstance != nullptr;
+    }
+    if (hasProcess)
+        _QuitMainTask();
 }
 
 ILogger* VProcess::GetLogger() const
@@ -369,12 +431,14 @@ bool VProcess::HasSomeActivityTokens(uint32_t ms) const
 
 VActivityToken::VActivityToken(const VString& name) : fName(name)
 {
+    std::lock_guard<std::mutex> lock(gInstanceLock);
     if (VProcess::sInstance != nullptr)
         VProcess::sInstance->RegisterActivityToken(this);
 }
 
 VActivityToken::~VActivityToken()
 {
+    std::lock_guard<std::mutex> lock(gInstanceLock);
     if (VProcess::sInstance != nullptr)
         VProcess::sInstance->UnregisterActivityToken(this);
 }

@@ -9,10 +9,18 @@
 //
 // Init starts the process-wide services once, in a fixed order, stopping at
 // the first step that fails (later calls answer the first result). The
-// destructor of an initialised process stops them again. Init, Run and
-// destruction run on the main thread; the getters may be called from any task
-// once Init has returned. Services a step finds already started (by another
-// process object of a test program) are left to whoever started them.
+// destructor of an initialised process stops them again, the process logger's
+// task first, so that no task the process started runs on while it goes.
+// Init, Run and destruction run on the main thread; the getters may be called
+// from any task once Init has returned. Services a step finds already started
+// (by another process object of a test program) are left to whoever started
+// them.
+//
+// Other threads reach the object only where it is whole: activity tokens
+// register and unregister under the lock that also guards sInstance's changes
+// by the process, and a quit request from another thread (QuitFromAnotherThread)
+// reaches QuitAsynchronously only while Run runs, since the object's
+// destruction may begin as soon as Run has returned.
 //
 // Folders: the executable is the main bundle's (BundleInfo); 'EXEC' is its
 // folder, 'PLST' that folder's parent (the bundle's Contents folder), 'BNDL'
@@ -92,6 +100,13 @@ public:
     // text is not used.
     virtual void QuitAsynchronously(const VString* text = nullptr);
 
+    // A quit request from a thread that does not own the process object (the
+    // quit-signal watcher). While Run runs, the running process's
+    // QuitAsynchronously takes it; otherwise, when a process object exists,
+    // the main task is asked to end directly and no process object is touched.
+    // Run does not return while a request is being handed to it.
+    static void QuitFromAnotherThread();
+
     // A new reference to a folder of the application (kinds above), or null
     // for another kind or when the executable's path is unknown.
     virtual VFolder* RetainFolder(OsType kind) const;
@@ -120,7 +135,8 @@ public:
     // On the main task, while it runs: Init(0x50) when nobody called Init; after
     // a failed Init, pushes 'bkit' 4 and returns; otherwise flushes the task's
     // errors, starts messaging, DoRun, DoQuit, ends the main task and stops
-    // messaging.
+    // messaging. Quit requests of other threads reach QuitAsynchronously only
+    // from the start of DoRun to the end of the main task.
     void Run();
 
     // The main task exists and is not dying.
@@ -206,6 +222,9 @@ public:
     static VProcess* sInstance;
 
 protected:
+    // What QuitAsynchronously does by default, touching no process object.
+    static void _QuitMainTask();
+
     // The steps of Init, stopping with false at the first that fails.
     virtual bool _Init(uint32_t flags);
     // Undoes _Init (run by the destructor of an initialised process).
@@ -226,6 +245,9 @@ protected:
 
 private:
     bool _FindBuild(const VString& version, VIndex* at) const;
+    // Changes sInstance under the lock activity tokens take.
+    static void _SetInstance(VProcess* process);
+    void _ClearInstance();
 
     mutable VCriticalSection fTokensLock;
     std::set<VActivityToken*> fActivityTokens;

@@ -23,11 +23,13 @@ VProcessIPC::VProcessIPC()
 
 VProcessIPC::~VProcessIPC()
 {
+    // The watcher goes first: a quit signal during the rest of the teardown
+    // must find nothing it could reach.
+    fSignalHandler.reset();
     fFileSystemNotifier.reset();
     if (fSleepNotifier && VSleepNotifier::Instance() == fSleepNotifier.get())
         VSleepNotifier::SetInstance(nullptr);
     fSleepNotifier.reset();
-    fSignalHandler.reset();
     if (sInstance == this)
         sInstance = nullptr;
 }

@@ -8,6 +8,11 @@
 // returns when Init stops early: 1 after a failed start-up or a rejected
 // command line, 0 when the command line asked only for help or the version.
 //
+// A quit signal reaches the object's QuitAsynchronously only while Run runs;
+// before Run it tells the main task to end (Run then returns at once), after
+// it there is nothing left to stop. Destruction stops the quit-signal watcher
+// before anything else.
+//
 // VProcessIPC::sInstance points at the object while it exists. Init, Run and
 // destruction run on the main thread.
 #pragma once

@@ -8,8 +8,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFileSystem.h"
@@ -46,6 +54,46 @@ bool HandlerInstalled(int signal)
     struct sigaction action;
     sigaction(signal, nullptr, &action);
     return action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
+}
+
+// Runs body in a child process (Run ends the main task, and a quit request
+// outside Run ends it too) and answers the child's exit code, or -1 when it
+// did not exit. Under ThreadSanitizer a race the child hits answers 99: its
+// reports go to a file beside reportPrefix, whose existence tells.
+int RunInChild(const std::string& reportPrefix, const std::function<int()>& body)
+{
+    pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+#if defined(__SANITIZE_THREAD__)
+        __sanitizer_set_report_path(reportPrefix.c_str());
+#endif
+        int code = body();
+#if defined(__SANITIZE_THREAD__)
+        struct stat report;
+        if (stat((reportPrefix + "." + std::to_string(getpid())).c_str(), &report) == 0)
+            code = 99;
+#endif
+        (void)reportPrefix;
+        // The answer leaves through a new image: a sanitizer would count the
+        // parent's threads, which a forked child never has, as leaked at exit.
+        std::string exit = "exit " + std::to_string(code);
+        execl("/bin/sh", "sh", "-c", exit.c_str(), static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// Waits up to 5 s for count to reach at least target; answers its last value.
+int WaitForCount(const std::atomic<int>& count, int target)
+{
+    for (int i = 0; i < 500 && count.load() < target; ++i)
+        usleep(10000);
+    return count.load();
 }
 
 // Each test may build process objects of its own inside a fake bundle; the
@@ -517,8 +565,16 @@ public:
         return parser.Parse();
     }
     void QuitAsynchronously(const VString*) override { ++fQuitRequests; }
+    void DoRun() override
+    {
+        fRan = true;
+        if (fRun)
+            fRun();
+    }
 
     bool fFlag = false;
+    bool fRan = false;
+    std::function<void()> fRun;
     std::vector<VString> fPositional;
     std::vector<VString> fArguments;
     std::atomic<int> fQuitRequests{0};
@@ -592,30 +648,116 @@ TEST_F(ProcessTest, NotifiersOfTheIPCFrame)
     }
 }
 
-TEST_F(ProcessTest, QuitSignalsAskTheProcessToQuit)
+TEST_F(ProcessTest, QuitSignalsAskTheRunningProcessToQuit)
 {
     MakeBundle("1.0");
-    ProbeIPC process;
-    ASSERT_TRUE(process.Init(0));
-    for (int signal : {SIGTERM, SIGINT, SIGQUIT})
-        EXPECT_TRUE(HandlerInstalled(signal));
+    int code = RunInChild(fTemp.Path("races"), [] {
+        ProbeIPC process;
+        if (!process.Init(0))
+            return 10;
+        for (int signal : {SIGTERM, SIGINT, SIGQUIT}) {
+            if (!HandlerInstalled(signal))
+                return 11;
+        }
+        int result = 0;
+        process.fRun = [&] {
+            raise(SIGTERM);
+            if (WaitForCount(process.fQuitRequests, 1) != 1) {
+                result = 12;
+                return;
+            }
+            testing::internal::CaptureStdout();
+            raise(SIGINT);
+            int count = WaitForCount(process.fQuitRequests, 2);
+            if (testing::internal::GetCapturedStdout() != XPosixProcessIPC::kInterruptMessage)
+                result = 13;
+            else if (count != 2)
+                result = 14;
+            // SIGQUIT is handled once, then goes back to its default action.
+            raise(SIGQUIT);
+            if (result == 0 && WaitForCount(process.fQuitRequests, 3) != 3)
+                result = 15;
+            else if (result == 0 && HandlerInstalled(SIGQUIT))
+                result = 16;
+        };
+        process.Run();
+        return process.fRan ? result : 17;
+    });
+    EXPECT_EQ(0, code);
+}
 
-    auto waitFor = [&](int count) {
-        for (int i = 0; i < 500 && process.fQuitRequests.load() < count; ++i)
+TEST_F(ProcessTest, QuitSignalBeforeRunEndsTheMainTaskWithoutReachingTheObject)
+{
+    MakeBundle("1.0");
+    int code = RunInChild(fTemp.Path("races"), [] {
+        ProbeIPC process;
+        if (!process.Init(0))
+            return 10;
+        raise(SIGTERM);
+        for (int i = 0; i < 500 && process.IsRunning(); ++i)
             usleep(10000);
-        return process.fQuitRequests.load();
-    };
-    raise(SIGTERM);
-    EXPECT_EQ(1, waitFor(1));
-    testing::internal::CaptureStdout();
-    raise(SIGINT);
-    EXPECT_EQ(2, waitFor(2));
-    EXPECT_EQ(std::string(XPosixProcessIPC::kInterruptMessage), testing::internal::GetCapturedStdout());
-    // SIGQUIT is handled once, then goes back to its default action.
-    raise(SIGQUIT);
-    EXPECT_EQ(3, waitFor(3));
-    EXPECT_FALSE(HandlerInstalled(SIGQUIT));
-    VProcess::sInstance = fSaved;
+        if (process.IsRunning())
+            return 11;
+        process.Run();
+        if (process.fRan)
+            return 12;
+        return process.fQuitRequests.load() == 0 ? 0 : 13;
+    });
+    EXPECT_EQ(0, code);
+}
+
+// A process whose teardown is slow, counting quit requests that reach it
+// while its destruction has begun.
+std::atomic<int> gQuitsWhileTornDown{0};
+
+class SlowTeardownIPC : public VProcessIPC {
+public:
+    ~SlowTeardownIPC() override
+    {
+        fWhole.store(false);
+        // Slept out whole: the signals would cut a plain sleep short.
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        while (std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_until(end);
+    }
+    void DoRun() override { WaitForCount(fQuitRequests, 1); }
+    void QuitAsynchronously(const VString* text) override
+    {
+        if (!fWhole.load())
+            ++gQuitsWhileTornDown;
+        ++fQuitRequests;
+        VProcessIPC::QuitAsynchronously(text);
+    }
+
+    std::atomic<bool> fWhole{true};
+    std::atomic<int> fQuitRequests{0};
+};
+
+TEST_F(ProcessTest, QuitSignalsDuringTheProcessTeardownReachNothing)
+{
+    MakeBundle("1.0");
+    int code = RunInChild(fTemp.Path("races"), [] {
+        std::optional<SlowTeardownIPC> process(std::in_place);
+        if (!process->Init(0))
+            return 10;
+        // From now on until the object is gone, SIGTERM keeps coming.
+        std::atomic<bool> hammering{true};
+        std::thread hammer([&] {
+            while (hammering.load()) {
+                kill(getpid(), SIGTERM);
+                usleep(200);
+            }
+        });
+        process->Run();
+        int quits = process->fQuitRequests.load();
+        process.reset();
+        hammering.store(false);
+        hammer.join();
+        if (quits == 0)
+            return 11;
+        return gQuitsWhileTornDown.load() == 0 ? 0 : 12;
+    });
+    EXPECT_EQ(0, code);
 }
 
 TEST_F(ProcessTest, SecondQuitSignalEndsTheProcess)

@@ -25,7 +25,9 @@ std::thread gWatcher;
 
 void _QuitSignalHandler(int signal)
 {
-    if (!gWatching.load() || VProcess::sInstance == nullptr)
+    // Whether a process object exists is the watcher's question: the handler
+    // may run on any thread, at any moment of the program.
+    if (!gWatching.load())
         return;
     if (signal == SIGINT) {
         int saved = errno;
@@ -44,8 +46,7 @@ void _Watch()
         gQuitRequests.Wait();
         if (gStopWatcher.load())
             return;
-        if (VProcess* process = VProcess::sInstance)
-            process->QuitAsynchronously(nullptr);
+        VProcess::QuitFromAnotherThread();
     }
 }
 

@@ -2,16 +2,18 @@
 //
 // This file defines XPosixProcessIPC, which installs one handler for SIGTERM,
 // SIGINT and SIGQUIT (in that order, stopping at the first failure). A quit
-// signal asks the process object to quit (VProcess::QuitAsynchronously); on
-// SIGINT a line telling so is written to standard output first. SIGQUIT goes
-// back to its default action after its first delivery, so a second one ends
-// the process the system's way.
+// signal asks the process to quit (VProcess::QuitFromAnotherThread: the
+// running process's QuitAsynchronously while Run runs, else the main task is
+// told to end); on SIGINT a line telling so is written to standard output
+// first. SIGQUIT goes back to its default action after its first delivery, so
+// a second one ends the process the system's way.
 //
 // The handler itself only writes that line and posts a semaphore, the two
 // things a signal handler may safely do; a watcher thread that Init starts
-// takes the request to the process object. Destroying the installer stops the
-// watcher; the handlers stay installed until the program ends and do nothing
-// while no watcher runs or no process object exists. One installer at a time.
+// takes the request on. Destroying the installer stops the watcher (its owner
+// does so before anything it hands requests to goes away); the handlers stay
+// installed until the program ends and do nothing while no watcher runs. One
+// installer at a time.
 #pragma once
 
 #include "basekit/values/VObject.h"
