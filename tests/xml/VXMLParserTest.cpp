@@ -422,6 +422,9 @@ TEST(VXMLParserTest, EverythingAParameterEntityExpandsToCountsAgainstTheBound)
     StXMLParserInit library;  // for the DOM documents
     constexpr size_t kEntitySize = 100000;
     const std::string text(kEntitySize, 'x');
+    std::string references;  // to %i;, an instruction
+    for (int i = 0; i < 20; ++i)
+        references += "&#37;i; ";
     // Replacement texts of about kEntitySize characters that hold only what
     // may stand between the declarations of a document type.
     struct Kind {
@@ -434,13 +437,16 @@ TEST(VXMLParserTest, EverythingAParameterEntityExpandsToCountsAgainstTheBound)
         // Redeclared at every use after the first, and ignored.
         {"declarations", "<!ENTITY w '" + text.substr(kEntitySize / 2) + "'><!ATTLIST d a CDATA '" +
                              text.substr(kEntitySize / 2) + "'>"},
+        // Counted once, not again each time the reading comes back to it
+        // from the entity it references (21 times as much would not read).
+        {"a comment and references", "<!--" + text + "-->" + references},
     };
     // 20 uses come to 2 M characters, within the 10 M floor; 2000 to 200 M.
     for (const Kind& kind : kinds) {
         for (int uses : {20, 2000}) {
             // One reference a line: the line of the error tells how far the
             // parse went.
-            std::string xml = "<!DOCTYPE d [<!ENTITY % p \"" + kind.value + "\">";
+            std::string xml = "<!DOCTYPE d [<!ENTITY % i \"<?i?>\"><!ENTITY % p \"" + kind.value + "\">";
             for (int i = 0; i < uses; ++i)
                 xml += "\n%p;";
             xml += "\n]><d/>";
