@@ -25,6 +25,7 @@
 #include "basekit/xml/SAX_Handlers.h"
 #include "basekit/xml/VXMLParser.h"
 #include "basekit/xml/XMLDomHandles.h"
+#include "basekit/xml/XMLDTDCounting.h"
 #include "basekit/xml/XMLExpansionBudget.h"
 
 namespace bkit {
@@ -111,11 +112,13 @@ public:
 // (the DOM holds every expanded character, so the bound matters as much).
 // Built directly rather than through the implementation, which makes the
 // same parser without a way to count or to give it its memory.
-class BoundedLSParser : public DOMLSParserImpl {
+class BoundedLSParser : public DTDCounting<DOMLSParserImpl> {
+    using Base = DTDCounting<DOMLSParserImpl>;
+
 public:
     // The budget outlives the parser.
     explicit BoundedLSParser(XMLExpansionBudget& budget)
-        : DOMLSParserImpl(nullptr, budget.GetMemoryManager()), fBudget(budget)
+        : Base(budget, nullptr, budget.GetMemoryManager()), fBudget(budget)
     {
     }
 
@@ -124,24 +127,24 @@ public:
     void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override
     {
         fBudget.CountDelivered(length);
-        DOMLSParserImpl::docCharacters(chars, length, cdataSection);
+        Base::docCharacters(chars, length, cdataSection);
     }
     void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                       const RefVectorOf<XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
                       const bool isRoot) override
     {
         fBudget.CountAttributes(attrList, attrCount);
-        DOMLSParserImpl::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+        Base::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
     }
     void startEntityReference(const XMLEntityDecl& entDecl) override
     {
         fBudget.EnterEntity(entDecl);
-        DOMLSParserImpl::startEntityReference(entDecl);
+        Base::startEntityReference(entDecl);
     }
     void endEntityReference(const XMLEntityDecl& entDecl) override
     {
         fBudget.LeaveEntity();
-        DOMLSParserImpl::endEntityReference(entDecl);
+        Base::endEntityReference(entDecl);
     }
 
 private:

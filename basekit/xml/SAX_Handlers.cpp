@@ -145,6 +145,11 @@ void SAX_Handlers::ignorableWhitespace(const XMLCh* const, const XMLSize_t lengt
 void SAX_Handlers::endDocument() {}
 void SAX_Handlers::resetDocument() {}
 void SAX_Handlers::startDocument() {}
+void SAX_Handlers::notationDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const) {}
+void SAX_Handlers::unparsedEntityDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const)
+{
+}
+void SAX_Handlers::resetDocType() {}
 void SAX_Handlers::XMLDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const) {}
 
 }  // namespace bkit

@@ -8,7 +8,7 @@
 // the library's types with it.
 //
 // Contracts:
-// - Every pure virtual of the three library interfaces is implemented; the
+// - Every pure virtual of the four library interfaces is implemented; the
 //   ignored events do nothing.
 // - Attributes are read up to the count the library gives, never past it.
 // - The library announces no end for an empty element: the child handler gets
@@ -20,13 +20,16 @@
 //   XMLExpansionBudget, an internal entity as its reference begins and
 //   attributes before any handler sees them; past the bound the budget pushes
 //   'xmlc' 3 and throws XMLExpansionExceeded out of the parse, which the
-//   parse's owner catches.
+//   parse's owner catches. The document type is counted by the parser (see
+//   XMLDTDCounting.h), which follows it only because the adapter is its DTD
+//   handler.
 #pragma once
 
 #include <deque>
 
 #include <xercesc/framework/XMLDocumentHandler.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/sax/DTDHandler.hpp>
 #include <xercesc/sax/EntityResolver.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 
@@ -44,7 +47,10 @@ class VXMLParser;
 void PushXMLError(VError code, const VString& message, const XMLCh* systemID, const XMLCh* publicID, int64_t line,
                   int64_t column);
 
-class SAX_Handlers : public xercesc::XMLDocumentHandler, public xercesc::EntityResolver, public xercesc::ErrorHandler {
+class SAX_Handlers : public xercesc::XMLDocumentHandler,
+                     public xercesc::EntityResolver,
+                     public xercesc::ErrorHandler,
+                     public xercesc::DTDHandler {
 public:
     // The root handler is pushed, retained, as the only entry; owner may be
     // null. The budget outlives the adapter.
@@ -79,6 +85,13 @@ public:
     void error(const xercesc::SAXParseException& exc) override;
     void fatalError(const xercesc::SAXParseException& exc) override;
     void resetErrors() override;
+
+    // DTDHandler: nothing the handlers use; the parser follows the document
+    // type only for a DTD handler (see XMLDTDCounting.h).
+    void notationDecl(const XMLCh* const name, const XMLCh* const publicId, const XMLCh* const systemId) override;
+    void unparsedEntityDecl(const XMLCh* const name, const XMLCh* const publicId, const XMLCh* const systemId,
+                            const XMLCh* const notationName) override;
+    void resetDocType() override;
 
     // The parser this adapter serves.
     xercesc::SAXParser* GetParser() const { return fParser; }

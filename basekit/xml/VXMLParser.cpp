@@ -22,6 +22,7 @@
 #include "basekit/runtime/VMemoryBuffer.h"
 #include "basekit/xml/IXMLHandler.h"
 #include "basekit/xml/SAX_Handlers.h"
+#include "basekit/xml/XMLDTDCounting.h"
 
 namespace bkit {
 
@@ -107,11 +108,12 @@ bool VXMLParser::_Parse(size_t documentSize, MakeSource makeSource, IXMLHandler*
     security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
     XMLExpansionBudget budget(documentSize);
     const std::unique_ptr<InputSource> source = makeSource(budget.GetMemoryManager());
-    // Opens the scanner's position to the budget's errors.
-    struct LocatedSAXParser : SAXParser {
-        using SAXParser::SAXParser;
+    // Counts what the document type reads, and opens the scanner's position
+    // to the budget's errors.
+    struct BoundedSAXParser : DTDCounting<SAXParser> {
+        using DTDCounting<SAXParser>::DTDCounting;
         const Locator* GetLocator() const { return getScanner().getLocator(); }
-    } parser(nullptr, budget.GetMemoryManager());
+    } parser(budget, nullptr, budget.GetMemoryManager());
     if (options & XML_ValidateAlways)
         parser.setValidationScheme(SAXParser::Val_Always);
     else if (options & XML_ValidateNever)
@@ -144,6 +146,8 @@ bool VXMLParser::_Parse(size_t documentSize, MakeSource makeSource, IXMLHandler*
     parser.installAdvDocHandler(&adapter);
     parser.setErrorHandler(&adapter);
     parser.setEntityResolver(&adapter);
+    // Without one the parser does not follow the document type.
+    parser.setDTDHandler(&adapter);
     // The adapter goes before the parser: unhook it first, thrown or not.
     struct Unhook {
         SAXParser& fParser;
@@ -153,6 +157,7 @@ bool VXMLParser::_Parse(size_t documentSize, MakeSource makeSource, IXMLHandler*
             fParser.removeAdvDocHandler(&fAdapter);
             fParser.setErrorHandler(nullptr);
             fParser.setEntityResolver(nullptr);
+            fParser.setDTDHandler(nullptr);
         }
     } unhook{parser, adapter};
     try {

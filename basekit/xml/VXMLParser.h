@@ -17,7 +17,8 @@
 //   bounded in count, in the characters that entities and attribute values
 //   come to, and in the memory the library holds for the parse, so an
 //   exponentially expanding document, or one that repeats a large entity
-//   (whatever it holds: text, elements, instructions, comments, whitespace)
+//   (whatever it holds: text, elements, instructions, comments, whitespace;
+//   in the content or, a parameter entity, between declarations)
 //   or large attribute values, fails with 'xmlc' 3 and the parse stops there,
 //   before any handler got the offending element's attributes.
 // - Parse answers true when the document was read without error. Every failure

@@ -189,6 +189,24 @@ void XMLExpansionBudget::CountDelivered(size_t length)
         _Count(length);
 }
 
+void XMLExpansionBudget::CountDeclarationEvent(const xercesc::ReaderMgr& readers, size_t delivered)
+{
+    const xercesc::XMLEntityDecl* entity = readers.getCurrentEntity();
+    if (!entity || entity->isExternal()) {
+        _Count(delivered);
+        return;
+    }
+    // Reader numbers only grow, and a reader is pushed above every live
+    // one: the counted readers numbered above the innermost have ended.
+    const XMLSize_t reader = readers.getCurrentReaderNum();
+    while (!fCountedReaders.empty() && fCountedReaders.back() > reader)
+        fCountedReaders.pop_back();
+    if (!fCountedReaders.empty() && fCountedReaders.back() == reader)
+        return;
+    fCountedReaders.push_back(reader);
+    _Count(entity->getValueLen());
+}
+
 void XMLExpansionBudget::CountAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, size_t count)
 {
     size_t length = 0;

@@ -13,6 +13,10 @@
 //   library expands references inside values without telling anyone, and
 //   literal values are bounded by the document, so counting them all costs a
 //   legitimate document at most its own size).
+//   Between the declarations of a document type, an internal parameter
+//   entity's replacement text is counted whole the first time the library
+//   reports something read from it, and what the document and external
+//   entities deliver there (comments, instructions, whitespace) as it comes.
 // - The library's memory for the parse comes from the budget's memory manager,
 //   capped at kXMLParseMemoryPerCharacter bytes per character of the bound, so
 //   that what the library builds before any handler sees it (all attributes of
@@ -40,6 +44,7 @@
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLEntityDecl.hpp>
+#include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/RefVectorOf.hpp>
 
@@ -74,6 +79,14 @@ public:
     // instruction, a comment) when they come from an external entity; an
     // internal one was counted whole when it began.
     void CountDelivered(size_t length);
+    // The library reported something read in the document type (a
+    // declaration, a comment, an instruction, whitespace: delivered
+    // characters) while readers stood where they do. The innermost reader's
+    // text is counted whole when it is an internal parameter entity not
+    // counted yet; otherwise the delivered characters are counted (the
+    // document's are bounded by its size, and whitespace that ran past the
+    // end of an entity of nothing else is counted this way).
+    void CountDeclarationEvent(const xercesc::ReaderMgr& readers, size_t delivered);
     // Counts the values of the first count attributes of list.
     void CountAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, size_t count);
 
@@ -110,6 +123,9 @@ private:
     size_t fUsed = 0;
     // One entry per entity being read, innermost last: whether it is external.
     std::vector<bool> fEntities;
+    // The numbers of the internal parameter entity readers counted whole,
+    // ascending; those above the innermost reader's are gone.
+    std::vector<XMLSize_t> fCountedReaders;
     bool fMemoryExceeded = false;
     bool fKeepBlocks = false;
     const xercesc::Locator* fLocator = nullptr;

@@ -417,6 +417,68 @@ TEST(VXMLParserTest, EverythingAnEntityExpandsToCountsAgainstTheBound)
     }
 }
 
+TEST(VXMLParserTest, EverythingAParameterEntityExpandsToCountsAgainstTheBound)
+{
+    StXMLParserInit library;  // for the DOM documents
+    constexpr size_t kEntitySize = 100000;
+    const std::string text(kEntitySize, 'x');
+    std::string references;  // to %i;, an instruction
+    for (int i = 0; i < 20; ++i)
+        references += "&#37;i; ";
+    // Replacement texts of about kEntitySize characters that hold only what
+    // may stand between the declarations of a document type.
+    struct Kind {
+        const char* name;
+        std::string value;
+    } const kinds[] = {
+        {"a comment", "<!--" + text + "-->"},
+        {"whitespace", std::string(kEntitySize, ' ')},
+        {"a processing instruction", "<?pi " + text + "?>"},
+        // Redeclared at every use after the first, and ignored.
+        {"declarations", "<!ENTITY w '" + text.substr(kEntitySize / 2) + "'><!ATTLIST d a CDATA '" +
+                             text.substr(kEntitySize / 2) + "'>"},
+        // Counted once, not again each time the reading comes back to it
+        // from the entity it references (21 times as much would not read).
+        {"a comment and references", "<!--" + text + "-->" + references},
+    };
+    // 20 uses come to 2 M characters, within the 10 M floor; 2000 to 200 M.
+    for (const Kind& kind : kinds) {
+        for (int uses : {20, 2000}) {
+            // One reference a line: the line of the error tells how far the
+            // parse went.
+            std::string xml = "<!DOCTYPE d [<!ENTITY % i \"<?i?>\"><!ENTITY % p \"" + kind.value + "\">";
+            for (int i = 0; i < uses; ++i)
+                xml += "\n%p;";
+            xml += "\n]><d/>";
+            const bool read = uses == 20;
+            const size_t bound = std::max(kXMLEntityExpansionSize, kXMLEntityExpansionRatio * xml.size());
+            // Reference n stands on line n + 1: the line of the first one
+            // past the bound, and one more for whitespace read past it.
+            const int lastLine = static_cast<int>(bound / kEntitySize) + 3;
+
+            ParseResult sax = ParseBytes(xml);
+            EXPECT_EQ(read, sax.ok) << kind.name << " x" << uses;
+            EXPECT_EQ(read ? 0 : VE_XML_FATAL_ERROR, sax.lastError) << kind.name << " x" << uses;
+            if (!read) {
+                EXPECT_GT(sax.line, 1) << kind.name;
+                EXPECT_LE(sax.line, lastLine) << kind.name;
+            }
+
+            StErrorContextInstaller errors(false, true);
+            XMLDOMNode doc = IXMLDomWrapper::CreateNodeDocumentFromBuffer(xml.data(), xml.size());
+            EXPECT_EQ(read, doc != nullptr) << kind.name << " x" << uses;
+            EXPECT_EQ(read ? 0 : VE_XML_FATAL_ERROR, errors.GetLastError()) << kind.name << " x" << uses;
+            if (doc)
+                IXMLDomWrapper::ReleaseNode(doc);
+            if (!read && errors.GetContext() && !errors.GetContext()->GetErrors().empty()) {
+                const int line = ErrorParameter(errors.GetContext()->GetErrors().back(), "line");
+                EXPECT_GT(line, 1) << kind.name;
+                EXPECT_LE(line, lastLine) << kind.name;
+            }
+        }
+    }
+}
+
 TEST(VXMLParserTest, AttributeExpansionIsBoundedInSizeAndMemory)
 {
     StXMLParserInit library;  // for the DOM documents
