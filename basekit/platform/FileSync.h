@@ -1,0 +1,58 @@
+// FileSync.h - asking the disk to keep what was written, around the step that makes it visible.
+//
+// This file defines the flushes that make a replacement survive a power cut
+// or a kernel crash (what the platform's F_FULLFSYNC and fsync give). A file
+// system may commit the rename or exchange that makes a new item visible
+// before the new item's data: after a crash the name could then lead to an
+// empty or cut-short file while the old one is gone. Every replacement
+// through a temporary sibling therefore
+//   1. flushes the new item (FlushItemAt, FlushOpenItem; for a folder built
+//      beside, FlushTreeAt, its whole content) before the rename or exchange;
+//   2. flushes the folder that holds the names (FlushFolderOf, FlushOpenItem
+//      of the folder) after it, so that the new name itself is kept.
+// A failure of step 1 leaves the old item in place; the caller drops the new
+// one as after a failed write. A failure of step 2 is reported as well: the
+// new item is then visible, but whether the disk keeps it is not known.
+// A new item made where nothing stood needs none of this: there is nothing to
+// lose.
+//
+// Only regular files and folders are flushed; a symbolic link, a pipe or a
+// device is kept by the flush of the folder that names it. A file system
+// that cannot flush at all (EINVAL, as on some pseudo file systems) counts as
+// flushed.
+//
+// Every function asks the fault seam (FaultSeam.h) for kFlush once per call,
+// before its first system call, so that a test can fail any one of them.
+// Every function returns 0 or an errno value and pushes nothing.
+#pragma once
+
+namespace bkit {
+
+// Flushes the open file or folder: a file's data and size, a folder's entries
+// (fsync).
+int FlushOpenItem(int fd);
+
+// Flushes the regular file or folder name inside the folder dirFD (AT_FDCWD
+// for the working folder); a link is not followed and, like any other item,
+// needs nothing of its own.
+int FlushItemAt(int dirFD, const char* name);
+
+// Flushes the folder that holds path (its parent; the path's final link is
+// not followed), after a rename inside it.
+int FlushFolderOf(const char* path);
+
+// Flushes the folder name inside dirFD with everything below it: each
+// regular file's data and each folder's entries, so that every item of a
+// tree built beside its target is on the disk before the tree takes the
+// target's place. Links below it are never followed and other mounts never
+// entered. The writing of all files is started before the first one is
+// waited for, so that the disk works on them together.
+int FlushTreeAt(int dirFD, const char* name);
+int FlushTree(const char* path);
+
+// Flushes the pending writes of the whole file system that holds the open
+// item (syncfs), whoever made them; kept for comparison with FlushTreeAt,
+// which waits only for the tree's own writes.
+int FlushVolumeOf(int fd);
+
+}  // namespace bkit
