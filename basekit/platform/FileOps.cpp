@@ -365,7 +365,7 @@ int _WriteAll(int fd, const void* data, size_t size)
 
 }  // namespace
 
-int ReplaceFileContent(const char* path, const void* data, size_t size)
+int ReplaceFileContent(const char* path, const void* data, size_t size, bool hadContent)
 {
     StFileDescriptor old(RetryOnEINTR([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); }));
     struct stat st;
@@ -417,7 +417,8 @@ int ReplaceFileContent(const char* path, const void* data, size_t size)
             err = errno;
     }
     // The old content goes only once the new one is on the disk.
-    if (err == 0 && old.IsValid())
+    const bool replacing = old.IsValid() && hadContent;
+    if (err == 0 && replacing)
         err = FlushOpenItem(fresh.Get());
     if (err == 0 && ::close(fresh.Release()) != 0)
         err = errno;
@@ -428,7 +429,7 @@ int ReplaceFileContent(const char* path, const void* data, size_t size)
         ::unlink(temporary.c_str());
         return err;
     }
-    return old.IsValid() ? FlushFolderOf(target.c_str()) : 0;
+    return replacing ? FlushFolderOf(target.c_str()) : 0;
 }
 
 FileOpResult MoveFileItem(const char* from, const char* to, bool replace)

@@ -169,9 +169,10 @@ int FinishCopiedItem(int from, int to, const struct stat& st);
 // On any failure before the rename the old file stays as it was; a failed
 // flush of the folder after it is reported with the new content in place.
 // A missing file is made the same way (mode 0666 less the umask) but not
-// flushed, as there is nothing to lose; behind a dangling link it is written
-// in place. Asks the seam for kWrite.
-int ReplaceFileContent(const char* path, const void* data, size_t size);
+// flushed, as there is nothing to lose; nor is a file that the caller has
+// just made, empty, for this write (hadContent false). Behind a dangling link
+// the file is written in place. Asks the seam for kWrite.
+int ReplaceFileContent(const char* path, const void* data, size_t size, bool hadContent = true);
 
 // Moves a file or link: rename (never replacing unless replace is true); across
 // volumes, a copy then the removal of the source.

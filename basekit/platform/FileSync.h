@@ -41,18 +41,14 @@ int FlushItemAt(int dirFD, const char* name);
 // not followed), after a rename inside it.
 int FlushFolderOf(const char* path);
 
-// Flushes the folder name inside dirFD with everything below it: each
-// regular file's data and each folder's entries, so that every item of a
-// tree built beside its target is on the disk before the tree takes the
-// target's place. Links below it are never followed and other mounts never
-// entered. The writing of all files is started before the first one is
-// waited for, so that the disk works on them together.
+// Flushes the folder name inside dirFD with everything below it, so that
+// every item of a tree built beside its target is on the disk before the tree
+// takes the target's place. This flushes the whole file system that holds the
+// folder (syncfs): one call instead of one per item, which measured faster
+// for a large bundle on disk (20,000 files: about half the time) and on tmpfs
+// (nothing to do), although it also waits for what others wrote on that file
+// system. A link at name is not followed.
 int FlushTreeAt(int dirFD, const char* name);
 int FlushTree(const char* path);
-
-// Flushes the pending writes of the whole file system that holds the open
-// item (syncfs), whoever made them; kept for comparison with FlushTreeAt,
-// which waits only for the tree's own writes.
-int FlushVolumeOf(int fd);
 
 }  // namespace bkit
