@@ -29,24 +29,8 @@
 namespace bkit {
 namespace {
 
-class UpdaterFlushTest : public test::TempFolderTest {
+class UpdaterFlushTest : public test::UpdateEngineTest {
 protected:
-    void SetUp() override
-    {
-        test::TempFolderTest::SetUp();
-        fSaved = VProcess::sInstance;
-        fEngine = new VUpdateEngine;
-        VUpdateEngine::SetWaitsForTesting(&NoSleep, nullptr);
-    }
-    void TearDown() override
-    {
-        delete fEngine;
-        VProcess::sInstance = fSaved;
-        VUpdateEngine::SetWaitsForTesting(nullptr, nullptr);
-        FaultSeam::DisarmAll();
-    }
-    static void NoSleep(int) {}
-
     static bool Holds(const StErrorContextInstaller& errors, VError code)
     {
         for (VErrorBase* error : errors.GetContext()->GetErrors()) {
@@ -55,9 +39,6 @@ protected:
         }
         return false;
     }
-
-    VProcess* fSaved = nullptr;
-    VUpdateEngine* fEngine = nullptr;
 };
 
 TEST_F(UpdaterFlushTest, AFailedFlushRollsTheUpdateBack)
