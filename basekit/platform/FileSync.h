@@ -1,7 +1,8 @@
 // FileSync.h - asking the disk to keep what was written, around the step that makes it visible.
 //
 // This file defines the flushes that make a replacement survive a power cut
-// or a kernel crash (what the platform's F_FULLFSYNC and fsync give). A file
+// or a kernel crash: what the platform gets from fsync and F_FULLFSYNC is
+// here fsync and syncfs, which also empty the disk's write cache. A file
 // system may commit the rename or exchange that makes a new item visible
 // before the new item's data: after a crash the name could then lead to an
 // empty or cut-short file while the old one is gone. Every replacement
