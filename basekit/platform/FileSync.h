@@ -45,10 +45,12 @@ int FlushFolderOf(const char* path);
 // Flushes the folder name inside dirFD with everything below it, so that
 // every item of a tree built beside its target is on the disk before the tree
 // takes the target's place. This flushes the whole file system that holds the
-// folder (syncfs): one call instead of one per item, which measured faster
-// for a large bundle on disk (20,000 files: about half the time) and on tmpfs
-// (nothing to do), although it also waits for what others wrote on that file
-// system. A link at name is not followed.
+// folder (syncfs): one call instead of one fsync per item, which measured
+// faster for a freshly copied bundle of 20,000 files and 200 MiB, on an ext4
+// disk (0.3 to 0.45 s against 0.8 to 16 s, the writing of every file started
+// first) and on tmpfs (nothing to do, against 0.1 to 0.4 s of calls),
+// although it also waits for what others wrote on that file system. A link
+// at name is not followed.
 int FlushTreeAt(int dirFD, const char* name);
 int FlushTree(const char* path);
 
