@@ -13,6 +13,7 @@
 #include "basekit/files/VFolder.h"
 #include "basekit/files/mac/XMacFile.h"
 #include "basekit/platform/FileOps.h"
+#include "basekit/platform/FileSync.h"
 #include "basekit/platform/PosixError.h"
 #include "basekit/process/VProcess.h"
 #include "basekit/process/VProcessLauncher.h"
@@ -106,6 +107,23 @@ bool ExchangeFolders(const VFilePath& a, const VFilePath& b)
     if (err != 0) {
         VFolder folder(b);
         StThrowError<VFileError> error(&folder, PosixErrorFromErrno(err), VE_CANNOT_RENAME_FOLDER);
+    }
+    return err == 0;
+}
+
+// Asks the disk to keep the folder at path with everything below it (tree),
+// or the folder that holds it (after a rename there); a failure is pushed as
+// a flush error of that folder.
+bool FlushFolder(const VFilePath& path, bool tree)
+{
+    const std::string text = XMacFile::PosixPathText(path);
+    int err = tree ? FlushTree(text.c_str()) : FlushFolderOf(text.c_str());
+    if (err != 0) {
+        VFilePath failing(path);
+        if (!tree)
+            failing.ToParent();
+        VFolder folder(failing);
+        StThrowError<VFileError> error(&folder, PosixErrorFromErrno(err), VE_FILE_CANNOT_FLUSH);
     }
     return err == 0;
 }
@@ -275,9 +293,17 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
         ThrowCopyFailed(upToDate.GetPath(), install.GetPath());
     } else {
         staged = true;
-        if (ExchangeFolders(stagingPath, install.GetPath()))
-            installed = true;
-        else
+        // The whole copy is on the disk before it takes the application's
+        // place, and the exchange itself before the old bundle moves on: a
+        // machine that stops keeps one complete application at the path.
+        if (FlushFolder(stagingPath, true) && ExchangeFolders(stagingPath, install.GetPath())) {
+            installed = FlushFolder(install.GetPath(), false);
+            // Undone as a failed exchange; should even that fail, the old
+            // bundle under the staging name is kept rather than deleted.
+            if (!installed && !ExchangeFolders(stagingPath, install.GetPath()))
+                staged = false;
+        }
+        if (!installed)
             ThrowCopyFailed(upToDate.GetPath(), install.GetPath());
     }
     ReleaseRefCountable(&parent);
@@ -314,6 +340,17 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
         }
         if (setAside != nullptr)
             ladder.Flush();
+    }
+    if (setAside != nullptr && !FlushFolder(install.GetPath(), false)) {
+        // Not known to be kept: the old bundle takes the staging name back,
+        // from where the roll-back below puts it at its path. Should that
+        // rename fail, the new application stays installed and the old one
+        // aside, and the errors say so.
+        ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdated.GetPath(), freePath);
+        VError back = setAside->Rename(stagingName, nullptr);
+        ReleaseRefCountable(&setAside);
+        if (back != VE_OK)
+            return nullptr;
     }
     if (setAside == nullptr) {
         // The old bundle could not be set aside: it takes its place back and

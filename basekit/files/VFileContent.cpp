@@ -71,8 +71,9 @@ VError VFile::SetContent(const void* data, unsigned long size) const
         return err;
     delete raw;
     // The new content goes beside the old one and replaces it only once
-    // written whole: a full disk leaves the old content.
-    err = WrapNativeError(fImpl.ReplaceContent(data, size), VE_FILE_CANNOT_WRITE);
+    // written whole and on the disk: a full disk or a machine that stops
+    // leaves the old content. The empty file just made has none to keep.
+    err = WrapNativeError(fImpl.ReplaceContent(data, size, existed), VE_FILE_CANNOT_WRITE);
     if (err != VE_OK && !existed)
         fImpl.Delete();
     return err;

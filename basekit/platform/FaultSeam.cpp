@@ -49,6 +49,12 @@ void FaultSeam::Disarm(FaultOperation op)
     _Set(op, 0, 0, false);
 }
 
+bool FaultSeam::IsArmed(FaultOperation op)
+{
+    std::lock_guard<std::mutex> lock(sMutex);
+    return sArmings[static_cast<int>(op)].errnum != 0;
+}
+
 void FaultSeam::DisarmAll()
 {
     for (int i = 0; i < static_cast<int>(FaultOperation::kCount); ++i)

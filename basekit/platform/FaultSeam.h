@@ -1,8 +1,8 @@
 // FaultSeam.h - injected failures of file and folder operations, for tests.
 //
 // This file defines FaultSeam, the switch through which a test makes the n-th
-// copy, rename or move, delete, Trash move, creation, content write or change
-// of owner fail with an errno of its choice. Tests run as root, where
+// copy, rename or move, delete, Trash move, creation, content write, change
+// of owner or flush to the disk fail with an errno of its choice. Tests run as root, where
 // permission bits stop nothing, owners can always be given and a disk is
 // seldom full, so these failures cannot be produced by the file system
 // itself. The stand-ins of the file and folder layers ask the seam before the
@@ -24,6 +24,7 @@ enum class FaultOperation : int32_t {
     kRenameFlag,  // the file system refusing the no-replace flag of a rename (EINVAL)
     kWrite,       // writing the new content of a file that replaces its old one
     kOwner,       // giving a copied item the owner and group of its source (fchownat)
+    kFlush,       // asking the disk to keep a file, a folder or a tree (fsync, syncfs)
     kCount
 };
 
@@ -37,6 +38,10 @@ public:
     static void ArmAlways(FaultOperation op, int errnum);
 
     static void Disarm(FaultOperation op);
+
+    // True while an arming of that kind waits for its failing operation, so
+    // that a test can tell that an operation was asked for.
+    static bool IsArmed(FaultOperation op);
     static void DisarmAll();
 
     // Called by the stand-ins once per operation: the errno to fail with, or 0.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "basekit/platform/FaultSeam.h"
+#include "basekit/platform/FileSync.h"
 #include "basekit/platform/PosixError.h"
 
 namespace bkit {
@@ -320,7 +321,8 @@ FileOpResult CopyFileItem(const char* from, const char* to, bool replace)
     struct stat st;
     if (::lstat(from, &st) != 0)
         return {errno, true};
-    if (!replace && ::lstat(to, &st) == 0)
+    const bool present = ::lstat(to, &st) == 0;
+    if (!replace && present)
         return {EEXIST, false};
 
     std::string temporary;
@@ -334,12 +336,17 @@ FileOpResult CopyFileItem(const char* from, const char* to, bool replace)
     if (!result)
         return result;
 
-    int err = replace ? RenameReplacing(temporary.c_str(), to) : RenameNoReplace(temporary.c_str(), to);
+    // What is replaced goes only once its replacement is on the disk.
+    int err = present ? FlushItemAt(AT_FDCWD, temporary.c_str()) : 0;
+    if (err == 0)
+        err = replace ? RenameReplacing(temporary.c_str(), to) : RenameNoReplace(temporary.c_str(), to);
     if (err != 0) {
         ::unlink(temporary.c_str());
         return {err, false};
     }
-    return {};
+    if (present)
+        err = FlushFolderOf(to);
+    return {err, false};
 }
 
 namespace {
@@ -360,7 +367,7 @@ int _WriteAll(int fd, const void* data, size_t size)
 
 }  // namespace
 
-int ReplaceFileContent(const char* path, const void* data, size_t size)
+int ReplaceFileContent(const char* path, const void* data, size_t size, bool hadContent)
 {
     StFileDescriptor old(RetryOnEINTR([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); }));
     struct stat st;
@@ -411,6 +418,10 @@ int ReplaceFileContent(const char* path, const void* data, size_t size)
         if (err == 0 && ::fchmod(fresh.Get(), CopiedMode(st, ownerKept)) != 0)
             err = errno;
     }
+    // The old content goes only once the new one is on the disk.
+    const bool replacing = old.IsValid() && hadContent;
+    if (err == 0 && replacing)
+        err = FlushOpenItem(fresh.Get());
     if (err == 0 && ::close(fresh.Release()) != 0)
         err = errno;
     if (err == 0)
@@ -418,8 +429,9 @@ int ReplaceFileContent(const char* path, const void* data, size_t size)
     if (err != 0) {
         fresh.Reset();
         ::unlink(temporary.c_str());
+        return err;
     }
-    return err;
+    return replacing ? FlushFolderOf(target.c_str()) : 0;
 }
 
 FileOpResult MoveFileItem(const char* from, const char* to, bool replace)

@@ -33,7 +33,8 @@
 //
 // Every function returns 0 or an errno value and pushes nothing. Every
 // operation asks the fault seam (FaultSeam.h) first; a copy asks it for
-// kCopy before its data and kOwner before giving the owner.
+// kCopy before its data and kOwner before giving the owner, and a
+// replacement for kFlush before and after its rename.
 #pragma once
 
 #include <sys/stat.h>
@@ -108,8 +109,10 @@ int GetBirthTime(const char* path, bool follow, struct timespec& out);
 // Copies the regular file, symbolic link, pipe or device at from to a new
 // item at to (through a temporary sibling of to). With replace false an
 // existing item at to is never touched and the result is EEXIST; with replace
-// true it is replaced, but only after the copy completed: a failed copy leaves
-// it as it was and removes the partial copy.
+// true it is replaced, but only after the copy completed and was flushed to
+// the disk (FileSync.h), and the folder is flushed after the rename: a failed
+// copy or flush before the rename leaves it as it was and removes the partial
+// copy.
 FileOpResult CopyFileItem(const char* from, const char* to, bool replace);
 
 // Copies data (holes kept), owner and group (where the process may), mode,
@@ -171,11 +174,15 @@ int FinishCopiedItem(int from, int to, const struct stat& st);
 // by size bytes: they are written into a new file beside it, which takes the
 // old file's owner where the process may, its extended attributes and its mode
 // (set-id bits only with the owner, as for a copy) and replaces it only once
-// every byte was written (the file's other hard links keep the old content).
-// On any failure the old file stays as it was. A missing file is made the
-// same way (mode 0666 less the umask); behind a dangling link it is written in
-// place, as there is nothing to lose. Asks the seam for kWrite.
-int ReplaceFileContent(const char* path, const void* data, size_t size);
+// every byte was written and flushed to the disk (the file's other hard links
+// keep the old content); the folder is flushed after the rename (FileSync.h).
+// On any failure before the rename the old file stays as it was; a failed
+// flush of the folder after it is reported with the new content in place.
+// A missing file is made the same way (mode 0666 less the umask) but not
+// flushed, as there is nothing to lose; nor is a file that the caller has
+// just made, empty, for this write (hadContent false). Behind a dangling link
+// the file is written in place. Asks the seam for kWrite.
+int ReplaceFileContent(const char* path, const void* data, size_t size, bool hadContent = true);
 
 // Moves a file or link: rename (never replacing unless replace is true); across
 // volumes, a copy then the removal of the source.

@@ -25,6 +25,7 @@
 
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/FileOps.h"
+#include "basekit/platform/FileSync.h"
 #include "basekit/platform/PosixError.h"
 
 namespace bkit {
@@ -216,7 +217,10 @@ public:
             RemoveItemAt(toParentFD, hidden.c_str());
             return goOn;
         }
-        int err = present ? ExchangeItems(toParentFD, hidden.c_str(), toParentFD, name)
+        // What is replaced goes only once the whole copy is on the disk.
+        int err = present ? FlushTreeAt(toParentFD, hidden.c_str()) : 0;
+        if (err == 0)
+            err = present ? ExchangeItems(toParentFD, hidden.c_str(), toParentFD, name)
                           : RenameNoReplace(toParentFD, hidden.c_str(), toParentFD, name);
         if (err != 0) {
             RemoveItemAt(toParentFD, hidden.c_str());
@@ -224,8 +228,11 @@ public:
         }
         // The old item now bears the hidden name.
         if (present) {
+            int flushed = FlushOpenItem(toParentFD);
             if (int err = RemoveItemAt(toParentFD, hidden.c_str()))
                 return Fail(err, false, true, item);
+            if (flushed != 0)
+                return Fail(flushed, false, true, item);
         }
         return goOn;
     }
@@ -330,10 +337,15 @@ private:
         FileOpResult result = CopyItem(fromFD, name, regular, toFD, hidden.c_str());
         if (!result)
             return Fail(result.error, result.onSource, false, folder, name);
-        if (int err = RenameReplacing(toFD, hidden.c_str(), toFD, name)) {
+        int err = FlushItemAt(toFD, hidden.c_str());
+        if (err == 0)
+            err = RenameReplacing(toFD, hidden.c_str(), toFD, name);
+        if (err != 0) {
             unlinkat(toFD, hidden.c_str(), 0);
             return Fail(err, false, false, folder, name);
         }
+        if (int err = FlushOpenItem(toFD))
+            return Fail(err, false, false, folder, name);
         return true;
     }
 

@@ -14,7 +14,11 @@
 //   only after its content was written (so read-only folders copy). Names are copied byte for
 //   byte, whatever their encoding. A new or replacing folder is built under a
 //   hidden name beside its target and takes the target's name only once it is
-//   complete: a failed copy never destroys what was there.
+//   complete: a failed copy never destroys what was there. A replacing copy
+//   (file or folder) is flushed to the disk with all its content before it
+//   takes the old item's place, and the folder after that (FileSync.h), so
+//   that a machine that stops keeps the old item or the whole new one; a new
+//   item made where nothing stood is not flushed.
 //   Every item keeps its owner and group where the process may give them (the
 //   superuser always); an item that cannot keep both loses its set-user-id and
 //   set-group-id bits, so that a copy never runs with rights its source did
@@ -35,7 +39,8 @@
 // name by name. Nothing here pushes an error record. Each created item asks
 // the fault seam (kCreate), each file's data or node kCopy, each change of owner
 // kOwner, each rename that puts a copy in place kRename (and kRenameFlag,
-// through the renames of FileOps.h), each removal kDelete.
+// through the renames of FileOps.h), each removal kDelete, each flush around
+// a replacement kFlush.
 #pragma once
 
 #include <sys/types.h>

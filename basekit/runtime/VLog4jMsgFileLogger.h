@@ -7,7 +7,8 @@
 // formatted with "%llu %s [%s] %s - %s\n". Start registers the writer's
 // listener with the process logger (ILogger::GetProcessLogger); Stop removes
 // it, which flushes the logger first: everything logged before Stop reaches the
-// file and nothing is written after Stop returns.
+// file, which is flushed to the disk as it closes, and nothing is written
+// after Stop returns.
 //
 // Start continues the highest contiguous number of the log name, appending to
 // it; a new log name starts with file 1. The folder is retained.

@@ -9,6 +9,7 @@
 
 #include "basekit/files/VFilePath.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/platform/FileSync.h"
 #include "basekit/runtime/VErrorContext.h"
 
 namespace bkit {
@@ -116,7 +117,15 @@ void VSplitableLogFile::SetLogNumber(int32_t number, bool overwrite)
 
 void VSplitableLogFile::Close()
 {
-    if (fFile && fFile != stdout) std::fclose(fFile);
+    if (fFile && fFile != stdout) {
+        // What was written survives a machine that stops right after: the
+        // file's lines, and its name in the folder. Nothing is reported, as
+        // for any other write of the log.
+        std::fflush(fFile);
+        FlushOpenItem(::fileno(fFile));
+        std::fclose(fFile);
+        FlushFolderOf(_BuildFilePath(fLogNumber).c_str());
+    }
     fFile = nullptr;
 }
 

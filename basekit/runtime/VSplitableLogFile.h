@@ -4,7 +4,9 @@
 // "<base>_<n>.txt" directly in a folder. Before each write the size is
 // checked: a file holding more than 10 MiB is closed and the next number is
 // created empty, and the file 50 numbers older is deleted, so that at most 50
-// files of the series remain. A line is never split across files.
+// files of the series remain. A line is never split across files. A file is
+// flushed to the disk when it is closed (on a split and when its writer
+// stops), so that the log of a run survives a machine that stops after it.
 //
 // The object has no lock: its writer (VLog4jMsgFileLogger) serialises every
 // call. The folder is retained. Texts are written as UTF-8 in text mode.
@@ -46,6 +48,7 @@ public:
     void SetLogNumber(int32_t number, bool overwrite);
     int32_t GetLogNumber() const { return static_cast<int32_t>(fLogNumber); }
     bool IsOpen() const { return fFile != nullptr; }
+    // Closes the file once its lines and its folder are flushed to the disk.
     void Close();
     void Flush();
 

@@ -8,12 +8,14 @@
 #include <chrono>
 #include <future>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "basekit/files/VFolder.h"
+#include "basekit/platform/FaultSeam.h"
 #include "basekit/runtime/VLog4jMsgFileLogger.h"
 #include "basekit/runtime/VSplitableLogFile.h"
 #include "basekit/runtime/VSystem.h"
@@ -265,6 +267,21 @@ TEST_F(LogFileTest, SplitEmptiesALeftoverFileOfTheNextNumber)
     VString name;
     VSplitableLogFile::BuildLogFileNameWithExt(VString("b"), 7, VString("log"), name);
     EXPECT_EQ(to_string(name), "b_7.log");
+}
+
+TEST_F(LogFileTest, StopFlushesTheFileAndItsFolderToTheDisk)
+{
+    VLog4jMsgFileLogger writer(Folder().Get(), VString("kept"));
+    writer.Start();
+    Log("last words");
+    fLog.Logger()->Flush();
+    {
+        // The second flush (the folder's, after the file's) fails: both were asked for.
+        StFaultSeam fault(FaultOperation::kFlush, 2, EIO);
+        writer.Stop();
+        EXPECT_FALSE(FaultSeam::IsArmed(FaultOperation::kFlush)) << "Stop flushed the file and its folder";
+    }
+    EXPECT_NE(Read("kept_1.txt").find("last words ()\n"), std::string::npos) << "a failed flush loses no line";
 }
 
 TEST_F(LogFileTest, StopRacingTheLoggerTaskNeitherHangsNorLosesEntries)

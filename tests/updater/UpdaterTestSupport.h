@@ -6,6 +6,8 @@
 // Contents, so that copying the bundle takes a while. TreeText describes a
 // whole tree in one text, to compare a bundle with another.
 //
+// UpdateEngineTest is the fixture of the engine's own tests.
+//
 // StartProgram starts a program with the test's own environment plus some
 // variables, optionally with its standard output on a given descriptor, and
 // hands back its pid; StartProgramWithFileSizeLimit starts it with a limit on
@@ -27,7 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "basekit/platform/FaultSeam.h"
 #include "support/TempFolder.h"
+#include "updater/VUpdateEngine.h"
 
 extern char** environ;
 
@@ -134,6 +138,30 @@ struct ProgramLine {
             envp.push_back(e.data());
         envp.push_back(nullptr);
     }
+};
+
+// Each test builds its own engine, which waits for nothing; the program's
+// process object and the fault seam are put back after.
+class UpdateEngineTest : public TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        TempFolderTest::SetUp();
+        fSaved = VProcess::sInstance;
+        fEngine = new VUpdateEngine;
+        VUpdateEngine::SetWaitsForTesting(&NoSleep, nullptr);
+    }
+    void TearDown() override
+    {
+        delete fEngine;
+        VProcess::sInstance = fSaved;
+        VUpdateEngine::SetWaitsForTesting(nullptr, nullptr);
+        FaultSeam::DisarmAll();
+    }
+    static void NoSleep(int) {}
+
+    VProcess* fSaved = nullptr;
+    VUpdateEngine* fEngine = nullptr;
 };
 
 // Starts program with args, in the test's environment with variables set or

@@ -31,25 +31,8 @@ std::string Posix(const VFilePath& path)
     return to_string(text);
 }
 
-// Each test builds its own engine; the program's process object comes back after.
-class UpdaterTest : public test::TempFolderTest {
+class UpdaterTest : public test::UpdateEngineTest {
 protected:
-    void SetUp() override
-    {
-        test::TempFolderTest::SetUp();
-        fSaved = VProcess::sInstance;
-        fEngine = new VUpdateEngine;
-        VUpdateEngine::SetWaitsForTesting(&NoSleep, nullptr);
-    }
-    void TearDown() override
-    {
-        delete fEngine;
-        VProcess::sInstance = fSaved;
-        VUpdateEngine::SetWaitsForTesting(nullptr, nullptr);
-        FaultSeam::DisarmAll();
-    }
-    static void NoSleep(int) {}
-
     struct Parsed {
         int32_t result;
         std::string out;
@@ -81,9 +64,6 @@ protected:
             install(fTemp.FolderPath("Name.app"));
         return VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
     }
-
-    VProcess* fSaved = nullptr;
-    VUpdateEngine* fEngine = nullptr;
 };
 
 TEST_F(UpdaterTest, CommandLineMessagesAndResults)

@@ -149,9 +149,9 @@ VError XMacFile::MoveToTrash() const
     return CocoaErrorFromErrno(MoveItemToTrash(_Text(fPosixPath)), false);
 }
 
-VError XMacFile::ReplaceContent(const void* data, size_t size) const
+VError XMacFile::ReplaceContent(const void* data, size_t size, bool hadContent) const
 {
-    return PosixErrorFromErrno(ReplaceFileContent(_Text(fPosixPath), data, size));
+    return PosixErrorFromErrno(ReplaceFileContent(_Text(fPosixPath), data, size, hadContent));
 }
 
 VError XMacFile::_MakeOutFile(const VFilePath& dest, VFileSystem* fileSystem, VFile** out) const

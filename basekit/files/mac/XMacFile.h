@@ -130,8 +130,10 @@ public:
     // A regular file or a symbolic link (a dangling one too); false for a folder.
     bool Exists() const;
     // Replaces the file's content (a final link followed) by writing beside it
-    // and renaming over it once complete (ReplaceFileContent, FileOps.h).
-    VError ReplaceContent(const void* data, size_t size) const;
+    // and renaming over it once complete and on the disk (ReplaceFileContent,
+    // FileOps.h). hadContent false: the file was just made, empty, for this
+    // write, and holds nothing to keep.
+    VError ReplaceContent(const void* data, size_t size, bool hadContent = true) const;
     // Unlinks; a missing file gives 'POSX' ENOENT.
     VError Delete() const;
     VError MoveToTrash() const;
