@@ -43,13 +43,17 @@ int FlushItemAt(int dirFD, const char* name)
 {
     if (int err = FaultSeam::Check(FaultOperation::kFlush))
         return err;
+    // Opening a device or a pipe can act on it (a tape rewinds, a modem line
+    // rises): only what can hold data of its own is opened.
+    struct stat st;
+    if (::fstatat(dirFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return 0;
     StFileDescriptor item(_OpenForFlush(dirFD, name, 0));
     if (!item.IsValid())
-        return errno == ELOOP || errno == ENXIO ? 0 : errno;  // a link, or a pipe without writer
-    struct stat st;
-    if (::fstat(item.Get(), &st) != 0)
         return errno;
-    return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? _Fsync(item.Get()) : 0;
+    return _Fsync(item.Get());
 }
 
 int FlushFolderOf(const char* path)
