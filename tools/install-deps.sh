@@ -3,6 +3,7 @@
 set -euo pipefail
 pkgs=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
       libicu-dev libxerces-c-dev uuid-dev
+      strace               # the updater test that checks the order of its flushes traces it
       nlohmann-json3-dev)  # the JSON benchmark's reference library
 missing=()
 for p in "${pkgs[@]}"; do
