@@ -20,8 +20,6 @@
 // written to it. Errors carry the component signature 'UPQN'.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdarg>
 #include <cstdint>
 #include <string>
@@ -150,9 +148,6 @@ public:
     // gone, and with ownToo those of this process (whose copies have ended);
     // never one that is or holds upToDate.
     static void _ClearTemporaryItems(const bkit::VFilePath& folder, const bkit::VFilePath& upToDate, bool ownToo);
-    // The process whose folder copy named an item so (".bkit-copy-<pid>-<n>-
-    // <attempt>"); 0 for any other name.
-    static pid_t _TemporaryItemProcess(const char* name);
     // Moves a bundle set aside to the Trash, deleting it when the Trash fails;
     // the Trash's error stays pushed.
     static void _TrashBundle(const bkit::VFolder& bundle);

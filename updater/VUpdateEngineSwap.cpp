@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -154,28 +153,6 @@ VFilePath StagingPath(const VFilePath& install, bool second)
 
 }  // namespace
 
-pid_t VUpdateEngine::_TemporaryItemProcess(const char* name)
-{
-    static constexpr char kPrefix[] = ".bkit-copy-";
-    if (strncmp(name, kPrefix, sizeof(kPrefix) - 1) != 0)
-        return 0;
-    const char* at = name + sizeof(kPrefix) - 1;
-    long numbers[3] = {0, 0, 0};
-    for (int i = 0; i < 3; ++i) {
-        if (*at < '0' || *at > '9')
-            return 0;
-        for (; *at >= '0' && *at <= '9'; ++at) {
-            numbers[i] = numbers[i] * 10 + (*at - '0');
-            if (numbers[i] > 0x7FFFFFFF)
-                return 0;
-        }
-        if (*at != (i < 2 ? '-' : '\0'))
-            return 0;
-        ++at;
-    }
-    return static_cast<pid_t>(numbers[0]);
-}
-
 void VUpdateEngine::_TrashBundle(const VFolder& bundle)
 {
     if (bundle.MoveToTrash() != VE_OK)
@@ -190,7 +167,7 @@ void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePat
         return;
     std::vector<std::string> names;
     while (struct dirent* entry = readdir(dir)) {
-        pid_t pid = _TemporaryItemProcess(entry->d_name);
+        pid_t pid = TemporaryItemProcess(entry->d_name);
         bool own = pid == getpid();
         // A copy under way in another process is left to it.
         if (pid > 0 && (own ? ownToo : !VProcess::IsProcessRunning(pid)))
@@ -215,7 +192,7 @@ void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePat
             error = VFile(path).Delete();
         }
         if (error == VE_OK)
-            LogInfo("Removed the temporary item '%S' of process %d", &text, _TemporaryItemProcess(name.c_str()));
+            LogInfo("Removed the temporary item '%S' of process %d", &text, TemporaryItemProcess(name.c_str()));
     }
 }
 

@@ -125,6 +125,28 @@ std::string TemporaryItemName(int attempt)
     return name;
 }
 
+pid_t TemporaryItemProcess(const char* name)
+{
+    static constexpr char kPrefix[] = ".bkit-copy-";
+    if (std::strncmp(name, kPrefix, sizeof(kPrefix) - 1) != 0)
+        return 0;
+    const char* at = name + sizeof(kPrefix) - 1;
+    long numbers[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        if (*at < '0' || *at > '9')
+            return 0;
+        for (; *at >= '0' && *at <= '9'; ++at) {
+            numbers[i] = numbers[i] * 10 + (*at - '0');
+            if (numbers[i] > 0x7FFFFFFF)
+                return 0;
+        }
+        if (*at != (i < 2 ? '-' : '\0'))
+            return 0;
+        ++at;
+    }
+    return static_cast<pid_t>(numbers[0]);
+}
+
 int RenameNoReplace(const char* from, const char* to)
 {
     return RenameNoReplace(AT_FDCWD, from, AT_FDCWD, to);

@@ -38,6 +38,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
@@ -203,6 +204,10 @@ int CopyExtendedAttributes(int from, int to);
 // A hidden name, unique in this process, for an item being built beside the
 // one it will become or replace (".bkit-copy-<pid>-<n>-<attempt>").
 std::string TemporaryItemName(int attempt = 0);
+
+// The process that TemporaryItemName made name in, so that what a stopped
+// process left can be told from a copy still under way; 0 for any other name.
+pid_t TemporaryItemProcess(const char* name);
 
 // The path the descriptor designates (readlink of /proc/self/fd/N).
 int GetPathOfDescriptor(int fd, std::string& out);

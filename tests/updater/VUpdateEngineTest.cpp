@@ -12,7 +12,6 @@
 #include "basekit/files/VFolder.h"
 #include "basekit/json/VJSONImporter.h"
 #include "basekit/platform/FaultSeam.h"
-#include "basekit/platform/FileOps.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -254,29 +253,6 @@ TEST_F(UpdaterTest, FailedCopyOrExchangeRollsBack)
         // Neither a set-aside bundle nor any partial copy is left.
         EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), fTemp.List(""));
     }
-}
-
-TEST_F(UpdaterTest, TemporaryItemNamesTellTheirProcess)
-{
-    // The names the folder copy really gives, and names that only look alike.
-    std::string made = TemporaryItemName(3);
-    EXPECT_EQ(getpid(), VUpdateEngine::_TemporaryItemProcess(made.c_str())) << made;
-    struct Case {
-        const char* name;
-        pid_t pid;
-    } cases[] = {
-        {".bkit-copy-4242-0-0", 4242},
-        {".bkit-copy-17-120-1", 17},
-        {".bkit-copy-4242-0", 0},
-        {".bkit-copy-4242-0-0-1", 0},
-        {".bkit-copy-42x-0-0", 0},
-        {".bkit-copy--1-0-0", 0},
-        {".bkit-copy-99999999999-0-0", 0},
-        {"bkit-copy-4242-0-0", 0},
-        {".Name.app.uptodate", 0},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.pid, VUpdateEngine::_TemporaryItemProcess(c.name)) << c.name;
 }
 
 // A process id that no process has: a child that has ended and was collected.

@@ -364,9 +364,9 @@ bool XMacVolumes::PosixFullPathToHFS(const char* posixPath, bool isFolder, VStri
     // A file text that climbs out of its folder's mount names an item of
     // another place: the kernel tells which ("/dev/../dev/null" is
     // "/dev/null"). Written as it stands it would climb above the volume in
-    // the internal form.
-    // Above the top of the tree there is nothing to name: such a text stays
-    // the climb above its volume it spells, which no path accepts.
+    // the internal form. Above the top of the tree there is nothing to name:
+    // such a text stays the climb above its volume it spells, which no path
+    // accepts.
     bool climbsOut = !isFolder && LiesOn(path, mountPoint) && ClimbsAboveMount(path, mountPoint) &&
                      !ClimbsAboveMount(path, "/");
     if (climbsOut && EndsWithDotStep(path))
