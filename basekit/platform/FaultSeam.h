@@ -2,13 +2,13 @@
 //
 // This file defines FaultSeam, the switch through which a test makes the n-th
 // copy, rename or move, delete, Trash move, creation, content write, change
-// of owner or flush to the disk fail with an errno of its choice. Tests run as root, where
-// permission bits stop nothing, owners can always be given and a disk is
-// seldom full, so these failures cannot be produced by the file system
-// itself. The stand-ins of the file and folder layers ask the seam before the
-// system call they replace; it is off unless a test arms it, and then costs
-// one relaxed atomic load per operation. Arming and checking may happen on any
-// thread.
+// of owner or flush to the disk fail with an errno of its choice. Tests run
+// as root, where permission bits stop nothing, owners can always be given and
+// a disk is seldom full, so these failures cannot be produced by the file
+// system itself. The stand-ins of the file and folder layers ask the seam
+// before the system call they replace; it is off unless a test arms it, and
+// then costs one relaxed atomic load per operation. Arming and checking may
+// happen on any thread.
 #pragma once
 
 #include <cstdint>

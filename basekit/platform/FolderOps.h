@@ -11,8 +11,8 @@
 //   attributes and times, named pipes and devices re-made with their type and
 //   device number (one the process may not make fails the copy), folders
 //   with their extended attributes and times, and a folder's mode applied
-//   only after its content was written (so read-only folders copy). Names are copied byte for
-//   byte, whatever their encoding. A new or replacing folder is built under a
+//   only after its content was written (so read-only folders copy). Names
+//   are copied byte for byte, whatever their encoding. A new or replacing folder is built under a
 //   hidden name beside its target and takes the target's name only once it is
 //   complete: a failed copy never destroys what was there. A replacing copy
 //   (file or folder) is flushed to the disk with all its content before it
@@ -37,8 +37,8 @@
 // on links); only regular files are kept as hard links, and past a few
 // hundred files whose other names are still to come, further ones are copied
 // name by name. Nothing here pushes an error record. Each created item asks
-// the fault seam (kCreate), each file's data or node kCopy, each change of owner
-// kOwner, each rename that puts a copy in place kRename (and kRenameFlag,
+// the fault seam (kCreate), each file's data or node kCopy, each change of
+// owner kOwner, each rename that puts a copy in place kRename (and kRenameFlag,
 // through the renames of FileOps.h), each removal kDelete, each flush around
 // a replacement kFlush.
 #pragma once
