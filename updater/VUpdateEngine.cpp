@@ -38,6 +38,7 @@ const OsType kLocalizedSignatures[] = {kBKIT_SIGNATURE, MakeOsType("xmlc"), Make
 
 VUpdateEngine::~VUpdateEngine()
 {
+    _UnlockInstallFolder();
     if (fLocalizationManager != nullptr) {
         // The registries hold plain pointers: they let go before the manager does.
         for (OsType signature : kLocalizedSignatures) {
@@ -149,6 +150,21 @@ void VUpdateEngine::DoRun()
 void VUpdateEngine::_ApplyUpdate()
 {
     StErrorContextInstaller context(true, true);
+
+    // One run at a time works beside an application: the lock of its folder
+    // is held from here to the end. A run stopped half-way through an
+    // exchange made of renames left the application aside; whatever this run
+    // was started for, it goes back to its path before anything is checked.
+    struct StUnlock {
+        VUpdateEngine* engine;
+        ~StUnlock() { engine->_UnlockInstallFolder(); }
+    } unlock{this};
+    VFilePath folderPath(fInstallApp);
+    if (fInstallApp.IsValid() && folderPath.ToParent().IsValid() && VFolder(folderPath).Exists()) {
+        if (!_LockInstallFolder(folderPath))
+            return;
+        _RestoreSetAsideApplications(folderPath);
+    }
 
     VFolder outdated(fOutdatedApp);
     VFolder upToDate(fUpToDateApp);

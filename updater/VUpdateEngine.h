@@ -55,6 +55,12 @@ constexpr bkit::VError VE_UPDATER_RENAME_FAILED = MakeUpdaterError(11);
 constexpr bkit::VError VE_UPDATER_INSTALL_PARENT_FAILED = MakeUpdaterError(12);
 constexpr bkit::VError VE_UPDATER_COPY_FAILED = MakeUpdaterError(13);
 constexpr bkit::VError VE_UPDATER_SAME_OR_NESTED_APPS = MakeUpdaterError(14);
+// Another run still held the lock of the application's folder after the
+// wait limit ("path": the folder).
+constexpr bkit::VError VE_UPDATER_UPDATE_IN_PROGRESS = MakeUpdaterError(15);
+// The lock of the application's folder cannot be taken ("path": the folder;
+// the native error beneath).
+constexpr bkit::VError VE_UPDATER_FOLDER_NOT_LOCKED = MakeUpdaterError(16);
 constexpr bkit::VError VE_UPDATER_CLIENT_INFO_UNUSABLE = MakeUpdaterError(41);
 constexpr bkit::VError VE_UPDATER_INSTALL_FAILED = MakeUpdaterError(100);
 constexpr bkit::VError VE_UPDATER_LOG_FAILED = MakeUpdaterError(101);
@@ -133,21 +139,46 @@ public:
     // Copies upToDate beside install under a hidden name, exchanges it with
     // the bundle at install, then renames the old bundle to the free name of
     // outdated (five attempts, 3 s apart). Any failure puts the old bundle
-    // back at its path and removes the copy. A new reference to the set-aside
-    // bundle, or null.
+    // back at its path and removes the copy. Two paths that name one folder,
+    // or a bundle inside the other, once links are followed, are refused
+    // ('UPQN' 14). Takes the lock of install's folder first (waiting for a
+    // run that holds it, see _LockInstallFolder). A new reference to the
+    // set-aside bundle, or null.
     bkit::VFolder* _SwapApplications(bkit::VFolder& outdated, bkit::VFolder& upToDate, bkit::VFolder& install);
-    // Clears what a stopped run left beside install: the folder copy's
-    // temporary items of processes that are gone are deleted, a staging
-    // folder (which may hold the old bundle) goes to the Trash under the old
-    // bundle's free name. The up-to-date bundle is never touched. False when
-    // something still stands at staging, the name the new bundle is copied to
-    // (the errors of clearing it pushed).
+    // Takes the lock of the folder that holds the application, which every
+    // run holds from its start to its end, so that one run at a time works
+    // beside an application and whatever another left there is known to be
+    // a leftover. A run that holds it is waited for, polling as the caller's
+    // wait does, up to the same limit ('UPQN' 15 then). The lock is kept
+    // until _UnlockInstallFolder or the engine's end; asking again while it
+    // is held does nothing. False with the error pushed.
+    bool _LockInstallFolder(const bkit::VFilePath& folder);
+    void _UnlockInstallFolder();
+    // Puts back at its path every application of folder that an exchange
+    // made of renames left aside when its run stopped half-way (see
+    // ExchangeItems), each logged; a failure is pushed.
+    void _RestoreSetAsideApplications(const bkit::VFilePath& folder);
+    // After a failed exchange: when the old bundle was left aside, it takes
+    // install back (the new bundle, if it stands there, returning to staging).
+    void _PutBackAfterFailedExchange(const bkit::VFilePath& install, const bkit::VFilePath& staging);
+    // Clears, under the folder's lock, what stopped runs left beside install:
+    // the folder copy's temporary items are deleted; a bundle an exchange set
+    // aside while the application stands at its path, and whatever bears a
+    // staging name (the old bundle when a run stopped right after its
+    // exchange), go to the Trash (a link is only removed). The up-to-date
+    // bundle is never touched. outStaging receives the free staging name the
+    // new bundle is copied to; false when none is free (the errors of
+    // clearing them pushed).
     bool _ClearLeftovers(const bkit::VFilePath& outdated, const bkit::VFilePath& upToDate,
-                         const bkit::VFilePath& install, const bkit::VFilePath& staging);
-    // Deletes the folder copy's temporary items in folder whose process is
-    // gone, and with ownToo those of this process (whose copies have ended);
-    // never one that is or holds upToDate.
-    static void _ClearTemporaryItems(const bkit::VFilePath& folder, const bkit::VFilePath& upToDate, bool ownToo);
+                         const bkit::VFilePath& install, bkit::VFilePath& outStaging);
+    // Deletes the folder copy's temporary items in folder, which the lock
+    // holder knows to be leftovers; never one that is or holds upToDate.
+    static void _ClearTemporaryItems(const bkit::VFilePath& folder, const bkit::VFilePath& upToDate);
+    // Moves a leftover at path to the Trash under outdated's free name; it
+    // keeps its own name when it cannot go, and is never deleted. A symbolic
+    // link is removed instead (never followed). False with the error pushed
+    // when it stays.
+    bool _TrashLeftover(const bkit::VFilePath& path, const bkit::VFilePath& outdated);
     // Moves a bundle set aside to the Trash, deleting it when the Trash fails;
     // the Trash's error stays pushed.
     static void _TrashBundle(const bkit::VFolder& bundle);
@@ -198,6 +229,7 @@ private:
     bool fSilent = false;
     bkit::VFilePath fRestartParams;
     bool fRestartHeadless = false;
+    int fFolderLock = -1;  // descriptor holding the lock of the application's folder
 
     static SleepFunction sSleep;
     static ClockFunction sClock;

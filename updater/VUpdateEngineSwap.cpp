@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "basekit/files/mac/XMacFile.h"
 #include "basekit/platform/FileOps.h"
 #include "basekit/platform/FileSync.h"
+#include "basekit/platform/FolderLock.h"
 #include "basekit/platform/PosixError.h"
 #include "basekit/process/VProcess.h"
 #include "basekit/process/VProcessLauncher.h"
@@ -137,9 +140,10 @@ void ThrowCopyFailed(const VFilePath& upToDate, const VFilePath& install)
     error->SetString(VString("to"), to);
 }
 
-// The hidden sibling the new bundle is built under: ".<name>.uptodate", or
-// ".<name>.uptodate2" when the up-to-date bundle itself lies at the first
-// (it is the source of the copy, never a leftover to clear).
+// The hidden siblings the new bundle can be built under: ".<name>.uptodate",
+// then ".<name>.uptodate2" for when the first is taken by the up-to-date
+// bundle itself (the source of the copy, never a leftover to clear) or by a
+// leftover that could not be cleared.
 VFilePath StagingPath(const VFilePath& install, bool second)
 {
     VString installName;
@@ -151,6 +155,51 @@ VFilePath StagingPath(const VFilePath& install, bool second)
     return stagingPath;
 }
 
+// Where an exchange made of renames keeps the bundle at install while the
+// new one takes its place.
+VFilePath ExchangeAsidePath(const VFilePath& install)
+{
+    VString installName;
+    install.GetFolderName(installName, true);
+    VString asideName;
+    asideName.FromCString(ExchangeAsideName(to_string(installName).c_str()).c_str());
+    VFilePath asidePath(install);
+    asidePath.SetFolderName(asideName, true);
+    return asidePath;
+}
+
+// The kind of item at path, links not followed: 0 when nothing is there.
+mode_t ItemKind(const VFilePath& path)
+{
+    struct stat st;
+    return ::lstat(XMacFile::PosixPathText(path).c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+std::string PosixText(const VFilePath& path)
+{
+    std::string text = XMacFile::PosixPathText(path);
+    if (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+// True when the two paths name one folder, or the second lies inside the
+// first, once links are followed: a link to the application, or a path
+// through one, names the application as surely as its own path does.
+bool SameOrInsideOnDisk(const VFilePath& outer, const VFilePath& inner)
+{
+    const std::string outerText = PosixText(outer), innerText = PosixText(inner);
+    struct stat a, b;
+    if (::stat(outerText.c_str(), &a) == 0 && ::stat(innerText.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+        a.st_ino == b.st_ino)
+        return true;
+    char outerReal[PATH_MAX], innerReal[PATH_MAX];
+    if (::realpath(outerText.c_str(), outerReal) == nullptr || ::realpath(innerText.c_str(), innerReal) == nullptr)
+        return false;
+    const std::string prefix = std::string(outerReal) + (std::string(outerReal) == "/" ? "" : "/");
+    return std::string(innerReal).compare(0, prefix.size(), prefix) == 0;
+}
+
 }  // namespace
 
 void VUpdateEngine::_TrashBundle(const VFolder& bundle)
@@ -159,7 +208,48 @@ void VUpdateEngine::_TrashBundle(const VFolder& bundle)
         bundle.DeleteForced();
 }
 
-void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePath& upToDate, bool ownToo)
+bool VUpdateEngine::_TrashLeftover(const VFilePath& path, const VFilePath& outdated)
+{
+    const std::string text = PosixText(path);
+    VString shown;
+    shown.FromCString(text.c_str());
+    if (ItemKind(path) == S_IFLNK) {
+        // Only the link goes: what it leads to belongs to someone else.
+        if (int err = UnlinkItem(text.c_str())) {
+            VFile link(path);
+            StThrowError<VFileError> error(&link, PosixErrorFromErrno(err), VE_FILE_CANNOT_DELETE);
+            return false;
+        }
+        LogInfo("Removed the link '%S' an earlier run left", &shown);
+        return true;
+    }
+    // Whatever else stands there may hold an application: it goes to the
+    // Trash under the old bundle's free name, as any bundle set aside, and
+    // is never deleted. What cannot go keeps its name.
+    VFilePath freePath;
+    VString suffix("old");
+    _ComputeTempFolderPath(outdated, freePath, &suffix);
+    const std::string freeText = PosixText(freePath);
+    bool renamed = RenameNoReplace(text.c_str(), freeText.c_str()) == 0;
+    const std::string& trashed = renamed ? freeText : text;
+    int err = MoveItemToTrash(trashed.c_str());
+    if (err == 0) {
+        LogInfo("'%S', left by an earlier run, moved to the Trash", &shown);
+        return true;
+    }
+    VFolder folder(renamed ? freePath : path);
+    StThrowError<VFileError> error(&folder, PosixErrorFromErrno(err), VE_CANNOT_MOVE_FOLDER_TO_TRASH);
+    if (renamed && RenameNoReplace(freeText.c_str(), text.c_str()) != 0) {
+        VString freeShown;
+        freeShown.FromCString(freeText.c_str());
+        LogError("'%S', left by an earlier run, cannot go to the Trash and stays as '%S'", &shown, &freeShown);
+    } else {
+        LogError("'%S', left by an earlier run, cannot go to the Trash and stays", &shown);
+    }
+    return false;
+}
+
+void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePath& upToDate)
 {
     std::string posix = XMacFile::PosixPathText(folder);
     DIR* dir = opendir(posix.c_str());
@@ -167,10 +257,10 @@ void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePat
         return;
     std::vector<std::string> names;
     while (struct dirent* entry = readdir(dir)) {
-        pid_t pid = TemporaryItemProcess(entry->d_name);
-        bool own = pid == getpid();
-        // A copy under way in another process is left to it.
-        if (pid > 0 && (own ? ownToo : !VProcess::IsProcessRunning(pid)))
+        // Every run in this folder holds its lock: a temporary item found
+        // while this run holds it was left by a run that has stopped,
+        // whatever its process id means here.
+        if (TemporaryItemProcess(entry->d_name) > 0)
             names.push_back(entry->d_name);
     }
     closedir(dir);
@@ -192,59 +282,124 @@ void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePat
             error = VFile(path).Delete();
         }
         if (error == VE_OK)
-            LogInfo("Removed the temporary item '%S' of process %d", &text, TemporaryItemProcess(name.c_str()));
+            LogInfo("Removed the temporary item '%S'", &text);
     }
 }
 
+void VUpdateEngine::_RestoreSetAsideApplications(const VFilePath& folder)
+{
+    std::vector<std::string> restored;
+    const std::string posix = PosixText(folder);
+    int err = RestoreExchangeAsides(posix.c_str(), &restored);
+    for (const std::string& name : restored) {
+        VString text;
+        text.FromCString((posix + "/" + name).c_str());
+        LogInfo("'%S', set aside by a stopped run, put back at its path", &text);
+    }
+    if (err != 0 && err != ENOENT) {
+        VFolder where(folder);
+        StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_CANNOT_RENAME_FOLDER);
+    }
+}
+
+void VUpdateEngine::_PutBackAfterFailedExchange(const VFilePath& install, const VFilePath& staging)
+{
+    const VFilePath aside = ExchangeAsidePath(install);
+    if (ItemKind(aside) == 0)
+        return;
+    // The exchange stopped half-way and could not undo itself: the old
+    // bundle waits aside. Should the new one already stand at the path, it
+    // goes back to its staging name first.
+    if (ItemKind(install) != 0 && ItemKind(staging) == 0)
+        RenameNoReplace(PosixText(install).c_str(), PosixText(staging).c_str());
+    VFilePath folder(install);
+    folder.ToParent();
+    _RestoreSetAsideApplications(folder);
+}
+
 bool VUpdateEngine::_ClearLeftovers(const VFilePath& outdated, const VFilePath& upToDate, const VFilePath& install,
-                                    const VFilePath& staging)
+                                    VFilePath& outStaging)
 {
     VFilePath folder(install);
     folder.ToParent();
+    // Housekeeping: what cannot be removed only stays, it stops nothing.
     {
-        // Housekeeping: what cannot be removed only stays, it stops nothing.
         StErrorContextInstaller housekeeping(true, true);
-        _ClearTemporaryItems(folder, upToDate, false);
+        _ClearTemporaryItems(folder, upToDate);
         DumpErrorStack(housekeeping.GetContext(), true);
         housekeeping.Flush();
     }
-    // A staging folder holds a whole bundle: the old one when a run stopped
-    // right after the exchange. Like any bundle set aside it goes to the
-    // Trash under its free name.
+    // A bundle an exchange set aside while the application stands at its
+    // path is an old one, as is a staging folder (the old bundle when a run
+    // stopped right after the exchange): like any bundle set aside they go to
+    // the Trash under the old bundle's free name. Whatever else bears a
+    // staging name goes too: a link is removed, never followed.
+    StErrorContextInstaller clearing(true, true);
+    for (const VFilePath& path : {ExchangeAsidePath(install), StagingPath(install, false), StagingPath(install, true)}) {
+        if (ItemKind(path) != 0 && !upToDate.IsSameOrChildOf(path))
+            _TrashLeftover(path, outdated);
+    }
+    // The new bundle is built under a staging name that is free: copied into,
+    // a staging folder that stayed would mix two bundles. What kept the
+    // leftovers in place matters only when no name is free; otherwise it is
+    // logged, as housekeeping.
     for (bool second : {false, true}) {
         VFilePath path = StagingPath(install, second);
-        VFolder stale(path);
-        if (!stale.Exists() || upToDate.IsSameOrChildOf(path))
-            continue;
-        StErrorContextInstaller clearing(true, true);
-        VFilePath freePath;
-        VString suffix("old");
-        _ComputeTempFolderPath(outdated, freePath, &suffix);
-        VString freeName;
-        freePath.GetFolderName(freeName, true);
-        VFolder* renamed = nullptr;
-        if (stale.Rename(freeName, &renamed) == VE_OK && renamed != nullptr)
-            _TrashBundle(*renamed);
-        else
-            _TrashBundle(stale);
-        ReleaseRefCountable(&renamed);
-        // What went wrong matters only when the folder stays in the way;
-        // otherwise it is logged, as housekeeping.
-        if (!VFolder(path).Exists()) {
-            VString text;
-            path.GetPath(text);
-            LogInfo("Staging folder '%S' of an earlier run cleared", &text);
+        if (ItemKind(path) == 0 && !upToDate.IsSameOrChildOf(path)) {
+            outStaging = path;
             DumpErrorStack(clearing.GetContext(), true);
             clearing.Flush();
+            return true;
         }
     }
-    // Copied into, the staging folder that stayed would mix two bundles.
-    return !VFolder(staging).Exists();
+    return false;
+}
+
+bool VUpdateEngine::_LockInstallFolder(const VFilePath& folder)
+{
+    if (fFolderLock >= 0)
+        return true;
+    const std::string posix = PosixText(folder);
+    VString shown;
+    shown.FromCString(posix.c_str());
+    const uint32_t start = _Now();
+    bool waitLogged = false;
+    for (;;) {
+        int fd = -1;
+        int err = TryLockFolder(posix.c_str(), fd);
+        if (err == 0) {
+            fFolderLock = fd;
+            return true;
+        }
+        if (err != EWOULDBLOCK) {
+            VFolder where(folder);
+            StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_UPDATER_FOLDER_NOT_LOCKED);
+            return false;
+        }
+        if (_Now() - start >= kWaitLimitMs) {
+            LogError("Another update in '%S' still runs after maximum wait time. Giving up.", &shown);
+            ThrowErrorWithPath(VE_UPDATER_UPDATE_IN_PROGRESS, folder);
+            return false;
+        }
+        if (!waitLogged) {
+            LogInfo("Waiting for another update in '%S' to end", &shown);
+            waitLogged = true;
+        }
+        _Sleep(kWaitPollMs);
+    }
+}
+
+void VUpdateEngine::_UnlockInstallFolder()
+{
+    if (fFolderLock >= 0)
+        ::close(fFolderLock);
+    fFolderLock = -1;
 }
 
 VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, VFolder& install)
 {
-    if (outdated.IsSameFolder(&upToDate) || upToDate.GetPath().IsChildOf(outdated.GetPath())) {
+    if (outdated.IsSameFolder(&upToDate) || upToDate.GetPath().IsChildOf(outdated.GetPath()) ||
+        SameOrInsideOnDisk(outdated.GetPath(), upToDate.GetPath())) {
         ThrowErrorWithPath(VE_UPDATER_SAME_OR_NESTED_APPS, outdated.GetPath());
         return nullptr;
     }
@@ -252,46 +407,55 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
     // The new bundle is built complete under a hidden sibling of the install
     // path, then trades places with the old one in one step: whenever the
     // updater is stopped, the old or the new application stands complete at
-    // its path. What a stopped run left beside it goes first.
+    // its path. What a stopped run left beside it goes first, under the
+    // folder's lock, which every run holds while it works there.
     const VFilePath& installPath = install.GetPath();
-    VFilePath stagingPath = StagingPath(installPath, upToDate.GetPath().IsSameOrChildOf(StagingPath(installPath, false)));
+    VFilePath parentPath(installPath);
+    parentPath.ToParent();
+    VFilePath stagingPath;
     VString stagingName;
-    stagingPath.GetFolderName(stagingName, true);
 
     VFolder* parent = install.RetainParentFolder();
+    auto copyToStaging = [&] {
+        stagingPath.GetFolderName(stagingName, true);
+        return upToDate.CopyTo(*parent, stagingName, nullptr, FCP_Default) == VE_OK;
+    };
     bool staged = false;
     bool installed = false;
     if (parent == nullptr || (!parent->Exists() && parent->CreateRecursive() != VE_OK)) {
-        VFilePath parentPath(install.GetPath());
-        parentPath.ToParent();
         ThrowErrorWithPath(VE_UPDATER_INSTALL_PARENT_FAILED, parentPath);
+    } else if (!_LockInstallFolder(parentPath)) {
+        ReleaseRefCountable(&parent);
+        return nullptr;
     } else if (!_ClearLeftovers(outdated.GetPath(), upToDate.GetPath(), installPath, stagingPath) ||
-               upToDate.CopyTo(*parent, stagingName, nullptr, FCP_Default) != VE_OK) {
-        ThrowCopyFailed(upToDate.GetPath(), install.GetPath());
+               !copyToStaging()) {
+        ThrowCopyFailed(upToDate.GetPath(), installPath);
     } else {
         staged = true;
         // The whole copy is on the disk before it takes the application's
         // place, and the exchange itself before the old bundle moves on: a
         // machine that stops keeps one complete application at the path.
-        if (FlushFolder(stagingPath, true) && ExchangeFolders(stagingPath, install.GetPath())) {
-            installed = FlushFolder(install.GetPath(), false);
+        if (FlushFolder(stagingPath, true) && ExchangeFolders(stagingPath, installPath)) {
+            installed = FlushFolder(installPath, false);
             // Undone as a failed exchange; should even that fail, the old
             // bundle under the staging name is kept rather than deleted.
-            if (!installed && !ExchangeFolders(stagingPath, install.GetPath()))
+            if (!installed && !ExchangeFolders(stagingPath, installPath))
                 staged = false;
         }
         if (!installed)
-            ThrowCopyFailed(upToDate.GetPath(), install.GetPath());
+            ThrowCopyFailed(upToDate.GetPath(), installPath);
     }
     ReleaseRefCountable(&parent);
     if (!installed) {
         LogInfo("Rolling back up-to-date application install");
+        // An exchange made of renames that stopped half-way leaves the old
+        // bundle aside; it takes its path back before the copy goes.
         if (staged)
+            _PutBackAfterFailedExchange(installPath, stagingPath);
+        if (staged && ItemKind(installPath) != 0)
             VFolder(stagingPath).Delete(true);
         // A partial copy that the copy could not remove itself goes as well.
-        VFilePath parentPath(install.GetPath());
-        parentPath.ToParent();
-        _ClearTemporaryItems(parentPath, upToDate.GetPath(), true);
+        _ClearTemporaryItems(parentPath, upToDate.GetPath());
         return nullptr;
     }
 
@@ -318,7 +482,7 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
         if (setAside != nullptr)
             ladder.Flush();
     }
-    if (setAside != nullptr && !FlushFolder(install.GetPath(), false)) {
+    if (setAside != nullptr && !FlushFolder(installPath, false)) {
         // Not known to be kept: the old bundle takes the staging name back,
         // from where the roll-back below puts it at its path. Should that
         // rename fail, the new application stays installed and the old one
@@ -331,9 +495,13 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
     }
     if (setAside == nullptr) {
         // The old bundle could not be set aside: it takes its place back and
-        // the new copy goes, so that nothing has changed.
-        if (ExchangeFolders(stagingPath, install.GetPath()))
+        // the new copy goes, so that nothing has changed. An exchange made of
+        // renames that stopped half-way puts back whatever it set aside, so
+        // that an application stands at the path.
+        if (ExchangeFolders(stagingPath, installPath))
             VFolder(stagingPath).Delete(true);
+        else
+            _RestoreSetAsideApplications(parentPath);
         return nullptr;
     }
     return setAside;

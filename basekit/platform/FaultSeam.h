@@ -7,7 +7,8 @@
 // a disk is seldom full, so these failures cannot be produced by the file
 // system itself. The stand-ins of the file and folder layers ask the seam
 // before the system call they replace; it is off unless a test arms it, and
-// then costs one relaxed atomic load per operation. Arming and checking may
+// then costs one relaxed atomic load per operation. It can also stop the
+// process at a chosen operation, for tests of what a stopped run leaves. Arming and checking may
 // happen on any thread.
 #pragma once
 
@@ -25,17 +26,25 @@ enum class FaultOperation : int32_t {
     kWrite,       // writing the new content of a file that replaces its old one
     kOwner,       // giving a copied item the owner and group of its source (fchownat)
     kFlush,       // asking the disk to keep a file, a folder or a tree (fsync, syncfs)
+    kExchangeStep,  // one plain rename of an exchange the file system cannot do in one step
+    kLock,        // taking the lock of a folder (flock)
     kCount
 };
 
 class FaultSeam {
 public:
     // From now on, the nth (1 = the next) operation of that kind fails with
-    // errnum; later ones succeed again. Replaces an earlier arming of the kind.
-    static void Arm(FaultOperation op, int nth, int errnum);
+    // errnum, and so do the count - 1 operations after it; later ones succeed
+    // again. Replaces an earlier arming of the kind.
+    static void Arm(FaultOperation op, int nth, int errnum, int count = 1);
 
     // Every operation of that kind fails with errnum until disarmed.
     static void ArmAlways(FaultOperation op, int errnum);
+
+    // The nth operation of that kind ends the process at once with SIGKILL,
+    // before it acts, as a power cut or a kill would stop it there. Only for
+    // a child process that a test forks to see what such a stop leaves.
+    static void ArmStop(FaultOperation op, int nth);
 
     static void Disarm(FaultOperation op);
 

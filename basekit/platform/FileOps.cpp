@@ -2,6 +2,7 @@
 
 #include "basekit/platform/FileOps.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/file.h>
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -79,6 +81,28 @@ std::string _ParentOf(const std::string& path)
     if (slash == 0)
         return "/";
     return path.substr(0, slash);
+}
+
+// The path beside b where an exchange through renames keeps what b held;
+// ENAMETOOLONG, before anything moved, when b's name leaves no room for it.
+int _ExchangeAsidePath(const char* b, std::string& out)
+{
+    const std::string path(b);
+    const std::string::size_type slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string asideName = ExchangeAsideName(name.c_str());
+    if (asideName.size() > NAME_MAX)
+        return ENAMETOOLONG;
+    out = _ParentOf(path) + "/" + asideName;
+    return 0;
+}
+
+// One rename of an exchange made of renames, or of its undoing.
+int _ExchangeStep(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kExchangeStep))
+        return err;
+    return _Errno(::renameat(fromDir, from, toDir, to));
 }
 
 // A name in the folder of to that nothing else uses.
@@ -173,23 +197,80 @@ int ExchangeItems(int dirA, const char* a, int dirB, const char* b)
         return err;
 
     // The file system has no exchange: three plain renames, each undone when
-    // a later one fails. The temporary name is unused, so none replaces.
-    const std::string aside = _TemporarySibling(b, 1);
+    // a later one fails. What b held waits under a name that tells what it is
+    // (never a temporary item's, which clean-ups delete), so that whoever
+    // finds b missing after a stop can put it back.
+    std::string aside;
+    if (int err = _ExchangeAsidePath(b, aside))
+        return err;
     const char* asideName = aside.c_str();
-    if (::renameat(dirB, b, dirB, asideName) != 0)
-        return errno;
-    if (::renameat(dirA, a, dirB, b) != 0) {
-        err = errno;
-        ::renameat(dirB, asideName, dirB, b);
+    if (int err = FaultSeam::Check(FaultOperation::kExchangeStep))
+        return err;
+    if (int err = _RenameNoReplace(dirB, b, dirB, asideName))
+        return err;
+    if (int err = _ExchangeStep(dirA, a, dirB, b)) {
+        _ExchangeStep(dirB, asideName, dirB, b);
         return err;
     }
-    if (::renameat(dirB, asideName, dirA, a) != 0) {
-        err = errno;
-        if (::renameat(dirB, b, dirA, a) == 0)
-            ::renameat(dirB, asideName, dirB, b);
+    if (int err = _ExchangeStep(dirB, asideName, dirA, a)) {
+        if (_ExchangeStep(dirB, b, dirA, a) == 0)
+            _ExchangeStep(dirB, asideName, dirB, b);
         return err;
     }
     return 0;
+}
+
+std::string ExchangeAsideName(const char* name)
+{
+    return std::string(".") + name + kExchangeAsideSuffix;
+}
+
+bool ExchangeAsideOriginal(const char* asideName, std::string& original)
+{
+    const size_t length = std::strlen(asideName);
+    const size_t suffix = std::strlen(kExchangeAsideSuffix);
+    if (length <= suffix + 1 || asideName[0] != '.' ||
+        std::strcmp(asideName + length - suffix, kExchangeAsideSuffix) != 0)
+        return false;
+    original.assign(asideName + 1, length - suffix - 1);
+    return original != "." && original != "..";
+}
+
+int RestoreExchangeAside(int dir, const char* name)
+{
+    const std::string aside = ExchangeAsideName(name);
+    struct stat st;
+    if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return EEXIST;  // its place is taken: the item aside is a leftover for its owner to clear
+    if (::fstatat(dir, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    return RenameNoReplace(dir, aside.c_str(), dir, name);
+}
+
+int RestoreExchangeAsides(const char* folder, std::vector<std::string>* restored)
+{
+    StFileDescriptor dirFD(RetryOnEINTR([&] { return ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    if (!dirFD.IsValid())
+        return errno;
+    DIR* dir = ::fdopendir(::dup(dirFD.Get()));
+    if (dir == nullptr)
+        return errno;
+    std::vector<std::string> originals;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string original;
+        if (ExchangeAsideOriginal(entry->d_name, original))
+            originals.push_back(original);
+    }
+    ::closedir(dir);
+    int first = 0;
+    for (const std::string& original : originals) {
+        int err = RestoreExchangeAside(dirFD.Get(), original.c_str());
+        if (err == 0 && restored != nullptr)
+            restored->push_back(original);
+        if (err != 0 && err != EEXIST && err != ENOENT && first == 0)
+            first = err;
+    }
+    return first;
 }
 
 int RenameReplacing(const char* from, const char* to)

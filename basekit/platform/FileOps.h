@@ -43,6 +43,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace bkit {
 
@@ -71,12 +72,38 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to);
 // Swaps the items (files, links or folders) at a and b, which must both
 // exist on one volume: afterwards a names what b named and b what a named. A
 // program watching b always finds an item there. Where the file system
-// refuses the one-step exchange, b steps aside to a temporary sibling, a takes
-// its place, then the item aside takes a; b is then missing for the span of
-// one rename, and a failed step puts everything back. Asks the seam for
-// kRename once, and for kRenameFlag to refuse the one-step exchange.
+// refuses the one-step exchange (EINVAL on NFS, SMB, exFAT, FUSE...), b steps
+// aside to ExchangeAsideName(b's name) in its folder, a takes its place, then
+// the item aside takes a; b is then missing for the span of one rename, and a
+// failed step puts everything back as far as it can. A process stopped
+// between those renames leaves b's item under the aside name, which nothing
+// clears as a temporary item: RestoreExchangeAsides finds it. The fallback
+// fails with EEXIST while an item already bears the aside name, and with
+// ENAMETOOLONG when b's name leaves no room for it, before anything moved.
+// Asks the seam for kRename once, for kRenameFlag to refuse the one-step
+// exchange, and for kExchangeStep before each of the renames.
 int ExchangeItems(const char* a, const char* b);
 int ExchangeItems(int dirA, const char* a, int dirB, const char* b);
+
+// The name under which an exchange made of renames keeps the item named name
+// while its place changes hands: ".<name>.bkit-aside".
+constexpr const char* kExchangeAsideSuffix = ".bkit-aside";
+std::string ExchangeAsideName(const char* name);
+// True when asideName is such a name; original then receives the name of the
+// item it was set aside from.
+bool ExchangeAsideOriginal(const char* asideName, std::string& original);
+
+// Puts the item that an exchange made of renames left under the aside name of
+// name, in the folder dir, back at name, when nothing stands there (a process
+// was stopped, or the exchange could not undo itself, between the renames).
+// EEXIST when name is taken (the item aside stays), ENOENT when nothing is
+// aside.
+int RestoreExchangeAside(int dir, const char* name);
+
+// The same for every item set aside in folder. restored, when given,
+// receives the names put back. 0, or the first errno other than EEXIST and
+// ENOENT (the other items are still tried).
+int RestoreExchangeAsides(const char* folder, std::vector<std::string>* restored = nullptr);
 
 // Renames from to to, replacing what is there (rename(2)).
 int RenameReplacing(const char* from, const char* to);

@@ -223,6 +223,10 @@ public:
             err = present ? ExchangeItems(toParentFD, hidden.c_str(), toParentFD, name)
                           : RenameNoReplace(toParentFD, hidden.c_str(), toParentFD, name);
         if (err != 0) {
+            // An exchange made of renames that could not undo itself left the
+            // old item aside: it takes its name back, and is never removed.
+            if (present)
+                RestoreExchangeAside(toParentFD, name);
             RemoveItemAt(toParentFD, hidden.c_str());
             return Fail(err, false, true, item);
         }

@@ -413,5 +413,25 @@ TEST_F(VFolderCopyTest, AReplacingCopyTakesThePlaceOfTheOldTreeWithOrWithoutTheO
     }
 }
 
+// Renames of the exchange that fail and cannot be undone: the old tree is
+// never removed as a temporary item; it takes its name back, and the failed
+// copy leaves nothing else.
+TEST_F(VFolderCopyTest, AReplacingCopyWhoseRenamesFailKeepsTheOldTree)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.WriteFile("src/content", "new"));
+    ASSERT_TRUE(fTemp.MakeFolder("dest"));
+    ASSERT_TRUE(fTemp.MakeFolder("dest/src"));
+    ASSERT_TRUE(fTemp.WriteFile("dest/src/content", "old"));
+    FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+    FaultSeam::Arm(FaultOperation::kExchangeStep, 2, EIO, 2);
+    VFolder* out = nullptr;
+    EXPECT_NE(0u, FolderAt(fTemp, "src")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite));
+    ReleaseRefCountable(&out);
+    FaultSeam::DisarmAll();
+    EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
+    EXPECT_EQ("old", fTemp.ReadFile("dest/src/content"));
+}
+
 }  // namespace
 }  // namespace bkit

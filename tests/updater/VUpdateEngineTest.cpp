@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "basekit/files/VFolder.h"
 #include "basekit/json/VJSONImporter.h"
 #include "basekit/platform/FaultSeam.h"
+#include "basekit/platform/FolderLock.h"
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -62,6 +64,38 @@ protected:
         VFolder outdated(fTemp.FolderPath("Name.app")), upToDate(fTemp.FolderPath(upToDateName)),
             install(fTemp.FolderPath("Name.app"));
         return VRefPtr<VFolder>::Adopt(fEngine->_SwapApplications(outdated, upToDate, install));
+    }
+
+    // The items of the test's folder, less the Trash's and the restart
+    // command's folders.
+    std::vector<std::string> Items()
+    {
+        std::vector<std::string> items = fTemp.List("");
+        std::erase_if(items, [](const std::string& name) { return name == "xdg" || name == "bin"; });
+        return items;
+    }
+
+    // The contents.txt of every bundle in the Trash, sorted.
+    std::vector<std::string> TrashedContents()
+    {
+        std::vector<std::string> contents;
+        for (const std::string& name : fTemp.List("xdg/Trash/files"))
+            contents.push_back(fTemp.ReadFile("xdg/Trash/files/" + name + "/Contents/content.txt"));
+        std::sort(contents.begin(), contents.end());
+        return contents;
+    }
+
+    // The whole update of outdatedName by upToDateName, as a run does it,
+    // with a restart command that succeeds; the error it leaves.
+    VError ApplyUpdate(const std::string& outdatedName, const std::string& upToDateName)
+    {
+        fTemp.MakeFolder("bin");
+        fTemp.WriteFile("bin/open", "#!/bin/sh\nexit 0\n", 0755);
+        EXPECT_EQ(0, Parse({fTemp.Path(outdatedName).c_str(), fTemp.Path(upToDateName).c_str()}).result);
+        StErrorContextInstaller errors(true, true);
+        test::StEnvironmentVariable path("PATH", fTemp.Path("bin") + ":/usr/bin:/bin");
+        fEngine->_ApplyUpdate();
+        return errors.GetLastError();
     }
 };
 
@@ -271,11 +305,15 @@ TEST_F(UpdaterTest, SwapClearsWhatAStoppedRunLeft)
     MakeApp("Name.app", "mid");
     MakeApp("New.app", "new");
     // The run stopped right after its exchange: the application it replaced
-    // bears the staging name.
+    // bears the staging name; or in the middle of an exchange made of
+    // renames, once the new bundle stood at the path.
     MakeApp(".Name.app.uptodate", "old");
     MakeApp(".Name.app.uptodate2", "older");
-    // Partial copies: of a process that is gone, of one that still runs, and
-    // an item that only looks like one.
+    MakeApp(".Name.app.bkit-aside", "oldest");
+    // Partial copies: of a process that is gone and of one whose pid is in
+    // use (in another pid namespace it could be anyone's): the folder's lock,
+    // which this run holds, says both runs have stopped. An item that only
+    // looks like one stays.
     const std::string gone = ".bkit-copy-" + std::to_string(GonePid()) + "-0-0";
     const std::string running = ".bkit-copy-" + std::to_string(getppid()) + "-0-0";
     fTemp.MakeFolder(gone);
@@ -290,15 +328,13 @@ TEST_F(UpdaterTest, SwapClearsWhatAStoppedRunLeft)
     EXPECT_EQ(VE_OK, errors.GetLastError());
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_EQ("mid", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
-    EXPECT_EQ((std::vector<std::string>{running, ".bkit-copy-notes", "Name.app", "Name_old0001.app", "New.app", "xdg"}),
+    EXPECT_EQ((std::vector<std::string>{".bkit-copy-notes", "Name.app", "Name_old0001.app", "New.app", "xdg"}),
               fTemp.List(""));
-    // Both staging folders went to the Trash as bundles set aside.
-    std::string trashed;
-    for (const std::string& name : fTemp.List("xdg/Trash/files")) {
+    // The staging folders and the bundle aside went to the Trash as bundles
+    // set aside.
+    for (const std::string& name : fTemp.List("xdg/Trash/files"))
         EXPECT_EQ(0u, name.find("Name_old000")) << name;
-        trashed += fTemp.ReadFile("xdg/Trash/files/" + name + "/Contents/content.txt") + " ";
-    }
-    EXPECT_TRUE(trashed == "old older " || trashed == "older old ") << trashed;
+    EXPECT_EQ((std::vector<std::string>{"old", "older", "oldest"}), TrashedContents());
 }
 
 TEST_F(UpdaterTest, UpToDateBundleAtTheStagingNameIsInstalledAndKept)
@@ -315,23 +351,225 @@ TEST_F(UpdaterTest, UpToDateBundleAtTheStagingNameIsInstalledAndKept)
     EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", "Name.app", "Name_old0001.app"}), fTemp.List(""));
 }
 
-TEST_F(UpdaterTest, StagingFolderThatCannotBeClearedStopsTheSwapBeforeItsCopy)
+TEST_F(UpdaterTest, LeftoversThatCannotGoToTheTrashKeepTheirNames)
+{
+    test::StEnvironmentVariable trash("XDG_DATA_HOME", fTemp.Path("xdg"));
+    MakeApp("New.app", "new");
+    for (bool both : {false, true}) {
+        SCOPED_TRACE(both);
+        test::TempFolder::RemoveTree(fTemp.Path("Name.app"));
+        test::TempFolder::RemoveTree(fTemp.Path("Name_old0001.app"));
+        MakeApp("Name.app", "old");
+        MakeApp(".Name.app.uptodate", "stale");
+        if (both)
+            MakeApp(".Name.app.uptodate2", "stale2");
+        StErrorContextInstaller errors(true, true);
+        // Nothing takes them to the Trash (another user's, say); nothing
+        // deletes them either.
+        FaultSeam::ArmAlways(FaultOperation::kTrash, EPERM);
+        VRefPtr<VFolder> setAside = Swap();
+        FaultSeam::DisarmAll();
+        EXPECT_EQ("stale", fTemp.ReadFile(".Name.app.uptodate/Contents/content.txt"));
+        if (!both) {
+            // The new bundle is staged under the other name.
+            ASSERT_TRUE(setAside);
+            EXPECT_EQ(VE_OK, errors.GetLastError());
+            EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+            EXPECT_EQ("old", fTemp.ReadFile("Name_old0001.app/Contents/content.txt"));
+            EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", "Name.app", "Name_old0001.app", "New.app"}),
+                      fTemp.List(""));
+        } else {
+            // No staging name is free: the swap stops before its copy, with
+            // what failed to clear them beneath, and nothing changed.
+            EXPECT_FALSE(setAside);
+            EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
+            EXPECT_LT(1u, errors.GetContext()->GetErrorCount());
+            EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+            EXPECT_EQ("stale2", fTemp.ReadFile(".Name.app.uptodate2/Contents/content.txt"));
+            EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", ".Name.app.uptodate2", "Name.app", "New.app"}),
+                      fTemp.List(""));
+        }
+    }
+}
+
+TEST_F(UpdaterTest, FileOrLinkAtTheStagingNameIsClearedAndTheUpdateGoesOn)
+{
+    test::StEnvironmentVariable trash("XDG_DATA_HOME", fTemp.Path("xdg"));
+    MakeApp("New.app", "new");
+    fTemp.MakeFolder("Keep");
+    fTemp.WriteFile("Keep/kept", "kept");
+    struct Case {
+        const char* what;
+        void (*make)(const test::TempFolder&);
+        bool trashed;
+    } cases[] = {
+        {"file", [](const test::TempFolder& t) { t.WriteFile(".Name.app.uptodate", "a file"); }, true},
+        {"dangling link", [](const test::TempFolder& t) { t.MakeLink(".Name.app.uptodate", "Nowhere"); }, false},
+        {"link to a folder", [](const test::TempFolder& t) { t.MakeLink(".Name.app.uptodate", "Keep"); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder::RemoveTree(fTemp.Path("Name.app"));
+        test::TempFolder::RemoveTree(fTemp.Path("Name_old0001.app"));
+        test::TempFolder::RemoveTree(fTemp.Path("xdg"));
+        MakeApp("Name.app", "old");
+        c.make(fTemp);
+        StErrorContextInstaller errors(true, true);
+        ASSERT_TRUE(Swap());
+        EXPECT_EQ(VE_OK, errors.GetLastError());
+        EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ((std::vector<std::string>{"Keep", "Name.app", "Name_old0001.app", "New.app"}), Items());
+        // A link is removed, never followed.
+        EXPECT_EQ("kept", fTemp.ReadFile("Keep/kept"));
+        EXPECT_EQ(c.trashed ? 1u : 0u, fTemp.List("xdg/Trash/files").size());
+    }
+}
+
+TEST_F(UpdaterTest, TheSameBundleThroughALinkIsRefused)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("Name.app/Contents/New.app", "new");
+    fTemp.MakeLink("Same.app", "Name.app");
+    fTemp.MakeFolder("A");
+    fTemp.MakeLink("A/Same.app", "../Name.app");
+    fTemp.MakeLink("Inner.app", "Name.app/Contents/New.app");
+    fTemp.MakeLink("Through", "Name.app");
+    for (const char* upToDateName : {"Same.app", "A/Same.app", "Inner.app", "Through/Contents/New.app"}) {
+        SCOPED_TRACE(upToDateName);
+        StErrorContextInstaller errors(true, true);
+        EXPECT_FALSE(Swap(upToDateName));
+        EXPECT_EQ(VE_UPDATER_SAME_OR_NESTED_APPS, errors.GetLastError());
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ((std::vector<std::string>{"A", "Inner.app", "Name.app", "Same.app", "Through"}), fTemp.List(""));
+    }
+}
+
+uint32_t gFakeNow = 0;
+void AdvanceFakeClock(int ms)
+{
+    gFakeNow += static_cast<uint32_t>(ms);
+}
+uint32_t FakeClock()
+{
+    return gFakeNow;
+}
+
+// On a file system without the one-step exchange (EINVAL, as NFS, SMB or
+// exFAT answer), the exchange is three renames. However a run stops or fails
+// among them, an application stands at its path once the next run in the
+// folder has started, whatever that run updates, and the old application
+// only ever goes to the Trash.
+TEST_F(UpdaterTest, ExchangeMadeOfRenamesStoppedAtEachStepLosesNoApplication)
+{
+    test::StEnvironmentVariable trash("XDG_DATA_HOME", fTemp.Path("xdg"));
+    for (int step = 1; step <= 3; ++step) {
+        SCOPED_TRACE(step);
+        for (const std::string& name : fTemp.List(""))
+            test::TempFolder::RemoveTree(fTemp.Path(name));
+        MakeApp("Name.app", "old");
+        MakeApp("New.app", "new");
+        MakeApp("Other.app", "other old");
+        MakeApp("OtherNew.app", "other new");
+
+        pid_t child = fork();
+        if (child == 0) {
+            FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+            FaultSeam::ArmStop(FaultOperation::kExchangeStep, step);
+            Swap();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFSIGNALED(status));
+        // Stopped after the first rename, the run left no application at its
+        // path: only the old one aside and the new one staged.
+        EXPECT_EQ(step != 2, fTemp.ItemExists("Name.app"));
+
+        // An update of another application in the folder puts it back.
+        EXPECT_EQ(VE_OK, ApplyUpdate("Other.app", "OtherNew.app"));
+        EXPECT_EQ("other new", fTemp.ReadFile("Other.app/Contents/content.txt"));
+        const std::string now = fTemp.ReadFile("Name.app/Contents/content.txt");
+        EXPECT_EQ(step == 3 ? "new" : "old", now);
+        EXPECT_EQ(test::TreeText(fTemp.Path(now == "new" ? "New.app" : "Name.app")), test::TreeText(fTemp.Path("Name.app")));
+
+        // The same update again ends with the new application at the path,
+        // nothing hidden beside it, and the old one in the Trash.
+        EXPECT_EQ(VE_OK, ApplyUpdate("Name.app", "New.app"));
+        EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app", "Other.app", "OtherNew.app"}), Items());
+        std::vector<std::string> trashed = TrashedContents();
+        EXPECT_NE(trashed.end(), std::find(trashed.begin(), trashed.end(), "old"));
+        EXPECT_NE(trashed.end(), std::find(trashed.begin(), trashed.end(), "other old"));
+    }
+}
+
+TEST_F(UpdaterTest, ExchangeMadeOfRenamesThatFailsRollsBackToTheOldApplication)
 {
     MakeApp("Name.app", "old");
     MakeApp("New.app", "new");
-    MakeApp(".Name.app.uptodate", "stale");
-    StErrorContextInstaller errors(true, true);
-    // Nothing moves it, nothing removes it.
-    for (FaultOperation op : {FaultOperation::kRename, FaultOperation::kTrash, FaultOperation::kDelete})
-        FaultSeam::ArmAlways(op, EPERM);
-    EXPECT_FALSE(Swap());
-    FaultSeam::DisarmAll();
-    EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
-    // What failed to clear it is told beneath.
-    EXPECT_LT(1u, errors.GetContext()->GetErrorCount());
-    EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
-    EXPECT_EQ("stale", fTemp.ReadFile(".Name.app.uptodate/Contents/content.txt"));
-    EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", "Name.app", "New.app"}), fTemp.List(""));
+    const std::string before = test::TreeText(fTemp.Path("Name.app"));
+    struct Case {
+        int step;   // the first failing rename
+        int count;  // renames failing from there on, the undoing ones included
+    } cases[] = {{1, 1}, {2, 1}, {3, 1}, {2, 2}, {3, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.step) + "+" + std::to_string(c.count));
+        StErrorContextInstaller errors(true, true);
+        FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+        FaultSeam::Arm(FaultOperation::kExchangeStep, c.step, EIO, c.count);
+        EXPECT_FALSE(Swap());
+        FaultSeam::DisarmAll();
+        EXPECT_EQ(VE_UPDATER_COPY_FAILED, errors.GetLastError());
+        EXPECT_EQ(before, test::TreeText(fTemp.Path("Name.app")));
+        EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), Items());
+    }
+}
+
+// Another run holding the folder's lock: set to the Trash, its staging
+// folder would make it fail, and its partial copy would be deleted under it.
+std::string gLockedFolder;
+int gHeldLock = -1;
+void ReleaseTheLockAtTheThirdWait(int)
+{
+    static int waits = 0;
+    if (++waits == 3) {
+        close(gHeldLock);
+        gHeldLock = -1;
+    }
+}
+
+TEST_F(UpdaterTest, ARunWaitsForTheRunThatHoldsTheFolderLock)
+{
+    test::StEnvironmentVariable trash("XDG_DATA_HOME", fTemp.Path("xdg"));
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    MakeApp(".Name.app.uptodate", "staged by the other run");
+    fTemp.MakeFolder(".bkit-copy-1-0-0");
+    ASSERT_EQ(0, TryLockFolder(fTemp.Path().c_str(), gHeldLock));
+    {
+        // Held past the wait limit: the run gives up, having changed nothing.
+        gFakeNow = 0;
+        VUpdateEngine::SetWaitsForTesting(&AdvanceFakeClock, &FakeClock);
+        EXPECT_EQ(VE_UPDATER_UPDATE_IN_PROGRESS, ApplyUpdate("Name.app", "New.app"));
+        EXPECT_LE(VUpdateEngine::kWaitLimitMs, gFakeNow);
+        EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", ".bkit-copy-1-0-0", "Name.app", "New.app"}),
+                  Items());
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    }
+    {
+        // Released during the wait: the run goes on and clears what the
+        // other run left.
+        VUpdateEngine::SetWaitsForTesting(&ReleaseTheLockAtTheThirdWait, nullptr);
+        EXPECT_EQ(VE_OK, ApplyUpdate("Name.app", "New.app"));
+        EXPECT_EQ(-1, gHeldLock);
+        EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), Items());
+        EXPECT_EQ((std::vector<std::string>{"old", "staged by the other run"}), TrashedContents());
+    }
+    // The run let the lock go.
+    int fd = -1;
+    EXPECT_EQ(0, TryLockFolder(fTemp.Path().c_str(), fd));
+    close(fd);
 }
 
 // A file under the free name makes each attempt to set the old bundle aside
@@ -380,16 +618,6 @@ TEST_F(UpdaterTest, RenameLadder)
         EXPECT_FALSE(fTemp.ItemExists(".Name.app.uptodate"));
         EXPECT_FALSE(fTemp.ItemExists("Name_old0002.app"));
     }
-}
-
-uint32_t gFakeNow = 0;
-void AdvanceFakeClock(int ms)
-{
-    gFakeNow += static_cast<uint32_t>(ms);
-}
-uint32_t FakeClock()
-{
-    return gFakeNow;
 }
 
 TEST_F(UpdaterTest, WaitingForTheCaller)
