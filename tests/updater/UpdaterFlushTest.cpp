@@ -82,32 +82,6 @@ TEST_F(UpdaterFlushTest, AFailedFlushRollsTheUpdateBack)
 
 // --- the system calls of the built updater ---
 
-std::string FindProgram(const char* name)
-{
-    const char* path = getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-    for (size_t at = 0; at <= folders.size();) {
-        size_t end = folders.find(':', at);
-        if (end == std::string::npos)
-            end = folders.size();
-        std::string candidate = folders.substr(at, end - at) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        at = end + 1;
-    }
-    return "";
-}
-
-// Runs the program with the test's environment and these variables; its exit
-// code, or -1 when it did not end by itself.
-int RunProgram(const std::string& program, const std::vector<std::string>& args,
-               const std::vector<std::string>& variables = {})
-{
-    pid_t pid = test::StartProgram(program, args, variables);
-    int status = pid > 0 ? test::WaitForProgram(pid, 120000) : -1;
-    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // One traced call: its name and its text (arguments and result), the
 // descriptors shown with their paths.
 struct TracedCall {
@@ -156,10 +130,10 @@ int Find(const std::vector<TracedCall>& calls, int from, const std::vector<std::
 
 TEST_F(UpdaterFlushTest, TheBuiltUpdaterFlushesEachStepBeforeTheNextOneShowsIt)
 {
-    const std::string strace = FindProgram("strace");
+    const std::string strace = test::FindProgram("strace");
     if (strace.empty())
         GTEST_SKIP() << "strace is not installed";
-    if (RunProgram(strace, {"-qq", "-o", "/dev/null", "/bin/true"}) != 0)
+    if (test::RunProgram(strace, {"-qq", "-o", "/dev/null", "/bin/true"}) != 0)
         GTEST_SKIP() << "tracing is refused here (ptrace)";
 
     char real[PATH_MAX];
@@ -183,11 +157,12 @@ TEST_F(UpdaterFlushTest, TheBuiltUpdaterFlushesEachStepBeforeTheNextOneShowsIt)
         "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + (sanitizer && *sanitizer ? ":" : "") +
             "detect_leaks=0"};
     const std::string trace = root + "/trace";
-    ASSERT_EQ(0, RunProgram(strace, {"-f", "-qq", "-y", "-s", "8", "-o", trace, "-e",
-                             "trace=write,fsync,fdatasync,syncfs,rename,renameat,renameat2", BKIT_UPDATER_PROGRAM,
-                             "--silent", "--log-dir", root + "/logs", "--client-info", root + "/client.json",
-                             root + "/Name.app", root + "/New.app"},
-                            variables));
+    ASSERT_EQ(0, test::RunProgram(strace,
+                                  {"-f", "-qq", "-y", "-s", "8", "-o", trace, "-e",
+                                   "trace=write,fsync,fdatasync,syncfs,rename,renameat,renameat2",
+                                   BKIT_UPDATER_PROGRAM, "--silent", "--log-dir", root + "/logs", "--client-info",
+                                   root + "/client.json", root + "/Name.app", root + "/New.app"},
+                                  variables));
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     const std::vector<TracedCall> calls = ReadTrace(trace);
     ASSERT_FALSE(calls.empty());

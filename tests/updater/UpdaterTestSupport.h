@@ -12,7 +12,8 @@
 // variables, optionally with its standard output on a given descriptor, and
 // hands back its pid; StartProgramWithFileSizeLimit starts it with a limit on
 // the size of the files it writes; WaitForProgram collects it. The tests end the processes
-// they start by that pid and nothing else.
+// they start by that pid and nothing else. FindProgram looks a program up on
+// PATH; RunProgram starts one and waits for its exit code.
 #pragma once
 
 #include <dirent.h>
@@ -217,6 +218,33 @@ inline int WaitForProgram(pid_t pid, int timeoutMs = 30000)
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
     return -1;
+}
+
+// The path of a program found on PATH, or empty.
+inline std::string FindProgram(const char* name)
+{
+    const char* path = getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    for (size_t at = 0; at <= folders.size();) {
+        size_t end = folders.find(':', at);
+        if (end == std::string::npos)
+            end = folders.size();
+        std::string candidate = folders.substr(at, end - at) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        at = end + 1;
+    }
+    return "";
+}
+
+// Runs the program with the test's environment and these variables; its exit
+// code, or -1 when it did not end by itself.
+inline int RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& variables = {})
+{
+    pid_t pid = StartProgram(program, args, variables);
+    int status = pid > 0 ? WaitForProgram(pid, 120000) : -1;
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace bkit::test

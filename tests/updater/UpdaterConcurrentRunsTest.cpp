@@ -1,0 +1,163 @@
+// UpdaterConcurrentRunsTest.cpp - built updaters that meet in one folder take turns, whatever pid namespace they run in.
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "basekit/platform/FolderLock.h"
+#include "support/TempFolder.h"
+#include "updater/UpdaterTestSupport.h"
+
+namespace bkit {
+namespace {
+
+class UpdaterConcurrentRunsTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        test::TempFolderTest::SetUp();
+        char real[PATH_MAX];
+        ASSERT_NE(nullptr, realpath(fTemp.Path().c_str(), real));
+        fRoot = real;
+        for (const char* folder : {"logs", "notices", "xdg"})
+            fTemp.MakeFolder(folder);
+        test::MakeSampleApp(fTemp, "Name.app", "old");
+        test::MakeSampleApp(fTemp, "New.app", "new");
+    }
+
+    // Our "open" first on PATH, notices into a folder, the Trash below the
+    // temporary folder; a sanitised build's leak checker off, since it cannot
+    // work under a tracer or in a pid namespace of its own.
+    std::vector<std::string> Variables() const
+    {
+        const char* path = getenv("PATH");
+        const char* sanitizer = getenv("ASAN_OPTIONS");
+        return {"PATH=" + std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/usr/bin:/bin"),
+                "BKIT_NOTICE_DIR=" + fRoot + "/notices", "XDG_DATA_HOME=" + fRoot + "/xdg",
+                "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + (sanitizer && *sanitizer ? ":" : "") +
+                    "detect_leaks=0"};
+    }
+
+    // The updater's arguments for the update of Name.app by New.app.
+    std::vector<std::string> Arguments() const
+    {
+        return {"--silent", "--log-dir", fRoot + "/logs", fRoot + "/Name.app", fRoot + "/New.app"};
+    }
+
+    // The arguments of a program that runs the updater: its own, then the
+    // updater with its arguments.
+    std::vector<std::string> Running(std::vector<std::string> arguments) const
+    {
+        arguments.push_back(BKIT_UPDATER_PROGRAM);
+        for (const std::string& arg : Arguments())
+            arguments.push_back(arg);
+        return arguments;
+    }
+
+    // Waits up to 60 s for a log line holding text; false when the program
+    // ended (or the time ran out) without one.
+    bool WaitForLogLine(const std::string& text, pid_t pid)
+    {
+        for (int i = 0; i < 3000; ++i) {
+            for (const std::string& name : fTemp.List("logs")) {
+                if (fTemp.ReadFile("logs/" + name).find(text) != std::string::npos)
+                    return true;
+            }
+            if (waitpid(pid, nullptr, WNOHANG | WNOWAIT | __WALL) == pid)
+                return false;
+            usleep(20000);
+        }
+        return false;
+    }
+
+    std::vector<std::string> HiddenItems()
+    {
+        std::vector<std::string> hidden;
+        for (const std::string& name : fTemp.List("")) {
+            if (name[0] == '.')
+                hidden.push_back(name);
+        }
+        return hidden;
+    }
+
+    std::string fRoot;
+};
+
+int ExitCode(int status)
+{
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Run A, its flush before the exchange slowed down, holds its complete staged
+// copy; run B for the same application starts then. B waits for A instead of
+// taking A's staging folder for a leftover, and both succeed.
+TEST_F(UpdaterConcurrentRunsTest, ASecondRunWaitsWhileTheFirstHoldsItsStagedCopy)
+{
+    const std::string strace = test::FindProgram("strace");
+    if (strace.empty())
+        GTEST_SKIP() << "strace is not installed";
+    if (test::RunProgram(strace, {"-qq", "-o", "/dev/null", "/bin/true"}) != 0)
+        GTEST_SKIP() << "tracing is refused here (ptrace)";
+
+    pid_t first = test::StartProgram(
+        strace, Running({"-f", "-qq", "-o", "/dev/null", "-e", "trace=syncfs", "-e", "inject=syncfs:delay_enter=3s"}),
+        Variables());
+    ASSERT_GT(first, 0);
+    // The staged copy is complete once it bears the staging name.
+    bool staged = false;
+    for (int i = 0; i < 3000 && !staged; ++i) {
+        staged = fTemp.ItemExists(".Name.app.uptodate");
+        if (!staged)
+            usleep(10000);
+    }
+    ASSERT_TRUE(staged);
+    pid_t second = test::StartProgram(BKIT_UPDATER_PROGRAM, Arguments(), Variables());
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(0, ExitCode(test::WaitForProgram(first, 120000)));
+    EXPECT_EQ(0, ExitCode(test::WaitForProgram(second, 120000)));
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_EQ(std::vector<std::string>{}, HiddenItems());
+    std::string logs;
+    for (const std::string& name : fTemp.List("logs"))
+        logs += fTemp.ReadFile("logs/" + name);
+    EXPECT_NE(std::string::npos, logs.find("Waiting for another update in '" + fRoot + "' to end")) << logs;
+}
+
+// A run in another pid namespace (a container, a sandbox) sees no process
+// with the pid of a live run's partial copy. The lock of the folder, which
+// the live run holds, tells it to wait instead of clearing the live run's
+// items.
+TEST_F(UpdaterConcurrentRunsTest, ARunInAnotherPidNamespaceLeavesALiveRunsItemsAlone)
+{
+    const std::string unshare = test::FindProgram("unshare");
+    if (unshare.empty() || test::RunProgram(unshare, {"--pid", "--fork", "--mount-proc", "/bin/true"}) != 0)
+        GTEST_SKIP() << "no pid namespace can be made here";
+
+    // The live run: this process, holding the folder's lock, with its partial
+    // copy and its staging folder beside the application.
+    int held = -1;
+    ASSERT_EQ(0, TryLockFolder(fRoot.c_str(), held));
+    const std::string partial = ".bkit-copy-" + std::to_string(getpid()) + "-0-0";
+    fTemp.MakeFolder(partial);
+    test::MakeSampleApp(fTemp, ".Name.app.uptodate", "staged");
+
+    pid_t other = test::StartProgram(unshare, Running({"--pid", "--fork", "--mount-proc"}), Variables());
+    ASSERT_GT(other, 0);
+    ASSERT_TRUE(WaitForLogLine("Waiting for another update", other));
+    EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", partial}), HiddenItems());
+    EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+
+    // The live run ends: the other goes on and clears what it left.
+    close(held);
+    EXPECT_EQ(0, ExitCode(test::WaitForProgram(other, 120000)));
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_EQ(std::vector<std::string>{}, HiddenItems());
+}
+
+}  // namespace
+}  // namespace bkit
