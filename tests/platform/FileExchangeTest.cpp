@@ -19,6 +19,18 @@ namespace {
 class FileExchangeTest : public test::TempFolderTest {
 protected:
     void TearDown() override { FaultSeam::DisarmAll(); }
+
+    // Folders "new" and "app", each with a file "content" telling which it
+    // is, in place of whatever stood at their names or aside.
+    void MakeNewAndApp()
+    {
+        for (const char* name : {"new", "app", ".app.bkit-aside"})
+            test::TempFolder::RemoveTree(fTemp.Path(name));
+        fTemp.MakeFolder("new");
+        fTemp.WriteFile("new/content", "new");
+        fTemp.MakeFolder("app");
+        fTemp.WriteFile("app/content", "old");
+    }
 };
 
 TEST_F(FileExchangeTest, ItemsTradePlacesWithOrWithoutTheOneStepExchange)
@@ -28,12 +40,7 @@ TEST_F(FileExchangeTest, ItemsTradePlacesWithOrWithoutTheOneStepExchange)
         if (!oneStep)
             FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
         // A folder with a file, and a folder with a link.
-        test::TempFolder::RemoveTree(fTemp.Path("new"));
-        test::TempFolder::RemoveTree(fTemp.Path("app"));
-        fTemp.MakeFolder("new");
-        fTemp.WriteFile("new/content", "new");
-        fTemp.MakeFolder("app");
-        fTemp.WriteFile("app/content", "old");
+        MakeNewAndApp();
         fTemp.MakeLink("app/current", "content");
 
         ASSERT_EQ(0, ExchangeItems(fTemp.Path("new").c_str(), fTemp.Path("app").c_str()));
@@ -107,13 +114,7 @@ TEST_F(FileExchangeTest, AStopBetweenTheRenamesLeavesTheItemUnderItsAsideName)
 {
     for (int step = 1; step <= 4; ++step) {
         SCOPED_TRACE(step);
-        test::TempFolder::RemoveTree(fTemp.Path("new"));
-        test::TempFolder::RemoveTree(fTemp.Path("app"));
-        test::TempFolder::RemoveTree(fTemp.Path(".app.bkit-aside"));
-        fTemp.MakeFolder("new");
-        fTemp.WriteFile("new/content", "new");
-        fTemp.MakeFolder("app");
-        fTemp.WriteFile("app/content", "old");
+        MakeNewAndApp();
 
         pid_t child = fork();
         if (child == 0) {
@@ -151,10 +152,7 @@ TEST_F(FileExchangeTest, AStopBetweenTheRenamesLeavesTheItemUnderItsAsideName)
 TEST_F(FileExchangeTest, FailedRenamesThatCannotBeUndoneLeaveTheItemAside)
 {
     FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
-    fTemp.MakeFolder("new");
-    fTemp.WriteFile("new/content", "new");
-    fTemp.MakeFolder("app");
-    fTemp.WriteFile("app/content", "old");
+    MakeNewAndApp();
     // The second rename fails and so does its undoing: app is missing and its
     // item aside, from where it is put back.
     FaultSeam::Arm(FaultOperation::kExchangeStep, 2, EIO, 2);

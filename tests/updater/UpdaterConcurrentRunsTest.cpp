@@ -98,11 +98,10 @@ int ExitCode(int status)
 // taking A's staging folder for a leftover, and both succeed.
 TEST_F(UpdaterConcurrentRunsTest, ASecondRunWaitsWhileTheFirstHoldsItsStagedCopy)
 {
-    const std::string strace = test::FindProgram("strace");
+    std::string whyNot;
+    const std::string strace = test::FindUsableStrace(whyNot);
     if (strace.empty())
-        GTEST_SKIP() << "strace is not installed";
-    if (test::RunProgram(strace, {"-qq", "-o", "/dev/null", "/bin/true"}) != 0)
-        GTEST_SKIP() << "tracing is refused here (ptrace)";
+        GTEST_SKIP() << whyNot;
 
     pid_t first = test::StartProgram(
         strace, Running({"-f", "-qq", "-o", "/dev/null", "-e", "trace=syncfs", "-e", "inject=syncfs:delay_enter=3s"}),

@@ -130,11 +130,10 @@ int Find(const std::vector<TracedCall>& calls, int from, const std::vector<std::
 
 TEST_F(UpdaterFlushTest, TheBuiltUpdaterFlushesEachStepBeforeTheNextOneShowsIt)
 {
-    const std::string strace = test::FindProgram("strace");
+    std::string whyNot;
+    const std::string strace = test::FindUsableStrace(whyNot);
     if (strace.empty())
-        GTEST_SKIP() << "strace is not installed";
-    if (test::RunProgram(strace, {"-qq", "-o", "/dev/null", "/bin/true"}) != 0)
-        GTEST_SKIP() << "tracing is refused here (ptrace)";
+        GTEST_SKIP() << whyNot;
 
     char real[PATH_MAX];
     ASSERT_NE(nullptr, realpath(fTemp.Path().c_str(), real));

@@ -247,4 +247,16 @@ inline int RunProgram(const std::string& program, const std::vector<std::string>
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The path of strace when it can trace here, else empty (not installed, or
+// ptrace refused) with the reason in whyNot.
+inline std::string FindUsableStrace(std::string& whyNot)
+{
+    const std::string strace = FindProgram("strace");
+    if (strace.empty())
+        whyNot = "strace is not installed";
+    else if (RunProgram(strace, {"-qq", "-o", "/dev/null", "/bin/true"}) != 0)
+        whyNot = "tracing is refused here (ptrace)";
+    return whyNot.empty() ? strace : "";
+}
+
 }  // namespace bkit::test
