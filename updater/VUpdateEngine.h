@@ -156,7 +156,7 @@ public:
     void _UnlockInstallFolder();
     // Puts back at its path every application of folder that an exchange
     // made of renames left aside when its run stopped half-way (see
-    // ExchangeItems), each logged; a failure is pushed.
+    // ExchangeItems), each logged; a failure is logged, never pushed.
     void _RestoreSetAsideApplications(const bkit::VFilePath& folder);
     // After a failed exchange: when the old bundle was left aside, it takes
     // install back (the new bundle, if it stands there, returning to staging).

@@ -297,8 +297,15 @@ void VUpdateEngine::_RestoreSetAsideApplications(const VFilePath& folder)
         LogInfo("'%S', set aside by a stopped run, put back at its path", &text);
     }
     if (err != 0 && err != ENOENT) {
+        // Logged, as housekeeping: an application that stays aside fails its
+        // own update, when that finds it missing, not the others'.
+        StErrorContextInstaller housekeeping(true, true);
         VFolder where(folder);
-        StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_CANNOT_RENAME_FOLDER);
+        {
+            StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_CANNOT_RENAME_FOLDER);
+        }
+        DumpErrorStack(housekeeping.GetContext(), true);
+        housekeeping.Flush();
     }
 }
 
