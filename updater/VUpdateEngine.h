@@ -118,12 +118,21 @@ public:
     bool _FinishClientCustomization();
     bool _SetIPAdressOnClientPref(const bkit::VJSONObject& info, const bkit::VFilePath& bundle);
     bool _FinishMacClientCustomization();
-    // The POSIX path of the executable that the bundle's Contents/Info.plist
-    // names below Contents/MacOS; false when the list or the name is missing.
+    // The POSIX path of the file that the restart runs for the bundle:
+    // Contents/MacOS/<the name its Info.plist gives>, links resolved, so
+    // never a link. False unless the name is a plain file name and the path
+    // leads to a regular file inside the bundle (whether it may be run is
+    // not asked).
     static bool _GetBundleExecutable(const bkit::VFilePath& bundle, std::string& executable);
-    // True when the bundle is an application the restart can start: a folder
-    // whose Info.plist names an executable that is a file in Contents/MacOS.
-    static bool _IsApplicationBundle(const bkit::VFilePath& bundle);
+    // True when the bundle is an application the restart can start once it
+    // is copied: a folder whose Info.plist names, by a plain file name, an
+    // executable in Contents/MacOS that is, after its links, a regular file
+    // inside the bundle which this process may run, or which madeExecutable
+    // (the client customization will add the execute bits) lets lack them.
+    // Otherwise the reason, with the path, is logged.
+    static bool _IsApplicationBundle(const bkit::VFilePath& bundle, bool madeExecutable);
+    // The same, with madeExecutable true when this run customizes a client.
+    bool _IsApplicationBundle(const bkit::VFilePath& bundle) const;
 
     // --- the steps that act on the system (updater/VUpdateEngineSwap.cpp) ---
 

@@ -1,5 +1,4 @@
 // VUpdateEngineClient.cpp - the client customization: the server link file and the executable's permissions.
-#include <sys/stat.h>
 
 #include <string>
 
@@ -11,7 +10,7 @@
 #include "basekit/json/VJSONImporter.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
-#include "basekit/platform/BundleInfo.h"
+#include "basekit/platform/BundleExecutable.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/values/VScalars.h"
@@ -103,24 +102,31 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& info, const VFil
 
 bool VUpdateEngine::_GetBundleExecutable(const VFilePath& bundle, std::string& executable)
 {
-    std::string folder = XMacFile::PosixPathText(bundle);
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    std::string name;
-    if (!platform::BundleInfo::ReadInfoString((folder + "/Contents/Info.plist").c_str(), "CFBundleExecutable", name) ||
-        name.empty())
+    platform::BundleExecutable::Result found = platform::BundleExecutable::Find(XMacFile::PosixPathText(bundle), false);
+    if (found.verdict != platform::BundleExecutable::Verdict::kUsable)
         return false;
-    executable = folder + "/Contents/MacOS/" + name;
+    executable = found.resolved;
     return true;
 }
 
-bool VUpdateEngine::_IsApplicationBundle(const VFilePath& bundle)
+bool VUpdateEngine::_IsApplicationBundle(const VFilePath& bundle, bool madeExecutable)
 {
-    // What the restart ("open -a") will ask of it.
-    std::string executable;
-    struct stat st;
-    return VFolder(bundle).Exists() && _GetBundleExecutable(bundle, executable) && stat(executable.c_str(), &st) == 0 &&
-           S_ISREG(st.st_mode);
+    // What the restart ("open -a") will ask of the installed copy.
+    if (!VFolder(bundle).Exists())
+        return false;
+    platform::BundleExecutable::Result found =
+        platform::BundleExecutable::Find(XMacFile::PosixPathText(bundle), !madeExecutable);
+    if (found.verdict == platform::BundleExecutable::Verdict::kUsable)
+        return true;
+    std::string reason = platform::BundleExecutable::Describe(found);
+    LogError("The up-to-date application would not start once installed: %s", reason.c_str());
+    return false;
+}
+
+bool VUpdateEngine::_IsApplicationBundle(const VFilePath& bundle) const
+{
+    // The client customization runs exactly when the update is given a file for it.
+    return _IsApplicationBundle(bundle, fClientInfoFile.IsValid() && fClientInfoFile.IsFile());
 }
 
 bool VUpdateEngine::_FinishMacClientCustomization()

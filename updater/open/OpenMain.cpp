@@ -6,10 +6,11 @@
 // in a session of its own with its standard streams on /dev/null (so that it
 // holds none of its caller's pipes), and exits 0 once it has started, or 1
 // with a message on standard error when the bundle or its executable cannot
-// be found or started. Other forms of the command are refused with 1.
+// be found or started. An executable whose name is not a plain file name, or
+// whose links lead out of the bundle, is refused the same way: nothing outside
+// the bundle is ever started. Other forms of the command are refused with 1.
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "basekit/platform/BundleInfo.h"
+#include "basekit/platform/BundleExecutable.h"
 
 extern char** environ;
 
@@ -48,15 +49,13 @@ int main(int argc, char** argv)
         arguments.push_back(argv[i]);
     }
 
-    std::string name;
-    if (!bkit::platform::BundleInfo::ReadInfoString((bundle + "/Contents/Info.plist").c_str(), "CFBundleExecutable",
-                                                    name) ||
-        name.empty())
-        return Fail("no application bundle at " + bundle);
-    std::string executable = bundle + "/Contents/MacOS/" + name;
-    struct stat st;
-    if (stat(executable.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return Fail("no executable at " + executable);
+    // What a copy of the bundle would still start: nothing outside it.
+    bkit::platform::BundleExecutable::Result found = bkit::platform::BundleExecutable::Find(bundle, true);
+    if (found.verdict != bkit::platform::BundleExecutable::Verdict::kUsable)
+        return Fail(bkit::platform::BundleExecutable::Describe(found));
+    // The program is told the path its bundle gives it; the file started is
+    // the one that was judged, reached without any link.
+    std::string executable = found.path;
 
     std::vector<char*> argv2;
     argv2.push_back(executable.data());
@@ -74,10 +73,10 @@ int main(int argc, char** argv)
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid;
-    int error = posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv2.data(), environ);
+    int error = posix_spawn(&pid, found.resolved.c_str(), &actions, &attributes, argv2.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0)
-        return Fail("cannot start " + executable + ": " + strerror(error));
+        return Fail("cannot start '" + executable + "': " + strerror(error));
     return 0;
 }

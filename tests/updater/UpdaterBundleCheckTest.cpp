@@ -1,0 +1,222 @@
+// UpdaterBundleCheckTest.cpp - up-to-date bundles whose restart cannot work, refused by the built updater and by "open".
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "basekit/process/VProcessLauncher.h"
+#include "support/TempFolder.h"
+#include "updater/UpdaterTestSupport.h"
+
+extern char** environ;
+
+namespace bkit {
+namespace {
+
+struct Outcome {
+    int32_t exitCode;
+    std::string err;
+};
+
+// A bundle the restart would run something outside of, or nothing at all.
+struct SpoiledBundle {
+    const char* what;
+    void (*spoil)(const test::TempFolder&);
+    const char* named;  // what the log's reason names, below the temporary folder
+};
+
+class UpdaterBundleCheckTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        test::TempFolderTest::SetUp();
+        fTemp.MakeFolder("xdg");
+    }
+
+    // Runs program with our "open" first on PATH, the Trash below the
+    // temporary folder and no graphical session, so that a notice goes to
+    // standard error and is answered at once.
+    Outcome Run(const std::string& program, const std::vector<std::string>& args)
+    {
+        EnvironmentVariables environment;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            std::string text(*entry);
+            size_t equal = text.find('=');
+            std::string name = text.substr(0, equal);
+            if (equal != std::string::npos && name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "BKIT_NOTICE_DIR")
+                environment[VString(name.c_str())] = VString(text.substr(equal + 1).c_str());
+        }
+        const char* path = getenv("PATH");
+        environment[VString("PATH")] = VString((std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/usr/bin:/bin")).c_str());
+        environment[VString("XDG_DATA_HOME")] = VString(fTemp.Path("xdg").c_str());
+        std::vector<VString> command = {VString(program.c_str())};
+        for (const std::string& arg : args)
+            command.emplace_back(arg.c_str());
+        VMemoryBuffer<> out, err;
+        int32_t status = -1000;
+        EXPECT_EQ(0, VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment, nullptr, &status));
+        return {status, std::string(static_cast<const char*>(err.GetDataPtr()), err.GetDataSize())};
+    }
+
+    // Old.app, and the downloaded dl/New.app with "tool" beside it; the
+    // executables leave "ran-old", "ran-new" and "ran-tool" when they run.
+    void MakeBundles()
+    {
+        for (const char* name : {"Old.app", "dl", "logs", "ran-old", "ran-new", "ran-tool"})
+            test::TempFolder::RemoveTree(fTemp.Path(name));
+        fTemp.MakeFolder("logs");
+        fTemp.MakeFolder("dl");
+        test::MakeSampleApp(fTemp, "Old.app", "old", Script("ran-old"));
+        test::MakeSampleApp(fTemp, "dl/New.app", "new", Script("ran-new"));
+        fTemp.WriteFile("dl/tool", Script("ran-tool"), 0755);
+    }
+
+    std::string Script(const std::string& marker) const
+    {
+        return "#!/bin/sh\necho \"ran $*\" > '" + fTemp.Path(marker) + "'\n";
+    }
+
+    static void WriteExecutableName(const test::TempFolder& t, const std::string& name)
+    {
+        t.WriteFile("dl/New.app/Contents/Info.plist", "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n"
+                                                   "\t<key>CFBundleExecutable</key>\n\t<string>" +
+                                                       name + "</string>\n</dict>\n</plist>\n");
+    }
+
+    // The whole content of the temporary folder but the log files.
+    std::string Snapshot() const
+    {
+        std::string all;
+        for (const std::string& name : fTemp.List("")) {
+            if (name != "logs")
+                all += name + "\n" + test::TreeText(fTemp.Path(name));
+        }
+        return all;
+    }
+
+    // Every log file's content.
+    std::string LogText() const
+    {
+        std::string all;
+        for (const std::string& name : fTemp.List("logs"))
+            all += fTemp.ReadFile("logs/" + name);
+        return all;
+    }
+
+    // Waits up to 5 s for a file written by a detached process.
+    std::string WaitForFile(const std::string& name) const
+    {
+        for (int i = 0; i < 250 && !fTemp.ItemExists(name); ++i)
+            usleep(20000);
+        usleep(20000);  // its one line written
+        return fTemp.ReadFile(name);
+    }
+
+    // True when text names the up-to-date bundle, in the internal form of the
+    // error texts or as a POSIX path.
+    bool NamesNewBundle(const std::string& text) const
+    {
+        std::string internal = to_string(VFilePath(VString(fTemp.Path("dl/New.app/").c_str()), FPS_POSIX).GetPath());
+        return text.find("'" + internal + "'") != std::string::npos ||
+               text.find("'" + fTemp.Path("dl/New.app") + "'") != std::string::npos ||
+               text.find("'" + fTemp.Path("dl/New.app/") + "'") != std::string::npos;
+    }
+
+    static const std::vector<SpoiledBundle>& SpoiledBundles()
+    {
+        static const std::vector<SpoiledBundle> cases = {
+            {"executable without any execute permission",
+             [](const test::TempFolder& t) { chmod(t.Path("dl/New.app/Contents/MacOS/app").c_str(), 0644); },
+             "dl/New.app/Contents/MacOS/app"},
+            // Found from the downloaded bundle's place, missing from the
+            // installed one's, and outside the bundle either way.
+            {"executable name leading out of the bundle",
+             [](const test::TempFolder& t) { WriteExecutableName(t, "../../../tool"); }, "dl/New.app"},
+            {"executable a link leading out of the bundle",
+             [](const test::TempFolder& t) {
+                 unlink(t.Path("dl/New.app/Contents/MacOS/app").c_str());
+                 t.MakeLink("dl/New.app/Contents/MacOS/app", "../../../tool");
+             },
+             "dl/New.app/Contents/MacOS/app"},
+        };
+        return cases;
+    }
+};
+
+TEST_F(UpdaterBundleCheckTest, UpToDateBundleThatCannotBeRestartedChangesNothing)
+{
+    for (const SpoiledBundle& c : SpoiledBundles()) {
+        SCOPED_TRACE(c.what);
+        MakeBundles();
+        c.spoil(fTemp);
+        std::string before = Snapshot();
+        Outcome run = Run(BKIT_UPDATER_PROGRAM, {"--log-dir", fTemp.Path("logs"), fTemp.Path("Old.app"), fTemp.Path("dl/New.app")});
+        EXPECT_EQ(2, run.exitCode);
+        EXPECT_NE(std::string::npos, run.err.find("The up-to-date application cannot be found at")) << run.err;
+        EXPECT_TRUE(NamesNewBundle(run.err)) << run.err;
+        // The log says why, naming what the restart would have run.
+        std::string log = LogText();
+        EXPECT_NE(std::string::npos, log.find(fTemp.Path(c.named) + "'")) << log;
+        // Nothing moved, nothing was made, trashed or run.
+        EXPECT_EQ(before, Snapshot());
+        for (const char* marker : {"ran-old", "ran-new", "ran-tool"})
+            EXPECT_FALSE(fTemp.ItemExists(marker)) << marker;
+    }
+}
+
+TEST_F(UpdaterBundleCheckTest, OpenRefusesABundleWhoseExecutableCannotBeRun)
+{
+    for (const SpoiledBundle& c : SpoiledBundles()) {
+        SCOPED_TRACE(c.what);
+        MakeBundles();
+        c.spoil(fTemp);
+        Outcome run = Run(std::string(BKIT_OPEN_FOLDER) + "/open", {"-a", fTemp.Path("dl/New.app")});
+        EXPECT_EQ(1, run.exitCode);
+        EXPECT_EQ(0u, run.err.find("open: ")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(fTemp.Path(c.named) + "'")) << run.err;
+        // open had nothing to start: it exits 1 only before starting anything.
+        for (const char* marker : {"ran-new", "ran-tool"})
+            EXPECT_FALSE(fTemp.ItemExists(marker)) << marker;
+    }
+}
+
+TEST_F(UpdaterBundleCheckTest, LinkedExecutableInsideTheBundleIsInstalledAndRestarted)
+{
+    struct Case {
+        const char* what;
+        mode_t mode;       // of the file the link leads to
+        bool clientInfo;   // the client customization, which makes it executable, runs
+    } cases[] = {
+        {"executable file behind the link", 0755, false},
+        {"file behind the link made executable by the client customization", 0644, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MakeBundles();
+        test::TempFolder::RemoveTree(fTemp.Path("xdg"));
+        fTemp.MakeFolder("xdg");
+        fTemp.MakeFolder("dl/New.app/Contents/Resources");
+        fTemp.WriteFile("dl/New.app/Contents/Resources/main", Script("ran-new"), c.mode);
+        unlink(fTemp.Path("dl/New.app/Contents/MacOS/app").c_str());
+        fTemp.MakeLink("dl/New.app/Contents/MacOS/app", "../Resources/main");
+        std::vector<std::string> args = {"--log-dir", fTemp.Path("logs"), fTemp.Path("Old.app"), fTemp.Path("dl/New.app")};
+        if (c.clientInfo) {
+            fTemp.WriteFile("client.json", "{\"ServerPlatform\": \"mac\"}");
+            args.insert(args.begin(), {"--client-info", fTemp.Path("client.json")});
+        }
+        Outcome run = Run(BKIT_UPDATER_PROGRAM, args);
+        EXPECT_EQ(0, run.exitCode) << run.err << LogText();
+        EXPECT_EQ("new", fTemp.ReadFile("Old.app/Contents/content.txt"));
+        EXPECT_EQ("ran \n", WaitForFile("ran-new"));
+        struct stat st;
+        ASSERT_EQ(0, lstat(fTemp.Path("Old.app/Contents/Resources/main").c_str(), &st));
+        EXPECT_EQ(0755u, st.st_mode & 07777);
+    }
+}
+
+}  // namespace
+}  // namespace bkit
