@@ -375,8 +375,8 @@ TEST_F(UpdaterProgramTest, RestartThatExitsNonZeroFailsTheUpdate)
     } cases[] = {
         {"interpreter missing",
          [](const test::TempFolder& t) { t.WriteFile("New.app/Contents/MacOS/app", "#!/nonexistent/sh\n", 0755); }},
-        {"executable not executable",
-         [](const test::TempFolder& t) { chmod(t.Path("New.app/Contents/MacOS/app").c_str(), 0644); }},
+        {"executable no program",
+         [](const test::TempFolder& t) { t.WriteFile("New.app/Contents/MacOS/app", "not a program\n", 0755); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
