@@ -25,6 +25,7 @@
 #include "basekit/values/VTime.h"
 #include "basekit/xml/VLocalizationManager.h"
 #include "basekit/xml/VUTIManager.h"
+#include "updater/VUpdateEngineErrorText.h"
 
 using namespace bkit;
 
@@ -110,14 +111,6 @@ void NowTexts(VString& date, VString& time)
     now.FormatByOS(date, time, false);
 }
 
-// The text of an error record: its description, else its error string.
-void ErrorText(VErrorBase* error, VString& text)
-{
-    error->GetErrorDescription(text);
-    if (text.IsNull() || text.IsEmpty())
-        error->GetErrorString(text);
-}
-
 }  // namespace
 
 void VUpdateEngine::DoRun()
@@ -145,6 +138,9 @@ void VUpdateEngine::DoRun()
     } else {
         LogInfo("Update successful - %S - %S", &date, &time);
     }
+    // The process logger logs the errors again as they leave the run: in the
+    // words this run used.
+    KeepErrorTexts(context.GetContext());
 }
 
 void VUpdateEngine::_ApplyUpdate()
@@ -260,10 +256,10 @@ bool VUpdateEngine::_InitLog()
 
 void VUpdateEngine::_ShowFailureNotice(VErrorContext* context)
 {
-    VErrorBase* newest = context != nullptr ? context->GetLast() : nullptr;
+    std::vector<ToldError> told = TellErrors(context);
     VString message;
-    if (newest != nullptr)
-        ErrorText(newest, message);
+    if (!told.empty())
+        message = told.back().text;
 
     std::string logPath;
     // A writer that could not start has no file to point at.
@@ -344,8 +340,7 @@ void _LogError(VRefPtr<VErrorBase> error)
 {
     if (!error)
         return;
-    VString text;
-    ErrorText(error.Get(), text);
+    VString text = ErrorTextForUser(*error);
     LogError("%S", &text);
 }
 
@@ -360,9 +355,13 @@ void DumpErrorStack(VErrorContext* context, bool newestFirst)
 {
     if (context == nullptr || context->IsEmpty())
         return;
-    const VErrorContext::ErrorList& errors = context->GetErrors();
-    for (size_t i = 0; i < errors.size(); ++i)
-        _LogError(VRefPtr<VErrorBase>(errors[newestFirst ? errors.size() - 1 - i : i]));
+    std::vector<ToldError> told = TellErrors(context);
+    for (size_t i = 0; i < told.size(); ++i) {
+        const ToldError& one = told[newestFirst ? told.size() - 1 - i : i];
+        // A reason is told within the line of the error above it.
+        if (!one.isReason)
+            LogError("%S", &one.text);
+    }
 }
 
 // --- error raisers ---

@@ -107,8 +107,8 @@ public:
     // Starts the log file in the --log-dir folder; false without one or when
     // it cannot start (its error pushed).
     bool _InitLog();
-    // The newest error's text, the log file's line, buttons No and Yes; Yes
-    // opens the log file.
+    // The newest error's text as TellErrors tells it, the log file's line,
+    // buttons No and Yes; Yes opens the log file.
     void _ShowFailureNotice(bkit::VErrorContext* context);
 
     // --- client customization (updater/VUpdateEngineClient.cpp) ---
@@ -250,10 +250,12 @@ void LogError(const char* format, ...);
 void LogDebug(const char* format, ...);
 void Log(bkit::EMessageLevel level, const char* format, va_list args);
 
-// Logs every error of the context with LogError, newest first when asked.
+// Logs every error of the context with LogError, newest first when asked, in
+// the words of TellErrors (updater/VUpdateEngineErrorText.h): POSIX paths, a
+// sentence for a code without a text, a native reason within the line of the
+// error it lies beneath.
 void DumpErrorStack(bkit::VErrorContext* context, bool newestFirst);
-// Logs one error record as DumpErrorStack does: its description, else its
-// error string.
+// Logs one error record in the words of ErrorTextForUser, without a reason.
 void _LogError(bkit::VRefPtr<bkit::VErrorBase> error);
 // Shows a notice titled "Debug" with message, without waiting.
 void DisplayMessage(const char* message);

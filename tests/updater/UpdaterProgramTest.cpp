@@ -111,12 +111,6 @@ protected:
         fTemp.MakeLink(name + "/Contents/current", "content.txt");
     }
 
-    // A path of the temporary folder in the form error texts give it.
-    std::string InternalPath(const std::string& name)
-    {
-        return to_string(VFilePath(VString(fTemp.Path(name).c_str()), FPS_POSIX).GetPath());
-    }
-
     // Waits up to 5 s for a file written by a detached process.
     std::string WaitForFile(const std::string& name)
     {
@@ -300,7 +294,7 @@ TEST_F(UpdaterProgramTest, LogThatCannotStartShowsTheNoticeEvenWhenSilent)
         EXPECT_EQ(2, run.exitCode);
         std::string notices = FolderText("notices");
         EXPECT_NE(std::string::npos,
-                  notices.find("\"title\":\"The folder '" + InternalPath("plain/") + "' cannot be created.\""))
+                  notices.find("\"title\":\"The folder '" + fTemp.Path("plain") + "/' cannot be created. Reason: File exists.\""))
             << notices;
         // Without a log file the notice carries the error alone.
         EXPECT_EQ(std::string::npos, notices.find("More information"));
@@ -396,7 +390,7 @@ TEST_F(UpdaterProgramTest, RestartThatExitsNonZeroFailsTheUpdate)
                                  "Up-to-date application restart failed", "Update failed - "})
             EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
         EXPECT_EQ(std::string::npos, log.find("Update successful")) << log;
-        EXPECT_NE(std::string::npos, FolderText("notices").find("The updated application '" + InternalPath("Name.app/") +
+        EXPECT_NE(std::string::npos, FolderText("notices").find("The updated application '" + fTemp.Path("Name.app") + "/" +
                                                                "' could not be restarted."));
     }
 }
@@ -456,7 +450,7 @@ TEST_F(UpdaterProgramTest, UpToDateFolderThatIsNoApplicationChangesNothing)
         ProgramRun run = RunUpdater({fTemp.Path("Name.app"), fTemp.Path("New.app")});
         EXPECT_EQ(2, run.exitCode);
         EXPECT_NE(std::string::npos, FolderText("notices").find("The up-to-date application cannot be found at '" +
-                                                                InternalPath("New.app/") + "'."));
+                                                                fTemp.Path("New.app") + "/" + "'."));
         // The application stays where it was, whole; nothing was made or trashed.
         EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
         EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app", "logs", "notices", "xdg"}), fTemp.List(""));

@@ -1,0 +1,329 @@
+// UpdaterErrorTextTest.cpp - the words and the paths of the errors the updater shows and logs.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "basekit/files/VFileError.h"
+#include "basekit/files/VFolder.h"
+#include "basekit/json/VJSONObject.h"
+#include "basekit/runtime/VErrorBase.h"
+#include "basekit/runtime/VErrorContext.h"
+#include "support/TempFolder.h"
+#include "updater/UpdaterTestSupport.h"
+#include "updater/VUpdateEngineErrorText.h"
+
+extern char** environ;
+
+namespace bkit {
+namespace {
+
+// --- telling records (no localizer here: codes have no texts of their own) ---
+
+class ErrorTextTest : public test::TempFolderTest {
+protected:
+    // A record of code with the internal form of these paths of the temporary
+    // folder (key, POSIX path inside it).
+    VErrorBase* Record(VError code, const std::vector<std::pair<const char*, std::string>>& paths = {})
+    {
+        VErrorBase* error = new VErrorBase(code);
+        for (const auto& [key, name] : paths)
+            error->SetString(VString(key), Internal(name));
+        return error;
+    }
+    VString Internal(const std::string& name) const { return fTemp.FilePath(name).GetPath(); }
+    // What the user reads for a POSIX path inside the temporary folder.
+    std::string Shown(const std::string& name) const { return "'" + fTemp.Path(name) + "'"; }
+};
+
+TEST_F(ErrorTextTest, RecordsAreToldInWordsWithTheirPosixPathsAndTheirReason)
+{
+    struct Case {
+        const char* what;
+        std::function<std::vector<VErrorBase*>()> records;  // oldest first
+        std::vector<std::string> told;                       // oldest first, "(reason) " marks a reason
+    };
+    const Case cases[] = {
+        {"a code without a text", [this] { return std::vector{Record(MakeBKitError(9999), {{"path", "a/"}})}; },
+         {"An unexpected error occurred (bkit error 9999). Path: " + Shown("a/") + "."}},
+        {"paths of a copy",
+         [this] {
+             return std::vector{Record(MakeVError(MakeOsType("UPQN"), 13), {{"from", "New.app/"}, {"to", "App.app/"}})};
+         },
+         {"An unexpected error occurred (UPQN error 13). Source: " + Shown("New.app/") +
+          ". Destination: " + Shown("App.app/") + "."}},
+        {"a native reason beneath",
+         [this] {
+             return std::vector<VErrorBase*>{new VErrorBase(MakePOSIXVError(EROFS)),
+                                             new VFileError(fTemp.FolderPath("a"), VE_CANNOT_CREATE_FOLDER)};
+         },
+         {"(reason) Read-only file system. Path: " + Shown("a/") + ".",
+          "An unexpected error occurred (bkit error 652). Path: " + Shown("a/") + ". Reason: Read-only file system."}},
+        {"a code that is its reason translated",
+         [this] {
+             return std::vector<VErrorBase*>{new VErrorBase(MakePOSIXVError(EACCES)),
+                                             new VFileError(fTemp.FolderPath("a"), VE_ACCESS_DENIED)};
+         },
+         {"(reason) Permission denied. Path: " + Shown("a/") + ".",
+          "An unexpected error occurred (bkit error 5). Path: " + Shown("a/") + "."}},
+        {"a native record with a path of its own is no reason",
+         [this] {
+             return std::vector{Record(MakePOSIXVError(ENOENT), {{"path", "b"}}), Record(MakeBKitError(9999))};
+         },
+         {"No such file or directory. Path: " + Shown("b") + ".", "An unexpected error occurred (bkit error 9999)."}},
+        {"a text given by its creator",
+         [] {
+             return std::vector<VErrorBase*>{new VErrorUserGenerated(MakeBKitError(1), VString("Given words."))};
+         },
+         {"Given words."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VRefPtr<VErrorContext> context = VRefPtr<VErrorContext>::Adopt(new VErrorContext(true, true));
+        for (VErrorBase* error : c.records()) {
+            context->PushError(error);
+            error->Release();
+        }
+        std::vector<std::string> told;
+        for (const ToldError& one : TellErrors(context.Get()))
+            told.push_back((one.isReason ? "(reason) " : "") + to_string(one.text));
+        EXPECT_EQ(c.told, told);
+    }
+}
+
+TEST_F(ErrorTextTest, KeptTextsLeaveThePathParametersAsStored)
+{
+    VRefPtr<VErrorContext> context = VRefPtr<VErrorContext>::Adopt(new VErrorContext(true, true));
+    VErrorBase* error = Record(MakeBKitError(9999), {{"path", "a/"}});
+    context->PushError(error);
+    error->Release();
+    KeepErrorTexts(context.Get());
+
+    VString description, path;
+    error->GetErrorDescription(description);
+    EXPECT_EQ("An unexpected error occurred (bkit error 9999). Path: " + Shown("a/") + ".", to_string(description));
+    error->GetParameters()->GetProperty(VString("path")).GetString(path);
+    EXPECT_EQ(Internal("a/"), path);
+}
+
+// --- the built updater ---
+
+struct UpdaterRun {
+    int status = -1;    // wait status
+    std::string shown;  // the notice's file, or standard error without one
+    std::string log;    // every log file of the "logs" folder
+};
+
+// A tmpfs mounted on a new folder for the span of a test; unmounted at the end.
+class StTmpfs {
+public:
+    explicit StTmpfs(const std::string& path) : fPath(path)
+    {
+        fMounted = mkdir(path.c_str(), 0755) == 0 && mount("tmpfs", path.c_str(), "tmpfs", 0, "size=8m") == 0;
+    }
+    ~StTmpfs()
+    {
+        if (fMounted)
+            umount2(fPath.c_str(), MNT_DETACH);
+    }
+    StTmpfs(const StTmpfs&) = delete;
+    StTmpfs& operator=(const StTmpfs&) = delete;
+    bool IsMounted() const { return fMounted; }
+    bool MakeReadOnly() const { return mount("tmpfs", fPath.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+
+private:
+    std::string fPath;
+    bool fMounted = false;
+};
+
+class UpdaterErrorTextTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        test::TempFolderTest::SetUp();
+        // An unprivileged run reaches the bundles and writes its notices.
+        chmod(fTemp.Path().c_str(), 0755);
+        test::MakeSampleApp(fTemp, "App.app", "old");
+        test::MakeSampleApp(fTemp, "New.app", "new");
+    }
+
+    // Runs the built updater (as the unprivileged user when asked) with no
+    // graphical session, and answers its notices "No". With a notice folder
+    // the shown text is the notice's file; without, the notice goes to
+    // standard error, which is then the shown text.
+    UpdaterRun Run(const std::vector<std::string>& args, bool withNoticeFolder, bool unprivileged = false)
+    {
+        test::TempFolder::RemoveTree(fTemp.Path("notices"));
+        fTemp.MakeFolder("notices");
+        chmod(fTemp.Path("notices").c_str(), 0777);  // past the umask
+        test::TempFolder::RemoveTree(fTemp.Path("logs"));
+        const char* path = getenv("PATH");
+        std::vector<std::string> variables = {"PATH=" + std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/bin"),
+                                              "XDG_DATA_HOME=" + fTemp.Path("xdg"), "DISPLAY=", "WAYLAND_DISPLAY="};
+        if (withNoticeFolder)
+            variables.push_back("BKIT_NOTICE_DIR=" + fTemp.Path("notices"));
+        test::ProgramLine line(BKIT_UPDATER_PROGRAM, args, variables);
+        // The session's display variables, replaced by empty ones above, are
+        // then left out: a headless session has none.
+        std::vector<char*> envp;
+        for (char* entry : line.envp)
+            if (entry == nullptr || (std::string(entry) != "DISPLAY=" && std::string(entry) != "WAYLAND_DISPLAY="))
+                envp.push_back(entry);
+
+        int err = open(fTemp.Path("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+        const struct passwd* nobody = getpwnam("nobody");
+        uid_t uid = nobody ? nobody->pw_uid : 65534;
+        gid_t gid = nobody ? nobody->pw_gid : 65534;
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (unprivileged && getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
+                _exit(126);
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
+            execve(BKIT_UPDATER_PROGRAM, line.argv.data(), envp.data());
+            _exit(127);
+        }
+        close(err);
+        close(null);
+        UpdaterRun run;
+        for (int waited = 0; pid > 0 && waited < 30000; waited += 10) {
+            if (waitpid(pid, &run.status, WNOHANG) == pid) {
+                pid = -1;
+                break;
+            }
+            AnswerNotices();
+            usleep(10000);
+        }
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &run.status, 0);
+            run.status = -1;
+        }
+        run.shown = withNoticeFolder ? FolderText("notices", ".json") : fTemp.ReadFile("stderr.txt");
+        run.log = FolderText("logs", ".txt");
+        return run;
+    }
+
+    void AnswerNotices()
+    {
+        for (const std::string& name : fTemp.List("notices")) {
+            size_t dot = name.rfind(".json");
+            if (dot == std::string::npos || dot + 5 != name.size())
+                continue;
+            std::string answer = "notices/" + name.substr(0, dot) + ".answer";
+            if (!fTemp.ItemExists(answer))
+                fTemp.WriteFile(answer, "4");
+        }
+    }
+
+    std::string FolderText(const std::string& folder, const std::string& extension)
+    {
+        std::string all;
+        for (const std::string& name : fTemp.List(folder)) {
+            if (name.size() > extension.size() && name.substr(name.size() - extension.size()) == extension)
+                all += fTemp.ReadFile(folder + "/" + name);
+        }
+        return all;
+    }
+
+    // The internal form of a folder's path, which no text may show.
+    std::string InternalForm(const std::string& posix)
+    {
+        return to_string(VFilePath(VString((posix + "/").c_str()), FPS_POSIX).GetPath());
+    }
+
+    // The shown text and every error line of the log say expected and name
+    // no path in its internal form; none is a bare number.
+    void ExpectWordsAndPosixPaths(const UpdaterRun& run, const std::string& expected, bool withLog,
+                                  const std::vector<std::string>& internalForms)
+    {
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 2) << run.status;
+        EXPECT_NE(std::string::npos, run.shown.find(expected)) << run.shown;
+        std::vector<std::string> texts = {run.shown};
+        if (withLog) {
+            EXPECT_NE(std::string::npos, run.log.find("ERROR - " + expected)) << run.log;
+            size_t start = 0;
+            while ((start = run.log.find("ERROR - ", start)) != std::string::npos) {
+                size_t end = run.log.find('\n', start);
+                texts.push_back(run.log.substr(start, end - start));
+                start = end;
+            }
+        }
+        for (const std::string& text : texts) {
+            EXPECT_EQ(std::string::npos, text.find("Error code:")) << text;
+            for (const std::string& internal : internalForms)
+                EXPECT_EQ(std::string::npos, text.find(internal)) << internal << " in " << text;
+        }
+    }
+};
+
+TEST_F(UpdaterErrorTextTest, ErrorsAreShownAndLoggedInWordsWithTheirPosixPaths)
+{
+    fTemp.WriteFile("plain", "x");
+    // A folder of another user, in which the updater's user can make nothing.
+    fTemp.MakeFolder("locked", getuid() == 0 ? 0755 : 0555);
+    const std::string logs = fTemp.Path("logs");
+    const std::string app = fTemp.Path("App.app");
+    const std::string upToDate = fTemp.Path("New.app");
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        bool unprivileged;
+        std::string expected;
+        bool withLog;
+    } cases[] = {
+        {"a log folder the user cannot make", {"--log-dir", fTemp.Path("locked/logs"), app, upToDate}, true,
+         "Access is denied. Path: '" + fTemp.Path("locked/logs") + "/'.", false},
+        {"a log folder that is a file", {"--log-dir", fTemp.Path("plain"), app, upToDate}, false,
+         "The folder '" + fTemp.Path("plain") + "/' cannot be created.", false},
+        {"a missing outdated bundle", {"--log-dir", logs, fTemp.Path("Gone.app"), upToDate}, false,
+         "The application to update cannot be found at '" + fTemp.Path("Gone.app") + "/'.", true},
+        {"a missing up-to-date bundle", {"--log-dir", logs, app, fTemp.Path("Away.app")}, false,
+         "The up-to-date application cannot be found at '" + fTemp.Path("Away.app") + "/'.", true},
+    };
+    for (const Case& c : cases) {
+        for (bool withNoticeFolder : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (withNoticeFolder ? ", notice" : ", standard error"));
+            UpdaterRun run = Run(c.args, withNoticeFolder, c.unprivileged);
+            ExpectWordsAndPosixPaths(run, c.expected, c.withLog, {InternalForm(fTemp.Path())});
+        }
+    }
+    EXPECT_EQ("old", fTemp.ReadFile("App.app/Contents/content.txt"));
+}
+
+TEST_F(UpdaterErrorTextTest, BundleOnAnotherMountIsNamedByItsPosixPath)
+{
+    StTmpfs mount(fTemp.Path("mnt"));
+    if (!mount.IsMounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    const std::string mnt = fTemp.Path("mnt");
+    const std::vector<std::string> internalForms = {InternalForm(fTemp.Path()), InternalForm(mnt), "mnt:"};
+
+    UpdaterRun run = Run({"--log-dir", fTemp.Path("logs"), mnt + "/Apps/App.app", fTemp.Path("New.app")}, true);
+    ExpectWordsAndPosixPaths(run, "The application to update cannot be found at '" + mnt + "/Apps/App.app/'.", true,
+                             internalForms);
+
+    // A volume that refuses the copy: the install fails, and says why.
+    test::MakeSampleApp(fTemp, "mnt/App.app", "old");
+    ASSERT_TRUE(mount.MakeReadOnly());
+    run = Run({"--log-dir", fTemp.Path("logs"), mnt + "/App.app", fTemp.Path("New.app")}, true);
+    ExpectWordsAndPosixPaths(run, "The up-to-date application could not be installed at '" + mnt + "/App.app/'.", true,
+                             internalForms);
+    EXPECT_NE(std::string::npos, run.log.find("Reason: Read-only file system.")) << run.log;
+    EXPECT_EQ("old", fTemp.ReadFile("mnt/App.app/Contents/content.txt"));
+}
+
+}  // namespace
+}  // namespace bkit
