@@ -120,7 +120,7 @@ void VLog4jMsgFileLogger::Start(int32_t number)
     } else {
         fFile = new VSplitableLogFile(fFolder, fLogName, number, false);
     }
-    if (!fFile->Open()) {
+    if (!fFile->Open(false, false)) {
         delete fFile;
         fFile = nullptr;
         return;

@@ -152,16 +152,27 @@ void VSplitableLogFile::_DeleteUnlessInUse(uint32_t number) const
     ::unlink(path.c_str());
 }
 
-bool VSplitableLogFile::Open()
+void VSplitableLogFile::_SkipTakenNumbers()
+{
+    // Any entry counts, a dangling link too: the name is not free.
+    struct stat st;
+    while (fLogNumber < static_cast<uint32_t>(INT32_MAX) && ::lstat(_BuildFilePath(fLogNumber).c_str(), &st) == 0)
+        ++fLogNumber;
+}
+
+bool VSplitableLogFile::Open(bool overwrite, bool findFree)
 {
     if (fFile) return true;
     if (!fFolder || _BuildFilePath(fLogNumber).empty()) return false;
+    if (findFree) _SkipTakenNumbers();
     {
         // A folder that cannot be made shows as a file that cannot be opened.
         StErrorContextInstaller quiet(false, true);
         if (!fFolder->Exists()) fFolder->CreateRecursive();
     }
-    int fd = _ReopenMadeFile();
+    // Overwriting makes a new file rather than emptying one: an old file may
+    // be another run's, or still be read.
+    int fd = overwrite ? -1 : _ReopenMadeFile();
     if (fd < 0) fd = _CreateNewFile();
     if (fd < 0) return false;
     fFile = ::fdopen(fd, fBinary ? "ab" : "a");
@@ -175,11 +186,20 @@ bool VSplitableLogFile::Open()
     return true;
 }
 
-bool VSplitableLogFile::Open(int32_t number)
+bool VSplitableLogFile::Open(int32_t number, bool overwrite)
 {
+    // The number of an open file stays the one its name was built from.
     if (fFile) return true;
     fLogNumber = static_cast<uint32_t>(number);
-    return Open();
+    return Open(overwrite, false);
+}
+
+void VSplitableLogFile::SetLogNumber(int32_t number, bool overwrite)
+{
+    bool wasOpen = IsOpen();
+    Close();
+    fLogNumber = static_cast<uint32_t>(number);
+    if (wasOpen) Open(overwrite, false);
 }
 
 void VSplitableLogFile::Close()
@@ -206,7 +226,7 @@ int32_t VSplitableLogFile::CheckLogSize()
     if (!fFile || fPosition < kSplitSize) return 0;
     Close();
     ++fLogNumber;
-    Open();
+    Open(true, false);
     return static_cast<int32_t>(fLogNumber);
 }
 

@@ -5,8 +5,10 @@
 // is one it created itself, exclusively: when the name of the number it wants
 // exists at that moment (a file, a link, anything), it takes the next number.
 // So writers of separate processes that share a folder and a base name never
-// write into one file, and none overwrites or tears another's lines. Its own
-// file, once closed, is reopened for appending while it is still there.
+// write into one file, and none overwrites or tears another's lines: no file
+// it did not make is ever written into or emptied. Its own file, once closed,
+// is reopened for appending while it is still there, unless a new file is
+// asked for (overwrite).
 //
 // Before each write the size is checked: a file holding more than 10 MiB is
 // closed and a new file is created as above; making file n deletes file
@@ -45,15 +47,25 @@ public:
     VSplitableLogFile(const VSplitableLogFile&) = delete;
     VSplitableLogFile& operator=(const VSplitableLogFile&) = delete;
 
-    // Opens a file to write (succeeds at once when open): the file this
-    // object made for the current number, appended to, when that very file
-    // is still there; else a new empty file, created exclusively at the
-    // current number or the first higher one whose name is free. The folder
-    // is created with its missing parents (errors kept off the caller's
-    // stack). False when no file could be opened.
-    bool Open();
-    // When closed, sets the number and opens as above; an open file stays.
-    bool Open(int32_t number);
+    // Opens a file to write; succeeds at once when one is open. Without
+    // overwrite, the file this object made last is appended to when it has
+    // the current number and that very file is still there; in every other
+    // case (overwrite, another number, its file gone or replaced) a new empty
+    // file is created exclusively at the current number or the first higher
+    // one whose name is free at that moment. An existing file is never
+    // emptied, and never written into unless this object made it. With
+    // findFree, the number first grows while a name of its number exists (a
+    // file, a link, anything), so that nothing is appended to. The folder is
+    // created with its missing parents (errors kept off the caller's stack).
+    // False when no file could be opened.
+    bool Open(bool overwrite, bool findFree);
+    // When closed, sets the number and opens as Open(overwrite, false); an
+    // open file stays, with its number.
+    bool Open(int32_t number, bool overwrite);
+    // Sets the number; an open file is closed and a file is opened again as
+    // Open(overwrite, false) (which may take a higher number). A closed one
+    // stays closed.
+    void SetLogNumber(int32_t number, bool overwrite);
     // The number of the file written (after Open, the one it took).
     int32_t GetLogNumber() const { return static_cast<int32_t>(fLogNumber); }
     bool IsOpen() const { return fFile != nullptr; }
@@ -88,6 +100,8 @@ private:
     // Opens the file this object made (for the current number), when its name
     // still leads to it; -1 otherwise.
     int _ReopenMadeFile() const;
+    // Moves the number to the first one from it whose name does not exist.
+    void _SkipTakenNumbers();
     // Creates a new file at the current number or the first free one above,
     // locked shared; -1 when none can be made.
     int _CreateNewFile();

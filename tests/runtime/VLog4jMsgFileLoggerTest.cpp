@@ -254,7 +254,7 @@ TEST_F(LogFileTest, TheFileFiftyOlderIsDeletedUnlessAWriterHoldsIt)
     // Of "many", file 1 is an old run's; of "held", a writer still writes file 1.
     VRefPtr<VFolder> folder = Folder();
     VSplitableLogFile holder(folder.Get(), VString("held"), 1, false);
-    ASSERT_TRUE(holder.Open());
+    ASSERT_TRUE(holder.Open(false, false));
     for (int n = 1; n <= 50; ++n) {
         MakeFullFile("many_" + std::to_string(n) + ".txt");
         if (n > 1) MakeFullFile("held_" + std::to_string(n) + ".txt");
@@ -279,11 +279,11 @@ TEST_F(LogFileTest, SplitMakesTheNextFreeNumberAndLeavesLeftoversAlone)
 {
     VRefPtr<VFolder> folder = Folder();
     VSplitableLogFile file(folder.Get(), VString("left"), 1, false);
-    ASSERT_TRUE(file.Open());
+    ASSERT_TRUE(file.Open(false, false));
     file.Close();
     ASSERT_EQ(truncate(fTemp.Path("logs/left_1.txt").c_str(), VSplitableLogFile::kSplitSize), 0);
     ASSERT_TRUE(fTemp.WriteFile("logs/left_2.txt", "stale\n"));
-    ASSERT_TRUE(file.Open()) << "its own file, reopened full";
+    ASSERT_TRUE(file.Open(false, false)) << "its own file, reopened full";
     EXPECT_EQ(file.GetLogNumber(), 1);
     file.AppendString("fresh\n");
     EXPECT_EQ(file.GetLogNumber(), 3);
@@ -297,6 +297,94 @@ TEST_F(LogFileTest, SplitMakesTheNextFreeNumberAndLeavesLeftoversAlone)
 
     VSplitableLogFile::BuildLogFileNameWithExt(VString("b"), 7, VString("log"), name);
     EXPECT_EQ(to_string(name), "b_7.log");
+}
+
+TEST_F(LogFileTest, OpenAndSetLogNumberWriteOnlyIntoFilesTheObjectMade)
+{
+    // Each case: files of another run at some numbers; the object, made at
+    // number 1, may first make and write its own file 1 (left open or
+    // closed); then the call, and "new" is written. The file written must be
+    // its own or a new one, at the expected number; the others stay as they were.
+    struct Case {
+        const char* label;
+        std::vector<int> foreign;
+        enum { kNone, kOwnClosed, kOwnOpen } own;
+        bool (*call)(VSplitableLogFile&);
+        int number;        // after the call
+        const char* text;  // of that file after "new" is written; null: nothing open
+    };
+    const Case cases[] = {
+        {"Open(false, false) passes a foreign file", {1}, Case::kNone,
+         [](VSplitableLogFile& f) { return f.Open(false, false); }, 2, "new\n"},
+        {"Open(false, false) appends to its own file", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(false, false); }, 1, "mine\nnew\n"},
+        {"Open(true, false) makes a new file past its own", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(true, false); }, 2, "new\n"},
+        {"Open(true, false) empties no foreign file", {1, 2}, Case::kNone,
+         [](VSplitableLogFile& f) { return f.Open(true, false); }, 3, "new\n"},
+        {"Open(false, true) starts past every taken name", {2}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(false, true); }, 3, "new\n"},
+        {"Open(false, true) keeps a free current number", {2}, Case::kNone,
+         [](VSplitableLogFile& f) { return f.Open(false, true); }, 1, "new\n"},
+        {"Open(true, true)", {1, 2}, Case::kNone, [](VSplitableLogFile& f) { return f.Open(true, true); }, 3,
+         "new\n"},
+        {"Open(5, false) passes a foreign file", {5}, Case::kNone,
+         [](VSplitableLogFile& f) { return f.Open(5, false); }, 6, "new\n"},
+        {"Open(1, false) appends to its own file", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(1, false); }, 1, "mine\nnew\n"},
+        {"Open(1, true) makes a new file", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(1, true); }, 2, "new\n"},
+        {"Open(7, false) on an open file keeps it", {}, Case::kOwnOpen,
+         [](VSplitableLogFile& f) { return f.Open(7, false); }, 1, "mine\nnew\n"},
+        {"SetLogNumber(1, false) reopens its own file", {}, Case::kOwnOpen,
+         [](VSplitableLogFile& f) {
+             f.SetLogNumber(1, false);
+             return f.IsOpen();
+         },
+         1, "mine\nnew\n"},
+        {"SetLogNumber(4, true) empties no foreign file", {4}, Case::kOwnOpen,
+         [](VSplitableLogFile& f) {
+             f.SetLogNumber(4, true);
+             return f.IsOpen();
+         },
+         5, "new\n"},
+        {"SetLogNumber(3, false) on a closed file only sets the number", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) {
+             f.SetLogNumber(3, false);
+             return !f.IsOpen();
+         },
+         3, nullptr},
+    };
+    ASSERT_TRUE(fTemp.MakeFolder("logs"));
+    VRefPtr<VFolder> folder = Folder();
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::string base = "c" + std::to_string(index++);
+        auto name = [&](int n) { return base + "_" + std::to_string(n) + ".txt"; };
+        for (int n : c.foreign) ASSERT_TRUE(fTemp.WriteFile("logs/" + name(n), "foreign\n")) << c.label;
+        VSplitableLogFile file(folder.Get(), VString(base.c_str()), 1, false);
+        if (c.own != Case::kNone) {
+            ASSERT_TRUE(file.Open(false, false)) << c.label;
+            file.AppendString("mine\n");
+            if (c.own == Case::kOwnClosed) file.Close();
+        }
+        EXPECT_TRUE(c.call(file)) << c.label;
+        EXPECT_EQ(file.GetLogNumber(), c.number) << c.label;
+        if (c.text) {
+            VString current;
+            file.GetCurrentFileName(current);
+            EXPECT_EQ(to_string(current), name(c.number)) << c.label;
+            file.AppendString("new\n");
+        }
+        file.Close();
+        if (c.text) {
+            EXPECT_EQ(Read(name(c.number)), c.text) << c.label;
+        }
+        for (int n : c.foreign) EXPECT_EQ(Read(name(n)), "foreign\n") << c.label << ": " << name(n);
+        if (c.own != Case::kNone && c.number != 1) {
+            EXPECT_EQ(Read(name(1)), "mine\n") << c.label;
+        }
+    }
 }
 
 TEST_F(LogFileTest, StopFlushesTheFileAndItsFolderToTheDisk)
