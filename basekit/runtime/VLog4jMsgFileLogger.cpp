@@ -1,8 +1,6 @@
 // VLog4jMsgFileLogger.cpp - entries made into log4j-style lines and written to split files.
 #include "basekit/runtime/VLog4jMsgFileLogger.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -93,6 +91,7 @@ VLog4jMsgFileLogger::VLog4jMsgFileLogger(VFolder* folder, const VString& logName
 VLog4jMsgFileLogger::~VLog4jMsgFileLogger()
 {
     Stop();
+    delete fStoppedFile;
     if (fFolder) fFolder->Release();
 }
 
@@ -103,26 +102,24 @@ void VLog4jMsgFileLogger::BuildLogFileName(const VString& logName, int32_t numbe
 
 void VLog4jMsgFileLogger::Start()
 {
-    if (!fFolder || fLogName.IsNull() || fLogName.IsEmpty()) return;
-    int32_t number = 1;
-    for (;; ++number) {
-        VString name;
-        BuildLogFileName(fLogName, number, name);
-        VFilePath path(fFolder->GetPath());
-        path.ToSubFile(name);
-        VString posix;
-        path.GetPosixPath(posix);
-        struct stat st;
-        if (::stat(to_string(posix).c_str(), &st) != 0) break;
+    int32_t number;
+    {
+        StLocker<VCriticalSection> lock(&fLock);
+        number = fStoppedFile ? fStoppedFile->GetLogNumber() : 1;
     }
-    Start(number > 1 ? number - 1 : 1);
+    Start(number);
 }
 
 void VLog4jMsgFileLogger::Start(int32_t number)
 {
     StLocker<VCriticalSection> lock(&fLock);
     if (fFile || !fFolder || fLogName.IsNull() || fLogName.IsEmpty()) return;
-    fFile = new VSplitableLogFile(fFolder, fLogName, number, false);
+    if (fStoppedFile && fStoppedFile->GetLogNumber() == number) {
+        fFile = fStoppedFile;
+        fStoppedFile = nullptr;
+    } else {
+        fFile = new VSplitableLogFile(fFolder, fLogName, number, false);
+    }
     if (!fFile->Open(false, false)) {
         delete fFile;
         fFile = nullptr;
@@ -139,7 +136,9 @@ void VLog4jMsgFileLogger::Stop()
     if (ILogger* logger = ILogger::GetProcessLogger()) logger->RemoveLogListener(&fListener);
     StLocker<VCriticalSection> lock(&fLock);
     if (!fFile) return;
-    delete fFile;
+    fFile->Close();
+    delete fStoppedFile;
+    fStoppedFile = fFile;
     fFile = nullptr;
     fStartTime.SetNull(true);
 }

@@ -10,8 +10,11 @@
 // file, which is flushed to the disk as it closes, and nothing is written
 // after Stop returns.
 //
-// Start continues the highest contiguous number of the log name, appending to
-// it; a new log name starts with file 1. The folder is retained.
+// Each writer writes only files it created itself (see VSplitableLogFile): the
+// first Start creates the file of the first number whose name is free, so that
+// writers of runs sharing a folder and a log name never share a file; Start
+// after Stop appends to the writer's own last file while it is still there.
+// GetCurrentLogFileName names the file being written. The folder is retained.
 //
 // Thread-safety: the writer's lock serialises Start, Stop, Flush, the
 // keep-count operations and the listener's Put (which runs on the logger's
@@ -59,9 +62,13 @@ public:
     VLog4jMsgFileLogger(const VLog4jMsgFileLogger&) = delete;
     VLog4jMsgFileLogger& operator=(const VLog4jMsgFileLogger&) = delete;
 
-    // Needs a folder and a log name; continues the highest existing number
-    // (1 when there is none). A file that cannot be opened leaves it stopped.
+    // Needs a folder and a log name. The first start creates a new file at
+    // the first free number; a later one appends to the writer's last file
+    // (or, when that is gone, creates one as the first start). A file that
+    // cannot be opened leaves it stopped.
     virtual void Start();
+    // As Start, from number: the writer's last file when it has that number,
+    // else a new file at number or the first free one above.
     void Start(int32_t number);
     virtual void Stop();
     virtual bool IsStarted() const;
@@ -81,7 +88,7 @@ public:
     // The number of files kept; 0 while stopped, setting ignored while stopped.
     void SetLogMaxNumberToKeep(int32_t count);
     int32_t GetLogMaxNumberToKeep();
-    // The current file's name; empty while stopped.
+    // The name of the file being written; empty while stopped.
     void GetCurrentLogFileName(VString& out);
 
     static void BuildLogFileName(const VString& logName, int32_t number, VString& out);
@@ -106,6 +113,8 @@ private:
     VFolder* fFolder = nullptr;
     VString fLogName;
     VSplitableLogFile* fFile = nullptr;
+    // The closed file of the last Stop, which the next Start appends to.
+    VSplitableLogFile* fStoppedFile = nullptr;
     std::atomic<bool> fPaused{false};
     uint32_t fLevelMask = kDefaultLevelMask;
     VLog4jLogListener fListener;

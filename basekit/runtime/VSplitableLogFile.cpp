@@ -1,15 +1,20 @@
 // VSplitableLogFile.cpp - opening, splitting and deleting the numbered log files.
 #include "basekit/runtime/VSplitableLogFile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstring>
 
 #include "basekit/files/VFilePath.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/platform/FileOps.h"
 #include "basekit/platform/FileSync.h"
+#include "basekit/platform/PosixError.h"
 #include "basekit/runtime/VErrorContext.h"
 
 namespace bkit {
@@ -18,10 +23,26 @@ int32_t VSplitableLogFile::sDefaultMaxLogsToKeep = 50;
 
 namespace {
 
-bool FileExists(const std::string& path)
+// Read and write: where flock is carried by byte-range locks (NFS), a shared
+// lock needs a file open for reading and an exclusive one for writing.
+constexpr int kLogOpenFlags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+
+// Takes the shared lock that keeps other writers' pruning off the file. False
+// when a pruner holds the file, or deleted it between its creation and the
+// lock; a file system without locks still gets its lines (true).
+bool LockAsWritten(int fd)
 {
+    if (RetryOnEINTR([&] { return ::flock(fd, LOCK_SH | LOCK_NB); }) != 0 && errno == EWOULDBLOCK)
+        return false;
     struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+    return ::fstat(fd, &st) == 0 && st.st_nlink > 0;
+}
+
+bool SameFile(int fd, int otherFD)
+{
+    struct stat st, other;
+    return ::fstat(fd, &st) == 0 && ::fstat(otherFD, &other) == 0 && st.st_dev == other.st_dev &&
+           st.st_ino == other.st_ino;
 }
 
 }  // namespace
@@ -36,6 +57,7 @@ VSplitableLogFile::VSplitableLogFile(VFolder* folder, const VString& baseName, i
 VSplitableLogFile::~VSplitableLogFile()
 {
     Close();
+    if (fMadeFD >= 0) ::close(fMadeFD);
     if (fFolder) fFolder->Release();
 }
 
@@ -77,42 +99,107 @@ void VSplitableLogFile::GetFolderPath(VFilePath& out) const
     if (fFolder) out = fFolder->GetPath();
 }
 
+int VSplitableLogFile::_ReopenMadeFile() const
+{
+    if (fMadeFD < 0 || fMadeNumber != fLogNumber) return -1;
+    std::string path = _BuildFilePath(fLogNumber);
+    StFileDescriptor fd(RetryOnEINTR([&] { return ::open(path.c_str(), kLogOpenFlags); }));
+    if (!fd.IsValid() || !SameFile(fd.Get(), fMadeFD) || !LockAsWritten(fd.Get())) return -1;
+    return fd.Release();
+}
+
+int VSplitableLogFile::_CreateNewFile()
+{
+    for (; fLogNumber <= static_cast<uint32_t>(INT32_MAX); ++fLogNumber) {
+        std::string path = _BuildFilePath(fLogNumber);
+        StFileDescriptor fd(RetryOnEINTR([&] { return ::open(path.c_str(), kLogOpenFlags | O_CREAT | O_EXCL, 0666); }));
+        if (!fd.IsValid()) {
+            if (errno == EEXIST) continue;
+            return -1;
+        }
+        if (!LockAsWritten(fd.Get())) continue;
+        _RememberMadeFile(fd.Get(), path);
+        if (fMostLogsToKeep > 0 && fLogNumber > static_cast<uint32_t>(fMostLogsToKeep))
+            _DeleteUnlessInUse(fLogNumber - static_cast<uint32_t>(fMostLogsToKeep));
+        return fd.Release();
+    }
+    return -1;
+}
+
+void VSplitableLogFile::_RememberMadeFile(int fd, const std::string& path)
+{
+    if (fMadeFD >= 0) ::close(fMadeFD);
+    fMadeFD = RetryOnEINTR([&] { return ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); });
+    fMadeNumber = fLogNumber;
+    // Only the file just made, which fd keeps from being replaced by another
+    // of the same inode number.
+    if (fMadeFD >= 0 && !SameFile(fd, fMadeFD)) {
+        ::close(fMadeFD);
+        fMadeFD = -1;
+    }
+}
+
+void VSplitableLogFile::_DeleteUnlessInUse(uint32_t number) const
+{
+    // Held exclusively, the file is no one's: a writer that opens it again
+    // meanwhile finds it unlinked once it has its lock, and makes another.
+    std::string path = _BuildFilePath(number);
+    int fd = -1;
+    if (OpenFileLocked(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0,
+                       FileLockKind::kExclusive, fd) != 0)
+        return;
+    StFileDescriptor held(fd);
+    ::unlink(path.c_str());
+}
+
+void VSplitableLogFile::_SkipTakenNumbers()
+{
+    // Any entry counts, a dangling link too: the name is not free.
+    struct stat st;
+    while (fLogNumber < static_cast<uint32_t>(INT32_MAX) && ::lstat(_BuildFilePath(fLogNumber).c_str(), &st) == 0)
+        ++fLogNumber;
+}
+
 bool VSplitableLogFile::Open(bool overwrite, bool findFree)
 {
     if (fFile) return true;
-    std::string path = _BuildFilePath(fLogNumber);
-    if (path.empty()) return false;
-    if (findFree) {
-        while (FileExists(path)) path = _BuildFilePath(++fLogNumber);
-    }
+    if (!fFolder || _BuildFilePath(fLogNumber).empty()) return false;
+    if (findFree) _SkipTakenNumbers();
     {
         // A folder that cannot be made shows as a file that cannot be opened.
         StErrorContextInstaller quiet(false, true);
         if (!fFolder->Exists()) fFolder->CreateRecursive();
     }
-    const char* mode = (overwrite || !FileExists(path)) ? (fBinary ? "wb" : "w") : (fBinary ? "ab" : "a");
-    fFile = std::fopen(path.c_str(), mode);
-    // The size check reads the position: it starts at the end of what is there.
-    if (fFile) {
-        std::fseek(fFile, 0, SEEK_END);
-        fPosition = std::ftell(fFile);
+    // Overwriting makes a new file rather than emptying one: an old file may
+    // be another run's, or still be read.
+    int fd = overwrite ? -1 : _ReopenMadeFile();
+    if (fd < 0) fd = _CreateNewFile();
+    if (fd < 0) return false;
+    fFile = ::fdopen(fd, fBinary ? "ab" : "a");
+    if (!fFile) {
+        ::close(fd);
+        return false;
     }
-    return fFile != nullptr;
+    // The size check reads the position: it starts at the end of what is there.
+    struct stat st;
+    fPosition = ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : 0;
+    return true;
 }
 
 bool VSplitableLogFile::Open(int32_t number, bool overwrite)
 {
+    // The number of an open file stays the one its name was built from.
+    if (fFile) return true;
     fLogNumber = static_cast<uint32_t>(number);
     return Open(overwrite, false);
 }
 
 void VSplitableLogFile::SetLogNumber(int32_t number, bool overwrite)
 {
+    bool wasOpen = IsOpen();
+    Close();
     fLogNumber = static_cast<uint32_t>(number);
-    if (fFile) {
-        Close();
-        Open(overwrite, false);
-    }
+    if (wasOpen) Open(overwrite, false);
 }
 
 void VSplitableLogFile::Close()
@@ -138,11 +225,7 @@ int32_t VSplitableLogFile::CheckLogSize()
 {
     if (!fFile || fPosition < kSplitSize) return 0;
     Close();
-    uint32_t previous = fLogNumber++;
-    if (fMostLogsToKeep > 0 && previous >= static_cast<uint32_t>(fMostLogsToKeep)) {
-        std::string old = _BuildFilePath(fLogNumber - static_cast<uint32_t>(fMostLogsToKeep));
-        ::unlink(old.c_str());
-    }
+    ++fLogNumber;
     Open(true, false);
     return static_cast<int32_t>(fLogNumber);
 }

@@ -707,8 +707,9 @@ TEST_F(ProcessTest, QuitSignalBeforeRunEndsTheMainTaskWithoutReachingTheObject)
 }
 
 // A process whose teardown is slow, counting quit requests that reach it
-// while its destruction has begun.
+// while its destruction has begun, and telling when its DoRun began.
 std::atomic<int> gQuitsWhileTornDown{0};
+std::atomic<bool> gRunBegan{false};
 
 class SlowTeardownIPC : public VProcessIPC {
 public:
@@ -720,7 +721,11 @@ public:
         while (std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_until(end);
     }
-    void DoRun() override { WaitForCount(fQuitRequests, 1); }
+    void DoRun() override
+    {
+        gRunBegan.store(true);
+        WaitForCount(fQuitRequests, 1);
+    }
     void QuitAsynchronously(const VString* text) override
     {
         if (!fWhole.load())
@@ -740,15 +745,20 @@ TEST_F(ProcessTest, QuitSignalsDuringTheProcessTeardownReachNothing)
         std::optional<SlowTeardownIPC> process(std::in_place);
         if (!process->Init(0))
             return 10;
-        // From now on until the object is gone, SIGTERM keeps coming.
+        // From the start of DoRun until the object is gone, SIGTERM keeps
+        // coming. Not before: a signal before Run ends the main task without
+        // reaching the object (see the test above), and Run then runs nothing.
         std::atomic<bool> hammering{true};
         std::thread hammer([&] {
+            while (!gRunBegan.load())
+                usleep(100);
             while (hammering.load()) {
                 kill(getpid(), SIGTERM);
                 usleep(200);
             }
         });
         process->Run();
+        gRunBegan.store(true);  // a Run that never began DoRun leaves no hammer waiting
         int quits = process->fQuitRequests.load();
         process.reset();
         hammering.store(false);

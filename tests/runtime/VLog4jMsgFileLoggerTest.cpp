@@ -1,6 +1,8 @@
 // VLog4jMsgFileLoggerTest.cpp - log lines byte for byte, file naming, continuation, splits and Stop races.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +12,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "basekit/files/VFolder.h"
@@ -183,14 +188,20 @@ TEST_F(LogFileTest, LinesAreWrittenByteForByteWithConsecutiveSequenceNumbers)
     EXPECT_EQ(writer.GetLogMaxNumberToKeep(), 0);
 }
 
-TEST_F(LogFileTest, RestartAppendsToTheHighestContiguousNumber)
+TEST_F(LogFileTest, RestartAppendsToItsOwnFileAndANewWriterMakesANewOne)
 {
+    auto current = [](VLog4jMsgFileLogger& writer) {
+        VString name;
+        writer.GetCurrentLogFileName(name);
+        return to_string(name);
+    };
     {
         VLog4jMsgFileLogger writer(Folder().Get(), VString("base"));
         writer.Start();
         Log("one");
         writer.Stop();
         writer.Start();
+        EXPECT_EQ(current(writer), "base_1.txt");
         Log("two");
         writer.Stop();
     }
@@ -198,15 +209,31 @@ TEST_F(LogFileTest, RestartAppendsToTheHighestContiguousNumber)
     EXPECT_NE(text.find("one ()\n"), std::string::npos);
     EXPECT_NE(text.find("two ()\n"), std::string::npos) << "appended, not replaced";
 
+    // Whatever bears a name, a file of another run or a dangling link, is
+    // left alone: the next free number is taken.
     ASSERT_TRUE(fTemp.WriteFile("logs/base_2.txt", "kept\n"));
-    ASSERT_TRUE(fTemp.WriteFile("logs/base_4.txt", "after a gap\n"));
+    ASSERT_TRUE(fTemp.MakeLink("logs/base_3.txt", "nowhere.txt"));
+    ASSERT_TRUE(fTemp.WriteFile("logs/base_5.txt", "after a gap\n"));
     VLog4jMsgFileLogger writer(Folder().Get(), VString("base"));
     writer.Start();
+    EXPECT_EQ(current(writer), "base_4.txt");
     Log("three");
     writer.Stop();
-    EXPECT_EQ(Read("base_2.txt").rfind("kept\n", 0), 0u);
-    EXPECT_NE(Read("base_2.txt").find("three ()\n"), std::string::npos);
-    EXPECT_EQ(Read("base_4.txt"), "after a gap\n");
+    EXPECT_EQ(Read("base_1.txt"), text);
+    EXPECT_EQ(Read("base_2.txt"), "kept\n");
+    EXPECT_FALSE(fTemp.ItemExists("logs/nowhere.txt")) << "no file is made through a link";
+    EXPECT_NE(Read("base_4.txt").find("three ()\n"), std::string::npos);
+    EXPECT_EQ(Read("base_5.txt"), "after a gap\n");
+
+    // Its own file replaced while it was stopped: the writer makes a new one.
+    ASSERT_EQ(unlink(fTemp.Path("logs/base_4.txt").c_str()), 0);
+    ASSERT_TRUE(fTemp.WriteFile("logs/base_4.txt", "another run's\n"));
+    writer.Start();
+    EXPECT_EQ(current(writer), "base_6.txt");
+    Log("four");
+    writer.Stop();
+    EXPECT_EQ(Read("base_4.txt"), "another run's\n");
+    EXPECT_NE(Read("base_6.txt").find("four ()\n"), std::string::npos);
 
     // Nothing to start without a name or a folder; a file that cannot be made leaves it stopped.
     VLog4jMsgFileLogger unnamed(Folder().Get(), VString(""));
@@ -222,51 +249,142 @@ TEST_F(LogFileTest, RestartAppendsToTheHighestContiguousNumber)
     EXPECT_EQ(VTask::GetLastError(), 0u) << "folder errors stay off the caller's stack";
 }
 
-TEST_F(LogFileTest, FullFileMovesToTheNextNumberAndTheFileFiftyOlderIsDeleted)
+TEST_F(LogFileTest, TheFileFiftyOlderIsDeletedUnlessAWriterHoldsIt)
 {
-    ASSERT_TRUE(fTemp.MakeFolder("logs"));
-    MakeFullFile("split_1.txt");
-    {
-        VLog4jMsgFileLogger writer(Folder().Get(), VString("split"));
+    // Of "many", file 1 is an old run's; of "held", a writer still writes file 1.
+    VRefPtr<VFolder> folder = Folder();
+    VSplitableLogFile holder(folder.Get(), VString("held"), 1, false);
+    ASSERT_TRUE(holder.Open(false, false));
+    for (int n = 1; n <= 50; ++n) {
+        MakeFullFile("many_" + std::to_string(n) + ".txt");
+        if (n > 1) MakeFullFile("held_" + std::to_string(n) + ".txt");
+    }
+    for (const std::string base : {"many", "held"}) {
+        VLog4jMsgFileLogger writer(folder.Get(), VString(base.c_str()));
         writer.Start();
         EXPECT_EQ(writer.GetLogMaxNumberToKeep(), 50);
-        Log("goes to two");
+        Log("fifty-one");
         writer.Stop();
+        EXPECT_NE(Read(base + "_51.txt").find("fifty-one ()\n"), std::string::npos) << base;
+        EXPECT_EQ(Size(base + "_2.txt"), VSplitableLogFile::kSplitSize) << base;
+        EXPECT_EQ(Size(base + "_50.txt"), VSplitableLogFile::kSplitSize) << base;
     }
-    EXPECT_EQ(Size("split_1.txt"), VSplitableLogFile::kSplitSize) << "the full file is not written to";
-    EXPECT_NE(Read("split_2.txt").find("goes to two ()\n"), std::string::npos);
-
-    for (int n = 1; n <= 50; ++n) MakeFullFile("many_" + std::to_string(n) + ".txt");
-    // Continue at 50: its first line goes to 51, and 1 is deleted.
-    VLog4jMsgFileLogger writer(Folder().Get(), VString("many"));
-    writer.Start();
-    Log("fifty-one");
-    writer.Stop();
     EXPECT_EQ(Size("many_1.txt"), -1) << "file 51 - 50 is deleted";
-    EXPECT_EQ(Size("many_2.txt"), VSplitableLogFile::kSplitSize);
-    EXPECT_EQ(Size("many_50.txt"), VSplitableLogFile::kSplitSize);
-    EXPECT_NE(Read("many_51.txt").find("fifty-one ()\n"), std::string::npos);
+    holder.AppendString("still written\n");
+    holder.Close();
+    EXPECT_EQ(Read("held_1.txt"), "still written\n") << "a file in use is kept";
 }
 
-TEST_F(LogFileTest, SplitEmptiesALeftoverFileOfTheNextNumber)
+TEST_F(LogFileTest, SplitMakesTheNextFreeNumberAndLeavesLeftoversAlone)
 {
-    ASSERT_TRUE(fTemp.MakeFolder("logs"));
-    MakeFullFile("left_1.txt");
-    ASSERT_TRUE(fTemp.WriteFile("logs/left_2.txt", "stale\n"));
     VRefPtr<VFolder> folder = Folder();
     VSplitableLogFile file(folder.Get(), VString("left"), 1, false);
     ASSERT_TRUE(file.Open(false, false));
-    file.AppendString("fresh\n");
-    EXPECT_EQ(file.GetLogNumber(), 2);
     file.Close();
-    EXPECT_EQ(Read("left_2.txt"), "fresh\n");
-
-    VSplitableLogFile free(folder.Get(), VString("left"), 1, false);
-    ASSERT_TRUE(free.Open(false, true));
-    EXPECT_EQ(free.GetLogNumber(), 3) << "the first number without a file";
+    ASSERT_EQ(truncate(fTemp.Path("logs/left_1.txt").c_str(), VSplitableLogFile::kSplitSize), 0);
+    ASSERT_TRUE(fTemp.WriteFile("logs/left_2.txt", "stale\n"));
+    ASSERT_TRUE(file.Open(false, false)) << "its own file, reopened full";
+    EXPECT_EQ(file.GetLogNumber(), 1);
+    file.AppendString("fresh\n");
+    EXPECT_EQ(file.GetLogNumber(), 3);
     VString name;
+    file.GetCurrentFileName(name);
+    EXPECT_EQ(to_string(name), "left_3.txt");
+    file.Close();
+    EXPECT_EQ(Size("left_1.txt"), VSplitableLogFile::kSplitSize) << "the full file is not written to";
+    EXPECT_EQ(Read("left_2.txt"), "stale\n");
+    EXPECT_EQ(Read("left_3.txt"), "fresh\n");
+
     VSplitableLogFile::BuildLogFileNameWithExt(VString("b"), 7, VString("log"), name);
     EXPECT_EQ(to_string(name), "b_7.log");
+}
+
+TEST_F(LogFileTest, OpenAndSetLogNumberWriteOnlyIntoFilesTheObjectMade)
+{
+    // Each case: files of another run at some numbers; the object, made at
+    // number 1, may first make and write its own file 1 (left open or
+    // closed); then the call, and "new" is written. The file written must be
+    // its own or a new one, at the expected number; the others stay as they were.
+    struct Case {
+        const char* label;
+        std::vector<int> foreign;
+        enum { kNone, kOwnClosed, kOwnOpen } own;
+        bool (*call)(VSplitableLogFile&);
+        int number;        // after the call
+        const char* text;  // of that file after "new" is written; null: nothing open
+    };
+    const Case cases[] = {
+        {"Open(false, false) passes a foreign file", {1}, Case::kNone,
+         [](VSplitableLogFile& f) { return f.Open(false, false); }, 2, "new\n"},
+        {"Open(false, false) appends to its own file", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(false, false); }, 1, "mine\nnew\n"},
+        {"Open(true, false) makes a new file past its own", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(true, false); }, 2, "new\n"},
+        {"Open(true, false) empties no foreign file", {1, 2}, Case::kNone,
+         [](VSplitableLogFile& f) { return f.Open(true, false); }, 3, "new\n"},
+        {"Open(false, true) starts past every taken name", {2}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(false, true); }, 3, "new\n"},
+        {"Open(false, true) keeps a free current number", {2}, Case::kNone,
+         [](VSplitableLogFile& f) { return f.Open(false, true); }, 1, "new\n"},
+        {"Open(true, true)", {1, 2}, Case::kNone, [](VSplitableLogFile& f) { return f.Open(true, true); }, 3,
+         "new\n"},
+        {"Open(5, false) passes a foreign file", {5}, Case::kNone,
+         [](VSplitableLogFile& f) { return f.Open(5, false); }, 6, "new\n"},
+        {"Open(1, false) appends to its own file", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(1, false); }, 1, "mine\nnew\n"},
+        {"Open(1, true) makes a new file", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) { return f.Open(1, true); }, 2, "new\n"},
+        {"Open(7, false) on an open file keeps it", {}, Case::kOwnOpen,
+         [](VSplitableLogFile& f) { return f.Open(7, false); }, 1, "mine\nnew\n"},
+        {"SetLogNumber(1, false) reopens its own file", {}, Case::kOwnOpen,
+         [](VSplitableLogFile& f) {
+             f.SetLogNumber(1, false);
+             return f.IsOpen();
+         },
+         1, "mine\nnew\n"},
+        {"SetLogNumber(4, true) empties no foreign file", {4}, Case::kOwnOpen,
+         [](VSplitableLogFile& f) {
+             f.SetLogNumber(4, true);
+             return f.IsOpen();
+         },
+         5, "new\n"},
+        {"SetLogNumber(3, false) on a closed file only sets the number", {}, Case::kOwnClosed,
+         [](VSplitableLogFile& f) {
+             f.SetLogNumber(3, false);
+             return !f.IsOpen();
+         },
+         3, nullptr},
+    };
+    ASSERT_TRUE(fTemp.MakeFolder("logs"));
+    VRefPtr<VFolder> folder = Folder();
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::string base = "c" + std::to_string(index++);
+        auto name = [&](int n) { return base + "_" + std::to_string(n) + ".txt"; };
+        for (int n : c.foreign) ASSERT_TRUE(fTemp.WriteFile("logs/" + name(n), "foreign\n")) << c.label;
+        VSplitableLogFile file(folder.Get(), VString(base.c_str()), 1, false);
+        if (c.own != Case::kNone) {
+            ASSERT_TRUE(file.Open(false, false)) << c.label;
+            file.AppendString("mine\n");
+            if (c.own == Case::kOwnClosed) file.Close();
+        }
+        EXPECT_TRUE(c.call(file)) << c.label;
+        EXPECT_EQ(file.GetLogNumber(), c.number) << c.label;
+        if (c.text) {
+            VString current;
+            file.GetCurrentFileName(current);
+            EXPECT_EQ(to_string(current), name(c.number)) << c.label;
+            file.AppendString("new\n");
+        }
+        file.Close();
+        if (c.text) {
+            EXPECT_EQ(Read(name(c.number)), c.text) << c.label;
+        }
+        for (int n : c.foreign) EXPECT_EQ(Read(name(n)), "foreign\n") << c.label << ": " << name(n);
+        if (c.own != Case::kNone && c.number != 1) {
+            EXPECT_EQ(Read(name(1)), "mine\n") << c.label;
+        }
+    }
 }
 
 TEST_F(LogFileTest, StopFlushesTheFileAndItsFolderToTheDisk)
@@ -324,6 +442,129 @@ TEST_F(LogFileTest, StopRacingTheLoggerTaskNeitherHangsNorLosesEntries)
     }
     done = true;
     watchdog.join();
+}
+
+// Writers of separate processes, without a process logger: a forked child
+// has none of the parent's tasks, so its lines go straight to its writer.
+class SharedLogFolderTest : public test::TempFolderTest {
+protected:
+    static constexpr int kWriters = 4;
+    static constexpr int kLines = 300;
+
+    // Long enough that a line shared with others would tear at their buffers' ends.
+    static std::string Message(int writer, int line)
+    {
+        return "w" + std::to_string(writer) + " line " + std::to_string(line) + " " + std::string(150, 'a' + writer);
+    }
+
+    // In a child: waits for the barrier's end, starts a writer, writes its
+    // lines and reports "<writer> <current file name>\n" on the report pipe.
+    // Leaves through the kernel: a forked child has no business with the
+    // parent's exit handlers (nor a sanitizer's exit checks).
+    [[noreturn]] void Child(int writer, int barrier, int report)
+    {
+        char byte;
+        while (read(barrier, &byte, 1) < 0 && errno == EINTR) {
+        }
+        int code = 0;
+        {
+            VRefPtr<VFolder> folder = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.FolderPath("logs")));
+            VLog4jMsgFileLogger log(folder.Get(), VString("shared"));
+            log.Start();
+            if (!log.IsStarted()) {
+                code = 1;
+            } else {
+                for (int i = 0; i < kLines; ++i) log.Log("Src", EML_Information, Message(writer, i).c_str());
+                VString name;
+                log.GetCurrentLogFileName(name);
+                std::string line = std::to_string(writer) + " " + to_string(name) + "\n";
+                if (write(report, line.data(), line.size()) != static_cast<ssize_t>(line.size())) code = 2;
+                log.Stop();
+            }
+        }
+        syscall(SYS_exit_group, code);
+        __builtin_unreachable();
+    }
+};
+
+TEST_F(SharedLogFolderTest, WritersStartedTogetherEachWriteTheirOwnFileWhole)
+{
+    int barrier[2], report[2];
+    ASSERT_EQ(pipe(barrier), 0);
+    ASSERT_EQ(pipe(report), 0);
+    std::vector<pid_t> children;
+    for (int w = 0; w < kWriters; ++w) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(barrier[1]);
+            close(report[0]);
+            Child(w, barrier[0], report[1]);
+        }
+        children.push_back(pid);
+    }
+    close(barrier[0]);
+    close(report[1]);
+    close(barrier[1]);  // every child starts now
+    std::string reported;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(report[0], buffer, sizeof(buffer))) != 0) {
+        if (n > 0) reported.append(buffer, static_cast<size_t>(n));
+        else if (errno != EINTR) break;
+    }
+    close(report[0]);
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << pid << " status " << status;
+    }
+
+    std::map<int, std::string> current;  // writer -> the file it named
+    for (size_t at = 0, end; (end = reported.find('\n', at)) != std::string::npos; at = end + 1) {
+        size_t blank = reported.find(' ', at);
+        current[std::stoi(reported.substr(at, blank - at))] = reported.substr(blank + 1, end - blank - 1);
+    }
+
+    // Every line whole, once, in a file of its writer's alone.
+    std::map<std::string, std::pair<int, int>> expected;  // the line after its time -> writer, line
+    for (int w = 0; w < kWriters; ++w)
+        for (int i = 0; i < kLines; ++i) expected[" [Src] INFO - " + Message(w, i)] = {w, i};
+    std::map<std::pair<int, int>, int> seen;
+    std::map<int, std::set<std::string>> filesOf;
+    std::vector<std::string> torn;
+    const std::vector<std::string> names = fTemp.List("logs");
+    for (const std::string& name : names) {
+        std::set<int> writers;
+        std::string text = fTemp.ReadFile("logs/" + name);
+        size_t start = 0;
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::string line = text.substr(start, end - start);
+            size_t blank = line.find(' ');
+            auto found = blank == std::string::npos || line.size() < blank + 24 ? expected.end()
+                                                                                : expected.find(line.substr(blank + 24));
+            if (found == expected.end() || !IsLocalTimeText(line.substr(blank + 1, 23))) {
+                torn.push_back(name + ": " + line.substr(0, 80));
+                continue;
+            }
+            ++seen[found->second];
+            writers.insert(found->second.first);
+        }
+        if (start != text.size()) torn.push_back(name + " ends inside a line");
+        EXPECT_EQ(writers.size(), 1u) << name << " holds lines of " << writers.size() << " writers";
+        for (int w : writers) filesOf[w].insert(name);
+    }
+    EXPECT_EQ(names.size(), static_cast<size_t>(kWriters));
+    EXPECT_TRUE(torn.empty()) << torn.size() << " torn lines, the first: " << (torn.empty() ? "" : torn.front());
+    int missing = 0, repeated = 0;
+    for (const auto& [line, id] : expected) {
+        missing += seen[id] == 0;
+        repeated += seen[id] > 1;
+    }
+    EXPECT_EQ(missing, 0) << "lines overwritten";
+    EXPECT_EQ(repeated, 0);
+    for (int w = 0; w < kWriters; ++w)
+        EXPECT_EQ(filesOf[w], std::set<std::string>{current[w]}) << "writer " << w << " names the file it wrote";
 }
 
 }  // namespace
