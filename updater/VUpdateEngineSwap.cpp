@@ -168,19 +168,21 @@ VFilePath ExchangeAsidePath(const VFilePath& install)
     return asidePath;
 }
 
-// The kind of item at path, links not followed: 0 when nothing is there.
-mode_t ItemKind(const VFilePath& path)
-{
-    struct stat st;
-    return ::lstat(XMacFile::PosixPathText(path).c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
-}
-
+// The POSIX path of the item itself: without the final '/' of a folder path,
+// which would have a final link followed.
 std::string PosixText(const VFilePath& path)
 {
     std::string text = XMacFile::PosixPathText(path);
     if (text.size() > 1 && text.back() == '/')
         text.pop_back();
     return text;
+}
+
+// The kind of item at path, links not followed: 0 when nothing is there.
+mode_t ItemKind(const VFilePath& path)
+{
+    struct stat st;
+    return ::lstat(PosixText(path).c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
 }
 
 // True when the two paths name one folder, or the second lies inside the
