@@ -123,7 +123,11 @@ void PushParseException(VError code, const xercesc::SAXParseException& exc)
 
 }  // namespace
 
-void SAX_Handlers::error(const xercesc::SAXParseException& exc) { PushParseException(VE_XML_ERROR, exc); }
+void SAX_Handlers::error(const xercesc::SAXParseException& exc)
+{
+    fBudget.CountError();
+    PushParseException(VE_XML_ERROR, exc);
+}
 void SAX_Handlers::fatalError(const xercesc::SAXParseException& exc) { PushParseException(VE_XML_FATAL_ERROR, exc); }
 void SAX_Handlers::warning(const xercesc::SAXParseException&) {}
 void SAX_Handlers::resetErrors() {}

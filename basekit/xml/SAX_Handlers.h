@@ -23,6 +23,8 @@
 //   parse's owner catches. The document type is counted by the parser (see
 //   XMLDTDCounting.h), which follows it only because the adapter is its DTD
 //   handler.
+// - Every error is counted by the budget before it is pushed; once
+//   kXMLErrorsKept were pushed, the budget stops the parse in the same way.
 #pragma once
 
 #include <deque>

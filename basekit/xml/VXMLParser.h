@@ -20,7 +20,9 @@
 //   (whatever it holds: text, elements, instructions, comments, whitespace;
 //   in the content or, a parameter entity, between declarations)
 //   or large attribute values, fails with 'xmlc' 3 and the parse stops there,
-//   before any handler got the offending element's attributes.
+//   before any handler got the offending element's attributes. Errors are
+//   bounded too: a parse reports at most kXMLErrorsKept of them ('xmlc' 2, as
+//   the library reports them), then stops with an 'xmlc' 3 that says so.
 // - Parse answers true when the document was read without error. Every failure
 //   is pushed on the calling task's error stack ('xmlc' 2 or 3 with the
 //   parameters "message", "systemID", "publicID", "line" and "column"; 'bkit'
@@ -75,6 +77,10 @@ constexpr size_t kXMLEntityExpansionRatio = 100;
 // attribute of one element, a whole DOM tree), so that is capped in memory; the
 // factor leaves room for the tree's own nodes beside its text.
 constexpr size_t kXMLParseMemoryPerCharacter = 8;
+// Most errors one parse reports (validation errors, mostly: one document may
+// cause one for each element and attribute it holds); past them the parse
+// stops with an error that says so.
+constexpr size_t kXMLErrorsKept = 100;
 
 class VXMLParser : public VObject {
 public:

@@ -219,6 +219,19 @@ void XMLExpansionBudget::CountAttributes(const xercesc::RefVectorOf<xercesc::XML
     _Count(length);
 }
 
+void XMLExpansionBudget::CountError()
+{
+    if (++fErrors <= kXMLErrorsKept)
+        return;
+    // The first errors are what a user needs to mend the document; the rest
+    // would only take memory, as many as the document has elements.
+    VString message("The document has more than ");
+    message.AppendLong8(static_cast<int64_t>(kXMLErrorsKept));
+    message.AppendCString(" errors: reading stops here");
+    _PushError(message);
+    throw XMLExpansionExceeded();
+}
+
 void XMLExpansionBudget::_Count(size_t length)
 {
     fUsed += length;
