@@ -21,14 +21,17 @@
 // - The library's memory for the parse comes from the budget's memory manager,
 //   capped at kXMLParseMemoryPerCharacter bytes per character of the bound, so
 //   that what the library builds before any handler sees it (all attributes of
-//   one element, a DOM tree) stays bounded too.
+//   one element, a DOM tree) stays bounded too. What a SAX parse hands its
+//   handlers counts against the same cap, kXMLHandlerNodeBytes an element or
+//   attribute, since a handler may keep a node for each.
 // - Errors are counted: past kXMLErrorsKept the parse stops, so that the error
 //   records, which outweigh the markup that causes them many times over, stay
 //   few.
 // Either way the budget pushes 'xmlc' 3 with the position where the parse
 // stood; a spent count throws XMLExpansionExceeded, a spent memory cap makes
 // the library's allocation throw its OutOfMemoryException (MemoryExceeded then
-// tells the two kinds of out-of-memory apart).
+// tells the two kinds of out-of-memory apart), or throws XMLExpansionExceeded
+// when the handlers' share spends it.
 //
 // Contracts:
 // - Build the parser with GetMemoryManager() and declare the budget before the
@@ -93,6 +96,9 @@ public:
     void CountDeclarationEvent(const xercesc::ReaderMgr& readers, size_t delivered);
     // Counts the values of the first count attributes of list.
     void CountAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, size_t count);
+    // count elements and attributes were handed to handlers: charged to the
+    // memory cap, kXMLHandlerNodeBytes each.
+    void CountHandedNodes(size_t count);
     // The library reported an error (not a fatal one) that is about to be
     // pushed; past kXMLErrorsKept, the budget's error is pushed instead.
     void CountError();
