@@ -243,6 +243,25 @@ TEST_F(VValueBagXMLTest, ReadingFollowsTheExpectedRootName)
     EXPECT_EQ(LoadBagFromXML(VString(deep.c_str()), VString("a"), *nested), VE_XML_FATAL_ERROR);
 }
 
+TEST_F(VValueBagXMLTest, ElementsTooDeepAreRefusedWithOneError)
+{
+    // The root and kMaxDepth levels below it are taken; every one of the
+    // siblings one level further is refused.
+    const size_t levels = static_cast<size_t>(VXMLBagHandler::kMaxDepth) + 1;
+    std::string xml;
+    for (size_t i = 0; i < levels; ++i)
+        xml += "<a>";
+    for (int i = 0; i < 200; ++i)
+        xml += "<b/>";
+    for (size_t i = 0; i < levels; ++i)
+        xml += "</a>";
+    Bag bag = NewBag();
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(VE_XML_FATAL_ERROR, LoadBagFromXML(VString(xml.c_str()), VString("a"), *bag));
+    ASSERT_TRUE(errors.GetContext());
+    EXPECT_EQ(1, errors.GetContext()->GetErrorCount());
+}
+
 // A bag for every element: what entities expand to counts against the
 // parse's memory cap, what the document holds itself does not come near it.
 TEST_F(VValueBagXMLTest, ElementsFromEntitiesAreBoundedByTheParseMemory)
