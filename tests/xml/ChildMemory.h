@@ -1,12 +1,17 @@
 // ChildMemory.h - running a piece of work in a child process and measuring how far its memory grew.
 //
 // RunInChild forks, runs the work in the child and answers how far the child's
-// resident memory rose above what it held before the work (its peak, from
-// /proc), whether the work ran to its end, or why the child was stopped: a
-// watchdog polls the child and kills it, by pid, once it holds more than the
-// ceiling above its start or runs past the deadline, so that work that would
-// take the machine's memory fails its test instead. The deadline guards
+// memory rose above what it held before the work, at its peak, whether the
+// work ran to its end, or why the child was stopped: a watchdog polls the
+// child and kills it, by pid, once its resident memory is more than the
+// ceiling above its start or it runs past the deadline, so that work that
+// would take the machine's memory fails its test instead. The deadline guards
 // against a hang; it is no speed measure.
+// The peak is the resident memory's (from /proc) in a plain build. Under a
+// sanitizer it is that of the bytes allocated and not yet freed, counted
+// through the sanitizer's allocation hooks: its allocator keeps freed blocks
+// in quarantine and adds shadow memory, which would make any work that
+// allocates and frees a lot look as if it kept it.
 #pragma once
 
 #include <signal.h>
@@ -23,6 +28,21 @@
 #include <functional>
 #include <string>
 #include <thread>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BKIT_CHILD_MEMORY_HOOKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define BKIT_CHILD_MEMORY_HOOKS 1
+#endif
+#endif
+
+#ifdef BKIT_CHILD_MEMORY_HOOKS
+#include <atomic>
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
+                                                          void (*free_hook)(const volatile void*));
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* p);
+#endif
 
 namespace bkit::test {
 
@@ -85,6 +105,26 @@ inline bool ReadAll(int fd, void* data, size_t size)
     return true;
 }
 
+#ifdef BKIT_CHILD_MEMORY_HOOKS
+// Bytes allocated less bytes freed since the hooks went in, and its peak.
+inline std::atomic<long long> sLive{0};
+inline std::atomic<long long> sPeak{0};
+
+inline void OnAllocate(const volatile void*, size_t size)
+{
+    const long long live = sLive.fetch_add(static_cast<long long>(size)) + static_cast<long long>(size);
+    long long peak = sPeak.load();
+    while (live > peak && !sPeak.compare_exchange_weak(peak, live)) {
+    }
+}
+
+inline void OnFree(const volatile void* p)
+{
+    if (p)
+        sLive.fetch_sub(static_cast<long long>(__sanitizer_get_allocated_size(p)));
+}
+#endif
+
 }  // namespace child_memory
 
 inline ChildOutcome RunInChild(const std::function<bool()>& work, size_t ceiling, std::chrono::seconds deadline)
@@ -110,9 +150,15 @@ inline ChildOutcome RunInChild(const std::function<bool()>& work, size_t ceiling
         }
         const uint64_t start = StatusBytes("/proc/self/status", "VmRSS");
         WriteAll(channel[1], &start, sizeof(start));
+#ifdef BKIT_CHILD_MEMORY_HOOKS
+        __sanitizer_install_malloc_and_free_hooks(&OnAllocate, &OnFree);
+        const uint8_t answer = work() ? 1 : 0;
+        const uint64_t growth = static_cast<uint64_t>(sPeak.load());
+#else
         const uint8_t answer = work() ? 1 : 0;
         const uint64_t peak = StatusBytes("/proc/self/status", "VmHWM");
         const uint64_t growth = peak > start ? peak - start : 0;
+#endif
         WriteAll(channel[1], &answer, sizeof(answer));
         WriteAll(channel[1], &growth, sizeof(growth));
         _exit(0);
