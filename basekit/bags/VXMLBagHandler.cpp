@@ -54,7 +54,11 @@ IXMLHandler* VXMLBagHandler::StartElement(const VString& elementName)
     // deeper than any bag needs is refused rather than allowed to exhaust the
     // stack later.
     if (fStack.GetCount() > kMaxDepth) {
-        _ThrowError(VE_XML_FATAL_ERROR);
+        // Once: every element at that depth is refused, and a record for
+        // each would let a document grow the error stack without bound.
+        if (!fRefusedDeeper)
+            _ThrowError(VE_XML_FATAL_ERROR);
+        fRefusedDeeper = true;
         return nullptr;
     }
     VRefPtr<VValueBag> bag = VRefPtr<VValueBag>::Adopt(new VValueBag());

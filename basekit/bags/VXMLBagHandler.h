@@ -41,8 +41,8 @@ public:
     explicit VXMLBagHandler(VValueBag* target);
     ~VXMLBagHandler() override;
 
-    // Elements nested deeper below the target are refused ('xmlc' 3 pushed,
-    // the sub-tree skipped).
+    // Elements nested deeper below the target are refused (the sub-tree
+    // skipped; 'xmlc' 3 pushed for the first one only).
     static constexpr VIndex kMaxDepth = 1000;
 
     // A new bag under the name in the bag on top; this handler, retained.
@@ -55,6 +55,7 @@ private:
     VValueBag* _Top() const { return fStack.GetNth(fStack.GetCount()); }
 
     VBagArray fStack;
+    bool fRefusedDeeper = false;
 };
 
 // The root element handler: fills the target with the first root element whose

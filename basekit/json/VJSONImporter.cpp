@@ -25,8 +25,13 @@ VJSONImporter::VJSONImporter(const VString& text, uint32_t options)
     fTokenStart = fBegin;
     fLineStart = fBegin;
     fLineScan = fBegin;
-    if (fOptions & kOption_RecordPositions)
+    if (fOptions & kOption_RecordPositions) {
         fPositions = new VJSONObject();
+        const size_t length = static_cast<size_t>(fText.GetLength());
+        fPositionsCap = length > kPositionsMemoryFloor / kPositionsBytesPerCharacter
+                            ? length * kPositionsBytesPerCharacter
+                            : kPositionsMemoryFloor;
+    }
 }
 
 VJSONImporter::~VJSONImporter()
@@ -259,7 +264,24 @@ void VJSONImporter::_AdvanceLines(const UniChar* upTo)
         fLineScan = upTo;
 }
 
-void VJSONImporter::_RecordPosition(const VString& path, const UniChar* at)
+VError VJSONImporter::_RecordPosition(const VString& path, const UniChar* at)
+{
+    fPositionsBytes += kPositionRecordBytes + static_cast<size_t>(path.GetLength()) * sizeof(UniChar);
+    if (fPositionsBytes > fPositionsCap) {
+        {
+            StThrowError<> err(VE_JSON_POSITIONS_TOO_LARGE);
+            VString message("Recording the positions of the text takes more than ");
+            message.AppendLong8(static_cast<int64_t>(fPositionsCap));
+            message.AppendCString(" bytes of memory");
+            err->SetString("message", message);
+        }
+        return _ThrowPlace();
+    }
+    _StorePosition(path, at);
+    return 0;
+}
+
+void VJSONImporter::_StorePosition(const VString& path, const UniChar* at)
 {
     _AdvanceLines(at);
     VJSONObject* place = new VJSONObject();
@@ -275,7 +297,7 @@ void VJSONImporter::SetPathLineForEncompasingObject()
         return;
     // The character just read: the one before the cursor.
     const UniChar* at = (fCur > fBegin) ? fCur - 1 : fBegin;
-    _RecordPosition(VString("}"), at);
+    _StorePosition(VString("}"), at);
 }
 
 }  // namespace bkit

@@ -15,6 +15,12 @@
 //   and position are computed only then.
 // - Nesting deeper than kMaxDepth containers, or too little free stack to go
 //   deeper, is refused with 551 ("found" the opening bracket) and 550.
+// - Recorded positions (kOption_RecordPositions) take a record for every
+//   member and element, each naming its whole path, so a deep text would take
+//   memory growing with the square of its size: they may take
+//   kPositionsBytesPerCharacter bytes a character of the text (or
+//   kPositionsMemoryFloor when that is more), counting kPositionRecordBytes and
+//   the path's units for each; past that the parse fails with 555 and 550.
 // - The result holds what was built before an error, or undefined with
 //   kOption_UndefinedOnError.
 // - An object read as a value on its own (the whole text or a member's
@@ -53,6 +59,7 @@ constexpr VError VE_JSON_INVALID_TOKEN = MakeBKitError(551);
 constexpr VError VE_JSON_UNTERMINATED_STRING = MakeBKitError(552);
 constexpr VError VE_JSON_EXTRA_COMMA = MakeBKitError(553);
 constexpr VError VE_JSON_INVALID_TOKEN_AT_END = MakeBKitError(554);
+constexpr VError VE_JSON_POSITIONS_TOO_LARGE = MakeBKitError(555);
 
 class VJSONImporter : public VObject {
 public:
@@ -82,6 +89,11 @@ public:
 
     // Deepest nesting of objects and arrays the reader accepts.
     static constexpr uint32_t kMaxDepth = 1000;
+
+    // The bound of recorded positions (see the contracts above).
+    static constexpr size_t kPositionRecordBytes = 768;
+    static constexpr size_t kPositionsBytesPerCharacter = 512;
+    static constexpr size_t kPositionsMemoryFloor = 64 * 1024 * 1024;
 
     // Name under which a caller keeps the positions object beside a document,
     // and the two keys of each recorded position.
@@ -173,7 +185,9 @@ private:
     VError _ThrowWithToken(VError code, const char* token);
     VError _ThrowPlace();
 
-    void _RecordPosition(const VString& path, const UniChar* at);
+    // Records a position against the bound; 0, or 555 and 550 past it.
+    VError _RecordPosition(const VString& path, const UniChar* at);
+    void _StorePosition(const VString& path, const UniChar* at);
     // With kOption_SharedStorage, puts the importer's locker on container.
     void _Share(VJSONContainer* container);
     void _AdvanceLines(const UniChar* upTo);
@@ -213,6 +227,9 @@ private:
     // advanced lazily up to fLineScan.
     VJSONObject* fPositions = nullptr;
     VString fPath;
+    // What the positions take by estimate, and the most they may.
+    size_t fPositionsBytes = 0;
+    size_t fPositionsCap = 0;
     uint32_t fLine = 1;
     const UniChar* fLineStart;
     const UniChar* fLineScan;

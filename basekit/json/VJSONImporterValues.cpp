@@ -292,7 +292,9 @@ VError VJSONImporter::_ParseObject(VJSONValue& out, uint32_t depth, bool revive)
             if (!fPath.IsEmpty() && (nameLength == 0 || nameUnits[0] != u'['))
                 fPath.AppendUniChar(u'.');
             fPath.AppendUniChars(nameUnits, nameLength);
-            _RecordPosition(fPath, fTokenStart);
+            err = _RecordPosition(fPath, fTokenStart);
+            if (err != 0)
+                break;
         }
         if (!_ReadColon(&err))
             break;
@@ -392,8 +394,11 @@ VError VJSONImporter::_ParseArray(VJSONValue& out, uint32_t depth)
         JsonToken token = _ReadToken(&err);
         if (err != 0)
             break;
-        if (recording && (token == jsonBeginObject || token == jsonBeginArray || token == jsonString))
-            _RecordPosition(fPath, fTokenStart);
+        if (recording && (token == jsonBeginObject || token == jsonBeginArray || token == jsonString)) {
+            err = _RecordPosition(fPath, fTokenStart);
+            if (err != 0)
+                break;
+        }
         VJSONValue value;
         if (token == jsonEndArray) {
             if (!nothingRead())

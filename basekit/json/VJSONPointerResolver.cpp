@@ -74,17 +74,32 @@ VJSONValue VJSONPointerResolver::GetErrors() const
     return (fErrors && fErrors->GetCount() > 0) ? VJSONValue(fErrors.Get()) : VJSONValue();
 }
 
-void VJSONPointerResolver::_ThrowError(VError code, const VString& value1, const char* name1, const VString& value2,
-                                       const char* name2)
+namespace {
+
+// A new record holding the code's number and component.
+VJSONObject* NewErrorRecord(VError code)
 {
-    if (!fErrors)
-        fErrors = VRefPtr<VJSONArray>::Adopt(new VJSONArray());
     VJSONObject* record = new VJSONObject();
     record->SetProperty(VString("code"), VJSONValue(static_cast<double>(ERRCODE_FROM_VERROR(code))));
     const OsType component = COMPONENT_FROM_VERROR(code);
     char signature[5] = {static_cast<char>(component >> 24), static_cast<char>(component >> 16),
                          static_cast<char>(component >> 8), static_cast<char>(component), 0};
     record->SetProperty(VString("component"), VJSONValue(VString(signature)));
+    return record;
+}
+
+}  // namespace
+
+void VJSONPointerResolver::_ThrowError(VError code, const VString& value1, const char* name1, const VString& value2,
+                                       const char* name2)
+{
+    if (!fErrors)
+        fErrors = VRefPtr<VJSONArray>::Adopt(new VJSONArray());
+    if (static_cast<size_t>(fErrors->GetCount()) >= kErrorRecordsKept) {
+        _CountErrorNotKept();
+        return;
+    }
+    VJSONObject* record = NewErrorRecord(code);
     VJSONObject* parameters = new VJSONObject();
     if (*name1)
         parameters->SetProperty(VString("p1"), VJSONValue(value1));
@@ -101,6 +116,20 @@ void VJSONPointerResolver::_ThrowError(VError code, const VString& value1, const
         record->SetProperty(VString(name2), VJSONValue(value2));
     fErrors->Push(VJSONValue(record));
     record->Release();
+}
+
+void VJSONPointerResolver::_CountErrorNotKept()
+{
+    ++fErrorsNotKept;
+    if (!fNotKeptRecord) {
+        fNotKeptRecord = VRefPtr<VJSONObject>::Adopt(NewErrorRecord(VE_JSON_POINTER_ERRORS_NOT_KEPT));
+        fErrors->Push(VJSONValue(fNotKeptRecord.Get()));
+    }
+    VString message;
+    message.AppendULong8(fErrorsNotKept);
+    message.AppendCString(fErrorsNotKept == 1 ? " more error was not kept" : " more errors were not kept");
+    fNotKeptRecord->SetProperty(VString("message"), VJSONValue(message));
+    fNotKeptRecord->SetProperty(VString("count"), VJSONValue(static_cast<double>(fErrorsNotKept)));
 }
 
 bool VJSONPointerResolver::ResolveOnePointer(VJSONObject* object, bool followReferences, VJSONValue& result)
@@ -252,7 +281,11 @@ bool VJSONPointerResolver::_Drive(Context& context, std::vector<Step>& steps, VJ
             value = done.current;
             if (done.reference != nullptr && context.merge) {
                 value = done.referenceValue;
-                PatchPointerValue(context, value, done.current);
+                if (!PatchPointerValue(context, value, done.current)) {
+                    _Reporter(context)->_ThrowURIError(VE_JSON_POINTER_MERGE_TOO_LARGE, done.uri);
+                    done.failed = true;
+                    value = VJSONValue();
+                }
             }
         }
         if (done.reference != nullptr) {
@@ -373,7 +406,7 @@ bool VJSONPointerResolver::_Advance(Context& context, const VString& uri, VJSONV
     return true;
 }
 
-void VJSONPointerResolver::PatchPointerValue(Context&, VJSONValue& value, const VJSONValue& designated)
+bool VJSONPointerResolver::PatchPointerValue(Context& context, VJSONValue& value, const VJSONValue& designated)
 {
     VJSONObject* reference = value.GetObject();
     VJSONObject* target = designated.GetObject();
@@ -381,8 +414,12 @@ void VJSONPointerResolver::PatchPointerValue(Context&, VJSONValue& value, const 
                          (reference->GetPropertyCount() == 1 && reference->GetNameAt(0).EqualToStringRaw(sRefPropertyName));
     if (target == nullptr || onlyRef) {
         value = designated;
-        return;
+        return true;
     }
+    const size_t members = target->GetPropertyCount() + reference->GetPropertyCount();
+    if (members > kMergedMembersLimit - context.mergedMembers)
+        return false;
+    context.mergedMembers += members;
     VRefPtr<VJSONObject> held(reference);
     VJSONObject* merged = new VJSONObject();
     for (const auto& [name, member] : target->GetInternalProperties())
@@ -393,6 +430,7 @@ void VJSONPointerResolver::PatchPointerValue(Context&, VJSONValue& value, const 
     }
     value.SetObject(merged);
     merged->Release();
+    return true;
 }
 
 void VJSONPointerResolver::ResolveRecursively(VJSONValue& value, bool merge, std::vector<IFile*>* files)

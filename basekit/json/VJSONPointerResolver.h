@@ -29,6 +29,14 @@
 //   beginning with '/' name no document (913), nor do "http:", "https:" and
 //   "file:" ones (909, never fetched).
 // - ResolveRecursively lists each loaded document file once.
+// - A resolver keeps its first kErrorRecordsKept error records; past them one
+//   more record (918, with "count") tells how many errors were left out, so
+//   that a document of failing references cannot grow the array without
+//   bound.
+// - Merging copies the target's members into a new object for every
+//   reference, so a few references to a large object could take memory
+//   without bound: one run copies at most kMergedMembersLimit members, and a
+//   reference whose merge would pass that fails with 919 (undefined).
 // - A resolver and its cache are used by one task at a time.
 #pragma once
 
@@ -57,6 +65,8 @@ constexpr VError VE_JSON_POINTER_UNSUPPORTED = MakeBKitError(909);
 constexpr VError VE_JSON_POINTER_NOT_A_CONTAINER = MakeBKitError(910);
 constexpr VError VE_JSON_POINTER_DOCUMENT_UNREADABLE = MakeBKitError(912);
 constexpr VError VE_JSON_POINTER_DOCUMENT_NOT_FOUND = MakeBKitError(913);
+constexpr VError VE_JSON_POINTER_ERRORS_NOT_KEPT = MakeBKitError(918);
+constexpr VError VE_JSON_POINTER_MERGE_TOO_LARGE = MakeBKitError(919);
 
 class VJSONFileCache : public VObject, public IRefCountable {
 public:
@@ -72,6 +82,9 @@ private:
 class VJSONPointerResolver : public VObject, public IRefCountable {
 public:
     static const VString sRefPropertyName;
+    // See the contracts above.
+    static constexpr size_t kErrorRecordsKept = 100;
+    static constexpr size_t kMergedMembersLimit = size_t{1} << 20;
 
     // What one reference object stands for.
     struct Outcome {
@@ -95,6 +108,7 @@ public:
         std::vector<std::pair<VRefPtr<VJSONPointerResolver>, VJSONValue>> pending;
         std::map<VString, Document> documents;  // by POSIX path
         bool merge = false;
+        size_t mergedMembers = 0;  // copied into merged objects so far
         bool followReferences = true;
         VString currentURI;
         // Receives the error records; null: the resolver at hand.
@@ -141,7 +155,10 @@ public:
     bool ResolvePointerString(Context& context, const VJSONValue& document, const VString& pointer,
                               VJSONValue& designated);
     bool ResolveOnePart(Context& context, VJSONValue& current, const VString& token);
-    void PatchPointerValue(Context& context, VJSONValue& value, const VJSONValue& designated);
+    // value becomes the merge of the reference object it holds with
+    // designated; false, value untouched, when that would copy more members
+    // than the run may.
+    bool PatchPointerValue(Context& context, VJSONValue& value, const VJSONValue& designated);
 
     void _ThrowError(VError code, const VString& value1, const char* name1, const VString& value2,
                      const char* name2);
@@ -149,6 +166,9 @@ public:
 
 private:
     struct Step;
+
+    // One more error past the kept records: counted in the record after them.
+    void _CountErrorNotKept();
 
     VJSONPointerResolver* _Reporter(Context& context) { return context.reporter ? context.reporter : this; }
     bool _Drive(Context& context, std::vector<Step>& steps, VJSONValue& result,
@@ -166,6 +186,9 @@ private:
     VRefPtr<VFileSystemNamespace> fNamespace;
     VRefPtr<VJSONFileCache> fCache;
     VRefPtr<VJSONArray> fErrors;
+    // The record after the kept ones, and the count it gives.
+    VRefPtr<VJSONObject> fNotKeptRecord;
+    size_t fErrorsNotKept = 0;
     // No document outside it is read: the base folder of the resolver a run
     // starts on, or the root of the file system a document was named in.
     VRefPtr<IFolder> fBoundary;

@@ -55,14 +55,20 @@ void SAX_Handlers::startElement(const xercesc::XMLElementDecl& elemDecl, const u
         return;
     }
     VRefPtr<IXMLHandler> held = VRefPtr<IXMLHandler>::Adopt(child);
+    const bool withDefaulted = fOwner && fOwner->GetReportDefaultedAttributes();
+    auto handed = [&](const xercesc::XMLAttr* attr) { return attr && (attr->getSpecified() || withDefaulted); };
+    // The child may keep a node for the element and each attribute: counted
+    // before it gets any of them.
+    size_t nodes = 1;
+    for (XMLSize_t i = 0; i < attrCount; ++i)
+        nodes += handed(attrList.elementAt(i)) ? 1 : 0;
+    fBudget.CountHandedNodes(nodes);
     if (!isEmpty)
         fStack.push_back(held);
-    bool withDefaulted = fOwner && fOwner->GetReportDefaultedAttributes();
     for (XMLSize_t i = 0; i < attrCount; ++i) {
         const xercesc::XMLAttr* attr = attrList.elementAt(i);
-        if (!attr || (!attr->getSpecified() && !withDefaulted))
-            continue;
-        child->SetAttribute(VString(attr->getQName()), VString(attr->getValue()));
+        if (handed(attr))
+            child->SetAttribute(VString(attr->getQName()), VString(attr->getValue()));
     }
     if (isEmpty)
         child->EndElement(name);
@@ -123,7 +129,11 @@ void PushParseException(VError code, const xercesc::SAXParseException& exc)
 
 }  // namespace
 
-void SAX_Handlers::error(const xercesc::SAXParseException& exc) { PushParseException(VE_XML_ERROR, exc); }
+void SAX_Handlers::error(const xercesc::SAXParseException& exc)
+{
+    fBudget.CountError();
+    PushParseException(VE_XML_ERROR, exc);
+}
 void SAX_Handlers::fatalError(const xercesc::SAXParseException& exc) { PushParseException(VE_XML_FATAL_ERROR, exc); }
 void SAX_Handlers::warning(const xercesc::SAXParseException&) {}
 void SAX_Handlers::resetErrors() {}

@@ -23,6 +23,10 @@
 //   parse's owner catches. The document type is counted by the parser (see
 //   XMLDTDCounting.h), which follows it only because the adapter is its DTD
 //   handler.
+// - Every element a handler takes, and every attribute handed to it, is
+//   charged to the budget before the handler gets the attributes. Every error
+//   is counted by the budget before it is pushed; once kXMLErrorsKept were
+//   pushed, the budget stops the parse in the same way.
 #pragma once
 
 #include <deque>

@@ -20,7 +20,11 @@
 //   (whatever it holds: text, elements, instructions, comments, whitespace;
 //   in the content or, a parameter entity, between declarations)
 //   or large attribute values, fails with 'xmlc' 3 and the parse stops there,
-//   before any handler got the offending element's attributes.
+//   before any handler got the offending element's attributes. What the
+//   handlers are handed counts against the same memory cap (see
+//   kXMLHandlerNodeBytes). Errors are bounded too: a parse reports at most
+//   kXMLErrorsKept of them ('xmlc' 2, as the library reports them), then
+//   stops with an 'xmlc' 3 that says so.
 // - Parse answers true when the document was read without error. Every failure
 //   is pushed on the calling task's error stack ('xmlc' 2 or 3 with the
 //   parameters "message", "systemID", "publicID", "line" and "column"; 'bkit'
@@ -75,6 +79,21 @@ constexpr size_t kXMLEntityExpansionRatio = 100;
 // attribute of one element, a whole DOM tree), so that is capped in memory; the
 // factor leaves room for the tree's own nodes beside its text.
 constexpr size_t kXMLParseMemoryPerCharacter = 8;
+// What a reader is taken to keep for each element and each attribute handed
+// to a handler (a node, its name, its entry in its parent), counted against
+// the cap above with what the library holds. A document's own markup takes at
+// least 4 bytes an element or attribute, so only expansion (entities, defaulted
+// attributes) can come near the cap this way.
+constexpr size_t kXMLHandlerNodeBytes = 256;
+// Most errors one parse reports (validation errors, mostly: one document may
+// cause one for each element and attribute it holds); past them the parse
+// stops with an error that says so.
+constexpr size_t kXMLErrorsKept = 100;
+
+// The most bytes one parse may take for a document of documentSize bytes: the
+// library's blocks, and kXMLHandlerNodeBytes for every element and attribute
+// handed to a handler.
+size_t XMLParseMemoryCap(size_t documentSize);
 
 class VXMLParser : public VObject {
 public:

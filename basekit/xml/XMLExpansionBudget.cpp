@@ -56,7 +56,7 @@ public:
 
     void* allocate(XMLSize_t size) override
     {
-        if (fOwner && (size > fCap || fLive.load(std::memory_order_relaxed) + size + kHeader > fCap)) {
+        if (fOwner && (size > fCap || fLive.load(std::memory_order_relaxed) + fReserved + size + kHeader > fCap)) {
             fOwner->_OnMemoryExceeded(fCap);
             throw xercesc::OutOfMemoryException();
         }
@@ -83,6 +83,17 @@ public:
         ::operator delete(block);
         if (fLive.fetch_sub(size, std::memory_order_acq_rel) == size && fClosed.load(std::memory_order_acquire))
             delete this;
+    }
+
+    // Counts bytes the parse's handlers keep against the cap, with the
+    // library's own; false, and nothing counted, when they would pass it.
+    // Only while the budget is open, by the parsing task.
+    bool Reserve(size_t bytes)
+    {
+        if (bytes > fCap || fLive.load(std::memory_order_relaxed) + fReserved + bytes > fCap)
+            return false;
+        fReserved += bytes;
+        return true;
     }
 
     // Lifts the cap; the listed blocks are kept (a document holds them) or
@@ -142,15 +153,27 @@ private:
     const size_t fCap;
     // The most bytes live at once while the budget was open.
     size_t fPeak = 0;
+    // What the handlers keep, by estimate (see Reserve).
+    size_t fReserved = 0;
     Block* fBlocks = nullptr;
     std::atomic<size_t> fLive{0};
     std::atomic<bool> fClosed{false};
 };
 
+namespace {
+
+size_t CharacterLimit(size_t documentSize)
+{
+    return documentSize > kXMLEntityExpansionSize / kXMLEntityExpansionRatio ? documentSize * kXMLEntityExpansionRatio
+                                                                             : kXMLEntityExpansionSize;
+}
+
+}  // namespace
+
+size_t XMLParseMemoryCap(size_t documentSize) { return CharacterLimit(documentSize) * kXMLParseMemoryPerCharacter; }
+
 XMLExpansionBudget::XMLExpansionBudget(size_t documentSize)
-    : fLimit(documentSize > kXMLEntityExpansionSize / kXMLEntityExpansionRatio ? documentSize * kXMLEntityExpansionRatio
-                                                                               : kXMLEntityExpansionSize),
-      fMemory(new XMLParseMemory(this, fLimit * kXMLParseMemoryPerCharacter))
+    : fLimit(CharacterLimit(documentSize)), fMemory(new XMLParseMemory(this, XMLParseMemoryCap(documentSize)))
 {
 }
 
@@ -217,6 +240,31 @@ void XMLExpansionBudget::CountAttributes(const xercesc::RefVectorOf<xercesc::XML
             length += xercesc::XMLString::stringLen(value);
     }
     _Count(length);
+}
+
+void XMLExpansionBudget::CountError()
+{
+    if (++fErrors <= kXMLErrorsKept)
+        return;
+    // The first errors are what a user needs to mend the document; the rest
+    // would only take memory, as many as the document has elements.
+    VString message("The document has more than ");
+    message.AppendLong8(static_cast<int64_t>(kXMLErrorsKept));
+    message.AppendCString(" errors: reading stops here");
+    _PushError(message);
+    throw XMLExpansionExceeded();
+}
+
+void XMLExpansionBudget::CountHandedNodes(size_t count)
+{
+    if (fMemory->Reserve(count * kXMLHandlerNodeBytes))
+        return;
+    VString message("Reading the document takes more than ");
+    message.AppendLong8(static_cast<int64_t>(fLimit * kXMLParseMemoryPerCharacter));
+    message.AppendCString(" bytes of memory: its entity references or defaulted attributes give too many elements "
+                          "and attributes");
+    _PushError(message);
+    throw XMLExpansionExceeded();
 }
 
 void XMLExpansionBudget::_Count(size_t length)

@@ -4,8 +4,9 @@
 // for its length, and XMLExpansionExceeded, thrown out of the library's parse
 // once the budget is spent. A small document may expand far beyond its own
 // size (one large entity referenced many times, in text, markup or attribute
-// values, or a long attribute default given to every element); the budget
-// stops it in two ways:
+// values, or a long attribute default given to every element), and any
+// document may cause an error for each element and attribute it holds; the
+// budget stops it in these ways:
 // - Characters are counted: the replacement text of an internal entity whole
 //   as its reference begins, before the library reads any of it, whatever it
 //   holds (text, elements, instructions, comments, whitespace); what an
@@ -20,11 +21,17 @@
 // - The library's memory for the parse comes from the budget's memory manager,
 //   capped at kXMLParseMemoryPerCharacter bytes per character of the bound, so
 //   that what the library builds before any handler sees it (all attributes of
-//   one element, a DOM tree) stays bounded too.
+//   one element, a DOM tree) stays bounded too. What a SAX parse hands its
+//   handlers counts against the same cap, kXMLHandlerNodeBytes an element or
+//   attribute, since a handler may keep a node for each.
+// - Errors are counted: past kXMLErrorsKept the parse stops, so that the error
+//   records, which outweigh the markup that causes them many times over, stay
+//   few.
 // Either way the budget pushes 'xmlc' 3 with the position where the parse
 // stood; a spent count throws XMLExpansionExceeded, a spent memory cap makes
 // the library's allocation throw its OutOfMemoryException (MemoryExceeded then
-// tells the two kinds of out-of-memory apart).
+// tells the two kinds of out-of-memory apart), or throws XMLExpansionExceeded
+// when the handlers' share spends it.
 //
 // Contracts:
 // - Build the parser with GetMemoryManager() and declare the budget before the
@@ -89,6 +96,12 @@ public:
     void CountDeclarationEvent(const xercesc::ReaderMgr& readers, size_t delivered);
     // Counts the values of the first count attributes of list.
     void CountAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, size_t count);
+    // count elements and attributes were handed to handlers: charged to the
+    // memory cap, kXMLHandlerNodeBytes each.
+    void CountHandedNodes(size_t count);
+    // The library reported an error (not a fatal one) that is about to be
+    // pushed; past kXMLErrorsKept, the budget's error is pushed instead.
+    void CountError();
 
     // The parse handed over what the library built (a DOM document): keep it
     // when the budget goes. Call it only once the parser is gone or done.
@@ -121,6 +134,7 @@ private:
 
     size_t fLimit;
     size_t fUsed = 0;
+    size_t fErrors = 0;
     // One entry per entity being read, innermost last: whether it is external.
     std::vector<bool> fEntities;
     // The numbers of the internal parameter entity readers counted whole,

@@ -243,6 +243,62 @@ TEST_F(VValueBagXMLTest, ReadingFollowsTheExpectedRootName)
     EXPECT_EQ(LoadBagFromXML(VString(deep.c_str()), VString("a"), *nested), VE_XML_FATAL_ERROR);
 }
 
+TEST_F(VValueBagXMLTest, ElementsTooDeepAreRefusedWithOneError)
+{
+    // The root and kMaxDepth levels below it are taken; every one of the
+    // siblings one level further is refused.
+    const size_t levels = static_cast<size_t>(VXMLBagHandler::kMaxDepth) + 1;
+    std::string xml;
+    for (size_t i = 0; i < levels; ++i)
+        xml += "<a>";
+    for (int i = 0; i < 200; ++i)
+        xml += "<b/>";
+    for (size_t i = 0; i < levels; ++i)
+        xml += "</a>";
+    Bag bag = NewBag();
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(VE_XML_FATAL_ERROR, LoadBagFromXML(VString(xml.c_str()), VString("a"), *bag));
+    ASSERT_TRUE(errors.GetContext());
+    EXPECT_EQ(1, errors.GetContext()->GetErrorCount());
+}
+
+// A bag for every element: what entities expand to counts against the
+// parse's memory cap, what the document holds itself does not come near it.
+TEST_F(VValueBagXMLTest, ElementsFromEntitiesAreBoundedByTheParseMemory)
+{
+    constexpr size_t kElements = 400000;
+    std::string thousand;
+    for (int i = 0; i < 1000; ++i)
+        thousand += "<a/>";
+    // 1.6 M characters expanded, well within the expansion bound; declared,
+    // so that no validation error stops the parse first.
+    std::string expanded = "<!DOCTYPE r [<!ELEMENT r (a)*><!ELEMENT a EMPTY><!ENTITY e \"" + thousand + "\">]><r>";
+    for (size_t i = 0; i < kElements / 1000; ++i)
+        expanded += "&e;";
+    expanded += "</r>";
+    std::string written = "<r>";
+    for (size_t i = 0; i < kElements / 1000; ++i)
+        written += thousand;
+    written += "</r>";
+
+    auto count = [](const VValueBag& bag) {
+        VBagArray* elements = bag.GetElements("a");
+        return elements ? static_cast<size_t>(elements->GetCount()) : 0;
+    };
+    // The parse of a string counts two bytes a character.
+    const size_t cap = XMLParseMemoryCap(expanded.size() * sizeof(UniChar));
+    ASSERT_GT(kElements * kXMLHandlerNodeBytes, cap);
+    StErrorContextInstaller quiet(false, true);
+    Bag stopped = NewBag();
+    EXPECT_EQ(VE_XML_FATAL_ERROR, LoadBagFromXML(VString(expanded.c_str()), VString("r"), *stopped));
+    EXPECT_GT(count(*stopped), 0u);
+    EXPECT_LE(count(*stopped) * kXMLHandlerNodeBytes, cap);
+
+    Bag whole = NewBag();
+    EXPECT_EQ(VE_OK, LoadBagFromXML(VString(written.c_str()), VString("r"), *whole));
+    EXPECT_EQ(kElements, count(*whole));
+}
+
 TEST_F(VValueBagXMLTest, WrittenDocumentsReadBackAsTheSameTree)
 {
     Bag bag = NewBag();

@@ -2,6 +2,7 @@
 // untrusted input, and revival through the text reader.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "basekit/json/VJSONWriter.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "json/JSONClassTestSupport.h"
+#include "xml/ChildMemory.h"
 
 namespace bkit {
 namespace {
@@ -245,6 +247,34 @@ TEST_F(VJSONBinaryTest, CutAndForgedStreamsAreRefused)
         VJSONValue out;
         EXPECT_EQ(Read(c.bytes, out), c.expected) << c.what;
     }
+}
+
+// Back-references that lead nowhere read as undefined; each failure is
+// recorded by the importer's resolver, which keeps only the first ones. In a
+// child process, so that a read that keeps them all fails the test, not the
+// machine.
+TEST_F(VJSONBinaryTest, ForgedBackReferencesKeepTheReadWithinBoundedMemory)
+{
+    constexpr uint32_t kReferences = 200000;
+    Bytes bytes = {6};
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(static_cast<uint8_t>(kReferences >> shift));
+    for (uint32_t i = 0; i < kReferences; ++i)
+        bytes.insert(bytes.end(), {255, 3, 0, 0, 0, '#', 0, '/', 0, 'x', 0});
+    constexpr size_t kMiB = 1024 * 1024;
+    const test::ChildOutcome outcome = test::RunInChild(
+        [&] {
+            VJSONValue out;
+            if (Read(bytes, out) != 0 || !out.IsArray() || out.GetArray()->GetCount() != kReferences)
+                return false;
+            return out.GetArray()->GetAt(kReferences - 1).IsUndefined();
+        },
+        768 * kMiB, std::chrono::seconds(60));
+    EXPECT_FALSE(outcome.overCeiling);
+    EXPECT_FALSE(outcome.overDeadline);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_TRUE(outcome.workAnswer);
+    EXPECT_LE(outcome.growth, 64 * kMiB);
 }
 
 TEST_F(VJSONBinaryTest, DeepNestingIsRefusedNotFollowed)

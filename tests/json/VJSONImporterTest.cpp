@@ -2,6 +2,7 @@
 // their parameters, positions, dates and nesting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,46 @@ TEST(VJSONImporter, RecordsPositionsOfMembersAndElements)
     VJSONImporter without(VString("{}"), 0);
     ASSERT_EQ(without.Parse(value), 0u);
     EXPECT_EQ(without.GetPathsLines(), nullptr);
+}
+
+// Every recorded position names its whole path: elements deep in a text
+// would take memory growing with the square of its size, and are stopped at
+// the bound; as many elements near the top are recorded.
+TEST(VJSONImporter, RecordedPositionsAreBounded)
+{
+    constexpr size_t kElements = 20000;
+    std::string elements;
+    for (size_t i = 0; i < kElements; ++i)
+        elements += i ? ",1" : "1";
+    struct Case {
+        const char* name;
+        std::string text;
+        bool read;
+    } const cases[] = {
+        {"900 levels deep", std::string(900, '[') + elements + std::string(900, ']'), false},
+        {"one level deep", "[" + elements + "]", true},
+    };
+    for (const Case& c : cases) {
+        const VString text(c.text.c_str());
+        const size_t cap = std::max(VJSONImporter::kPositionsMemoryFloor,
+                                    static_cast<size_t>(text.GetLength()) * VJSONImporter::kPositionsBytesPerCharacter);
+        VJSONImporter importer(text, VJSONImporter::kOption_RecordPositions);
+        VJSONValue value;
+        test::CapturedErrors errors;
+        {
+            StErrorContextInstaller level(false, true);
+            EXPECT_EQ(importer.Parse(value), c.read ? 0u : VE_JSON_MALFORMED) << c.name;
+            errors.Take(level.GetContext());
+        }
+        const size_t recorded = importer.GetPathsLines()->GetPropertyCount();
+        if (c.read) {
+            EXPECT_TRUE(errors.list.empty()) << c.name;
+            EXPECT_EQ(recorded, kElements) << c.name;
+        } else {
+            EXPECT_EQ(errors.Numbers(), (std::vector<int32_t>{555, 550})) << c.name;
+            EXPECT_LE(recorded * VJSONImporter::kPositionRecordBytes, cap) << c.name;
+        }
+    }
 }
 
 TEST(VJSONImporter, DatesOnlyUnderTheirOptions)

@@ -394,5 +394,67 @@ TEST(VJSONPointerResolver, MergeKeepsTheReferenceMembersOverTheTarget)
     resolver->Release();
 }
 
+TEST(VJSONPointerResolver, FirstErrorsAreKeptThenCounted)
+{
+    const size_t kept = VJSONPointerResolver::kErrorRecordsKept;
+    for (size_t failing : {kept, kept + 50}) {
+        std::string text = R"({"a":[)";
+        for (size_t i = 0; i < failing; ++i)
+            text += std::string(i ? "," : "") + R"({"$ref":"#/none)" + std::to_string(i) + R"("})";
+        text += "]}";
+        VJSONValue document = Parse(text);
+        VJSONPointerResolver* resolver = new VJSONPointerResolver(document, nullptr, nullptr);
+        resolver->ResolveRecursively(document, false, nullptr);
+        const std::vector<Record> errors = Errors(*resolver);
+        const bool counted = failing > kept;
+        ASSERT_EQ(errors.size(), kept + (counted ? 1 : 0)) << failing;
+        // The first ones as each reference failed.
+        for (size_t i = 0; i < kept; ++i)
+            EXPECT_EQ(errors[i], (Record{906, "#/none" + std::to_string(i)})) << i;
+        if (counted) {
+            VJSONValue last = resolver->GetErrors().GetArray()->GetAt(kept);
+            EXPECT_EQ(errors.back().code, 918);
+            EXPECT_EQ(last.GetProperty(VString("count")).GetNumber(), static_cast<double>(failing - kept));
+            VString message;
+            last.GetProperty(VString("message")).GetString(message);
+            EXPECT_EQ(to_string(message), std::to_string(failing - kept) + " more errors were not kept");
+        }
+        resolver->Release();
+    }
+}
+
+// Every merge copies its target: many references to a large object are
+// stopped once the copies of one run reach the bound.
+TEST(VJSONPointerResolver, MergedCopiesOfOneRunAreBounded)
+{
+    constexpr size_t kMembers = 1024;
+    const size_t references = VJSONPointerResolver::kMergedMembersLimit / kMembers + 10;
+    std::string text = R"({"t":{)";
+    for (size_t i = 0; i < kMembers; ++i)
+        text += std::string(i ? "," : "") + "\"m" + std::to_string(i) + "\":0";
+    text += R"(},"a":[)";
+    for (size_t i = 0; i < references; ++i)
+        text += std::string(i ? "," : "") + R"({"$ref":"#/t","own":1})";
+    text += "]}";
+    Resolved merged(text, true);
+    VJSONArray* elements = merged.value.GetProperty(VString("a")).GetArray();
+    ASSERT_TRUE(elements);
+    size_t copied = 0;
+    size_t refused = 0;
+    for (size_t i = 0; i < elements->GetCount(); ++i) {
+        VJSONObject* element = elements->GetAt(i).GetObject();
+        if (element && element->GetPropertyCount() == kMembers + 1)
+            copied += kMembers + 1;
+        else
+            ++refused;
+    }
+    // Merged as long as the bound allows, then refused with an error each.
+    EXPECT_LE(copied, VJSONPointerResolver::kMergedMembersLimit);
+    EXPECT_GT(copied, VJSONPointerResolver::kMergedMembersLimit - 2 * (kMembers + 1));
+    EXPECT_GT(refused, 0u);
+    ASSERT_FALSE(merged.errors.empty());
+    EXPECT_EQ(merged.errors.front(), (Record{919, "#/t"}));
+}
+
 }  // namespace
 }  // namespace bkit

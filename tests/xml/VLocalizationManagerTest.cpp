@@ -279,6 +279,37 @@ TEST_F(VLocalizationManagerTest, GroupBagsByNameAndType)
     EXPECT_EQ(nullptr, fManager->RetainGroupBag(VString("Seven")));  // no restype, no bag
 }
 
+// Every group with a type is kept: an entity that repeats groups counts
+// against the parse's memory cap, and the reading stops there.
+TEST_F(VLocalizationManagerTest, GroupsFromEntitiesAreBoundedByTheParseMemory)
+{
+    constexpr size_t kGroups = 200000;
+    std::string thousand;
+    for (int i = 0; i < 1000; ++i)
+        thousand += "<group restype='many'/>";
+    std::string body;
+    for (size_t i = 0; i < kGroups / 1000; ++i)
+        body += "&g;";
+    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE xliff [<!ENTITY g \"" + thousand +
+                            "\">]>\n<xliff version=\"1.2\"><file source-language=\"en\" target-language=\"fr\"><body>" +
+                            body + "</body></file></xliff>";
+    ASSERT_TRUE(fTemp.WriteFile("many.xlf", xml));
+    // The manager reads the file as a string: two bytes a character. A group
+    // is an element and an attribute.
+    const size_t cap = XMLParseMemoryCap(xml.size() * sizeof(UniChar));
+    ASSERT_GT(kGroups * 2 * kXMLHandlerNodeBytes, cap);
+
+    VLocalizationManager manager(kFrench);
+    VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("many.xlf")));
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(VE_OK, manager.AnalyzeXLIFFFile(file.Get(), false));
+    EXPECT_EQ(VE_XML_FATAL_ERROR, errors.GetLastError());
+    std::vector<VRefPtr<const VValueBag>> kept;
+    manager.RetainGroupBagsByRestype(VString("many"), kept);
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LE(kept.size() * 2 * kXMLHandlerNodeBytes, cap);
+}
+
 TEST_F(VLocalizationManagerTest, UpdatesWhenXliffFilesChange)
 {
     EXPECT_FALSE(fManager->DoesNeedAnUpdate());

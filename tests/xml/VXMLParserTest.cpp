@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "basekit/xml/VXMLParser.h"
 #include "basekit/xml/XMLExpansionBudget.h"
 #include "support/TempFolder.h"
+#include "xml/ChildMemory.h"
 #include "xml/XMLTestSupport.h"
 
 namespace bkit::test {
@@ -543,6 +545,93 @@ TEST(VXMLParserTest, AttributeExpansionIsBoundedInSizeAndMemory)
     // Within the bound, the expanded values arrive whole.
     ParseResult small = ParseBytes("<!DOCTYPE d [<!ENTITY e \"xy\">]><d a=\"&e;&e;\" b=\"plain\"/>");
     EXPECT_EQ((EventLog{"#root start d", "d attr a=xyxy", "d attr b=plain", "d end d"}), small.events);
+}
+
+TEST(VXMLParserTest, TheFirstErrorsAreKeptThenTheParseStopsSayingSo)
+{
+    // One validation error an element, one element a line (the third line
+    // holds the first).
+    for (size_t errors : {kXMLErrorsKept, kXMLErrorsKept + 50}) {
+        std::string xml = "<!DOCTYPE d [<!ELEMENT d ANY>]>\n<d>\n";
+        for (size_t i = 0; i < errors; ++i)
+            xml += "<a/>\n";
+        xml += "</d>";
+        VRefPtr<MarkupCounter> counter = VRefPtr<MarkupCounter>::Adopt(new MarkupCounter);
+        StErrorContextInstaller stack(false, true);
+        VXMLParser parser;
+        EXPECT_FALSE(parser.Parse(xml.data(), xml.size(), counter.Get(), 0)) << errors;
+        ASSERT_TRUE(stack.GetContext()) << errors;
+        const VErrorContext::ErrorList& records = stack.GetContext()->GetErrors();
+        const bool stopped = errors > kXMLErrorsKept;
+        ASSERT_EQ(kXMLErrorsKept + (stopped ? 1 : 0), records.size()) << errors;
+        // The first ones as the library reports them, where it found them.
+        for (size_t i = 0; i < kXMLErrorsKept; ++i) {
+            EXPECT_EQ(VE_XML_ERROR, records[i]->GetError()) << i;
+            EXPECT_EQ(static_cast<int>(i) + 3, ErrorParameter(records[i], "line")) << i;
+        }
+        if (stopped) {
+            EXPECT_EQ(VE_XML_FATAL_ERROR, records.back()->GetError());
+            VString message;
+            records.back()->GetErrorDescription(message);
+            EXPECT_NE(std::string::npos, to_string(message).find("more than " + std::to_string(kXMLErrorsKept)));
+            // Read no further than the error past the bound.
+            EXPECT_LE(counter->fElements, kXMLErrorsKept + 2);
+        } else {
+            EXPECT_EQ(errors + 1, counter->fElements);
+        }
+    }
+}
+
+// The documents that once took gigabytes with their error records, parsed
+// with the default options (which validate a document with a document type)
+// by a handler that only counts: each in a child process, so that a parse
+// that runs away fails the test instead of the machine.
+TEST(VXMLParserTest, ErrorRecordsKeepAnyDocumentWithinTheMemoryBound)
+{
+    auto undeclared = [](size_t count) {
+        std::string elements;
+        for (size_t i = 0; i < count; ++i)
+            elements += "<a/>";
+        return elements;
+    };
+    auto references = [](size_t count) {
+        std::string text;
+        for (size_t i = 0; i < count; ++i)
+            text += "&e;";
+        return text;
+    };
+    std::string attributes = "<a";
+    for (int i = 0; i < 2000; ++i)
+        attributes += " x" + std::to_string(i) + "=''";
+    attributes += "/>";
+    struct Case {
+        const char* name;
+        std::string xml;
+    } const cases[] = {
+        {"an entity of 25000 undeclared elements used 2000 times",
+         "<!DOCTYPE d [<!ENTITY e \"" + undeclared(25000) + "\">]><d>" + references(2000) + "</d>"},
+        {"500000 undeclared elements", "<!DOCTYPE d []><d>" + undeclared(500000) + "</d>"},
+        {"an entity of an element of 2000 undeclared attributes used 2000 times",
+         "<!DOCTYPE d [<!ENTITY e \"" + attributes + "\">]><d>" + references(2000) + "</d>"},
+    };
+    constexpr size_t kMiB = 1024 * 1024;
+    for (const Case& c : cases) {
+        const ChildOutcome outcome = RunInChild(
+            [&] {
+                VRefPtr<MarkupCounter> counter = VRefPtr<MarkupCounter>::Adopt(new MarkupCounter);
+                StErrorContextInstaller stack(false, true);
+                VXMLParser parser;
+                return !parser.Parse(c.xml.data(), c.xml.size(), counter.Get(), 0);
+            },
+            768 * kMiB, std::chrono::seconds(60));
+        EXPECT_FALSE(outcome.overCeiling) << c.name;
+        EXPECT_FALSE(outcome.overDeadline) << c.name;
+        EXPECT_TRUE(outcome.finished) << c.name;
+        if (!outcome.finished)
+            continue;
+        EXPECT_TRUE(outcome.workAnswer) << c.name << ": read as sound";
+        EXPECT_LE(outcome.growth, 256 * kMiB) << c.name;
+    }
 }
 
 }  // namespace
