@@ -23,6 +23,7 @@
 #include "basekit/platform/FolderOps.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "files/CopyTestSupport.h"
+#include "tests/support/StTmpfs.h"
 #include "tests/support/TempFolder.h"
 
 namespace bkit {
@@ -68,30 +69,6 @@ void ExpectSameNode(const TempFolder& temp, const std::string& reference, const 
     EXPECT_EQ(expected.st_mode & 07777, st.st_mode & 07777);
 }
 
-// A tmpfs mounted on a new folder for the span of a test, so that moves meet
-// another file system; unmounted at the end.
-class StTmpfs {
-public:
-    explicit StTmpfs(const std::string& path) : fPath(path)
-    {
-        fMounted = mkdir(path.c_str(), 0755) == 0 && mount("tmpfs", path.c_str(), "tmpfs", 0, "size=16m") == 0;
-        fError = fMounted ? 0 : errno;
-    }
-    ~StTmpfs()
-    {
-        if (fMounted)
-            umount2(fPath.c_str(), MNT_DETACH);
-    }
-    StTmpfs(const StTmpfs&) = delete;
-    StTmpfs& operator=(const StTmpfs&) = delete;
-    bool IsMounted() const { return fMounted; }
-    int GetError() const { return fError; }
-
-private:
-    std::string fPath;
-    bool fMounted = false;
-    int fError = 0;
-};
 
 VRefPtr<VFolder> FolderAt(const TempFolder& temp, const std::string& name = "")
 {
@@ -301,7 +278,7 @@ TEST_F(VFolderCopyTest, AsAUserWhoCannotMakeDevicesATreeWithOneFailsAsCpDoesAndL
 // that cannot be copied (a socket) stays whole where it was.
 TEST_F(VFolderCopyTest, AMoveToAnotherFileSystemCarriesEveryKindAndLeavesNoSource)
 {
-    StTmpfs other(fTemp.Path("other"));
+    test::StTmpfs other(fTemp.Path("other"));
     if (!other.IsMounted())
         GTEST_SKIP() << "no file system can be mounted here: " << std::strerror(other.GetError());
     ASSERT_TRUE(fTemp.MakeFolder("src"));

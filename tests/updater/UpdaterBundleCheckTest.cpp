@@ -42,24 +42,9 @@ protected:
     // standard error and is answered at once.
     Outcome Run(const std::string& program, const std::vector<std::string>& args)
     {
-        EnvironmentVariables environment;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            std::string text(*entry);
-            size_t equal = text.find('=');
-            std::string name = text.substr(0, equal);
-            if (equal != std::string::npos && name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "BKIT_NOTICE_DIR")
-                environment[VString(name.c_str())] = VString(text.substr(equal + 1).c_str());
-        }
-        const char* path = getenv("PATH");
-        environment[VString("PATH")] = VString((std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/usr/bin:/bin")).c_str());
-        environment[VString("XDG_DATA_HOME")] = VString(fTemp.Path("xdg").c_str());
-        std::vector<VString> command = {VString(program.c_str())};
-        for (const std::string& arg : args)
-            command.emplace_back(arg.c_str());
-        VMemoryBuffer<> out, err;
-        int32_t status = -1000;
-        EXPECT_EQ(0, VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment, nullptr, &status));
-        return {status, std::string(static_cast<const char*>(err.GetDataPtr()), err.GetDataSize())};
+        test::LaunchedRun run = test::RunLaunched(fTemp, program, args);
+        EXPECT_EQ(0, run.result);
+        return {run.exitCode, run.err};
     }
 
     // Old.app, and the downloaded dl/New.app with "tool" beside it; the

@@ -19,6 +19,7 @@
 #include "basekit/json/VJSONObject.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "support/StTmpfs.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 #include "updater/VUpdateEngineErrorText.h"
@@ -124,27 +125,6 @@ struct UpdaterRun {
     std::string log;    // every log file of the "logs" folder
 };
 
-// A tmpfs mounted on a new folder for the span of a test; unmounted at the end.
-class StTmpfs {
-public:
-    explicit StTmpfs(const std::string& path) : fPath(path)
-    {
-        fMounted = mkdir(path.c_str(), 0755) == 0 && mount("tmpfs", path.c_str(), "tmpfs", 0, "size=8m") == 0;
-    }
-    ~StTmpfs()
-    {
-        if (fMounted)
-            umount2(fPath.c_str(), MNT_DETACH);
-    }
-    StTmpfs(const StTmpfs&) = delete;
-    StTmpfs& operator=(const StTmpfs&) = delete;
-    bool IsMounted() const { return fMounted; }
-    bool MakeReadOnly() const { return mount("tmpfs", fPath.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
-private:
-    std::string fPath;
-    bool fMounted = false;
-};
 
 class UpdaterErrorTextTest : public test::TempFolderTest {
 protected:
@@ -305,7 +285,7 @@ TEST_F(UpdaterErrorTextTest, ErrorsAreShownAndLoggedInWordsWithTheirPosixPaths)
 
 TEST_F(UpdaterErrorTextTest, BundleOnAnotherMountIsNamedByItsPosixPath)
 {
-    StTmpfs mount(fTemp.Path("mnt"));
+    test::StTmpfs mount(fTemp.Path("mnt"), "size=8m");
     if (!mount.IsMounted())
         GTEST_SKIP() << "no tmpfs can be mounted here";
     const std::string mnt = fTemp.Path("mnt");

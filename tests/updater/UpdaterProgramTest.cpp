@@ -78,30 +78,8 @@ protected:
     ProgramRun RunUpdater(const std::vector<std::string>& args, const std::string& program = BKIT_UPDATER_PROGRAM,
                           const std::string& workingFolder = "")
     {
-        EnvironmentVariables environment;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            std::string text(*entry);
-            size_t equal = text.find('=');
-            if (equal != std::string::npos)
-                environment[VString(text.substr(0, equal).c_str())] = VString(text.substr(equal + 1).c_str());
-        }
-        const char* path = getenv("PATH");
-        environment[VString("PATH")] = VString((std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/usr/bin:/bin")).c_str());
-        environment[VString("BKIT_NOTICE_DIR")] = VString(fTemp.Path("notices").c_str());
-        environment[VString("XDG_DATA_HOME")] = VString(fTemp.Path("xdg").c_str());
-
-        std::vector<VString> command = {VString(program.c_str())};
-        for (const std::string& arg : args)
-            command.emplace_back(arg.c_str());
-        VMemoryBuffer<> out, err;
-        int32_t status = -1000;
-        VFilePath folder;
-        if (!workingFolder.empty())
-            folder = VFilePath(VString((workingFolder + "/").c_str()), FPS_POSIX);
-        int result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment,
-                                                          workingFolder.empty() ? nullptr : &folder, &status);
-        return {result, status, std::string(static_cast<const char*>(out.GetDataPtr()), out.GetDataSize()),
-                std::string(static_cast<const char*>(err.GetDataPtr()), err.GetDataSize())};
+        test::LaunchedRun run = test::RunLaunched(fTemp, program, args, "notices", workingFolder);
+        return {run.result, run.exitCode, run.out, run.err};
     }
 
     // A bundle whose executable writes its arguments into "<marker>".

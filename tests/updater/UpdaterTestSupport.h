@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "basekit/platform/FaultSeam.h"
+#include "basekit/process/VProcessLauncher.h"
 #include "support/TempFolder.h"
 #include "updater/VUpdateEngine.h"
 
@@ -257,6 +258,53 @@ inline std::string FindUsableStrace(std::string& whyNot)
     else if (RunProgram(strace, {"-qq", "-o", "/dev/null", "/bin/true"}) != 0)
         whyNot = "tracing is refused here (ptrace)";
     return whyNot.empty() ? strace : "";
+}
+
+// A program run through the process launcher, as the updater runs "open".
+struct LaunchedRun {
+    int result = -1;          // the launcher's
+    int32_t exitCode = -1000;
+    std::string out;
+    std::string err;
+};
+
+// Runs program with args and the test's environment in which our "open"
+// comes first on PATH and the Trash lies in temp's "xdg"; notices go into
+// temp's noticeFolder when one is named, else (no graphical session, no
+// notice folder) to standard error, answered at once. In workingFolder when
+// one is named.
+inline LaunchedRun RunLaunched(const TempFolder& temp, const std::string& program,
+                               const std::vector<std::string>& args, const std::string& noticeFolder = "",
+                               const std::string& workingFolder = "")
+{
+    EnvironmentVariables environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text(*entry);
+        size_t equal = text.find('=');
+        std::string name = text.substr(0, equal);
+        if (equal != std::string::npos && name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "BKIT_NOTICE_DIR")
+            environment[VString(name.c_str())] = VString(text.substr(equal + 1).c_str());
+    }
+    const char* path = getenv("PATH");
+    environment[VString("PATH")] =
+        VString((std::string(BKIT_OPEN_FOLDER) + ":" + (path ? path : "/usr/bin:/bin")).c_str());
+    environment[VString("XDG_DATA_HOME")] = VString(temp.Path("xdg").c_str());
+    if (!noticeFolder.empty())
+        environment[VString("BKIT_NOTICE_DIR")] = VString(temp.Path(noticeFolder).c_str());
+
+    std::vector<VString> command = {VString(program.c_str())};
+    for (const std::string& arg : args)
+        command.emplace_back(arg.c_str());
+    VMemoryBuffer<> out, err;
+    LaunchedRun run;
+    VFilePath folder;
+    if (!workingFolder.empty())
+        folder = VFilePath(VString((workingFolder + "/").c_str()), FPS_POSIX);
+    run.result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &out, &err, &environment,
+                                                      workingFolder.empty() ? nullptr : &folder, &run.exitCode);
+    run.out.assign(static_cast<const char*>(out.GetDataPtr()), out.GetDataSize());
+    run.err.assign(static_cast<const char*>(err.GetDataPtr()), err.GetDataSize());
+    return run;
 }
 
 }  // namespace bkit::test

@@ -76,34 +76,31 @@ inline size_t StatusBytes(const char* statusPath, const char* key)
     return bytes;
 }
 
-inline bool WriteAll(int fd, const void* data, size_t size)
+// Moves size bytes through fd with write or read, retrying on EINTR and
+// after short transfers; false when it ends early.
+template <class Transfer, class Bytes>
+bool TransferAll(Transfer transfer, int fd, Bytes* data, size_t size)
 {
-    const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = write(fd, p, size);
+        const ssize_t n = transfer(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
-        p += n;
+        data += n;
         size -= static_cast<size_t>(n);
     }
     return true;
 }
 
+inline bool WriteAll(int fd, const void* data, size_t size)
+{
+    return TransferAll(::write, fd, static_cast<const char*>(data), size);
+}
+
 inline bool ReadAll(int fd, void* data, size_t size)
 {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = read(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return TransferAll(::read, fd, static_cast<char*>(data), size);
 }
 
 #ifdef BKIT_CHILD_MEMORY_HOOKS
