@@ -248,23 +248,15 @@ void XMLExpansionBudget::CountError()
         return;
     // The first errors are what a user needs to mend the document; the rest
     // would only take memory, as many as the document has elements.
-    VString message("The document has more than ");
-    message.AppendLong8(static_cast<int64_t>(kXMLErrorsKept));
-    message.AppendCString(" errors: reading stops here");
-    _PushError(message);
-    throw XMLExpansionExceeded();
+    _Stop("The document has more than ", kXMLErrorsKept, " errors: reading stops here");
 }
 
 void XMLExpansionBudget::CountHandedNodes(size_t count)
 {
     if (fMemory->Reserve(count * kXMLHandlerNodeBytes))
         return;
-    VString message("Reading the document takes more than ");
-    message.AppendLong8(static_cast<int64_t>(fLimit * kXMLParseMemoryPerCharacter));
-    message.AppendCString(" bytes of memory: its entity references or defaulted attributes give too many elements "
-                          "and attributes");
-    _PushError(message);
-    throw XMLExpansionExceeded();
+    _Stop("Reading the document takes more than ", fLimit * kXMLParseMemoryPerCharacter,
+          " bytes of memory: its entity references or defaulted attributes give too many elements and attributes");
 }
 
 void XMLExpansionBudget::_Count(size_t length)
@@ -272,11 +264,7 @@ void XMLExpansionBudget::_Count(size_t length)
     fUsed += length;
     if (fUsed <= fLimit)
         return;
-    VString message("The entity references and attribute values of the document come to more than ");
-    message.AppendLong8(static_cast<int64_t>(fLimit));
-    message.AppendCString(" characters");
-    _PushError(message);
-    throw XMLExpansionExceeded();
+    _Stop("The entity references and attribute values of the document come to more than ", fLimit, " characters");
 }
 
 void XMLExpansionBudget::_OnMemoryExceeded(size_t cap)
@@ -289,6 +277,15 @@ void XMLExpansionBudget::_OnMemoryExceeded(size_t cap)
     message.AppendLong8(static_cast<int64_t>(cap));
     message.AppendCString(" bytes of memory: its entity references or attribute values expand too far");
     _PushError(message);
+}
+
+void XMLExpansionBudget::_Stop(const char* before, size_t bound, const char* after) const
+{
+    VString message(before);
+    message.AppendLong8(static_cast<int64_t>(bound));
+    message.AppendCString(after);
+    _PushError(message);
+    throw XMLExpansionExceeded();
 }
 
 void XMLExpansionBudget::_PushError(const VString& message) const

@@ -129,6 +129,8 @@ private:
     void _Count(size_t length);
     // Pushes 'xmlc' 3 with message where the parse stands.
     void _PushError(const VString& message) const;
+    // Pushes the error "<before><bound><after>" and stops the parse.
+    [[noreturn]] void _Stop(const char* before, size_t bound, const char* after) const;
     // Called by the manager when an allocation would pass the cap.
     void _OnMemoryExceeded(size_t cap);
 
