@@ -1,4 +1,4 @@
-// UpdaterConcurrentRunsTest.cpp - built updaters that meet in one folder take turns, whatever pid namespace they run in.
+// UpdaterConcurrentRunsTest.cpp - built updaters that meet in one folder take turns, whatever pid namespace they run in, and share a log folder without sharing a file.
 #include <gtest/gtest.h>
 
 #include <limits.h>
@@ -156,6 +156,48 @@ TEST_F(UpdaterConcurrentRunsTest, ARunInAnotherPidNamespaceLeavesALiveRunsItemsA
     EXPECT_EQ(0, ExitCode(test::WaitForProgram(other, 120000)));
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_EQ(std::vector<std::string>{}, HiddenItems());
+}
+
+// Runs started together with one log folder each write a file of their own:
+// none loses or tears another's lines.
+TEST_F(UpdaterConcurrentRunsTest, RunsSharingALogFolderEachWriteTheirOwnFile)
+{
+    std::vector<pid_t> runs;
+    for (int i = 0; i < 4; ++i) {
+        // Each fails at once, for a bundle of its own that is missing.
+        const std::string missing = fRoot + "/Missing" + std::to_string(i) + ".app";
+        runs.push_back(test::StartProgram(BKIT_UPDATER_PROGRAM,
+                                          {"--silent", "--log-dir", fRoot + "/logs", missing, fRoot + "/New.app"},
+                                          Variables()));
+    }
+    for (pid_t run : runs) {
+        ASSERT_GT(run, 0);
+        EXPECT_EQ(2, ExitCode(test::WaitForProgram(run, 60000)));
+    }
+    int starts = 0;
+    for (const std::string& name : fTemp.List("logs")) {
+        const std::string text = fTemp.ReadFile("logs/" + name);
+        size_t inFile = 0;
+        for (size_t at = 0; (at = text.find("Updater starting", at)) != std::string::npos; ++at)
+            ++inFile;
+        EXPECT_EQ(1u, inFile) << name << ":\n" << text;
+        starts += static_cast<int>(inFile);
+        // Every line whole: its number, then its time.
+        size_t begin = 0;
+        for (int line = 1; begin < text.size(); ++line) {
+            const size_t end = text.find('\n', begin);
+            EXPECT_EQ(0u, text.compare(begin, std::to_string(line).size() + 1, std::to_string(line) + " "))
+                << name << ": " << text.substr(begin, end - begin);
+            begin = end == std::string::npos ? text.size() : end + 1;
+        }
+    }
+    EXPECT_EQ(4, starts);
+    for (int i = 0; i < 4; ++i) {
+        std::string all;
+        for (const std::string& name : fTemp.List("logs"))
+            all += fTemp.ReadFile("logs/" + name);
+        EXPECT_NE(std::string::npos, all.find(fRoot + "/Missing" + std::to_string(i) + ".app")) << i;
+    }
 }
 
 }  // namespace
