@@ -16,8 +16,8 @@
 #include "basekit/platform/FileOps.h"
 #include "basekit/platform/FileSync.h"
 #include "basekit/platform/FolderLock.h"
+#include "basekit/platform/FolderOps.h"
 #include "basekit/platform/PosixError.h"
-#include "basekit/process/VProcess.h"
 #include "basekit/process/VProcessLauncher.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
@@ -168,21 +168,18 @@ VFilePath ExchangeAsidePath(const VFilePath& install)
     return asidePath;
 }
 
-// The POSIX path of the item itself: without the final '/' of a folder path,
-// which would have a final link followed.
-std::string PosixText(const VFilePath& path)
+// What a housekeeping context holds is logged and dropped: it stops nothing.
+void LogAndDrop(const StErrorContextInstaller& housekeeping)
 {
-    std::string text = XMacFile::PosixPathText(path);
-    if (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    return text;
+    DumpErrorStack(housekeeping.GetContext(), true);
+    housekeeping.Flush();
 }
 
 // The kind of item at path, links not followed: 0 when nothing is there.
 mode_t ItemKind(const VFilePath& path)
 {
     struct stat st;
-    return ::lstat(PosixText(path).c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+    return ::lstat(XMacFile::PosixPathText(path).c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
 }
 
 // True when the two paths name one folder, or the second lies inside the
@@ -190,7 +187,7 @@ mode_t ItemKind(const VFilePath& path)
 // through one, names the application as surely as its own path does.
 bool SameOrInsideOnDisk(const VFilePath& outer, const VFilePath& inner)
 {
-    const std::string outerText = PosixText(outer), innerText = PosixText(inner);
+    const std::string outerText = XMacFile::PosixPathText(outer), innerText = XMacFile::PosixPathText(inner);
     struct stat a, b;
     if (::stat(outerText.c_str(), &a) == 0 && ::stat(innerText.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
         a.st_ino == b.st_ino)
@@ -212,7 +209,7 @@ void VUpdateEngine::_TrashBundle(const VFolder& bundle)
 
 bool VUpdateEngine::_TrashLeftover(const VFilePath& path, const VFilePath& outdated)
 {
-    const std::string text = PosixText(path);
+    const std::string text = XMacFile::PosixPathText(path);
     VString shown;
     shown.FromCString(text.c_str());
     if (ItemKind(path) == S_IFLNK) {
@@ -231,7 +228,7 @@ bool VUpdateEngine::_TrashLeftover(const VFilePath& path, const VFilePath& outda
     VFilePath freePath;
     VString suffix("old");
     _ComputeTempFolderPath(outdated, freePath, &suffix);
-    const std::string freeText = PosixText(freePath);
+    const std::string freeText = XMacFile::PosixPathText(freePath);
     bool renamed = RenameNoReplace(text.c_str(), freeText.c_str()) == 0;
     const std::string& trashed = renamed ? freeText : text;
     int err = MoveItemToTrash(trashed.c_str());
@@ -291,7 +288,7 @@ void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePat
 void VUpdateEngine::_RestoreSetAsideApplications(const VFilePath& folder)
 {
     std::vector<std::string> restored;
-    const std::string posix = PosixText(folder);
+    const std::string posix = XMacFile::PosixPathText(folder);
     int err = RestoreExchangeAsides(posix.c_str(), &restored);
     for (const std::string& name : restored) {
         VString text;
@@ -306,8 +303,7 @@ void VUpdateEngine::_RestoreSetAsideApplications(const VFilePath& folder)
         {
             StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_CANNOT_RENAME_FOLDER);
         }
-        DumpErrorStack(housekeeping.GetContext(), true);
-        housekeeping.Flush();
+        LogAndDrop(housekeeping);
     }
 }
 
@@ -320,7 +316,7 @@ void VUpdateEngine::_PutBackAfterFailedExchange(const VFilePath& install, const 
     // bundle waits aside. Should the new one already stand at the path, it
     // goes back to its staging name first.
     if (ItemKind(install) != 0 && ItemKind(staging) == 0)
-        RenameNoReplace(PosixText(install).c_str(), PosixText(staging).c_str());
+        RenameNoReplace(XMacFile::PosixPathText(install).c_str(), XMacFile::PosixPathText(staging).c_str());
     VFilePath folder(install);
     folder.ToParent();
     _RestoreSetAsideApplications(folder);
@@ -335,8 +331,7 @@ bool VUpdateEngine::_ClearLeftovers(const VFilePath& outdated, const VFilePath& 
     {
         StErrorContextInstaller housekeeping(true, true);
         _ClearTemporaryItems(folder, upToDate);
-        DumpErrorStack(housekeeping.GetContext(), true);
-        housekeeping.Flush();
+        LogAndDrop(housekeeping);
     }
     // A bundle an exchange set aside while the application stands at its
     // path is an old one, as is a staging folder (the old bundle when a run
@@ -356,8 +351,7 @@ bool VUpdateEngine::_ClearLeftovers(const VFilePath& outdated, const VFilePath& 
         VFilePath path = StagingPath(install, second);
         if (ItemKind(path) == 0 && !upToDate.IsSameOrChildOf(path)) {
             outStaging = path;
-            DumpErrorStack(clearing.GetContext(), true);
-            clearing.Flush();
+            LogAndDrop(clearing);
             return true;
         }
     }
@@ -368,7 +362,7 @@ bool VUpdateEngine::_LockInstallFolder(const VFilePath& folder)
 {
     if (fFolderLock >= 0)
         return true;
-    const std::string posix = PosixText(folder);
+    const std::string posix = XMacFile::PosixPathText(folder);
     VString shown;
     shown.FromCString(posix.c_str());
     const uint32_t start = _Now();

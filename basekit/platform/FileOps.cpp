@@ -2,7 +2,6 @@
 
 #include "basekit/platform/FileOps.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/file.h>
@@ -97,12 +96,13 @@ int _ExchangeAsidePath(const char* b, std::string& out)
     return 0;
 }
 
-// One rename of an exchange made of renames, or of its undoing.
-int _ExchangeStep(int fromDir, const char* from, int toDir, const char* to)
+// One rename of an exchange made of renames, or of its undoing; the first
+// one never replaces.
+int _ExchangeStep(int fromDir, const char* from, int toDir, const char* to, bool noReplace = false)
 {
     if (int err = FaultSeam::Check(FaultOperation::kExchangeStep))
         return err;
-    return _Errno(::renameat(fromDir, from, toDir, to));
+    return noReplace ? _RenameNoReplace(fromDir, from, toDir, to) : _Errno(::renameat(fromDir, from, toDir, to));
 }
 
 // A name in the folder of to that nothing else uses.
@@ -201,18 +201,16 @@ int ExchangeItems(int dirA, const char* a, int dirB, const char* b)
     // (never a temporary item's, which clean-ups delete), so that whoever
     // finds b missing after a stop can put it back.
     std::string aside;
-    if (int err = _ExchangeAsidePath(b, aside))
+    if ((err = _ExchangeAsidePath(b, aside)) != 0)
         return err;
     const char* asideName = aside.c_str();
-    if (int err = FaultSeam::Check(FaultOperation::kExchangeStep))
+    if ((err = _ExchangeStep(dirB, b, dirB, asideName, true)) != 0)
         return err;
-    if (int err = _RenameNoReplace(dirB, b, dirB, asideName))
-        return err;
-    if (int err = _ExchangeStep(dirA, a, dirB, b)) {
+    if ((err = _ExchangeStep(dirA, a, dirB, b)) != 0) {
         _ExchangeStep(dirB, asideName, dirB, b);
         return err;
     }
-    if (int err = _ExchangeStep(dirB, asideName, dirA, a)) {
+    if ((err = _ExchangeStep(dirB, asideName, dirA, a)) != 0) {
         if (_ExchangeStep(dirB, b, dirA, a) == 0)
             _ExchangeStep(dirB, asideName, dirB, b);
         return err;
@@ -242,35 +240,7 @@ int RestoreExchangeAside(int dir, const char* name)
     struct stat st;
     if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
         return EEXIST;  // its place is taken: the item aside is a leftover for its owner to clear
-    if (::fstatat(dir, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno;
     return RenameNoReplace(dir, aside.c_str(), dir, name);
-}
-
-int RestoreExchangeAsides(const char* folder, std::vector<std::string>* restored)
-{
-    StFileDescriptor dirFD(RetryOnEINTR([&] { return ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-    if (!dirFD.IsValid())
-        return errno;
-    DIR* dir = ::fdopendir(::dup(dirFD.Get()));
-    if (dir == nullptr)
-        return errno;
-    std::vector<std::string> originals;
-    while (struct dirent* entry = ::readdir(dir)) {
-        std::string original;
-        if (ExchangeAsideOriginal(entry->d_name, original))
-            originals.push_back(original);
-    }
-    ::closedir(dir);
-    int first = 0;
-    for (const std::string& original : originals) {
-        int err = RestoreExchangeAside(dirFD.Get(), original.c_str());
-        if (err == 0 && restored != nullptr)
-            restored->push_back(original);
-        if (err != 0 && err != EEXIST && err != ENOENT && first == 0)
-            first = err;
-    }
-    return first;
 }
 
 int RenameReplacing(const char* from, const char* to)

@@ -43,7 +43,6 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <vector>
 
 namespace bkit {
 
@@ -77,7 +76,8 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to);
 // the item aside takes a; b is then missing for the span of one rename, and a
 // failed step puts everything back as far as it can. A process stopped
 // between those renames leaves b's item under the aside name, which nothing
-// clears as a temporary item: RestoreExchangeAsides finds it. The fallback
+// clears as a temporary item: RestoreExchangeAside (FolderOps.h:
+// RestoreExchangeAsides, for a whole folder) puts it back. The fallback
 // fails with EEXIST while an item already bears the aside name, and with
 // ENAMETOOLONG when b's name leaves no room for it, before anything moved.
 // Asks the seam for kRename once, for kRenameFlag to refuse the one-step
@@ -100,10 +100,6 @@ bool ExchangeAsideOriginal(const char* asideName, std::string& original);
 // aside.
 int RestoreExchangeAside(int dir, const char* name);
 
-// The same for every item set aside in folder. restored, when given,
-// receives the names put back. 0, or the first errno other than EEXIST and
-// ENOENT (the other items are still tried).
-int RestoreExchangeAsides(const char* folder, std::vector<std::string>* restored = nullptr);
 
 // Renames from to to, replacing what is there (rename(2)).
 int RenameReplacing(const char* from, const char* to);

@@ -617,6 +617,30 @@ int RemoveNodesInFolder(const char* path)
     });
 }
 
+int RestoreExchangeAsides(const char* path, std::vector<std::string>* restored)
+{
+    StFileDescriptor folder(OpenFolderPath(path));
+    if (!folder.IsValid())
+        return errno;
+    // Listed first, put back after: renames while listing could show an
+    // entry twice.
+    std::vector<std::string> originals;
+    int first = ForEachEntry(folder.Get(), [&](const char* name, unsigned char) {
+        std::string original;
+        if (ExchangeAsideOriginal(name, original))
+            originals.push_back(original);
+        return 0;
+    });
+    for (const std::string& original : originals) {
+        int err = RestoreExchangeAside(folder.Get(), original.c_str());
+        if (err == 0 && restored != nullptr)
+            restored->push_back(original);
+        if (err != 0 && err != EEXIST && err != ENOENT && first == 0)
+            first = err;
+    }
+    return first;
+}
+
 ForceDeleteResult ForceDeleteFolder(const char* path)
 {
     ForceDeleteResult result;

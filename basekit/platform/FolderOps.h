@@ -46,6 +46,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace bkit {
 
@@ -108,6 +109,14 @@ bool FolderLiesWithin(const char* path, dev_t device, ino_t inode);
 // listing of files and folders leaves out, and that would keep the folder
 // from being removed once its files and sub-folders are gone.
 int RemoveNodesInFolder(const char* path);
+
+// Puts back, in the folder at path, every item that an exchange made of
+// renames left under its aside name while nothing stands at its own name
+// (see ExchangeItems and RestoreExchangeAside in FileOps.h). An item whose
+// name is taken stays aside. restored, when given, receives the names put
+// back. 0, or the first errno other than EEXIST and ENOENT (the other items
+// are still tried).
+int RestoreExchangeAsides(const char* path, std::vector<std::string>* restored = nullptr);
 
 // Result of ForceDeleteFolder: the deletion's errno, and the errno of putting
 // the parent's mode or flags back (reported apart: the deletion may have

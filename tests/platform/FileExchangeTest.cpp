@@ -11,6 +11,7 @@
 
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/FileOps.h"
+#include "basekit/platform/FolderOps.h"
 #include "support/TempFolder.h"
 
 namespace bkit {
