@@ -1,14 +1,15 @@
-// FaultSeam.h - injected failures of file and folder operations, for tests.
+// FaultSeam.h - injected failures of file, folder and memory operations, for tests.
 //
 // This file defines FaultSeam, the switch through which a test makes the n-th
 // copy, rename or move, delete, Trash move, creation, content write, change
-// of owner or flush to the disk fail with an errno of its choice. Tests run
-// as root, where permission bits stop nothing, owners can always be given and
-// a disk is seldom full, so these failures cannot be produced by the file
-// system itself. The stand-ins of the file and folder layers ask the seam
-// before the system call they replace; it is off unless a test arms it, and
-// then costs one relaxed atomic load per operation. It can also stop the
-// process at a chosen operation, for tests of what a stopped run leaves. Arming and checking may
+// of owner, flush to the disk, folder lock or XML parse allocation fail with
+// an errno of its choice. Tests run as root, where permission bits stop
+// nothing, owners can always be given and a disk is seldom full, so these
+// failures cannot be produced by the system itself. The stand-ins of the file
+// and folder layers, and the XML parse's memory manager, ask the seam before
+// what they stand for; it is off unless a test arms it, and then costs one
+// relaxed atomic load per operation. It can also stop the process at a chosen
+// operation, for tests of what a stopped run leaves. Arming and checking may
 // happen on any thread.
 #pragma once
 
@@ -28,6 +29,7 @@ enum class FaultOperation : int32_t {
     kFlush,       // asking the disk to keep a file, a folder or a tree (fsync, syncfs)
     kExchangeStep,  // one plain rename of an exchange the file system cannot do in one step
     kLock,        // taking the lock of a folder (flock)
+    kAllocate,    // an allocation the XML library asks of a parse's memory manager
     kCount
 };
 

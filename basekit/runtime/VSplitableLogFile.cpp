@@ -152,27 +152,19 @@ void VSplitableLogFile::_DeleteUnlessInUse(uint32_t number) const
     ::unlink(path.c_str());
 }
 
-void VSplitableLogFile::_SkipTakenNumbers()
-{
-    // Any entry counts, a dangling link too: the name is not free.
-    struct stat st;
-    while (fLogNumber < static_cast<uint32_t>(INT32_MAX) && ::lstat(_BuildFilePath(fLogNumber).c_str(), &st) == 0)
-        ++fLogNumber;
-}
-
 bool VSplitableLogFile::Open(bool overwrite, bool findFree)
 {
     if (fFile) return true;
     if (!fFolder || _BuildFilePath(fLogNumber).empty()) return false;
-    if (findFree) _SkipTakenNumbers();
     {
         // A folder that cannot be made shows as a file that cannot be opened.
         StErrorContextInstaller quiet(false, true);
         if (!fFolder->Exists()) fFolder->CreateRecursive();
     }
     // Overwriting makes a new file rather than emptying one: an old file may
-    // be another run's, or still be read.
-    int fd = overwrite ? -1 : _ReopenMadeFile();
+    // be another run's, or still be read. Finding a free number is what making
+    // a new file does: it passes every name that exists (a dangling link too).
+    int fd = overwrite || findFree ? -1 : _ReopenMadeFile();
     if (fd < 0) fd = _CreateNewFile();
     if (fd < 0) return false;
     fFile = ::fdopen(fd, fBinary ? "ab" : "a");

@@ -100,8 +100,6 @@ private:
     // Opens the file this object made (for the current number), when its name
     // still leads to it; -1 otherwise.
     int _ReopenMadeFile() const;
-    // Moves the number to the first one from it whose name does not exist.
-    void _SkipTakenNumbers();
     // Creates a new file at the current number or the first free one above,
     // locked shared; -1 when none can be made.
     int _CreateNewFile();

@@ -7,6 +7,7 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include "basekit/platform/FaultSeam.h"
 #include "basekit/text/VString.h"
 #include "basekit/xml/IXMLHandler.h"
 #include "basekit/xml/SAX_Handlers.h"
@@ -18,20 +19,6 @@ namespace {
 
 // The largest peak of the parses ended since it was last taken.
 std::atomic<size_t> sLargestPeak{0};
-
-// The allocations left until the one the test seam fails (1: the next); 0 when
-// the seam is off.
-std::atomic<size_t> sFailCountdown{0};
-
-bool SeamFailsThisAllocation()
-{
-    size_t left = sFailCountdown.load(std::memory_order_relaxed);
-    while (left != 0) {
-        if (sFailCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed))
-            return left == 1;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -60,7 +47,7 @@ public:
             fOwner->_OnMemoryExceeded(fCap);
             throw xercesc::OutOfMemoryException();
         }
-        void* raw = SeamFailsThisAllocation() ? nullptr : ::operator new(size + kHeader, std::nothrow);
+        void* raw = FaultSeam::Check(FaultOperation::kAllocate) != 0 ? nullptr : ::operator new(size + kHeader, std::nothrow);
         if (!raw)
             throw xercesc::OutOfMemoryException();
         Block* block = new (raw) Block{size + kHeader};
@@ -88,6 +75,8 @@ public:
     // Counts bytes the parse's handlers keep against the cap, with the
     // library's own; false, and nothing counted, when they would pass it.
     // Only while the budget is open, by the parsing task.
+    size_t Cap() const { return fCap; }
+
     bool Reserve(size_t bytes)
     {
         if (bytes > fCap || fLive.load(std::memory_order_relaxed) + fReserved + bytes > fCap)
@@ -186,11 +175,6 @@ size_t XMLExpansionBudget::TakeLargestMemoryPeak()
     return sLargestPeak.exchange(0, std::memory_order_relaxed);
 }
 
-size_t XMLExpansionBudget::FailNthAllocation(size_t nth)
-{
-    return sFailCountdown.exchange(nth, std::memory_order_relaxed);
-}
-
 void XMLExpansionBudget::EnterEntity(const xercesc::XMLEntityDecl& entity)
 {
     fEntities.push_back(entity.isExternal());
@@ -255,7 +239,7 @@ void XMLExpansionBudget::CountHandedNodes(size_t count)
 {
     if (fMemory->Reserve(count * kXMLHandlerNodeBytes))
         return;
-    _Stop("Reading the document takes more than ", fLimit * kXMLParseMemoryPerCharacter,
+    _Stop("Reading the document takes more than ", fMemory->Cap(),
           " bytes of memory: its entity references or defaulted attributes give too many elements and attributes");
 }
 
@@ -273,18 +257,21 @@ void XMLExpansionBudget::_OnMemoryExceeded(size_t cap)
     if (fMemoryExceeded)
         return;
     fMemoryExceeded = true;
-    VString message("Reading the document takes more than ");
-    message.AppendLong8(static_cast<int64_t>(cap));
-    message.AppendCString(" bytes of memory: its entity references or attribute values expand too far");
-    _PushError(message);
+    _PushBound("Reading the document takes more than ", cap,
+               " bytes of memory: its entity references or attribute values expand too far");
 }
 
-void XMLExpansionBudget::_Stop(const char* before, size_t bound, const char* after) const
+void XMLExpansionBudget::_PushBound(const char* before, size_t bound, const char* after) const
 {
     VString message(before);
     message.AppendLong8(static_cast<int64_t>(bound));
     message.AppendCString(after);
     _PushError(message);
+}
+
+void XMLExpansionBudget::_Stop(const char* before, size_t bound, const char* after) const
+{
+    _PushBound(before, bound, after);
     throw XMLExpansionExceeded();
 }
 

@@ -117,19 +117,14 @@ public:
     // handlers' copies). Any thread.
     static size_t TakeLargestMemoryPeak();
 
-    // Test seam, off unless a test arms it: the nth allocation from now on
-    // (1 = the next) that the library asks of any parse's manager (or of a
-    // parsed document's) fails as when the system has no memory left; 0
-    // disarms. Answers how many allocations the previous arming still had to
-    // go: 0 when its failure happened or none was armed. Any thread.
-    static size_t FailNthAllocation(size_t nth);
-
 private:
     friend class XMLParseMemory;
     void _Count(size_t length);
     // Pushes 'xmlc' 3 with message where the parse stands.
     void _PushError(const VString& message) const;
-    // Pushes the error "<before><bound><after>" and stops the parse.
+    // Pushes the error "<before><bound><after>".
+    void _PushBound(const char* before, size_t bound, const char* after) const;
+    // Pushes it and stops the parse.
     [[noreturn]] void _Stop(const char* before, size_t bound, const char* after) const;
     // Called by the manager when an allocation would pass the cap.
     void _OnMemoryExceeded(size_t cap);

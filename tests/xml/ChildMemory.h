@@ -30,6 +30,8 @@
 #include <string>
 #include <thread>
 
+#include "basekit/platform/PosixError.h"
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define BKIT_CHILD_MEMORY_HOOKS 1
 #elif defined(__has_feature)
@@ -82,9 +84,7 @@ template <class Transfer, class Bytes>
 bool TransferAll(Transfer transfer, int fd, Bytes* data, size_t size)
 {
     while (size > 0) {
-        const ssize_t n = transfer(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnEINTR([&] { return transfer(fd, data, size); });
         if (n <= 0)
             return false;
         data += n;

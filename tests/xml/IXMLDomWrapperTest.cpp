@@ -11,6 +11,7 @@
 
 #include "basekit/files/VFile.h"
 #include "basekit/files/VURL.h"
+#include "basekit/platform/FaultSeam.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
 #include "basekit/values/VBlob.h"
@@ -211,9 +212,10 @@ TEST_F(IXMLDomWrapperTest, EveryMemoryFailureRaisesTheMemoryError)
         size_t failed = 0;
         for (size_t nth = 1;; ++nth) {
             StErrorContextInstaller errors(false, true);
-            XMLExpansionBudget::FailNthAllocation(nth);
+            FaultSeam::Arm(FaultOperation::kAllocate, nth, ENOMEM);
             const bool succeeded = operation.run();
-            if (XMLExpansionBudget::FailNthAllocation(0) != 0) {
+            if (FaultSeam::IsArmed(FaultOperation::kAllocate)) {
+                FaultSeam::Disarm(FaultOperation::kAllocate);
                 EXPECT_TRUE(succeeded) << operation.name;
                 break;
             }

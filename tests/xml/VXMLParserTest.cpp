@@ -518,8 +518,7 @@ TEST(VXMLParserTest, AttributeExpansionIsBoundedInSizeAndMemory)
         // What the library may hold for the document. Measured as the parse's
         // memory manager granted it, not as the process grew, which a
         // sanitizer's shadow memory alone takes past the cap.
-        const size_t memoryCap =
-            std::max(kXMLEntityExpansionSize, kXMLEntityExpansionRatio * c.xml.size()) * kXMLParseMemoryPerCharacter;
+        const size_t memoryCap = XMLParseMemoryCap(c.xml.size());
         XMLExpansionBudget::TakeLargestMemoryPeak();
         ParseResult sax = ParseBytes(c.xml);
         const size_t saxPeak = XMLExpansionBudget::TakeLargestMemoryPeak();
