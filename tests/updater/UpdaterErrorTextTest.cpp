@@ -196,26 +196,11 @@ protected:
         return run;
     }
 
-    void AnswerNotices()
-    {
-        for (const std::string& name : fTemp.List("notices")) {
-            size_t dot = name.rfind(".json");
-            if (dot == std::string::npos || dot + 5 != name.size())
-                continue;
-            std::string answer = "notices/" + name.substr(0, dot) + ".answer";
-            if (!fTemp.ItemExists(answer))
-                fTemp.WriteFile(answer, "4");
-        }
-    }
+    void AnswerNotices() { test::AnswerNotices(fTemp, "notices", "4"); }
 
     std::string FolderText(const std::string& folder, const std::string& extension)
     {
-        std::string all;
-        for (const std::string& name : fTemp.List(folder)) {
-            if (name.size() > extension.size() && name.substr(name.size() - extension.size()) == extension)
-                all += fTemp.ReadFile(folder + "/" + name);
-        }
-        return all;
+        return test::FolderText(fTemp, folder, extension);
     }
 
     // The internal form of a folder's path, which no text may show.

@@ -56,22 +56,7 @@ protected:
         fAnswering.join();
     }
 
-    void AnswerNotices(const std::string& answer)
-    {
-        DIR* dir = opendir(fTemp.Path("notices").c_str());
-        if (dir == nullptr)
-            return;
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            size_t dot = name.rfind(".json");
-            if (dot == std::string::npos || dot + 5 != name.size())
-                continue;
-            std::string answerName = "notices/" + name.substr(0, dot) + ".answer";
-            if (!fTemp.ItemExists(answerName))
-                fTemp.WriteFile(answerName, answer);
-        }
-        closedir(dir);
-    }
+    void AnswerNotices(const std::string& answer) { test::AnswerNotices(fTemp, "notices", answer); }
 
     // Runs the updater with the test's environment: our "open" first on PATH,
     // notices into a folder, the Trash below the temporary folder.
@@ -89,17 +74,7 @@ protected:
         fTemp.MakeLink(name + "/Contents/current", "content.txt");
     }
 
-    // Waits up to 5 s for a file written by a detached process.
-    std::string WaitForFile(const std::string& name)
-    {
-        for (int i = 0; i < 250; ++i) {
-            struct stat st;
-            if (stat(fTemp.Path(name).c_str(), &st) == 0 && st.st_size > 0)
-                break;
-            usleep(20000);
-        }
-        return fTemp.ReadFile(name);
-    }
+    std::string WaitForFile(const std::string& name) { return test::WaitForFile(fTemp, name); }
 
     // The variables RunUpdater sets, for a program started by StartProgram.
     std::vector<std::string> Variables() const
@@ -140,21 +115,7 @@ protected:
     std::atomic<bool> fStop{false};
     std::atomic<int> fAnswer{4};
 
-    // Every file's content in a folder, concatenated; answers excluded.
-    std::string FolderText(const std::string& folder)
-    {
-        std::string all;
-        DIR* dir = opendir(fTemp.Path(folder).c_str());
-        if (dir == nullptr)
-            return all;
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name[0] != '.' && name.find(".answer") == std::string::npos)
-                all += fTemp.ReadFile(folder + "/" + name);
-        }
-        closedir(dir);
-        return all;
-    }
+    std::string FolderText(const std::string& folder) { return test::FolderText(fTemp, folder); }
 };
 
 TEST_F(UpdaterProgramTest, HelpVersionAndRejectedCommandLines)

@@ -307,4 +307,47 @@ inline LaunchedRun RunLaunched(const TempFolder& temp, const std::string& progra
     return run;
 }
 
+// Every file's content in temp's folder, concatenated in name order: the
+// files whose name ends in extension, or, without one, every file but
+// hidden ones and notice answers.
+inline std::string FolderText(const TempFolder& temp, const std::string& folder, const std::string& extension = "")
+{
+    std::string all;
+    for (const std::string& name : temp.List(folder)) {
+        bool wanted = extension.empty()
+                          ? name[0] != '.' && name.find(".answer") == std::string::npos
+                          : name.size() > extension.size() &&
+                                name.compare(name.size() - extension.size(), extension.size(), extension) == 0;
+        if (wanted)
+            all += temp.ReadFile(folder + "/" + name);
+    }
+    return all;
+}
+
+// Answers, in temp's folder of notices, every notice that has no answer yet.
+inline void AnswerNotices(const TempFolder& temp, const std::string& folder, const std::string& answer)
+{
+    for (const std::string& name : temp.List(folder)) {
+        size_t dot = name.rfind(".json");
+        if (dot == std::string::npos || dot + 5 != name.size())
+            continue;
+        std::string answerName = folder + "/" + name.substr(0, dot) + ".answer";
+        if (!temp.ItemExists(answerName))
+            temp.WriteFile(answerName, answer);
+    }
+}
+
+// Waits up to 5 s for a file of temp written by a detached process; its
+// content.
+inline std::string WaitForFile(const TempFolder& temp, const std::string& name)
+{
+    for (int i = 0; i < 250; ++i) {
+        struct stat st;
+        if (::stat(temp.Path(name).c_str(), &st) == 0 && st.st_size > 0)
+            break;
+        ::usleep(20000);
+    }
+    return temp.ReadFile(name);
+}
+
 }  // namespace bkit::test
