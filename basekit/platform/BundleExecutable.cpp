@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "basekit/platform/BundleInfo.h"
+#include "basekit/platform/FileOps.h"
 #include "basekit/platform/PosixError.h"
 
 namespace bkit {
@@ -107,9 +108,7 @@ BundleExecutable::Verdict Resolve(int root, std::deque<std::string> pending, std
 BundleExecutable::Result BundleExecutable::Find(const std::string& bundle, bool mustBeExecutable)
 {
     Result result;
-    result.bundle = bundle;
-    while (result.bundle.size() > 1 && result.bundle.back() == '/')
-        result.bundle.pop_back();
+    result.bundle = WithoutTrailingSlashes(bundle.c_str());
     if (!BundleInfo::ReadInfoString((result.bundle + "/Contents/Info.plist").c_str(), "CFBundleExecutable",
                                     result.name)) {
         result.verdict = Verdict::kNoName;

@@ -72,16 +72,6 @@ int _RenameNoReplace(int fromDir, const char* from, int toDir, const char* to)
     return _Errno(::renameat(fromDir, from, toDir, to));
 }
 
-std::string _ParentOf(const std::string& path)
-{
-    std::string::size_type slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 // The path beside b where an exchange through renames keeps what b held;
 // ENAMETOOLONG, before anything moved, when b's name leaves no room for it.
 int _ExchangeAsidePath(const char* b, std::string& out)
@@ -92,7 +82,7 @@ int _ExchangeAsidePath(const char* b, std::string& out)
     const std::string asideName = ExchangeAsideName(name.c_str());
     if (asideName.size() > NAME_MAX)
         return ENAMETOOLONG;
-    out = _ParentOf(path) + "/" + asideName;
+    out = ParentOf(path) + "/" + asideName;
     return 0;
 }
 
@@ -108,7 +98,7 @@ int _ExchangeStep(int fromDir, const char* from, int toDir, const char* to, bool
 // A name in the folder of to that nothing else uses.
 std::string _TemporarySibling(const char* to, int attempt)
 {
-    return _ParentOf(to) + "/" + TemporaryItemName(attempt);
+    return ParentOf(to) + "/" + TemporaryItemName(attempt);
 }
 
 }  // namespace
@@ -138,6 +128,24 @@ int CopyExtendedAttributes(int from, int to)
             return errno;
     }
     return 0;
+}
+
+std::string WithoutTrailingSlashes(const char* path)
+{
+    std::string text(path ? path : "");
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+std::string ParentOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
 }
 
 std::string TemporaryItemName(int attempt)

@@ -224,6 +224,13 @@ int MoveItemToTrash(const char* path, std::string* outTrashedPath = nullptr);
 // target refuses (ENOTSUP, EPERM) are left out.
 int CopyExtendedAttributes(int from, int to);
 
+// The text of path without its final '/'s ("/" stays "/"; null gives "").
+std::string WithoutTrailingSlashes(const char* path);
+
+// The folder that holds the last name of path (without a final '/'): "." for
+// a bare name, "/" for a name at the top.
+std::string ParentOf(const std::string& path);
+
 // A hidden name, unique in this process, for an item being built beside the
 // one it will become or replace (".bkit-copy-<pid>-<n>-<attempt>").
 std::string TemporaryItemName(int attempt = 0);

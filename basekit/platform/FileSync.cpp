@@ -9,6 +9,7 @@
 #include <string>
 
 #include "basekit/platform/FaultSeam.h"
+#include "basekit/platform/FileOps.h"
 #include "basekit/platform/PosixError.h"
 
 namespace bkit {
@@ -58,11 +59,7 @@ int FlushItemAt(int dirFD, const char* name)
 
 int FlushFolderOf(const char* path)
 {
-    std::string parent(path);
-    while (parent.size() > 1 && parent.back() == '/')
-        parent.pop_back();
-    std::string::size_type slash = parent.find_last_of('/');
-    parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+    const std::string parent = ParentOf(WithoutTrailingSlashes(path));
     if (int err = FaultSeam::Check(FaultOperation::kFlush))
         return err;
     StFileDescriptor folder(RetryOnEINTR([&] { return ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));

@@ -34,24 +34,6 @@ namespace {
 
 constexpr uint32_t kLockFlags = kFileFlagUserImmutable | kFileFlagSystemImmutable;
 
-std::string WithoutTrailingSlashes(const char* path)
-{
-    std::string text(path ? path : "");
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    return text;
-}
-
-std::string ParentOf(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 std::string Join(const std::string& folder, const char* name)
 {
     std::string out(folder);

@@ -1,7 +1,6 @@
 // UpdaterProgramTest.cpp - the built updater run as its caller runs it, end to end.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
