@@ -242,7 +242,8 @@ TEST_F(BundleExecutableTest, AnotherUsersCopyIsJudgedByTheModeTheCopyKeeps)
     });
     if (verdicts == "unreachable")
         GTEST_SKIP() << "other users cannot reach the temporary folder " << fTemp.Path() << " (see TMPDIR)";
-    EXPECT_EQ("||the executable '" + bundle + "/Contents/MacOS/app' may not be run by this user (no execute permission)|",
+    EXPECT_EQ("||the executable '" + bundle +
+                  "/Contents/MacOS/app' may not be run by this user (no execute permission)|",
               verdicts);
 }
 
