@@ -3,13 +3,17 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "support/StTmpfs.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 
@@ -283,6 +287,35 @@ TEST_F(UpdaterBundleCheckTest, AnOrdinaryUsersCopyIsJudgedAsItWillRun)
         }
         EXPECT_FALSE(fTemp.ItemExists("user/ran-old"));
     }
+}
+
+// The copy runs where it is installed: on a volume that runs nothing, the
+// update would install an application that cannot start.
+TEST_F(UpdaterBundleCheckTest, CopyThatCouldNotRunWhereItIsInstalledChangesNothing)
+{
+    MakeBundles();
+    test::StTmpfs mount(fTemp.Path("mnt"));
+    if (!mount.IsMounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << strerror(mount.GetError());
+    test::MakeSampleApp(fTemp, "mnt/Old.app", "old", Script("ran-old"));
+    if (::mount("tmpfs", fTemp.Path("mnt").c_str(), "tmpfs", MS_REMOUNT | MS_NOEXEC, "size=16m") != 0)
+        GTEST_SKIP() << "the tmpfs cannot be made noexec: " << strerror(errno);
+    const std::string before = test::TreeText(fTemp.Path("mnt"));
+
+    Outcome run = Run(BKIT_UPDATER_PROGRAM,
+                      {"--log-dir", fTemp.Path("logs"), fTemp.Path("mnt/Old.app"), fTemp.Path("dl/New.app")});
+    EXPECT_EQ(2, run.exitCode) << run.err;
+    // Nothing changed at the application's path, nothing left beside it.
+    EXPECT_EQ(before, test::TreeText(fTemp.Path("mnt")));
+    const std::string log = LogText();
+    EXPECT_NE(std::string::npos,
+              log.find("The up-to-date application cannot be found at '" + fTemp.Path("dl/New.app/") + "'"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("the executable '" + fTemp.Path("dl/New.app/Contents/MacOS/app") +
+                                          "' may not be run by this user"))
+        << log;
+    for (const char* marker : {"ran-old", "ran-new"})
+        EXPECT_FALSE(fTemp.ItemExists(marker)) << marker;
 }
 
 }  // namespace
