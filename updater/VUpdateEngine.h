@@ -132,14 +132,21 @@ public:
     // not asked).
     static bool _GetBundleExecutable(const bkit::VFilePath& bundle, std::string& executable);
     // True when the bundle is an application the restart can start once it
-    // is copied: a folder whose Info.plist names, by a plain file name, an
-    // executable in Contents/MacOS that is, after its links, a regular file
-    // inside the bundle which this process may run, or which madeExecutable
-    // (the client customization will add the execute bits) lets lack them.
+    // is copied: a folder whose Info.plist is, after its links, a regular
+    // file inside the bundle that names, by a plain file name, an executable
+    // in Contents/MacOS that is, after its links, a regular file inside the
+    // bundle with one execute bit at least, or which madeExecutable (the
+    // client customization will add the execute bits) lets lack them.
     // Otherwise the reason, with the path, is logged.
     static bool _IsApplicationBundle(const bkit::VFilePath& bundle, bool madeExecutable);
     // The same, with madeExecutable true when this run customizes a client.
     bool _IsApplicationBundle(const bkit::VFilePath& bundle) const;
+    // True when this process may run the executable of copy, the up-to-date
+    // bundle copied where it is installed from, judged as _IsApplicationBundle
+    // judges the up-to-date bundle but on the copy's own permissions, owner
+    // and volume, as the restart will find them. Otherwise the reason is
+    // logged and 'UPQN' 2 pushed with the path of upToDate.
+    static bool _IsRunnableCopy(const bkit::VFilePath& copy, const bkit::VFilePath& upToDate);
 
     // --- the steps that act on the system (updater/VUpdateEngineSwap.cpp) ---
 
@@ -152,7 +159,8 @@ public:
     // the path given does not exist.
     bool _ComputeTempFolderPath(const bkit::VFilePath& folderPath, bkit::VFilePath& outPath,
                                 const bkit::VString* suffix) const;
-    // Copies upToDate beside install under a hidden name, exchanges it with
+    // Copies upToDate beside install under a hidden name, makes sure that
+    // copy would start (_IsRunnableCopy), exchanges it with
     // the bundle at install, then renames the old bundle to the free name of
     // outdated (five attempts, 3 s apart). Any failure puts the old bundle
     // back at its path and removes the copy. Two paths that name one folder,

@@ -11,6 +11,7 @@
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/platform/BundleExecutable.h"
+#include "basekit/platform/FileOps.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/values/VScalars.h"
@@ -102,7 +103,8 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& info, const VFil
 
 bool VUpdateEngine::_GetBundleExecutable(const VFilePath& bundle, std::string& executable)
 {
-    platform::BundleExecutable::Result found = platform::BundleExecutable::Find(XMacFile::PosixPathText(bundle), false);
+    platform::BundleExecutable::Result found = platform::BundleExecutable::Find(
+        XMacFile::PosixPathText(bundle), platform::BundleExecutable::Execution::kNotAsked);
     if (found.verdict != platform::BundleExecutable::Verdict::kUsable)
         return false;
     executable = found.resolved;
@@ -111,15 +113,38 @@ bool VUpdateEngine::_GetBundleExecutable(const VFilePath& bundle, std::string& e
 
 bool VUpdateEngine::_IsApplicationBundle(const VFilePath& bundle, bool madeExecutable)
 {
-    // What the restart ("open -a") will ask of the installed copy.
+    // What the restart ("open -a") will ask of the installed copy, as far as
+    // it can be told before the copy is made: who may run the executable
+    // depends on who owns the copy, which _IsRunnableCopy judges.
     if (!VFolder(bundle).Exists())
         return false;
-    platform::BundleExecutable::Result found =
-        platform::BundleExecutable::Find(XMacFile::PosixPathText(bundle), !madeExecutable);
-    if (found.verdict == platform::BundleExecutable::Verdict::kUsable)
+    using platform::BundleExecutable;
+    BundleExecutable::Result found = BundleExecutable::Find(
+        XMacFile::PosixPathText(bundle),
+        madeExecutable ? BundleExecutable::Execution::kNotAsked : BundleExecutable::Execution::kSomeExecuteBit);
+    if (found.verdict == BundleExecutable::Verdict::kUsable)
         return true;
-    std::string reason = platform::BundleExecutable::Describe(found);
+    std::string reason = BundleExecutable::Describe(found);
     LogError("The up-to-date application would not start once installed: %s", reason.c_str());
+    return false;
+}
+
+bool VUpdateEngine::_IsRunnableCopy(const VFilePath& copy, const VFilePath& upToDate)
+{
+    using platform::BundleExecutable;
+    BundleExecutable::Result found =
+        BundleExecutable::Find(XMacFile::PosixPathText(copy), BundleExecutable::Execution::kByThisProcess);
+    if (found.verdict == BundleExecutable::Verdict::kUsable)
+        return true;
+    // The copy bears a hidden name and goes: the reason names the up-to-date
+    // bundle, whose copy this is.
+    const std::string shown = WithoutTrailingSlashes(XMacFile::PosixPathText(upToDate).c_str());
+    if (!found.path.empty())
+        found.path = shown + found.path.substr(found.bundle.size());
+    found.bundle = shown;
+    std::string reason = BundleExecutable::Describe(found);
+    LogError("The up-to-date application would not start once installed: %s", reason.c_str());
+    ThrowErrorWithPath(VE_UPDATER_UPTODATE_APP_MISSING, upToDate);
     return false;
 }
 

@@ -433,6 +433,8 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
     } else if (!_ClearLeftovers(outdated.GetPath(), upToDate.GetPath(), installPath, stagingPath) ||
                !copyToStaging()) {
         ThrowCopyFailed(upToDate.GetPath(), installPath);
+    } else if (!_IsRunnableCopy(stagingPath, upToDate.GetPath())) {
+        staged = true;  // the copy is what would be installed: it goes, in the roll-back below
     } else {
         staged = true;
         // The whole copy is on the disk before it takes the application's

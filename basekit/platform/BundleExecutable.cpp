@@ -27,6 +27,9 @@ namespace {
 // As many links as the kernel follows before it answers ELOOP.
 constexpr int kMaxLinks = 40;
 
+// An information list is small; anything bigger is not read.
+constexpr size_t kMaxInfoSize = 16 * 1024 * 1024;
+
 bool IsPlainName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -103,15 +106,51 @@ BundleExecutable::Verdict Resolve(int root, std::deque<std::string> pending, std
     return BundleExecutable::Verdict::kUsable;
 }
 
+// Reads the "CFBundleExecutable" string of the file at relative below root,
+// which holds no link: only a regular file is read (a pipe would keep the
+// reader waiting for a writer), and only as much as an information list is.
+bool ReadExecutableName(int root, const std::string& relative, std::string& name)
+{
+    StFileDescriptor file(RetryOnEINTR(
+        [&] { return ::openat(root, relative.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+    struct stat st;
+    if (!file.IsValid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<unsigned long long>(st.st_size) > kMaxInfoSize)
+        return false;
+    std::string text;
+    char chunk[8192];
+    for (;;) {
+        ssize_t got = RetryOnEINTR([&] { return ::read(file.Get(), chunk, sizeof(chunk)); });
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        text.append(chunk, static_cast<size_t>(got));
+        if (text.size() > kMaxInfoSize)
+            return false;
+    }
+    return BundleInfo::FindInfoString(text.data(), text.size(), "CFBundleExecutable", name);
+}
+
 }  // namespace
 
-BundleExecutable::Result BundleExecutable::Find(const std::string& bundle, bool mustBeExecutable)
+BundleExecutable::Result BundleExecutable::Find(const std::string& bundle, Execution execution)
 {
     Result result;
     result.bundle = WithoutTrailingSlashes(bundle.c_str());
-    if (!BundleInfo::ReadInfoString((result.bundle + "/Contents/Info.plist").c_str(), "CFBundleExecutable",
-                                    result.name)) {
+    StFileDescriptor root(
+        RetryOnEINTR([&] { return ::open(result.bundle.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    if (!root.IsValid()) {
         result.verdict = Verdict::kNoName;
+        return result;
+    }
+
+    // The information list is read where the copy will have it: a link
+    // leading out of the bundle would dangle in the copy.
+    std::vector<std::string> resolved;
+    Verdict info = Resolve(root.Get(), {"Contents", "Info.plist"}, resolved);
+    if (info != Verdict::kUsable || !ReadExecutableName(root.Get(), Join(resolved), result.name)) {
+        result.verdict = info == Verdict::kOutsideBundle ? Verdict::kInfoOutsideBundle : Verdict::kNoName;
         result.name.clear();
         return result;
     }
@@ -121,13 +160,7 @@ BundleExecutable::Result BundleExecutable::Find(const std::string& bundle, bool 
         return result;
     }
 
-    StFileDescriptor root(
-        RetryOnEINTR([&] { return ::open(result.bundle.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-    if (!root.IsValid()) {
-        result.verdict = Verdict::kMissing;
-        return result;
-    }
-    std::vector<std::string> resolved;
+    resolved.clear();
     result.verdict = Resolve(root.Get(), {"Contents", "MacOS", result.name}, resolved);
     if (result.verdict != Verdict::kUsable)
         return result;
@@ -139,7 +172,9 @@ BundleExecutable::Result BundleExecutable::Find(const std::string& bundle, bool 
         result.verdict = Verdict::kMissing;
     else if (!S_ISREG(st.st_mode))
         result.verdict = Verdict::kNotRegularFile;
-    else if (mustBeExecutable && ::faccessat(root.Get(), relative.c_str(), X_OK, AT_EACCESS) != 0)
+    else if (execution == Execution::kSomeExecuteBit && (st.st_mode & 0111) == 0)
+        result.verdict = Verdict::kNoExecuteBit;
+    else if (execution == Execution::kByThisProcess && ::faccessat(root.Get(), relative.c_str(), X_OK, AT_EACCESS) != 0)
         result.verdict = Verdict::kNotExecutable;
     if (result.verdict == Verdict::kUsable)
         result.resolved = result.bundle + "/" + relative;
@@ -153,6 +188,9 @@ std::string BundleExecutable::Describe(const Result& result)
         return std::string();
     case Verdict::kNoName:
         return "'" + result.bundle + "' is not an application bundle: its Contents/Info.plist names no executable";
+    case Verdict::kInfoOutsideBundle:
+        return "the information list '" + result.bundle + "/Contents/Info.plist' leads out of the bundle '" +
+               result.bundle + "'";
     case Verdict::kNameNotPlain:
         return "the executable name '" + result.name + "' of '" + result.bundle + "' is not a plain file name";
     case Verdict::kMissing:
@@ -161,6 +199,8 @@ std::string BundleExecutable::Describe(const Result& result)
         return "the executable '" + result.path + "' leads out of the bundle '" + result.bundle + "'";
     case Verdict::kNotRegularFile:
         return "the executable '" + result.path + "' is not a regular file";
+    case Verdict::kNoExecuteBit:
+        return "the executable '" + result.path + "' has no execute permission";
     case Verdict::kNotExecutable:
         return "the executable '" + result.path + "' may not be run by this user (no execute permission)";
     }

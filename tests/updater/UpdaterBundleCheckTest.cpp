@@ -1,12 +1,19 @@
 // UpdaterBundleCheckTest.cpp - up-to-date bundles whose restart cannot work, refused by the built updater and by "open".
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "support/StTmpfs.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 
@@ -114,6 +121,20 @@ protected:
                  t.MakeLink("dl/New.app/Contents/MacOS/app", "../../../tool");
              },
              "dl/New.app/Contents/MacOS/app"},
+            // Read through the link now; the installed copy keeps the link,
+            // which then dangles, or leads to a file the bundle does not hold.
+            {"information list a link climbing out of the bundle",
+             [](const test::TempFolder& t) {
+                 rename(t.Path("dl/New.app/Contents/Info.plist").c_str(), t.Path("dl/real.plist").c_str());
+                 t.MakeLink("dl/New.app/Contents/Info.plist", "../../real.plist");
+             },
+             "dl/New.app/Contents/Info.plist"},
+            {"information list an absolute link",
+             [](const test::TempFolder& t) {
+                 rename(t.Path("dl/New.app/Contents/Info.plist").c_str(), t.Path("dl/real.plist").c_str());
+                 t.MakeLink("dl/New.app/Contents/Info.plist", t.Path("dl/real.plist"));
+             },
+             "dl/New.app/Contents/Info.plist"},
         };
         return cases;
     }
@@ -188,6 +209,113 @@ TEST_F(UpdaterBundleCheckTest, LinkedExecutableInsideTheBundleIsInstalledAndRest
         ASSERT_EQ(0, lstat(fTemp.Path("Old.app/Contents/Resources/main").c_str(), &st));
         EXPECT_EQ(0755u, st.st_mode & 07777);
     }
+}
+
+// An ordinary user updates an application in a folder it owns from a
+// bundle root downloaded: the copy it makes is its own, and is judged so.
+TEST_F(UpdaterBundleCheckTest, AnOrdinaryUsersCopyIsJudgedAsItWillRun)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "only root can run the updater as another user here";
+    const auto [uid, gid] = test::NobodyIds();
+    chmod(fTemp.Path().c_str(), 0755);
+    test::ProgramsForOtherUsers programs;
+    std::string whyNot;
+    if (!test::CopyProgramsForOtherUsers(fTemp, "programs", uid, gid, programs, whyNot))
+        GTEST_SKIP() << whyNot;
+
+    struct Case {
+        const char* what;
+        mode_t mode;     // of root's executable in the downloaded bundle
+        bool installed;  // else refused: 'UPQN' 2, the folder of the application as it was
+    } cases[] = {
+        {"root's executable that only its owner may run", 0744, true},
+        // Run by anyone but its owner: the user's own copy it may not run.
+        {"root's executable that all but its owner may run", 0055, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder::RemoveTree(fTemp.Path("user"));
+        MakeBundles();
+        chmod(fTemp.Path("dl/New.app/Contents/MacOS/app").c_str(), c.mode);
+        for (const char* folder : {"user", "user/Apps", "user/logs", "user/xdg"})
+            fTemp.MakeFolder(folder);
+        test::MakeSampleApp(fTemp, "user/Apps/Old.app", "old", Script("user/ran-old"));
+        fTemp.WriteFile("dl/New.app/Contents/MacOS/app", Script("user/ran-new"));
+        ::nftw(fTemp.Path("user").c_str(), [](const char* path, const struct stat*, int, struct FTW*) {
+            const auto [user, group] = test::NobodyIds();
+            return ::lchown(path, user, group);
+        }, 16, FTW_PHYS);
+        const std::string apps = test::TreeText(fTemp.Path("user/Apps"));
+
+        int out = open(fTemp.Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const char* path = getenv("PATH");
+        pid_t pid = test::StartProgramAsUser(
+            programs.updater,
+            {"--log-dir", fTemp.Path("user/logs"), fTemp.Path("user/Apps/Old.app"), fTemp.Path("dl/New.app")},
+            {"PATH=" + programs.openFolder + ":" + (path ? path : "/usr/bin:/bin"), "HOME=" + fTemp.Path("user"),
+             "XDG_DATA_HOME=" + fTemp.Path("user/xdg"), "DISPLAY=", "WAYLAND_DISPLAY=", "BKIT_NOTICE_DIR="},
+            uid, gid, out);
+        close(out);
+        int status = pid > 0 ? test::WaitForProgram(pid, 120000) : -1;
+        const std::string said = fTemp.ReadFile("out.txt");
+        std::string log;
+        for (const std::string& name : fTemp.List("user/logs"))
+            log += fTemp.ReadFile("user/logs/" + name);
+        ASSERT_TRUE(status != -1 && WIFEXITED(status)) << status;
+
+        if (c.installed) {
+            EXPECT_EQ(0, WEXITSTATUS(status)) << said << log;
+            EXPECT_EQ("new", fTemp.ReadFile("user/Apps/Old.app/Contents/content.txt"));
+            EXPECT_EQ("ran \n", WaitForFile("user/ran-new"));
+            struct stat st;
+            ASSERT_EQ(0, lstat(fTemp.Path("user/Apps/Old.app/Contents/MacOS/app").c_str(), &st));
+            EXPECT_EQ(uid, st.st_uid);
+            EXPECT_EQ(0744u, st.st_mode & 07777);
+        } else {
+            EXPECT_EQ(2, WEXITSTATUS(status)) << said << log;
+            // The application is as it was, with nothing left beside it.
+            EXPECT_EQ(apps, test::TreeText(fTemp.Path("user/Apps")));
+            EXPECT_NE(std::string::npos,
+                      log.find("The up-to-date application cannot be found at '" + fTemp.Path("dl/New.app/") + "'"))
+                << log;
+            EXPECT_NE(std::string::npos,
+                      log.find("the executable '" + fTemp.Path("dl/New.app/Contents/MacOS/app") +
+                               "' may not be run by this user"))
+                << log;
+            EXPECT_FALSE(fTemp.ItemExists("user/ran-new"));
+        }
+        EXPECT_FALSE(fTemp.ItemExists("user/ran-old"));
+    }
+}
+
+// The copy runs where it is installed: on a volume that runs nothing, the
+// update would install an application that cannot start.
+TEST_F(UpdaterBundleCheckTest, CopyThatCouldNotRunWhereItIsInstalledChangesNothing)
+{
+    MakeBundles();
+    test::StTmpfs mount(fTemp.Path("mnt"));
+    if (!mount.IsMounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << strerror(mount.GetError());
+    test::MakeSampleApp(fTemp, "mnt/Old.app", "old", Script("ran-old"));
+    if (::mount("tmpfs", fTemp.Path("mnt").c_str(), "tmpfs", MS_REMOUNT | MS_NOEXEC, "size=16m") != 0)
+        GTEST_SKIP() << "the tmpfs cannot be made noexec: " << strerror(errno);
+    const std::string before = test::TreeText(fTemp.Path("mnt"));
+
+    Outcome run = Run(BKIT_UPDATER_PROGRAM,
+                      {"--log-dir", fTemp.Path("logs"), fTemp.Path("mnt/Old.app"), fTemp.Path("dl/New.app")});
+    EXPECT_EQ(2, run.exitCode) << run.err;
+    // Nothing changed at the application's path, nothing left beside it.
+    EXPECT_EQ(before, test::TreeText(fTemp.Path("mnt")));
+    const std::string log = LogText();
+    EXPECT_NE(std::string::npos,
+              log.find("The up-to-date application cannot be found at '" + fTemp.Path("dl/New.app/") + "'"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("the executable '" + fTemp.Path("dl/New.app/Contents/MacOS/app") +
+                                          "' may not be run by this user"))
+        << log;
+    for (const char* marker : {"ran-old", "ran-new"})
+        EXPECT_FALSE(fTemp.ItemExists(marker)) << marker;
 }
 
 }  // namespace

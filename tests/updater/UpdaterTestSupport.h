@@ -14,10 +14,18 @@
 // the size of the files it writes; WaitForProgram collects it. The tests end the processes
 // they start by that pid and nothing else. FindProgram looks a program up on
 // PATH; RunProgram starts one and waits for its exit code.
+//
+// Programs run as another user: the checkout, and with it the built updater
+// and "open", may lie in a folder other users cannot enter (a clone in root's
+// home, a 0700 temporary folder). CopyProgramsForOtherUsers copies them into
+// a temporary folder that user can reach, and StartProgramAsUser starts a
+// program as that user.
 #pragma once
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
+#include <grp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -27,11 +35,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/process/VProcessLauncher.h"
+#include "files/CopyTestSupport.h"
 #include "support/TempFolder.h"
 #include "updater/VUpdateEngine.h"
 
@@ -246,6 +256,85 @@ inline int RunProgram(const std::string& program, const std::vector<std::string>
     pid_t pid = StartProgram(program, args, variables);
     int status = pid > 0 ? WaitForProgram(pid, 120000) : -1;
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Starts program with args as StartProgram does, as the user and group given
+// (no other groups) when the test runs as root, in the folder "/" (the
+// test's working folder may be one that user cannot enter), its standard
+// output and standard error on outFD when given. A variable given with an
+// empty value ("NAME=") is left out. The pid, or -1.
+inline pid_t StartProgramAsUser(const std::string& program, const std::vector<std::string>& args,
+                                const std::vector<std::string>& variables, uid_t uid, gid_t gid, int outFD = -1)
+{
+    ProgramLine line(program, args, variables);
+    std::vector<char*> envp;
+    for (char* entry : line.envp) {
+        const char* equal = entry != nullptr ? strchr(entry, '=') : nullptr;
+        if (entry == nullptr || equal == nullptr || equal[1] != '\0' ||
+            std::find(variables.begin(), variables.end(), std::string(entry)) == variables.end())
+            envp.push_back(entry);
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
+            _exit(126);
+        if (chdir("/") != 0)
+            _exit(126);
+        if (outFD >= 0 && (dup2(outFD, STDOUT_FILENO) < 0 || dup2(outFD, STDERR_FILENO) < 0))
+            _exit(126);
+        execve(program.c_str(), line.argv.data(), envp.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Copies of the built updater and "open" that another user can run.
+struct ProgramsForOtherUsers {
+    std::string updater;     // the updater's executable, in its bundle
+    std::string openFolder;  // the folder that holds "open", to put first on PATH
+};
+
+// Copies the built updater's bundle (its resources with it) and "open" into
+// temp's new folder named folder, every item readable by all, and checks
+// that the user given can run both from there: temp and the folders above
+// it must let that user in (the caller opens temp itself). False with the
+// reason in whyNot when a copy fails or the user cannot reach them.
+inline bool CopyProgramsForOtherUsers(const TempFolder& temp, const std::string& folder, uid_t uid, gid_t gid,
+                                      ProgramsForOtherUsers& copies, std::string& whyNot)
+{
+    const std::string updater = BKIT_UPDATER_PROGRAM;
+    // <bundle>/Contents/MacOS/<updater>
+    std::string bundle = updater;
+    for (int up = 0; up < 3; ++up)
+        bundle.erase(bundle.rfind('/'));
+    const std::string bundleName = bundle.substr(bundle.rfind('/') + 1);
+    const std::string cp = FindProgram("cp");
+    if (cp.empty() || !temp.MakeFolder(folder) || !temp.MakeFolder(folder + "/bin") ||
+        RunProgram(cp, {"-a", bundle, temp.Path(folder)}) != 0 ||
+        RunProgram(cp, {"-a", std::string(BKIT_OPEN_FOLDER) + "/open", temp.Path(folder + "/bin")}) != 0) {
+        whyNot = "the built programs could not be copied into " + temp.Path(folder);
+        return false;
+    }
+    // Past the umask the checkout was built with; links are left alone.
+    ::nftw(
+        temp.Path(folder).c_str(),
+        [](const char* path, const struct stat* st, int type, struct FTW*) {
+            if (type != FTW_SL && type != FTW_SLN)
+                ::chmod(path, (st->st_mode & 07777) | 0444 | (S_ISDIR(st->st_mode) || (st->st_mode & 0111) ? 0111 : 0));
+            return 0;
+        },
+        16, FTW_PHYS);
+    copies.updater = temp.Path(folder + "/" + bundleName + updater.substr(bundle.size()));
+    copies.openFolder = temp.Path(folder + "/bin");
+    pid_t pid = StartProgramAsUser(
+        "/bin/sh", {"-c", "test -x \"$0\" && test -x \"$1/open\"", copies.updater, copies.openFolder}, {}, uid, gid);
+    int status = pid > 0 ? WaitForProgram(pid) : -1;
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        whyNot = "the user " + std::to_string(uid) + " cannot reach the temporary folder " + temp.Path() +
+                 " (TMPDIR names a folder other users cannot enter)";
+        return false;
+    }
+    return true;
 }
 
 // The path of strace when it can trace here, else empty (not installed, or

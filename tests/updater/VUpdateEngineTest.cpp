@@ -289,6 +289,39 @@ TEST_F(UpdaterTest, FailedCopyOrExchangeRollsBack)
     }
 }
 
+TEST_F(UpdaterTest, StagedCopyThatWouldNotStartRollsBack)
+{
+    // The copy is judged before it takes the application's place, whatever
+    // was checked of the up-to-date bundle before.
+    struct Case {
+        const char* what;
+        void (*spoil)(const test::TempFolder&);
+    } cases[] = {
+        {"executable this process may not run",
+         [](const test::TempFolder& t) { chmod(t.Path("New.app/Contents/MacOS/app").c_str(), 0644); }},
+        {"information list a link leading out of the bundle",
+         [](const test::TempFolder& t) {
+             rename(t.Path("New.app/Contents/Info.plist").c_str(), t.Path("real.plist").c_str());
+             t.MakeLink("New.app/Contents/Info.plist", "../../real.plist");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* name : {"Name.app", "New.app", "real.plist"})
+            test::TempFolder::RemoveTree(fTemp.Path(name));
+        MakeApp("Name.app", "old");
+        MakeApp("New.app", "new");
+        c.spoil(fTemp);
+        const std::vector<std::string> before = fTemp.List("");
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(nullptr, Swap().Get());
+        EXPECT_EQ(VE_UPDATER_UPTODATE_APP_MISSING, errors.GetLastError());
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        // The copy went; nothing else was made.
+        EXPECT_EQ(before, fTemp.List(""));
+    }
+}
+
 // A process id that no process has: a child that has ended and was collected.
 pid_t GonePid()
 {

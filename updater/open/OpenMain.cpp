@@ -7,8 +7,9 @@
 // holds none of its caller's pipes), and exits 0 once it has started, or 1
 // with a message on standard error when the bundle or its executable cannot
 // be found or started. An executable whose name is not a plain file name, or
-// whose links lead out of the bundle, is refused the same way: nothing outside
-// the bundle is ever started. Other forms of the command are refused with 1.
+// an information list or executable whose links lead out of the bundle, is
+// refused the same way: nothing outside the bundle is ever read or started.
+// Other forms of the command are refused with 1.
 #include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -50,9 +51,10 @@ int main(int argc, char** argv)
     }
 
     // What a copy of the bundle would still start: nothing outside it.
-    bkit::platform::BundleExecutable::Result found = bkit::platform::BundleExecutable::Find(bundle, true);
-    if (found.verdict != bkit::platform::BundleExecutable::Verdict::kUsable)
-        return Fail(bkit::platform::BundleExecutable::Describe(found));
+    using bkit::platform::BundleExecutable;
+    BundleExecutable::Result found = BundleExecutable::Find(bundle, BundleExecutable::Execution::kByThisProcess);
+    if (found.verdict != BundleExecutable::Verdict::kUsable)
+        return Fail(BundleExecutable::Describe(found));
     // The program is told the path its bundle gives it; the file started is
     // the one that was judged, reached without any link.
     std::string executable = found.path;
