@@ -33,6 +33,7 @@ bool HasControls(std::string_view utf8);
 
 // utf8 with every control written as its escape (see above).
 std::string EscapeControls(std::string_view utf8);
+inline std::string EscapeControls(const char* utf8) { return EscapeControls(std::string_view(utf8)); }
 
 // The same for a string; a string without controls comes back as it is.
 VString EscapeControls(const VString& text);
