@@ -231,7 +231,8 @@ int32_t VSplitableLogFile::CheckLogSize()
     if (!fFile || fPosition < kSplitSize) return 0;
     Close();
     ++fLogNumber;
-    Open(true, false);
+    // Without a next file every line from here on is lost.
+    if (!Open(true, false) && fWriteError == 0) fWriteError = fOpenError;
     return static_cast<int32_t>(fLogNumber);
 }
 

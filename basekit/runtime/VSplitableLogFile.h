@@ -76,9 +76,9 @@ public:
     bool IsOpen() const { return fFile != nullptr; }
     // The errno for which the last Open opened no file; 0 after one that did.
     int GetOpenError() const { return fOpenError; }
-    // The errno of the first write, flush or close of the stream that failed
-    // since the object was made (lines were lost from then on); 0 when every
-    // line reached the file.
+    // The errno of the first write, flush or close of the stream, or of the
+    // opening of the next file of a split, that failed since the object was
+    // made (lines were lost from then on); 0 when every line reached a file.
     int GetWriteError() const { return fWriteError; }
     // Closes the file once its lines and its folder are flushed to the disk.
     void Close();

@@ -463,6 +463,23 @@ TEST_F(LogFileTest, FilesThatCannotBeMadeOrWrittenAreToldWhy)
         ASSERT_EQ(0, unlink(fTemp.Path("mnt/filler").c_str()));
     }
     {
+        // A split whose next file cannot be made (no file is left on the
+        // disk) loses what follows.
+        test::StTmpfs few(fTemp.Path("few"), "size=16m,nr_inodes=8");
+        ASSERT_TRUE(few.IsMounted());
+        VSplitableLogFile file(Folder("few").Get(), VString("split"), 1, false);
+        ASSERT_TRUE(file.Open(false, false));
+        file.AppendString(std::string(VSplitableLogFile::kSplitSize, 'x').c_str());
+        file.Flush();
+        EXPECT_EQ(0, file.GetWriteError());
+        for (int n = 0; n < 16 && fTemp.WriteFile("few/filler" + std::to_string(n), ""); ++n) {
+        }
+        file.AppendString("lost\n");
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_EQ(ENOSPC, file.GetWriteError());
+        EXPECT_NE(0, file.GetOpenError());
+    }
+    {
         // A folder that is there, on a disk that takes no file.
         ASSERT_TRUE(mount.MakeReadOnly());
         VLog4jMsgFileLogger writer(Folder("mnt/logs").Get(), VString("ro"));
