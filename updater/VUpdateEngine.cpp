@@ -14,6 +14,7 @@
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
 #include "basekit/platform/DefaultApplication.h"
+#include "basekit/platform/PosixError.h"
 #include "basekit/platform/SystemNotice.h"
 #include "basekit/runtime/VComponentManager.h"
 #include "basekit/runtime/VErrorBase.h"
@@ -21,6 +22,7 @@
 #include "basekit/runtime/VLog4jMsgFileLogger.h"
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
+#include "basekit/text/ControlEscapes.h"
 #include "basekit/text/VIntlMgr.h"
 #include "basekit/values/VTime.h"
 #include "basekit/xml/VLocalizationManager.h"
@@ -96,10 +98,36 @@ void VUpdateEngine::_DeInitLog()
     if (ILogger* logger = GetLogger())
         logger->Flush();
     if (fLogFile != nullptr) {
+        // Stopped, the writer names no file.
+        VString path = _LogFilePosixPath();
         fLogFile->Stop();
+        // A run that succeeded but kept no log (a full disk) must not pass
+        // for one that did; the update itself stands, and so does its code.
+        int err = fLogFile->GetWriteError();
+        if (err != 0 && !fLogWriteFailureShown && !path.IsEmpty()) {
+            std::string line = to_string(LogNotWrittenText(path, err)) + "\n";
+            // By descriptor: a run that answered its caller closed the stream.
+            ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+            (void)ignored;
+        }
         delete fLogFile;
         fLogFile = nullptr;
     }
+}
+
+VString VUpdateEngine::_LogFilePosixPath() const
+{
+    VString posix;
+    if (fLogFile == nullptr || !fLogFile->IsStarted())
+        return posix;
+    // The file this run wrote: number 1 may be an earlier run's, or full.
+    VFilePath path;
+    fLogFile->GetLogFolderPath(path);
+    VString name;
+    fLogFile->GetCurrentLogFileName(name);
+    path.ToSubFile(name);
+    path.GetPosixPath(posix);
+    return posix;
 }
 
 namespace {
@@ -249,40 +277,44 @@ bool VUpdateEngine::_InitLog()
     fLogFile = new VLog4jMsgFileLogger(folder, VString(name));
     folder->Release();
     fLogFile->Start();
-    if (!fLogFile->IsStarted())
-        ThrowErrorWithPath(VE_UPDATER_LOG_FAILED, fLogFolder);
+    if (!fLogFile->IsStarted()) {
+        // Why no file could be made there (a read-only disk, a folder of
+        // another user) is what the user needs to mend it.
+        StThrowError<> error(VE_UPDATER_LOG_FAILED, PosixErrorFromErrno(fLogFile->GetStartError()));
+        VString path;
+        fLogFolder.GetPath(path);
+        error->SetString(VString("path"), path);
+    }
     return fLogFile->IsStarted();
 }
 
 void VUpdateEngine::_ShowFailureNotice(VErrorContext* context)
 {
-    std::vector<ToldError> told = TellErrors(context);
-    VString message;
-    if (!told.empty())
-        message = told.back().text;
+    VString message = FailureText(context);
 
     std::string logPath;
     // A writer that could not start has no file to point at.
     if (fLogFile != nullptr && fLogFile->IsStarted()) {
-        // The file this run wrote: number 1 may be an earlier run's, or full.
         if (ILogger* logger = GetLogger())
             logger->Flush();
-        VFilePath path;
-        fLogFile->GetLogFolderPath(path);
-        VString name;
-        fLogFile->GetCurrentLogFileName(name);
-        path.ToSubFile(name);
-        VString posix;
-        path.GetPosixPath(posix);
-        logPath = to_string(posix);
-        VString line = LocalizeString(VString("MoreInformationsAvailableInLogFile"),
-                                      VString("More information is available in the log file '{LogFilePath}'"));
-        if (!line.IsNull() && !line.IsEmpty()) {
-            VValueBag* values = new VValueBag;
-            values->SetString("LogFilePath", posix);
-            line.Format(values, true);
-            values->Release();
+        VString posix = _LogFilePosixPath();
+        if (int err = fLogFile->GetWriteError()) {
+            // Pointing at a file without the run's lines would send the user
+            // to an empty log.
+            VString line = LogNotWrittenText(posix, err);
             message.AppendPrintf("\r\n%S", &line);
+            fLogWriteFailureShown = true;
+        } else {
+            logPath = to_string(posix);
+            VString line = LocalizeString(VString("MoreInformationsAvailableInLogFile"),
+                                          VString("More information is available in the log file '{LogFilePath}'"));
+            if (!line.IsNull() && !line.IsEmpty()) {
+                VValueBag* values = new VValueBag;
+                values->SetString("LogFilePath", EscapeControls(posix));
+                line.Format(values, true);
+                values->Release();
+                message.AppendPrintf("\r\n%S", &line);
+            }
         }
     }
 

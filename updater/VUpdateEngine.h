@@ -72,6 +72,9 @@ constexpr bkit::VError VE_UPDATER_CLIENT_INFO_UNUSABLE = MakeUpdaterError(41);
 constexpr bkit::VError VE_UPDATER_INSTALL_FAILED = MakeUpdaterError(100);
 constexpr bkit::VError VE_UPDATER_LOG_FAILED = MakeUpdaterError(101);
 constexpr bkit::VError VE_UPDATER_RESTART_FAILED = MakeUpdaterError(120);
+// The Trash refused the old bundle, which was deleted instead ("path": the
+// bundle; the Trash's error beneath).
+constexpr bkit::VError VE_UPDATER_OLD_APP_DELETED = MakeUpdaterError(121);
 
 class VUpdateEngine : public bkit::VProcessIPC {
 public:
@@ -98,7 +101,9 @@ public:
     // failure notice as its default answer "No" would: an update in progress
     // goes on, and by the time a notice waits the update is over.
     void QuitAsynchronously(const bkit::VString* text = nullptr) override;
-    // Flushes the process logger, then stops and deletes the log-file writer.
+    // Flushes the process logger, then stops and deletes the log-file writer;
+    // a log file that lines could not reach is said on standard error (the
+    // run's outcome stays as it is), unless the failure notice said it.
     void _DeInitLog();
 
     // Makes the updater's localizer for the bundle: the process's localizer,
@@ -112,11 +117,14 @@ public:
     // it, swaps the bundles, restarts the application and trashes the old one.
     void _ApplyUpdate();
     // Starts the log file in the --log-dir folder; false without one or when
-    // it cannot start (its error pushed).
+    // it cannot start (its error pushed, with the native reason beneath).
     bool _InitLog();
-    // The newest error's text as TellErrors tells it, the log file's line,
-    // buttons No and Yes; Yes opens the log file.
+    // The run's failure as FailureText tells it, the log file's line (or,
+    // when lines could not be written to it, that sentence), buttons No and
+    // Yes; Yes opens a log file that was written.
     void _ShowFailureNotice(bkit::VErrorContext* context);
+    // The POSIX path of the log file being written; empty while none is.
+    bkit::VString _LogFilePosixPath() const;
 
     // --- client customization (updater/VUpdateEngineClient.cpp) ---
 
@@ -204,7 +212,8 @@ public:
     // when it stays.
     bool _TrashLeftover(const bkit::VFilePath& path, const bkit::VFilePath& outdated);
     // Moves a bundle set aside to the Trash, deleting it when the Trash fails;
-    // the Trash's error stays pushed.
+    // the Trash's error stays pushed, and once the bundle is deleted 'UPQN'
+    // 121 above it says so.
     static void _TrashBundle(const bkit::VFolder& bundle);
     // Runs the restart command of the installed application; true when it ran
     // and exited with status 0 (else 'UPQN' 120 pushed).
@@ -247,6 +256,7 @@ private:
     bkit::VFilePath fUpToDateApp;
     bkit::VFilePath fInstallApp;
     bkit::VLog4jMsgFileLogger* fLogFile = nullptr;
+    bool fLogWriteFailureShown = false;  // by the failure notice
     bkit::VLocalizationManager* fLocalizationManager = nullptr;
     int32_t fCallerPid = -1;
     bool fLogProgressToCaller = false;

@@ -5,9 +5,11 @@
 #include "basekit/json/VJSONCloner.h"
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONValue.h"
+#include "basekit/platform/PosixError.h"
 #include "basekit/process/VProcess.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/text/ControlEscapes.h"
 
 using namespace bkit;
 
@@ -65,10 +67,10 @@ VRefPtr<VJSONObject> ParametersForUser(const VErrorBase& error, std::vector<User
             continue;
         VString text, posix;
         value.GetString(text);
-        if (PosixForm(text, posix)) {
-            parameters->SetPropertyAsString(VString(key.name), posix);
+        if (PosixForm(text, posix))
             text = posix;
-        }
+        text = EscapeControls(text);
+        parameters->SetPropertyAsString(VString(key.name), text);
         bool known = false;
         for (const UserPath& path : paths)
             known = known || path.text == text;
@@ -152,7 +154,17 @@ VString ReasonText(const VErrorBase& reason, const VErrorBase& above)
     std::vector<UserPath> none, paths;
     VString text = OwnWords(reason, ParametersForUser(reason, none).Get());
     ParametersForUser(above, paths);
-    return WithPaths(text, paths);
+    return EscapeControls(WithPaths(text, paths));
+}
+
+// text followed by the words of reason.
+VString WithReason(const VString& text, const VErrorBase& reason)
+{
+    std::vector<UserPath> none;
+    VString because = OwnWords(reason, ParametersForUser(reason, none).Get());
+    if (because.GetLength() > 0 && because[because.GetLength() - 1] == u'.')
+        because.Truncate(because.GetLength() - 1);
+    return Sentence("ErrorWithReason", "{error} Reason: {reason}.", {{"error", &text}, {"reason", &because}});
 }
 
 }  // namespace
@@ -162,13 +174,10 @@ VString ErrorTextForUser(const VErrorBase& error, const VErrorBase* reason)
     std::vector<UserPath> paths;
     VString text = WithPaths(OwnWords(error, ParametersForUser(error, paths).Get()), paths);
     // A code that only translates its reason already says it.
-    if (reason == nullptr || VErrorBase::EncodedNativeErrorToVError(reason->GetError(), 0) == error.GetError())
-        return text;
-    std::vector<UserPath> none;
-    VString because = OwnWords(*reason, ParametersForUser(*reason, none).Get());
-    if (because.GetLength() > 0 && because[because.GetLength() - 1] == u'.')
-        because.Truncate(because.GetLength() - 1);
-    return Sentence("ErrorWithReason", "{error} Reason: {reason}.", {{"error", &text}, {"reason", &because}});
+    if (reason != nullptr && VErrorBase::EncodedNativeErrorToVError(reason->GetError(), 0) != error.GetError())
+        text = WithReason(text, *reason);
+    // A creator's words, and the words of a reason, may hold controls too.
+    return EscapeControls(text);
 }
 
 std::vector<ToldError> TellErrors(const VErrorContext* context)
@@ -187,6 +196,29 @@ std::vector<ToldError> TellErrors(const VErrorContext* context)
             told.push_back({error, ErrorTextForUser(*error, IsReasonOf(below, *error) ? below : nullptr), false});
     }
     return told;
+}
+
+VString FailureText(const VErrorContext* context)
+{
+    if (context == nullptr || context->IsEmpty())
+        return VString();
+    const VErrorContext::ErrorList& errors = context->GetErrors();
+    const VErrorBase& newest = *errors.back();
+    const VErrorBase* reason = nullptr;
+    for (size_t i = errors.size() - 1; i > 0 && reason == nullptr && !VErrorBase::IsNativeError(newest.GetError());
+         --i) {
+        if (VErrorBase::IsNativeError(errors[i - 1]->GetError()))
+            reason = errors[i - 1];
+    }
+    return ErrorTextForUser(newest, reason);
+}
+
+VString LogNotWrittenText(const VString& posixPath, int errnum)
+{
+    VString path = EscapeControls(posixPath);
+    VString text = Sentence("LogFileNotWritten", "The log file '{path}' could not be written.", {{"path", &path}});
+    VRefPtr<VErrorBase> reason = VRefPtr<VErrorBase>::Adopt(new VErrorBase(PosixErrorFromErrno(errnum)));
+    return EscapeControls(WithReason(text, *reason));
 }
 
 void KeepErrorTexts(VErrorContext* context)

@@ -16,7 +16,11 @@
 // - a native record ('POSX' and the like, with no parameters of its own)
 //   right beneath a record is the reason of that record: it is told within
 //   that record's text, unless the record's code is merely that reason
-//   translated (access denied for EACCES, not found for ENOENT).
+//   translated (access denied for EACCES, not found for ENOENT);
+// - the control characters of every text told (a path holding a line break,
+//   a terminal's escape) are written as escapes (ControlEscapes.h), so that
+//   no path starts a line of its own in the log, on standard error or in
+//   the notice.
 //
 // Contracts: telling changes no record, so stored records keep the internal
 // form their readers rely on; only KeepErrorTexts writes, and then only each
@@ -49,6 +53,17 @@ struct ToldError {
 
 // Every record of the context, oldest first; none for a null context.
 std::vector<ToldError> TellErrors(const bkit::VErrorContext* context);
+
+// What a failed run shows its user (the notice, or standard error without
+// one): the newest record's text with the first native record beneath it, at
+// any depth, as its reason, since the records between (a copy that failed, a
+// folder that could not be made) are in the log. Empty for an empty or null
+// context.
+bkit::VString FailureText(const bkit::VErrorContext* context);
+
+// The sentence for a log file (POSIX path) that lines could not be written
+// to, with errnum in words as its reason.
+bkit::VString LogNotWrittenText(const bkit::VString& posixPath, int errnum);
 
 // Stores the told text of every record of the context as its "message", so
 // that whoever describes the records later (the process logger, when they

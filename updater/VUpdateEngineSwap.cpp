@@ -203,8 +203,11 @@ bool SameOrInsideOnDisk(const VFilePath& outer, const VFilePath& inner)
 
 void VUpdateEngine::_TrashBundle(const VFolder& bundle)
 {
-    if (bundle.MoveToTrash() != VE_OK)
-        bundle.DeleteForced();
+    if (bundle.MoveToTrash() == VE_OK)
+        return;
+    // The Trash's error names a folder that, once deleted, is no more.
+    if (bundle.DeleteForced() == VE_OK)
+        ThrowErrorWithPath(VE_UPDATER_OLD_APP_DELETED, bundle.GetPath());
 }
 
 bool VUpdateEngine::_TrashLeftover(const VFilePath& path, const VFilePath& outdated)

@@ -8,6 +8,7 @@
 #include "basekit/files/VFilePath.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/runtime/VSplitableLogFile.h"
+#include "basekit/text/ControlEscapes.h"
 
 namespace bkit {
 
@@ -121,10 +122,13 @@ void VLog4jMsgFileLogger::Start(int32_t number)
         fFile = new VSplitableLogFile(fFolder, fLogName, number, false);
     }
     if (!fFile->Open(false, false)) {
+        fStartError = fFile->GetOpenError();
+        if (fFile->GetWriteError() != 0 && fWriteError == 0) fWriteError = fFile->GetWriteError();
         delete fFile;
         fFile = nullptr;
         return;
     }
+    fStartError = 0;
     VTime::Now(fStartTime);
     if (ILogger* logger = ILogger::GetProcessLogger()) logger->AddLogListener(&fListener);
 }
@@ -137,6 +141,8 @@ void VLog4jMsgFileLogger::Stop()
     StLocker<VCriticalSection> lock(&fLock);
     if (!fFile) return;
     fFile->Close();
+    if (fStoppedFile && fStoppedFile->GetWriteError() != 0 && fWriteError == 0)
+        fWriteError = fStoppedFile->GetWriteError();
     delete fStoppedFile;
     fStoppedFile = fFile;
     fFile = nullptr;
@@ -147,6 +153,20 @@ bool VLog4jMsgFileLogger::IsStarted() const
 {
     StLocker<VCriticalSection> lock(&fLock);
     return fFile != nullptr;
+}
+
+int VLog4jMsgFileLogger::GetStartError() const
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    return fStartError;
+}
+
+int VLog4jMsgFileLogger::GetWriteError() const
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    if (fWriteError != 0) return fWriteError;
+    if (fFile) return fFile->GetWriteError();
+    return fStoppedFile ? fStoppedFile->GetWriteError() : 0;
 }
 
 void VLog4jMsgFileLogger::Flush()
@@ -268,6 +288,9 @@ void VLog4jMsgFileLogger::Log(const char* source, EMessageLevel level, const cha
 {
     StLocker<VCriticalSection> lock(&fLock);
     if (!fFile || IsPaused() || (fLevelMask & (1u << (static_cast<uint32_t>(level) % 32u))) == 0) return;
+    std::string escapedSource, escapedMessage;
+    if (source && HasControls(source)) source = (escapedSource = EscapeControls(source)).c_str();
+    if (message && HasControls(message)) message = (escapedMessage = EscapeControls(message)).c_str();
     uint64_t sequence = ILogger::GetSequenceNumber();
     const char* levelName = GetMessageLevelName(level);
     if (sequence != 0)

@@ -4,7 +4,10 @@
 // entries into the numbered files "<log name>_<n>.txt" of one folder
 // (VSplitableLogFile), one line each:
 //   "<sequence> <local time> [<source>[.<sign>]] <LEVEL> - [<[code] >]<message> (<attributes>)"
-// formatted with "%llu %s [%s] %s - %s\n". Start registers the writer's
+// formatted with "%llu %s [%s] %s - %s\n". A line is one entry: the control
+// characters of its source and message (a line feed in a message, or in a path
+// a message names) are written as escapes (ControlEscapes.h), so that no text
+// logged can start a line that passes for one of the writer's own. Start registers the writer's
 // listener with the process logger (ILogger::GetProcessLogger); Stop removes
 // it, which flushes the logger first: everything logged before Stop reaches the
 // file, which is flushed to the disk as it closes, and nothing is written
@@ -15,6 +18,10 @@
 // writers of runs sharing a folder and a log name never share a file; Start
 // after Stop appends to the writer's own last file while it is still there.
 // GetCurrentLogFileName names the file being written. The folder is retained.
+//
+// Failures are kept for the owner to tell, never raised: GetStartError says
+// why the last Start opened no file, GetWriteError why lines did not reach
+// the file (a full disk), also after Stop.
 //
 // Thread-safety: the writer's lock serialises Start, Stop, Flush, the
 // keep-count operations and the listener's Put (which runs on the logger's
@@ -72,6 +79,13 @@ public:
     void Start(int32_t number);
     virtual void Stop();
     virtual bool IsStarted() const;
+    // The errno for which the last Start opened no file; 0 when it opened one
+    // (or did nothing, without a folder or a name).
+    int GetStartError() const;
+    // The errno of the first line, flush or close that did not reach the
+    // writer's file (lines were lost from then on), kept after Stop; 0 when
+    // every line was written.
+    int GetWriteError() const;
 
     void Flush();
     // While paused, lines are dropped (and use no sequence numbers).
@@ -97,7 +111,8 @@ public:
     // gives level 4, the process's source and the message " ()".
     static void GetLogInfosFromBag(const VValueBag* bag, VString& source, EMessageLevel& level, VString& message);
 
-    // Writes one line when started, not paused and the level is in the mask.
+    // Writes one line when started, not paused and the level is in the mask;
+    // the controls of source and message are escaped.
     void Log(const VString& source, EMessageLevel level, const VString& message);
     void Log(const char* source, EMessageLevel level, const char* message);
 
@@ -116,6 +131,9 @@ private:
     // The closed file of the last Stop, which the next Start appends to.
     VSplitableLogFile* fStoppedFile = nullptr;
     std::atomic<bool> fPaused{false};
+    int fStartError = 0;
+    // The write error of a file the writer no longer holds.
+    int fWriteError = 0;
     uint32_t fLevelMask = kDefaultLevelMask;
     VLog4jLogListener fListener;
     // The cache of _CurrentTimeText (guarded by fLock).

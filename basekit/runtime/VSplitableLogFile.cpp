@@ -155,7 +155,10 @@ void VSplitableLogFile::_DeleteUnlessInUse(uint32_t number) const
 bool VSplitableLogFile::Open(bool overwrite, bool findFree)
 {
     if (fFile) return true;
-    if (!fFolder || _BuildFilePath(fLogNumber).empty()) return false;
+    if (!fFolder || _BuildFilePath(fLogNumber).empty()) {
+        fOpenError = EINVAL;
+        return false;
+    }
     {
         // A folder that cannot be made shows as a file that cannot be opened.
         StErrorContextInstaller quiet(false, true);
@@ -166,12 +169,17 @@ bool VSplitableLogFile::Open(bool overwrite, bool findFree)
     // a new file does: it passes every name that exists (a dangling link too).
     int fd = overwrite || findFree ? -1 : _ReopenMadeFile();
     if (fd < 0) fd = _CreateNewFile();
-    if (fd < 0) return false;
+    if (fd < 0) {
+        fOpenError = errno != 0 ? errno : EIO;
+        return false;
+    }
     fFile = ::fdopen(fd, fBinary ? "ab" : "a");
     if (!fFile) {
+        fOpenError = errno != 0 ? errno : ENOMEM;
         ::close(fd);
         return false;
     }
+    fOpenError = 0;
     // The size check reads the position: it starts at the end of what is there.
     struct stat st;
     fPosition = ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : 0;
@@ -200,9 +208,9 @@ void VSplitableLogFile::Close()
         // What was written survives a machine that stops right after: the
         // file's lines, and its name in the folder. Nothing is reported, as
         // for any other write of the log.
-        std::fflush(fFile);
+        if (std::fflush(fFile) != 0) _NoteWriteError();
         FlushOpenItem(::fileno(fFile));
-        std::fclose(fFile);
+        if (std::fclose(fFile) != 0) _NoteWriteError();
         FlushFolderOf(_BuildFilePath(fLogNumber).c_str());
     }
     fFile = nullptr;
@@ -210,7 +218,12 @@ void VSplitableLogFile::Close()
 
 void VSplitableLogFile::Flush()
 {
-    if (fFile) std::fflush(fFile);
+    if (fFile && std::fflush(fFile) != 0) _NoteWriteError();
+}
+
+void VSplitableLogFile::_NoteWriteError()
+{
+    if (fWriteError == 0) fWriteError = errno != 0 ? errno : EIO;
 }
 
 int32_t VSplitableLogFile::CheckLogSize()
@@ -218,7 +231,8 @@ int32_t VSplitableLogFile::CheckLogSize()
     if (!fFile || fPosition < kSplitSize) return 0;
     Close();
     ++fLogNumber;
-    Open(true, false);
+    // Without a next file every line from here on is lost.
+    if (!Open(true, false) && fWriteError == 0) fWriteError = fOpenError;
     return static_cast<int32_t>(fLogNumber);
 }
 
@@ -231,6 +245,7 @@ void VSplitableLogFile::AppendFormattedString(const char* format, ...)
     int written = std::vfprintf(fFile, format, args);
     va_end(args);
     if (written > 0) fPosition += written;
+    else if (written < 0) _NoteWriteError();
 }
 
 void VSplitableLogFile::AppendString(const char* utf8)
@@ -238,7 +253,9 @@ void VSplitableLogFile::AppendString(const char* utf8)
     CheckLogSize();
     if (!fFile || !utf8) return;
     size_t length = std::strlen(utf8);
-    fPosition += static_cast<long>(std::fwrite(utf8, 1, length, fFile));
+    size_t written = std::fwrite(utf8, 1, length, fFile);
+    fPosition += static_cast<long>(written);
+    if (written < length) _NoteWriteError();
 }
 
 void VSplitableLogFile::AppendString(const VString& text)

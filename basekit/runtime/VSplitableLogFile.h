@@ -19,6 +19,11 @@
 // split and when its writer stops), so that the log of a run survives a
 // machine that stops after it.
 //
+// Failures are kept, not raised: the errno for which the last Open could not
+// open a file, and the errno of the first write (or flush of the stream) that
+// did not reach the file, so that a log that is missing or incomplete can be
+// told.
+//
 // The object has no lock: its writer (VLog4jMsgFileLogger) serialises every
 // call. The folder is retained. Texts are written as UTF-8 in text mode.
 #pragma once
@@ -69,6 +74,12 @@ public:
     // The number of the file written (after Open, the one it took).
     int32_t GetLogNumber() const { return static_cast<int32_t>(fLogNumber); }
     bool IsOpen() const { return fFile != nullptr; }
+    // The errno for which the last Open opened no file; 0 after one that did.
+    int GetOpenError() const { return fOpenError; }
+    // The errno of the first write, flush or close of the stream, or of the
+    // opening of the next file of a split, that failed since the object was
+    // made (lines were lost from then on); 0 when every line reached a file.
+    int GetWriteError() const { return fWriteError; }
     // Closes the file once its lines and its folder are flushed to the disk.
     void Close();
     void Flush();
@@ -107,6 +118,8 @@ private:
     void _RememberMadeFile(int fd, const std::string& path);
     // Deletes the file of a number unless another writer holds it open.
     void _DeleteUnlessInUse(uint32_t number) const;
+    // Keeps errno as the write error unless one is kept already.
+    void _NoteWriteError();
 
     FILE* fFile = nullptr;
     // The file this object made last, held by a path-only descriptor (no
@@ -123,6 +136,8 @@ private:
     uint32_t fLogNumber;
     int32_t fMostLogsToKeep;
     CharSet fCharSet = VTC_UTF_8;
+    int fOpenError = 0;
+    int fWriteError = 0;
     bool fBinary;
 };
 

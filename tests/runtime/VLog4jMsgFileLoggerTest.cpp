@@ -26,6 +26,7 @@
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
 #include "runtime/LoggerTestSupport.h"
+#include "support/StTmpfs.h"
 #include "support/TempFolder.h"
 
 namespace bkit {
@@ -400,6 +401,102 @@ TEST_F(LogFileTest, StopFlushesTheFileAndItsFolderToTheDisk)
         EXPECT_FALSE(FaultSeam::IsArmed(FaultOperation::kFlush)) << "Stop flushed the file and its folder";
     }
     EXPECT_NE(Read("kept_1.txt").find("last words ()\n"), std::string::npos) << "a failed flush loses no line";
+}
+
+TEST_F(LogFileTest, EachEntryIsOneLineWhateverItsTextHolds)
+{
+    VLog4jMsgFileLogger writer(Folder().Get(), VString("lines"));
+    writer.Start();
+    ASSERT_TRUE(writer.IsStarted());
+    struct Case {
+        const char* source;
+        const char* message;
+        const char* written;  // what follows the time
+    };
+    const Case cases[] = {
+        {"Src", "path '/Apps/New\n1 2026-01-01T00:00:00.000 [X] INFO - forged.app/'",
+         " [Src] INFO - path '/Apps/New\\n1 2026-01-01T00:00:00.000 [X] INFO - forged.app/' ()"},
+        {"Src", "a\r\nb\x1B[2Jc\xE2\x80\xA8" "d", " [Src] INFO - a\\r\\nb\\x1B[2Jc\\u{2028}d ()"},
+        {"S\nrc", "plain", " [S\\nrc] INFO - plain ()"},
+    };
+    for (const Case& c : cases)
+        fLog.Logger()->LogMessage(EML_Information, VString(c.message), VString(c.source));
+    writer.Stop();
+
+    std::string text = Read("lines_1.txt");
+    size_t start = 0;
+    for (const Case& c : cases) {
+        size_t end = text.find('\n', start);
+        ASSERT_NE(end, std::string::npos) << text;
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        size_t blank = line.find(' ');
+        ASSERT_NE(blank, std::string::npos) << line;
+        EXPECT_TRUE(IsLocalTimeText(line.substr(blank + 1, 23))) << line;
+        EXPECT_EQ(line.substr(blank + 24), c.written);
+    }
+    EXPECT_EQ(start, text.size()) << "one line per entry: " << text;
+    EXPECT_EQ(text.find('\r'), std::string::npos) << text;
+}
+
+TEST_F(LogFileTest, FilesThatCannotBeMadeOrWrittenAreToldWhy)
+{
+    test::StTmpfs mount(fTemp.Path("mnt"), "size=64k");
+    if (!mount.IsMounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here (errno " << mount.GetError() << ")";
+    ASSERT_TRUE(fTemp.MakeFolder("mnt/logs"));
+
+    {
+        // A disk that takes the file but none of its lines.
+        std::string filler(64 * 1024, 'x');
+        fTemp.WriteFile("mnt/filler", filler);
+        VLog4jMsgFileLogger writer(Folder("mnt/logs").Get(), VString("full"));
+        writer.Start();
+        ASSERT_TRUE(writer.IsStarted()) << writer.GetStartError();
+        EXPECT_EQ(0, writer.GetStartError());
+        EXPECT_EQ(0, writer.GetWriteError()) << "nothing was written yet";
+        Log("lost");
+        fLog.Logger()->Flush();
+        EXPECT_EQ(ENOSPC, writer.GetWriteError());
+        writer.Stop();
+        EXPECT_EQ(ENOSPC, writer.GetWriteError()) << "kept after Stop";
+        ASSERT_EQ(0, unlink(fTemp.Path("mnt/filler").c_str()));
+    }
+    {
+        // A split whose next file cannot be made (no file is left on the
+        // disk) loses what follows.
+        test::StTmpfs few(fTemp.Path("few"), "size=16m,nr_inodes=8");
+        ASSERT_TRUE(few.IsMounted());
+        VSplitableLogFile file(Folder("few").Get(), VString("split"), 1, false);
+        ASSERT_TRUE(file.Open(false, false));
+        file.AppendString(std::string(VSplitableLogFile::kSplitSize, 'x').c_str());
+        file.Flush();
+        EXPECT_EQ(0, file.GetWriteError());
+        for (int n = 0; n < 16 && fTemp.WriteFile("few/filler" + std::to_string(n), ""); ++n) {
+        }
+        file.AppendString("lost\n");
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_EQ(ENOSPC, file.GetWriteError());
+        EXPECT_NE(0, file.GetOpenError());
+    }
+    {
+        // A folder that is there, on a disk that takes no file.
+        ASSERT_TRUE(mount.MakeReadOnly());
+        VLog4jMsgFileLogger writer(Folder("mnt/logs").Get(), VString("ro"));
+        writer.Start();
+        EXPECT_FALSE(writer.IsStarted());
+        EXPECT_EQ(EROFS, writer.GetStartError());
+        EXPECT_EQ(0, writer.GetWriteError());
+    }
+    {
+        VLog4jMsgFileLogger writer(Folder().Get(), VString("fine"));
+        writer.Start();
+        Log("kept");
+        writer.Stop();
+        EXPECT_EQ(0, writer.GetStartError());
+        EXPECT_EQ(0, writer.GetWriteError());
+        EXPECT_NE(Read("fine_1.txt").find("kept ()\n"), std::string::npos);
+    }
 }
 
 TEST_F(LogFileTest, StopRacingTheLoggerTaskNeitherHangsNorLosesEntries)

@@ -87,6 +87,17 @@ TEST_F(ErrorTextTest, RecordsAreToldInWordsWithTheirPosixPathsAndTheirReason)
              return std::vector<VErrorBase*>{new VErrorUserGenerated(MakeBKitError(1), VString("Given words."))};
          },
          {"Given words."}},
+        {"paths and texts holding controls",
+         [this] {
+             return std::vector<VErrorBase*>{
+                 new VErrorBase(MakePOSIXVError(EROFS)),
+                 Record(MakeBKitError(9999), {{"path", "a\nb\x1B/"}}),
+                 new VErrorUserGenerated(MakeBKitError(1), VString("Given\rwords."))};
+         },
+         {"(reason) Read-only file system. Path: '" + fTemp.Path("a\\nb\\x1B/") + "'.",
+          "An unexpected error occurred (bkit error 9999). Path: '" + fTemp.Path("a\\nb\\x1B/") +
+              "'. Reason: Read-only file system.",
+          "Given\\rwords."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -100,6 +111,48 @@ TEST_F(ErrorTextTest, RecordsAreToldInWordsWithTheirPosixPathsAndTheirReason)
             told.push_back((one.isReason ? "(reason) " : "") + to_string(one.text));
         EXPECT_EQ(c.told, told);
     }
+}
+
+TEST_F(ErrorTextTest, AFailureIsShownWithTheFirstReasonBeneathIt)
+{
+    const VError installFailed = MakeVError(MakeOsType("UPQN"), 100);
+    struct Case {
+        const char* what;
+        std::function<std::vector<VErrorBase*>()> records;  // oldest first
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"a reason beneath the records between",
+         [&] {
+             return std::vector<VErrorBase*>{new VErrorBase(MakePOSIXVError(ENOSPC)),
+                                             new VErrorBase(MakePOSIXVError(EROFS)),
+                                             new VFileError(fTemp.FolderPath("a"), VE_CANNOT_CREATE_FOLDER),
+                                             Record(installFailed, {{"path", "App.app/"}})};
+         },
+         "An unexpected error occurred (UPQN error 100). Path: " + Shown("App.app/") +
+             ". Reason: Read-only file system."},
+        {"no native record", [&] { return std::vector{Record(MakeBKitError(9999)), Record(installFailed)}; },
+         "An unexpected error occurred (UPQN error 100)."},
+        {"a code that is its reason translated",
+         [this] {
+             return std::vector<VErrorBase*>{new VErrorBase(MakePOSIXVError(EACCES)), Record(MakeBKitError(9999)),
+                                             new VFileError(fTemp.FolderPath("a"), VE_ACCESS_DENIED)};
+         },
+         "An unexpected error occurred (bkit error 5). Path: " + Shown("a/") + "."},
+        {"none", [] { return std::vector<VErrorBase*>{}; }, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VRefPtr<VErrorContext> context = VRefPtr<VErrorContext>::Adopt(new VErrorContext(true, true));
+        for (VErrorBase* error : c.records()) {
+            context->PushError(error);
+            error->Release();
+        }
+        EXPECT_EQ(c.shown, to_string(FailureText(context.Get())));
+    }
+    EXPECT_EQ("", to_string(FailureText(nullptr)));
+    EXPECT_EQ("The log file '/l/a\\nb_1.txt' could not be written. Reason: No space left on device.",
+              to_string(LogNotWrittenText(VString("/l/a\nb_1.txt"), ENOSPC)));
 }
 
 TEST_F(ErrorTextTest, KeptTextsLeaveThePathParametersAsStored)
@@ -305,6 +358,160 @@ TEST_F(UpdaterErrorTextTest, BundleOnAnotherMountIsNamedByItsPosixPath)
                              internalForms);
     EXPECT_NE(std::string::npos, run.log.find("Reason: Read-only file system.")) << run.log;
     EXPECT_EQ("old", fTemp.ReadFile("mnt/App.app/Contents/content.txt"));
+}
+
+// Each line of a log text is one entry of the writer: "<n> <time> [<source>] <LEVEL> - ...",
+// the numbers consecutive. The offending line otherwise.
+std::string LineThatIsNoEntry(const std::string& log)
+{
+    unsigned long long previous = 0;
+    size_t start = 0;
+    for (size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = log.substr(start, end - start);
+        size_t blank = line.find(' ');
+        bool numbered = blank != std::string::npos && blank > 0 &&
+                        line.find_first_not_of("0123456789") == blank;
+        unsigned long long number = numbered ? std::stoull(line.substr(0, blank)) : 0;
+        // A new file (a new run) starts again from 1.
+        bool next = numbered && (number == previous + 1 || number == 1);
+        bool shaped = next && line.size() > blank + 25 && line[blank + 5] == '-' && line[blank + 11] == 'T' &&
+                      line.compare(blank + 24, 2, " [") == 0;
+        if (!shaped)
+            return line;
+        previous = number;
+    }
+    return start == log.size() ? std::string() : log.substr(start);
+}
+
+TEST_F(UpdaterErrorTextTest, ControlsInPathsAreShownAndLoggedEscaped)
+{
+    const std::string forged = "New\n1 2026-01-01T00:00:00.000 [X] INFO - forged\x1B[2J.app";
+    const std::string escaped = "New\\n1 2026-01-01T00:00:00.000 [X] INFO - forged\\x1B[2J.app";
+    const std::string aside = "Ap\rp\n.app";
+    test::MakeSampleApp(fTemp, aside, "old");
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string shown;   // empty: nothing shown
+        std::string logged;  // in one line of the log
+    } cases[] = {
+        {"a missing up-to-date bundle whose name forges a log line",
+         {"--log-dir", fTemp.Path("logs"), fTemp.Path("App.app"), fTemp.Path(forged)}, 2,
+         "The up-to-date application cannot be found at '" + fTemp.Path(escaped) + "/'.",
+         "ERROR - The up-to-date application cannot be found at '" + fTemp.Path(escaped) + "/'."},
+        {"an application updated at a path with a line break",
+         {"--log-dir", fTemp.Path("logs"), fTemp.Path(aside), fTemp.Path("New.app")}, 0, "",
+         "Restarting installed application (open -a \"" + fTemp.Path("Ap\\rp\\n.app") + "/\")"},
+    };
+    for (const Case& c : cases) {
+        for (bool withNoticeFolder : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (withNoticeFolder ? ", notice" : ", standard error"));
+            UpdaterRun run = Run(c.args, withNoticeFolder);
+            EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == c.exitCode) << run.status;
+            EXPECT_EQ("", LineThatIsNoEntry(run.log)) << run.log;
+            EXPECT_NE(std::string::npos, run.log.find(c.logged)) << run.log;
+            if (c.shown.empty()) {
+                EXPECT_EQ("", run.shown);
+                continue;
+            }
+            // The notice's file is JSON, which writes a backslash as two (and
+            // a raw line break as a backslash and an "n").
+            std::string expected = c.shown;
+            for (size_t at = 0; withNoticeFolder && (at = expected.find('\\', at)) != std::string::npos; at += 2)
+                expected.insert(at, 1, '\\');
+            EXPECT_NE(std::string::npos, run.shown.find(expected)) << run.shown;
+            EXPECT_EQ(std::string::npos, run.shown.find("\n1 2026")) << run.shown;
+            EXPECT_EQ(std::string::npos, run.shown.find('\x1B')) << run.shown;
+        }
+        test::MakeSampleApp(fTemp, "New.app", "new");
+    }
+}
+
+TEST_F(UpdaterErrorTextTest, FailuresUsersMeetAreShownWithTheirReason)
+{
+    test::StTmpfs readOnly(fTemp.Path("ro"), "size=4m");
+    test::StTmpfs small(fTemp.Path("small"), "size=256k");
+    if (!readOnly.IsMounted() || !small.IsMounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    test::MakeSampleApp(fTemp, "ro/App.app", "old");
+    fTemp.MakeFolder("ro/logs");
+    ASSERT_TRUE(readOnly.MakeReadOnly());
+    test::MakeSampleApp(fTemp, "small/App.app", "old");
+    test::MakeLargeApp(fTemp, "Large.app", "large", 200);
+    // A log folder there, in which the updater's user can make nothing.
+    fTemp.MakeFolder("closed");
+    chmod(fTemp.Path("closed").c_str(), 0755);
+
+    const std::string logs = fTemp.Path("logs");
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        bool unprivileged;
+        std::string expected;
+        std::string reasonWord = "";  // also shown after "Reason: "
+    } cases[] = {
+        {"an application on a read-only mount",
+         {"--log-dir", logs, fTemp.Path("ro/App.app"), fTemp.Path("New.app")}, false,
+         "The up-to-date application could not be installed at '" + fTemp.Path("ro/App.app") +
+             "/'. Reason: Read-only file system."},
+        {"an application on a full disk", {"--log-dir", logs, fTemp.Path("small/App.app"), fTemp.Path("Large.app")},
+         false,
+         "The up-to-date application could not be installed at '" + fTemp.Path("small/App.app") + "/'. Reason: ",
+         "space"},
+        {"a log folder on a read-only mount",
+         {"--log-dir", fTemp.Path("ro/logs"), fTemp.Path("App.app"), fTemp.Path("New.app")}, false,
+         "The log file cannot be started in the folder '" + fTemp.Path("ro/logs") +
+             "/'. Reason: Read-only file system."},
+        {"a log folder of another user",
+         {"--log-dir", fTemp.Path("closed"), fTemp.Path("App.app"), fTemp.Path("New.app")}, true,
+         "The log file cannot be started in the folder '" + fTemp.Path("closed") + "/'. Reason: Permission denied."},
+    };
+    for (const Case& c : cases) {
+        for (bool withNoticeFolder : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (withNoticeFolder ? ", notice" : ", standard error"));
+            UpdaterRun run = Run(c.args, withNoticeFolder, c.unprivileged);
+            EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 2) << run.status;
+            size_t at = run.shown.find(c.expected);
+            EXPECT_NE(std::string::npos, at) << run.shown;
+            if (at != std::string::npos && !c.reasonWord.empty()) {
+                EXPECT_NE(std::string::npos, run.shown.find(c.reasonWord, at + c.expected.size())) << run.shown;
+            }
+        }
+    }
+    EXPECT_EQ("old", fTemp.ReadFile("ro/App.app/Contents/content.txt"));
+    EXPECT_EQ("old", fTemp.ReadFile("small/App.app/Contents/content.txt"));
+    EXPECT_EQ("old", fTemp.ReadFile("App.app/Contents/content.txt"));
+}
+
+TEST_F(UpdaterErrorTextTest, ALogThatCannotBeWrittenIsSaid)
+{
+    test::StTmpfs full(fTemp.Path("full"), "size=64k");
+    if (!full.IsMounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    // The disk takes the log file, but none of its lines.
+    fTemp.WriteFile("full/filler", std::string(64 * 1024, 'x'));
+    const std::string notWritten = "The log file '" + fTemp.Path("full") + "/";
+    const std::string because = "' could not be written. Reason: No space left on device.";
+
+    // An update that succeeds stands, and keeps its code; the missing log is said.
+    UpdaterRun run = Run({"--log-dir", fTemp.Path("full"), fTemp.Path("App.app"), fTemp.Path("New.app")}, false);
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+    EXPECT_EQ("new", fTemp.ReadFile("App.app/Contents/content.txt"));
+    EXPECT_NE(std::string::npos, run.shown.find(notWritten)) << run.shown;
+    EXPECT_NE(std::string::npos, run.shown.find(because)) << run.shown;
+    std::vector<std::string> files = fTemp.List("full");
+    std::erase(files, "filler");
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ("", fTemp.ReadFile("full/" + files[0]));
+
+    // A failed one says it in its notice, in place of sending the user to the file.
+    run = Run({"--log-dir", fTemp.Path("full"), fTemp.Path("App.app"), fTemp.Path("Away.app")}, true);
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 2) << run.status;
+    EXPECT_NE(std::string::npos, run.shown.find("The up-to-date application cannot be found")) << run.shown;
+    EXPECT_NE(std::string::npos, run.shown.find(because)) << run.shown;
+    EXPECT_EQ(std::string::npos, run.shown.find("More information")) << run.shown;
+    EXPECT_EQ("", fTemp.ReadFile("stderr.txt")) << "said once, in the notice";
 }
 
 }  // namespace

@@ -17,10 +17,12 @@
 #include "basekit/process/VCommandLineParser.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
+#include "basekit/xml/VLocalizationManager.h"
 #include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 #include "updater/VUpdateEngine.h"
+#include "updater/VUpdateEngineErrorText.h"
 
 namespace bkit {
 namespace {
@@ -838,6 +840,38 @@ TEST_F(UpdaterTest, ApplyUpdateFallsBackToDeleteWhenTheTrashFails)
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_FALSE(fTemp.ItemExists("Name_old0001.app"));
     EXPECT_NE(VE_OK, errors.GetLastError());
+    // What the user is shown says the bundle was deleted, not that a folder
+    // that is no more cannot be moved.
+    EXPECT_EQ(VE_UPDATER_OLD_APP_DELETED, errors.GetLastError());
+    EXPECT_EQ(VE_CANNOT_MOVE_FOLDER_TO_TRASH, errors.GetContext()->GetErrors().end()[-2]->GetError());
+    // In the words of the built updater's bundle.
+    VFilePath bundlePath(VString(BKIT_UPDATER_PROGRAM), FPS_POSIX);
+    bundlePath.ToParent().ToParent().ToParent();
+    VFolder bundle(bundlePath);
+    VRefPtr<VLocalizationManager> texts = VRefPtr<VLocalizationManager>::Adopt(new VLocalizationManager(1033));
+    ASSERT_TRUE(texts->LoadDefaultLocalizationFoldersForComponentOrPlugin(&bundle));
+    VErrorBase::RegisterLocalizer(kUpdaterSignature, texts.Get());
+    const std::string shown = to_string(FailureText(errors.GetContext()));
+    VErrorBase::UnregisterLocalizer(kUpdaterSignature);
+    EXPECT_NE(std::string::npos, shown.find("deleted")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("'" + fTemp.Path("Name_old0001.app") + "/'")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("cannot be moved to the Trash")) << shown;
+
+    // A bundle that cannot be deleted either is still there, and the Trash's
+    // error says so.
+    MakeApp("New.app", "newer");
+    ASSERT_EQ(0, Parse({fTemp.Path("Name.app").c_str(), fTemp.Path("New.app").c_str()}).result);
+    StErrorContextInstaller kept(true, true);
+    {
+        test::StEnvironmentVariable path("PATH", fTemp.Path("bin") + ":/usr/bin:/bin");
+        StFaultSeam fault(FaultOperation::kTrash, 1, EXDEV);
+        FaultSeam::ArmAlways(FaultOperation::kDelete, EPERM);
+        fEngine->_ApplyUpdate();
+    }
+    EXPECT_EQ("newer", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_TRUE(fTemp.ItemExists("Name_old0001.app"));
+    for (VErrorBase* error : kept.GetContext()->GetErrors())
+        EXPECT_NE(VE_UPDATER_OLD_APP_DELETED, error->GetError());
 }
 
 TEST_F(UpdaterTest, ApplyUpdateStopsOnMissingBundlesAndFailedRestart)
