@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -408,6 +409,71 @@ TEST_F(VFolderCopyTest, AReplacingCopyWhoseRenamesFailKeepsTheOldTree)
     FaultSeam::DisarmAll();
     EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
     EXPECT_EQ("old", fTemp.ReadFile("dest/src/content"));
+}
+
+// Without the one-step exchange, a replacing copy stopped before any of its
+// renames, or after them before the old tree went, leaves the old tree
+// aside or under a temporary name. The next replacing copies repair that
+// first: each succeeds, the last copy is what stands, and nothing is left
+// hidden. Until then the old tree is always somewhere in the folder.
+TEST_F(VFolderCopyTest, ReplacingCopiesAfterOneStoppedBetweenItsRenamesRepairItAndSucceed)
+{
+    struct Case {
+        const char* moment;
+        FaultOperation op;
+        int nth;
+    } cases[] = {
+        {"before the old tree steps aside", FaultOperation::kExchangeStep, 1},
+        {"before the new tree takes its name", FaultOperation::kExchangeStep, 2},
+        {"before the old tree takes the temporary name", FaultOperation::kExchangeStep, 3},
+        {"before the old tree is removed", FaultOperation::kDelete, 1},
+    };
+    // The content of the file "content" in whichever item of dest holds the
+    // old tree ("" when none does).
+    auto whereIsOld = [this] {
+        for (const std::string& name : fTemp.List("dest")) {
+            if (fTemp.ReadFile("dest/" + name + "/content") == "old")
+                return name;
+        }
+        return std::string();
+    };
+    auto copyVersion = [this](const std::string& version) {
+        EXPECT_TRUE(fTemp.WriteFile("src/content", version));
+        VFolder* out = nullptr;
+        VError err = FolderAt(fTemp, "src")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite);
+        ReleaseRefCountable(&out);
+        return err;
+    };
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.moment);
+        TempFolder::RemoveTree(fTemp.Path("dest"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest/src"));
+        ASSERT_TRUE(fTemp.WriteFile("dest/src/content", "old"));
+        ASSERT_TRUE(fTemp.WriteFile("dest/src/only-old", "old"));
+
+        pid_t child = fork();
+        if (child == 0) {
+            FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+            FaultSeam::ArmStop(c.op, c.nth);
+            _exit(static_cast<int>(copyVersion("v1")));
+        }
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the copy was not stopped";
+        EXPECT_NE("", whereIsOld()) << "the old tree is lost";
+
+        FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+        for (const char* version : {"v2", "v3"}) {
+            SCOPED_TRACE(version);
+            EXPECT_EQ(0u, copyVersion(version));
+            EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
+            EXPECT_EQ((std::vector<std::string>{"content"}), fTemp.List("dest/src"));
+            EXPECT_EQ(version, fTemp.ReadFile("dest/src/content"));
+        }
+        FaultSeam::DisarmAll();
+    }
 }
 
 }  // namespace
