@@ -212,12 +212,17 @@ int ReplaceFileContent(const char* path, const void* data, size_t size, bool had
 // volumes, a copy then the removal of the source.
 FileOpResult MoveFileItem(const char* from, const char* to, bool replace);
 
-// Moves the item (file, link or folder) to the Trash of its volume: the home
-// Trash ($XDG_DATA_HOME/Trash, else ~/.local/share/Trash) when it lies on the
-// same volume, else $topdir/.Trash-$UID at the top of its mount. Writes
-// info/<name>.trashinfo before moving the item into files/<name> (the name made
-// unique). outTrashedPath, when given, receives the item's new path. ENOTSUP
-// when no Trash can be used on that volume.
+// Moves the item (file, link or folder) to the Trash of its mount (the mount
+// its folder lies on, from the mount table; a bind mount is a mount of its
+// own although it shares its device): the home Trash ($XDG_DATA_HOME/Trash,
+// else ~/.local/share/Trash) when it lies on the same mount, else
+// $topdir/.Trash-$UID at the top of the item's mount, also when the rename
+// into the home Trash fails with EXDEV. A top Trash that exists is used only
+// when it is a folder of this user, not a link. Writes info/<name>.trashinfo
+// (Path: the absolute path for the home Trash, the path below $topdir for a
+// top Trash) before moving the item into files/<name> (the name made unique).
+// outTrashedPath, when given, receives the item's new path. ENOTSUP when no
+// Trash can be used on that mount.
 int MoveItemToTrash(const char* path, std::string* outTrashedPath = nullptr);
 
 // Copies the extended attributes of one open item to another; attributes the
