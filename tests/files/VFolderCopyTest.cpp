@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -413,66 +414,76 @@ TEST_F(VFolderCopyTest, AReplacingCopyWhoseRenamesFailKeepsTheOldTree)
 
 // Without the one-step exchange, a replacing copy stopped before any of its
 // renames, or after them before the old tree went, leaves the old tree
-// aside or under a temporary name. The next replacing copies repair that
-// first: each succeeds, the last copy is what stands, and nothing is left
-// hidden. Until then the old tree is always somewhere in the folder.
+// aside or under a temporary name: a whole folder copy at the folder's
+// place, a content copy at the place of a sub-folder. The next replacing
+// copies repair that first: each succeeds, the last copy is what stands,
+// and nothing is left hidden. Until then the old tree is always somewhere.
 TEST_F(VFolderCopyTest, ReplacingCopiesAfterOneStoppedBetweenItsRenamesRepairItAndSucceed)
 {
-    struct Case {
-        const char* moment;
+    struct Moment {
+        const char* what;
         FaultOperation op;
         int nth;
-    } cases[] = {
+    } moments[] = {
         {"before the old tree steps aside", FaultOperation::kExchangeStep, 1},
         {"before the new tree takes its name", FaultOperation::kExchangeStep, 2},
         {"before the old tree takes the temporary name", FaultOperation::kExchangeStep, 3},
         {"before the old tree is removed", FaultOperation::kDelete, 1},
     };
-    // The content of the file "content" in whichever item of dest holds the
-    // old tree ("" when none does).
-    auto whereIsOld = [this] {
-        for (const std::string& name : fTemp.List("dest")) {
-            if (fTemp.ReadFile("dest/" + name + "/content") == "old")
-                return name;
-        }
-        return std::string();
-    };
-    auto copyVersion = [this](const std::string& version) {
-        EXPECT_TRUE(fTemp.WriteFile("src/content", version));
+    // Copies src (holding sub/content with the version) over dest/src, as a
+    // whole folder or as content.
+    auto copyVersion = [this](bool contentsOnly, const std::string& version) {
+        EXPECT_TRUE(fTemp.WriteFile("src/sub/content", version));
+        if (contentsOnly)
+            return FolderAt(fTemp, "src")->CopyContentsTo(*FolderAt(fTemp, "dest/src"), FCP_Overwrite);
         VFolder* out = nullptr;
         VError err = FolderAt(fTemp, "src")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite);
         ReleaseRefCountable(&out);
         return err;
     };
+    // True when a file named content in folder, or in any folder below it,
+    // still holds "old".
+    std::function<bool(const std::string&)> holdsOld = [&](const std::string& folder) {
+        for (const std::string& name : fTemp.List(folder)) {
+            const std::string item = folder + "/" + name;
+            if ((name == "content" && fTemp.ReadFile(item) == "old") || holdsOld(item))
+                return true;
+        }
+        return false;
+    };
     ASSERT_TRUE(fTemp.MakeFolder("src"));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.moment);
-        TempFolder::RemoveTree(fTemp.Path("dest"));
-        ASSERT_TRUE(fTemp.MakeFolder("dest"));
-        ASSERT_TRUE(fTemp.MakeFolder("dest/src"));
-        ASSERT_TRUE(fTemp.WriteFile("dest/src/content", "old"));
-        ASSERT_TRUE(fTemp.WriteFile("dest/src/only-old", "old"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/sub"));
+    for (bool contentsOnly : {false, true}) {
+        for (const Moment& moment : moments) {
+            SCOPED_TRACE(std::string(contentsOnly ? "content copy, " : "folder copy, ") + moment.what);
+            TempFolder::RemoveTree(fTemp.Path("dest"));
+            for (const char* folder : {"dest", "dest/src", "dest/src/sub"})
+                ASSERT_TRUE(fTemp.MakeFolder(folder));
+            ASSERT_TRUE(fTemp.WriteFile("dest/src/sub/content", "old"));
+            ASSERT_TRUE(fTemp.WriteFile("dest/src/sub/only-old", "old"));
 
-        pid_t child = fork();
-        if (child == 0) {
+            pid_t child = fork();
+            if (child == 0) {
+                FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+                FaultSeam::ArmStop(moment.op, moment.nth);
+                _exit(copyVersion(contentsOnly, "v1") == 0 ? 0 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(child, waitpid(child, &status, 0));
+            ASSERT_TRUE(WIFSIGNALED(status)) << "the copy was not stopped";
+            EXPECT_TRUE(holdsOld("dest")) << "the old tree is lost";
+
             FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
-            FaultSeam::ArmStop(c.op, c.nth);
-            _exit(static_cast<int>(copyVersion("v1")));
+            for (const char* version : {"v2", "v3"}) {
+                SCOPED_TRACE(version);
+                EXPECT_EQ(0u, copyVersion(contentsOnly, version));
+                EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
+                EXPECT_EQ((std::vector<std::string>{"sub"}), fTemp.List("dest/src"));
+                EXPECT_EQ((std::vector<std::string>{"content"}), fTemp.List("dest/src/sub"));
+                EXPECT_EQ(version, fTemp.ReadFile("dest/src/sub/content"));
+            }
+            FaultSeam::DisarmAll();
         }
-        int status = 0;
-        ASSERT_EQ(child, waitpid(child, &status, 0));
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the copy was not stopped";
-        EXPECT_NE("", whereIsOld()) << "the old tree is lost";
-
-        FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
-        for (const char* version : {"v2", "v3"}) {
-            SCOPED_TRACE(version);
-            EXPECT_EQ(0u, copyVersion(version));
-            EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
-            EXPECT_EQ((std::vector<std::string>{"content"}), fTemp.List("dest/src"));
-            EXPECT_EQ(version, fTemp.ReadFile("dest/src/content"));
-        }
-        FaultSeam::DisarmAll();
     }
 }
 
