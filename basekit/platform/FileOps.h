@@ -77,7 +77,8 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to);
 // failed step puts everything back as far as it can. A process stopped
 // between those renames leaves b's item under the aside name, which nothing
 // clears as a temporary item: RestoreExchangeAside (FolderOps.h:
-// RestoreExchangeAsides, for a whole folder) puts it back. The fallback
+// RestoreExchangeAsides, for a whole folder) puts it back, and a replacing
+// folder copy (CopyFolderInto) repairs it at its own target. The fallback
 // fails with EEXIST while an item already bears the aside name, and with
 // ENAMETOOLONG when b's name leaves no room for it, before anything moved.
 // Asks the seam for kRename once, for kRenameFlag to refuse the one-step

@@ -148,14 +148,13 @@ int RemoveItemAt(int folderFD, const char* name)
     return unlinkat(folderFD, name, 0) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-// Repairs what a replacing copy stopped between the renames of an exchange
-// (ExchangeItems without the one-step exchange) left of the item name inside
-// the folder: the old item waits under its aside name. With nothing at name
-// the replacement never took place, and the old item goes back. With an item
-// at name the new one was already in place, and the item aside is the old
-// one that replacement was removing; it goes only when removeReplaced is set
-// (the caller is replacing name anyway), else it stays for its owner.
-int RepairStoppedExchange(int folderFD, const char* name, bool removeReplaced)
+// Repairs, before name inside the folder is replaced, what a replacing copy
+// stopped between the renames of an exchange (ExchangeItems without the
+// one-step exchange) left there: the old item waits under its aside name.
+// With nothing at name the replacement never took place, and the old item
+// goes back. With an item at name the new one was already in place, and the
+// item aside is the old one that replacement was removing: it goes.
+int RepairStoppedReplacement(int folderFD, const char* name)
 {
     const std::string aside = ExchangeAsideName(name);
     struct stat st;
@@ -163,7 +162,7 @@ int RepairStoppedExchange(int folderFD, const char* name, bool removeReplaced)
         return errno == ENOENT || errno == ENAMETOOLONG ? 0 : errno;
     int err = RestoreExchangeAside(folderFD, name);
     if (err == EEXIST)
-        return removeReplaced ? RemoveItemAt(folderFD, aside.c_str()) : 0;
+        return RemoveItemAt(folderFD, aside.c_str());
     return err == ENOENT ? 0 : err;
 }
 
@@ -218,10 +217,14 @@ public:
     bool CopyFolderAt(int fromFD, int toParentFD, const char* name, const std::string& item)
     {
         // What an earlier replacement stopped half-way left is repaired
-        // first, so that the old item is neither lost behind a new copy nor
-        // in the way of the exchange's aside name.
-        if (int err = RepairStoppedExchange(toParentFD, name, fOptions.replace))
-            return Fail(err, false, true, item);
+        // first, so that the old item is neither lost behind the new copy
+        // nor in the way of the exchange's aside name. A copy that does not
+        // replace leaves it alone: it must not merge into a tree it was not
+        // given.
+        if (fOptions.replace) {
+            if (int err = RepairStoppedReplacement(toParentFD, name))
+                return Fail(err, false, true, item);
+        }
         struct stat target;
         bool isFolder = fstatat(toParentFD, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
         bool present = isFolder || fstatat(toParentFD, name, &target, AT_SYMLINK_NOFOLLOW) == 0;

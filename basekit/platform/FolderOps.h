@@ -79,14 +79,14 @@ struct FolderCopyFailure {
 //   exchanged with the old item only once complete, then the old item is
 //   deleted; after a failure the old item stays as it was.
 // - Something other than a folder there, without replace: EEXIST.
-// A copy first repairs what a copy stopped between the renames of its
-// exchange left at name (see ExchangeItems in FileOps.h): the old item waiting
-// under its aside name goes back to name when nothing stands there; when the
-// new item stands there, the item aside is the old one that stopped copy was
-// replacing, and a replacing copy removes it (a merging one leaves it). A
-// replacing copy also removes, in toParent, the temporary items of processes
-// that no longer run (a process id from another pid namespace may look gone:
-// its copy under way then fails, and never takes an old item with it).
+// A replacing copy first repairs what a replacing copy stopped between the
+// renames of its exchange left at name (see ExchangeItems in FileOps.h): the
+// old item waiting under its aside name goes back to name when nothing
+// stands there; when the new item stands there, the item aside is the old
+// one that stopped copy was replacing, and goes. It also removes, in
+// toParent, the temporary items of processes that no longer run (a process
+// id from another pid namespace may look gone: its copy under way then
+// fails, and never takes an old item with it).
 FolderCopyFailure CopyFolderInto(const char* from, const char* toParent, const char* name,
                                  const FolderCopyOptions& options);
 
