@@ -170,15 +170,21 @@ int RepairStoppedReplacement(int folderFD, const char* name)
 // longer run, directly inside the folder: the halves of copies and
 // replacements that were stopped, a new copy not yet in place or an old item
 // not yet removed. An item of a live process (or of one whose id cannot be
-// asked about) is a copy under way and stays. A failure to remove one is no
-// failure of the caller's copy.
-void RemoveStoppedTemporaryItems(int folderFD)
+// asked about) is a copy under way and stays, and so does one that holds
+// source, the folder being copied. A failure to remove one is no failure of
+// the caller's copy.
+void RemoveStoppedTemporaryItems(int folderFD, const char* source)
 {
     std::vector<std::string> stopped;
-    ForEachEntry(folderFD, [&](const char* name, unsigned char) {
+    ForEachEntry(folderFD, [&](const char* name, unsigned char type) {
         pid_t owner = TemporaryItemProcess(name);
-        if (owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH)
-            stopped.emplace_back(name);
+        if (owner <= 0 || owner == getpid() || kill(owner, 0) == 0 || errno != ESRCH)
+            return 0;
+        struct stat st;
+        if (type == DT_DIR && (fstatat(folderFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                               FolderLiesWithin(source, st.st_dev, st.st_ino)))
+            return 0;
+        stopped.emplace_back(name);
         return 0;
     });
     for (const std::string& name : stopped)
@@ -536,7 +542,7 @@ FolderCopyFailure CopyFolderInto(const char* from, const char* toParent, const c
         return copier.GetFailure();
     }
     if (options.replace)
-        RemoveStoppedTemporaryItems(parentFD.Get());
+        RemoveStoppedTemporaryItems(parentFD.Get(), from);
     copier.CopyFolderAt(fromFD.Get(), parentFD.Get(), name, std::string());
     return copier.GetFailure();
 }
@@ -555,7 +561,7 @@ FolderCopyFailure CopyFolderContents(const char* from, const char* to, const Fol
         return copier.GetFailure();
     }
     if (options.replace)
-        RemoveStoppedTemporaryItems(toFD.Get());
+        RemoveStoppedTemporaryItems(toFD.Get(), from);
     copier.CopyEntries(fromFD.Get(), toFD.Get(), true, std::string());
     return copier.GetFailure();
 }

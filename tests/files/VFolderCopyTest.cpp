@@ -487,5 +487,42 @@ TEST_F(VFolderCopyTest, ReplacingCopiesAfterOneStoppedBetweenItsRenamesRepairItA
     }
 }
 
+// Hidden copies in the destination that a stopped process left go with the
+// next replacing copy there; those of a live process, and one that holds the
+// folder being copied, stay.
+TEST_F(VFolderCopyTest, AReplacingCopyRemovesOnlyTheHiddenCopiesOfStoppedProcessesThatDoNotHoldItsSource)
+{
+    pid_t stopped = fork();
+    if (stopped == 0)
+        _exit(0);
+    ASSERT_EQ(stopped, waitpid(stopped, nullptr, 0));
+    const std::string ofStopped = ".bkit-copy-" + std::to_string(stopped) + "-0-0";
+    const std::string ofLive = ".bkit-copy-1-0-0";  // init runs as long as the machine does
+    struct Case {
+        std::string item;
+        bool holdsSource;
+        bool stays;
+    } cases[] = {
+        {ofStopped, false, false},
+        {ofStopped, true, true},
+        {ofLive, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.item + (c.holdsSource ? " holding the source" : ""));
+        TempFolder::RemoveTree(fTemp.Path("dest"));
+        TempFolder::RemoveTree(fTemp.Path("src"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest/" + c.item));
+        const std::string source = c.holdsSource ? "dest/" + c.item + "/src" : "src";
+        ASSERT_TRUE(fTemp.MakeFolder(source));
+        ASSERT_TRUE(fTemp.WriteFile(source + "/content", "new"));
+        VFolder* out = nullptr;
+        EXPECT_EQ(0u, FolderAt(fTemp, source)->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite));
+        ReleaseRefCountable(&out);
+        EXPECT_EQ("new", fTemp.ReadFile("dest/src/content"));
+        EXPECT_EQ(c.stays, fTemp.ItemExists("dest/" + c.item));
+    }
+}
+
 }  // namespace
 }  // namespace bkit
