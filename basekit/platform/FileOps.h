@@ -77,7 +77,8 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to);
 // failed step puts everything back as far as it can. A process stopped
 // between those renames leaves b's item under the aside name, which nothing
 // clears as a temporary item: RestoreExchangeAside (FolderOps.h:
-// RestoreExchangeAsides, for a whole folder) puts it back. The fallback
+// RestoreExchangeAsides, for a whole folder) puts it back, and a replacing
+// folder copy (CopyFolderInto) repairs it at its own target. The fallback
 // fails with EEXIST while an item already bears the aside name, and with
 // ENAMETOOLONG when b's name leaves no room for it, before anything moved.
 // Asks the seam for kRename once, for kRenameFlag to refuse the one-step
@@ -212,12 +213,17 @@ int ReplaceFileContent(const char* path, const void* data, size_t size, bool had
 // volumes, a copy then the removal of the source.
 FileOpResult MoveFileItem(const char* from, const char* to, bool replace);
 
-// Moves the item (file, link or folder) to the Trash of its volume: the home
-// Trash ($XDG_DATA_HOME/Trash, else ~/.local/share/Trash) when it lies on the
-// same volume, else $topdir/.Trash-$UID at the top of its mount. Writes
-// info/<name>.trashinfo before moving the item into files/<name> (the name made
-// unique). outTrashedPath, when given, receives the item's new path. ENOTSUP
-// when no Trash can be used on that volume.
+// Moves the item (file, link or folder) to the Trash of its mount (the mount
+// its folder lies on, from the mount table; a bind mount is a mount of its
+// own although it shares its device): the home Trash ($XDG_DATA_HOME/Trash,
+// else ~/.local/share/Trash) when it lies on the same mount, else
+// $topdir/.Trash-$UID at the top of the item's mount, also when the rename
+// into the home Trash fails with EXDEV. A top Trash that exists is used only
+// when it is a folder of this user, not a link. Writes info/<name>.trashinfo
+// (Path: the absolute path for the home Trash, the path below $topdir for a
+// top Trash) before moving the item into files/<name> (the name made unique).
+// outTrashedPath, when given, receives the item's new path. ENOTSUP when no
+// Trash can be used on that mount.
 int MoveItemToTrash(const char* path, std::string* outTrashedPath = nullptr);
 
 // Copies the extended attributes of one open item to another; attributes the

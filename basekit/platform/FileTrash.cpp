@@ -1,8 +1,10 @@
 // FileTrash.cpp - the freedesktop.org Trash behind MoveItemToTrash.
 //
-// An item goes to the home Trash when it lies on the volume of that Trash, and
+// An item goes to the home Trash when it lies on the mount of that Trash, and
 // otherwise to $topdir/.Trash-$UID at the top of its own mount, so that the
-// move is always a rename and never a copy. The info record is written first
+// move is always a rename and never a copy. Mounts are told apart by the
+// mount table, not by the device: a bind mount shows a folder of the same
+// device, and a rename from it into the home Trash still fails (EXDEV). The info record is written first
 // (its exclusive creation reserves the name), then the item is moved; a failed
 // move removes the record again.
 
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -18,6 +21,7 @@
 
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/FileOps.h"
+#include "basekit/platform/MountTable.h"
 #include "basekit/platform/PosixError.h"
 
 namespace bkit {
@@ -112,32 +116,28 @@ std::string _AbsolutePath(const char* path)
     return std::string(cwd) + "/" + text;
 }
 
-}  // namespace
-
-int MoveItemToTrash(const char* path, std::string* outTrashedPath)
+// $topdir/.Trash-$UID, made (0700) when missing. One that exists is used
+// only when it is a folder of this user and no link, nor are its files/ and
+// info/ links: on a mount that others may write to, anyone could otherwise
+// steer where this user's items go.
+bool _PrepareTopTrash(const std::string& trash)
 {
-    if (int err = FaultSeam::Check(FaultOperation::kTrash))
-        return err;
-    std::string item = _AbsolutePath(path);
-    struct stat st;
-    if (::lstat(item.c_str(), &st) != 0)
-        return errno;
-
-    // The home Trash serves the volume it lies on; any other volume has its own.
-    std::string trash = _HomeTrash();
-    std::string recordedPath = item;
-    struct stat trashStat;
-    bool useHome = !trash.empty() && _PrepareTrash(trash) && ::stat(trash.c_str(), &trashStat) == 0 &&
-                   trashStat.st_dev == st.st_dev;
-    if (!useHome) {
-        std::string top = _TopOfMount(item, st.st_dev);
-        trash = (top == "/" ? std::string() : top) + "/.Trash-" + std::to_string(::getuid());
-        if (!_PrepareTrash(trash))
-            return ENOTSUP;
-        recordedPath = item.substr(top == "/" ? 1 : top.size() + 1);
+    for (const std::string& folder : {trash, trash + "/files", trash + "/info"}) {
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        struct stat st;
+        if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+            return false;
     }
+    return true;
+}
 
-    std::string name = item.substr(item.find_last_of('/') + 1);
+// Moves item into the Trash folder trash as files/<name> (name made unique),
+// after writing info/<name>.trashinfo with recordedPath. The rename's errno
+// as it is (EXDEV included); ENOTSUP when no record can be made.
+int _MoveIntoTrash(const std::string& trash, const std::string& item, const std::string& recordedPath,
+                   const std::string& name, std::string* outTrashedPath)
+{
     char date[32];
     time_t now = ::time(nullptr);
     struct tm local;
@@ -162,9 +162,9 @@ int MoveItemToTrash(const char* path, std::string* outTrashedPath)
             ::unlink(info.c_str());
             continue;
         }
-        bool written = ::write(fd.Get(), record.data(), record.size()) == static_cast<ssize_t>(record.size());
+        ssize_t written = RetryOnEINTR([&] { return ::write(fd.Get(), record.data(), record.size()); });
+        int err = written == static_cast<ssize_t>(record.size()) ? 0 : written < 0 ? errno : ENOSPC;
         fd.Reset();
-        int err = written ? 0 : ENOSPC;
         if (err == 0 && ::renameat2(AT_FDCWD, item.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
             err = errno;
             if (err == EINVAL && ::rename(item.c_str(), target.c_str()) == 0)
@@ -172,13 +172,64 @@ int MoveItemToTrash(const char* path, std::string* outTrashedPath)
         }
         if (err != 0) {
             ::unlink(info.c_str());
-            return err == EXDEV ? ENOTSUP : err;
+            return err;
         }
         if (outTrashedPath)
             *outTrashedPath = target;
         return 0;
     }
     return EEXIST;
+}
+
+}  // namespace
+
+int MoveItemToTrash(const char* path, std::string* outTrashedPath)
+{
+    if (int err = FaultSeam::Check(FaultOperation::kTrash))
+        return err;
+    std::string item = _AbsolutePath(path);
+    struct stat st;
+    if (::lstat(item.c_str(), &st) != 0)
+        return errno;
+    const std::string name = item.substr(item.find_last_of('/') + 1);
+
+    // The item lies on the mount of its folder (the item itself may be a
+    // link). A bind mount shares its device with the mount it shows, yet a
+    // rename between the two fails: the device alone cannot tell them apart.
+    char resolved[PATH_MAX];
+    if (::realpath(_Parent(item).c_str(), resolved) == nullptr)
+        return errno;
+    const std::string folder(resolved);
+    const std::string resolvedItem = (folder == "/" ? std::string() : folder) + "/" + name;
+    std::string mount;
+    const bool mountKnown = platform::MountTable::GetMountPointOfPath(folder.c_str(), mount);
+
+    // The home Trash serves the mount it lies on.
+    std::string home = _HomeTrash();
+    if (!home.empty() && _PrepareTrash(home)) {
+        std::string homeMount;
+        struct stat homeStat;
+        bool sameMount = mountKnown ? platform::MountTable::GetMountPointOfPath(home.c_str(), homeMount) &&
+                                          homeMount == mount
+                                    : ::stat(home.c_str(), &homeStat) == 0 && homeStat.st_dev == st.st_dev;
+        if (sameMount) {
+            int err = _MoveIntoTrash(home, item, item, name, outTrashedPath);
+            // EXDEV: another mount of the same volume after all (the mount
+            // table did not show it); the item's own mount has a Trash.
+            if (err != EXDEV)
+                return err;
+        }
+    }
+
+    // Any other mount has its own Trash at its top, where the item is
+    // recorded by its path below that top.
+    const std::string top = mountKnown ? mount : _TopOfMount(resolvedItem, st.st_dev);
+    const std::string trash = (top == "/" ? std::string() : top) + "/.Trash-" + std::to_string(::getuid());
+    if (!_PrepareTopTrash(trash))
+        return ENOTSUP;
+    std::string recordedPath = resolvedItem.substr(top == "/" ? 1 : top.size() + 1);
+    int err = _MoveIntoTrash(trash, item, recordedPath, name, outTrashedPath);
+    return err == EXDEV ? ENOTSUP : err;
 }
 
 }  // namespace bkit

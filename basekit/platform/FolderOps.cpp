@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -147,6 +148,49 @@ int RemoveItemAt(int folderFD, const char* name)
     return unlinkat(folderFD, name, 0) == 0 || errno == ENOENT ? 0 : errno;
 }
 
+// Repairs, before name inside the folder is replaced, what a replacing copy
+// stopped between the renames of an exchange (ExchangeItems without the
+// one-step exchange) left there: the old item waits under its aside name.
+// With nothing at name the replacement never took place, and the old item
+// goes back. With an item at name the new one was already in place, and the
+// item aside is the old one that replacement was removing: it goes.
+int RepairStoppedReplacement(int folderFD, const char* name)
+{
+    const std::string aside = ExchangeAsideName(name);
+    struct stat st;
+    if (fstatat(folderFD, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT || errno == ENAMETOOLONG ? 0 : errno;
+    int err = RestoreExchangeAside(folderFD, name);
+    if (err == EEXIST)
+        return RemoveItemAt(folderFD, aside.c_str());
+    return err == ENOENT ? 0 : err;
+}
+
+// Removes the temporary items (TemporaryItemName) of processes that no
+// longer run, directly inside the folder: the halves of copies and
+// replacements that were stopped, a new copy not yet in place or an old item
+// not yet removed. An item of a live process (or of one whose id cannot be
+// asked about) is a copy under way and stays, and so does one that holds
+// source, the folder being copied. A failure to remove one is no failure of
+// the caller's copy.
+void RemoveStoppedTemporaryItems(int folderFD, const char* source)
+{
+    std::vector<std::string> stopped;
+    ForEachEntry(folderFD, [&](const char* name, unsigned char type) {
+        pid_t owner = TemporaryItemProcess(name);
+        if (owner <= 0 || owner == getpid() || kill(owner, 0) == 0 || errno != ESRCH)
+            return 0;
+        struct stat st;
+        if (type == DT_DIR && (fstatat(folderFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                               FolderLiesWithin(source, st.st_dev, st.st_ino)))
+            return 0;
+        stopped.emplace_back(name);
+        return 0;
+    });
+    for (const std::string& name : stopped)
+        RemoveItemAt(folderFD, name.c_str());
+}
+
 // One copy of a tree (or of a folder's content). Each step answers whether
 // the copy goes on: false after a failure unless the options say to go on.
 class TreeCopier {
@@ -178,6 +222,15 @@ public:
     // CopyFolderInto. item is its path below the copy's source.
     bool CopyFolderAt(int fromFD, int toParentFD, const char* name, const std::string& item)
     {
+        // What an earlier replacement stopped half-way left is repaired
+        // first, so that the old item is neither lost behind the new copy
+        // nor in the way of the exchange's aside name. A copy that does not
+        // replace leaves it alone: it must not merge into a tree it was not
+        // given.
+        if (fOptions.replace) {
+            if (int err = RepairStoppedReplacement(toParentFD, name))
+                return Fail(err, false, true, item);
+        }
         struct stat target;
         bool isFolder = fstatat(toParentFD, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
         bool present = isFolder || fstatat(toParentFD, name, &target, AT_SYMLINK_NOFOLLOW) == 0;
@@ -488,6 +541,8 @@ FolderCopyFailure CopyFolderInto(const char* from, const char* toParent, const c
         copier.Fail(errno, false, true, std::string());
         return copier.GetFailure();
     }
+    if (options.replace)
+        RemoveStoppedTemporaryItems(parentFD.Get(), from);
     copier.CopyFolderAt(fromFD.Get(), parentFD.Get(), name, std::string());
     return copier.GetFailure();
 }
@@ -505,6 +560,8 @@ FolderCopyFailure CopyFolderContents(const char* from, const char* to, const Fol
         copier.Fail(errno, false, true, std::string());
         return copier.GetFailure();
     }
+    if (options.replace)
+        RemoveStoppedTemporaryItems(toFD.Get(), from);
     copier.CopyEntries(fromFD.Get(), toFD.Get(), true, std::string());
     return copier.GetFailure();
 }

@@ -79,12 +79,21 @@ struct FolderCopyFailure {
 //   exchanged with the old item only once complete, then the old item is
 //   deleted; after a failure the old item stays as it was.
 // - Something other than a folder there, without replace: EEXIST.
+// A replacing copy first repairs what a replacing copy stopped between the
+// renames of its exchange left at name (see ExchangeItems in FileOps.h): the
+// old item waiting under its aside name goes back to name when nothing
+// stands there; when the new item stands there, the item aside is the old
+// one that stopped copy was replacing, and goes. It also removes, in
+// toParent, the temporary items of processes that no longer run (a process
+// id from another pid namespace may look gone: its copy under way then
+// fails, and never takes an old item with it).
 FolderCopyFailure CopyFolderInto(const char* from, const char* toParent, const char* name,
                                  const FolderCopyOptions& options);
 
 // Copies the content of the folder at from into the existing folder at to,
 // each item by the rules of CopyFolderInto (merge, or with replace each
-// sub-folder and file replaced as a whole once its copy is complete).
+// sub-folder and file replaced as a whole once its copy is complete, after
+// the same repairs, in to).
 FolderCopyFailure CopyFolderContents(const char* from, const char* to, const FolderCopyOptions& options);
 
 // Copies the folder at from (a final symbolic link is followed: the folder is

@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <regex>
 #include <set>
 #include <string>
 
@@ -17,7 +20,10 @@
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/FaultSeam.h"
 #include "basekit/platform/PosixError.h"
+#include "files/CopyTestSupport.h"
 #include "files/VFileTestSupport.h"
+#include "support/StBindMount.h"
+#include "support/StTmpfs.h"
 
 namespace bkit::test {
 namespace {
@@ -510,6 +516,96 @@ TEST_F(VFileTrashTest, FailedTrashMoveIsReported)
     }
     ExpectFileError(errors, Cocoa(kCocoaFileWriteVolumeReadOnly), VE_FILE_CANNOT_DELETE, "f");
     EXPECT_EQ(fTemp.ReadFile("f"), "F");
+}
+
+// An item the home Trash cannot take because it lies on another mount goes to
+// the Trash at the top of that mount, recorded by its path below that top. A
+// bind mount is such a mount although it shows a folder of the same device.
+TEST_F(VFileTrashTest, AnItemOnAnotherMountGoesToTheTrashAtTheTopOfThatMount)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("Apps"));
+    StBindMount bind(fTemp.Path("Apps"), fTemp.Path("AppsBind"));
+    if (!bind.IsMounted())
+        GTEST_SKIP() << "a bind mount cannot be made here: " << std::strerror(bind.GetError());
+    StTmpfs other(fTemp.Path("Other"));
+    if (!other.IsMounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here: " << std::strerror(other.GetError());
+    ASSERT_TRUE(fTemp.MakeFolder("Apps/sub dir"));
+    const std::string topTrash = "/.Trash-" + std::to_string(getuid());
+
+    enum Kind { kFolder, kFile, kLink };
+    struct Case {
+        const char* item;      // inside the test folder
+        Kind kind;
+        std::string trash;     // the Trash that takes it, inside the test folder
+        std::string recorded;  // its Path in the record; empty: its absolute path
+    } cases[] = {
+        {"AppsBind/App.app", kFolder, "AppsBind" + topTrash, "App.app"},
+        {"AppsBind/sub dir/doc one.txt", kFile, "AppsBind" + topTrash, "sub%20dir/doc%20one.txt"},
+        {"AppsBind/current", kLink, "AppsBind" + topTrash, "current"},
+        {"Other/App.app", kFolder, "Other" + topTrash, "App.app"},
+        {"Apps/App.app", kFolder, "data/Trash", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.item);
+        const std::string item = c.item;
+        const std::string name = item.substr(item.find_last_of('/') + 1);
+        VError err = VE_OK;
+        if (c.kind == kFolder) {
+            ASSERT_TRUE(fTemp.MakeFolder(item));
+            ASSERT_TRUE(fTemp.WriteFile(item + "/content", c.item));
+            err = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.FolderPath(item)))->MoveToTrash();
+        } else {
+            ASSERT_TRUE(c.kind == kFile ? fTemp.WriteFile(item, c.item) : fTemp.MakeLink(item, "App.app"));
+            err = FileIn(fTemp, item)->MoveToTrash();
+        }
+        ASSERT_EQ(VE_OK, err);
+        EXPECT_FALSE(fTemp.ItemExists(item));
+        const std::string trashed = c.trash + "/files/" + name;
+        if (c.kind == kLink) {
+            EXPECT_TRUE(S_ISLNK(StatOf(fTemp.Path(trashed)).st_mode));
+        } else {
+            EXPECT_EQ(c.item, fTemp.ReadFile(c.kind == kFolder ? trashed + "/content" : trashed));
+        }
+        const std::string recorded = c.recorded.empty() ? fTemp.Path(item) : c.recorded;
+        const std::string info = fTemp.ReadFile(c.trash + "/info/" + name + ".trashinfo");
+        const std::string head = "[Trash Info]\nPath=" + recorded + "\nDeletionDate=";
+        ASSERT_EQ(head, info.substr(0, head.size())) << info;
+        EXPECT_TRUE(std::regex_match(info.substr(head.size()),
+                                     std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
+            << info;
+    }
+}
+
+// A Trash at the top of a mount that is not this user's own folder (a link
+// that another user could have made, or a folder of another user) is never
+// used: the item stays where it was and the move fails.
+TEST_F(VFileTrashTest, ATopTrashThatIsNotTheUsersOwnFolderIsNotUsed)
+{
+    StTmpfs other(fTemp.Path("Other"));
+    if (!other.IsMounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here: " << std::strerror(other.GetError());
+    const std::string topTrash = "Other/.Trash-" + std::to_string(getuid());
+    const auto [nobody, nobodyGroup] = NobodyIds();
+    ASSERT_TRUE(fTemp.MakeFolder("Other/elsewhere"));
+    struct Case {
+        const char* what;
+        std::function<bool()> make;
+    } cases[] = {
+        {"a link to a folder", [&] { return fTemp.MakeLink(topTrash, "elsewhere"); }},
+        {"another user's folder",
+         [&] { return fTemp.MakeFolder(topTrash, 0700) && chown(fTemp.Path(topTrash).c_str(), nobody, nobodyGroup) == 0; }},
+    };
+    ASSERT_TRUE(fTemp.WriteFile("Other/doc", "doc"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder::RemoveTree(fTemp.Path(topTrash));
+        ASSERT_TRUE(c.make());
+        EXPECT_NE(VE_OK, FileIn(fTemp, "Other/doc")->MoveToTrash());
+        EXPECT_EQ("doc", fTemp.ReadFile("Other/doc"));
+        // Nothing was made in it, nor behind the link.
+        EXPECT_EQ(std::vector<std::string>{}, fTemp.List(topTrash));
+    }
 }
 
 TEST_F(VFileTest, TemporaryFileName)

@@ -8,10 +8,12 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -408,6 +410,118 @@ TEST_F(VFolderCopyTest, AReplacingCopyWhoseRenamesFailKeepsTheOldTree)
     FaultSeam::DisarmAll();
     EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
     EXPECT_EQ("old", fTemp.ReadFile("dest/src/content"));
+}
+
+// Without the one-step exchange, a replacing copy stopped before any of its
+// renames, or after them before the old tree went, leaves the old tree
+// aside or under a temporary name: a whole folder copy at the folder's
+// place, a content copy at the place of a sub-folder. The next replacing
+// copies repair that first: each succeeds, the last copy is what stands,
+// and nothing is left hidden. Until then the old tree is always somewhere.
+TEST_F(VFolderCopyTest, ReplacingCopiesAfterOneStoppedBetweenItsRenamesRepairItAndSucceed)
+{
+    struct Moment {
+        const char* what;
+        FaultOperation op;
+        int nth;
+    } moments[] = {
+        {"before the old tree steps aside", FaultOperation::kExchangeStep, 1},
+        {"before the new tree takes its name", FaultOperation::kExchangeStep, 2},
+        {"before the old tree takes the temporary name", FaultOperation::kExchangeStep, 3},
+        {"before the old tree is removed", FaultOperation::kDelete, 1},
+    };
+    // Copies src (holding sub/content with the version) over dest/src, as a
+    // whole folder or as content.
+    auto copyVersion = [this](bool contentsOnly, const std::string& version) {
+        EXPECT_TRUE(fTemp.WriteFile("src/sub/content", version));
+        if (contentsOnly)
+            return FolderAt(fTemp, "src")->CopyContentsTo(*FolderAt(fTemp, "dest/src"), FCP_Overwrite);
+        VFolder* out = nullptr;
+        VError err = FolderAt(fTemp, "src")->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite);
+        ReleaseRefCountable(&out);
+        return err;
+    };
+    // True when a file named content in folder, or in any folder below it,
+    // still holds "old".
+    std::function<bool(const std::string&)> holdsOld = [&](const std::string& folder) {
+        for (const std::string& name : fTemp.List(folder)) {
+            const std::string item = folder + "/" + name;
+            if ((name == "content" && fTemp.ReadFile(item) == "old") || holdsOld(item))
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(fTemp.MakeFolder("src"));
+    ASSERT_TRUE(fTemp.MakeFolder("src/sub"));
+    for (bool contentsOnly : {false, true}) {
+        for (const Moment& moment : moments) {
+            SCOPED_TRACE(std::string(contentsOnly ? "content copy, " : "folder copy, ") + moment.what);
+            TempFolder::RemoveTree(fTemp.Path("dest"));
+            for (const char* folder : {"dest", "dest/src", "dest/src/sub"})
+                ASSERT_TRUE(fTemp.MakeFolder(folder));
+            ASSERT_TRUE(fTemp.WriteFile("dest/src/sub/content", "old"));
+            ASSERT_TRUE(fTemp.WriteFile("dest/src/sub/only-old", "old"));
+
+            pid_t child = fork();
+            if (child == 0) {
+                FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+                FaultSeam::ArmStop(moment.op, moment.nth);
+                _exit(copyVersion(contentsOnly, "v1") == 0 ? 0 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(child, waitpid(child, &status, 0));
+            ASSERT_TRUE(WIFSIGNALED(status)) << "the copy was not stopped";
+            EXPECT_TRUE(holdsOld("dest")) << "the old tree is lost";
+
+            FaultSeam::ArmAlways(FaultOperation::kRenameFlag, EINVAL);
+            for (const char* version : {"v2", "v3"}) {
+                SCOPED_TRACE(version);
+                EXPECT_EQ(0u, copyVersion(contentsOnly, version));
+                EXPECT_EQ((std::vector<std::string>{"src"}), fTemp.List("dest"));
+                EXPECT_EQ((std::vector<std::string>{"sub"}), fTemp.List("dest/src"));
+                EXPECT_EQ((std::vector<std::string>{"content"}), fTemp.List("dest/src/sub"));
+                EXPECT_EQ(version, fTemp.ReadFile("dest/src/sub/content"));
+            }
+            FaultSeam::DisarmAll();
+        }
+    }
+}
+
+// Hidden copies in the destination that a stopped process left go with the
+// next replacing copy there; those of a live process, and one that holds the
+// folder being copied, stay.
+TEST_F(VFolderCopyTest, AReplacingCopyRemovesOnlyTheHiddenCopiesOfStoppedProcessesThatDoNotHoldItsSource)
+{
+    pid_t stopped = fork();
+    if (stopped == 0)
+        _exit(0);
+    ASSERT_EQ(stopped, waitpid(stopped, nullptr, 0));
+    const std::string ofStopped = ".bkit-copy-" + std::to_string(stopped) + "-0-0";
+    const std::string ofLive = ".bkit-copy-1-0-0";  // init runs as long as the machine does
+    struct Case {
+        std::string item;
+        bool holdsSource;
+        bool stays;
+    } cases[] = {
+        {ofStopped, false, false},
+        {ofStopped, true, true},
+        {ofLive, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.item + (c.holdsSource ? " holding the source" : ""));
+        TempFolder::RemoveTree(fTemp.Path("dest"));
+        TempFolder::RemoveTree(fTemp.Path("src"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest"));
+        ASSERT_TRUE(fTemp.MakeFolder("dest/" + c.item));
+        const std::string source = c.holdsSource ? "dest/" + c.item + "/src" : "src";
+        ASSERT_TRUE(fTemp.MakeFolder(source));
+        ASSERT_TRUE(fTemp.WriteFile(source + "/content", "new"));
+        VFolder* out = nullptr;
+        EXPECT_EQ(0u, FolderAt(fTemp, source)->CopyTo(*FolderAt(fTemp, "dest"), &out, FCP_Overwrite));
+        ReleaseRefCountable(&out);
+        EXPECT_EQ("new", fTemp.ReadFile("dest/src/content"));
+        EXPECT_EQ(c.stays, fTemp.ItemExists("dest/" + c.item));
+    }
 }
 
 }  // namespace

@@ -10,12 +10,14 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <string>
 #include <vector>
 
 #include "basekit/process/VProcessLauncher.h"
 #include "process/ProcessTestSupport.h"
+#include "support/StBindMount.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 
@@ -175,6 +177,30 @@ TEST_F(UpdaterProgramTest, FullUpdateWithACallerThatQuits)
         EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
     }
     EXPECT_EQ("", FolderText("notices"));
+}
+
+// Through a bind mount the home Trash lies on the same device but on another
+// mount, which no rename crosses: the old bundle goes to the Trash at the top
+// of the bind mount, with a record of where it was, and the update succeeds.
+TEST_F(UpdaterProgramTest, AnUpdateThroughABindMountTrashesTheOldBundleAtTheTopOfThatMount)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("Apps"));
+    test::StBindMount bind(fTemp.Path("Apps"), fTemp.Path("AppsBind"));
+    if (!bind.IsMounted())
+        GTEST_SKIP() << "a bind mount cannot be made here: " << strerror(bind.GetError());
+    MakeApp("Apps/App.app", "old", "restarted-old");
+    MakeApp("New.app", "new", "restarted");
+    ProgramRun run = RunUpdater({"--log-dir", fTemp.Path("logs"), "--restart-headless", fTemp.Path("AppsBind/App.app"),
+                                 fTemp.Path("New.app")});
+    EXPECT_EQ(0, run.exitCode) << run.err << FolderText("logs");
+    EXPECT_EQ("new", fTemp.ReadFile("AppsBind/App.app/Contents/content.txt"));
+    const std::string trash = ".Trash-" + std::to_string(getuid());
+    EXPECT_EQ((std::vector<std::string>{trash, "App.app"}), fTemp.List("AppsBind"));
+    EXPECT_EQ("old", fTemp.ReadFile("AppsBind/" + trash + "/files/App_old0001.app/Contents/content.txt"));
+    const std::string info = fTemp.ReadFile("AppsBind/" + trash + "/info/App_old0001.app.trashinfo");
+    EXPECT_EQ(0u, info.rfind("[Trash Info]\nPath=App_old0001.app\nDeletionDate=", 0)) << info;
+    EXPECT_EQ((std::vector<std::string>{}), fTemp.List("xdg/Trash/files"));
+    EXPECT_EQ("started --headless\n", WaitForFile("restarted"));
 }
 
 TEST_F(UpdaterProgramTest, MissingBundleFailsWithItsNotice)
