@@ -9,11 +9,14 @@
 // bench/readers-table.sh pairs up into its table.
 //
 // Every case reports two counters: "peak_MB", the most resident memory the
-// process gained while the case ran above what it held at its start (the
-// input included), read from the kernel's high-water mark once it has been
-// reset; and "input_KB", the size of the input. The high-water mark is reset
-// by writing to /proc/self/clear_refs; where that is refused the counter is
-// the gain over the process's whole life, an upper bound.
+// process gained while the case ran above what it held when the case started
+// (its input already built), read from the kernel's high-water mark once it
+// has been reset; and "input_KB", the size of the input. The high-water mark
+// is reset by writing to /proc/self/clear_refs; where that is refused the
+// counter is the gain over the process's whole life, an upper bound.
+//
+// Inputs that readers take from files are written into one private folder
+// of the run (MakeFolder, RemoveFolder).
 #pragma once
 
 #include <benchmark/benchmark.h>

@@ -203,7 +203,8 @@ void RefManyReferences(benchmark::State& state)
     for (int64_t i = 0; i < state.range(0); ++i)
         json += ",\"r" + std::to_string(i) + "\":{\"$ref\":\"#/t\"}";
     json += "}";
-    const std::string probe = "r" + std::to_string(state.range(0) - 1);
+    std::string probe = "r";
+    probe += std::to_string(state.range(0) - 1);
     Measure(state, json.size(), "not resolved", [&] { return ResolveWhole(json, probe.c_str()); });
 }
 

@@ -305,10 +305,11 @@ bool LoadLocalization(const std::string& path)
 {
     StErrorContextInstaller quiet(false, true);
     VRefPtr<VLocalizationManager> manager = VRefPtr<VLocalizationManager>::Adopt(new VLocalizationManager(1036));
-    const VError err = manager->LoadFile(FileAt(path).Get(), false);
+    // A "strings" file is read but answered as no XLIFF: the look-up tells.
+    manager->LoadFile(FileAt(path).Get(), false);
     VString out;
     manager->LocalizeStringWithKey(VString("u1"), out);
-    return err == VE_OK && out.EqualToString(VString("text 1"), true);
+    return out.EqualToString(VString("text 1"), true);
 }
 
 void XliffNestedGroups(benchmark::State& state)

@@ -10,7 +10,9 @@
 # ratio of the larger to the smaller (about 8 for a reader in step with its
 # input, 64 for a quadratic one; marked "!" past 10) and the peak memory each
 # size added. A case whose reader refused its input shows the refusal instead.
-# The programs' own output goes to standard error as they run; needs python3.
+# With --benchmark_repetitions=N (N > 1) among the arguments, the median of
+# the repetitions stands for each size. The programs' own output goes to
+# standard error as they run; needs python3.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,15 +36,23 @@ import glob, json, os, sys
 rows = {}
 order = []
 for path in sorted(glob.glob(os.path.join(sys.argv[1], "*.json"))):
-    with open(path) as f:
-        for run in json.load(f).get("benchmarks", []):
-            if run.get("run_type", "iteration") != "iteration":
-                continue
-            name, _, size = run["name"].partition("/")
-            size = int(size.split("/")[0])
-            if name not in rows:
-                rows[name] = {}
-                order.append(name)
+    # A program none of whose cases matched the filter writes nothing.
+    try:
+        with open(path) as f:
+            runs = json.load(f).get("benchmarks", [])
+    except ValueError:
+        continue
+    for run in runs:
+        kind = run.get("run_type", "iteration")
+        if kind == "aggregate" and run.get("aggregate_name") != "median":
+            continue
+        name, _, size = run.get("run_name", run["name"]).partition("/")
+        size = int(size.split("/")[0])
+        if name not in rows:
+            rows[name] = {}
+            order.append(name)
+        # With repetitions, the median stands for the case; else its one run.
+        if kind == "aggregate" or size not in rows[name]:
             rows[name][size] = run
 
 def time_of(run):
