@@ -5,7 +5,8 @@
 # Usage: bench/readers-table.sh [build folder] [benchmark arguments...]
 # The build folder (default: build-rel of this checkout) holds the Release
 # programs bench_readers_text, _json, _xml and _files; further arguments go to
-# each program (for instance --benchmark_filter='xliff|uti'). Each case runs at
+# each program (for instance --benchmark_filter='^(xliff|uti):'; every name
+# ends in "/real_time", so anchor the reader's name). Each case runs at
 # its two sizes, eight times apart; the table gives the real time of each, the
 # ratio of the larger to the smaller (about 8 for a reader in step with its
 # input, 64 for a quadratic one; marked "!" past 10) and the peak memory each
