@@ -331,8 +331,9 @@ TEST_F(DefinitionFileTest, ALongChainOfParentsReadsInStepWithTheFile)
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(Load(json), VE_OK);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        // Well under a second here; the chain once took minutes.
-        EXPECT_LT(seconds, 60.0);
+        // About a second in a plain build, and a few under sanitizers; the
+        // 4,000 entries once took three minutes and more.
+        EXPECT_LT(seconds, 100.0);
         EXPECT_TRUE(Codes(errors).empty());
 
         std::map<VString, VRefPtr<VFileSystem>> map;
