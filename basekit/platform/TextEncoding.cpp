@@ -10,8 +10,10 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -142,6 +144,73 @@ size_t WholeCharacterCut(const int32_t* offsets, size_t produced, size_t limit, 
     return k;
 }
 
+// Bytes of scratch room taken by the Unicode-to-text runs, for tests.
+std::atomic<uint64_t> gFromUnicodeScratchBytes{0};
+
+// One Unicode-to-text conversion from the initial state into scratch room.
+// The call stops at the first character the encoding cannot hold, which may
+// come long before the caller's room is used: the room therefore starts small
+// and doubles, up to the most the call may use, whenever a run fills it, and
+// the run starts again. A run that did not fill the room gives what a run in
+// the largest room gives, and the doubling keeps the cost of the runs in step
+// with the output that the call converts.
+class FromUnicodeRun {
+public:
+    FromUnicodeRun(UConverter* icu, const UniChar* source, size_t most)
+        : fICU(icu), fSource(source), fMost(most)
+    {
+    }
+
+    // Converts the first count units of the source, with flush.
+    void Convert(size_t count)
+    {
+        for (;;) {
+            if (fRoom == 0)
+                Grow(kFirstRoom < fMost ? kFirstRoom : fMost);
+            ucnv_resetFromUnicode(fICU);
+            const UChar* in = fSource;
+            char* out = fBytes.get();
+            fStatus = U_ZERO_ERROR;
+            ucnv_fromUnicode(fICU, &out, fBytes.get() + fRoom, &in, fSource + count, fOffsets.get(), true, &fStatus);
+            fProduced = static_cast<size_t>(out - fBytes.get());
+            fRead = static_cast<size_t>(in - fSource);
+            if (fStatus != U_BUFFER_OVERFLOW_ERROR || fRoom == fMost)
+                return;
+            Grow(fRoom > fMost / 2 ? fMost : 2 * fRoom);
+        }
+    }
+
+    // The room was full at its largest: the output goes on past it.
+    bool Overflowed() const { return fStatus == U_BUFFER_OVERFLOW_ERROR; }
+    // ICU could not run (other than for a full room or an unmappable character).
+    bool Failed() const { return U_FAILURE(fStatus) && !Overflowed(); }
+    const char* Bytes() const { return fBytes.get(); }
+    const int32_t* Offsets() const { return fOffsets.get(); }
+
+    UErrorCode fStatus = U_ZERO_ERROR;
+    size_t fProduced = 0;  // bytes written
+    size_t fRead = 0;      // units read
+
+private:
+    static constexpr size_t kFirstRoom = 256;
+
+    // Left uninitialised: ICU writes what is read back.
+    void Grow(size_t room)
+    {
+        fBytes.reset(new char[room]);
+        fOffsets.reset(new int32_t[room]);
+        fRoom = room;
+        gFromUnicodeScratchBytes.fetch_add(room * (sizeof(char) + sizeof(int32_t)), std::memory_order_relaxed);
+    }
+
+    UConverter* fICU;
+    const UniChar* fSource;
+    size_t fMost;
+    size_t fRoom = 0;
+    std::unique_ptr<char[]> fBytes;
+    std::unique_ptr<int32_t[]> fOffsets;
+};
+
 }  // namespace
 
 int32_t CreateTextToUnicodeConverter(TextEncoding encoding, TextEncodingConverter** out)
@@ -232,19 +301,12 @@ int32_t ConvertUnicodeToText(TextEncodingConverter* converter, uint32_t, const U
         return kTECParamErr;
 
     UConverter* icu = converter->fICU;
-    ucnv_resetFromUnicode(icu);
-    size_t scratch = targetBytes + kSpill;
-    std::vector<char> bytes(scratch);
-    std::vector<int32_t> offsets(scratch);
-    const UChar* in = source;
-    char* out = bytes.data();
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_fromUnicode(icu, &out, bytes.data() + scratch, &in, source + units, offsets.data(), true, &status);
-    size_t produced = static_cast<size_t>(out - bytes.data());
-    size_t read = static_cast<size_t>(in - source);
-    bool overflow = status == U_BUFFER_OVERFLOW_ERROR;
+    FromUnicodeRun run(icu, source, targetBytes + kSpill);
+    run.Convert(units);
+    size_t read = run.fRead;
     int32_t answer = kTECNoError;
-    if (status == U_INVALID_CHAR_FOUND || status == U_ILLEGAL_CHAR_FOUND || status == U_TRUNCATED_CHAR_FOUND) {
+    if (run.fStatus == U_INVALID_CHAR_FOUND || run.fStatus == U_ILLEGAL_CHAR_FOUND ||
+        run.fStatus == U_TRUNCATED_CHAR_FOUND) {
         // ICU has read the offending character: give it back.
         UChar bad[8];
         int8_t badLength = sizeof(bad) / sizeof(bad[0]);
@@ -253,38 +315,37 @@ int32_t ConvertUnicodeToText(TextEncodingConverter* converter, uint32_t, const U
         if (U_SUCCESS(ignored) && static_cast<size_t>(badLength) <= read)
             read -= static_cast<size_t>(badLength);
         answer = kTECUnmappableElementErr;
-    } else if (U_FAILURE(status) && !overflow) {
+    } else if (run.Failed()) {
         ucnv_resetFromUnicode(icu);
         return kTECParamErr;
     }
-    size_t cut = WholeCharacterCut(offsets.data(), produced, targetBytes, !overflow);
-    while (cut < produced || overflow) {
+    size_t cut = WholeCharacterCut(run.Offsets(), run.fProduced, targetBytes, !run.Overflowed());
+    while (cut < run.fProduced || run.Overflowed()) {
         // Too long: convert again only the characters before the cut, so that
         // a stateful encoding (UTF-7, ISO-2022-JP) closes its output properly
         // instead of stopping inside a shifted run.
         answer = kTECOutputBufferFullStatus;
-        size_t fewer = cut < produced && offsets[cut] >= 0 ? static_cast<size_t>(offsets[cut]) : read;
+        size_t fewer = cut < run.fProduced && run.Offsets()[cut] >= 0 ? static_cast<size_t>(run.Offsets()[cut]) : read;
         if (fewer >= read)
             fewer = read > 0 ? read - 1 : 0;
         read = fewer;
-        ucnv_resetFromUnicode(icu);
-        in = source;
-        out = bytes.data();
-        status = U_ZERO_ERROR;
-        ucnv_fromUnicode(icu, &out, bytes.data() + scratch, &in, source + read, offsets.data(), true, &status);
-        produced = static_cast<size_t>(out - bytes.data());
-        overflow = status == U_BUFFER_OVERFLOW_ERROR;
-        if (U_FAILURE(status) && !overflow) {
+        run.Convert(read);
+        if (run.Failed()) {
             ucnv_resetFromUnicode(icu);
             return kTECParamErr;
         }
-        cut = WholeCharacterCut(offsets.data(), produced, targetBytes, !overflow);
+        cut = WholeCharacterCut(run.Offsets(), run.fProduced, targetBytes, !run.Overflowed());
     }
     ucnv_resetFromUnicode(icu);
-    std::memcpy(target, bytes.data(), cut);
+    std::memcpy(target, run.Bytes(), cut);
     *bytesRead = read * sizeof(UniChar);
     *bytesWritten = cut;
     return answer;
+}
+
+uint64_t FromUnicodeScratchBytes()
+{
+    return gFromUnicodeScratchBytes.load(std::memory_order_relaxed);
 }
 
 }  // namespace bkit::platform

@@ -21,6 +21,9 @@
 //   cannot hold and answers kTECUnmappableElementErr, reporting what was read
 //   before it; a high surrogate as the last unit is not read.
 // - A converter is used by one thread at a time.
+// - The scratch room of a Unicode-to-text call follows the output it
+//   converts, not the room the caller offers: a caller that calls once for
+//   every character the encoding cannot hold pays in step with the text.
 //
 // Where it falls short of macOS:
 // - ICU has no converter for some Mac encodings; the closest ICU converter
@@ -87,5 +90,9 @@ int32_t ConvertTextToUnicode(TextEncodingConverter* converter, uint32_t flags, c
 int32_t ConvertUnicodeToText(TextEncodingConverter* converter, uint32_t flags, const UniChar* source,
                              size_t sourceBytes, size_t* bytesRead, void* target, size_t targetBytes,
                              size_t* bytesWritten);
+
+// Bytes of scratch room that ConvertUnicodeToText has taken since the process
+// started, from any thread; for tests of its cost.
+uint64_t FromUnicodeScratchBytes();
 
 }  // namespace bkit::platform

@@ -1,6 +1,8 @@
 // VFileSystemNamespaceTest.cpp - named file systems: lookups, path texts and definition files.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <climits>
 #include <map>
 #include <string>
 #include <vector>
@@ -306,6 +308,114 @@ TEST_F(DefinitionFileTest, EntriesRegisterAndBadOnesAreSkipped)
     EXPECT_EQ(map[VString("odd")]->GetFlags(), 0u) << "a \"writable\" that is no boolean counts as missing";
     // Two bad names: "bad/name" and the missing one.
     EXPECT_EQ(Codes(errors), (std::vector<VError>{VE_FS_INVALID_NAME, VE_FS_INVALID_NAME}));
+}
+
+// Each entry of a chain names the one before it as parent: every new root is
+// one level deeper. Each root is checked from where its names lead on disk,
+// one step per name, so the chain reads in step with the file; a root whose
+// text is too long for the system to open anything by it is refused, and so
+// is every entry below it, whose parent is then missing.
+TEST_F(DefinitionFileTest, ALongChainOfParentsReadsInStepWithTheFile)
+{
+    const std::string base = fTemp.Path("docs/");
+    for (size_t count : {1000u, 4000u}) {
+        SCOPED_TRACE(count);
+        fNamespace = VRefPtr<VFileSystemNamespace>::Adopt(new VFileSystemNamespace());
+        std::string json = "[{\"name\": \"fs0\", \"path\": \"" + base + "\", \"writable\": true}";
+        for (size_t i = 1; i < count; ++i) {
+            json += ",\n{\"name\": \"fs" + std::to_string(i) + "\", \"parent\": \"fs" + std::to_string(i - 1) +
+                    "\", \"path\": \"a/\"" + (i % 2 == 0 ? ", \"writable\": true" : "") + "}";
+        }
+        json += "]";
+        StErrorContextInstaller errors;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Load(json), VE_OK);
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // About a second in a plain build, and a few under sanitizers; the
+        // 4,000 entries once took three minutes and more.
+        EXPECT_LT(seconds, 100.0);
+        EXPECT_TRUE(Codes(errors).empty());
+
+        std::map<VString, VRefPtr<VFileSystem>> map;
+        fNamespace->RetainMapOfFileSystems(map, 0);
+        size_t registered = 0;
+        std::string root = base;
+        for (size_t i = 0; i < count; ++i, root += "a/") {
+            VRefPtr<VFileSystem> fs = Find(*fNamespace, ("fs" + std::to_string(i)).c_str(), 0);
+            // The root is checked by its text without the final '/'.
+            bool fits = root.size() - 1 < PATH_MAX;
+            ASSERT_EQ(bool(fs), fits) << i;
+            if (!fs)
+                continue;
+            ++registered;
+            ASSERT_EQ(RootOf(fs), root) << i;
+            ASSERT_EQ(fs->GetFlags(), i % 2 == 0 ? eFSWritable : 0u) << i;
+        }
+        EXPECT_EQ(map.size(), registered);
+        EXPECT_GE(registered, count < 1500 ? count : 1000u);
+        if (count == 4000u) {
+            EXPECT_LT(registered, count);
+        }
+        // A deep file system names its files as any other.
+        std::string deep = "fs" + std::to_string(registered / 2);
+        VRefPtr<IFile> file =
+            VRefPtr<IFile>::Adopt(fNamespace->RetainFile(VString(("/" + deep + "/x.txt").c_str()), nullptr, 0, false));
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->GetFileSystem()->GetName(), VString(deep.c_str()));
+    }
+}
+
+// What a chain of definitions refuses: a root that leaves its parent by ".."
+// or through a link (even to a grandparent's folder), a link loop, a parent
+// missing or defined only later; and what it keeps: links that stay inside.
+TEST_F(DefinitionFileTest, ChainedDefinitionsStayInsideTheirParents)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("docs/a/b"));
+    ASSERT_TRUE(fTemp.MakeFolder("docs/c"));
+    ASSERT_TRUE(fTemp.WriteFile("docs/a/file", "f"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/a/escape", fTemp.Path("other")));
+    ASSERT_TRUE(fTemp.MakeLink("docs/a/sibling", "../c"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/a/inner", "b"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/a/dangling", "../../other/new"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/a/loop", "loop"));
+    ASSERT_TRUE(fTemp.MakeLink("docs/a/up", ".."));
+    struct Case {
+        const char* name;
+        const char* parent;
+        const char* path;
+        const char* root;  // below the temporary folder; null: refused
+    } cases[] = {
+        {"a", "docs", "a", "docs/a/"},
+        {"b", "a", "b/", "docs/a/b/"},
+        {"deeper", "b", "new/er", "docs/a/b/new/er/"},
+        {"climbsOut", "b", "../c", nullptr},            // inside docs, not inside b
+        {"climbsBack", "a", "b/../", "docs/a/"},
+        {"escape", "a", "escape/", nullptr},
+        {"sibling", "a", "sibling/", nullptr},           // a link to docs/c, outside a
+        {"inner", "a", "inner/x", "docs/a/inner/x/"},
+        {"dangling", "a", "dangling/", nullptr},
+        {"loop", "a", "loop/", nullptr},
+        {"up", "a", "up/", nullptr},                     // a link to docs, the parent's parent
+        {"orphan", "gone", "x", nullptr},
+        {"early", "late", "x", nullptr},                 // its parent comes after it
+        {"late", "a", "late", "docs/a/late/"},
+        {"underRefused", "escape", "x", nullptr},
+    };
+    std::string json = "[";
+    for (const Case& c : cases) {
+        json += std::string(json.size() > 1 ? ",\n" : "") + "{\"name\": \"" + c.name + "\", \"parent\": \"" +
+                c.parent + "\", \"path\": \"" + c.path + "\"}";
+    }
+    json += "]";
+    EXPECT_EQ(Load(json), VE_OK);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VRefPtr<VFileSystem> fs = Find(*fNamespace, c.name, 0);
+        ASSERT_EQ(bool(fs), c.root != nullptr);
+        if (fs) {
+            EXPECT_EQ(RootOf(fs), fTemp.Path(c.root));
+        }
+    }
 }
 
 TEST_F(DefinitionFileTest, FilesThatAreNoArrayOrNoJSON)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <string>
 
 #include "basekit/files/VFile.h"
@@ -245,6 +246,70 @@ TEST_F(XMacFileTest, PathServices)
     VFilePath folder;
     XMacFile::GetFilePathFromPosixPath(fTemp.Path("real").c_str(), true, folder);
     EXPECT_EQ(folder, fTemp.FolderPath("real"));
+}
+
+// Where a path leads: every link followed, the last one too and dangling ones
+// to where they point, missing names kept as spelled, ".." taken from where
+// the links led; false where the way cannot be told. A path of thousands of
+// missing names is walked name by name, and a text the system cannot open
+// anything by is refused.
+TEST_F(XMacFileTest, ResolvePathThroughLinks)
+{
+    ASSERT_TRUE(fTemp.MakeFolder("d"));
+    ASSERT_TRUE(fTemp.MakeFolder("d/e"));
+    ASSERT_TRUE(fTemp.MakeFolder("o"));
+    ASSERT_TRUE(fTemp.WriteFile("d/file", "x"));
+    ASSERT_TRUE(fTemp.MakeLink("d/up", ".."));
+    ASSERT_TRUE(fTemp.MakeLink("d/abs", fTemp.Path("o")));
+    ASSERT_TRUE(fTemp.MakeLink("d/dangling", "../o/new"));
+    ASSERT_TRUE(fTemp.MakeLink("d/hop", "dangling"));
+    ASSERT_TRUE(fTemp.MakeLink("d/loop", "loop"));
+    ASSERT_TRUE(fTemp.MakeLink("d/back", "e/../../o"));
+    ASSERT_TRUE(fTemp.MakeLink("d/e/climb", "../../d/up/o"));
+    char real[PATH_MAX];
+    ASSERT_NE(::realpath(fTemp.Path().c_str(), real), nullptr);
+    const std::string base(real);
+    std::string deep = fTemp.Path("d");
+    std::string deepResolved = base + "/d";
+    for (int i = 0; i < 1500; ++i) {
+        deep += "/a";
+        deepResolved += "/a";
+    }
+    std::string tooLong = fTemp.Path("d/") + std::string(PATH_MAX, 'a');
+    struct Case {
+        std::string path;
+        const char* expected;  // below the resolved temporary folder; null: false
+    } cases[] = {
+        {fTemp.Path("d/e/"), "/d/e"},
+        {fTemp.Path("d/up/o"), "/o"},
+        {fTemp.Path("d/abs/x/y"), "/o/x/y"},
+        {fTemp.Path("d/dangling"), "/o/new"},
+        {fTemp.Path("d/hop/more"), "/o/new/more"},
+        {fTemp.Path("d/back"), "/o"},
+        {fTemp.Path("d/e/climb"), "/o"},
+        {fTemp.Path("d/./e/../file"), "/d/file"},
+        {fTemp.Path("d/file/below"), "/d/file/below"},
+        {fTemp.Path("d/missing/x/."), "/d/missing/x"},
+        {fTemp.Path("d/missing/.."), nullptr},  // which folder it climbs from is not known
+        {fTemp.Path("d/file/.."), nullptr},
+        {fTemp.Path("d/loop"), nullptr},
+        {fTemp.Path("d/loop/x"), nullptr},
+        {"relative/x", nullptr},
+        {tooLong, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string out = "unchanged";
+        bool ok = XMacFile::ResolvePathThroughLinks(c.path.c_str(), out);
+        EXPECT_EQ(ok, c.expected != nullptr) << c.path;
+        if (ok && c.expected) {
+            EXPECT_EQ(out, base + c.expected) << c.path;
+        }
+    }
+    std::string out;
+    ASSERT_TRUE(XMacFile::ResolvePathThroughLinks(deep.c_str(), out));
+    EXPECT_EQ(out, deepResolved);
+    ASSERT_TRUE(XMacFile::ResolvePathThroughLinks("/", out));
+    EXPECT_EQ(out, "/");
 }
 
 // The text names the item the file layer made from the same path, in the

@@ -1,6 +1,7 @@
 // VTextConverterTest.cpp - converters, the registry, marks, guessing and names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "basekit/platform/TextEncoding.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/runtime/VTask.h"
@@ -290,6 +292,108 @@ TEST(VTextConverter, LegacyUnmappableAndCutCharacters)
     EXPECT_EQ(2u, produced);
     EXPECT_EQ(2, latin1->GetCharSize());
     latin1->Release();
+}
+
+// Each character a charset cannot hold ends one platform conversion: the
+// "?" and the text around it, whole or cut by the room given, stay as they
+// were written before the scratch room followed the text.
+TEST(VTextConverter, LegacyOutputAroundUnmappableCharacters)
+{
+    struct Case {
+        int charSet;
+        std::u16string text;
+        size_t room;  // 0: the whole text through ConvertToBuffer
+        Bytes bytes;
+        int consumed;
+    } cases[] = {
+        {1005, u"\xD800x\u4e2d", 0, {'?', 'x', '?'}, 3},  // a lone high surrogate
+        {1005, u"x\xDC00y", 0, {'x', '?', 'y'}, 3},       // a lone low surrogate
+        {1005, u"\U0001F600\U0001F600", 0, {'?', '?'}, 4},
+        {1005, u"\u4e2d\u4e2d\u4e2dz", 0, {'?', '?', '?', 'z'}, 4},
+        {1001, u"\u65e5\u00e9\u672c", 0, {0x1B, '$', 'B', 'F', '|', '?', 0x1B, '$', 'B', 'K', 0x5C, 0x1B, '(', 'B'}, 3},
+        {1001, u"a\u65e5\U0001F600b", 0, {'a', 0x1B, '$', 'B', 'F', '|', '?', 'b'}, 5},
+        {1001, u"\u65e5\u672c\ud55c\ud55c\u65e5x", 0,
+         {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?', '?', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', 'x'}, 6},
+        {1001, u"\xDC00\u65e5", 0, {'?', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B'}, 2},
+        {1000, u"\u65e5\u00e9x\ud55c", 0, {0x93, 0xFA, '?', 'x', '?'}, 4},
+        // UTF-7 holds a lone surrogate.
+        {8, u"a\u65e5\xDC00" u"b\u00e9", 0,
+         {'a', '+', 'Z', 'e', 'U', '-', '+', '3', 'A', 'A', '-', 'b', '+', 'A', 'O', 'k', '-'}, 5},
+        {9, u"caf\u00e9 \u20ac", 0, {'c', 'a', 'f', '?', ' ', '?'}, 6},
+        {10, u"A\u4e2dB", 0, {0xC1, '?', 0xC2}, 3},
+        // Cut by the room: the shifted run is closed, or the cut comes before it.
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 4, {}, 0},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 7, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C}, 2},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 8, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?'}, 3},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 12, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?'}, 3},
+        {8, u"\u65e5\u672c\u00e9", 5, {'+', 'Z', 'e', 'U', '-'}, 1},
+        {8, u"\u65e5\u672c\u00e9", 9, {'+', 'Z', 'e', 'V', 'n', 'L', 'A', '-'}, 2},
+        {1005, u"ab\u4e2dcd", 2, {'a', 'b'}, 2},
+        {1005, u"ab\u4e2dcd", 3, {'a', 'b', '?'}, 3},
+        {1000, u"a\u65e5\u00e9", 2, {'a'}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.charSet << " room " << c.room << " case " << (&c - cases));
+        if (c.room == 0) {
+            bool ok = false;
+            EXPECT_EQ(c.bytes, Encode(c.text, c.charSet, &ok));
+            EXPECT_TRUE(ok);
+            continue;
+        }
+        VFromUnicodeConverter* converter = VTextConverters::Get()->RetainFromUnicodeConverter(c.charSet);
+        Bytes out(c.room);
+        int consumed = -1;
+        size_t produced = 0;
+        EXPECT_TRUE(converter->Convert(c.text.data(), static_cast<int>(c.text.size()), &consumed, out.data(), c.room,
+                                       &produced));
+        out.resize(produced);
+        EXPECT_EQ(c.bytes, out);
+        EXPECT_EQ(c.consumed, consumed);
+        converter->Release();
+    }
+}
+
+// Writing text full of characters the charset cannot hold costs scratch room
+// in step with the text, not with the text times the room left after each.
+TEST(VTextConverter, UnmappableCharactersCostScratchInStepWithTheText)
+{
+    constexpr size_t kCount = 160000;
+    // Invalid ISO-2022-JP: every pair of bytes in the shifted run reads as
+    // one replacement character, which ISO-2022-JP cannot hold.
+    std::string invalid;
+    for (size_t i = 0; i < kCount / 2; ++i)
+        invalid += "\x1B$B\x7F\x7F\x1B(B";
+    VString decoded;
+    ASSERT_TRUE(VTextConverters::Get()->ConvertToVString(invalid.data(), invalid.size(), 1001, decoded));
+    ASSERT_GE(static_cast<size_t>(decoded.GetLength()), kCount - 1);
+
+    struct Case {
+        const char* what;
+        std::u16string text;
+        CharSet charSet;
+    } cases[] = {
+        {"CJK to ISO-8859-1", std::u16string(kCount, u'\u4e2d'), 1005},
+        {"pairs to ISO-8859-1", [] {
+             std::u16string pairs;
+             for (size_t i = 0; i < kCount / 2; ++i)
+                 pairs += u"\U0001F600";
+             return pairs;
+         }(), 1005},
+        {"invalid ISO-2022-JP written back", Text(decoded), 1001},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        uint64_t before = platform::FromUnicodeScratchBytes();
+        bool ok = false;
+        Bytes bytes = Encode(c.text, c.charSet, &ok);
+        uint64_t scratch = platform::FromUnicodeScratchBytes() - before;
+        EXPECT_TRUE(ok);
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '?'), static_cast<long>(bytes.size()));
+        // A few kilobytes per character at most; the room left after each
+        // character would be hundreds of kilobytes on average here.
+        EXPECT_LT(scratch, 4096u * c.text.size()) << scratch;
+    }
 }
 
 TEST(VTextConverter, CharsetsWithoutConverterGiveVoidConverters)

@@ -107,7 +107,10 @@ public:
     // Where a full POSIX path leads on disk: every symbolic link followed, the
     // last one too, even when its target does not exist (the realpath of the
     // deepest existing ancestor, the missing names below it appended). False
-    // when it cannot be told (a link loop, ".." below a missing folder).
+    // when it cannot be told (a link loop, ".." below a missing folder) and
+    // for a text or a result of PATH_MAX bytes or more, which names nothing
+    // the system can open. The cost follows the number of names and links,
+    // however deep the path.
     static bool ResolvePathThroughLinks(const char* path, std::string& out);
 
     // --- platform file kinds (the built-in type declarations) ---

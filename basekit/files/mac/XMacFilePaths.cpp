@@ -93,6 +93,22 @@ std::string _PosixBytes(const VString& text)
     return bytes;
 }
 
+// Pushes the names of a path text onto a stack of names still to walk, so
+// that the first name is walked next.
+void PushNames(std::vector<std::string>& pending, const std::string& text)
+{
+    size_t end = text.size();
+    while (end > 0) {
+        size_t slash = text.rfind('/', end - 1);
+        size_t begin = slash == std::string::npos ? 0 : slash + 1;
+        if (end > begin)
+            pending.emplace_back(text, begin, end - begin);
+        if (slash == std::string::npos)
+            break;
+        end = slash;
+    }
+}
+
 }  // namespace
 
 std::string XMacFile::PosixPathText(const VFilePath& path)
@@ -357,48 +373,80 @@ bool XMacFile::ResolvePathThroughLinks(const char* path, std::string& out)
     constexpr int kMaxLinks = 40;
     if (!path || path[0] != '/')
         return false;
-    std::string head(path);
-    std::string tail;  // the missing names below head, each after a '/'
+    // The kernel refuses longer texts: nothing can be opened by such a path.
+    if (std::strlen(path) >= PATH_MAX)
+        return false;
+    // The names are walked one at a time from a descriptor on the folder
+    // reached so far, so each step costs the same however deep it lies; the
+    // text is resolved as the kernel would, ".." from where the links led.
+    std::vector<std::string> pending;
+    PushNames(pending, path);
+    std::string resolved;  // where the names walked so far lead, "" for the root
+    StFileDescriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.IsValid())
+        return false;
+    // Once a name is missing (or is no folder), the names below it are kept
+    // as they are spelled: what is made through them is made there.
+    bool missing = false;
     int links = 0;
-    for (;;) {
-        while (head.size() > 1 && head.back() == '/')
-            head.pop_back();
-        char buffer[PATH_MAX];
-        if (::realpath(head.c_str(), buffer) != nullptr) {
-            // The root's own text is "/", and so is the text of nothing below it.
-            out = std::strcmp(buffer, "/") == 0 ? std::string() : std::string(buffer);
-            out += tail;
-            if (out.empty())
-                out.assign(1, '/');
-            return true;
-        }
-        struct stat st;
-        if (::lstat(head.c_str(), &st) == 0) {
-            // Present but not resolved: only a link whose target is missing
-            // is followed; what is made through it is made at its target.
-            if (!S_ISLNK(st.st_mode) || ++links > kMaxLinks)
+    while (!pending.empty()) {
+        std::string name = std::move(pending.back());
+        pending.pop_back();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            if (missing)
+                return false;  // which folder it climbs from is not known
+            resolved.resize(resolved.empty() ? 0 : resolved.rfind('/'));
+            folder.Reset(::open(resolved.empty() ? "/" : resolved.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!folder.IsValid())
                 return false;
-            char target[PATH_MAX];
-            ssize_t n = ::readlink(head.c_str(), target, sizeof(target) - 1);
-            if (n <= 0)
-                return false;
-            std::string next(target, static_cast<size_t>(n));
-            if (next[0] != '/')
-                next = head.substr(0, head.rfind('/') + 1) + next;
-            head = next;
             continue;
         }
-        if (errno != ENOENT && errno != ENOTDIR)
-            return false;
-        // Missing: its parent is tried, the name kept for the end.
-        size_t slash = head.rfind('/');
-        std::string name = head.substr(slash + 1);
-        head.resize(slash == 0 ? 1 : slash);
-        if (name == "..")
-            return false;  // which folder it climbs from is not known
-        if (!name.empty() && name != ".")
-            tail.insert(0, "/" + name);
+        if (missing) {
+            resolved += '/';
+            resolved += name;
+            continue;
+        }
+        struct stat st;
+        if (::fstatat(folder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return false;
+            missing = true;
+            resolved += '/';
+            resolved += name;
+            continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++links > kMaxLinks)
+                return false;
+            char target[PATH_MAX];
+            ssize_t n = ::readlinkat(folder.Get(), name.c_str(), target, sizeof(target) - 1);
+            if (n <= 0)
+                return false;
+            if (target[0] == '/') {
+                resolved.clear();
+                folder.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                if (!folder.IsValid())
+                    return false;
+            }
+            PushNames(pending, std::string(target, static_cast<size_t>(n)));
+            continue;
+        }
+        resolved += '/';
+        resolved += name;
+        if (S_ISDIR(st.st_mode)) {
+            folder.Reset(::openat(folder.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!folder.IsValid())
+                return false;
+        } else {
+            missing = true;
+        }
     }
+    if (resolved.size() >= PATH_MAX)
+        return false;
+    out = resolved.empty() ? std::string(1, '/') : resolved;
+    return true;
 }
 
 }  // namespace bkit
