@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <unicode/coll.h>
@@ -62,6 +63,17 @@ public:
     // length it covers in text; false when none (or on failure).
     bool Find(const char16_t* text, int32_t textLength, const char16_t* pattern, int32_t patternLength,
               bool withDiacritics, int32_t& location, int32_t& length) const;
+    // Every occurrence of pattern in text from left to right, each as Find
+    // would give it on the text that follows the previous one (one unit
+    // further on after an occurrence that covers nothing): found gets the
+    // 0-based location and the covered length, and returns false to stop.
+    // One search runs over the whole text, so the cost follows the text once
+    // however many occurrences there are.
+    void FindEach(const char16_t* text, int32_t textLength, const char16_t* pattern, int32_t patternLength,
+                  bool withDiacritics, const std::function<bool(int32_t location, int32_t length)>& found) const;
+    // The units of text that searches of every comparer were opened over
+    // since the process started, for tests that check a search cost.
+    static uint64_t GetSearchedUnitsForTesting();
     // The collation data's version ("153.112").
     std::string GetVersion() const;
 
