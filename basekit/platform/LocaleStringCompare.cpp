@@ -103,6 +103,8 @@ std::atomic<uint64_t> sSearchedUnits{0};
 
 }  // namespace
 
+constinit thread_local uint64_t StringComparer::tComparisons = 0;
+
 uint64_t StringComparer::GetSearchedUnitsForTesting()
 {
     return sSearchedUnits.load(std::memory_order_relaxed);

@@ -46,6 +46,7 @@ public:
     int32_t Compare(const char16_t* a, int32_t aLength, const char16_t* b, int32_t bLength,
                     bool withDiacritics) const
     {
+        ++tComparisons;
         if (!IsValid())
             return 0;
         // Straight to the collator object: the C wrapper only forwards.
@@ -74,6 +75,8 @@ public:
     // The units of text that searches of every comparer were opened over
     // since the process started, for tests that check a search cost.
     static uint64_t GetSearchedUnitsForTesting();
+    // The comparisons made on the calling thread so far, for the same tests.
+    static uint64_t GetComparisonsForTesting() { return tComparisons; }
     // The collation data's version ("153.112").
     std::string GetVersion() const;
 
@@ -82,6 +85,8 @@ private:
     // holds a unit that folds; else the result it was given.
     int32_t _CompareIgnoringWidth(const char16_t* a, int32_t aLength, const char16_t* b, int32_t bLength,
                                   UCollationResult result) const;
+
+    static constinit thread_local uint64_t tComparisons;
 
     UCollator* fTertiary = nullptr;  // with diacritics
     UCollator* fPrimary = nullptr;   // without
