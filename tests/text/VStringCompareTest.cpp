@@ -258,3 +258,41 @@ TEST(VStringCompare, CollatorExchangeSearchesTheTextOnceHoweverManyOccurrences)
     EXPECT_EQ(Text(s), expected);
     EXPECT_LE(searched, 4 * text.size());
 }
+
+TEST(VStringCompare, SplittingAtASeparatorStringSearchesTheTextOnce)
+{
+    constexpr int kPieces = 20000;
+    std::u16string text;
+    for (int i = 0; i < kPieces; ++i)
+        text += u"ab--";
+    VString s(text.c_str());
+    std::vector<VString> pieces;
+    const uint64_t before = platform::StringComparer::GetSearchedUnitsForTesting();
+    EXPECT_TRUE(s.GetSubStrings(VString("--"), pieces, true));
+    EXPECT_LE(platform::StringComparer::GetSearchedUnitsForTesting() - before, 4 * text.size());
+    ASSERT_EQ(pieces.size(), static_cast<size_t>(kPieces) + 1);  // the last piece, after the final separator, is empty
+    EXPECT_EQ(Text(pieces[0]), u"ab");
+    EXPECT_EQ(Text(pieces[kPieces - 1]), u"ab");
+    EXPECT_EQ(Text(pieces[kPieces]), u"");
+
+    struct Case {
+        const char16_t* text;
+        bool keepEmpty;
+        std::vector<std::u16string> expected;
+        bool found;
+    } cases[] = {
+        {u"a--b--", true, {u"a", u"b", u""}, true},
+        {u"a--b--", false, {u"a", u"b"}, true},
+        {u"--a", true, {u"", u"a"}, true},
+        {u"a\uFF0D\uFF0Db", true, {u"a", u"b"}, true},  // full-width hyphens are the same separator
+        {u"a-b", true, {u"a-b"}, false},
+        {u"----", true, {u"", u"", u""}, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VString(c.text).GetSubStrings(VString("--"), pieces, c.keepEmpty), c.found);
+        std::vector<std::u16string> got;
+        for (const VString& piece : pieces)
+            got.push_back(Text(piece));
+        EXPECT_EQ(got, c.expected) << Text(VString(c.text)).size();
+    }
+}
