@@ -204,6 +204,7 @@ void ElementStore::Reorder(const std::vector<size_t>& order)
     fKeys.swap(keys);
     fSlots.swap(slots);
     fIndex.Clear();
+    fLookup.Clear();
 }
 
 }  // namespace bkit

@@ -1,4 +1,4 @@
-// VPackedDictionary.cpp - bag keys, the hash index and the names core of the packed dictionaries.
+// VPackedDictionary.cpp - bag keys, the hash index, the lookup table and the names core of the packed dictionaries.
 #include "basekit/bags/VPackedDictionary.h"
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 
 #include "basekit/bags/VValueBag.h"
 #include "basekit/files/VStream.h"
+#include "basekit/runtime/VSystem.h"
 #include "basekit/text/VString.h"
 #include "basekit/text/VTextConverter.h"
 
@@ -21,7 +22,14 @@ constexpr size_t kMaxNameBytes = 255;
 // The largest block a bounded read asks for at once.
 constexpr size_t kReadStep = 1 << 16;
 
+thread_local uint64_t tProbes = 0;
+
 }  // namespace
+
+uint64_t _GetDictionaryProbesForTesting()
+{
+    return tProbes;
+}
 
 // --- StPackedDictionaryKey ---
 
@@ -210,11 +218,32 @@ size_t _VHashKeyMap::BucketCountFor(size_t n)
     return static_cast<size_t>(kTable[std::size(kTable) - 1][1]);
 }
 
+_VHashKeyMap& _VHashKeyMap::operator=(const _VHashKeyMap& other)
+{
+    if (this != &other) {
+        fBuckets = other.fBuckets;
+        fNextFree.clear();
+        fTaken = 0;
+    }
+    return *this;
+}
+
+void _VHashKeyMap::Clear()
+{
+    fBuckets.clear();
+    fBuckets.shrink_to_fit();
+    fNextFree.clear();
+    fNextFree.shrink_to_fit();
+    fTaken = 0;
+}
+
 bool _VHashKeyMap::Rebuild(size_t count)
 {
     try {
         std::vector<uint32_t> buckets(BucketCountFor(count), kFree);
         fBuckets.swap(buckets);
+        fNextFree.clear();
+        fTaken = 0;
         return true;
     } catch (const std::bad_alloc&) {
         Clear();
@@ -222,14 +251,52 @@ bool _VHashKeyMap::Rebuild(size_t count)
     }
 }
 
+size_t _VHashKeyMap::_FirstFree(size_t i)
+{
+    // Path halving: every bucket passed is pointed two steps further on.
+    while (fNextFree[i] != i) {
+        ++tProbes;
+        fNextFree[i] = fNextFree[fNextFree[i]];
+        i = fNextFree[i];
+    }
+    return i;
+}
+
 bool _VHashKeyMap::Put(uint32_t hash, uint32_t slotIndex)
 {
     const size_t count = fBuckets.size();
     if (count == 0)
         return false;
+    // The index grows only once every bucket is taken, so the runs of taken
+    // buckets get long: walking them bucket by bucket would cost each name
+    // a walk in step with the whole index.
+    if (fNextFree.size() != count) {
+        try {
+            fNextFree.resize(count);
+            fTaken = 0;
+            for (size_t i = 0; i < count; ++i) {
+                const bool free = fBuckets[i] == kFree;
+                fNextFree[i] = static_cast<uint32_t>(free ? i : (i + 1 == count ? 0 : i + 1));
+                fTaken += free ? 0 : 1;
+            }
+        } catch (const std::bad_alloc&) {
+            fNextFree.clear();
+        }
+    }
+    if (fNextFree.size() == count) {
+        if (fTaken == count)
+            return false;
+        const size_t at = _FirstFree(hash % count);
+        fBuckets[at] = slotIndex;
+        fNextFree[at] = static_cast<uint32_t>(at + 1 == count ? 0 : at + 1);
+        ++fTaken;
+        return true;
+    }
+    // No room for the shortcuts: the plain walk.
     const size_t start = hash % count;
     size_t i = start;
     do {
+        ++tProbes;
         if (fBuckets[i] == kFree) {
             fBuckets[i] = slotIndex;
             return true;
@@ -237,6 +304,102 @@ bool _VHashKeyMap::Put(uint32_t hash, uint32_t slotIndex)
         i = (i + 1 == count) ? 0 : i + 1;
     } while (i != start);
     return false;
+}
+
+// --- _VNameLookup ---
+
+void _VNameLookup::Clear()
+{
+    fEntries.clear();
+    fEntries.shrink_to_fit();
+    fCount = 0;
+}
+
+bool _VNameLookup::Reset(size_t count)
+{
+    size_t size = 16;
+    while (size < 2 * count + 2)
+        size *= 2;
+    try {
+        std::vector<Entry> entries(size, Entry{0, kFree});
+        fEntries.swap(entries);
+        fCount = 0;
+        return true;
+    } catch (const std::bad_alloc&) {
+        Clear();
+        return false;
+    }
+}
+
+void _VNameLookup::_Place(Entry entry)
+{
+    const size_t mask = fEntries.size() - 1;
+    size_t i = entry.hash & mask;
+    while (fEntries[i].slot != kFree)
+        i = (i + 1) & mask;
+    fEntries[i] = entry;
+    ++fCount;
+}
+
+bool _VNameLookup::Add(uint32_t hash, uint32_t slot)
+{
+    if (fEntries.empty())
+        return false;
+    if (2 * (fCount + 1) > fEntries.size()) {
+        std::vector<Entry> old;
+        try {
+            std::vector<Entry> grown(fEntries.size() * 2, Entry{0, kFree});
+            old.swap(fEntries);
+            fEntries.swap(grown);
+        } catch (const std::bad_alloc&) {
+            Clear();
+            return false;
+        }
+        fCount = 0;
+        // From a free entry on, each run is met from its start: entries under
+        // one hash keep their order, so equal names are still found first-first.
+        size_t start = 0;
+        while (old[start].slot != kFree)
+            ++start;
+        for (size_t k = 0; k < old.size(); ++k) {
+            const Entry& e = old[(start + k) & (old.size() - 1)];
+            if (e.slot != kFree)
+                _Place(e);
+        }
+    }
+    _Place(Entry{hash, slot});
+    return true;
+}
+
+uint32_t _VNameLookup::Hash(const char* bytes, size_t length)
+{
+    // Eight bytes at a time; each step multiplies into 128 bits and folds the
+    // halves, so what a change in a word does depends on the seeded state and
+    // no set of names collides under every seed.
+    static const uint64_t sSeed = [] {
+        uint64_t seed = 0;
+        for (int i = 0; i < 3; ++i)
+            seed = (seed << 31) ^ static_cast<uint32_t>(VSystem::Random(false));
+        return seed;
+    }();
+    auto fold = [](uint64_t a, uint64_t b) {
+        const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+        return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+    };
+    constexpr uint64_t kStep = 0x9E3779B97F4A7C15ull;
+    constexpr uint64_t kLast = 0xE7037ED1A0B428DBull;
+    uint64_t hash = sSeed ^ (length * kLast);
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof(word));
+        hash = fold(hash ^ word, kStep);
+    }
+    uint64_t tail = 0;
+    for (; i < length; ++i)
+        tail = (tail << 8) | static_cast<uint8_t>(bytes[i]);
+    hash = fold(hash ^ tail, sSeed ^ kLast);
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
 bool _VHashKeyMap::Rebuild(VStream* stream)
@@ -325,6 +488,20 @@ bool VPackedDictionary_base<Slot>::_FillIndex() const
 }
 
 template <class Slot>
+bool VPackedDictionary_base<Slot>::_FillLookup() const
+{
+    if (!fLookup.Reset(fSlots.size()))
+        return false;
+    for (size_t i = 0; i < fSlots.size(); ++i) {
+        size_t length = 0;
+        const char* bytes = GetNameBytes(i, &length);
+        if (!fLookup.Add(_VNameLookup::Hash(bytes, length), static_cast<uint32_t>(i)))
+            return false;
+    }
+    return true;
+}
+
+template <class Slot>
 void VPackedDictionary_base<Slot>::_BuildIndexIfNeeded() const
 {
     if (fIndex.IsEmpty() && fSlots.size() >= 6)
@@ -338,10 +515,19 @@ size_t VPackedDictionary_base<Slot>::_FindIndex(const StPackedDictionaryKey& key
     const size_t count = fSlots.size();
     const size_t keyLength = key.GetKeyLength();
     auto matches = [&](size_t i) {
+        ++tProbes;
         const size_t offset = static_cast<size_t>(fSlots[i].fNameOffset);
         return fKeys[offset] == keyLength &&
                (keyLength == 0 || std::memcmp(fKeys.data() + offset + 1, key.GetKey(), keyLength) == 0);
     };
+    if (count >= 6 && fLookup.IsEmpty())
+        _FillLookup();
+    if (!fLookup.IsEmpty()) {
+        const uint32_t found = fLookup.Find(_VNameLookup::Hash(key.GetKey(), keyLength),
+                                            [&](uint32_t i) { return matches(i); });
+        return found == _VNameLookup::kFree ? count : found;
+    }
+    // Few names, or no room for the table: the scan, started where the index says.
     size_t start = 0;
     if (!fIndex.IsEmpty()) {
         uint32_t b = fIndex.GetBucket(key.GetHash());
@@ -389,11 +575,11 @@ typename VPackedDictionary_base<Slot>::SlotVector::iterator VPackedDictionary_ba
         fKeys.resize(keyBytes);
         return fSlots.end();
     }
-    if (!fIndex.IsEmpty()) {
-        const uint32_t index = static_cast<uint32_t>(fSlots.size() - 1);
-        if (!fIndex.Put(key.GetHash(), index))
-            _FillIndex();
-    }
+    const uint32_t index = static_cast<uint32_t>(fSlots.size() - 1);
+    if (!fLookup.IsEmpty())
+        fLookup.Add(_VNameLookup::Hash(key.GetKey(), key.GetKeyLength()), index);
+    if (!fIndex.IsEmpty() && !fIndex.Put(key.GetHash(), index))
+        _FillIndex();
     return fSlots.end() - 1;
 }
 
@@ -408,6 +594,7 @@ void VPackedDictionary_base<Slot>::_EraseKeyAndSlot(size_t i)
         fSlots[j].fNameOffset -= removed;
     fSlots.erase(fSlots.begin() + static_cast<std::ptrdiff_t>(i));
     fIndex.Clear();
+    fLookup.Clear();
 }
 
 template <class Slot>
@@ -416,6 +603,7 @@ void VPackedDictionary_base<Slot>::_ClearKeys()
     fKeys.clear();
     fSlots.clear();
     fIndex.Clear();
+    fLookup.Clear();
 }
 
 template <class Slot>

@@ -16,7 +16,10 @@
 //   the order of every enumeration and of the stream form.
 // - The index is built lazily at the first lookup that finds 6 or more names,
 //   is only a starting point for the scan (a lookup never misses a stored
-//   name) and is emptied by every removal.
+//   name) and is emptied by every removal. It is what the stream form
+//   carries; lookups go through a second, private table (_VNameLookup) kept
+//   beside it, so that finding or adding a name takes a few probes however
+//   many names a dictionary holds and whatever names a document chooses.
 // - Reading values fills caches, so even readers of one dictionary must not
 //   run on two threads at once. Nothing here takes a lock.
 // - The stream readers treat their input as untrusted: every count, length,
@@ -86,16 +89,23 @@ class _VHashKeyMap {
 public:
     static constexpr uint32_t kFree = 0xFFFFFFFFu;
 
+    _VHashKeyMap() = default;
+    // Copies the buckets; the copy finds its free buckets again when it needs to.
+    _VHashKeyMap(const _VHashKeyMap& other) : fBuckets(other.fBuckets) {}
+    _VHashKeyMap& operator=(const _VHashKeyMap& other);
+
     bool IsEmpty() const { return fBuckets.empty(); }
     size_t GetBucketCount() const { return fBuckets.size(); }
-    void Clear() { fBuckets.clear(); fBuckets.shrink_to_fit(); }
+    void Clear();
     // The bucket a hash starts at (kFree when the name is absent).
     uint32_t GetBucket(uint32_t hash) const { return fBuckets[hash % fBuckets.size()]; }
 
     // A fresh index (all buckets free) sized for count names from the prime
     // table; false, with the index emptied, when it cannot be allocated.
     bool Rebuild(size_t count);
-    // Stores slotIndex in the first free bucket from hash on; false when full.
+    // Stores slotIndex in the first free bucket from hash on (wrapping at the
+    // end); false when full. Amortised near constant time, also when the
+    // buckets are nearly all taken.
     bool Put(uint32_t hash, uint32_t slotIndex);
     // Reads a bucket count and the buckets; false (the index emptied) on a
     // stream error or a count of 0. The buckets are checked by IsValidFor.
@@ -108,8 +118,67 @@ public:
     static size_t BucketCountFor(size_t n);
 
 private:
+    // The first free bucket at or after i, wrapping; at least one is free.
+    size_t _FirstFree(size_t i);
+
     std::vector<uint32_t> fBuckets;
+    // For Put: a free bucket points at itself, a taken one at a later bucket
+    // with only taken buckets between (paths shortened as they are walked),
+    // so a long run of taken buckets is crossed in a step or two. Made at the
+    // first Put after the buckets were replaced.
+    std::vector<uint32_t> fNextFree;
+    size_t fTaken = 0;
 };
+
+// The lookup table of a dictionary of 6 or more names: open addressing over
+// a hash of the whole name under a seed drawn once per process (the stored
+// hash covers only 16 bytes of a name and is easy to make collide), at most
+// half full and doubled as names are added. An entry holds the slot index
+// and the name's lookup hash. Names that are equal (which only the element
+// store can come to hold) are found in slot order, the first one first.
+class _VNameLookup {
+public:
+    static constexpr uint32_t kFree = 0xFFFFFFFFu;
+
+    bool IsEmpty() const { return fEntries.empty(); }
+    void Clear();
+    // An empty table sized for count names; false (the table emptied) when it
+    // cannot be allocated.
+    bool Reset(size_t count);
+    // Adds slot under hash, doubling the table when it would be more than
+    // half full; false (the table emptied) when that cannot be allocated.
+    bool Add(uint32_t hash, uint32_t slot);
+    // The first slot under hash for which same(slot) holds, or kFree.
+    template <class Same>
+    uint32_t Find(uint32_t hash, Same same) const
+    {
+        const size_t mask = fEntries.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Entry& e = fEntries[i];
+            if (e.slot == kFree)
+                return kFree;
+            if (e.hash == hash && same(e.slot))
+                return e.slot;
+        }
+    }
+    // The lookup hash of a name.
+    static uint32_t Hash(const char* bytes, size_t length);
+
+private:
+    struct Entry {
+        uint32_t hash;
+        uint32_t slot;
+    };
+    void _Place(Entry entry);
+
+    std::vector<Entry> fEntries;  // a power of two long, or empty
+    size_t fCount = 0;
+};
+
+// The stored names compared and the index buckets stepped over by lookups
+// and insertions of every dictionary on the calling thread so far, for tests
+// that check what a name costs.
+uint64_t _GetDictionaryProbesForTesting();
 
 // Reads count bytes into out in bounded steps, so that a count lying about
 // the data fails at the end of the stream instead of allocating it all first.
@@ -121,7 +190,7 @@ public:
     using SlotVector = std::vector<Slot>;
 
     VPackedDictionary_base() = default;
-    // Copies names and slots; the copy's index starts empty.
+    // Copies names and slots; the copy's index and lookup table start empty.
     VPackedDictionary_base(const VPackedDictionary_base& other) : fKeys(other.fKeys), fSlots(other.fSlots) {}
     virtual ~VPackedDictionary_base() = default;
 
@@ -159,10 +228,15 @@ protected:
     // Builds the index when it is empty and 6 or more names are stored.
     void _BuildIndexIfNeeded() const;
     bool _FillIndex() const;
+    // Fills the lookup table from the stored names; false (the table empty,
+    // lookups then scan) when it cannot be allocated.
+    bool _FillLookup() const;
 
     std::vector<uint8_t> fKeys;
     SlotVector fSlots;
     mutable _VHashKeyMap fIndex;
+    // Empty, or holding every slot; emptied with the index.
+    mutable _VNameLookup fLookup;
 };
 
 // --- attribute store ---

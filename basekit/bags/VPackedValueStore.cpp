@@ -108,6 +108,7 @@ Store& Store::operator=(const VPackedDictionary_with_backstore& other)
     for (Slot& slot : fSlots)
         slot.fValue = nullptr;
     fIndex = other.fIndex;
+    fLookup.Clear();
     fStore = other.fStore;
     fDirty = false;
     return *this;

@@ -352,9 +352,11 @@ bool VJSONPointerResolver::ResolveOnePart(Context& context, VJSONValue& current,
 bool VJSONPointerResolver::_Advance(Context& context, const VString& uri, VJSONValue& current,
                                     const VString& rawToken)
 {
+    // Escapes are exact units: a locale-aware match would also take a
+    // full-width tilde or digit for one, and read a name that is not there.
     VString token = rawToken;
-    token.Exchange(VString("~1"), VString("/"));
-    token.Exchange(VString("~0"), VString("~"));
+    token.ExchangeRawString(VString("~1"), VString("/"));
+    token.ExchangeRawString(VString("~0"), VString("~"));
     VJSONPointerResolver* reporter = _Reporter(context);
     if (VJSONArray* array = current.GetArray()) {
         const VIndex n = token.GetLength();

@@ -1,6 +1,7 @@
 // LocaleStringCompare.cpp - comparison and search over ICU collators.
 #include "basekit/platform/LocaleStringCompare.h"
 
+#include <atomic>
 #include <cstring>
 
 #include <unicode/normalizer2.h>
@@ -98,7 +99,16 @@ private:
 };
 
 
+std::atomic<uint64_t> sSearchedUnits{0};
+
 }  // namespace
+
+constinit thread_local uint64_t StringComparer::tComparisons = 0;
+
+uint64_t StringComparer::GetSearchedUnitsForTesting()
+{
+    return sSearchedUnits.load(std::memory_order_relaxed);
+}
 
 StringComparer::StringComparer(const Locale& locale)
 {
@@ -171,6 +181,7 @@ bool StringComparer::Find(const char16_t* text, int32_t textLength, const char16
         WidthFold::Get().Apply(text, textLength, foldedText);
     if (WidthFold::NeedsFold(pattern, patternLength))
         WidthFold::Get().Apply(pattern, patternLength, foldedPattern);
+    sSearchedUnits.fetch_add(static_cast<uint64_t>(textLength), std::memory_order_relaxed);
     UErrorCode status = U_ZERO_ERROR;
     UStringSearch* search = usearch_openFromCollator(pattern, patternLength, text, textLength,
                                                      withDiacritics ? fTertiary : fPrimary, nullptr,
@@ -185,6 +196,43 @@ bool StringComparer::Find(const char16_t* text, int32_t textLength, const char16
     }
     usearch_close(search);
     return found;
+}
+
+void StringComparer::FindEach(const char16_t* text, int32_t textLength, const char16_t* pattern,
+                              int32_t patternLength, bool withDiacritics,
+                              const std::function<bool(int32_t location, int32_t length)>& found) const
+{
+    if (!IsValid() || textLength <= 0 || patternLength <= 0)
+        return;
+    // Folded once for the whole text: folding what is left before every
+    // occurrence would make the cost grow with the square of the text.
+    std::u16string foldedText, foldedPattern;
+    if (WidthFold::NeedsFold(text, textLength))
+        WidthFold::Get().Apply(text, textLength, foldedText);
+    if (WidthFold::NeedsFold(pattern, patternLength))
+        WidthFold::Get().Apply(pattern, patternLength, foldedPattern);
+    sSearchedUnits.fetch_add(static_cast<uint64_t>(textLength), std::memory_order_relaxed);
+    UErrorCode status = U_ZERO_ERROR;
+    UStringSearch* search = usearch_openFromCollator(pattern, patternLength, text, textLength,
+                                                     withDiacritics ? fTertiary : fPrimary, nullptr,
+                                                     &status);
+    if (U_FAILURE(status) || search == nullptr)
+        return;
+    // Without overlap each next search starts where the last occurrence ends.
+    usearch_setAttribute(search, USEARCH_OVERLAP, USEARCH_OFF, &status);
+    int32_t at = usearch_first(search, &status);
+    while (U_SUCCESS(status) && at != USEARCH_DONE) {
+        const int32_t length = usearch_getMatchedLength(search);
+        if (!found(at, length))
+            break;
+        if (length > 0)
+            at = usearch_next(search, &status);
+        else if (at + 1 < textLength)
+            at = usearch_following(search, at + 1, &status);
+        else
+            break;
+    }
+    usearch_close(search);
 }
 
 std::string StringComparer::GetVersion() const

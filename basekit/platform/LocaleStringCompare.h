@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <unicode/coll.h>
@@ -45,6 +46,7 @@ public:
     int32_t Compare(const char16_t* a, int32_t aLength, const char16_t* b, int32_t bLength,
                     bool withDiacritics) const
     {
+        ++tComparisons;
         if (!IsValid())
             return 0;
         // Straight to the collator object: the C wrapper only forwards.
@@ -62,6 +64,19 @@ public:
     // length it covers in text; false when none (or on failure).
     bool Find(const char16_t* text, int32_t textLength, const char16_t* pattern, int32_t patternLength,
               bool withDiacritics, int32_t& location, int32_t& length) const;
+    // Every occurrence of pattern in text from left to right, each as Find
+    // would give it on the text that follows the previous one (one unit
+    // further on after an occurrence that covers nothing): found gets the
+    // 0-based location and the covered length, and returns false to stop.
+    // One search runs over the whole text, so the cost follows the text once
+    // however many occurrences there are.
+    void FindEach(const char16_t* text, int32_t textLength, const char16_t* pattern, int32_t patternLength,
+                  bool withDiacritics, const std::function<bool(int32_t location, int32_t length)>& found) const;
+    // The units of text that searches of every comparer were opened over
+    // since the process started, for tests that check a search cost.
+    static uint64_t GetSearchedUnitsForTesting();
+    // The comparisons made on the calling thread so far, for the same tests.
+    static uint64_t GetComparisonsForTesting() { return tComparisons; }
     // The collation data's version ("153.112").
     std::string GetVersion() const;
 
@@ -70,6 +85,8 @@ private:
     // holds a unit that folds; else the result it was given.
     int32_t _CompareIgnoringWidth(const char16_t* a, int32_t aLength, const char16_t* b, int32_t bLength,
                                   UCollationResult result) const;
+
+    static constinit thread_local uint64_t tComparisons;
 
     UCollator* fTertiary = nullptr;  // with diacritics
     UCollator* fPrimary = nullptr;   // without

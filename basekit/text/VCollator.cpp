@@ -5,6 +5,7 @@
 // VCollator_system, which compares and searches through its platform comparer.
 #include "basekit/text/VCollator.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "basekit/platform/Locale.h"
@@ -79,6 +80,19 @@ bool VCollator::EndsWithString(const UniChar* text, VIndex textLength, const Uni
     if (result && matchLength)
         *matchLength = tail;
     return result;
+}
+
+void VCollator::FindEachString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
+                               bool withDiacritics, const OccurrenceFound& found)
+{
+    VIndex from = 0;
+    while (from < textLength) {
+        VIndex length = 0;
+        const VIndex at = FindString(text + from, textLength - from, pattern, patternLength, withDiacritics, &length);
+        if (at == 0 || !found(from + at, length))
+            return;
+        from += at - 1 + std::max<VIndex>(length, 1);
+    }
 }
 
 CompareResult VCollator::CompareString_Like(const UniChar* text, VIndex textLength, const UniChar* pattern,
@@ -328,6 +342,17 @@ VIndex VCollator_system::FindString(const UniChar* text, VIndex textLength, cons
     if (matchLength)
         *matchLength = length;
     return location + 1;
+}
+
+void VCollator_system::FindEachString(const UniChar* text, VIndex textLength, const UniChar* pattern,
+                                      VIndex patternLength, bool withDiacritics, const OccurrenceFound& found)
+{
+    if (textLength <= 0 || patternLength <= 0) {
+        VCollator::FindEachString(text, textLength, pattern, patternLength, withDiacritics, found);
+        return;
+    }
+    fComparer->_FindEachCFString(text, textLength, pattern, patternLength, withDiacritics,
+                                 [&found](VIndex location, VIndex length) { return found(location + 1, length); });
 }
 
 VIndex VCollator_system::ReversedFindString(const UniChar* text, VIndex textLength, const UniChar* pattern,

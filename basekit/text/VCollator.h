@@ -18,6 +18,8 @@
 //   use it from one thread at a time. Clone gives an independent one.
 #pragma once
 
+#include <functional>
+
 #include "basekit/BKitTypes.h"
 #include "basekit/values/IRefCountable.h"
 #include "basekit/values/VObject.h"
@@ -52,6 +54,14 @@ public:
     // The last occurrence.
     virtual VIndex ReversedFindString(const UniChar* text, VIndex textLength, const UniChar* pattern,
                                       VIndex patternLength, bool withDiacritics, VIndex* matchLength) = 0;
+    // Every occurrence of pattern in text from left to right, each the one
+    // FindString gives on the text after the previous occurrence (one unit
+    // further on after an occurrence of no units): found gets the 1-based
+    // position and the match length, and returns false to stop. The cost
+    // follows the text once, however many occurrences there are.
+    using OccurrenceFound = std::function<bool(VIndex position, VIndex matchLength)>;
+    virtual void FindEachString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
+                                bool withDiacritics, const OccurrenceFound& found);
     virtual bool BeginsWithString(const UniChar* text, VIndex textLength, const UniChar* pattern,
                                   VIndex patternLength, bool withDiacritics, VIndex* matchLength);
     virtual bool EndsWithString(const UniChar* text, VIndex textLength, const UniChar* pattern,
@@ -113,6 +123,9 @@ public:
                       bool withDiacritics, VIndex* matchLength) override;
     VIndex ReversedFindString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
                               bool withDiacritics, VIndex* matchLength) override;
+    // One platform search over the whole text.
+    void FindEachString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
+                        bool withDiacritics, const OccurrenceFound& found) override;
     VCollator* Clone() const override;
     // "system:" followed by the version of the platform's collation data.
     void GetStringComparisonAlgorithmSignature(VString& out) const override;

@@ -653,25 +653,19 @@ bool VString::GetSubStrings(const VString& sep, std::vector<VString>& out, bool 
         if (end > begin || keepEmpty)
             out.emplace_back(fBuffer + begin, end - begin);
     };
-    while (pos <= fLength) {
-        VIndex matchLength = 0;
-        VIndex at = pos < fLength
-                        ? collator->FindString(fBuffer + pos, fLength - pos, sep.fBuffer, sep.fLength, withDiacritics,
-                                               &matchLength)
-                        : 0;
-        if (at == 0) {
-            addPiece(pos, fLength);
-            break;
-        }
-        found = true;
-        VIndex begin = pos + at - 1;
-        addPiece(pos, begin);
-        pos = begin + std::max<VIndex>(matchLength, 1);
-        if (pos == fLength) {
-            addPiece(pos, pos);
-            break;
-        }
-    }
+    // One search hands every separator in turn: searching the rest of the
+    // text again after each one made the cost grow with their square.
+    bool endsWithSeparator = false;
+    collator->FindEachString(fBuffer, fLength, sep.fBuffer, sep.fLength, withDiacritics,
+                             [&](VIndex at, VIndex matchLength) {
+                                 found = true;
+                                 const VIndex begin = at - 1;
+                                 addPiece(pos, begin);
+                                 pos = begin + std::max<VIndex>(matchLength, 1);
+                                 endsWithSeparator = pos == fLength;
+                                 return !endsWithSeparator;
+                             });
+    addPiece(pos, endsWithSeparator ? pos : fLength);
     return found;
 }
 

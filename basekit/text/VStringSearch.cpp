@@ -296,23 +296,22 @@ void VString::Exchange(const VString& patternIn, const VString& replacementIn, V
         return;
     result._SetLengthAndTerminate(0);
     result.AppendUniChars(fBuffer, start - 1);
+    // One search over the rest of the text hands every occurrence in turn,
+    // and the result grows by appending: the whole exchange follows the text
+    // once, however many occurrences it replaces.
     VIndex pos = start - 1;
     VIndex replaced = 0;
-    while (replaced < count && pos < fLength) {
-        VIndex matchLength = 0;
-        VIndex at = collator->FindString(fBuffer + pos, fLength - pos, pattern.fBuffer, pattern.fLength,
-                                         withDiacritics, &matchLength);
-        if (at == 0)
-            break;
-        VIndex begin = pos + at - 1;
-        result.AppendUniChars(fBuffer + pos, begin - pos);
-        result.AppendString(replacement);
-        // A match of no units still moves on, or the search would never end.
-        pos = begin + std::max<VIndex>(matchLength, 1);
-        if (matchLength == 0)
-            result.AppendUniChar(fBuffer[begin]);
-        ++replaced;
-    }
+    collator->FindEachString(fBuffer + pos, fLength - pos, pattern.fBuffer, pattern.fLength, withDiacritics,
+                             [&](VIndex at, VIndex matchLength) {
+                                 const VIndex begin = start - 1 + at - 1;
+                                 result.AppendUniChars(fBuffer + pos, begin - pos);
+                                 result.AppendString(replacement);
+                                 // A match of no units still moves on, or the search would never end.
+                                 pos = begin + std::max<VIndex>(matchLength, 1);
+                                 if (matchLength == 0)
+                                     result.AppendUniChar(fBuffer[begin]);
+                                 return ++replaced < count;
+                             });
     if (replaced == 0)
         return;
     result.AppendUniChars(fBuffer + pos, fLength - pos);

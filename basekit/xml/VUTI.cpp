@@ -11,17 +11,6 @@ namespace {
 
 bool SameText(const VString& a, const VString& b) { return a.EqualToString(b, false); }
 
-void AddUnique(std::vector<VString>& list, const VString& value)
-{
-    if (std::none_of(list.begin(), list.end(), [&](const VString& v) { return SameText(v, value); }))
-        list.push_back(value);
-}
-
-bool Holds(const std::vector<VString>& list, const VString& value)
-{
-    return std::any_of(list.begin(), list.end(), [&](const VString& v) { return SameText(v, value); });
-}
-
 void ReplaceMap(VUTIMap& target, const VUTIMap& source)
 {
     for (auto& entry : source)
@@ -64,10 +53,6 @@ void VUTI::_Detach()
         entry.second->Release();
 }
 
-void VUTI::AddExtension(const VString& extension) { AddUnique(fExtensions, extension); }
-void VUTI::AddOSType(const VString& osType) { AddUnique(fOSTypes, osType); }
-void VUTI::AddMIMEType(const VString& mimeType) { AddUnique(fMIMETypes, mimeType); }
-
 void VUTI::SetParentUTIsMap(const VUTIMap& parents) { ReplaceMap(fParents, parents); }
 void VUTI::SetChildrenUTIsMap(const VUTIMap& children) { ReplaceMap(fChildren, children); }
 void VUTI::AddParentUTI(VUTI* parent) { AddToMap(fParents, parent); }
@@ -101,7 +86,7 @@ VUTI* VUTI::_FindTagHolder(ListOf list, const VString& tag, VUTIVisited& visited
 {
     if (!visited.insert(this).second)
         return nullptr;
-    if (Holds(this->*list, tag))
+    if ((this->*list).Holds(tag))
         return RetainRefCountable(const_cast<VUTI*>(this));
     for (const auto& entry : fParents) {
         if (entry.second->IsTemporary())
@@ -157,18 +142,21 @@ bool VUTI::ConformsToMIMEType(const VString& mimeType) const
 void VUTI::GetAllExtensionsVector(std::vector<VString>& out) const
 {
     VUTIVisited visited;
-    _AllExtensions(out, visited);
+    VUTITextSet seen(out.begin(), out.end());
+    _AllExtensions(out, seen, visited);
 }
 
-void VUTI::_AllExtensions(std::vector<VString>& out, VUTIVisited& visited) const
+void VUTI::_AllExtensions(std::vector<VString>& out, VUTITextSet& seen, VUTIVisited& visited) const
 {
     if (!visited.insert(this).second)
         return;
-    for (const VString& extension : fExtensions)
-        AddUnique(out, extension);
+    for (const VString& extension : fExtensions.list) {
+        if (seen.insert(extension).second)
+            out.push_back(extension);
+    }
     for (const auto& entry : fParents) {
         if (!entry.second->IsTemporary())
-            entry.second->_AllExtensions(out, visited);
+            entry.second->_AllExtensions(out, seen, visited);
     }
 }
 

@@ -38,6 +38,8 @@ struct VUTILess {
 };
 using VUTIMap = std::map<VString, VUTI*, VUTILess>;
 using VUTIVisited = std::set<const VUTI*>;
+// Texts without case or accent duplicates.
+using VUTITextSet = std::set<VString, VUTILess>;
 
 class VUTI : public VObject, public IRefCountable {
 public:
@@ -62,16 +64,19 @@ public:
     bool IsDynamic() const { return fDynamic; }
     void SetDynamic(bool dynamic) { fDynamic = dynamic; }
 
-    // The Add operations skip a value already present.
-    const std::vector<VString>& GetExtensionsVector() const { return fExtensions; }
-    void SetExtensionsVector(const std::vector<VString>& extensions) { fExtensions = extensions; }
-    void AddExtension(const VString& extension);
-    const std::vector<VString>& GetOSTypesVector() const { return fOSTypes; }
-    void SetOSTypesVector(const std::vector<VString>& osTypes) { fOSTypes = osTypes; }
-    void AddOSType(const VString& osType);
-    const std::vector<VString>& GetMIMETypesVector() const { return fMIMETypes; }
-    void SetMIMETypesVector(const std::vector<VString>& mimeTypes) { fMIMETypes = mimeTypes; }
-    void AddMIMEType(const VString& mimeType);
+    // The Add operations skip a value already present (a set of the values
+    // beside each list answers that, so adding many tags costs each one a
+    // look-up, not a comparison with every earlier tag). The Set operations
+    // take the list as given, duplicates included.
+    const std::vector<VString>& GetExtensionsVector() const { return fExtensions.list; }
+    void SetExtensionsVector(const std::vector<VString>& extensions) { fExtensions.Assign(extensions); }
+    void AddExtension(const VString& extension) { fExtensions.Add(extension); }
+    const std::vector<VString>& GetOSTypesVector() const { return fOSTypes.list; }
+    void SetOSTypesVector(const std::vector<VString>& osTypes) { fOSTypes.Assign(osTypes); }
+    void AddOSType(const VString& osType) { fOSTypes.Add(osType); }
+    const std::vector<VString>& GetMIMETypesVector() const { return fMIMETypes.list; }
+    void SetMIMETypesVector(const std::vector<VString>& mimeTypes) { fMIMETypes.Assign(mimeTypes); }
+    void AddMIMEType(const VString& mimeType) { fMIMETypes.Add(mimeType); }
 
     // The maps hold one reference per entry. The Set operations retain the new
     // entries and release the old; the Add operations ignore null types, empty
@@ -113,10 +118,26 @@ public:
     void _Detach();
 
 private:
-    using ListOf = std::vector<VString> VUTI::*;
+    // A list of tags in the order of addition, with the set of its values.
+    struct TagList {
+        std::vector<VString> list;
+        VUTITextSet values;
+        void Add(const VString& value)
+        {
+            if (values.insert(value).second)
+                list.push_back(value);
+        }
+        void Assign(const std::vector<VString>& given)
+        {
+            list = given;
+            values = VUTITextSet(given.begin(), given.end());
+        }
+        bool Holds(const VString& value) const { return values.count(value) != 0; }
+    };
+    using ListOf = TagList VUTI::*;
     VUTI* _FindTagHolder(ListOf list, const VString& tag, VUTIVisited& visited) const;
     bool _Conforms(const VString& id, VUTIVisited& visited) const;
-    void _AllExtensions(std::vector<VString>& out, VUTIVisited& visited) const;
+    void _AllExtensions(std::vector<VString>& out, VUTITextSet& seen, VUTIVisited& visited) const;
     bool _HasRelative(const VUTI* other, bool parents, bool withTemporary, VUTIVisited& visited) const;
     bool _IsChildOrChildOfAParent(const VUTI* other, VUTIVisited& visited) const;
 
@@ -126,9 +147,9 @@ private:
     VString fReference;
     VFilePath fIconPath;
     bool fDynamic = false;
-    std::vector<VString> fOSTypes;
-    std::vector<VString> fExtensions;
-    std::vector<VString> fMIMETypes;
+    TagList fOSTypes;
+    TagList fExtensions;
+    TagList fMIMETypes;
     VUTIMap fParents;
     VUTIMap fChildren;
 };

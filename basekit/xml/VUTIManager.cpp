@@ -1,6 +1,9 @@
 // VUTIManager.cpp - the registry of declared types: loading, linking, tag look-ups and file kinds.
 #include "basekit/xml/VUTIManager.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFileKind.h"
 #include "basekit/xml/VLocalizationManager.h"
@@ -178,19 +181,47 @@ bool VUTIManager::UTTypeConformsTo(VFile* file, const VString& identifier)
 
 int32_t VUTIManager::ProcessExtractedUTIs()
 {
-    for (auto& [idA, a] : fTypes) {
-        for (auto& [idB, b] : fTypes) {
-            if (a == b || UTTypeEqual(idA, idB))
+    // A declared type A is linked to a type B that names it through a
+    // placeholder parent. Rather than try every pair of types, the pairs are
+    // found from the placeholders, then taken in the order of a walk over
+    // every pair (A's place in the map, then B's), since each link changes
+    // what the checks of later pairs see. Linking makes no new placeholder,
+    // so no pair is missed.
+    struct Pair {
+        size_t rankA, rankB;
+        VUTIMap::iterator a, b;
+    };
+    std::unordered_map<const VUTI*, size_t> rank;
+    size_t next = 0;
+    for (auto& entry : fTypes)
+        rank.emplace(entry.second, next++);
+    std::vector<Pair> pairs;
+    for (auto b = fTypes.begin(); b != fTypes.end(); ++b) {
+        for (const auto& [parentID, parent] : b->second->GetParentUTIsMap()) {
+            if (!parent->IsTemporary())
                 continue;
-            auto placeholder = b->GetParentUTIsMap().find(idA);
-            if (placeholder == b->GetParentUTIsMap().end() || !placeholder->second->IsTemporary())
-                continue;
-            if (a->IsChildOrChildOfAParent(b) || a->IsParent(placeholder->second))
-                continue;
-            b->RemoveTemporaryUTI(idA);
-            a->AddChildUTI(b);
-            b->AddParentUTI(a);
+            auto a = fTypes.find(parentID);
+            if (a != fTypes.end())
+                pairs.push_back({rank[a->second], rank[b->second], a, b});
         }
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const Pair& x, const Pair& y) {
+        return x.rankA != y.rankA ? x.rankA < y.rankA : x.rankB < y.rankB;
+    });
+    for (const Pair& pair : pairs) {
+        const VString& idA = pair.a->first;
+        VUTI* a = pair.a->second;
+        VUTI* b = pair.b->second;
+        if (a == b || UTTypeEqual(idA, pair.b->first))
+            continue;
+        auto placeholder = b->GetParentUTIsMap().find(idA);
+        if (placeholder == b->GetParentUTIsMap().end() || !placeholder->second->IsTemporary())
+            continue;
+        if (a->IsChildOrChildOfAParent(b) || a->IsParent(placeholder->second))
+            continue;
+        b->RemoveTemporaryUTI(idA);
+        a->AddChildUTI(b);
+        b->AddParentUTI(a);
     }
 
     VFileKindManager* kinds = VFileKindManager::Get();

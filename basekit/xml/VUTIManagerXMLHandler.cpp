@@ -95,10 +95,13 @@ void VUTIManagerUTIHandler::SetText(const VString& text)
     if (Is(fCurrentElement, "key")) {
         fKey.AppendString(text);
     } else if (Is(fCurrentElement, "string")) {
-        if (Is(fKeyBeingRead, "UTTypeIdentifier"))
-            fUTI->SetIdentifier(fUTI->GetIdentifier() + text);
-        else if (Is(fKeyBeingRead, "UTTypeDescription"))
-            fUTI->SetDescription(fUTI->GetDescription() + text);
+        if (Is(fKeyBeingRead, "UTTypeIdentifier")) {
+            fIdentifier.AppendString(text);
+            fHasIdentifier = true;
+        } else if (Is(fKeyBeingRead, "UTTypeDescription")) {
+            fDescription.AppendString(text);
+            fHasDescription = true;
+        }
     }
 }
 
@@ -110,6 +113,10 @@ void VUTIManagerUTIHandler::EndElement(const VString&)
         return;
     }
     // The end of the declaration's own dict.
+    if (fHasIdentifier)
+        fUTI->SetIdentifier(fIdentifier);
+    if (fHasDescription)
+        fUTI->SetDescription(fDescription);
     fManager->AddNewUTI(fUTI);
 }
 

@@ -59,6 +59,13 @@ private:
     VString fKey;
     VString fKeyBeingRead;
     bool fCollecting = false;
+    // The identifier and description as read so far: text comes in pieces
+    // (a comment splits it), and the type takes them once, at the end of the
+    // declaration, instead of a new copy of the whole text for every piece.
+    VString fIdentifier;
+    VString fDescription;
+    bool fHasIdentifier = false;
+    bool fHasDescription = false;
 };
 
 class VUTIManagerUTIKeyUTISpecificationHandler : public VObject, public IXMLHandler {

@@ -296,5 +296,124 @@ TEST(VPackedDictionary, RandomOperationsMatchAReferenceMap)
     check(store);
 }
 
+
+// Names of the three shapes a document can choose: short ones, long ones that
+// share the 16 bytes the stored hash covers (so all have one stored hash), and
+// numbers as names.
+std::string ShapedName(int shape, int i)
+{
+    switch (shape) {
+        case 0: return "n" + std::to_string(i);
+        case 1: {
+            std::string middle = std::to_string(i);
+            return "prefix__" + std::string(8 - middle.size(), '0') + middle + "__suffix";
+        }
+        default: return std::to_string(1000000 + i);
+    }
+}
+
+TEST(VPackedDictionary, ManyDistinctNamesCostAFewProbesEach)
+{
+    constexpr int kNames = 20000;
+    for (int shape = 0; shape < 3; ++shape) {
+        Store store;
+        const uint64_t before = _GetDictionaryProbesForTesting();
+        for (int i = 0; i < kNames; ++i)
+            Set(store, StPackedDictionaryKey(ShapedName(shape, i).c_str()), VLong(i));
+        VLong value;
+        for (int i = 0; i < kNames; ++i) {
+            ASSERT_TRUE(store.GetValue(StPackedDictionaryKey(ShapedName(shape, i).c_str()), value)) << shape << " " << i;
+            ASSERT_EQ(value.GetLong(), i);
+        }
+        EXPECT_FALSE(store.GetValue(StPackedDictionaryKey(ShapedName(shape, kNames).c_str()), value));
+        const uint64_t probes = _GetDictionaryProbesForTesting() - before;
+        // Scanning the names, or walking a full index, costs each name in step
+        // with all the others: hundreds of millions here.
+        EXPECT_LE(probes, 8u * kNames) << "shape " << shape;
+        ASSERT_EQ(store.GetCount(), static_cast<size_t>(kNames));
+        for (int i = 0; i < kNames; i += 997)
+            EXPECT_EQ(Name(store, static_cast<size_t>(i)), ShapedName(shape, i));
+    }
+}
+
+TEST(VPackedDictionary, TheWrittenIndexIsTheOneOfThePlainBucketWalk)
+{
+    // The index a dictionary streams is the one built by putting each name in
+    // the first free bucket from its hash on, rebuilt in slot order whenever
+    // it is full: compared here with a plain model of that walk.
+    constexpr size_t kNames = 3000;
+    Store store;
+    std::vector<uint32_t> model;
+    std::vector<uint32_t> hashes;
+    auto put = [&model](uint32_t hash, uint32_t slot) {
+        for (size_t k = 0; k < model.size(); ++k) {
+            size_t at = (hash % model.size() + k) % model.size();
+            if (model[at] == _VHashKeyMap::kFree) {
+                model[at] = slot;
+                return true;
+            }
+        }
+        return false;
+    };
+    for (size_t i = 0; i < kNames; ++i) {
+        const std::string name = ShapedName(static_cast<int>(i % 3), static_cast<int>(i));
+        const StPackedDictionaryKey key(name.c_str());
+        Set(store, key, VLong(static_cast<int32_t>(i)));  // looks first: the index exists from 6 names on
+        hashes.push_back(key.GetHash());
+        if (model.empty() && hashes.size() >= 6) {
+            // Built at the lookup of the seventh name, before it was appended.
+            model.assign(_VHashKeyMap::BucketCountFor(hashes.size() - 1), _VHashKeyMap::kFree);
+            for (uint32_t k = 0; k + 1 < hashes.size(); ++k)
+                put(hashes[k], k);
+        }
+        if (!model.empty() && !put(hashes.back(), static_cast<uint32_t>(i))) {
+            model.assign(_VHashKeyMap::BucketCountFor(hashes.size()), _VHashKeyMap::kFree);
+            for (uint32_t k = 0; k < hashes.size(); ++k)
+                put(hashes[k], k);
+        }
+    }
+    VPtrStream stream;
+    stream.OpenWriting();
+    ASSERT_EQ(store.WriteToStream(&stream, true), VE_OK);
+    stream.CloseWriting();
+    stream.OpenReading();
+    uint32_t count = 0, length = 0, bucketCount = 0;
+    uint8_t flag = 0;
+    stream.GetLong(count);
+    stream.GetLong(length);
+    std::vector<uint8_t> names(length);
+    stream.GetData(names.data(), length);
+    stream.GetByte(flag);
+    stream.GetLong(bucketCount);
+    std::vector<uint32_t> buckets(bucketCount);
+    for (uint32_t& b : buckets)
+        stream.GetLong(b);
+    ASSERT_EQ(stream.GetLastError(), VE_OK);
+    stream.CloseReading();
+    EXPECT_EQ(count, kNames);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(bucketCount, model.size());
+    EXPECT_TRUE(buckets == model);
+}
+
+TEST(VPackedDictionary, ManyElementNamesCostAFewProbesEach)
+{
+    VValueBag bag;
+    constexpr int kNames = 20000;
+    const uint64_t before = _GetDictionaryProbesForTesting();
+    for (int i = 0; i < kNames; ++i) {
+        VValueBag* child = new VValueBag;
+        bag.AddElement(StPackedDictionaryKey(ShapedName(i % 3, i).c_str()), child);
+        child->Release();
+    }
+    EXPECT_EQ(bag.GetElementNamesCount(), kNames);
+    for (int i = 0; i < kNames; ++i) {
+        VBagArray* list = bag.GetElements(StPackedDictionaryKey(ShapedName(i % 3, i).c_str()));
+        ASSERT_NE(list, nullptr) << i;
+        ASSERT_EQ(list->GetCount(), 1) << i;
+    }
+    EXPECT_LE(_GetDictionaryProbesForTesting() - before, 8u * kNames);
+}
+
 }  // namespace
 }  // namespace bkit

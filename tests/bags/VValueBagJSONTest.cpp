@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "basekit/bags/VPackedDictionary.h"
 #include "basekit/bags/VValueBag.h"
 #include "basekit/json/VJSONImporter.h"
 #include "basekit/json/VJSONObject.h"
@@ -121,6 +122,25 @@ TEST(VValueBagJSON, ReadingErrors)
     Bag bag = NewBag();
     VJSONImporter strict(VString("{\"a\":word}"), VJSONImporter::kOption_Strict);
     EXPECT_EQ(strict.JSONObjectToBag(*bag), VE_JSON_MALFORMED);
+}
+
+TEST(VValueBagJSON, AnObjectOfManyKeysIsReadAtAFewProbesAKey)
+{
+    constexpr int kKeys = 20000;
+    std::string text = "{";
+    for (int i = 0; i < kKeys; ++i)
+        text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":" + std::to_string(i);
+    text += "}";
+    Bag bag = NewBag();
+    const uint64_t before = _GetDictionaryProbesForTesting();
+    VJSONImporter importer{VString(text.c_str())};
+    ASSERT_EQ(importer.JSONObjectToBag(*bag), VE_OK);
+    EXPECT_LE(_GetDictionaryProbesForTesting() - before, 8u * kKeys);
+    ASSERT_EQ(bag->GetAttributesCount(), kKeys);
+    for (int i = 0; i < kKeys; i += 1999) {
+        const std::string key = "k" + std::to_string(i);
+        EXPECT_EQ(bag->GetAttributeValue(key.c_str())->GetLong(), i) << key;
+    }
 }
 
 TEST(VValueBagJSON, JSONValuesBothWays)

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "basekit/bags/VPackedDictionary.h"
 #include "basekit/bags/VXMLBagHandler.h"
 #include "basekit/files/VFile.h"
 #include "basekit/files/VMemoryStream.h"
@@ -241,6 +242,26 @@ TEST_F(VValueBagXMLTest, ReadingFollowsTheExpectedRootName)
         deep += "</a>";
     Bag nested = NewBag();
     EXPECT_EQ(LoadBagFromXML(VString(deep.c_str()), VString("a"), *nested), VE_XML_FATAL_ERROR);
+}
+
+TEST_F(VValueBagXMLTest, AnElementOfManyAttributesIsReadAtAFewProbesAnAttribute)
+{
+    constexpr int kAttributes = 20000;
+    std::string xml = "<bag";
+    for (int i = 0; i < kAttributes; ++i)
+        xml += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    xml += "/>";
+    Bag bag = NewBag();
+    const uint64_t before = _GetDictionaryProbesForTesting();
+    ASSERT_EQ(LoadBagFromXML(VString(xml.c_str()), VString("bag"), *bag), VE_OK);
+    EXPECT_LE(_GetDictionaryProbesForTesting() - before, 8u * kAttributes);
+    ASSERT_EQ(bag->GetAttributesCount(), kAttributes);
+    for (int i = 0; i < kAttributes; i += 1999) {
+        const std::string name = "a" + std::to_string(i);
+        VString value;
+        ASSERT_TRUE(bag->GetString(name.c_str(), value)) << name;
+        EXPECT_EQ(to_string(value), std::to_string(i));
+    }
 }
 
 TEST_F(VValueBagXMLTest, ElementsTooDeepAreRefusedWithOneError)

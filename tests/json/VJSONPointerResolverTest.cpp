@@ -17,6 +17,7 @@
 #include "basekit/json/VJSONObject.h"
 #include "basekit/json/VJSONPointerResolver.h"
 #include "basekit/json/VJSONWriter.h"
+#include "basekit/platform/LocaleStringCompare.h"
 #include "basekit/runtime/VTask.h"
 #include "support/TempFolder.h"
 
@@ -356,9 +357,12 @@ TEST(VJSONPointerResolver, PointersFollowTheRulesOfTheirTokens)
         const char* expected;  // null: unresolved
         int code;
     };
-    const char* root = R"({"a/b":[7],"a~1":"tilde","list":[1,2],"n":4,"o":{"":"empty"}})";
+    // "a\uFF5E1b" and "a~\uFF11b" hold a full-width tilde or digit, which are no escapes.
+    const char* root =
+        R"({"a/b":[7],"a~1":"tilde","a\uFF5E1b":"wide tilde","a~\uFF11b":"wide one","list":[1,2],"n":4,"o":{"":"empty"}})";
     const Case cases[] = {
         {"#/a~1b/0", "7", 0},   {"#/a~01", "\"tilde\"", 0}, {"#/o/", "\"empty\"", 0},
+        {"#/a\xEF\xBD\x9E" "1b", "\"wide tilde\"", 0}, {"#/a~\xEF\xBC\x91" "b", "\"wide one\"", 0},
         {"#/list/01", nullptr, 907}, {"#/list/-", nullptr, 909}, {"#/list/9", nullptr, 906},
         {"#/list/", nullptr, 907},   {"#/list/x", nullptr, 907}, {"#/n/x", nullptr, 910},
         {"#n", nullptr, 907},        {"#/none", nullptr, 906},  {"http://host/doc#/", nullptr, 909},
@@ -379,6 +383,29 @@ TEST(VJSONPointerResolver, PointersFollowTheRulesOfTheirTokens)
         reference->Release();
         resolver->Release();
     }
+}
+
+TEST(VJSONPointerResolver, AnEscapedTokenIsUnescapedInOnePass)
+{
+    // A member named by 20,000 slashes, reached through as many "~1": the
+    // token is unescaped exactly, with no search per escape.
+    constexpr size_t kSlashes = 20000;
+    const std::string name(kSlashes, '/');
+    std::string pointer = "#/";
+    for (size_t i = 0; i < kSlashes; ++i)
+        pointer += "~1";
+    VJSONValue document = Parse("{\"" + name + "\":1}");
+    VJSONPointerResolver* resolver = new VJSONPointerResolver(document, nullptr, nullptr);
+    VJSONObject* reference = new VJSONObject();
+    reference->SetProperty(VJSONPointerResolver::sRefPropertyName, VJSONValue(VString(pointer.c_str())));
+    const uint64_t before = platform::StringComparer::GetSearchedUnitsForTesting();
+    VJSONValue result;
+    EXPECT_TRUE(resolver->ResolveOnePointer(reference, true, result));
+    EXPECT_EQ(Compact(result), "1");
+    EXPECT_TRUE(Codes(*resolver).empty());
+    EXPECT_LE(platform::StringComparer::GetSearchedUnitsForTesting() - before, 4 * pointer.size());
+    reference->Release();
+    resolver->Release();
 }
 
 TEST(VJSONPointerResolver, MergeKeepsTheReferenceMembersOverTheTarget)

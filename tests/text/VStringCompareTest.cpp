@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "basekit/platform/LocaleStringCompare.h"
 #include "basekit/text/VCollator.h"
 #include "basekit/text/VIntlMgr.h"
 #include "basekit/text/VString.h"
@@ -194,4 +195,104 @@ TEST(VStringCompare, ManagerBasics)
     EXPECT_TRUE(copy->EqualString(u"A", 1, u"a", 1, false));
     copy->Release();
     manager->Release();
+}
+
+TEST(VStringCompare, CollatorExchangeCases)
+{
+    struct Case {
+        const char16_t* text;
+        const char16_t* pattern;
+        const char16_t* replacement;
+        VIndex start, count;
+        bool withDiacritics;
+        const char16_t* expected;
+    } cases[] = {
+        {u"one Caf\u00E9, two cafe, three CAFE", u"cafe", u"tea", 1, 0x7FFFFFFF, false, u"one tea, two tea, three tea"},
+        {u"one Caf\u00E9, two cafe, three CAFE", u"cafe", u"tea", 1, 0x7FFFFFFF, true, u"one Caf\u00E9, two tea, three CAFE"},
+        {u"one Caf\u00E9, two cafe, three CAFE", u"cafe", u"tea", 1, 2, false, u"one tea, two tea, three CAFE"},
+        // Positions count from 1: from 5 the first occurrence is still whole, from 6 it is not.
+        {u"one Caf\u00E9, two cafe", u"cafe", u"tea", 5, 0x7FFFFFFF, false, u"one tea, two tea"},
+        {u"one Caf\u00E9, two cafe", u"cafe", u"tea", 6, 0x7FFFFFFF, false, u"one Caf\u00E9, two tea"},
+        {u"abc", u"b", u"x", 0, 5, false, u"abc"},   // start before the text
+        {u"abc", u"b", u"x", 4, 5, false, u"abc"},   // start past the text
+        {u"abc", u"b", u"x", 1, 0, false, u"abc"},   // no count
+        {u"abc", u"", u"x", 1, 5, false, u"abc"},    // empty pattern
+        {u"abc", u"z", u"x", 1, 5, false, u"abc"},   // no occurrence
+        {u"", u"a", u"x", 1, 5, false, u""},
+        // Occurrences do not overlap; the search goes on after each one.
+        {u"aaaa", u"aa", u"b", 1, 0x7FFFFFFF, false, u"bb"},
+        {u"aaa", u"aa", u"b", 1, 0x7FFFFFFF, false, u"ba"},
+        // A replacement holding the pattern is not searched again.
+        {u"abab", u"ab", u"abab", 1, 0x7FFFFFFF, false, u"abababab"},
+        {u"x~1y~1~1", u"~1", u"/", 1, 0x7FFFFFFF, false, u"x/y//"},
+        {u"abc", u"abc", u"", 1, 5, false, u""},
+        // Width never counts: a full-width match is replaced at its own place.
+        {u"\uFF21\uFF22-ab-AB", u"ab", u"x", 1, 0x7FFFFFFF, false, u"x-x-x"},
+        {u"\uFF41\uFF42-ab-AB", u"ab", u"x", 1, 0x7FFFFFFF, true, u"x-x-AB"},
+        // The match length is the collator's: a decomposed accent is covered whole.
+        {u"cafe\u0301 cafe", u"caf\u00E9", u"tea", 1, 0x7FFFFFFF, true, u"tea cafe"},
+    };
+    for (const Case& c : cases) {
+        VString s(c.text);
+        s.Exchange(VString(c.pattern), VString(c.replacement), c.start, c.count, c.withDiacritics);
+        EXPECT_EQ(Text(s), std::u16string(c.expected)) << Text(VString(c.text)).size() << " start " << c.start;
+        EXPECT_EQ(s.GetCPointer()[s.GetLength()], 0);
+    }
+}
+
+TEST(VStringCompare, CollatorExchangeSearchesTheTextOnceHoweverManyOccurrences)
+{
+    // Escaped slashes of a long pointer token: every occurrence is replaced
+    // while the text is searched about once, not once per occurrence.
+    constexpr int kOccurrences = 20000;
+    std::u16string text;
+    std::u16string expected;
+    for (int i = 0; i < kOccurrences; ++i) {
+        text += u"a~1";
+        expected += u"a/";
+    }
+    VString s(text.c_str());
+    const uint64_t before = platform::StringComparer::GetSearchedUnitsForTesting();
+    s.Exchange(VString("~1"), VString("/"));
+    const uint64_t searched = platform::StringComparer::GetSearchedUnitsForTesting() - before;
+    EXPECT_EQ(Text(s), expected);
+    EXPECT_LE(searched, 4 * text.size());
+}
+
+TEST(VStringCompare, SplittingAtASeparatorStringSearchesTheTextOnce)
+{
+    constexpr int kPieces = 20000;
+    std::u16string text;
+    for (int i = 0; i < kPieces; ++i)
+        text += u"ab--";
+    VString s(text.c_str());
+    std::vector<VString> pieces;
+    const uint64_t before = platform::StringComparer::GetSearchedUnitsForTesting();
+    EXPECT_TRUE(s.GetSubStrings(VString("--"), pieces, true));
+    EXPECT_LE(platform::StringComparer::GetSearchedUnitsForTesting() - before, 4 * text.size());
+    ASSERT_EQ(pieces.size(), static_cast<size_t>(kPieces) + 1);  // the last piece, after the final separator, is empty
+    EXPECT_EQ(Text(pieces[0]), u"ab");
+    EXPECT_EQ(Text(pieces[kPieces - 1]), u"ab");
+    EXPECT_EQ(Text(pieces[kPieces]), u"");
+
+    struct Case {
+        const char16_t* text;
+        bool keepEmpty;
+        std::vector<std::u16string> expected;
+        bool found;
+    } cases[] = {
+        {u"a--b--", true, {u"a", u"b", u""}, true},
+        {u"a--b--", false, {u"a", u"b"}, true},
+        {u"--a", true, {u"", u"a"}, true},
+        {u"a\uFF0D\uFF0Db", true, {u"a", u"b"}, true},  // full-width hyphens are the same separator
+        {u"a-b", true, {u"a-b"}, false},
+        {u"----", true, {u"", u"", u""}, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VString(c.text).GetSubStrings(VString("--"), pieces, c.keepEmpty), c.found);
+        std::vector<std::u16string> got;
+        for (const VString& piece : pieces)
+            got.push_back(Text(piece));
+        EXPECT_EQ(got, c.expected) << Text(VString(c.text)).size();
+    }
 }

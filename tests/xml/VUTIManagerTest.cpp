@@ -1,12 +1,15 @@
 // VUTIManagerTest.cpp - type declarations from a property list: conformance, tags and file kinds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFileKind.h"
+#include "basekit/platform/LocaleStringCompare.h"
 #include "basekit/xml/VUTI.h"
 #include "basekit/xml/VUTIManager.h"
 #include "support/TempFolder.h"
@@ -199,6 +202,122 @@ TEST_F(VUTIManagerTest, FilesConformByExtensionAndKindsAreRegistered)
     EXPECT_TRUE(docKind->ConformsTo(VString("com.acme.base")));
     EXPECT_TRUE(docKind->ConformsTo(VString("public.text")));
     EXPECT_FALSE(docKind->ConformsTo(VString("com.acme.shared")));
+}
+
+// A registry loaded from one declaration file; the comparisons of text that
+// reading and linking it made go to comparisons.
+class VUTIManagerLoadTest : public TempFolderTest {
+protected:
+    VRefPtr<VUTIManager> Load(const std::string& declarations, uint64_t* comparisons = nullptr)
+    {
+        const std::string plist = std::string(kPlist) + declarations + "</array></dict></plist>";
+        EXPECT_TRUE(fTemp.WriteFile("Info.plist", plist));
+        VRefPtr<VUTIManager> manager = VRefPtr<VUTIManager>::Adopt(new VUTIManager);
+        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("Info.plist")));
+        const uint64_t before = platform::StringComparer::GetComparisonsForTesting();
+        EXPECT_TRUE(manager->LoadXMLFile(file.Get()));
+        if (comparisons)
+            *comparisons = platform::StringComparer::GetComparisonsForTesting() - before;
+        return manager;
+    }
+};
+
+TEST_F(VUTIManagerLoadTest, ManyTagsKeepTheirOrderWithoutRepeatsAtAFewComparisonsEach)
+{
+    // Each tag twice, the second time in capitals: the list keeps the first
+    // spelling of each, in order. Sizes eight times apart cost eight times
+    // the comparisons, give or take a logarithm, not sixty-four times.
+    auto declaration = [](int tags) {
+        std::string list;
+        for (int i = 0; i < tags; ++i)
+            list += "<string>e" + std::to_string(i) + "</string>";
+        for (int i = 0; i < tags; ++i)
+            list += "<string>E" + std::to_string(i) + "</string>";
+        return Declaration("com.acme.many", "<key>UTTypeTagSpecification</key><dict>"
+                                            "<key>public.filename-extension</key><array>" + list + "</array>"
+                                            "<key>public.mime-type</key><array>" + list + "</array></dict>");
+    };
+    uint64_t small = 0, large = 0;
+    Load(declaration(500), &small);
+    VRefPtr<VUTIManager> manager = Load(declaration(4000), &large);
+    VUTI* many = manager->GetUTI(VString("com.acme.many"));
+    ASSERT_TRUE(many);
+    for (const std::vector<VString>* list : {&many->GetExtensionsVector(), &many->GetMIMETypesVector()}) {
+        ASSERT_EQ(4000u, list->size());
+        for (size_t i = 0; i < list->size(); i += 397)
+            EXPECT_EQ("e" + std::to_string(i), to_string((*list)[i]));
+    }
+    EXPECT_TRUE(many->ConformsToExtension(VString("E3999")));
+    EXPECT_FALSE(many->ConformsToExtension(VString("e4000")));
+    EXPECT_LE(large, 16 * small) << small << " then " << large;
+}
+
+TEST_F(VUTIManagerLoadTest, ManyDeclarationsAreProcessedAtAFewComparisonsEach)
+{
+    // Every type names two parents nobody declares, the last type also the
+    // first one. Only the placeholders are looked at, not every pair of types.
+    auto declarations = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            const std::string other = "com.other.t" + std::to_string(i);
+            const std::string last = i + 1 == count ? "com.acme.t0" : "public.text";
+            text += Declaration("com.acme.t" + std::to_string(i), Conforms({"public.data", other.c_str(), last.c_str()}));
+        }
+        return text;
+    };
+    uint64_t small = 0, large = 0;
+    Load(declarations(250), &small);
+    VRefPtr<VUTIManager> manager = Load(declarations(2000), &large);
+    EXPECT_EQ(2000, manager->GetUTIsCount());
+    VUTI* first = manager->GetUTI(VString("com.acme.t0"));
+    VUTI* last = manager->GetUTI(VString("com.acme.t1999"));
+    ASSERT_TRUE(first && last);
+    ASSERT_EQ(3u, last->GetParentUTIsMap().size());
+    EXPECT_FALSE(last->GetParentUTIsMap().at(VString("com.acme.t0"))->IsTemporary());
+    EXPECT_TRUE(last->GetParentUTIsMap().at(VString("public.data"))->IsTemporary());
+    EXPECT_TRUE(first->IsChild(last));
+    EXPECT_TRUE(last->ConformsToIdentifier(VString("com.acme.t0")));
+    EXPECT_LE(large, 16 * small) << small << " then " << large;
+}
+
+TEST_F(VUTIManagerLoadTest, AnIdentifierAndDescriptionInManyPiecesAreReadWhole)
+{
+    // Comments split the texts into pieces. Eight times the pieces take about
+    // eight times as long; copying the text read so far for every piece made
+    // it sixty-four times.
+    auto declaration = [](int pieces, std::string& id, std::string& description) {
+        id = "com.acme.";
+        description.clear();
+        std::string idText = id, descriptionText;
+        for (int i = 0; i < pieces; ++i) {
+            const char c = static_cast<char>('a' + i % 26);
+            id += c;
+            idText += std::string(1, c) + "<!---->";
+            description += static_cast<char>('A' + i % 26);
+            descriptionText += std::string(1, static_cast<char>('A' + i % 26)) + "<!---->";
+        }
+        return "<dict><key>UTTypeIdentifier</key><string>" + idText +
+               "</string><key>UTTypeDescription</key><string>" + descriptionText + "</string></dict>";
+    };
+    auto fastest = [&](int pieces, int runs) {
+        double best = 1e9;
+        for (int run = 0; run < runs; ++run) {
+            std::string id, description;
+            const std::string text = declaration(pieces, id, description);
+            const auto start = std::chrono::steady_clock::now();
+            VRefPtr<VUTIManager> manager = Load(text);
+            best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            VUTI* uti = manager->GetUTI(VString(id.c_str()));
+            EXPECT_TRUE(uti) << pieces;
+            if (uti) {
+                EXPECT_EQ(description, to_string(uti->GetDescription()));
+            }
+        }
+        return best;
+    };
+    const double small = std::max(fastest(25000, 3), 0.005);
+    const double large = fastest(200000, 1);
+    EXPECT_LE(large, 24 * small) << small << " s then " << large << " s";
 }
 
 TEST(VUTIManagerSingletonTest, ProcessInstanceAndMissingFiles)

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,12 @@ public:
     // The 0-based location and the length in text of the first occurrence.
     bool _FindCFString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
                        bool withDiacritics, VIndex& location, VIndex& length) const;
+    // Each occurrence from left to right (platform::StringComparer::FindEach).
+    void _FindEachCFString(const UniChar* text, VIndex textLength, const UniChar* pattern, VIndex patternLength,
+                           bool withDiacritics, const std::function<bool(VIndex location, VIndex length)>& found) const
+    {
+        fComparer.FindEach(text, textLength, pattern, patternLength, withDiacritics, found);
+    }
     // The version of the platform's collation.
     std::string GetVersion() const;
 
