@@ -360,7 +360,7 @@ bool VUpdateEngine::_ClearLeftovers(const VFilePath& outdated, const VFilePath& 
 
 bool VUpdateEngine::_LockInstallFolder(const VFilePath& folder)
 {
-    if (fFolderLock >= 0)
+    if (fFolderLock.IsLocked())
         return true;
     const std::string posix = XMacFile::PosixPathText(folder);
     VString shown;
@@ -368,15 +368,32 @@ bool VUpdateEngine::_LockInstallFolder(const VFilePath& folder)
     const uint32_t start = _Now();
     bool waitLogged = false;
     for (;;) {
-        int fd = -1;
-        int err = TryLockFolder(posix.c_str(), fd);
-        if (err == 0) {
-            fFolderLock = fd;
+        int err = fFolderLock.TryLock(posix.c_str());
+        // On a read-only file system neither this run nor another can
+        // change the folder: there is nothing to take turns for, and the run
+        // fails where it would change it, saying so.
+        if (err == 0 || err == EROFS)
             return true;
-        }
         if (err != EWOULDBLOCK) {
-            VFolder where(folder);
-            StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_UPDATER_FOLDER_NOT_LOCKED);
+            // The folder, or the item in the way at the lock's name.
+            VFilePath item(folder);
+            if (fFolderLock.FailedItem() != posix) {
+                VString name;
+                name.FromCString(StFolderLock::kLockFileName);
+                VFilePath file(folder);
+                file.ToSubFile(name);
+                if (ItemKind(file) == S_IFDIR)
+                    item.ToSubFolder(name);
+                else
+                    item = file;
+            }
+            if (item.IsFolder()) {
+                VFolder where(item);
+                StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_UPDATER_FOLDER_NOT_LOCKED);
+            } else {
+                VFile where(item);
+                StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_UPDATER_FOLDER_NOT_LOCKED);
+            }
             return false;
         }
         if (_Now() - start >= kWaitLimitMs) {
@@ -394,9 +411,7 @@ bool VUpdateEngine::_LockInstallFolder(const VFilePath& folder)
 
 void VUpdateEngine::_UnlockInstallFolder()
 {
-    if (fFolderLock >= 0)
-        ::close(fFolderLock);
-    fFolderLock = -1;
+    fFolderLock.Unlock();
 }
 
 VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, VFolder& install)
@@ -411,13 +426,18 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
     // path, then trades places with the old one in one step: whenever the
     // updater is stopped, the old or the new application stands complete at
     // its path. What a stopped run left beside it goes first, under the
-    // folder's lock, which every run holds while it works there.
+    // folder's lock, which every run holds while it changes the folder: here
+    // up to the return, the old bundle set aside or put back.
     const VFilePath& installPath = install.GetPath();
     VFilePath parentPath(installPath);
     parentPath.ToParent();
     VFilePath stagingPath;
     VString stagingName;
 
+    struct StUnlock {
+        VUpdateEngine* engine;
+        ~StUnlock() { engine->_UnlockInstallFolder(); }
+    } unlock{this};
     VFolder* parent = install.RetainParentFolder();
     auto copyToStaging = [&] {
         stagingPath.GetFolderName(stagingName, true);

@@ -139,8 +139,8 @@ TEST_F(UpdaterConcurrentRunsTest, ARunInAnotherPidNamespaceLeavesALiveRunsItemsA
 
     // The live run: this process, holding the folder's lock, with its partial
     // copy and its staging folder beside the application.
-    int held = -1;
-    ASSERT_EQ(0, TryLockFolder(fRoot.c_str(), held));
+    StFolderLock held;
+    ASSERT_EQ(0, held.TryLock(fRoot.c_str()));
     const std::string partial = ".bkit-copy-" + std::to_string(getpid()) + "-0-0";
     fTemp.MakeFolder(partial);
     test::MakeSampleApp(fTemp, ".Name.app.uptodate", "staged");
@@ -148,11 +148,11 @@ TEST_F(UpdaterConcurrentRunsTest, ARunInAnotherPidNamespaceLeavesALiveRunsItemsA
     pid_t other = test::StartProgram(unshare, Running({"--pid", "--fork", "--mount-proc"}), Variables());
     ASSERT_GT(other, 0);
     ASSERT_TRUE(WaitForLogLine("Waiting for another update", other));
-    EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", partial}), HiddenItems());
+    EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", partial, StFolderLock::kLockFileName}), HiddenItems());
     EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
 
     // The live run ends: the other goes on and clears what it left.
-    close(held);
+    held.Unlock();
     EXPECT_EQ(0, ExitCode(test::WaitForProgram(other, 120000)));
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_EQ(std::vector<std::string>{}, HiddenItems());

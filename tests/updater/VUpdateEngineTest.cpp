@@ -527,15 +527,12 @@ TEST_F(UpdaterTest, ExchangeMadeOfRenamesThatFailsRollsBackToTheOldApplication)
 
 // Another run holding the folder's lock: set to the Trash, its staging
 // folder would make it fail, and its partial copy would be deleted under it.
-std::string gLockedFolder;
-int gHeldLock = -1;
+StFolderLock gHeldLock;
 void ReleaseTheLockAtTheThirdWait(int)
 {
     static int waits = 0;
-    if (++waits == 3) {
-        close(gHeldLock);
-        gHeldLock = -1;
-    }
+    if (++waits == 3)
+        gHeldLock.Unlock();
 }
 
 TEST_F(UpdaterTest, ARunWaitsForTheRunThatHoldsTheFolderLock)
@@ -545,14 +542,15 @@ TEST_F(UpdaterTest, ARunWaitsForTheRunThatHoldsTheFolderLock)
     MakeApp("New.app", "new");
     MakeApp(".Name.app.uptodate", "staged by the other run");
     fTemp.MakeFolder(".bkit-copy-1-0-0");
-    ASSERT_EQ(0, TryLockFolder(fTemp.Path().c_str(), gHeldLock));
+    ASSERT_EQ(0, gHeldLock.TryLock(fTemp.Path().c_str()));
     {
         // Held past the wait limit: the run gives up, having changed nothing.
         gFakeNow = 0;
         VUpdateEngine::SetWaitsForTesting(&AdvanceFakeClock, &FakeClock);
         EXPECT_EQ(VE_UPDATER_UPDATE_IN_PROGRESS, ApplyUpdate("Name.app", "New.app"));
         EXPECT_LE(VUpdateEngine::kWaitLimitMs, gFakeNow);
-        EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", ".bkit-copy-1-0-0", "Name.app", "New.app"}),
+        EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", ".bkit-copy-1-0-0", ".bkit-folder-lock", "Name.app",
+                                            "New.app"}),
                   Items());
         EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
     }
@@ -561,15 +559,14 @@ TEST_F(UpdaterTest, ARunWaitsForTheRunThatHoldsTheFolderLock)
         // other run left.
         VUpdateEngine::SetWaitsForTesting(&ReleaseTheLockAtTheThirdWait, nullptr);
         EXPECT_EQ(VE_OK, ApplyUpdate("Name.app", "New.app"));
-        EXPECT_EQ(-1, gHeldLock);
+        EXPECT_FALSE(gHeldLock.IsLocked());
         EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
         EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), Items());
         EXPECT_EQ((std::vector<std::string>{"old", "staged by the other run"}), TrashedContents());
     }
     // The run let the lock go.
-    int fd = -1;
-    EXPECT_EQ(0, TryLockFolder(fTemp.Path().c_str(), fd));
-    close(fd);
+    StFolderLock lock;
+    EXPECT_EQ(0, lock.TryLock(fTemp.Path().c_str()));
 }
 
 // A file under the free name makes each attempt to set the old bundle aside
