@@ -15,10 +15,10 @@
 // Whenever the updater is stopped, even by SIGKILL, a complete application
 // (the old or the new) stands at the install path; on a file system without
 // an atomic exchange it may stand beside it under its aside name, from where
-// the next run in the folder puts it back first. One run at a time works in
-// the application's folder: each holds the folder's lock from its start to
-// its end, and what it finds left there is judged by that lock, never by
-// process ids. An old application is only ever moved to the Trash, except
+// the next run in the folder puts it back first. One run at a time changes
+// the application's folder: each holds the folder's lock while it does, never
+// while it waits for its caller, and what it finds left there is judged by
+// that lock, never by process ids. An old application is only ever moved to the Trash, except
 // the one this run set aside, which is deleted when the Trash refuses it.
 // Everything runs
 // synchronously on the main task; a quit signal does not stop an update in

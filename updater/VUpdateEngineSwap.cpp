@@ -256,9 +256,10 @@ void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePat
         return;
     std::vector<std::string> names;
     while (struct dirent* entry = readdir(dir)) {
-        // Every run in this folder holds its lock: a temporary item found
-        // while this run holds it was left by a run that has stopped,
-        // whatever its process id means here.
+        // Every run makes its temporary items in this folder under its
+        // lock and removes them before it lets go: one found while this run
+        // holds it was left by a run that has stopped, whatever its process
+        // id means here.
         if (TemporaryItemProcess(entry->d_name) > 0)
             names.push_back(entry->d_name);
     }

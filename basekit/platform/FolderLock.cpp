@@ -95,8 +95,11 @@ int StFolderLock::TryLock(const char* folder)
             return err;
         }
         struct stat held;
-        if (::fstat(file.Get(), &held) != 0)
+        if (::fstat(file.Get(), &held) != 0) {
+            if (errno == ESTALE)
+                continue;  // removed by its holder on another NFS client
             return errno;
+        }
         if (!S_ISREG(held.st_mode)) {
             fFailedItem = item;
             return EINVAL;
@@ -104,6 +107,8 @@ int StFolderLock::TryLock(const char* folder)
         if (made)
             _GrantFolderWriters(file.Get(), folderStat);
         if (int err = _Flock(file.Get())) {
+            if (err == ESTALE)
+                continue;
             if (err != EWOULDBLOCK)
                 fFailedItem = item;
             return err;

@@ -40,7 +40,10 @@
 //   holder's release: so at any time at most one unreleased holder's file is
 //   named.
 // - Across machines (NFS) the check relies on the client's lookup seeing
-//   another client's removal; the default close-to-open consistency does.
+//   another client's removal; the default close-to-open consistency does. A
+//   file removed by another client answers ESTALE, which starts again too.
+//   The NFS side follows nfs(5) (flock as a byte-range lock of the whole
+//   file); the tests exercise local file systems only.
 //
 // The lock is not recursive: a second StFolderLock of the same process finds
 // the folder busy. Follows a final symbolic link of the folder path; never a
