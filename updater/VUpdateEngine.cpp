@@ -175,19 +175,17 @@ void VUpdateEngine::_ApplyUpdate()
 {
     StErrorContextInstaller context(true, true);
 
-    // One run at a time works beside an application: the lock of its folder
-    // is held from here to the end. A run stopped half-way through an
-    // exchange made of renames left the application aside; whatever this run
-    // was started for, it goes back to its path before anything is checked.
-    struct StUnlock {
-        VUpdateEngine* engine;
-        ~StUnlock() { engine->_UnlockInstallFolder(); }
-    } unlock{this};
+    // One run at a time changes an application's folder, each holding its
+    // lock only while it does: a run waiting for its caller below holds up
+    // no other. A run stopped half-way through an exchange made of renames
+    // left the application aside; whatever this run was started for, it goes
+    // back to its path before anything is checked.
     VFilePath folderPath(fInstallApp);
     if (fInstallApp.IsValid() && folderPath.ToParent().IsValid() && VFolder(folderPath).Exists()) {
         if (!_LockInstallFolder(folderPath))
             return;
         _RestoreSetAsideApplications(folderPath);
+        _UnlockInstallFolder();
     }
 
     VFolder outdated(fOutdatedApp);
@@ -239,6 +237,10 @@ void VUpdateEngine::_ApplyUpdate()
 
     LogInfo("Proceeding with up-to-date application install...");
     VFolder install(fInstallApp);
+    // The swap takes the lock again and lets it go once the old bundle is
+    // set aside: the restart and the Trash move of the old bundle change
+    // nothing another run looks at (the bundle set aside bears a free name
+    // no run takes for a leftover).
     VFolder* setAside = _SwapApplications(outdated, upToDate, install);
     if (context.GetLastError() != VE_OK) {
         LogError("Up-to-date application install failed");

@@ -15,10 +15,10 @@
 // Whenever the updater is stopped, even by SIGKILL, a complete application
 // (the old or the new) stands at the install path; on a file system without
 // an atomic exchange it may stand beside it under its aside name, from where
-// the next run in the folder puts it back first. One run at a time works in
-// the application's folder: each holds the folder's lock from its start to
-// its end, and what it finds left there is judged by that lock, never by
-// process ids. An old application is only ever moved to the Trash, except
+// the next run in the folder puts it back first. One run at a time changes
+// the application's folder: each holds the folder's lock while it does, never
+// while it waits for its caller, and what it finds left there is judged by
+// that lock, never by process ids. An old application is only ever moved to the Trash, except
 // the one this run set aside, which is deleted when the Trash refuses it.
 // Everything runs
 // synchronously on the main task; a quit signal does not stop an update in
@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "basekit/files/VFilePath.h"
+#include "basekit/platform/FolderLock.h"
 #include "basekit/process/VProcessIPC.h"
 #include "basekit/runtime/ILogger.h"
 
@@ -173,17 +174,22 @@ public:
     // outdated (five attempts, 3 s apart). Any failure puts the old bundle
     // back at its path and removes the copy. Two paths that name one folder,
     // or a bundle inside the other, once links are followed, are refused
-    // ('UPQN' 14). Takes the lock of install's folder first (waiting for a
-    // run that holds it, see _LockInstallFolder). A new reference to the
-    // set-aside bundle, or null.
+    // ('UPQN' 14). Holds the lock of install's folder from before its first
+    // change there to its return (waiting for a run that holds it, see
+    // _LockInstallFolder). A new reference to the set-aside bundle, or null.
     bkit::VFolder* _SwapApplications(bkit::VFolder& outdated, bkit::VFolder& upToDate, bkit::VFolder& install);
     // Takes the lock of the folder that holds the application, which every
-    // run holds from its start to its end, so that one run at a time works
-    // beside an application and whatever another left there is known to be
-    // a leftover. A run that holds it is waited for, polling as the caller's
-    // wait does, up to the same limit ('UPQN' 15 then). The lock is kept
-    // until _UnlockInstallFolder or the engine's end; asking again while it
-    // is held does nothing. False with the error pushed.
+    // run holds while it changes that folder (putting back what a stopped
+    // run set aside, then clearing leftovers, staging, the exchange and
+    // setting the old bundle aside), never while it waits for its caller:
+    // one run at a time changes the folder, and whatever another left there
+    // is known to be a leftover. Only a user who may change the folder can
+    // hold it (see StFolderLock). A run that holds it is waited for, polling
+    // as the caller's wait does, up to the same limit ('UPQN' 15 then); any
+    // other failure is 'UPQN' 16 naming the folder, or the item in the way at
+    // the lock's name. The lock is kept until _UnlockInstallFolder or the
+    // engine's end; asking again while it is held does nothing. False with
+    // the error pushed.
     bool _LockInstallFolder(const bkit::VFilePath& folder);
     void _UnlockInstallFolder();
     // Puts back at its path every application of folder that an exchange
@@ -263,7 +269,7 @@ private:
     bool fSilent = false;
     bkit::VFilePath fRestartParams;
     bool fRestartHeadless = false;
-    int fFolderLock = -1;  // descriptor holding the lock of the application's folder
+    bkit::StFolderLock fFolderLock;  // the lock of the application's folder, while the run changes it
 
     static SleepFunction sSleep;
     static ClockFunction sClock;

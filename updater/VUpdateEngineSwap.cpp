@@ -259,9 +259,10 @@ void VUpdateEngine::_ClearTemporaryItems(const VFilePath& folder, const VFilePat
         return;
     std::vector<std::string> names;
     while (struct dirent* entry = readdir(dir)) {
-        // Every run in this folder holds its lock: a temporary item found
-        // while this run holds it was left by a run that has stopped,
-        // whatever its process id means here.
+        // Every run makes its temporary items in this folder under its
+        // lock and removes them before it lets go: one found while this run
+        // holds it was left by a run that has stopped, whatever its process
+        // id means here.
         if (TemporaryItemProcess(entry->d_name) > 0)
             names.push_back(entry->d_name);
     }
@@ -363,7 +364,7 @@ bool VUpdateEngine::_ClearLeftovers(const VFilePath& outdated, const VFilePath& 
 
 bool VUpdateEngine::_LockInstallFolder(const VFilePath& folder)
 {
-    if (fFolderLock >= 0)
+    if (fFolderLock.IsLocked())
         return true;
     const std::string posix = XMacFile::PosixPathText(folder);
     VString shown;
@@ -371,15 +372,32 @@ bool VUpdateEngine::_LockInstallFolder(const VFilePath& folder)
     const uint32_t start = _Now();
     bool waitLogged = false;
     for (;;) {
-        int fd = -1;
-        int err = TryLockFolder(posix.c_str(), fd);
-        if (err == 0) {
-            fFolderLock = fd;
+        int err = fFolderLock.TryLock(posix.c_str());
+        // On a read-only file system neither this run nor another can
+        // change the folder: there is nothing to take turns for, and the run
+        // fails where it would change it, saying so.
+        if (err == 0 || err == EROFS)
             return true;
-        }
         if (err != EWOULDBLOCK) {
-            VFolder where(folder);
-            StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_UPDATER_FOLDER_NOT_LOCKED);
+            // The folder, or the item in the way at the lock's name.
+            VFilePath item(folder);
+            if (fFolderLock.FailedItem() != posix) {
+                VString name;
+                name.FromCString(StFolderLock::kLockFileName);
+                VFilePath file(folder);
+                file.ToSubFile(name);
+                if (ItemKind(file) == S_IFDIR)
+                    item.ToSubFolder(name);
+                else
+                    item = file;
+            }
+            if (item.IsFolder()) {
+                VFolder where(item);
+                StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_UPDATER_FOLDER_NOT_LOCKED);
+            } else {
+                VFile where(item);
+                StThrowError<VFileError> error(&where, PosixErrorFromErrno(err), VE_UPDATER_FOLDER_NOT_LOCKED);
+            }
             return false;
         }
         if (_Now() - start >= kWaitLimitMs) {
@@ -397,9 +415,7 @@ bool VUpdateEngine::_LockInstallFolder(const VFilePath& folder)
 
 void VUpdateEngine::_UnlockInstallFolder()
 {
-    if (fFolderLock >= 0)
-        ::close(fFolderLock);
-    fFolderLock = -1;
+    fFolderLock.Unlock();
 }
 
 VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, VFolder& install)
@@ -414,13 +430,18 @@ VFolder* VUpdateEngine::_SwapApplications(VFolder& outdated, VFolder& upToDate, 
     // path, then trades places with the old one in one step: whenever the
     // updater is stopped, the old or the new application stands complete at
     // its path. What a stopped run left beside it goes first, under the
-    // folder's lock, which every run holds while it works there.
+    // folder's lock, which every run holds while it changes the folder: here
+    // up to the return, the old bundle set aside or put back.
     const VFilePath& installPath = install.GetPath();
     VFilePath parentPath(installPath);
     parentPath.ToParent();
     VFilePath stagingPath;
     VString stagingName;
 
+    struct StUnlock {
+        VUpdateEngine* engine;
+        ~StUnlock() { engine->_UnlockInstallFolder(); }
+    } unlock{this};
     VFolder* parent = install.RetainParentFolder();
     auto copyToStaging = [&] {
         stagingPath.GetFolderName(stagingName, true);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <limits.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 
 #include "basekit/platform/FolderLock.h"
 #include "support/TempFolder.h"
+#include "support/UserChild.h"
 #include "updater/UpdaterTestSupport.h"
 
 namespace bkit {
@@ -139,8 +142,8 @@ TEST_F(UpdaterConcurrentRunsTest, ARunInAnotherPidNamespaceLeavesALiveRunsItemsA
 
     // The live run: this process, holding the folder's lock, with its partial
     // copy and its staging folder beside the application.
-    int held = -1;
-    ASSERT_EQ(0, TryLockFolder(fRoot.c_str(), held));
+    StFolderLock held;
+    ASSERT_EQ(0, held.TryLock(fRoot.c_str()));
     const std::string partial = ".bkit-copy-" + std::to_string(getpid()) + "-0-0";
     fTemp.MakeFolder(partial);
     test::MakeSampleApp(fTemp, ".Name.app.uptodate", "staged");
@@ -148,14 +151,125 @@ TEST_F(UpdaterConcurrentRunsTest, ARunInAnotherPidNamespaceLeavesALiveRunsItemsA
     pid_t other = test::StartProgram(unshare, Running({"--pid", "--fork", "--mount-proc"}), Variables());
     ASSERT_GT(other, 0);
     ASSERT_TRUE(WaitForLogLine("Waiting for another update", other));
-    EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", partial}), HiddenItems());
+    EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", partial, StFolderLock::kLockFileName}), HiddenItems());
     EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
 
     // The live run ends: the other goes on and clears what it left.
-    close(held);
+    held.Unlock();
     EXPECT_EQ(0, ExitCode(test::WaitForProgram(other, 120000)));
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_EQ(std::vector<std::string>{}, HiddenItems());
+}
+
+// Run A waits for its caller to quit; run B, for another application in the
+// same folder, has no caller to wait for. B goes ahead: A holds the folder's
+// lock only while it changes the folder, never while it waits.
+TEST_F(UpdaterConcurrentRunsTest, ARunForAnotherApplicationGoesAheadWhileTheFirstWaitsForItsCaller)
+{
+    test::MakeSampleApp(fTemp, "Other.app", "other old");
+    test::MakeSampleApp(fTemp, "OtherNew.app", "other new");
+    pid_t caller = fork();
+    if (caller == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(caller, 0);
+    std::vector<std::string> arguments = Arguments();
+    arguments.insert(arguments.begin(), {"--pid", std::to_string(caller)});
+    pid_t first = test::StartProgram(BKIT_UPDATER_PROGRAM, arguments, Variables());
+    ASSERT_GT(first, 0);
+    EXPECT_TRUE(WaitForLogLine("Waiting for process " + std::to_string(caller) + " to quit", first));
+
+    pid_t second = test::StartProgram(
+        BKIT_UPDATER_PROGRAM, {"--silent", "--log-dir", fRoot + "/logs", fRoot + "/Other.app", fRoot + "/OtherNew.app"},
+        Variables());
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(0, ExitCode(test::WaitForProgram(second, 120000)));
+    EXPECT_EQ("other new", fTemp.ReadFile("Other.app/Contents/content.txt"));
+    EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+
+    kill(caller, SIGKILL);
+    waitpid(caller, nullptr, 0);
+    EXPECT_EQ(0, ExitCode(test::WaitForProgram(first, 120000)));
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_EQ(std::vector<std::string>{}, HiddenItems());
+    std::string logs;
+    for (const std::string& name : fTemp.List("logs"))
+        logs += fTemp.ReadFile("logs/" + name);
+    EXPECT_EQ(std::string::npos, logs.find("Waiting for another update")) << logs;
+}
+
+// Root and another user who may change a shared folder (a member of its
+// group, or anyone in a sticky world-writable one) update an application
+// there in turn, on a file system that refuses flock on a folder as NFS
+// does (imitated by tracing the runs). Each run succeeds, and none leaves
+// anything beside the application that would stop the next.
+TEST_F(UpdaterConcurrentRunsTest, RootAndAnotherUserTakeTurnsInASharedFolderThatCannotBeFlocked)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to act as another user";
+    std::string whyNot;
+    const std::string strace = test::FindUsableStrace(whyNot), setpriv = test::FindProgram("setpriv");
+    if (strace.empty())
+        GTEST_SKIP() << whyNot;
+    if (setpriv.empty())
+        GTEST_SKIP() << "setpriv is not installed";
+    ASSERT_EQ(0, chmod(fRoot.c_str(), 0755));
+    constexpr gid_t kGroup = 4242;
+    const test::UserIds member = test::NobodyUser({kGroup}), anyone = test::NobodyUser();
+    for (const std::string& path : {fRoot, std::string(BKIT_UPDATER_PROGRAM), std::string(BKIT_OPEN_FOLDER)}) {
+        if (!test::UserCanReach(anyone, path))
+            GTEST_SKIP() << "another user cannot reach " << path;
+    }
+    const std::string apps = fRoot + "/Apps";
+    struct Case {
+        const char* what;
+        mode_t mode;
+        gid_t group;
+        test::UserIds user;
+    } cases[] = {
+        {"group-writable", 0775, kGroup, member},
+        {"sticky, world-writable", 01777, 0, anyone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder::RemoveTree(apps);
+        ASSERT_TRUE(fTemp.MakeFolder("Apps"));
+        ASSERT_EQ(0, chown(apps.c_str(), 0, c.group));
+        ASSERT_EQ(0, chmod(apps.c_str(), c.mode));
+        test::MakeSampleApp(fTemp, "Apps/Name.app", "old");
+        for (int turn = 0; turn < 3; ++turn) {
+            const bool asUser = turn == 1;
+            SCOPED_TRACE(asUser ? "the user" : "root");
+            const std::string trash = fRoot + (asUser ? "/xdg-user" : "/xdg");
+            std::vector<std::string> arguments = {"-f", "-qq", "-o", "/dev/null", "-P", apps, "-e", "trace=flock",
+                                                  "-e", "inject=flock:error=ENOLCK"};
+            if (asUser) {
+                // The user's application is the user's own.
+                fTemp.MakeFolder("xdg-user");
+                ASSERT_EQ(0, test::RunProgram("/bin/chown", {"-R", std::to_string(c.user.uid) + ":" +
+                                                                       std::to_string(c.user.gid),
+                                                             apps + "/Name.app", trash}));
+                std::string groups = "--clear-groups";
+                if (!c.user.groups.empty())
+                    groups = "--groups=" + std::to_string(c.user.groups[0]);
+                arguments.insert(arguments.end(), {setpriv, "--reuid=" + std::to_string(c.user.uid),
+                                                   "--regid=" + std::to_string(c.user.gid), groups});
+            }
+            arguments.insert(arguments.end(),
+                             {BKIT_UPDATER_PROGRAM, "--silent", apps + "/Name.app", fRoot + "/New.app"});
+            std::vector<std::string> variables = Variables();
+            for (std::string& variable : variables) {
+                if (variable.rfind("XDG_DATA_HOME=", 0) == 0)
+                    variable = "XDG_DATA_HOME=" + trash;
+            }
+            pid_t run = test::StartProgram(strace, arguments, variables);
+            ASSERT_GT(run, 0);
+            EXPECT_EQ(0, ExitCode(test::WaitForProgram(run, 120000)));
+            EXPECT_EQ("new", fTemp.ReadFile("Apps/Name.app/Contents/content.txt"));
+            EXPECT_EQ(std::vector<std::string>{"Name.app"}, fTemp.List("Apps"));
+        }
+    }
 }
 
 // Runs started together with one log folder each write a file of their own:

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "basekit/platform/FolderLock.h"
 #include "basekit/process/VProcessLauncher.h"
 #include "process/ProcessTestSupport.h"
 #include "support/StBindMount.h"
@@ -521,7 +522,10 @@ TEST_F(UpdaterProgramTest, StoppedByAFileSizeLimitThenRunAgainLeavesNothingBehin
     int status = test::WaitForProgram(pid);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
     EXPECT_EQ(oldTree, test::TreeText(fTemp.Path("Name.app")));
-    ASSERT_EQ(1u, HiddenItems().size()) << "the stopped copy left no partial copy";
+    // The partial copy, and the lock file of the folder, which the kernel
+    // unlocked when the run died and the next run takes over and removes.
+    ASSERT_EQ(2u, HiddenItems().size()) << "the stopped copy left no partial copy";
+    EXPECT_TRUE(fTemp.ItemExists(StFolderLock::kLockFileName));
 
     ProgramRun run = RunUpdater({"--log-dir", fTemp.Path("logs"), fTemp.Path("Name.app"), fTemp.Path("New.app")});
     EXPECT_EQ(0, run.exitCode) << FolderText("logs");

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <limits.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include "basekit/xml/VLocalizationManager.h"
 #include "process/ProcessTestSupport.h"
 #include "support/TempFolder.h"
+#include "support/UserChild.h"
 #include "updater/UpdaterTestSupport.h"
 #include "updater/VUpdateEngine.h"
 #include "updater/VUpdateEngineErrorText.h"
@@ -562,15 +565,12 @@ TEST_F(UpdaterTest, ExchangeMadeOfRenamesThatFailsRollsBackToTheOldApplication)
 
 // Another run holding the folder's lock: set to the Trash, its staging
 // folder would make it fail, and its partial copy would be deleted under it.
-std::string gLockedFolder;
-int gHeldLock = -1;
+StFolderLock gHeldLock;
 void ReleaseTheLockAtTheThirdWait(int)
 {
     static int waits = 0;
-    if (++waits == 3) {
-        close(gHeldLock);
-        gHeldLock = -1;
-    }
+    if (++waits == 3)
+        gHeldLock.Unlock();
 }
 
 TEST_F(UpdaterTest, ARunWaitsForTheRunThatHoldsTheFolderLock)
@@ -580,14 +580,15 @@ TEST_F(UpdaterTest, ARunWaitsForTheRunThatHoldsTheFolderLock)
     MakeApp("New.app", "new");
     MakeApp(".Name.app.uptodate", "staged by the other run");
     fTemp.MakeFolder(".bkit-copy-1-0-0");
-    ASSERT_EQ(0, TryLockFolder(fTemp.Path().c_str(), gHeldLock));
+    ASSERT_EQ(0, gHeldLock.TryLock(fTemp.Path().c_str()));
     {
         // Held past the wait limit: the run gives up, having changed nothing.
         gFakeNow = 0;
         VUpdateEngine::SetWaitsForTesting(&AdvanceFakeClock, &FakeClock);
         EXPECT_EQ(VE_UPDATER_UPDATE_IN_PROGRESS, ApplyUpdate("Name.app", "New.app"));
         EXPECT_LE(VUpdateEngine::kWaitLimitMs, gFakeNow);
-        EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", ".bkit-copy-1-0-0", "Name.app", "New.app"}),
+        EXPECT_EQ((std::vector<std::string>{".Name.app.uptodate", ".bkit-copy-1-0-0", ".bkit-folder-lock", "Name.app",
+                                            "New.app"}),
                   Items());
         EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
     }
@@ -596,15 +597,98 @@ TEST_F(UpdaterTest, ARunWaitsForTheRunThatHoldsTheFolderLock)
         // other run left.
         VUpdateEngine::SetWaitsForTesting(&ReleaseTheLockAtTheThirdWait, nullptr);
         EXPECT_EQ(VE_OK, ApplyUpdate("Name.app", "New.app"));
-        EXPECT_EQ(-1, gHeldLock);
+        EXPECT_FALSE(gHeldLock.IsLocked());
         EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
         EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), Items());
         EXPECT_EQ((std::vector<std::string>{"old", "staged by the other run"}), TrashedContents());
     }
     // The run let the lock go.
-    int fd = -1;
-    EXPECT_EQ(0, TryLockFolder(fTemp.Path().c_str(), fd));
-    close(fd);
+    StFolderLock lock;
+    EXPECT_EQ(0, lock.TryLock(fTemp.Path().c_str()));
+}
+
+// A user who may only read the application's folder locks whatever it can
+// there: the folder itself, and the lock file a killed run of root's left
+// (it can open neither that nor any other lock file). Root's update does not
+// wait for it, takes the left file over, and leaves nothing beside the
+// application.
+TEST_F(UpdaterTest, AReaderOfTheFolderHoldsUpNoUpdate)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to act as another user";
+    ASSERT_EQ(0, chmod(fTemp.Path().c_str(), 0755));
+    const test::UserIds reader = test::NobodyUser();
+    if (!test::UserCanReach(reader, fTemp.Path()))
+        GTEST_SKIP() << "another user cannot reach " << fTemp.Path();
+    test::StEnvironmentVariable trash("XDG_DATA_HOME", fTemp.Path("xdg"));
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    pid_t killed = fork();
+    if (killed == 0) {
+        StFolderLock lock;
+        _exit(lock.TryLock(fTemp.Path().c_str()) == 0 ? 0 : 1);  // leaves without letting go
+    }
+    int status = 0;
+    ASSERT_EQ(killed, waitpid(killed, &status, 0));
+    ASSERT_EQ(0, status);
+    ASSERT_TRUE(fTemp.ItemExists(StFolderLock::kLockFileName));
+
+    const std::string folder = fTemp.Path(), file = fTemp.Path(StFolderLock::kLockFileName);
+    test::StUserChild holder(reader, [&] {
+        int held = 0;
+        int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+        if (dir >= 0 && flock(dir, LOCK_EX | LOCK_NB) == 0)
+            held |= 1;
+        for (int flags : {O_RDWR, O_RDONLY}) {
+            int fd = open(file.c_str(), flags);
+            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
+                held |= 2;
+        }
+        return held;
+    });
+    ASSERT_EQ(1, holder.Result());  // the folder's flock, and nothing else
+
+    gFakeNow = 0;
+    VUpdateEngine::SetWaitsForTesting(&AdvanceFakeClock, &FakeClock);
+    EXPECT_EQ(VE_OK, ApplyUpdate("Name.app", "New.app"));
+    EXPECT_EQ(0u, gFakeNow) << "the update waited";
+    EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
+    EXPECT_EQ((std::vector<std::string>{"Name.app", "New.app"}), Items());
+}
+
+// Whatever stands at the lock's name and is no file the lock can use is
+// named in the error, not the folder; the update changes nothing.
+TEST_F(UpdaterTest, AnItemInTheWayOfTheLockIsNamed)
+{
+    MakeApp("Name.app", "old");
+    MakeApp("New.app", "new");
+    fTemp.WriteFile("elsewhere", "kept");
+    const std::string item = fTemp.Path(StFolderLock::kLockFileName);
+    struct Case {
+        const char* what;
+        std::string shown;  // the path the error names
+        bool folder;
+    } cases[] = {
+        {"folder", item + "/", true},
+        {"link", item, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder::RemoveTree(item);
+        ASSERT_EQ(0, c.folder ? mkdir(item.c_str(), 0755) : symlink(fTemp.Path("elsewhere").c_str(), item.c_str()));
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(VE_UPDATER_FOLDER_NOT_LOCKED, ApplyUpdate("Name.app", "New.app"));
+        std::string told;
+        for (const ToldError& one : TellErrors(errors.GetContext()))
+            told += to_string(one.text) + "\n";
+        EXPECT_NE(std::string::npos, told.find("'" + c.shown + "'")) << told;
+        EXPECT_EQ(std::string::npos, told.find("'" + fTemp.Path() + "/'")) << told;
+        EXPECT_EQ("old", fTemp.ReadFile("Name.app/Contents/content.txt"));
+        EXPECT_EQ("kept", fTemp.ReadFile("elsewhere"));
+        struct stat st;
+        ASSERT_EQ(0, lstat(item.c_str(), &st));
+        EXPECT_EQ(c.folder ? S_IFDIR : S_IFLNK, st.st_mode & S_IFMT);
+    }
 }
 
 // A file under the free name makes each attempt to set the old bundle aside
