@@ -303,6 +303,12 @@ void XMLExpansionBudget::_Stop(const char* before, size_t bound, const char* aft
     throw XMLExpansionExceeded();
 }
 
+void XMLExpansionBudget::Refuse(const VString& message) const
+{
+    _PushError(message);
+    throw XMLExpansionExceeded();
+}
+
 void XMLExpansionBudget::_PushError(const VString& message) const
 {
     const xercesc::Locator* where = fLocator;

@@ -111,6 +111,10 @@ public:
     // pushed; past kXMLErrorsKept, the budget's error is pushed instead.
     void CountError();
 
+    // Pushes 'xmlc' 3 with message where the parse stands and stops the
+    // parse: a bound of the caller's own was passed.
+    [[noreturn]] void Refuse(const VString& message) const;
+
     // The parse handed over what the library built (a DOM document): keep it
     // when the budget goes. Call it only once the parser is gone or done.
     void KeepBlocks() { fKeepBlocks = true; }
