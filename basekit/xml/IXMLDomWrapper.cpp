@@ -133,22 +133,61 @@ public:
                       const RefVectorOf<XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
                       const bool isRoot) override
     {
+        if (attrCount > kXMLDomAttributesPerElement)
+            _Refuse("An element of the document has more than ", kXMLDomAttributesPerElement,
+                    " attributes, the most a document tree takes");
         fBudget.CountAttributes(attrList, attrCount);
+        // A child element ends its parent's row of comments.
+        if (!fCommentsInARow.empty())
+            fCommentsInARow.back() = 0;
         Base::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+        if (!isEmpty)
+            fCommentsInARow.push_back(0);
+    }
+    void endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
+                    const XMLCh* const elemPrefix) override
+    {
+        Base::endElement(elemDecl, urlId, isRoot, elemPrefix);
+        if (!fCommentsInARow.empty())
+            fCommentsInARow.pop_back();
+    }
+    void docComment(const XMLCh* const comment) override
+    {
+        if (!fCommentsInARow.empty() && ++fCommentsInARow.back() > kXMLDomCommentsInARow)
+            _Refuse("The document has more than ", kXMLDomCommentsInARow,
+                    " comments in a row without an element between them, the most a document tree takes");
+        Base::docComment(comment);
     }
     void startEntityReference(const XMLEntityDecl& entDecl) override
     {
         fBudget.EnterEntity(entDecl);
+        // What the entity holds becomes the children of a node of its own.
+        fCommentsInARow.push_back(0);
         Base::startEntityReference(entDecl);
     }
     void endEntityReference(const XMLEntityDecl& entDecl) override
     {
         fBudget.LeaveEntity();
+        if (!fCommentsInARow.empty())
+            fCommentsInARow.pop_back();
         Base::endEntityReference(entDecl);
     }
 
 private:
+    [[noreturn]] void _Refuse(const char* before, size_t bound, const char* after) const
+    {
+        VString message(before);
+        message.AppendLong8(static_cast<int64_t>(bound));
+        message.AppendCString(after);
+        fBudget.Refuse(message);
+    }
+
     XMLExpansionBudget& fBudget;
+    // One entry per open element and entity reference, innermost last: the
+    // comments among its content since its last child element. Writing a
+    // comment looks through its siblings for the nearest element, so these
+    // rows bound what writing the tree takes.
+    std::vector<size_t> fCommentsInARow;
 };
 
 // What the library's recursive walks take per level of a tree (measured near

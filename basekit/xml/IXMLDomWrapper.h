@@ -23,6 +23,13 @@
 //   'bkit' 108 (null or false).
 // - Parsing a buffer reads no external entity from disk or network and bounds
 //   entity expansion, as VXMLParser does; its errors are pushed as 'xmlc' 3.
+//   A tree also refuses, with 'xmlc' 3 naming the bound, what the library
+//   would take time out of step with the document for: an element with more
+//   than kXMLDomAttributesPerElement attributes (each one added is compared
+//   with all before it), and more than kXMLDomCommentsInARow comments among
+//   the content of one element without a child element between them
+//   (writing each comment looks through its siblings for the nearest
+//   element).
 //   A parsed document, and its clones, keep the memory manager of their parse
 //   (see XMLExpansionBudget.h), no longer capped once the parse is over.
 // - Stateless and unlocked: a document is used by one task at a time.
@@ -44,6 +51,14 @@ class VFileStream;
 class VTime;
 class VURL;
 class VValueSingle;
+
+// Most attributes of one element of a parsed tree.
+constexpr size_t kXMLDomAttributesPerElement = 256;
+// Most comments of a parsed tree in a row among one element's content (text,
+// instructions and entity references between them do not end the row, a
+// child element does). Comments before and after the document element are
+// not counted.
+constexpr size_t kXMLDomCommentsInARow = 100;
 
 struct VXMLDOMNode_opaque;
 struct VXMLDOMElement_opaque;

@@ -210,6 +210,7 @@ bool VLocalizationManager::ClearLocalizations()
     fCodes.clear();
     fKeys.clear();
     fGroupStrings.clear();
+    fGroupStringList.clear();
     fDotStrings.clear();
     fGroupBagsByName.clear();
     fGroupBagsByType.clear();
@@ -268,10 +269,19 @@ bool VLocalizationManager::GetOrderedStringsOfGroup(const VString& group, std::v
     out.clear();
     StLocker<VCriticalSection> lock(fLock);
     auto found = fGroupStrings.find(group);
-    if (found == fGroupStrings.end() || found->second.empty())
+    if (found == fGroupStrings.end())
         return false;
-    for (const auto& entry : found->second)
-        out.push_back(entry.second);
+    // In the order stored, so that a later text of an id replaces an earlier.
+    std::map<uint32_t, const VString*> texts;
+    for (const GroupRun& run : found->second) {
+        for (size_t i = run.fBegin; i < run.fEnd; ++i)
+            texts[fGroupStringList[i].fID] = &fGroupStringList[i].fText;
+    }
+    if (texts.empty())
+        return false;
+    out.reserve(texts.size());
+    for (const auto& entry : texts)
+        out.push_back(*entry.second);
     return true;
 }
 
@@ -321,8 +331,29 @@ bool VLocalizationManager::_InsertObjectURLAndString(const VString& key, const V
 
 bool VLocalizationManager::_InsertIDAndStringInAGroup(uint32_t id, const VString& text, const VString& group, bool)
 {
-    fGroupStrings[group][id] = text;
+    const size_t begin = _BeginGroupStrings();
+    _InsertIDAndStringInOpenGroups(id, text);
+    _EndGroupStrings(group, begin);
     return true;
+}
+
+void VLocalizationManager::_InsertIDAndStringInOpenGroups(uint32_t id, const VString& text)
+{
+    fGroupStringList.push_back(GroupString{id, text});
+}
+
+void VLocalizationManager::_EndGroupStrings(const VString& group, size_t begin)
+{
+    const size_t end = fGroupStringList.size();
+    // A group that got no text makes no entry, as none was inserted for it.
+    if (begin >= end)
+        return;
+    std::vector<GroupRun>& runs = fGroupStrings[group];
+    // Groups close innermost first: a run of the same name that begins
+    // inside this one belongs to a group nested in it, and is part of it.
+    while (!runs.empty() && runs.back().fBegin >= begin)
+        runs.pop_back();
+    runs.push_back(GroupRun{begin, end});
 }
 
 void VLocalizationManager::_InsertGroupBag(const VString& name, const VString& type, const VValueBag* bag)

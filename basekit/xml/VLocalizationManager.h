@@ -126,6 +126,17 @@ public:
     bool _InsertObjectURLAndString(const VString& key, const VString& text, bool overwrite);
     // Always replaces an existing text.
     bool _InsertIDAndStringInAGroup(uint32_t id, const VString& text, const VString& group, bool overwrite);
+    // A unit's text belongs to every group that encloses it, at any depth.
+    // Rather than once per group, it is stored once, and each group holds the
+    // run of texts stored while it was open: a group that opens asks
+    // _BeginGroupStrings where the texts stand, _InsertIDAndStringInOpenGroups
+    // stores a text for all groups open at once, and _EndGroupStrings, when
+    // the group closes (innermost first), gives it that run under its name.
+    // Look-ups answer as if the text had been inserted in each group in turn
+    // (the last text of an id wins).
+    size_t _BeginGroupStrings() const { return fGroupStringList.size(); }
+    void _InsertIDAndStringInOpenGroups(uint32_t id, const VString& text);
+    void _EndGroupStrings(const VString& group, size_t begin);
     // The first bag of a name stays; every bag is kept under its type.
     void _InsertGroupBag(const VString& name, const VString& type, const VValueBag* bag);
 
@@ -152,7 +163,19 @@ private:
     uint32_t fLanguage;
     std::map<STRSharpCodes, VString> fCodes;
     std::map<VString, VString, RawLess> fKeys;
-    std::map<VString, std::map<uint32_t, VString>, RawLess> fGroupStrings;
+    // Every text stored for groups, in the order stored; a group name holds
+    // the runs [begin, end) of it that its groups enclosed, disjoint and in
+    // ascending order (see _BeginGroupStrings).
+    struct GroupString {
+        uint32_t fID;
+        VString fText;
+    };
+    struct GroupRun {
+        size_t fBegin;
+        size_t fEnd;
+    };
+    std::vector<GroupString> fGroupStringList;
+    std::map<VString, std::vector<GroupRun>, RawLess> fGroupStrings;
     std::map<VString, VString, RawLess> fDotStrings;
     VXMLParser* fParser = nullptr;
     VLocalizationXMLHandler* fRootHandler = nullptr;

@@ -56,7 +56,7 @@ IXMLHandler* VLocalizationXMLHandler::StartElement(const VString& name)
     if (taken && Is(name, "group"))
         return new VLocalizationGroupHandler(fManager, fOverwrite);
     if (taken && Is(name, "trans-unit"))
-        return new VLocalizationTransUnitHandler(fManager, 0, ResnameStack(), nullptr, fOverwrite);
+        return new VLocalizationTransUnitHandler(fManager, 0, UnitGroupPlace(), nullptr, fOverwrite);
     Retain();
     return this;
 }
@@ -92,11 +92,25 @@ void VLocalizationXMLHandler::SetAttribute(const VString& name, const VString& v
 // --- groups ---
 
 VLocalizationGroupHandler::VLocalizationGroupHandler(VLocalizationManager* manager, bool overwrite)
-    : fManager(manager), fOverwrite(overwrite), fResnames(1)
+    : fManager(manager), fOverwrite(overwrite)
 {
+    _OpenLevel();
 }
 
-VLocalizationGroupHandler::~VLocalizationGroupHandler() { ReleaseRefCountable(&fGroupBag); }
+VLocalizationGroupHandler::~VLocalizationGroupHandler()
+{
+    while (!fLevels.empty())
+        _CloseLevel();
+    ReleaseRefCountable(&fGroupBag);
+}
+
+void VLocalizationGroupHandler::_OpenLevel() { fLevels.push_back(Level{VString(), fManager->_BeginGroupStrings()}); }
+
+void VLocalizationGroupHandler::_CloseLevel()
+{
+    fManager->_EndGroupStrings(fLevels.back().fResname, fLevels.back().fBegin);
+    fLevels.pop_back();
+}
 
 void VLocalizationGroupHandler::SetAttribute(const VString& name, const VString& value)
 {
@@ -107,8 +121,8 @@ void VLocalizationGroupHandler::SetAttribute(const VString& name, const VString&
         if (id != 0)
             fGroupID = id;
     } else if (Is(name, "resname")) {
-        if (!value.IsEmpty() && !fResnames.empty())
-            fResnames.back() = value;
+        if (!value.IsEmpty() && !fLevels.empty())
+            fLevels.back().fResname = value;
     } else if (Is(name, "restype")) {
         fGroupType = value;
     }
@@ -117,11 +131,18 @@ void VLocalizationGroupHandler::SetAttribute(const VString& name, const VString&
 
 IXMLHandler* VLocalizationGroupHandler::StartElement(const VString& name)
 {
-    if (Is(name, "trans-unit"))
-        return new VLocalizationTransUnitHandler(fManager, fGroupID, fResnames,
+    if (Is(name, "trans-unit")) {
+        UnitGroupPlace place;
+        place.fDepth = fLevels.size();
+        if (place.fDepth >= 1)
+            place.fInner = fLevels.back().fResname;
+        if (place.fDepth >= 2)
+            place.fEnclosing = fLevels[place.fDepth - 2].fResname;
+        return new VLocalizationTransUnitHandler(fManager, fGroupID, place,
                                                  fGroupType.IsEmpty() ? nullptr : fGroupBag, fOverwrite);
+    }
     if (Is(name, "group")) {
-        fResnames.emplace_back();
+        _OpenLevel();
         Retain();
         return this;
     }
@@ -130,7 +151,7 @@ IXMLHandler* VLocalizationGroupHandler::StartElement(const VString& name)
 
 void VLocalizationGroupHandler::EndElement(const VString&)
 {
-    VString top = fResnames.empty() ? VString() : fResnames.back();
+    VString top = fLevels.empty() ? VString() : fLevels.back().fResname;
     if (fGroupBag && !fGroupType.IsEmpty()) {
         if (!top.IsEmpty())
             fGroupBag->SetString(StPackedDictionaryKey("resname"), top);
@@ -138,15 +159,14 @@ void VLocalizationGroupHandler::EndElement(const VString&)
     }
     ReleaseRefCountable(&fGroupBag);
     fGroupType.Clear();
-    if (!fResnames.empty())
-        fResnames.pop_back();
+    if (!fLevels.empty())
+        _CloseLevel();
 }
 
 // --- units and alt-trans ---
 
-VLocalizationUnitBase::VLocalizationUnitBase(VLocalizationManager* manager, const ResnameStack& resnames,
-                                             VValueBag* parentBag)
-    : fManager(manager), fParentBag(RetainRefCountable(parentBag)), fResnames(resnames)
+VLocalizationUnitBase::VLocalizationUnitBase(VLocalizationManager* manager, VValueBag* parentBag)
+    : fManager(manager), fParentBag(RetainRefCountable(parentBag))
 {
     if (fParentBag)
         fOwnBag = new VValueBag;
@@ -236,9 +256,9 @@ void VLocalizationUnitBase::CheckPlatformTag(const VString&, const VString& valu
 }
 
 VLocalizationTransUnitHandler::VLocalizationTransUnitHandler(VLocalizationManager* manager, int32_t groupID,
-                                                             const ResnameStack& resnames, VValueBag* groupBag,
+                                                             const UnitGroupPlace& place, VValueBag* groupBag,
                                                              bool overwrite)
-    : VLocalizationUnitBase(manager, resnames, groupBag), fGroupID(groupID), fOverwrite(overwrite)
+    : VLocalizationUnitBase(manager, groupBag), fGroupID(groupID), fPlace(place), fOverwrite(overwrite)
 {
 }
 
@@ -254,7 +274,7 @@ void VLocalizationTransUnitHandler::SetAttribute(const VString& name, const VStr
 IXMLHandler* VLocalizationTransUnitHandler::_StartOtherElement(const VString& name)
 {
     if (Is(name, "alt-trans"))
-        return new VLocalizationAltTransHandler(fManager, fResnames, fOwnBag);
+        return new VLocalizationAltTransHandler(fManager, fOwnBag);
     return nullptr;
 }
 
@@ -275,9 +295,9 @@ void VLocalizationTransUnitHandler::EndElement(const VString&)
     }
     if (text.IsEmpty())
         return;
-    if (fResnames.size() >= 2 && !fResname.IsEmpty()) {
-        const VString& inner = fResnames.back();
-        const VString& enclosing = fResnames[fResnames.size() - 2];
+    if (fPlace.fDepth >= 2 && !fResname.IsEmpty()) {
+        const VString& inner = fPlace.fInner;
+        const VString& enclosing = fPlace.fEnclosing;
         if (!inner.IsEmpty() && !enclosing.IsEmpty() && enclosing[0] == '[' &&
             enclosing[enclosing.GetLength() - 1] == ']') {
             VString key(enclosing);
@@ -291,15 +311,15 @@ void VLocalizationTransUnitHandler::EndElement(const VString&)
         fManager->_InsertObjectURLAndString(fResname, text, fOverwrite);
         fStored = true;
     }
-    for (auto entry = fResnames.rbegin(); entry != fResnames.rend(); ++entry) {
-        fManager->_InsertIDAndStringInAGroup(fUnitID, text, *entry, fOverwrite);
+    // Under its id in every enclosing group, each level of nesting, stored once.
+    if (fPlace.fDepth > 0) {
+        fManager->_InsertIDAndStringInOpenGroups(fUnitID, text);
         fStored = true;
     }
 }
 
-VLocalizationAltTransHandler::VLocalizationAltTransHandler(VLocalizationManager* manager,
-                                                           const ResnameStack& resnames, VValueBag* unitBag)
-    : VLocalizationUnitBase(manager, resnames, unitBag)
+VLocalizationAltTransHandler::VLocalizationAltTransHandler(VLocalizationManager* manager, VValueBag* unitBag)
+    : VLocalizationUnitBase(manager, unitBag)
 {
 }
 

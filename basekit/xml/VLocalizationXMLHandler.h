@@ -30,7 +30,16 @@ namespace bkit {
 class VLocalizationManager;
 class VValueBag;
 
-using ResnameStack = std::vector<VString>;
+// Where a unit stands among the groups around it: what its keys need of them,
+// the innermost group's resname and the one around that. Never the whole
+// stack of names, which nested groups make as deep as the file is long;
+// the texts every enclosing group holds are stored once, through the
+// manager's group runs.
+struct UnitGroupPlace {
+    size_t fDepth = 0;    // enclosing groups; 0 outside any
+    VString fInner;       // the innermost group's resname (fDepth >= 1)
+    VString fEnclosing;   // the resname of the group around it (fDepth >= 2)
+};
 
 class VLocalizationXMLHandler : public VObject, public IXMLHandler {
 public:
@@ -53,6 +62,8 @@ private:
 class VLocalizationGroupHandler : public VObject, public IXMLHandler {
 public:
     VLocalizationGroupHandler(VLocalizationManager* manager, bool overwrite);
+    // Closes the levels an interrupted parse left open, so that the texts
+    // stored in them stay theirs.
     ~VLocalizationGroupHandler() override;
 
     IXMLHandler* StartElement(const VString& name) override;
@@ -62,8 +73,17 @@ public:
 private:
     VLocalizationManager* fManager;
     bool fOverwrite;
+    // One open group level: its resname (empty until given) and where the
+    // manager's group texts stood when it opened.
+    struct Level {
+        VString fResname;
+        size_t fBegin;
+    };
+    void _OpenLevel();
+    void _CloseLevel();
+
     int32_t fGroupID = 0;
-    ResnameStack fResnames;
+    std::vector<Level> fLevels;
     VValueBag* fGroupBag = nullptr;
     VString fGroupType;
 };
@@ -72,7 +92,7 @@ private:
 // (inline content included), the platform conditions and an optional bag.
 class VLocalizationUnitBase : public VObject, public IXMLHandler {
 public:
-    VLocalizationUnitBase(VLocalizationManager* manager, const ResnameStack& resnames, VValueBag* parentBag);
+    VLocalizationUnitBase(VLocalizationManager* manager, VValueBag* parentBag);
     ~VLocalizationUnitBase() override;
 
     IXMLHandler* StartElement(const VString& name) override;
@@ -103,12 +123,11 @@ protected:
     VString fSource{true};
     VString fTarget{true};
     bool fExcluded = false;
-    ResnameStack fResnames;
 };
 
 class VLocalizationTransUnitHandler : public VLocalizationUnitBase {
 public:
-    VLocalizationTransUnitHandler(VLocalizationManager* manager, int32_t groupID, const ResnameStack& resnames,
+    VLocalizationTransUnitHandler(VLocalizationManager* manager, int32_t groupID, const UnitGroupPlace& place,
                                   VValueBag* groupBag, bool overwrite);
 
     void EndElement(const VString& name) override;
@@ -121,6 +140,7 @@ protected:
 
 private:
     int32_t fGroupID;
+    UnitGroupPlace fPlace;
     uint32_t fUnitID = 0;
     VString fResname;
     bool fStored = false;
@@ -129,7 +149,7 @@ private:
 
 class VLocalizationAltTransHandler : public VLocalizationUnitBase {
 public:
-    VLocalizationAltTransHandler(VLocalizationManager* manager, const ResnameStack& resnames, VValueBag* unitBag);
+    VLocalizationAltTransHandler(VLocalizationManager* manager, VValueBag* unitBag);
 
     void EndElement(const VString& name) override;
     void SetAttribute(const VString& name, const VString& value) override;

@@ -8,6 +8,7 @@
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
@@ -23,6 +24,7 @@
 #include "basekit/xml/IXMLHandler.h"
 #include "basekit/xml/SAX_Handlers.h"
 #include "basekit/xml/XMLDTDCounting.h"
+#include "basekit/xml/XMLExpansionBudget.h"
 
 namespace bkit {
 
@@ -107,7 +109,7 @@ bool VXMLParser::_Parse(size_t documentSize, MakeSource makeSource, IXMLHandler*
     SecurityManager security;
     security.setEntityExpansionLimit(kXMLEntityExpansionLimit);
     XMLExpansionBudget budget(documentSize);
-    const std::unique_ptr<InputSource> source = makeSource(budget.GetMemoryManager());
+    const std::unique_ptr<InputSource> source = makeSource(budget);
     // Counts what the document type reads, and opens the scanner's position
     // to the budget's errors.
     struct BoundedSAXParser : DTDCounting<SAXParser> {
@@ -194,14 +196,66 @@ bool Guarded(const XMLCh* systemID, Step step)
     return false;
 }
 
+// The bytes of a file as the library reads them, told to the budget, so that
+// its bounds follow what was read where the size could not be known
+// beforehand (a pipe, a FIFO, a /proc file all tell 0) or grew since.
+class CountedStream final : public xercesc::BinInputStream {
+public:
+    // Adopts file.
+    CountedStream(xercesc::BinInputStream* file, XMLExpansionBudget& budget) : fFile(file), fBudget(budget) {}
+    ~CountedStream() override { delete fFile; }
+
+    XMLFilePos curPos() const override { return fFile->curPos(); }
+    XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override
+    {
+        const XMLSize_t read = fFile->readBytes(toFill, maxToRead);
+        fRead += read;
+        fBudget.CountDocumentBytes(fRead);
+        return read;
+    }
+    const XMLCh* getContentType() const override { return fFile->getContentType(); }
+    const XMLCh* getEncoding() const override { return fFile->getEncoding(); }
+
+private:
+    xercesc::BinInputStream* fFile;
+    XMLExpansionBudget& fBudget;
+    size_t fRead = 0;
+};
+
+// A file read by the library itself, counted as above. The budget outlives
+// the source.
+class CountedFileSource final : public xercesc::LocalFileInputSource {
+public:
+    CountedFileSource(const XMLCh* path, XMLExpansionBudget& budget)
+        : LocalFileInputSource(path, budget.GetMemoryManager()), fBudget(budget)
+    {
+    }
+    xercesc::BinInputStream* makeStream() const override
+    {
+        xercesc::BinInputStream* file = LocalFileInputSource::makeStream();
+        if (!file)
+            return nullptr;
+        try {
+            return new (getMemoryManager()) CountedStream(file, fBudget);
+        } catch (...) {
+            delete file;
+            throw;
+        }
+    }
+
+private:
+    XMLExpansionBudget& fBudget;
+};
+
 // Makes a source over size bytes at data (none when data is null), not
 // adopted, with the encoding forced when one is given.
 auto MemorySource(const void* data, size_t size, const XMLCh* systemID, const XMLCh* encoding = nullptr)
 {
-    return [=](xercesc::MemoryManager* memory) {
+    return [=](XMLExpansionBudget& budget) {
         static const XMLByte kNothing = 0;
         auto source = std::make_unique<xercesc::MemBufInputSource>(
-            data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0, systemID, false, memory);
+            data ? static_cast<const XMLByte*>(data) : &kNothing, data ? size : 0, systemID, false,
+            budget.GetMemoryManager());
         if (encoding)
             source->setEncoding(encoding);
         return source;
@@ -218,8 +272,9 @@ bool VXMLParser::Parse(IFile* file, IXMLHandler* handler, uint32_t options)
     VString path;
     file->GetPlatformPath(path, FPS_POSIX);
     if (dynamic_cast<VFile*>(file)) {
-        // Only the expansion bound needs the size; a file that cannot tell
-        // it gets the smallest bound, and the parse reports what is wrong.
+        // Only the bounds need the size. A file that cannot tell it (a pipe,
+        // a FIFO, a /proc file say 0) starts from the smallest bounds, which
+        // then follow what is read; the parse reports what else is wrong.
         long long size = 0;
         {
             StErrorContextInstaller quiet(false, true);
@@ -229,8 +284,8 @@ bool VXMLParser::Parse(IFile* file, IXMLHandler* handler, uint32_t options)
         return Guarded(path.GetCPointer(), [&] {
             return _Parse(
                 static_cast<size_t>(size),
-                [&](xercesc::MemoryManager* memory) {
-                    return std::make_unique<xercesc::LocalFileInputSource>(path.GetCPointer(), memory);
+                [&](XMLExpansionBudget& budget) {
+                    return std::make_unique<CountedFileSource>(path.GetCPointer(), budget);
                 },
                 handler, options);
         });

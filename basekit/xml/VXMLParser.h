@@ -105,6 +105,9 @@ public:
     // The file's POSIX path is the document's system id. A VFile is read by
     // the library itself; any other IFile is read whole first (false, with the
     // file layer's error, when that fails; the handler then gets nothing).
+    // The bounds above are set by the file's size, or by what has been read
+    // when that is more: a pipe, a FIFO or a /proc file, which tell no size,
+    // are bounded in step with what they deliver.
     bool Parse(IFile* file, IXMLHandler* handler, uint32_t options);
     // The bytes, system id "frommem"; the encoding is detected from them.
     bool Parse(const void* data, size_t size, IXMLHandler* handler, uint32_t options);
@@ -143,7 +146,8 @@ public:
 private:
     // Declared here, defined with the adapter: keeps the library's types out of
     // this header.
-    // makeSource(memory manager) gives the document's input source.
+    // makeSource(budget) gives the document's input source, its memory from
+    // the budget's manager.
     template <class MakeSource>
     bool _Parse(size_t documentSize, MakeSource makeSource, IXMLHandler* handler, uint32_t options);
 

@@ -72,11 +72,18 @@ public:
             delete this;
     }
 
+    size_t Cap() const { return fCap; }
+    // The document turned out larger than first known: the cap only grows.
+    // Only while the budget is open, by the parsing task.
+    void Raise(size_t cap)
+    {
+        if (cap > fCap)
+            fCap = cap;
+    }
+
     // Counts bytes the parse's handlers keep against the cap, with the
     // library's own; false, and nothing counted, when they would pass it.
     // Only while the budget is open, by the parsing task.
-    size_t Cap() const { return fCap; }
-
     bool Reserve(size_t bytes)
     {
         if (bytes > fCap || fLive.load(std::memory_order_relaxed) + fReserved + bytes > fCap)
@@ -139,7 +146,7 @@ private:
     }
 
     XMLExpansionBudget* fOwner;
-    const size_t fCap;
+    size_t fCap;
     // The most bytes live at once while the budget was open.
     size_t fPeak = 0;
     // What the handlers keep, by estimate (see Reserve).
@@ -162,8 +169,19 @@ size_t CharacterLimit(size_t documentSize)
 size_t XMLParseMemoryCap(size_t documentSize) { return CharacterLimit(documentSize) * kXMLParseMemoryPerCharacter; }
 
 XMLExpansionBudget::XMLExpansionBudget(size_t documentSize)
-    : fLimit(CharacterLimit(documentSize)), fMemory(new XMLParseMemory(this, XMLParseMemoryCap(documentSize)))
+    : fDocumentSize(documentSize),
+      fLimit(CharacterLimit(documentSize)),
+      fMemory(new XMLParseMemory(this, XMLParseMemoryCap(documentSize)))
 {
+}
+
+void XMLExpansionBudget::CountDocumentBytes(size_t read)
+{
+    if (read <= fDocumentSize)
+        return;
+    fDocumentSize = read;
+    fLimit = CharacterLimit(read);
+    fMemory->Raise(XMLParseMemoryCap(read));
 }
 
 XMLExpansionBudget::~XMLExpansionBudget() { fMemory->Close(fKeepBlocks); }
@@ -239,8 +257,18 @@ void XMLExpansionBudget::CountHandedNodes(size_t count)
 {
     if (fMemory->Reserve(count * kXMLHandlerNodeBytes))
         return;
-    _Stop("Reading the document takes more than ", fMemory->Cap(),
-          " bytes of memory: its entity references or defaulted attributes give too many elements and attributes");
+    // Only expansion (entities, defaulted attributes) gives more elements and
+    // attributes than the document's own bytes pay for, but the message says
+    // what was passed, not a guess at why.
+    VString message("Reading the document takes more than ");
+    message.AppendLong8(static_cast<int64_t>(fMemory->Cap()));
+    message.AppendCString(" bytes of memory, the bound for a document of ");
+    message.AppendLong8(static_cast<int64_t>(fDocumentSize));
+    message.AppendCString(" bytes: it gives too many elements and attributes (");
+    message.AppendLong8(static_cast<int64_t>(kXMLHandlerNodeBytes));
+    message.AppendCString(" bytes each)");
+    _PushError(message);
+    throw XMLExpansionExceeded();
 }
 
 void XMLExpansionBudget::_Count(size_t length)
@@ -272,6 +300,12 @@ void XMLExpansionBudget::_PushBound(const char* before, size_t bound, const char
 void XMLExpansionBudget::_Stop(const char* before, size_t bound, const char* after) const
 {
     _PushBound(before, bound, after);
+    throw XMLExpansionExceeded();
+}
+
+void XMLExpansionBudget::Refuse(const VString& message) const
+{
+    _PushError(message);
     throw XMLExpansionExceeded();
 }
 

@@ -67,7 +67,9 @@ struct XMLExpansionExceeded {};
 class XMLExpansionBudget {
 public:
     // documentSize (bytes) sets the bounds: kXMLEntityExpansionSize characters,
-    // or kXMLEntityExpansionRatio times the document when that is more.
+    // or kXMLEntityExpansionRatio times the document when that is more. Give
+    // 0 when the size is not known beforehand and report what is read through
+    // CountDocumentBytes.
     explicit XMLExpansionBudget(size_t documentSize);
     ~XMLExpansionBudget();
     XMLExpansionBudget(const XMLExpansionBudget&) = delete;
@@ -75,6 +77,12 @@ public:
 
     // The manager to build the parser with.
     xercesc::MemoryManager* GetMemoryManager() const;
+    // The library has read this many bytes of the document in all: past the
+    // size the budget was built with, the bounds grow in the same proportion
+    // to what was read (a pipe or a FIFO tells no size beforehand). Bytes are
+    // read before the library holds anything for them, so the bounds never
+    // lag behind the markup they pay for.
+    void CountDocumentBytes(size_t read);
     // Where the parse stands, for the errors the budget pushes; may stay null.
     void SetLocator(const xercesc::Locator* where) { fLocator = where; }
 
@@ -103,6 +111,10 @@ public:
     // pushed; past kXMLErrorsKept, the budget's error is pushed instead.
     void CountError();
 
+    // Pushes 'xmlc' 3 with message where the parse stands and stops the
+    // parse: a bound of the caller's own was passed.
+    [[noreturn]] void Refuse(const VString& message) const;
+
     // The parse handed over what the library built (a DOM document): keep it
     // when the budget goes. Call it only once the parser is gone or done.
     void KeepBlocks() { fKeepBlocks = true; }
@@ -129,6 +141,9 @@ private:
     // Called by the manager when an allocation would pass the cap.
     void _OnMemoryExceeded(size_t cap);
 
+    // The bytes the bounds are set for: the size known beforehand, or what
+    // was read when more.
+    size_t fDocumentSize;
     size_t fLimit;
     size_t fUsed = 0;
     size_t fErrors = 0;

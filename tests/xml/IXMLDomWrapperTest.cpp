@@ -289,6 +289,81 @@ TEST_F(IXMLDomWrapperTest, WritesValuesAttributesAndNamespacedElements)
     EXPECT_EQ(std::string::npos, xml.find("<n xmlns")) << xml;
 }
 
+// Shapes the library would take time out of step with the document for (every
+// attribute compared with all before it as the tree is built; every comment
+// looking through its siblings for an element as the tree is written) are
+// refused past their bound with an error naming it; up to it, and with
+// elements between the comments, documents are read and written back whole.
+TEST_F(IXMLDomWrapperTest, TreesRefuseShapesTheLibraryWouldTakeTooLongWith)
+{
+    auto attributes = [](size_t count) {
+        std::string element = "<e";
+        for (size_t i = 0; i < count; ++i)
+            element += " a" + std::to_string(i) + "=\"v\"";
+        return element + "/>";
+    };
+    auto repeated = [](const std::string& piece, size_t count) {
+        std::string text;
+        for (size_t i = 0; i < count; ++i)
+            text += piece;
+        return text;
+    };
+    const size_t kAttributes = kXMLDomAttributesPerElement;
+    const size_t kComments = kXMLDomCommentsInARow;
+    const std::string attributesBound = std::to_string(kAttributes) + " attributes";
+    const std::string commentsBound = std::to_string(kComments) + " comments";
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string refusal;  // empty: read and written back
+    } const cases[] = {
+        {"the most attributes on each of many elements", "<d>" + repeated(attributes(kAttributes), 50) + "</d>", ""},
+        {"one attribute more", "<d>" + attributes(kAttributes + 1) + "</d>", attributesBound},
+        {"40000 attributes on one element", attributes(40000), attributesBound},
+        {"a text split by the most comments", "<d>" + repeated("t<!--c-->", kComments) + "t</d>", ""},
+        {"one comment more", "<d>" + repeated("t<!--c-->", kComments + 1) + "</d>", commentsBound},
+        {"a text split by 8000 comments", "<d>" + repeated("t<!--c-->", 8000) + "</d>", commentsBound},
+        {"instructions do not end a row", "<d>" + repeated("<!--c--><?p?>", kComments + 1) + "</d>", commentsBound},
+        {"a row in a nested element", "<d><e>" + repeated("<!--c-->", kComments + 1) + "</e></d>", commentsBound},
+        {"8000 comments with elements between",
+         "<d>" + repeated(repeated("t<!--c-->", kComments) + "<e/>", 80) + "</d>", ""},
+        {"comments around the document element",
+         repeated("<!--c-->", 2 * kComments) + "<d/>" + repeated("<!--c-->", 2 * kComments), ""},
+    };
+    for (const Case& c : cases) {
+        StErrorContextInstaller errors(false, true);
+        XMLDOMNode doc = DOM::CreateNodeDocumentFromBuffer(c.xml.data(), c.xml.size());
+        if (!c.refusal.empty()) {
+            EXPECT_EQ(nullptr, doc) << c.name;
+            EXPECT_EQ(VE_XML_FATAL_ERROR, errors.GetLastError()) << c.name;
+            if (errors.GetContext() && !errors.GetContext()->GetErrors().empty()) {
+                VString message;
+                errors.GetContext()->GetErrors().back()->GetErrorDescription(message);
+                EXPECT_NE(std::string::npos, Text(message).find("more than " + c.refusal)) << c.name << ": "
+                                                                                           << Text(message);
+            }
+            if (doc)
+                DOM::ReleaseNode(doc);
+            continue;
+        }
+        ASSERT_NE(nullptr, doc) << c.name;
+        // Written, read again and written again: the same bytes.
+        VBlobWithPtr first;
+        size_t firstSize = 0;
+        EXPECT_TRUE(DOM::SerializeToBlob(doc, &first, 0, firstSize, false)) << c.name;
+        DOM::ReleaseNode(doc);
+        const std::string written = BlobText(first, firstSize);
+        XMLDOMNode again = DOM::CreateNodeDocumentFromBuffer(written.data(), written.size());
+        ASSERT_NE(nullptr, again) << c.name;
+        VBlobWithPtr second;
+        size_t secondSize = 0;
+        EXPECT_TRUE(DOM::SerializeToBlob(again, &second, 0, secondSize, false)) << c.name;
+        EXPECT_EQ(written, BlobText(second, secondSize)) << c.name;
+        DOM::ReleaseNode(again);
+        EXPECT_EQ(0, errors.GetLastError()) << c.name;
+    }
+}
+
 TEST_F(IXMLDomWrapperTest, SerializedUTF8HasCarriageReturnsOnly)
 {
     XMLDOMNode doc = Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><a>x</a><b>y</b></r>");

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "basekit/xml/VLocalizationXMLHandler.h"
 #include "basekit/xml/VXMLParser.h"
 #include "support/TempFolder.h"
+#include "xml/ChildMemory.h"
 
 namespace bkit::test {
 namespace {
@@ -308,6 +310,124 @@ TEST_F(VLocalizationManagerTest, GroupsFromEntitiesAreBoundedByTheParseMemory)
     manager.RetainGroupBagsByRestype(VString("many"), kept);
     EXPECT_GT(kept.size(), 0u);
     EXPECT_LE(kept.size() * 2 * kXMLHandlerNodeBytes, cap);
+}
+
+std::string Group(const std::string& resname, const std::string& content)
+{
+    return (resname.empty() ? std::string("<group>") : "<group resname=\"" + resname + "\">") + content + "</group>";
+}
+
+std::string IdUnit(int id, const std::string& target, const std::string& resname = "")
+{
+    return Unit(resname.empty() ? "" : resname, target, " id=\"" + std::to_string(id) + "\"");
+}
+
+// A unit belongs to every group around it, at any depth, under its id; a
+// later unit of the same id replaces an earlier one in every group it shares.
+TEST_F(VLocalizationManagerTest, NestedGroupsHoldTheUnitsOfEveryLevel)
+{
+    const std::string body =
+        Group("Outer", Group("Mid", Group("Inner", IdUnit(1, "i1") + IdUnit(2, "i2")) + IdUnit(3, "m3")) +
+                           IdUnit(4, "o4") + Group("Inner", IdUnit(1, "i1-later")) + Group("NoUnits", "")) +
+        // Nameless levels gather under the empty name; a name nested in
+        // itself holds its units once.
+        Group("", Group("Same", Group("Same", IdUnit(5, "s5")) + IdUnit(6, "s6"))) +
+        // A bracketed pair makes a key, and the unit goes to no group.
+        Group("[Top]", Group("Pane", IdUnit(7, "key-only", "Button") + IdUnit(8, "p8"))) +
+        IdUnit(9, "outside");
+    ASSERT_TRUE(fTemp.WriteFile("nested.xlf", Xliff("fr", body)));
+    // Cut off inside an open group: what was read before stays with it.
+    ASSERT_TRUE(fTemp.WriteFile("cut.xlf", "<xliff><file target-language=\"fr\"><body>" +
+                                              Group("Cut", Group("CutInner", IdUnit(1, "c1")) + IdUnit(2, "c2")) +
+                                              "<group resname=\"CutOpen\">" + IdUnit(3, "c3") + "<oops"));
+    VLocalizationManager manager(kFrench);
+    for (const char* name : {"nested.xlf", "cut.xlf"}) {
+        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath(name)));
+        StErrorContextInstaller errors(false, true);
+        EXPECT_EQ(VE_OK, manager.LoadFile(file.Get(), false)) << name;
+    }
+
+    struct Case {
+        const char* group;
+        std::vector<std::string> texts;  // in ascending id order; none: no such group
+    } const cases[] = {
+        {"Inner", {"i1-later", "i2"}},
+        {"Mid", {"i1", "i2", "m3"}},
+        {"Outer", {"i1-later", "i2", "m3", "o4"}},
+        {"NoUnits", {}},
+        {"", {"s5", "s6"}},
+        {"Same", {"s5", "s6"}},
+        {"[Top]", {"p8"}},
+        {"Pane", {"p8"}},
+        {"Cut", {"c1", "c2"}},
+        {"CutInner", {"c1"}},
+        {"CutOpen", {"c3"}},
+        {"Nowhere", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<VString> texts;
+        EXPECT_EQ(!c.texts.empty(), manager.GetOrderedStringsOfGroup(VString(c.group), texts)) << c.group;
+        std::vector<std::string> got;
+        for (const VString& text : texts)
+            got.push_back(to_string(text));
+        EXPECT_EQ(c.texts, got) << c.group;
+    }
+    VString out;
+    EXPECT_TRUE(manager.LocalizeStringWithKey(VString("[Top]#}[{@Pane#}[{@Button"), out));
+    EXPECT_EQ("key-only", to_string(out));
+    EXPECT_FALSE(manager.LocalizeStringWithKey(VString("Button"), out));
+
+    // Emptied with the other tables, and filled again alike.
+    EXPECT_TRUE(manager.ClearLocalizations());
+    std::vector<VString> texts;
+    EXPECT_FALSE(manager.GetOrderedStringsOfGroup(VString("Outer"), texts));
+    VRefPtr<VFile> again = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("nested.xlf")));
+    EXPECT_EQ(VE_OK, manager.LoadFile(again.Get(), false));
+    EXPECT_TRUE(manager.GetOrderedStringsOfGroup(VString("Mid"), texts));
+    EXPECT_EQ(3u, texts.size());
+}
+
+// Thousands of nested groups around thousands of units: each unit is kept
+// once, not once for every group around it, so reading takes memory in step
+// with the file (in a child process, so that a reading that runs away fails
+// the test instead of the machine).
+TEST_F(VLocalizationManagerTest, DeeplyNestedGroupsTakeMemoryInStepWithTheFile)
+{
+    constexpr int kDepth = 4000;
+    std::string body;
+    for (int i = 0; i < kDepth; ++i)
+        body += "<group resname=\"g" + std::to_string(i) + "\">";
+    for (int i = 1; i <= kDepth; ++i)
+        body += IdUnit(i, "t" + std::to_string(i), "r" + std::to_string(i));
+    for (int i = 0; i < kDepth; ++i)
+        body += "</group>";
+    const std::string xml = Xliff("fr", body);
+    ASSERT_TRUE(fTemp.WriteFile("deep.xlf", xml));
+    constexpr size_t kMiB = 1024 * 1024;
+    const ChildOutcome outcome = RunInChild(
+        [&] {
+            VLocalizationManager manager(kFrench);
+            VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath("deep.xlf")));
+            if (manager.LoadFile(file.Get(), false) != VE_OK)
+                return false;
+            // The outermost and the innermost group each hold every unit.
+            for (const char* group : {"g0", "g3999"}) {
+                std::vector<VString> texts;
+                if (!manager.GetOrderedStringsOfGroup(VString(group), texts) || texts.size() != kDepth ||
+                    to_string(texts.back()) != "t4000")
+                    return false;
+            }
+            VString out;
+            return manager.LocalizeStringWithKey(VString("r17"), out) && to_string(out) == "t17";
+        },
+        1024 * kMiB, std::chrono::seconds(120));
+    EXPECT_FALSE(outcome.overCeiling);
+    EXPECT_FALSE(outcome.overDeadline);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_TRUE(outcome.workAnswer);
+    // The file is under half a megabyte; the library and the tables hold a
+    // few times that.
+    EXPECT_LE(outcome.growth, 64 * kMiB);
 }
 
 TEST_F(VLocalizationManagerTest, UpdatesWhenXliffFilesChange)

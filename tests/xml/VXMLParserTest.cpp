@@ -1,6 +1,12 @@
 // VXMLParserTest.cpp - the SAX parse into handler stacks, its errors and its safety limits.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -9,6 +15,7 @@
 #include "basekit/files/VFile.h"
 #include "basekit/files/VFileError.h"
 #include "basekit/files/VFolder.h"
+#include "basekit/platform/PosixError.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "basekit/xml/IXMLDomWrapper.h"
 #include "basekit/xml/IXMLHandler.h"
@@ -364,6 +371,81 @@ public:
     size_t fElements = 0;
     size_t fInstructionCharacters = 0;
 };
+
+// Sends content through a FIFO at path from a child process, which ends by
+// itself once all is written or the reader has gone (the write then fails or
+// the pipe's signal ends it); answers its pid, or -1.
+pid_t WriteThroughFifo(const std::string& path, const std::string& content)
+{
+    if (mkfifo(path.c_str(), 0600) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0)
+            child_memory::WriteAll(fd, content.data(), content.size());
+        _exit(0);
+    }
+    return pid;
+}
+
+// Ends the writer, whatever it is doing, and collects it.
+void EndWriter(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGKILL);
+    RetryOnEINTR([&] { return waitpid(pid, nullptr, 0); });
+}
+
+// A FIFO tells no size beforehand: the bounds follow what it delivers, so a
+// plain document is read whole, as it is from disk, and one that expands is
+// stopped all the same.
+TEST_F(VXMLParserFileTest, DocumentsFromAFifoAreBoundedByWhatTheyDeliver)
+{
+    std::string plain = "<d>";
+    for (int i = 0; i < 400000; ++i)
+        plain += "<a/>";
+    plain += "</d>";
+    // Each reference brings 2000 elements: 200 million in all.
+    std::string elements;
+    for (int i = 0; i < 2000; ++i)
+        elements += "<a/>";
+    std::string expanding = "<!DOCTYPE d [<!ENTITY e \"" + elements + "\">]><d>";
+    for (int i = 0; i < 100000; ++i)
+        expanding += "&e;";
+    expanding += "</d>";
+    struct Case {
+        const char* name;
+        const std::string& xml;
+        bool read;
+    } const cases[] = {
+        {"400000 plain elements", plain, true},
+        {"an entity of 2000 elements used 100000 times", expanding, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string name = "doc" + std::to_string(n++) + ".fifo";
+        const pid_t writer = WriteThroughFifo(fTemp.Path(name), c.xml);
+        ASSERT_GT(writer, 0) << c.name;
+        VRefPtr<MarkupCounter> counter = VRefPtr<MarkupCounter>::Adopt(new MarkupCounter);
+        StErrorContextInstaller errors(false, true);
+        VXMLParser parser;
+        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(new VFile(fTemp.FilePath(name)));
+        const bool ok = parser.Parse(file.Get(), counter.Get(), XML_ValidateNever);
+        EndWriter(writer);
+        EXPECT_EQ(c.read, ok) << c.name;
+        if (c.read) {
+            EXPECT_EQ(0, errors.GetLastError()) << c.name;
+            EXPECT_EQ(400001u, counter->fElements) << c.name;
+        } else {
+            // Stopped within what the whole document, had its size been
+            // known, would have been allowed.
+            EXPECT_EQ(VE_XML_FATAL_ERROR, errors.GetLastError()) << c.name;
+            EXPECT_LE(counter->fElements * kXMLHandlerNodeBytes, XMLParseMemoryCap(c.xml.size())) << c.name;
+        }
+    }
+}
 
 TEST(VXMLParserTest, EverythingAnEntityExpandsToCountsAgainstTheBound)
 {
