@@ -144,6 +144,30 @@ size_t WholeCharacterCut(const int32_t* offsets, size_t produced, size_t limit, 
     return k;
 }
 
+// Whether the encoding's output may be left in a shifted state (a two-byte
+// run of ISO-2022, a base64 run of UTF-7, a double-byte run of stateful
+// EBCDIC) that only the end of a conversion closes. Unknown kinds count as
+// shifted: closing a run that is not there costs a second pass, not wrong text.
+bool WritesShiftedRuns(UConverter* icu)
+{
+    switch (ucnv_getType(icu)) {
+        case UCNV_SBCS:
+        case UCNV_DBCS:
+        case UCNV_MBCS:
+        case UCNV_LATIN_1:
+        case UCNV_US_ASCII:
+        case UCNV_UTF8:
+        case UCNV_CESU8:
+        case UCNV_UTF16_BigEndian:
+        case UCNV_UTF16_LittleEndian:
+        case UCNV_UTF32_BigEndian:
+        case UCNV_UTF32_LittleEndian:
+            return false;
+        default:
+            return true;
+    }
+}
+
 // Bytes of scratch room taken by the Unicode-to-text runs, for tests.
 std::atomic<uint64_t> gFromUnicodeScratchBytes{0};
 
@@ -315,6 +339,17 @@ int32_t ConvertUnicodeToText(TextEncodingConverter* converter, uint32_t, const U
         if (U_SUCCESS(ignored) && static_cast<size_t>(badLength) <= read)
             read -= static_cast<size_t>(badLength);
         answer = kTECUnmappableElementErr;
+        if (WritesShiftedRuns(icu)) {
+            // ICU stops inside the shifted run it was writing, and the caller
+            // puts a substitute right after the output: convert again up to
+            // the character with flush, so that the output returns to the
+            // initial state and the substitute reads as itself.
+            run.Convert(read);
+            if (run.Failed()) {
+                ucnv_resetFromUnicode(icu);
+                return kTECParamErr;
+            }
+        }
     } else if (run.Failed()) {
         ucnv_resetFromUnicode(icu);
         return kTECParamErr;

@@ -19,7 +19,9 @@
 //   kTECOutputBufferFullStatus.
 // - Unicode to text: the call stops before the first character the encoding
 //   cannot hold and answers kTECUnmappableElementErr, reporting what was read
-//   before it; a high surrogate as the last unit is not read.
+//   before it; the output before it ends in the encoding's initial state (a
+//   shifted run is closed), so that a substitute the caller writes next reads
+//   as itself. A high surrogate as the last unit is not read.
 // - A converter is used by one thread at a time.
 // - The scratch room of a Unicode-to-text call follows the output it
 //   converts, not the room the caller offers: a caller that calls once for

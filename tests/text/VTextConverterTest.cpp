@@ -310,10 +310,13 @@ TEST(VTextConverter, LegacyOutputAroundUnmappableCharacters)
         {1005, u"x\xDC00y", 0, {'x', '?', 'y'}, 3},       // a lone low surrogate
         {1005, u"\U0001F600\U0001F600", 0, {'?', '?'}, 4},
         {1005, u"\u4e2d\u4e2d\u4e2dz", 0, {'?', '?', '?', 'z'}, 4},
-        {1001, u"\u65e5\u00e9\u672c", 0, {0x1B, '$', 'B', 'F', '|', '?', 0x1B, '$', 'B', 'K', 0x5C, 0x1B, '(', 'B'}, 3},
-        {1001, u"a\u65e5\U0001F600b", 0, {'a', 0x1B, '$', 'B', 'F', '|', '?', 'b'}, 5},
+        // The "?" goes after the two-byte run is closed.
+        {1001, u"\u65e5\u00e9\u672c", 0,
+         {0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', '?', 0x1B, '$', 'B', 'K', 0x5C, 0x1B, '(', 'B'}, 3},
+        {1001, u"a\u65e5\U0001F600b", 0, {'a', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', '?', 'b'}, 5},
         {1001, u"\u65e5\u672c\ud55c\ud55c\u65e5x", 0,
-         {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?', '?', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', 'x'}, 6},
+         {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, 0x1B, '(', 'B', '?', '?', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', 'x'},
+         6},
         {1001, u"\xDC00\u65e5", 0, {'?', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B'}, 2},
         {1000, u"\u65e5\u00e9x\ud55c", 0, {0x93, 0xFA, '?', 'x', '?'}, 4},
         // UTF-7 holds a lone surrogate.
@@ -323,9 +326,10 @@ TEST(VTextConverter, LegacyOutputAroundUnmappableCharacters)
         {10, u"A\u4e2dB", 0, {0xC1, '?', 0xC2}, 3},
         // Cut by the room: the shifted run is closed, or the cut comes before it.
         {1001, u"\u65e5\u672c\u00e9\u65e5", 4, {}, 0},
-        {1001, u"\u65e5\u672c\u00e9\u65e5", 7, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C}, 2},
-        {1001, u"\u65e5\u672c\u00e9\u65e5", 8, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?'}, 3},
-        {1001, u"\u65e5\u672c\u00e9\u65e5", 12, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?'}, 3},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 7, {}, 0},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 8, {0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B'}, 1},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 10, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, 0x1B, '(', 'B'}, 2},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 12, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, 0x1B, '(', 'B', '?'}, 3},
         {8, u"\u65e5\u672c\u00e9", 5, {'+', 'Z', 'e', 'U', '-'}, 1},
         {8, u"\u65e5\u672c\u00e9", 9, {'+', 'Z', 'e', 'V', 'n', 'L', 'A', '-'}, 2},
         {1005, u"ab\u4e2dcd", 2, {'a', 'b'}, 2},
