@@ -96,6 +96,21 @@ const char* ICUNameOf(TextEncoding encoding)
     return nullptr;
 }
 
+// ICU reports an escape sequence that follows another with nothing between
+// them (an empty run) as irregular. Such sequences are legal ISO-2022-JP and
+// are what text written in pieces holds, since every piece ends in the
+// initial state: the empty run is read as nothing. Everything else is
+// replaced as ICU does by default.
+void ReadEmptyRunsAsNothing(const void* context, UConverterToUnicodeArgs* args, const char* codeUnits,
+                            int32_t length, UConverterCallbackReason reason, UErrorCode* status)
+{
+    if (reason == UCNV_IRREGULAR && *status == U_ILLEGAL_ESCAPE_SEQUENCE) {
+        *status = U_ZERO_ERROR;
+        return;
+    }
+    UCNV_TO_U_CALLBACK_SUBSTITUTE(context, args, codeUnits, length, reason, status);
+}
+
 int32_t Open(TextEncoding encoding, bool toText, TextEncodingConverter** out)
 {
     *out = nullptr;
@@ -110,10 +125,12 @@ int32_t Open(TextEncoding encoding, bool toText, TextEncodingConverter** out)
         // Stop at an unmappable character so that the caller decides what
         // stands in for it.
         ucnv_setFromUCallBack(icu, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-        if (U_FAILURE(status)) {
-            ucnv_close(icu);
-            return kTextUnsupportedEncodingErr;
-        }
+    } else {
+        ucnv_setToUCallBack(icu, ReadEmptyRunsAsNothing, nullptr, nullptr, nullptr, &status);
+    }
+    if (U_FAILURE(status)) {
+        ucnv_close(icu);
+        return kTextUnsupportedEncodingErr;
     }
     *out = new (std::nothrow) TextEncodingConverter{icu};
     if (*out == nullptr) {

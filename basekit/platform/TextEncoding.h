@@ -13,10 +13,11 @@
 // - Each conversion call starts from the encoding's initial state and keeps
 //   nothing for the next call (as the service does without its keep-info flag).
 // - Text to Unicode: bytes that form no character of the encoding are
-//   replaced (fallback mappings); the bytes of a character cut short at the end
-//   of the input are not read and the answer is kTECPartialCharErr; a full
-//   output ends the call after the last whole character with
-//   kTECOutputBufferFullStatus.
+//   replaced (fallback mappings), but an escape sequence that directly follows
+//   another (an empty run, as text written in pieces holds) reads as nothing;
+//   the bytes of a character cut short at the end of the input are not read
+//   and the answer is kTECPartialCharErr; a full output ends the call after
+//   the last whole character with kTECOutputBufferFullStatus.
 // - Unicode to text: the call stops before the first character the encoding
 //   cannot hold and answers kTECUnmappableElementErr, reporting what was read
 //   before it; the output before it ends in the encoding's initial state (a
