@@ -96,6 +96,21 @@ const char* ICUNameOf(TextEncoding encoding)
     return nullptr;
 }
 
+// ICU reports an escape sequence that follows another with nothing between
+// them (an empty run) as irregular. Such sequences are legal ISO-2022-JP and
+// are what text written in pieces holds, since every piece ends in the
+// initial state: the empty run is read as nothing. Everything else is
+// replaced as ICU does by default.
+void ReadEmptyRunsAsNothing(const void* context, UConverterToUnicodeArgs* args, const char* codeUnits,
+                            int32_t length, UConverterCallbackReason reason, UErrorCode* status)
+{
+    if (reason == UCNV_IRREGULAR && *status == U_ILLEGAL_ESCAPE_SEQUENCE) {
+        *status = U_ZERO_ERROR;
+        return;
+    }
+    UCNV_TO_U_CALLBACK_SUBSTITUTE(context, args, codeUnits, length, reason, status);
+}
+
 int32_t Open(TextEncoding encoding, bool toText, TextEncodingConverter** out)
 {
     *out = nullptr;
@@ -110,10 +125,12 @@ int32_t Open(TextEncoding encoding, bool toText, TextEncodingConverter** out)
         // Stop at an unmappable character so that the caller decides what
         // stands in for it.
         ucnv_setFromUCallBack(icu, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-        if (U_FAILURE(status)) {
-            ucnv_close(icu);
-            return kTextUnsupportedEncodingErr;
-        }
+    } else {
+        ucnv_setToUCallBack(icu, ReadEmptyRunsAsNothing, nullptr, nullptr, nullptr, &status);
+    }
+    if (U_FAILURE(status)) {
+        ucnv_close(icu);
+        return kTextUnsupportedEncodingErr;
     }
     *out = new (std::nothrow) TextEncodingConverter{icu};
     if (*out == nullptr) {
@@ -142,6 +159,30 @@ size_t WholeCharacterCut(const int32_t* offsets, size_t produced, size_t limit, 
     while (k > 0 && offsets[k] == offsets[k - 1])
         --k;
     return k;
+}
+
+// Whether the encoding's output may be left in a shifted state (a two-byte
+// run of ISO-2022, a base64 run of UTF-7, a double-byte run of stateful
+// EBCDIC) that only the end of a conversion closes. Unknown kinds count as
+// shifted: closing a run that is not there costs a second pass, not wrong text.
+bool WritesShiftedRuns(UConverter* icu)
+{
+    switch (ucnv_getType(icu)) {
+        case UCNV_SBCS:
+        case UCNV_DBCS:
+        case UCNV_MBCS:
+        case UCNV_LATIN_1:
+        case UCNV_US_ASCII:
+        case UCNV_UTF8:
+        case UCNV_CESU8:
+        case UCNV_UTF16_BigEndian:
+        case UCNV_UTF16_LittleEndian:
+        case UCNV_UTF32_BigEndian:
+        case UCNV_UTF32_LittleEndian:
+            return false;
+        default:
+            return true;
+    }
 }
 
 // Bytes of scratch room taken by the Unicode-to-text runs, for tests.
@@ -315,6 +356,17 @@ int32_t ConvertUnicodeToText(TextEncodingConverter* converter, uint32_t, const U
         if (U_SUCCESS(ignored) && static_cast<size_t>(badLength) <= read)
             read -= static_cast<size_t>(badLength);
         answer = kTECUnmappableElementErr;
+        if (WritesShiftedRuns(icu)) {
+            // ICU stops inside the shifted run it was writing, and the caller
+            // puts a substitute right after the output: convert again up to
+            // the character with flush, so that the output returns to the
+            // initial state and the substitute reads as itself.
+            run.Convert(read);
+            if (run.Failed()) {
+                ucnv_resetFromUnicode(icu);
+                return kTECParamErr;
+            }
+        }
     } else if (run.Failed()) {
         ucnv_resetFromUnicode(icu);
         return kTECParamErr;

@@ -13,13 +13,16 @@
 // - Each conversion call starts from the encoding's initial state and keeps
 //   nothing for the next call (as the service does without its keep-info flag).
 // - Text to Unicode: bytes that form no character of the encoding are
-//   replaced (fallback mappings); the bytes of a character cut short at the end
-//   of the input are not read and the answer is kTECPartialCharErr; a full
-//   output ends the call after the last whole character with
-//   kTECOutputBufferFullStatus.
+//   replaced (fallback mappings), but an escape sequence that directly follows
+//   another (an empty run, as text written in pieces holds) reads as nothing;
+//   the bytes of a character cut short at the end of the input are not read
+//   and the answer is kTECPartialCharErr; a full output ends the call after
+//   the last whole character with kTECOutputBufferFullStatus.
 // - Unicode to text: the call stops before the first character the encoding
 //   cannot hold and answers kTECUnmappableElementErr, reporting what was read
-//   before it; a high surrogate as the last unit is not read.
+//   before it; the output before it ends in the encoding's initial state (a
+//   shifted run is closed), so that a substitute the caller writes next reads
+//   as itself. A high surrogate as the last unit is not read.
 // - A converter is used by one thread at a time.
 // - The scratch room of a Unicode-to-text call follows the output it
 //   converts, not the room the caller offers: a caller that calls once for

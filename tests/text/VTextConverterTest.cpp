@@ -310,10 +310,13 @@ TEST(VTextConverter, LegacyOutputAroundUnmappableCharacters)
         {1005, u"x\xDC00y", 0, {'x', '?', 'y'}, 3},       // a lone low surrogate
         {1005, u"\U0001F600\U0001F600", 0, {'?', '?'}, 4},
         {1005, u"\u4e2d\u4e2d\u4e2dz", 0, {'?', '?', '?', 'z'}, 4},
-        {1001, u"\u65e5\u00e9\u672c", 0, {0x1B, '$', 'B', 'F', '|', '?', 0x1B, '$', 'B', 'K', 0x5C, 0x1B, '(', 'B'}, 3},
-        {1001, u"a\u65e5\U0001F600b", 0, {'a', 0x1B, '$', 'B', 'F', '|', '?', 'b'}, 5},
+        // The "?" goes after the two-byte run is closed.
+        {1001, u"\u65e5\u00e9\u672c", 0,
+         {0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', '?', 0x1B, '$', 'B', 'K', 0x5C, 0x1B, '(', 'B'}, 3},
+        {1001, u"a\u65e5\U0001F600b", 0, {'a', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', '?', 'b'}, 5},
         {1001, u"\u65e5\u672c\ud55c\ud55c\u65e5x", 0,
-         {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?', '?', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', 'x'}, 6},
+         {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, 0x1B, '(', 'B', '?', '?', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', 'x'},
+         6},
         {1001, u"\xDC00\u65e5", 0, {'?', 0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B'}, 2},
         {1000, u"\u65e5\u00e9x\ud55c", 0, {0x93, 0xFA, '?', 'x', '?'}, 4},
         // UTF-7 holds a lone surrogate.
@@ -323,9 +326,10 @@ TEST(VTextConverter, LegacyOutputAroundUnmappableCharacters)
         {10, u"A\u4e2dB", 0, {0xC1, '?', 0xC2}, 3},
         // Cut by the room: the shifted run is closed, or the cut comes before it.
         {1001, u"\u65e5\u672c\u00e9\u65e5", 4, {}, 0},
-        {1001, u"\u65e5\u672c\u00e9\u65e5", 7, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C}, 2},
-        {1001, u"\u65e5\u672c\u00e9\u65e5", 8, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?'}, 3},
-        {1001, u"\u65e5\u672c\u00e9\u65e5", 12, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, '?'}, 3},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 7, {}, 0},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 8, {0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B'}, 1},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 10, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, 0x1B, '(', 'B'}, 2},
+        {1001, u"\u65e5\u672c\u00e9\u65e5", 12, {0x1B, '$', 'B', 'F', '|', 'K', 0x5C, 0x1B, '(', 'B', '?'}, 3},
         {8, u"\u65e5\u672c\u00e9", 5, {'+', 'Z', 'e', 'U', '-'}, 1},
         {8, u"\u65e5\u672c\u00e9", 9, {'+', 'Z', 'e', 'V', 'n', 'L', 'A', '-'}, 2},
         {1005, u"ab\u4e2dcd", 2, {'a', 'b'}, 2},
@@ -353,6 +357,74 @@ TEST(VTextConverter, LegacyOutputAroundUnmappableCharacters)
     }
 }
 
+// What stands in for a character the charset cannot hold is written in the
+// charset's initial state, so that a reader takes it as "?" and not as half of
+// a shifted character: the text reads back with each such character as "?",
+// written at once or through a small room as a stream writes it.
+TEST(VTextConverter, UnmappableCharactersReadBackAsQuestionMarksInStatefulCharsets)
+{
+    struct Case {
+        int charSet;
+        std::u16string text;
+        std::u16string readBack;
+    } cases[] = {
+        // ISO-2022-JP: two-byte runs (JIS X 0208) and JIS-Roman runs.
+        {1001, u"\u65e5\u00e9\u672c", u"\u65e5?\u672c"},
+        {1001, u"\u65e5\u00e9\u00e9\u672c", u"\u65e5??\u672c"},
+        {1001, u"a\u65e5\U0001F600b", u"a\u65e5?b"},
+        {1001, u"\u65e5\u672c\ud55c\ud55c\u65e5x", u"\u65e5\u672c??\u65e5x"},
+        {1001, u"\u00e9\u65e5\u672c", u"?\u65e5\u672c"},
+        {1001, u"\u65e5\u672c\u00e9", u"\u65e5\u672c?"},
+        {1001, u"\u65e5\xDC00\u672c\xD800\u65e5", u"\u65e5?\u672c?\u65e5"},
+        {1001, u"\u00a5\u00e9\u00a5x\u00e9", u"\u00a5?\u00a5x?"},
+        {1001, u"\u00a5\u65e5\u20ac\u00a5\u672c\u00e9a", u"\u00a5\u65e5?\u00a5\u672c?a"},
+        {1001, u"\u3042\u30a2\u00e9\u4e00\u00e9 \u00e9\u3042", u"\u3042\u30a2?\u4e00? ?\u3042"},
+        // Written in pieces, as the room runs out inside a long two-byte run.
+        {1001, u"\u65e5\u672c\u8a9e\u306e\u6587\u7ae0\u3092\u66f8\u304f\u65e5\u672c\u8a9e\u306e\u6587\u7ae0"
+               u"\u3092\u66f8\u304f\u00e9\u65e5\u672c",
+         u"\u65e5\u672c\u8a9e\u306e\u6587\u7ae0\u3092\u66f8\u304f\u65e5\u672c\u8a9e\u306e\u6587\u7ae0\u3092"
+         u"\u66f8\u304f?\u65e5\u672c"},
+        // UTF-7 holds every unit: its base64 runs come back whole.
+        {8, u"a\u65e5\xDC00" u"b\u00e9", u"a\u65e5\xDC00" u"b\u00e9"},
+        {8, u"\u65e5\u672c?\u00e9-+x", u"\u65e5\u672c?\u00e9-+x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.charSet << " case " << (&c - cases));
+        bool ok = false;
+        Bytes whole = Encode(c.text, c.charSet, &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(c.readBack, Decode(whole, c.charSet, &ok));
+        EXPECT_TRUE(ok);
+
+        // The smallest rooms that hold one closed two-byte character and more.
+        for (size_t room : {8u, 9u, 11u, 13u, 64u}) {
+            SCOPED_TRACE(testing::Message() << "room " << room);
+            VFromUnicodeConverter* converter = VTextConverters::Get()->RetainFromUnicodeConverter(c.charSet);
+            Bytes written;
+            size_t at = 0;
+            while (at < c.text.size()) {
+                Bytes out(room);
+                int consumed = 0;
+                size_t produced = 0;
+                ASSERT_TRUE(converter->Convert(c.text.data() + at, static_cast<int>(c.text.size() - at), &consumed,
+                                               out.data(), room, &produced));
+                ASSERT_TRUE(consumed > 0 || produced > 0) << "no progress at " << at;
+                written.insert(written.end(), out.begin(), out.begin() + static_cast<long>(produced));
+                at += static_cast<size_t>(consumed);
+            }
+            converter->Release();
+            EXPECT_EQ(c.readBack, Decode(written, c.charSet, &ok));
+        }
+    }
+
+    // Pieces meet with one escape sequence right after another: that empty run
+    // reads as nothing, while bytes that form no character are still replaced.
+    EXPECT_EQ(u"\u65e5\u672c", Decode(Bytes{0x1B, '$', 'B', 'F', '|', 0x1B, '(', 'B', 0x1B, '$', 'B', 'K', 0x5C, 0x1B,
+                                           '(', 'B'},
+                                     1001));
+    EXPECT_EQ(u"\ufffd", Decode(Bytes{0x1B, '$', 'B', 0x7F, 0x7F, 0x1B, '(', 'B'}, 1001));
+}
+
 // Writing text full of characters the charset cannot hold costs scratch room
 // in step with the text, not with the text times the room left after each.
 TEST(VTextConverter, UnmappableCharactersCostScratchInStepWithTheText)
@@ -362,7 +434,7 @@ TEST(VTextConverter, UnmappableCharactersCostScratchInStepWithTheText)
     // one replacement character, which ISO-2022-JP cannot hold.
     std::string invalid;
     for (size_t i = 0; i < kCount / 2; ++i)
-        invalid += "\x1B$B\x7F\x7F\x1B(B";
+        invalid += "\x1B$B\x7F\x7F\x7F\x7F\x1B(B";
     VString decoded;
     ASSERT_TRUE(VTextConverters::Get()->ConvertToVString(invalid.data(), invalid.size(), 1001, decoded));
     ASSERT_GE(static_cast<size_t>(decoded.GetLength()), kCount - 1);
