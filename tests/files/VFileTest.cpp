@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <set>
 #include <string>
 
@@ -571,9 +570,11 @@ TEST_F(VFileTrashTest, AnItemOnAnotherMountGoesToTheTrashAtTheTopOfThatMount)
         const std::string info = fTemp.ReadFile(c.trash + "/info/" + name + ".trashinfo");
         const std::string head = "[Trash Info]\nPath=" + recorded + "\nDeletionDate=";
         ASSERT_EQ(head, info.substr(0, head.size())) << info;
-        EXPECT_TRUE(std::regex_match(info.substr(head.size()),
-                                     std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
-            << info;
+        // The date's shape: every digit read as 9.
+        std::string date = info.substr(head.size());
+        for (char& c : date)
+            c = c >= '0' && c <= '9' ? '9' : c;
+        EXPECT_EQ("9999-99-99T99:99:99\n", date) << info;
     }
 }
 
