@@ -34,6 +34,7 @@
 #include "basekit/files/VFile.h"
 #include "basekit/process/VProcess.h"
 #include "basekit/runtime/VTaskMgr.h"
+#include "tests/support/WholeFile.h"
 
 namespace bkit::bench {
 
@@ -153,22 +154,8 @@ inline void RemoveFolder()
         ::nftw(sFolder.c_str(), RemoveItem, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-// Replaces the file's content; false when it cannot be written whole.
-inline bool WriteWhole(const std::string& path, const std::string& content)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    return std::fclose(file) == 0 && written;
-}
-
-inline VRefPtr<VFile> FileAt(const std::string& path)
-{
-    VString text;
-    text.FromCString(path.c_str());
-    return VRefPtr<VFile>::Adopt(new VFile(VFilePath(text, FPS_POSIX)));
-}
+using test::FileAt;
+using test::WriteWhole;
 
 inline int RunCases(int argc, char** argv)
 {

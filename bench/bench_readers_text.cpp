@@ -171,23 +171,30 @@ void ExchangeManyReplacements(benchmark::State& state)
 
 // --- dates and durations ---
 
+// Reads many short texts of a few forms, each into one reader object.
+template <typename Reader, size_t N>
+void ReadManyTexts(benchmark::State& state, const char* const (&forms)[N], bool (*read)(Reader&, const VString&))
+{
+    std::vector<VString> texts;
+    size_t bytes = 0;
+    for (int64_t i = 0; i < state.range(0); ++i) {
+        texts.emplace_back(forms[static_cast<size_t>(i) % N]);
+        bytes += static_cast<size_t>(texts.back().GetLength());
+    }
+    Measure(state, bytes, "refused", [&] {
+        Reader reader;
+        bool all = true;
+        for (const VString& text : texts)
+            all = read(reader, text) && all;
+        return all;
+    });
+}
+
 void TimeManyTexts(benchmark::State& state)
 {
     static const char* const kForms[] = {"2024-02-29T23:59:58.123Z", "1999-12-31T23:00:00+01:00",
                                          "2011-06-15T08:30:00.5-07:00", "0001-01-01T00:00:00Z"};
-    std::vector<VString> texts;
-    size_t bytes = 0;
-    for (int64_t i = 0; i < state.range(0); ++i) {
-        texts.emplace_back(kForms[i % 4]);
-        bytes += static_cast<size_t>(texts.back().GetLength());
-    }
-    Measure(state, bytes, "refused", [&] {
-        VTime time;
-        bool all = true;
-        for (const VString& text : texts)
-            all = time.FromRfc3339String(text) && all;
-        return all;
-    });
+    ReadManyTexts<VTime>(state, kForms, [](VTime& time, const VString& text) { return time.FromRfc3339String(text); });
 }
 
 void TimeLongFraction(benchmark::State& state)
@@ -205,19 +212,8 @@ void TimeLongFraction(benchmark::State& state)
 void DurationManyTexts(benchmark::State& state)
 {
     static const char* const kForms[] = {"P1DT2H3M4.5S", "PT36H", "-P10D", "P1Y2M3DT4H5M6S"};
-    std::vector<VString> texts;
-    size_t bytes = 0;
-    for (int64_t i = 0; i < state.range(0); ++i) {
-        texts.emplace_back(kForms[i % 4]);
-        bytes += static_cast<size_t>(texts.back().GetLength());
-    }
-    Measure(state, bytes, "refused", [&] {
-        VDuration duration;
-        bool all = true;
-        for (const VString& text : texts)
-            all = duration.FromXMLString(text) && all;
-        return all;
-    });
+    ReadManyTexts<VDuration>(state, kForms,
+                             [](VDuration& duration, const VString& text) { return duration.FromXMLString(text); });
 }
 
 void DurationLongDigits(benchmark::State& state)

@@ -147,6 +147,16 @@ private:
     std::thread fThread;
 };
 
+// Whether the file parses whole with count plain elements under its root.
+bool ReadsEveryElement(VFile* file, int64_t count)
+{
+    StErrorContextInstaller quiet(false, true);
+    VXMLParser parser;
+    size_t elements = 0;
+    VRefPtr<KeepingHandler> root = VRefPtr<KeepingHandler>::Adopt(new KeepingHandler(&elements));
+    return parser.Parse(file, root.Get(), XML_ValidateNever) && elements == static_cast<size_t>(count) + 1;
+}
+
 void SaxFifoPlainElements(benchmark::State& state)
 {
     const std::string xml = PlainElements(state.range(0));
@@ -159,12 +169,7 @@ void SaxFifoPlainElements(benchmark::State& state)
     VRefPtr<VFile> file = FileAt(path);
     Measure(state, xml.size(), "refused", [&] {
         FifoFeeder feeder(path, xml);
-        StErrorContextInstaller quiet(false, true);
-        VXMLParser parser;
-        size_t elements = 0;
-        VRefPtr<KeepingHandler> root = VRefPtr<KeepingHandler>::Adopt(new KeepingHandler(&elements));
-        return parser.Parse(file.Get(), root.Get(), XML_ValidateNever) &&
-               elements == static_cast<size_t>(state.range(0)) + 1;
+        return ReadsEveryElement(file.Get(), state.range(0));
     });
     ::unlink(path.c_str());
 }
@@ -176,12 +181,7 @@ void SaxFilePlainElements(benchmark::State& state)
     WriteWhole(path, xml);
     VRefPtr<VFile> file = FileAt(path);
     Measure(state, xml.size(), "refused", [&] {
-        StErrorContextInstaller quiet(false, true);
-        VXMLParser parser;
-        size_t elements = 0;
-        VRefPtr<KeepingHandler> root = VRefPtr<KeepingHandler>::Adopt(new KeepingHandler(&elements));
-        return parser.Parse(file.Get(), root.Get(), XML_ValidateNever) &&
-               elements == static_cast<size_t>(state.range(0)) + 1;
+        return ReadsEveryElement(file.Get(), state.range(0));
     });
     ::unlink(path.c_str());
 }

@@ -13,6 +13,7 @@
 #include "basekit/files/VFile.h"
 #include "basekit/xml/VXMLParser.h"
 #include "fuzz/FuzzSupport.h"
+#include "tests/support/WholeFile.h"
 
 namespace bkit::fuzz {
 
@@ -34,21 +35,7 @@ inline std::string StartFileFuzzing(const std::string& prefix)
     return MakeTemporaryFolder(prefix);
 }
 
-// Replaces the file's content; false when it cannot be written whole.
-inline bool WriteWhole(const std::string& path, const std::string& content)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    return std::fclose(file) == 0 && written;
-}
-
-inline VRefPtr<VFile> FileAt(const std::string& path)
-{
-    VString text;
-    text.FromCString(path.c_str());
-    return VRefPtr<VFile>::Adopt(new VFile(VFilePath(text, FPS_POSIX)));
-}
+using test::FileAt;
+using test::WriteWhole;
 
 }  // namespace bkit::fuzz

@@ -174,27 +174,13 @@ bool StringComparer::Find(const char16_t* text, int32_t textLength, const char16
 {
     location = 0;
     length = 0;
-    if (!IsValid() || textLength <= 0 || patternLength <= 0)
-        return false;
-    std::u16string foldedText, foldedPattern;
-    if (WidthFold::NeedsFold(text, textLength))
-        WidthFold::Get().Apply(text, textLength, foldedText);
-    if (WidthFold::NeedsFold(pattern, patternLength))
-        WidthFold::Get().Apply(pattern, patternLength, foldedPattern);
-    sSearchedUnits.fetch_add(static_cast<uint64_t>(textLength), std::memory_order_relaxed);
-    UErrorCode status = U_ZERO_ERROR;
-    UStringSearch* search = usearch_openFromCollator(pattern, patternLength, text, textLength,
-                                                     withDiacritics ? fTertiary : fPrimary, nullptr,
-                                                     &status);
-    if (U_FAILURE(status) || search == nullptr)
-        return false;
-    int32_t at = usearch_first(search, &status);
-    bool found = U_SUCCESS(status) && at != USEARCH_DONE;
-    if (found) {
+    bool found = false;
+    FindEach(text, textLength, pattern, patternLength, withDiacritics, [&](int32_t at, int32_t matched) {
         location = at;
-        length = usearch_getMatchedLength(search);
-    }
-    usearch_close(search);
+        length = matched;
+        found = true;
+        return false;
+    });
     return found;
 }
 

@@ -21,8 +21,7 @@
 #include "basekit/platform/PosixError.h"
 #include "files/CopyTestSupport.h"
 #include "files/VFileTestSupport.h"
-#include "support/StBindMount.h"
-#include "support/StTmpfs.h"
+#include "support/StMount.h"
 
 namespace bkit::test {
 namespace {

@@ -25,7 +25,7 @@
 #include "basekit/platform/FolderOps.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "files/CopyTestSupport.h"
-#include "tests/support/StTmpfs.h"
+#include "tests/support/StMount.h"
 #include "tests/support/TempFolder.h"
 
 namespace bkit {

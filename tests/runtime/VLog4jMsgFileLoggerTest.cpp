@@ -26,7 +26,7 @@
 #include "basekit/runtime/VSystem.h"
 #include "basekit/runtime/VTask.h"
 #include "runtime/LoggerTestSupport.h"
-#include "support/StTmpfs.h"
+#include "support/StMount.h"
 #include "support/TempFolder.h"
 
 namespace bkit {
@@ -120,6 +120,36 @@ bool IsLocalTimeText(const std::string& text)
     return true;
 }
 
+// A log line "<sequence> <YYYY-MM-DDTHH:MM:SS.mmm><rest>", split; a line or a
+// last piece without a line break that lacks the shape is unshaped.
+struct LogLine {
+    bool shaped = false;
+    unsigned long long sequence = 0;
+    std::string text, rest;
+};
+
+std::vector<LogLine> LogLines(const std::string& text)
+{
+    std::vector<LogLine> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        const bool broken = end != std::string::npos;
+        LogLine line;
+        line.text = text.substr(start, broken ? end - start : std::string::npos);
+        start = broken ? end + 1 : text.size();
+        const size_t blank = line.text.find(' ');
+        line.shaped = broken && blank != std::string::npos && blank > 0 &&
+                      line.text.find_first_not_of("0123456789") == blank &&
+                      IsLocalTimeText(line.text.substr(blank + 1, 23));
+        if (line.shaped) {
+            line.sequence = std::stoull(line.text.substr(0, blank));
+            line.rest = line.text.substr(blank + 24);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 class LogFileTest : public test::TempFolderTest {
 protected:
     VRefPtr<VFolder> Folder(const std::string& name = "logs")
@@ -169,22 +199,13 @@ TEST_F(LogFileTest, LinesAreWrittenByteForByteWithConsecutiveSequenceNumbers)
 
     std::string text = Read("run_1.txt");
     const char* tails[] = {" [Src] INFO - first ()", " [Src] FATAL - \xc3\xa9t\xc3\xa9 ()"};
-    std::vector<unsigned long long> sequence;
-    size_t start = 0;
-    for (const char* tail : tails) {
-        size_t end = text.find('\n', start);
-        ASSERT_NE(end, std::string::npos) << text;
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        size_t blank = line.find(' ');
-        ASSERT_NE(blank, std::string::npos) << line;
-        sequence.push_back(std::stoull(line.substr(0, blank)));
-        EXPECT_TRUE(IsLocalTimeText(line.substr(blank + 1, 23))) << line;
-        EXPECT_EQ(line.substr(blank + 24), tail);
+    const std::vector<LogLine> lines = LogLines(text);
+    ASSERT_EQ(lines.size(), 2u) << "nothing else was written: " << text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].shaped) << lines[i].text;
+        EXPECT_EQ(lines[i].rest, tails[i]);
     }
-    EXPECT_EQ(start, text.size()) << "nothing else was written: " << text;
-    ASSERT_EQ(sequence.size(), 2u) << text;
-    EXPECT_EQ(sequence[1], sequence[0] + 1) << "a paused writer uses no sequence number";
+    EXPECT_EQ(lines[1].sequence, lines[0].sequence + 1) << "a paused writer uses no sequence number";
     EXPECT_FALSE(writer.IsStarted());
     EXPECT_EQ(writer.GetLogMaxNumberToKeep(), 0);
 }
@@ -424,18 +445,12 @@ TEST_F(LogFileTest, EachEntryIsOneLineWhateverItsTextHolds)
     writer.Stop();
 
     std::string text = Read("lines_1.txt");
-    size_t start = 0;
-    for (const Case& c : cases) {
-        size_t end = text.find('\n', start);
-        ASSERT_NE(end, std::string::npos) << text;
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        size_t blank = line.find(' ');
-        ASSERT_NE(blank, std::string::npos) << line;
-        EXPECT_TRUE(IsLocalTimeText(line.substr(blank + 1, 23))) << line;
-        EXPECT_EQ(line.substr(blank + 24), c.written);
+    const std::vector<LogLine> lines = LogLines(text);
+    ASSERT_EQ(lines.size(), std::size(cases)) << "one line per entry: " << text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].shaped) << lines[i].text;
+        EXPECT_EQ(lines[i].rest, cases[i].written);
     }
-    EXPECT_EQ(start, text.size()) << "one line per entry: " << text;
     EXPECT_EQ(text.find('\r'), std::string::npos) << text;
 }
 
@@ -634,20 +649,15 @@ TEST_F(SharedLogFolderTest, WritersStartedTogetherEachWriteTheirOwnFileWhole)
     for (const std::string& name : names) {
         std::set<int> writers;
         std::string text = fTemp.ReadFile("logs/" + name);
-        size_t start = 0;
-        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-            std::string line = text.substr(start, end - start);
-            size_t blank = line.find(' ');
-            auto found = blank == std::string::npos || line.size() < blank + 24 ? expected.end()
-                                                                                : expected.find(line.substr(blank + 24));
-            if (found == expected.end() || !IsLocalTimeText(line.substr(blank + 1, 23))) {
-                torn.push_back(name + ": " + line.substr(0, 80));
+        for (const LogLine& line : LogLines(text)) {
+            auto found = line.shaped ? expected.find(line.rest) : expected.end();
+            if (found == expected.end()) {
+                torn.push_back(name + ": " + line.text.substr(0, 80));
                 continue;
             }
             ++seen[found->second];
             writers.insert(found->second.first);
         }
-        if (start != text.size()) torn.push_back(name + " ends inside a line");
         EXPECT_EQ(writers.size(), 1u) << name << " holds lines of " << writers.size() << " writers";
         for (int w : writers) filesOf[w].insert(name);
     }

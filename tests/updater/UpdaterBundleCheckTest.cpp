@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/StTmpfs.h"
+#include "support/StMount.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 
@@ -87,13 +87,7 @@ protected:
     }
 
     // Every log file's content.
-    std::string LogText() const
-    {
-        std::string all;
-        for (const std::string& name : fTemp.List("logs"))
-            all += fTemp.ReadFile("logs/" + name);
-        return all;
-    }
+    std::string LogText() const { return test::FolderText(fTemp, "logs"); }
 
     std::string WaitForFile(const std::string& name) const { return test::WaitForFile(fTemp, name); }
 

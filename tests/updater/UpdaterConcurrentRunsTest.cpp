@@ -124,9 +124,7 @@ TEST_F(UpdaterConcurrentRunsTest, ASecondRunWaitsWhileTheFirstHoldsItsStagedCopy
     EXPECT_EQ(0, ExitCode(test::WaitForProgram(second, 120000)));
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_EQ(std::vector<std::string>{}, HiddenItems());
-    std::string logs;
-    for (const std::string& name : fTemp.List("logs"))
-        logs += fTemp.ReadFile("logs/" + name);
+    const std::string logs = test::FolderText(fTemp, "logs");
     EXPECT_NE(std::string::npos, logs.find("Waiting for another update in '" + fRoot + "' to end")) << logs;
 }
 
@@ -193,9 +191,7 @@ TEST_F(UpdaterConcurrentRunsTest, ARunForAnotherApplicationGoesAheadWhileTheFirs
     EXPECT_EQ(0, ExitCode(test::WaitForProgram(first, 120000)));
     EXPECT_EQ("new", fTemp.ReadFile("Name.app/Contents/content.txt"));
     EXPECT_EQ(std::vector<std::string>{}, HiddenItems());
-    std::string logs;
-    for (const std::string& name : fTemp.List("logs"))
-        logs += fTemp.ReadFile("logs/" + name);
+    const std::string logs = test::FolderText(fTemp, "logs");
     EXPECT_EQ(std::string::npos, logs.find("Waiting for another update")) << logs;
 }
 
@@ -307,9 +303,7 @@ TEST_F(UpdaterConcurrentRunsTest, RunsSharingALogFolderEachWriteTheirOwnFile)
     }
     EXPECT_EQ(4, starts);
     for (int i = 0; i < 4; ++i) {
-        std::string all;
-        for (const std::string& name : fTemp.List("logs"))
-            all += fTemp.ReadFile("logs/" + name);
+        const std::string all = test::FolderText(fTemp, "logs");
         EXPECT_NE(std::string::npos, all.find(fRoot + "/Missing" + std::to_string(i) + ".app")) << i;
     }
 }

@@ -19,7 +19,7 @@
 #include "basekit/json/VJSONObject.h"
 #include "basekit/runtime/VErrorBase.h"
 #include "basekit/runtime/VErrorContext.h"
-#include "support/StTmpfs.h"
+#include "support/StMount.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 #include "updater/VUpdateEngineErrorText.h"

@@ -18,7 +18,7 @@
 #include "basekit/platform/FolderLock.h"
 #include "basekit/process/VProcessLauncher.h"
 #include "process/ProcessTestSupport.h"
-#include "support/StBindMount.h"
+#include "support/StMount.h"
 #include "support/TempFolder.h"
 #include "updater/UpdaterTestSupport.h"
 
