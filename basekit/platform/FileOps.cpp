@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -148,16 +149,65 @@ std::string ParentOf(const std::string& path)
     return path.substr(0, slash);
 }
 
+namespace {
+
+// What tells this machine's boot and this process's pid namespace from any
+// other that may share a folder (another host over NFS, a container): the
+// first line of a /proc file, or "" where there is none.
+std::string _ProcText(const char* path, bool isLink)
+{
+    char text[256];
+    ssize_t n = -1;
+    if (isLink) {
+        n = ::readlink(path, text, sizeof(text));
+    } else {
+        int fd = RetryOnEINTR([&] { return ::open(path, O_RDONLY | O_CLOEXEC); });
+        if (fd >= 0) {
+            n = RetryOnEINTR([&] { return ::read(fd, text, sizeof(text)); });
+            ::close(fd);
+        }
+    }
+    if (n <= 0)
+        return std::string();
+    std::string line(text, static_cast<size_t>(n));
+    return line.substr(0, line.find('\n'));
+}
+
+// Eight hex digits of a hash of this boot's id and this pid namespace: the
+// space in which the process number of a temporary item's name means
+// something. Made again in a forked child, which may have entered another
+// namespace (its process number tells it is no longer its parent).
+std::string _PidSpaceMark()
+{
+    thread_local pid_t sMadeIn = 0;
+    thread_local std::string sMark;
+    const pid_t self = ::getpid();
+    if (sMadeIn != self) {
+        const std::string identity =
+            _ProcText("/proc/sys/kernel/random/boot_id", false) + "/" + _ProcText("/proc/self/ns/pid", true);
+        uint32_t hash = 2166136261u;  // FNV-1a
+        for (unsigned char c : identity)
+            hash = (hash ^ c) * 16777619u;
+        char text[9];
+        std::snprintf(text, sizeof(text), "%08x", hash);
+        sMark = text;
+        sMadeIn = self;
+    }
+    return sMark;
+}
+
+}  // namespace
+
 std::string TemporaryItemName(int attempt)
 {
     static std::atomic<unsigned> sCounter{0};
-    char name[64];
-    std::snprintf(name, sizeof(name), ".bkit-copy-%d-%u-%d", static_cast<int>(::getpid()), sCounter.fetch_add(1),
-                  attempt);
+    char name[80];
+    std::snprintf(name, sizeof(name), ".bkit-copy-%d-%u-%d-%s", static_cast<int>(::getpid()), sCounter.fetch_add(1),
+                  attempt, _PidSpaceMark().c_str());
     return name;
 }
 
-pid_t TemporaryItemProcess(const char* name)
+pid_t TemporaryItemProcess(const char* name, bool* inThisSpace)
 {
     static constexpr char kPrefix[] = ".bkit-copy-";
     if (std::strncmp(name, kPrefix, sizeof(kPrefix) - 1) != 0)
@@ -165,6 +215,8 @@ pid_t TemporaryItemProcess(const char* name)
     const char* at = name + sizeof(kPrefix) - 1;
     long numbers[3] = {0, 0, 0};
     for (int i = 0; i < 3; ++i) {
+        if (i > 0 && *at++ != '-')
+            return 0;
         if (*at < '0' || *at > '9')
             return 0;
         for (; *at >= '0' && *at <= '9'; ++at) {
@@ -172,10 +224,20 @@ pid_t TemporaryItemProcess(const char* name)
             if (numbers[i] > 0x7FFFFFFF)
                 return 0;
         }
-        if (*at != (i < 2 ? '-' : '\0'))
-            return 0;
-        ++at;
     }
+    // Names made before they carried the mark of their pid space are taken
+    // as made in this one, as they always were.
+    bool here = true;
+    if (*at == '-') {
+        ++at;
+        if (std::strlen(at) != 8 || std::strspn(at, "0123456789abcdef") != 8)
+            return 0;
+        here = _PidSpaceMark() == at;
+    } else if (*at != '\0') {
+        return 0;
+    }
+    if (inThisSpace != nullptr)
+        *inThisSpace = here;
     return static_cast<pid_t>(numbers[0]);
 }
 

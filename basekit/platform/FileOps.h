@@ -238,12 +238,19 @@ std::string WithoutTrailingSlashes(const char* path);
 std::string ParentOf(const std::string& path);
 
 // A hidden name, unique in this process, for an item being built beside the
-// one it will become or replace (".bkit-copy-<pid>-<n>-<attempt>").
+// one it will become or replace (".bkit-copy-<pid>-<n>-<attempt>-<space>",
+// space being eight hex digits that mark this machine's boot and this pid
+// namespace, in which alone pid names a process).
 std::string TemporaryItemName(int attempt = 0);
 
 // The process that TemporaryItemName made name in, so that what a stopped
 // process left can be told from a copy still under way; 0 for any other name.
-pid_t TemporaryItemProcess(const char* name);
+// inThisSpace, when given, tells whether that process number means the same
+// process here: false for a name made on another machine sharing the folder,
+// before a restart, or in another pid namespace (a container), whose process
+// no kill(pid, 0) here can ask about. A name without the mark (as made before
+// it carried one) counts as made here.
+pid_t TemporaryItemProcess(const char* name, bool* inThisSpace = nullptr);
 
 // The path the descriptor designates (readlink of /proc/self/fd/N).
 int GetPathOfDescriptor(int fd, std::string& out);

@@ -170,15 +170,16 @@ int RepairStoppedReplacement(int folderFD, const char* name)
 // longer run, directly inside the folder: the halves of copies and
 // replacements that were stopped, a new copy not yet in place or an old item
 // not yet removed. An item of a live process (or of one whose id cannot be
-// asked about) is a copy under way and stays, and so does one that holds
-// source, the folder being copied. A failure to remove one is no failure of
-// the caller's copy.
+// asked about, made on another machine or in another pid namespace) is a
+// copy under way and stays, and so does one that holds source, the folder
+// being copied. A failure to remove one is no failure of the caller's copy.
 void RemoveStoppedTemporaryItems(int folderFD, const char* source)
 {
     std::vector<std::string> stopped;
     ForEachEntry(folderFD, [&](const char* name, unsigned char type) {
-        pid_t owner = TemporaryItemProcess(name);
-        if (owner <= 0 || owner == getpid() || kill(owner, 0) == 0 || errno != ESRCH)
+        bool inThisSpace = false;
+        pid_t owner = TemporaryItemProcess(name, &inThisSpace);
+        if (owner <= 0 || !inThisSpace || owner == getpid() || kill(owner, 0) == 0 || errno != ESRCH)
             return 0;
         struct stat st;
         if (type == DT_DIR && (fstatat(folderFD, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||

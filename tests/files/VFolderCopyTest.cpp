@@ -22,6 +22,7 @@
 #include "basekit/files/VFileError.h"
 #include "basekit/files/VFolder.h"
 #include "basekit/platform/FaultSeam.h"
+#include "basekit/platform/FileOps.h"
 #include "basekit/platform/FolderOps.h"
 #include "basekit/runtime/VErrorContext.h"
 #include "files/CopyTestSupport.h"
@@ -488,7 +489,8 @@ TEST_F(VFolderCopyTest, ReplacingCopiesAfterOneStoppedBetweenItsRenamesRepairItA
 }
 
 // Hidden copies in the destination that a stopped process left go with the
-// next replacing copy there; those of a live process, and one that holds the
+// next replacing copy there; those of a live process, of a process that no
+// number here can tell (made in another pid space), and one that holds the
 // folder being copied, stay.
 TEST_F(VFolderCopyTest, AReplacingCopyRemovesOnlyTheHiddenCopiesOfStoppedProcessesThatDoNotHoldItsSource)
 {
@@ -498,6 +500,13 @@ TEST_F(VFolderCopyTest, AReplacingCopyRemovesOnlyTheHiddenCopiesOfStoppedProcess
     ASSERT_EQ(stopped, waitpid(stopped, nullptr, 0));
     const std::string ofStopped = ".bkit-copy-" + std::to_string(stopped) + "-0-0";
     const std::string ofLive = ".bkit-copy-1-0-0";  // init runs as long as the machine does
+    // Names as made now, with the mark of the pid space they were made in:
+    // this one's, or another's (a container's, another machine's), where the
+    // same number may be a copy still under way.
+    const std::string made = TemporaryItemName();
+    const std::string mark = made.substr(made.rfind('-'));
+    std::string foreignMark = mark;
+    foreignMark.back() = foreignMark.back() == '0' ? '1' : '0';
     struct Case {
         std::string item;
         bool holdsSource;
@@ -506,6 +515,8 @@ TEST_F(VFolderCopyTest, AReplacingCopyRemovesOnlyTheHiddenCopiesOfStoppedProcess
         {ofStopped, false, false},
         {ofStopped, true, true},
         {ofLive, false, true},
+        {ofStopped + mark, false, false},
+        {ofStopped + foreignMark, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.item + (c.holdsSource ? " holding the source" : ""));
