@@ -10,7 +10,7 @@
 
 #include "basekit/bags/VValueBag.h"
 #include "basekit/files/VStream.h"
-#include "basekit/runtime/VSystem.h"
+#include "basekit/runtime/SeededHash.h"
 #include "basekit/text/VString.h"
 #include "basekit/text/VTextConverter.h"
 
@@ -373,33 +373,7 @@ bool _VNameLookup::Add(uint32_t hash, uint32_t slot)
 
 uint32_t _VNameLookup::Hash(const char* bytes, size_t length)
 {
-    // Eight bytes at a time; each step multiplies into 128 bits and folds the
-    // halves, so what a change in a word does depends on the seeded state and
-    // no set of names collides under every seed.
-    static const uint64_t sSeed = [] {
-        uint64_t seed = 0;
-        for (int i = 0; i < 3; ++i)
-            seed = (seed << 31) ^ static_cast<uint32_t>(VSystem::Random(false));
-        return seed;
-    }();
-    auto fold = [](uint64_t a, uint64_t b) {
-        const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-        return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
-    };
-    constexpr uint64_t kStep = 0x9E3779B97F4A7C15ull;
-    constexpr uint64_t kLast = 0xE7037ED1A0B428DBull;
-    uint64_t hash = sSeed ^ (length * kLast);
-    size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes + i, sizeof(word));
-        hash = fold(hash ^ word, kStep);
-    }
-    uint64_t tail = 0;
-    for (; i < length; ++i)
-        tail = (tail << 8) | static_cast<uint8_t>(bytes[i]);
-    hash = fold(hash ^ tail, sSeed ^ kLast);
-    return static_cast<uint32_t>(hash ^ (hash >> 32));
+    return SeededHash(bytes, length);
 }
 
 bool _VHashKeyMap::Rebuild(VStream* stream)

@@ -38,9 +38,9 @@
 #include <vector>
 
 #include "basekit/json/IJSONObject.h"
+#include "basekit/runtime/SeededHash.h"
 #include "basekit/json/VJSONContainer.h"
 #include "basekit/json/VJSONValue.h"
-#include "basekit/runtime/VSystem.h"
 #include "basekit/text/VString.h"
 
 namespace bkit {
@@ -133,50 +133,15 @@ public:
     bool _SetParsedMembers(std::vector<ParsedMember>& members);
 
     // The hash under which the name index files a name of these units, under
-    // this process's seed. The index slot comes from the low bits.
+    // this process's seed (SeededHash). The index slot comes from the low bits.
     static uint32_t HashName(const UniChar* units, size_t length) { return HashName(units, length, HashSeed()); }
-    // The same under a given seed. Names are taken four units at a time; each
-    // step multiplies into 128 bits and folds the halves together, so what a
-    // change in a word does to the hash depends on the state, hence on the
-    // seed: no two names can be picked that collide under every seed (a plain
-    // multiply carries a flip of a word's top bit through unchanged, and a
-    // matching flip in the next word cancels it whatever the seed).
+    // The same under a given seed.
     static uint32_t HashName(const UniChar* units, size_t length, uint64_t seed)
     {
-        auto fold = [](uint64_t a, uint64_t b) {
-            const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-            return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
-        };
-        constexpr uint64_t kStep = 0x9E3779B97F4A7C15ull;
-        constexpr uint64_t kLast = 0xE7037ED1A0B428DBull;
-        uint64_t hash = seed ^ (length * kLast);
-        size_t i = 0;
-        for (; i + 4 <= length; i += 4) {
-            uint64_t word;
-            std::memcpy(&word, units + i, sizeof(word));
-            hash = fold(hash ^ word, kStep);
-        }
-        uint64_t tail = 0;
-        for (; i < length; ++i)
-            tail = (tail << 16) | units[i];
-        // The last step multiplies by a seeded factor and mixes every bit into
-        // the low ones that pick the slot: names that differ only in a digit
-        // or two (ids used as names) must still spread.
-        hash = fold(hash ^ tail, seed ^ kLast);
-        return static_cast<uint32_t>(hash ^ (hash >> 32));
+        return SeededHash(units, length * sizeof(UniChar), seed);
     }
-    // The seed of HashName, drawn once per process at its first use, so that
-    // no text can be made in advance whose names all fall in one slot.
-    static uint64_t HashSeed()
-    {
-        static const uint64_t sSeed = [] {
-            uint64_t seed = 0;
-            for (int i = 0; i < 3; ++i)
-                seed = (seed << 31) ^ static_cast<uint32_t>(VSystem::Random(false));
-            return seed;
-        }();
-        return sSeed;
-    }
+    // The seed of HashName, drawn once per process at its first use.
+    static uint64_t HashSeed() { return ProcessHashSeed(); }
 
     bool SetPropertyAsString(const VString& name, const VString& text) { return SetProperty(name, VJSONValue(text)); }
     bool SetPropertyAsNumber(const VString& name, double number) { return SetProperty(name, VJSONValue(number)); }
