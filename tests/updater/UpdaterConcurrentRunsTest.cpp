@@ -213,10 +213,11 @@ TEST_F(UpdaterConcurrentRunsTest, RootAndAnotherUserTakeTurnsInASharedFolderThat
     ASSERT_EQ(0, chmod(fRoot.c_str(), 0755));
     constexpr gid_t kGroup = 4242;
     const test::UserIds member = test::NobodyUser({kGroup}), anyone = test::NobodyUser();
-    for (const std::string& path : {fRoot, std::string(BKIT_UPDATER_PROGRAM), std::string(BKIT_OPEN_FOLDER)}) {
-        if (!test::UserCanReach(anyone, path))
-            GTEST_SKIP() << "another user cannot reach " << path;
-    }
+    // The user runs copies of the programs it can reach, whatever folder
+    // the checkout is in.
+    test::ProgramsForOtherUsers programs;
+    if (!test::CopyProgramsForOtherUsers(fTemp, "programs", anyone.uid, anyone.gid, programs, whyNot))
+        GTEST_SKIP() << whyNot;
     const std::string apps = fRoot + "/Apps";
     struct Case {
         const char* what;
@@ -253,11 +254,13 @@ TEST_F(UpdaterConcurrentRunsTest, RootAndAnotherUserTakeTurnsInASharedFolderThat
                                                    "--regid=" + std::to_string(c.user.gid), groups});
             }
             arguments.insert(arguments.end(),
-                             {BKIT_UPDATER_PROGRAM, "--silent", apps + "/Name.app", fRoot + "/New.app"});
+                             {programs.updater, "--silent", apps + "/Name.app", fRoot + "/New.app"});
             std::vector<std::string> variables = Variables();
             for (std::string& variable : variables) {
                 if (variable.rfind("XDG_DATA_HOME=", 0) == 0)
                     variable = "XDG_DATA_HOME=" + trash;
+                else if (variable.rfind("PATH=", 0) == 0)
+                    variable = "PATH=" + programs.openFolder + variable.substr(variable.find(':'));
             }
             pid_t run = test::StartProgram(strace, arguments, variables);
             ASSERT_GT(run, 0);
