@@ -260,6 +260,25 @@ protected:
         return test::CopyProgramsForOtherUsers(fTemp, "programs", uid, gid, fForOthers, whyNot);
     }
 
+    // Runs every case of the table (what, args, unprivileged) with a notice
+    // folder and without one, and hands each run to check. The unprivileged
+    // cases are left out where that user cannot run the programs: false then,
+    // with the reason in whyNot.
+    template <typename Cases, typename Check>
+    bool RunEachCase(const Cases& cases, std::string& whyNot, Check check)
+    {
+        const bool unprivilegedRuns = PrepareUnprivilegedRuns(whyNot);
+        for (const auto& c : cases) {
+            if (c.unprivileged && !unprivilegedRuns)
+                continue;
+            for (bool withNoticeFolder : {true, false}) {
+                SCOPED_TRACE(std::string(c.what) + (withNoticeFolder ? ", notice" : ", standard error"));
+                check(c, Run(c.args, withNoticeFolder, c.unprivileged));
+            }
+        }
+        return unprivilegedRuns;
+    }
+
     test::ProgramsForOtherUsers fForOthers;
 
     std::string FolderText(const std::string& folder, const std::string& extension)
@@ -323,16 +342,9 @@ TEST_F(UpdaterErrorTextTest, ErrorsAreShownAndLoggedInWordsWithTheirPosixPaths)
          "The up-to-date application cannot be found at '" + fTemp.Path("Away.app") + "/'.", true},
     };
     std::string whyNot;
-    const bool unprivilegedRuns = PrepareUnprivilegedRuns(whyNot);
-    for (const Case& c : cases) {
-        if (c.unprivileged && !unprivilegedRuns)
-            continue;
-        for (bool withNoticeFolder : {true, false}) {
-            SCOPED_TRACE(std::string(c.what) + (withNoticeFolder ? ", notice" : ", standard error"));
-            UpdaterRun run = Run(c.args, withNoticeFolder, c.unprivileged);
-            ExpectWordsAndPosixPaths(run, c.expected, c.withLog, {InternalForm(fTemp.Path())});
-        }
-    }
+    const bool unprivilegedRuns = RunEachCase(cases, whyNot, [&](const Case& c, const UpdaterRun& run) {
+        ExpectWordsAndPosixPaths(run, c.expected, c.withLog, {InternalForm(fTemp.Path())});
+    });
     EXPECT_EQ("old", fTemp.ReadFile("App.app/Contents/content.txt"));
     if (!unprivilegedRuns)
         GTEST_SKIP() << "the unprivileged case did not run: " << whyNot;
@@ -468,21 +480,14 @@ TEST_F(UpdaterErrorTextTest, FailuresUsersMeetAreShownWithTheirReason)
          "The log file cannot be started in the folder '" + fTemp.Path("closed") + "/'. Reason: Permission denied."},
     };
     std::string whyNot;
-    const bool unprivilegedRuns = PrepareUnprivilegedRuns(whyNot);
-    for (const Case& c : cases) {
-        if (c.unprivileged && !unprivilegedRuns)
-            continue;
-        for (bool withNoticeFolder : {true, false}) {
-            SCOPED_TRACE(std::string(c.what) + (withNoticeFolder ? ", notice" : ", standard error"));
-            UpdaterRun run = Run(c.args, withNoticeFolder, c.unprivileged);
-            EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 2) << run.status;
-            size_t at = run.shown.find(c.expected);
-            EXPECT_NE(std::string::npos, at) << run.shown;
-            if (at != std::string::npos && !c.reasonWord.empty()) {
-                EXPECT_NE(std::string::npos, run.shown.find(c.reasonWord, at + c.expected.size())) << run.shown;
-            }
+    const bool unprivilegedRuns = RunEachCase(cases, whyNot, [&](const Case& c, const UpdaterRun& run) {
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 2) << run.status;
+        size_t at = run.shown.find(c.expected);
+        EXPECT_NE(std::string::npos, at) << run.shown;
+        if (at != std::string::npos && !c.reasonWord.empty()) {
+            EXPECT_NE(std::string::npos, run.shown.find(c.reasonWord, at + c.expected.size())) << run.shown;
         }
-    }
+    });
     EXPECT_EQ("old", fTemp.ReadFile("ro/App.app/Contents/content.txt"));
     EXPECT_EQ("old", fTemp.ReadFile("small/App.app/Contents/content.txt"));
     EXPECT_EQ("old", fTemp.ReadFile("App.app/Contents/content.txt"));
