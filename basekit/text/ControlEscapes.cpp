@@ -23,7 +23,7 @@ size_t ControlAt(std::string_view text, size_t i, uint32_t& code)
         code = byte(i + 1);
         return 2;
     }
-    if (first == 0xE2 && i + 2 < text.size() && (byte(i + 2) & 0xC0) == 0x80) {
+    if (first == 0xE2 && i + 2 < text.size() && (byte(i + 1) & 0xC0) == 0x80 && (byte(i + 2) & 0xC0) == 0x80) {
         code = 0x2000u | ((byte(i + 1) & 0x3Fu) << 6) | (byte(i + 2) & 0x3Fu);
         if ((code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069))
             return 3;

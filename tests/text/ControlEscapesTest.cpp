@@ -29,6 +29,8 @@ TEST(ControlEscapes, ControlsAreEscapedAndEverythingElseStays)
         {"letters beside them stay", "\xC3\xA9\xC2\xA0\xE2\x80\x94\xE2\x80\xAF\xE2\x81\xAA",
          "\xC3\xA9\xC2\xA0\xE2\x80\x94\xE2\x80\xAF\xE2\x81\xAA"},
         {"cut and invalid UTF-8 stay", "\xC2\xE2\x80\xFF", "\xC2\xE2\x80\xFF"},
+        {"a lead byte takes no letter for a separator", "\xE2" "@" "\xA8", "\xE2" "@" "\xA8"},
+        {"nor a control after it", "\xE2\x01\xA8", "\xE2\\x01\xA8"},
         {"a backslash is not escaped", "a\\nb", "a\\nb"},
     };
     for (const Case& c : cases) {
