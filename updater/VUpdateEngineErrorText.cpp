@@ -215,8 +215,8 @@ VString FailureText(const VErrorContext* context)
 
 VString LogNotWrittenText(const VString& posixPath, int errnum)
 {
-    VString path = EscapeControls(posixPath);
-    VString text = Sentence("LogFileNotWritten", "The log file '{path}' could not be written.", {{"path", &path}});
+    VString text =
+        Sentence("LogFileNotWritten", "The log file '{path}' could not be written.", {{"path", &posixPath}});
     VRefPtr<VErrorBase> reason = VRefPtr<VErrorBase>::Adopt(new VErrorBase(PosixErrorFromErrno(errnum)));
     return EscapeControls(WithReason(text, *reason));
 }

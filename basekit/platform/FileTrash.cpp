@@ -4,9 +4,9 @@
 // otherwise to $topdir/.Trash-$UID at the top of its own mount, so that the
 // move is always a rename and never a copy. Mounts are told apart by the
 // mount table, not by the device: a bind mount shows a folder of the same
-// device, and a rename from it into the home Trash still fails (EXDEV). The info record is written first
-// (its exclusive creation reserves the name), then the item is moved; a failed
-// move removes the record again.
+// device, and a rename from it into the home Trash still fails (EXDEV). The
+// info record is written first (its exclusive creation reserves the name),
+// then the item is moved; a failed move removes the record again.
 
 #include <fcntl.h>
 #include <sys/stat.h>

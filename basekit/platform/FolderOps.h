@@ -84,9 +84,9 @@ struct FolderCopyFailure {
 // old item waiting under its aside name goes back to name when nothing
 // stands there; when the new item stands there, the item aside is the old
 // one that stopped copy was replacing, and goes. It also removes, in
-// toParent, the temporary items of processes that no longer run (a process
-// id from another pid namespace may look gone: its copy under way then
-// fails, and never takes an old item with it).
+// toParent, the temporary items of processes that no longer run; those made
+// on another machine or in another pid namespace, whose process cannot be
+// asked about, stay.
 FolderCopyFailure CopyFolderInto(const char* from, const char* toParent, const char* name,
                                  const FolderCopyOptions& options);
 

@@ -134,8 +134,8 @@ public:
                       const bool isRoot) override
     {
         if (attrCount > kXMLDomAttributesPerElement)
-            _Refuse("An element of the document has more than ", kXMLDomAttributesPerElement,
-                    " attributes, the most a document tree takes");
+            fBudget.Refuse("An element of the document has more than ", kXMLDomAttributesPerElement,
+                           " attributes, the most a document tree takes");
         fBudget.CountAttributes(attrList, attrCount);
         // A child element ends its parent's row of comments.
         if (!fCommentsInARow.empty())
@@ -154,8 +154,8 @@ public:
     void docComment(const XMLCh* const comment) override
     {
         if (!fCommentsInARow.empty() && ++fCommentsInARow.back() > kXMLDomCommentsInARow)
-            _Refuse("The document has more than ", kXMLDomCommentsInARow,
-                    " comments in a row without an element between them, the most a document tree takes");
+            fBudget.Refuse("The document has more than ", kXMLDomCommentsInARow,
+                           " comments in a row without an element between them, the most a document tree takes");
         Base::docComment(comment);
     }
     void startEntityReference(const XMLEntityDecl& entDecl) override
@@ -174,14 +174,6 @@ public:
     }
 
 private:
-    [[noreturn]] void _Refuse(const char* before, size_t bound, const char* after) const
-    {
-        VString message(before);
-        message.AppendLong8(static_cast<int64_t>(bound));
-        message.AppendCString(after);
-        fBudget.Refuse(message);
-    }
-
     XMLExpansionBudget& fBudget;
     // One entry per open element and entity reference, innermost last: the
     // comments among its content since its last child element. Writing a

@@ -250,7 +250,7 @@ void XMLExpansionBudget::CountError()
         return;
     // The first errors are what a user needs to mend the document; the rest
     // would only take memory, as many as the document has elements.
-    _Stop("The document has more than ", kXMLErrorsKept, " errors: reading stops here");
+    Refuse("The document has more than ", kXMLErrorsKept, " errors: reading stops here");
 }
 
 void XMLExpansionBudget::CountHandedNodes(size_t count)
@@ -267,8 +267,7 @@ void XMLExpansionBudget::CountHandedNodes(size_t count)
     message.AppendCString(" bytes: it gives too many elements and attributes (");
     message.AppendLong8(static_cast<int64_t>(kXMLHandlerNodeBytes));
     message.AppendCString(" bytes each)");
-    _PushError(message);
-    throw XMLExpansionExceeded();
+    Refuse(message);
 }
 
 void XMLExpansionBudget::_Count(size_t length)
@@ -276,7 +275,8 @@ void XMLExpansionBudget::_Count(size_t length)
     fUsed += length;
     if (fUsed <= fLimit)
         return;
-    _Stop("The entity references and attribute values of the document come to more than ", fLimit, " characters");
+    Refuse("The entity references and attribute values of the document come to more than ", fLimit,
+           " characters");
 }
 
 void XMLExpansionBudget::_OnMemoryExceeded(size_t cap)
@@ -297,7 +297,7 @@ void XMLExpansionBudget::_PushBound(const char* before, size_t bound, const char
     _PushError(message);
 }
 
-void XMLExpansionBudget::_Stop(const char* before, size_t bound, const char* after) const
+void XMLExpansionBudget::Refuse(const char* before, size_t bound, const char* after) const
 {
     _PushBound(before, bound, after);
     throw XMLExpansionExceeded();

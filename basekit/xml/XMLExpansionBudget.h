@@ -112,8 +112,10 @@ public:
     void CountError();
 
     // Pushes 'xmlc' 3 with message where the parse stands and stops the
-    // parse: a bound of the caller's own was passed.
+    // parse: a bound was passed.
     [[noreturn]] void Refuse(const VString& message) const;
+    // The same with the message "<before><bound><after>".
+    [[noreturn]] void Refuse(const char* before, size_t bound, const char* after) const;
 
     // The parse handed over what the library built (a DOM document): keep it
     // when the budget goes. Call it only once the parser is gone or done.
@@ -136,8 +138,6 @@ private:
     void _PushError(const VString& message) const;
     // Pushes the error "<before><bound><after>".
     void _PushBound(const char* before, size_t bound, const char* after) const;
-    // Pushes it and stops the parse.
-    [[noreturn]] void _Stop(const char* before, size_t bound, const char* after) const;
     // Called by the manager when an allocation would pass the cap.
     void _OnMemoryExceeded(size_t cap);
 
